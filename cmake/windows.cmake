@@ -1,0 +1,23 @@
+# Windows-side targets (configured with cmake/mingw-w64.cmake).
+set(VST3_SDK_ROOT "/usr/share/juce/modules/juce_audio_processors/format_types/VST3_SDK"
+    CACHE PATH "Root of the VST 3 SDK")
+set(CMAKE_RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/bin")
+
+# Interface headers and the few SDK sources the Windows side needs: FUnknown
+# and the interface ids (core, VST, and the editor ids from sdk/viewiids.cpp,
+# which the Debian subset does not define).
+add_library(vst3interfaces STATIC
+    "${VST3_SDK_ROOT}/pluginterfaces/base/funknown.cpp"
+    "${VST3_SDK_ROOT}/pluginterfaces/base/coreiids.cpp"
+    "${VST3_SDK_ROOT}/public.sdk/source/vst/vstinitiids.cpp"
+    "${CMAKE_SOURCE_DIR}/sdk/viewiids.cpp")
+target_include_directories(vst3interfaces SYSTEM PUBLIC "${VST3_SDK_ROOT}")
+target_compile_definitions(vst3interfaces PUBLIC RELEASE=1)
+target_compile_options(vst3interfaces PRIVATE -w)
+target_link_libraries(vst3interfaces PUBLIC ole32)
+
+foreach(dir outpost served tests/windows)
+    if(EXISTS "${CMAKE_SOURCE_DIR}/${dir}/CMakeLists.txt")
+        add_subdirectory(${dir})
+    endif()
+endforeach()

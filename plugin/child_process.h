@@ -1,0 +1,50 @@
+// Starts outpost under Wine as a child of the host process and stops it.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <sys/types.h>
+
+namespace Tandem {
+
+struct OutpostConfig {
+    std::string winePath = "/usr/bin/wine";
+    std::string hostPath;
+    std::string sharedMemoryName;
+    std::string vst3Path;
+    // Runs in the child between fork and exec, after the environment has
+    // been prepared. The host may be multi-threaded, so it must only make
+    // async-signal-safe calls (no allocation, no locks, no stdio).
+    std::function<void()> childSetup;
+};
+
+struct ProcessResult {
+    bool success;
+    std::string error;
+    std::int32_t exitCode;
+};
+
+class ChildProcess {
+public:
+    ChildProcess() = default;
+    ~ChildProcess();
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    // Ends any previous child, then runs `winePath hostPath sharedMemoryName
+    // vst3Path` with the host's environment less WAYLAND_DISPLAY and with
+    // DISPLAY=:0 when DISPLAY is unset.
+    ProcessResult launchOutpost(const OutpostConfig& config);
+
+    // SIGTERM, up to `timeoutMs` for the child to end, then SIGKILL.
+    ProcessResult terminate(int timeoutMs);
+
+    // The child's process id; 0 or below means none.
+    pid_t pid() const { return pid_; }
+
+private:
+    pid_t pid_ = -1;
+};
+
+}  // namespace Tandem

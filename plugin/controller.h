@@ -1,0 +1,21 @@
+// The plug-in's edit controller: no parameters of its own; it hands out the
+// editor view that embeds the served plug-in's Windows editor.
+#pragma once
+
+#include "public.sdk/source/vst/vsteditcontroller.h"
+
+namespace Steinberg {
+namespace QuillMarlow {
+
+class QuillMarlowController : public Vst::EditController
+{
+public:
+	static FUnknown* createInstance (void* context);
+
+	tresult PLUGIN_API initialize (FUnknown* context) SMTG_OVERRIDE;
+	tresult PLUGIN_API terminate () SMTG_OVERRIDE;
+	IPlugView* PLUGIN_API createView (FIDString name) SMTG_OVERRIDE;
+};
+
+} // namespace QuillMarlow
+} // namespace Steinberg

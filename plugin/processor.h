@@ -1,0 +1,92 @@
+// The plug-in's audio component. It has no DSP of its own: it runs outpost
+// under Wine, hands every block to it through the shared file and forwards
+// the served plug-in's state.
+#pragma once
+
+#include "plugin/child_process.h"
+#include "plugin/shared_memory.h"
+
+#include "public.sdk/source/vst/vstaudioeffect.h"
+
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace Steinberg {
+namespace QuillMarlow {
+
+// Directory of the bundle that holds the loaded plug-in library; empty when
+// it cannot be found.
+std::string getBundlePath();
+
+class QuillMarlowProcessor : public Vst::AudioEffect
+{
+public:
+	QuillMarlowProcessor ();
+	~QuillMarlowProcessor () override;
+
+	static FUnknown* createInstance (void* context);
+
+	tresult PLUGIN_API initialize (FUnknown* context) SMTG_OVERRIDE;
+	tresult PLUGIN_API terminate () SMTG_OVERRIDE;
+	tresult PLUGIN_API setActive (TBool state) SMTG_OVERRIDE;
+	tresult PLUGIN_API setState (IBStream* state) SMTG_OVERRIDE;
+	tresult PLUGIN_API getState (IBStream* state) SMTG_OVERRIDE;
+	tresult PLUGIN_API canProcessSampleSize (int32 symbolicSampleSize) SMTG_OVERRIDE;
+	tresult PLUGIN_API setupProcessing (Vst::ProcessSetup& setup) SMTG_OVERRIDE;
+	tresult PLUGIN_API process (Vst::ProcessData& data) SMTG_OVERRIDE;
+
+	// Command region of the first registered processor whose shared file is
+	// mapped, or null.
+	static Tandem::UICommand* findActiveUICommand ();
+
+	int32 instanceId () const { return instanceId_; }
+
+protected:
+	// Last chance to change how outpost is started; the product leaves the
+	// configuration as built, tests point it at stand-in programs.
+	virtual void adjustOutpostConfig (Tandem::OutpostConfig&) {}
+
+	bool initSharedMemory ();
+	void cleanupSharedMemory ();
+	bool launchOutpost ();
+	void terminateOutpost ();
+
+	const Tandem::SharedMemoryCreator& sharedMemory () const { return sharedMemory_; }
+	const Tandem::ChildProcess& hostProcess () const { return hostProcess_; }
+
+private:
+	void registerInstance ();
+	void unregisterInstance ();
+	bool outpostAlive () const;
+	bool outpostRunning () const;
+	void passthrough (const Vst::AudioBusBuffers& in, Vst::AudioBusBuffers& out, int32 channels,
+	                  int32 samples) const;
+	void sendStateToOutpost ();
+	void writeState (IBStream* stream, const uint8* bytes, int32 size) const;
+
+	int32 instanceId_;
+	Tandem::SharedMemoryCreator sharedMemory_;
+	Tandem::ChildProcess hostProcess_;
+	double sampleRate_ = 44100.0;
+	int32 maxSamplesPerBlock_ = 1024;
+	int32 processCallCount_ = 0;
+	int32 timeoutCount_ = 0;
+	int32 audioOkCount_ = 0;
+
+	// Audio thread only: a block timed out and outpost may still be working
+	// on it, so the slots are not ours until it has finished.
+	bool awaitingLateBlock_ = false;
+	// Main thread only: the last state the host gave us or outpost reported,
+	// kept so that project loads before activation and saves while outpost is
+	// gone lose nothing.
+	std::vector<uint8> lastState_;
+
+	static std::vector<QuillMarlowProcessor*> s_activeInstances_;
+	static std::mutex s_instancesMutex_;
+	static std::atomic<int32> s_instanceCounter_;
+};
+
+} // namespace QuillMarlow
+} // namespace Steinberg

@@ -1,0 +1,115 @@
+#include "plugin/shared_memory.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace Tandem {
+
+SharedMemoryCreator::~SharedMemoryCreator() {
+    unmapAndClose();
+}
+
+bool SharedMemoryCreator::isMapped() const {
+    return data_ != nullptr && data_ != MAP_FAILED;
+}
+
+CreateResult SharedMemoryCreator::create(const std::string& path) {
+    release();
+    path_ = path;
+    size_ = kSharedMemorySize;
+
+    fd_ = ::open(path_.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd_ == -1) {
+        return {false, std::string("open failed: ") + std::strerror(errno)};
+    }
+
+    // The name is predictable and /tmp is shared with other users: only a
+    // regular file of our own is used, anything else is left as it is.
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) {
+        ::close(fd_);
+        fd_ = -1;
+        return {false, "refused " + path_ + ": not a regular file owned by this user"};
+    }
+    if ((st.st_mode & 0077) != 0) {
+        ::fchmod(fd_, 0600);
+    }
+
+    if (::ftruncate(fd_, static_cast<off_t>(size_)) != 0) {
+        std::string error = std::string("ftruncate failed: ") + std::strerror(errno);
+        ::close(fd_);
+        ::unlink(path_.c_str());
+        fd_ = -1;
+        return {false, error};
+    }
+
+    data_ = ::mmap(nullptr, size_, PROT_READ | PROT_WRITE, MAP_SHARED, fd_, 0);
+    if (data_ == MAP_FAILED) {
+        std::string error = std::string("mmap failed: ") + std::strerror(errno);
+        ::close(fd_);
+        ::unlink(path_.c_str());
+        fd_ = -1;
+        data_ = nullptr;
+        return {false, error};
+    }
+
+    auto* base = static_cast<unsigned char*>(data_);
+    uiCommand_ = reinterpret_cast<UICommand*>(base + kUICommandOffset);
+    audioData_ = reinterpret_cast<AudioData*>(base + kAudioDataOffset);
+    stateData_ = reinterpret_cast<StateData*>(base + kStateDataOffset);
+    initialiseRegions();
+    return {true, {}};
+}
+
+void SharedMemoryCreator::initialiseRegions() {
+    uiCommand_->command = static_cast<std::int32_t>(CommandCode::Idle);
+    uiCommand_->reserved = 0;
+    uiCommand_->processed.store(true, std::memory_order_relaxed);
+    uiCommand_->parentWindow = 0;
+    uiCommand_->wineWindow = 0;
+    uiCommand_->editorWidth = 800;
+    uiCommand_->editorHeight = 600;
+
+    audioData_->inputReady.store(0, std::memory_order_relaxed);
+    audioData_->outputReady.store(0, std::memory_order_relaxed);
+    audioData_->audioReady.store(0, std::memory_order_relaxed);
+    fullFence();
+    audioData_->numSamples = 0;
+    audioData_->numChannels = 2;
+    audioData_->sampleRate = 48000.0;
+    std::memset(audioData_->inputBuffers, 0, sizeof(audioData_->inputBuffers));
+    std::memset(audioData_->outputBuffers, 0, sizeof(audioData_->outputBuffers));
+
+    // stateBuffer keeps whatever the file held; only the size says what is valid.
+    stateData_->stateReady.store(false, std::memory_order_relaxed);
+    stateData_->stateSize = 0;
+}
+
+void SharedMemoryCreator::unmapAndClose() {
+    if (isMapped()) {
+        ::munmap(data_, size_);
+    }
+    data_ = nullptr;
+    if (fd_ != -1) {
+        ::close(fd_);
+        if (!path_.empty()) {
+            ::unlink(path_.c_str());
+        }
+        fd_ = -1;
+    }
+}
+
+void SharedMemoryCreator::release() {
+    unmapAndClose();
+    uiCommand_ = nullptr;
+    audioData_ = nullptr;
+    stateData_ = nullptr;
+    size_ = 0;
+    path_.clear();
+}
+
+}  // namespace Tandem

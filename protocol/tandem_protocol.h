@@ -1,0 +1,127 @@
+// Layout of the file that the Linux plug-in and outpost both map, and the
+// command codes posted through it. Compiled by g++ on Linux and by mingw-w64
+// for Windows; every offset below is checked at compile time on both sides.
+//
+// The file has no lock. Each field has one writer per phase of a hand-shake:
+//  - audio flags (inputReady, outputReady, audioReady) are 32-bit stores and
+//    loads surrounded by full fences on both sides;
+//  - command and state flags (processed, stateReady) are stored with release
+//    order after the fields they guard and polled with acquire loads.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+
+#if defined(__x86_64__) || defined(_M_X64)
+#include <immintrin.h>
+#endif
+
+namespace Tandem {
+
+constexpr std::int32_t kMaxChannels = 8;
+constexpr std::int32_t kMaxBlockSize = 8192;
+constexpr std::int32_t kMaxStateSize = 262144;
+
+enum class CommandCode : std::int32_t {
+    Shutdown = 2,
+    ShowEditor = 3,
+    HideEditor = 4,
+    Idle = 5,
+    GetState = 9,
+    SetState = 10,
+};
+
+// Command slot: editor, state and shut-down commands. `processed` is 1 when
+// the slot is idle and 0 while a posted command waits for outpost.
+struct UICommand {
+    std::int32_t command;
+    std::int32_t reserved;
+    std::atomic<bool> processed;
+    std::uint64_t parentWindow;
+    std::uint64_t wineWindow;
+    std::int32_t editorWidth;
+    std::int32_t editorHeight;
+};
+
+// One audio block in flight: non-interleaved 32-bit float slots, one per
+// channel, each kMaxBlockSize samples long, for input and output.
+struct AudioData {
+    std::atomic<std::int32_t> inputReady;
+    std::atomic<std::int32_t> outputReady;
+    std::atomic<std::int32_t> audioReady;
+    std::int32_t numSamples;
+    std::int32_t numChannels;
+    double sampleRate;
+    float inputBuffers[kMaxChannels][kMaxBlockSize];
+    float outputBuffers[kMaxChannels][kMaxBlockSize];
+};
+
+// The served plug-in's state in transit; a state is valid when
+// 1 <= stateSize <= kMaxStateSize.
+struct StateData {
+    std::atomic<bool> stateReady;
+    std::int32_t stateSize;
+    std::uint8_t stateBuffer[kMaxStateSize];
+};
+
+constexpr std::size_t kUICommandOffset = 0;
+constexpr std::size_t kAudioDataOffset = 40;
+constexpr std::size_t kStateDataOffset = 524360;
+constexpr std::size_t kSharedMemorySize = 786512;
+
+static_assert(std::atomic<bool>::is_always_lock_free && sizeof(std::atomic<bool>) == 1, "flag must be one plain byte");
+static_assert(std::atomic<std::int32_t>::is_always_lock_free && sizeof(std::atomic<std::int32_t>) == 4, "flag must be one plain int32");
+
+static_assert(offsetof(UICommand, command) == 0, "UICommand layout");
+static_assert(offsetof(UICommand, reserved) == 4, "UICommand layout");
+static_assert(offsetof(UICommand, processed) == 8, "UICommand layout");
+static_assert(offsetof(UICommand, parentWindow) == 16, "UICommand layout");
+static_assert(offsetof(UICommand, wineWindow) == 24, "UICommand layout");
+static_assert(offsetof(UICommand, editorWidth) == 32, "UICommand layout");
+static_assert(offsetof(UICommand, editorHeight) == 36, "UICommand layout");
+static_assert(sizeof(UICommand) == 40, "UICommand layout");
+
+static_assert(offsetof(AudioData, inputReady) == 0, "AudioData layout");
+static_assert(offsetof(AudioData, outputReady) == 4, "AudioData layout");
+static_assert(offsetof(AudioData, audioReady) == 8, "AudioData layout");
+static_assert(offsetof(AudioData, numSamples) == 12, "AudioData layout");
+static_assert(offsetof(AudioData, numChannels) == 16, "AudioData layout");
+static_assert(offsetof(AudioData, sampleRate) == 24, "AudioData layout");
+static_assert(offsetof(AudioData, inputBuffers) == 32, "AudioData layout");
+static_assert(offsetof(AudioData, outputBuffers) == 262176, "AudioData layout");
+static_assert(sizeof(AudioData) == 524320, "AudioData layout");
+
+static_assert(offsetof(StateData, stateReady) == 0, "StateData layout");
+static_assert(offsetof(StateData, stateSize) == 4, "StateData layout");
+static_assert(offsetof(StateData, stateBuffer) == 8, "StateData layout");
+static_assert(sizeof(StateData) == 262152, "StateData layout");
+
+static_assert(kAudioDataOffset == kUICommandOffset + sizeof(UICommand), "regions are back to back");
+static_assert(kStateDataOffset == kAudioDataOffset + sizeof(AudioData), "regions are back to back");
+static_assert(kSharedMemorySize == kStateDataOffset + sizeof(StateData), "regions fill the file");
+static_assert(kSharedMemorySize == 786512, "file size");
+
+// Sequentially consistent fence around the audio flags: a locked no-op on
+// Linux, mfence on the Windows side.
+inline void fullFence() {
+#if defined(_WIN32)
+    _mm_mfence();
+#endif
+    std::atomic_thread_fence(std::memory_order_seq_cst);
+}
+
+// Spin-wait hint for busy polls.
+inline void cpuPause() {
+#if defined(__x86_64__) || defined(_M_X64)
+    _mm_pause();
+#endif
+}
+
+// Clamps a count read from the file into [0, limit]; the file is written by
+// another process, so no count from it is trusted as an index bound.
+inline std::int32_t clampCount(std::int32_t value, std::int32_t limit) {
+    return value < 0 ? 0 : (value > limit ? limit : value);
+}
+
+}  // namespace Tandem
