@@ -55,6 +55,8 @@ protected:
 
 	const Tandem::SharedMemoryCreator& sharedMemory () const { return sharedMemory_; }
 	const Tandem::ChildProcess& hostProcess () const { return hostProcess_; }
+	int32 audioOkCount () const { return audioOkCount_; }
+	int32 timeoutCount () const { return timeoutCount_; }
 
 private:
 	void registerInstance ();

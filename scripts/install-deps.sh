@@ -11,7 +11,7 @@ packages=(
   libxcb1-dev xvfb x11-utils xdotool openbox
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   libsndfile1-dev
-  procps
+  procps valgrind
 )
 
 missing=()

@@ -18,3 +18,18 @@ target_link_libraries(plugin_tests PRIVATE plugin_test_support)
 target_compile_options(plugin_tests PRIVATE ${QM_WARNINGS})
 add_dependencies(plugin_tests fake_outpost QuillMarlow)
 gtest_discover_tests(plugin_tests DISCOVERY_TIMEOUT 30 PROPERTIES TIMEOUT 120)
+
+# The built bundle driven through dlopen like an audio host, under valgrind.
+# Without a usable Wine prefix outpost cannot start: the readiness wait times
+# out and every block passes through.
+add_executable(qm_host host/qm_host.cpp)
+target_link_libraries(qm_host PRIVATE vst3sdk)
+target_compile_options(qm_host PRIVATE ${QM_WARNINGS})
+add_dependencies(qm_host QuillMarlow)
+find_program(VALGRIND valgrind REQUIRED)
+add_test(NAME HostLoadsBundleWithoutOutpost
+    COMMAND ${VALGRIND} --error-exitcode=99 --leak-check=full --errors-for-leak-kinds=definite
+            $<TARGET_FILE:qm_host> ${QM_BUNDLE_DIR} --blocks 50 --expect passthrough)
+set_tests_properties(HostLoadsBundleWithoutOutpost PROPERTIES
+    TIMEOUT 120
+    ENVIRONMENT "WINEPREFIX=/nonexistent/qm-no-prefix;WINEDEBUG=-all")

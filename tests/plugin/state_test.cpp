@@ -1,0 +1,151 @@
+#include "test_support.h"
+
+#include <gmock/gmock.h>
+
+#include <chrono>
+#include <csignal>
+#include <thread>
+
+namespace QuillMarlowTest {
+namespace {
+
+using ::testing::HasSubstr;
+
+std::vector<uint8> framed (const std::vector<uint8>& state)
+{
+	const auto size = static_cast<uint32> (state.size ());
+	std::vector<uint8> v (4 + state.size ());
+	for (int i = 0; i < 4; ++i)
+		v[i] = static_cast<uint8> (size >> (8 * i));
+	std::copy (state.begin (), state.end (), v.begin () + 4);
+	return v;
+}
+
+std::vector<uint8> save (TestProcessor& p, tresult expected = kResultOk)
+{
+	MemoryStream stream;
+	EXPECT_EQ (p.getState (&stream), expected);
+	return streamBytes (stream);
+}
+
+tresult restore (TestProcessor& p, const std::vector<uint8>& bytes)
+{
+	MemoryStream stream;
+	if (!bytes.empty ())
+		stream.write (const_cast<uint8*> (bytes.data ()), static_cast<int32> (bytes.size ()), nullptr);
+	stream.seek (0, IBStream::kIBSeekSet, nullptr);
+	return p.setState (&stream);
+}
+
+TEST (StateTransfer, SaveThenRestoreIsBitExactUpToTheCapacity)
+{
+	for (size_t size : {size_t (1), size_t (4096), size_t (262144)})
+	{
+		const std::vector<uint8> state = pattern (size, static_cast<uint8> (size));
+		std::vector<uint8> saved;
+		{
+			HostedProcessor a;
+			ASSERT_EQ (a->setActive (true), kResultOk);
+			ASSERT_EQ (restore (*a.p, framed (state)), kResultOk);
+			saved = save (*a.p);
+			ASSERT_EQ (saved, framed (state)) << size;
+		}
+		HostedProcessor b;
+		ASSERT_EQ (b->setActive (true), kResultOk);
+		testing::internal::CaptureStdout ();
+		ASSERT_EQ (restore (*b.p, saved), kResultOk);
+		const std::string log = testing::internal::GetCapturedStdout ();
+		EXPECT_THAT (log, HasSubstr ("[QuillMarlow] State loaded: " + std::to_string (size) + " bytes\n"));
+		EXPECT_THAT (log, HasSubstr ("[QuillMarlow] State sent to outpost\n"));
+		EXPECT_EQ (save (*b.p), saved) << size;
+	}
+}
+
+TEST (StateTransfer, MalformedStreamsAreRefusedAndLeaveTheFileAlone)
+{
+	HostedProcessor p;
+	ASSERT_EQ (p->setActive (true), kResultOk);
+	const std::vector<uint8> good = pattern (300, 1);
+	ASSERT_EQ (restore (*p.p, framed (good)), kResultOk);
+	Tandem::StateData* state = p->sharedMemory ().stateData ();
+
+	struct Case
+	{
+		std::vector<uint8> bytes;
+		std::string message;
+	};
+	std::vector<uint8> tooBig = framed (pattern (4, 0));
+	tooBig[0] = 0x01, tooBig[1] = 0x00, tooBig[2] = 0x04, tooBig[3] = 0x00;  // 262145
+	std::vector<uint8> zero {0, 0, 0, 0};
+	std::vector<uint8> negative {0xFF, 0xFF, 0xFF, 0xFF};
+	std::vector<uint8> shortData = framed (pattern (100, 9));
+	shortData.resize (4 + 50);
+	const std::vector<Case> cases {
+	    {tooBig, "[QuillMarlow] Invalid state size: 262145\n"},
+	    {zero, "[QuillMarlow] Invalid state size: 0\n"},
+	    {negative, "[QuillMarlow] Invalid state size: -1\n"},
+	    {{1, 0, 0}, "[QuillMarlow] Failed to read state size\n"},
+	    {{}, "[QuillMarlow] Failed to read state size\n"},
+	    {shortData, "[QuillMarlow] Failed to read state data\n"},
+	};
+	for (const auto& c : cases)
+	{
+		testing::internal::CaptureStderr ();
+		EXPECT_EQ (restore (*p.p, c.bytes), kResultFalse) << c.message;
+		EXPECT_THAT (testing::internal::GetCapturedStderr (), HasSubstr (c.message));
+		EXPECT_EQ (state->stateSize, 300);
+		EXPECT_TRUE (std::equal (good.begin (), good.end (), state->stateBuffer)) << "no half-written state";
+	}
+	EXPECT_EQ (p->setState (nullptr), kResultFalse);
+	EXPECT_EQ (save (*p.p), framed (good)) << "outpost still has the good state";
+}
+
+TEST (StateTransfer, StateGivenBeforeActivationIsAppliedOnLaunch)
+{
+	HostedProcessor p;
+	const std::vector<uint8> state = pattern (1000, 3);
+	testing::internal::CaptureStdout ();
+	EXPECT_EQ (restore (*p.p, framed (state)), kResultOk) << "a project load must not lose the state";
+	EXPECT_THAT (testing::internal::GetCapturedStdout (),
+	             HasSubstr ("[QuillMarlow] State cached - will be applied when outpost starts\n"));
+
+	testing::internal::CaptureStdout ();
+	ASSERT_EQ (p->setActive (true), kResultOk);
+	EXPECT_THAT (testing::internal::GetCapturedStdout (), HasSubstr ("[QuillMarlow] State sent to outpost\n"));
+	EXPECT_EQ (save (*p.p), framed (state));
+}
+
+TEST (StateTransfer, LastKnownStateSurvivesOutpostDeathAndIsReapplied)
+{
+	HostedProcessor p;
+	ASSERT_EQ (p->setActive (true), kResultOk);
+	const std::vector<uint8> state = pattern (64, 5);
+	ASSERT_EQ (restore (*p.p, framed (state)), kResultOk);
+
+	ASSERT_EQ (::kill (p->outpostPid (), SIGKILL), 0);
+	std::this_thread::sleep_for (std::chrono::milliseconds (100));
+	testing::internal::CaptureStderr ();
+	EXPECT_EQ (save (*p.p), framed (state)) << "saving while outpost is gone keeps the state";
+	EXPECT_THAT (testing::internal::GetCapturedStderr (),
+	             HasSubstr ("[QuillMarlow] Cannot get state - no connection to outpost\n"));
+
+	// A state restored while outpost is down is kept and goes to the next one.
+	const std::vector<uint8> newer = pattern (80, 6);
+	testing::internal::CaptureStdout ();
+	EXPECT_EQ (restore (*p.p, framed (newer)), kResultOk);
+	EXPECT_THAT (testing::internal::GetCapturedStdout (), HasSubstr ("State cached - will be applied"));
+	ASSERT_EQ (p->setActive (true), kResultOk);
+	EXPECT_EQ (save (*p.p), framed (newer));
+}
+
+TEST (StateTransfer, NothingKnownYetMeansNoState)
+{
+	HostedProcessor p;
+	testing::internal::CaptureStderr ();
+	save (*p.p, kResultFalse);
+	EXPECT_THAT (testing::internal::GetCapturedStderr (),
+	             HasSubstr ("[QuillMarlow] Cannot get state - no connection to outpost\n"));
+}
+
+} // namespace
+} // namespace QuillMarlowTest
