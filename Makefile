@@ -4,7 +4,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_ARGS ?=
 
-.PHONY: all deps configure build test demo clean
+.PHONY: all deps configure build test demo bench clean
 
 all: build
 
@@ -22,6 +22,9 @@ test: build
 
 demo: build
 	bash scripts/demo.sh $(BUILD)
+
+bench: build
+	$(BUILD)/bench/process_bench
 
 clean:
 	rm -rf $(BUILD)
