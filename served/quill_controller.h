@@ -1,0 +1,82 @@
+// Quill's edit controller: two parameters, the component state mirror and
+// the editor. In the two-object build it reaches the audio module through
+// IConnectionPoint; in the one-object build it is handed the module directly.
+#pragma once
+
+#include "pluginterfaces/vst/ivsteditcontroller.h"
+#include "pluginterfaces/vst/ivstmessage.h"
+#include "quill_dsp.h"
+#include "quill_refcount.h"
+
+namespace Quill {
+
+class QuillEditor;
+class QuillProcessor;
+
+class QuillController : public Steinberg::Vst::IEditController, public Steinberg::Vst::IConnectionPoint {
+public:
+    QuillController();
+
+    // FUnknown
+    Steinberg::tresult PLUGIN_API queryInterface(const Steinberg::TUID iid, void** obj) override;
+    Steinberg::uint32 PLUGIN_API addRef() override { return refs_.add(); }
+    Steinberg::uint32 PLUGIN_API release() override;
+
+    // IPluginBase
+    Steinberg::tresult PLUGIN_API initialize(Steinberg::FUnknown* context) override;
+    Steinberg::tresult PLUGIN_API terminate() override;
+
+    // IEditController
+    Steinberg::tresult PLUGIN_API setComponentState(Steinberg::IBStream* state) override;
+    Steinberg::tresult PLUGIN_API setState(Steinberg::IBStream* state) override;
+    Steinberg::tresult PLUGIN_API getState(Steinberg::IBStream* state) override;
+    Steinberg::int32 PLUGIN_API getParameterCount() override { return kParamCount; }
+    Steinberg::tresult PLUGIN_API getParameterInfo(Steinberg::int32 paramIndex,
+                                                   Steinberg::Vst::ParameterInfo& info) override;
+    Steinberg::tresult PLUGIN_API getParamStringByValue(Steinberg::Vst::ParamID id,
+                                                        Steinberg::Vst::ParamValue valueNormalized,
+                                                        Steinberg::Vst::String128 string) override;
+    Steinberg::tresult PLUGIN_API getParamValueByString(Steinberg::Vst::ParamID id, Steinberg::Vst::TChar* string,
+                                                        Steinberg::Vst::ParamValue& valueNormalized) override;
+    Steinberg::Vst::ParamValue PLUGIN_API normalizedParamToPlain(Steinberg::Vst::ParamID id,
+                                                                 Steinberg::Vst::ParamValue valueNormalized) override;
+    Steinberg::Vst::ParamValue PLUGIN_API plainParamToNormalized(Steinberg::Vst::ParamID id,
+                                                                 Steinberg::Vst::ParamValue plainValue) override;
+    Steinberg::Vst::ParamValue PLUGIN_API getParamNormalized(Steinberg::Vst::ParamID id) override;
+    Steinberg::tresult PLUGIN_API setParamNormalized(Steinberg::Vst::ParamID id,
+                                                     Steinberg::Vst::ParamValue value) override;
+    Steinberg::tresult PLUGIN_API setComponentHandler(Steinberg::Vst::IComponentHandler* handler) override;
+    Steinberg::IPlugView* PLUGIN_API createView(Steinberg::FIDString name) override;
+
+    // IConnectionPoint
+    Steinberg::tresult PLUGIN_API connect(Steinberg::Vst::IConnectionPoint* other) override;
+    Steinberg::tresult PLUGIN_API disconnect(Steinberg::Vst::IConnectionPoint* other) override;
+    Steinberg::tresult PLUGIN_API notify(Steinberg::Vst::IMessage* message) override;
+
+    // One-object build: edits go straight to this module (not owned).
+    void setDirectTarget(QuillProcessor* target) { directTarget_ = target; }
+    // An edit made in the editor: updates the value, tells the host and the
+    // audio module.
+    void editParameter(Steinberg::Vst::ParamID id, double normalized);
+    // Adopts values the audio module runs with.
+    void adoptParams(double gain, double tone);
+    bool linked() const { return peer_ != nullptr || directTarget_ != nullptr; }
+
+    // The open editor, if any, repaints on value changes.
+    void setEditor(QuillEditor* editor) { editor_ = editor; }
+
+protected:
+    virtual ~QuillController();
+
+private:
+    void valuesChanged();
+
+    RefCount refs_;
+    double values_[kParamCount] = {kDefaultGain, kDefaultTone};
+    Steinberg::Vst::IComponentHandler* handler_ = nullptr;
+    Steinberg::Vst::IConnectionPoint* peer_ = nullptr;
+    QuillProcessor* directTarget_ = nullptr;
+    QuillEditor* editor_ = nullptr;
+};
+
+}  // namespace Quill

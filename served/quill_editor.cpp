@@ -1,0 +1,218 @@
+#include "quill_editor.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "quill_controller.h"
+#include "quill_dsp.h"
+
+extern "C" IMAGE_DOS_HEADER __ImageBase;
+
+using namespace Steinberg;
+
+namespace Quill {
+
+namespace {
+
+const char* const kWindowClass = "QuillEditorWindow";
+int s_openWindows = 0;  // the class is registered while editor windows exist
+
+HINSTANCE moduleInstance() { return reinterpret_cast<HINSTANCE>(&__ImageBase); }
+
+// Bar geometry inside a client rectangle: index 0 gain, 1 tone.
+RECT barRect(const RECT& client, int index) {
+    const int top = 110 + index * 50;
+    return RECT{20, top, client.right - 20, top + 28};
+}
+
+}  // namespace
+
+QuillEditor::QuillEditor(QuillController* controller) : controller_(controller) {
+    controller_->addRef();
+    controller_->setEditor(this);
+}
+
+QuillEditor::~QuillEditor() {
+    if (hwnd_) removed();
+    controller_->setEditor(nullptr);
+    controller_->release();
+}
+
+tresult PLUGIN_API QuillEditor::queryInterface(const TUID iid, void** obj) {
+    if (answerInterface<IPlugView>(iid, this, obj) || answerInterface<FUnknown>(iid, this, obj)) return kResultOk;
+    *obj = nullptr;
+    return kNoInterface;
+}
+
+uint32 PLUGIN_API QuillEditor::release() {
+    const uint32 left = refs_.remove();
+    if (left == 0) delete this;
+    return left;
+}
+
+tresult PLUGIN_API QuillEditor::isPlatformTypeSupported(FIDString type) {
+    return type && std::strcmp(type, kPlatformTypeHWND) == 0 ? kResultTrue : kResultFalse;
+}
+
+tresult PLUGIN_API QuillEditor::attached(void* parent, FIDString type) {
+    if (!parent || isPlatformTypeSupported(type) != kResultTrue) return kResultFalse;
+    if (hwnd_) return kResultFalse;
+    if (s_openWindows == 0) {
+        WNDCLASSEXA wc = {};
+        wc.cbSize = sizeof wc;
+        wc.style = CS_HREDRAW | CS_VREDRAW;
+        wc.lpfnWndProc = windowProc;
+        wc.hInstance = moduleInstance();
+        wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
+        wc.lpszClassName = kWindowClass;
+        if (!RegisterClassExA(&wc) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) return kResultFalse;
+    }
+    hwnd_ = CreateWindowExA(0, kWindowClass, "Quill", WS_CHILD | WS_VISIBLE, 0, 0, rect_.getWidth(),
+                            rect_.getHeight(), static_cast<HWND>(parent), nullptr, moduleInstance(), this);
+    if (!hwnd_) {
+        if (s_openWindows == 0) UnregisterClassA(kWindowClass, moduleInstance());
+        return kResultFalse;
+    }
+    ++s_openWindows;
+    return kResultOk;
+}
+
+tresult PLUGIN_API QuillEditor::removed() {
+    if (!hwnd_) return kResultFalse;
+    SetWindowLongPtrA(hwnd_, GWLP_USERDATA, 0);
+    DestroyWindow(hwnd_);
+    hwnd_ = nullptr;
+    // Unregistered with the last window, so that a later load of this module
+    // at another address does not find a class pointing into the old one.
+    if (--s_openWindows == 0) UnregisterClassA(kWindowClass, moduleInstance());
+    return kResultOk;
+}
+
+tresult PLUGIN_API QuillEditor::getSize(ViewRect* size) {
+    if (!size) return kInvalidArgument;
+    *size = rect_;
+    return kResultOk;
+}
+
+tresult PLUGIN_API QuillEditor::onSize(ViewRect* newSize) {
+    if (!newSize) return kInvalidArgument;
+    rect_ = *newSize;
+    if (hwnd_)
+        SetWindowPos(hwnd_, nullptr, 0, 0, rect_.getWidth(), rect_.getHeight(), SWP_NOZORDER | SWP_NOACTIVATE);
+    return kResultOk;
+}
+
+tresult PLUGIN_API QuillEditor::setFrame(IPlugFrame* frame) {
+    frame_ = frame;
+    return kResultOk;
+}
+
+tresult PLUGIN_API QuillEditor::checkSizeConstraint(ViewRect* rect) {
+    if (!rect) return kInvalidArgument;
+    if (rect->getWidth() < 320) rect->right = rect->left + 320;
+    if (rect->getHeight() < 240) rect->bottom = rect->top + 240;
+    return kResultOk;
+}
+
+void QuillEditor::refresh() {
+    if (hwnd_) InvalidateRect(hwnd_, nullptr, FALSE);
+}
+
+void QuillEditor::paint(HDC dc, const RECT& client) {
+    HBRUSH background = CreateSolidBrush(RGB(0x1E, 0x22, 0x28));
+    FillRect(dc, &client, background);
+    DeleteObject(background);
+
+    SetBkMode(dc, TRANSPARENT);
+    SetTextColor(dc, RGB(0xF0, 0xF0, 0xF0));
+    const double gain = controller_->getParamNormalized(kGainId);
+    const double tone = controller_->getParamNormalized(kToneId);
+    RECT line{20, 16, client.right - 20, 46};
+    DrawTextA(dc, "Quill", -1, &line, DT_LEFT | DT_SINGLELINE);
+    char text[128];
+    std::snprintf(text, sizeof text, "Gain: %.1f dB   Tone: %.0f Hz", gainDb(gain), toneHz(tone));
+    line = RECT{20, 48, client.right - 20, 72};
+    DrawTextA(dc, text, -1, &line, DT_LEFT | DT_SINGLELINE);
+    line = RECT{20, 74, client.right - 20, 98};
+    DrawTextA(dc, controller_->linked() ? "Linked to audio module" : "Not linked", -1, &line, DT_LEFT | DT_SINGLELINE);
+
+    HBRUSH track = CreateSolidBrush(RGB(0x40, 0x46, 0x50));
+    HBRUSH fill = CreateSolidBrush(RGB(0xC8, 0xA0, 0x3C));
+    for (int i = 0; i < 2; ++i) {
+        RECT bar = barRect(client, i);
+        FillRect(dc, &bar, track);
+        RECT filled = bar;
+        filled.right = bar.left + static_cast<LONG>((bar.right - bar.left) * (i == 0 ? gain : tone));
+        FillRect(dc, &filled, fill);
+    }
+    DeleteObject(track);
+    DeleteObject(fill);
+
+    HBRUSH band = CreateSolidBrush(kBandColour);
+    RECT bandRect{0, client.bottom - kBandHeight, client.right, client.bottom};
+    FillRect(dc, &bandRect, band);
+    DeleteObject(band);
+}
+
+void QuillEditor::click(int x, int y) {
+    std::printf("[Quill] Editor click at %d,%d\n", x, y);
+    std::fflush(stdout);
+    RECT client{};
+    GetClientRect(hwnd_, &client);
+    for (int i = 0; i < 2; ++i) {
+        const RECT bar = barRect(client, i);
+        if (x >= bar.left && x <= bar.right && y >= bar.top && y < bar.bottom && bar.right > bar.left)
+            controller_->editParameter(static_cast<Vst::ParamID>(i),
+                                       static_cast<double>(x - bar.left) / (bar.right - bar.left));
+    }
+}
+
+void QuillEditor::toggleSize() {
+    if (!frame_) return;
+    const bool large = rect_.getWidth() >= kLargeEditorWidth;
+    ViewRect wanted(0, 0, large ? kEditorWidth : kLargeEditorWidth, large ? kEditorHeight : kLargeEditorHeight);
+    std::printf("[Quill] Editor asks for %dx%d\n", wanted.getWidth(), wanted.getHeight());
+    std::fflush(stdout);
+    // The frame answers by calling onSize with the size it granted.
+    frame_->resizeView(this, &wanted);
+}
+
+LRESULT CALLBACK QuillEditor::windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_CREATE) {
+        auto* create = reinterpret_cast<CREATESTRUCTA*>(lParam);
+        SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+        return 0;
+    }
+    auto* editor = reinterpret_cast<QuillEditor*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+    if (!editor) return DefWindowProcA(hwnd, message, wParam, lParam);
+    switch (message) {
+        case WM_PAINT: {
+            PAINTSTRUCT ps;
+            HDC dc = BeginPaint(hwnd, &ps);
+            RECT client{};
+            GetClientRect(hwnd, &client);
+            editor->paint(dc, client);
+            EndPaint(hwnd, &ps);
+            return 0;
+        }
+        case WM_PRINTCLIENT: {
+            // Painting into a caller's device context (PrintWindow, tests).
+            RECT client{};
+            GetClientRect(hwnd, &client);
+            editor->paint(reinterpret_cast<HDC>(wParam), client);
+            return 0;
+        }
+        case WM_ERASEBKGND:
+            return 1;
+        case WM_LBUTTONDOWN:
+            editor->click(static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam)));
+            return 0;
+        case WM_RBUTTONDOWN:
+            editor->toggleSize();
+            return 0;
+        default:
+            return DefWindowProcA(hwnd, message, wParam, lParam);
+    }
+}
+
+}  // namespace Quill

@@ -1,0 +1,124 @@
+// Module entry: the plug-in factory behind GetPluginFactory. Built twice:
+// plain, with the audio module and its controller as two classes, and with
+// QUILL_SINGLE_OBJECT=1, with one class that is both.
+#include <cstring>
+
+#include "pluginterfaces/base/ipluginbase.h"
+#include "quill_controller.h"
+#include "quill_ids.h"
+#include "quill_processor.h"
+#include "quill_refcount.h"
+#include "quill_single.h"
+
+#ifndef QUILL_SINGLE_OBJECT
+#define QUILL_SINGLE_OBJECT 0
+#endif
+
+using namespace Steinberg;
+
+namespace Quill {
+namespace {
+
+struct ClassEntry {
+    const FUID* cid;
+    const char* category;
+    const char* name;
+    FUnknown* (*create)();
+};
+
+#if QUILL_SINGLE_OBJECT
+const ClassEntry kClasses[] = {
+    {&kSingleUID, kAudioModuleCategory, "Quill Single",
+     [] { return static_cast<FUnknown*>(static_cast<Vst::IComponent*>(new QuillSingle)); }},
+};
+#else
+const ClassEntry kClasses[] = {
+    {&kProcessorUID, kAudioModuleCategory, "Quill",
+     [] { return static_cast<FUnknown*>(static_cast<Vst::IComponent*>(new QuillProcessor)); }},
+    {&kControllerUID, kControllerCategory, "Quill Controller",
+     [] { return static_cast<FUnknown*>(static_cast<Vst::IEditController*>(new QuillController)); }},
+};
+#endif
+constexpr int32 kClassCount = static_cast<int32>(sizeof kClasses / sizeof kClasses[0]);
+
+void copyText(char* dst, std::size_t capacity, const char* src) {
+    std::strncpy(dst, src, capacity - 1);
+    dst[capacity - 1] = 0;
+}
+
+class QuillFactory : public IPluginFactory {
+public:
+    virtual ~QuillFactory() = default;
+
+    tresult PLUGIN_API queryInterface(const TUID iid, void** obj) override {
+        if (answerInterface<IPluginFactory>(iid, this, obj) || answerInterface<FUnknown>(iid, this, obj))
+            return kResultOk;
+        *obj = nullptr;
+        return kNoInterface;
+    }
+    uint32 PLUGIN_API addRef() override { return refs_.add(); }
+    uint32 PLUGIN_API release() override;
+
+    tresult PLUGIN_API getFactoryInfo(PFactoryInfo* info) override {
+        if (!info) return kInvalidArgument;
+        *info = {};
+        copyText(info->vendor, sizeof info->vendor, "Quill Marlow");
+        copyText(info->url, sizeof info->url, "");
+        copyText(info->email, sizeof info->email, "");
+        info->flags = PFactoryInfo::kNoFlags;
+        return kResultOk;
+    }
+
+    int32 PLUGIN_API countClasses() override { return kClassCount; }
+
+    tresult PLUGIN_API getClassInfo(int32 index, PClassInfo* info) override {
+        if (!info || index < 0 || index >= kClassCount) return kInvalidArgument;
+        *info = {};
+        std::memcpy(info->cid, kClasses[index].cid->toTUID(), sizeof(TUID));
+        info->cardinality = PClassInfo::kManyInstances;
+        copyText(info->category, sizeof info->category, kClasses[index].category);
+        copyText(info->name, sizeof info->name, kClasses[index].name);
+        return kResultOk;
+    }
+
+    tresult PLUGIN_API createInstance(FIDString cid, FIDString iid, void** obj) override {
+        if (!obj) return kInvalidArgument;
+        *obj = nullptr;
+        if (!cid || !iid) return kInvalidArgument;
+        for (const ClassEntry& entry : kClasses) {
+            if (!FUnknownPrivate::iidEqual(cid, entry.cid->toTUID())) continue;
+            FUnknown* object = entry.create();
+            const tresult result = object->queryInterface(iid, obj);
+            object->release();  // the caller keeps the reference from queryInterface
+            return result;
+        }
+        return kNoInterface;
+    }
+
+private:
+    RefCount refs_;
+};
+
+QuillFactory* s_factory = nullptr;
+
+uint32 PLUGIN_API QuillFactory::release() {
+    const uint32 left = refs_.remove();
+    if (left == 0) {
+        if (s_factory == this) s_factory = nullptr;
+        delete this;
+    }
+    return left;
+}
+
+}  // namespace
+}  // namespace Quill
+
+// Each call hands out one reference to the module's factory.
+extern "C" __declspec(dllexport) IPluginFactory* PLUGIN_API GetPluginFactory() {
+    if (Quill::s_factory) {
+        Quill::s_factory->addRef();
+    } else {
+        Quill::s_factory = new Quill::QuillFactory;
+    }
+    return Quill::s_factory;
+}

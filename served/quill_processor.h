@@ -1,0 +1,88 @@
+// Quill's audio module: stereo in, stereo out, gain and tone.
+#pragma once
+
+#include <atomic>
+
+#include "pluginterfaces/vst/ivstaudioprocessor.h"
+#include "pluginterfaces/vst/ivstcomponent.h"
+#include "pluginterfaces/vst/ivstmessage.h"
+#include "quill_dsp.h"
+#include "quill_refcount.h"
+#include "quill_state.h"
+
+namespace Quill {
+
+class QuillProcessor : public Steinberg::Vst::IComponent,
+                       public Steinberg::Vst::IAudioProcessor,
+                       public Steinberg::Vst::IConnectionPoint {
+public:
+    QuillProcessor();
+
+    // FUnknown
+    Steinberg::tresult PLUGIN_API queryInterface(const Steinberg::TUID iid, void** obj) override;
+    Steinberg::uint32 PLUGIN_API addRef() override { return refs_.add(); }
+    Steinberg::uint32 PLUGIN_API release() override;
+
+    // IPluginBase
+    Steinberg::tresult PLUGIN_API initialize(Steinberg::FUnknown* context) override;
+    Steinberg::tresult PLUGIN_API terminate() override;
+
+    // IComponent
+    Steinberg::tresult PLUGIN_API getControllerClassId(Steinberg::TUID classId) override;
+    Steinberg::tresult PLUGIN_API setIoMode(Steinberg::Vst::IoMode mode) override;
+    Steinberg::int32 PLUGIN_API getBusCount(Steinberg::Vst::MediaType type, Steinberg::Vst::BusDirection dir) override;
+    Steinberg::tresult PLUGIN_API getBusInfo(Steinberg::Vst::MediaType type, Steinberg::Vst::BusDirection dir,
+                                             Steinberg::int32 index, Steinberg::Vst::BusInfo& bus) override;
+    Steinberg::tresult PLUGIN_API getRoutingInfo(Steinberg::Vst::RoutingInfo& inInfo,
+                                                 Steinberg::Vst::RoutingInfo& outInfo) override;
+    Steinberg::tresult PLUGIN_API activateBus(Steinberg::Vst::MediaType type, Steinberg::Vst::BusDirection dir,
+                                              Steinberg::int32 index, Steinberg::TBool state) override;
+    Steinberg::tresult PLUGIN_API setActive(Steinberg::TBool state) override;
+    Steinberg::tresult PLUGIN_API setState(Steinberg::IBStream* state) override;
+    Steinberg::tresult PLUGIN_API getState(Steinberg::IBStream* state) override;
+
+    // IAudioProcessor
+    Steinberg::tresult PLUGIN_API setBusArrangements(Steinberg::Vst::SpeakerArrangement* inputs, Steinberg::int32 numIns,
+                                                     Steinberg::Vst::SpeakerArrangement* outputs,
+                                                     Steinberg::int32 numOuts) override;
+    Steinberg::tresult PLUGIN_API getBusArrangement(Steinberg::Vst::BusDirection dir, Steinberg::int32 index,
+                                                    Steinberg::Vst::SpeakerArrangement& arr) override;
+    Steinberg::tresult PLUGIN_API canProcessSampleSize(Steinberg::int32 symbolicSampleSize) override;
+    Steinberg::uint32 PLUGIN_API getLatencySamples() override { return 0; }
+    Steinberg::tresult PLUGIN_API setupProcessing(Steinberg::Vst::ProcessSetup& setup) override;
+    Steinberg::tresult PLUGIN_API setProcessing(Steinberg::TBool state) override;
+    Steinberg::tresult PLUGIN_API process(Steinberg::Vst::ProcessData& data) override;
+    Steinberg::uint32 PLUGIN_API getTailSamples() override { return 0; }
+
+    // IConnectionPoint
+    Steinberg::tresult PLUGIN_API connect(Steinberg::Vst::IConnectionPoint* other) override;
+    Steinberg::tresult PLUGIN_API disconnect(Steinberg::Vst::IConnectionPoint* other) override;
+    Steinberg::tresult PLUGIN_API notify(Steinberg::Vst::IMessage* message) override;
+
+    // A parameter edit from the controller side; safe while audio runs.
+    void applyParameter(Steinberg::uint32 id, double normalized);
+    QuillParams currentParams() const;
+
+protected:
+    virtual ~QuillProcessor();
+
+private:
+    void applyParameterChanges(Steinberg::Vst::ProcessData& data);
+
+    RefCount refs_;
+    // Written by the user-interface thread, read by the audio thread.
+    std::atomic<double> gain_{kDefaultGain};
+    std::atomic<double> tone_{kDefaultTone};
+    static_assert(std::atomic<double>::is_always_lock_free, "parameters are shared with the audio thread");
+
+    // Audio-thread side.
+    QuillDsp dsp_;
+    double sampleRate_ = 48000.0;
+    bool active_ = false;
+    bool processing_ = false;
+    bool busActive_[2] = {true, true};
+
+    Steinberg::Vst::IConnectionPoint* peer_ = nullptr;
+};
+
+}  // namespace Quill
