@@ -1,0 +1,170 @@
+#include "bundle.h"
+
+#include "public.sdk/source/common/memorystream.h"
+
+#include <dlfcn.h>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+namespace fs = std::filesystem;
+using namespace Steinberg;
+
+namespace vst3host {
+
+Bundle::~Bundle() {
+    if (factory_) factory_->release();
+    if (entered_) {
+        if (auto exit = reinterpret_cast<bool (*)()>(::dlsym(library_, "ModuleExit"))) exit();
+    }
+    if (library_) ::dlclose(library_);
+}
+
+bool Bundle::load(const std::string& path, std::string& error) {
+    fs::path bundle = fs::path(path).lexically_normal();
+    if (bundle.filename().empty()) bundle = bundle.parent_path();
+    if (!fs::is_directory(bundle)) {
+        error = "no such bundle: " + path;
+        return false;
+    }
+    const fs::path library = bundle / "Contents" / "x86_64-linux" / (bundle.stem().string() + ".so");
+    if (!fs::exists(library)) {
+        error = "bundle has no Linux library: " + library.string();
+        return false;
+    }
+    library_ = ::dlopen(library.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!library_) {
+        error = std::string("cannot load ") + library.string() + ": " + ::dlerror();
+        return false;
+    }
+    if (auto entry = reinterpret_cast<bool (*)(void*)>(::dlsym(library_, "ModuleEntry"))) {
+        if (!entry(library_)) {
+            error = "ModuleEntry of " + library.string() + " failed";
+            return false;
+        }
+        entered_ = true;
+    }
+    auto getFactory = reinterpret_cast<IPluginFactory* (*)()>(::dlsym(library_, "GetPluginFactory"));
+    factory_ = getFactory ? getFactory() : nullptr;
+    if (!factory_) {
+        error = "bundle has no VST 3 factory: " + library.string();
+        return false;
+    }
+    return true;
+}
+
+Effect::~Effect() {
+    if (processing_) processor->setProcessing(false);
+    if (active_) component->setActive(false);
+    if (controller) {
+        controller->terminate();
+        controller->release();
+    }
+    if (processor) processor->release();
+    if (component) {
+        component->terminate();
+        component->release();
+    }
+}
+
+bool Effect::create(IPluginFactory* factory, std::string& error) {
+    for (int32 i = 0; i < factory->countClasses(); ++i) {
+        PClassInfo info;
+        if (factory->getClassInfo(i, &info) != kResultOk || std::string(info.category) != kVstAudioEffectClass)
+            continue;
+        if (factory->createInstance(info.cid, Vst::IComponent::iid, reinterpret_cast<void**>(&component)) != kResultOk ||
+            !component) {
+            error = std::string("cannot create ") + info.name;
+            return false;
+        }
+        break;
+    }
+    if (!component) {
+        error = "the factory offers no audio effect";
+        return false;
+    }
+    if (component->initialize(nullptr) != kResultOk) {
+        error = "the effect failed to initialise";
+        return false;
+    }
+    if (component->queryInterface(Vst::IAudioProcessor::iid, reinterpret_cast<void**>(&processor)) != kResultOk) {
+        error = "the effect has no audio processor";
+        return false;
+    }
+    TUID controllerId;
+    if (component->getControllerClassId(controllerId) == kResultOk &&
+        factory->createInstance(controllerId, Vst::IEditController::iid, reinterpret_cast<void**>(&controller)) ==
+            kResultOk &&
+        controller && controller->initialize(nullptr) != kResultOk) {
+        controller->release();
+        controller = nullptr;
+    }
+    return true;
+}
+
+bool Effect::setup(double sampleRate, int maxBlock, std::string& error) {
+    Vst::ProcessSetup setup{Vst::kRealtime, Vst::kSample32, maxBlock, sampleRate};
+    if (processor->setupProcessing(setup) != kResultOk) {
+        error = "the effect refused the process setup";
+        return false;
+    }
+    return true;
+}
+
+bool Effect::activate(std::string& error) {
+    if (component->setActive(true) != kResultOk) {
+        error = "the effect failed to activate";
+        return false;
+    }
+    active_ = true;
+    processor->setProcessing(true);
+    processing_ = true;
+    return true;
+}
+
+int Effect::mainChannels(Vst::BusDirection direction) const {
+    Vst::BusInfo info{};
+    if (component->getBusCount(Vst::kAudio, direction) < 1 ||
+        component->getBusInfo(Vst::kAudio, direction, 0, info) != kResultOk)
+        return 0;
+    return info.channelCount;
+}
+
+bool Effect::saveState(const std::string& file, std::string& error) {
+    MemoryStream stream;
+    if (component->getState(&stream) != kResultOk) {
+        error = "the effect gave no state";
+        return false;
+    }
+    std::ofstream out(file, std::ios::binary);
+    out.write(stream.getData(), static_cast<std::streamsize>(stream.getSize()));
+    if (!out) {
+        error = "cannot write state file " + file;
+        return false;
+    }
+    return true;
+}
+
+bool Effect::loadState(const std::string& file, std::string& error) {
+    std::ifstream in(file, std::ios::binary);
+    if (!in) {
+        error = "cannot read state file " + file;
+        return false;
+    }
+    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    MemoryStream stream;
+    stream.write(bytes.data(), static_cast<int32>(bytes.size()), nullptr);
+    stream.seek(0, IBStream::kIBSeekSet, nullptr);
+    if (component->setState(&stream) != kResultOk) {
+        error = "the effect refused the state in " + file;
+        return false;
+    }
+    if (controller) {
+        stream.seek(0, IBStream::kIBSeekSet, nullptr);
+        controller->setComponentState(&stream);
+    }
+    return true;
+}
+
+}  // namespace vst3host

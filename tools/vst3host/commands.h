@@ -1,0 +1,22 @@
+#pragma once
+
+#include <string>
+
+namespace vst3host {
+
+struct ProcessOptions {
+    std::string bundle, input, output, saveState, loadState;
+    int block = 512;
+    double rate = 0;  // 0: the input file's rate
+};
+
+struct EditorOptions {
+    std::string bundle, screenshot;
+    double seconds = 5;
+};
+
+int listCommand(const std::string& bundle);
+int processCommand(const ProcessOptions& options);
+int editorCommand(const EditorOptions& options);
+
+}  // namespace vst3host

@@ -1,0 +1,111 @@
+// vst3host: a small command-line host for Linux VST 3 bundles.
+#include "bundle.h"
+#include "commands.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+using namespace Steinberg;
+
+namespace vst3host {
+
+int listCommand(const std::string& path) {
+    Bundle bundle;
+    std::string error;
+    if (!bundle.load(path, error)) {
+        std::fprintf(stderr, "vst3host: %s\n", error.c_str());
+        return 1;
+    }
+    IPluginFactory* factory = bundle.factory();
+    PFactoryInfo info;
+    factory->getFactoryInfo(&info);
+    std::printf("vendor: %s\nurl: %s\ne-mail: %s\n", info.vendor, info.url, info.email);
+    IPluginFactory2* factory2 = nullptr;
+    factory->queryInterface(IPluginFactory2::iid, reinterpret_cast<void**>(&factory2));
+    for (int32 i = 0; i < factory->countClasses(); ++i) {
+        PClassInfo2 c;
+        if (factory2 ? factory2->getClassInfo2(i, &c) != kResultOk : true) {
+            PClassInfo basic;
+            factory->getClassInfo(i, &basic);
+            std::printf("class %d: %s [%s]\n", i, basic.name, basic.category);
+            continue;
+        }
+        char id[33];
+        FUID::fromTUID(c.cid).toString(id);
+        std::printf("class %d: %s [%s] %s version %s, %s, id %s\n", i, c.name, c.category, c.subCategories, c.version,
+                    c.sdkVersion, id);
+    }
+    if (factory2) factory2->release();
+    return 0;
+}
+
+}  // namespace vst3host
+
+namespace {
+
+int usage() {
+    std::fprintf(stderr,
+                 "usage: vst3host list BUNDLE\n"
+                 "       vst3host process BUNDLE IN.wav OUT.wav [--block N] [--rate R]\n"
+                 "                        [--save-state FILE] [--load-state FILE]\n"
+                 "       vst3host editor BUNDLE [--seconds S] [--screenshot OUT.png]\n");
+    return 2;
+}
+
+// Parses a number option; false when the value is missing or not a number.
+bool number(const char* text, double& value) {
+    if (!text) return false;
+    char* end = nullptr;
+    value = std::strtod(text, &end);
+    return end != text && *end == '\0';
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 3) return usage();
+    const std::string command = argv[1];
+    if (command == "list") return argc == 3 ? vst3host::listCommand(argv[2]) : usage();
+
+    if (command == "process") {
+        if (argc < 5) return usage();
+        vst3host::ProcessOptions o;
+        o.bundle = argv[2];
+        o.input = argv[3];
+        o.output = argv[4];
+        for (int i = 5; i < argc; i += 2) {
+            const std::string opt = argv[i];
+            const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
+            double v = 0;
+            if (opt == "--block" && number(value, v)) o.block = static_cast<int>(v);
+            else if (opt == "--rate" && number(value, v) && v > 0) o.rate = v;
+            else if (opt == "--save-state" && value) o.saveState = value;
+            else if (opt == "--load-state" && value) o.loadState = value;
+            else {
+                std::fprintf(stderr, "vst3host: bad option %s\n", opt.c_str());
+                return usage();
+            }
+        }
+        return vst3host::processCommand(o);
+    }
+
+    if (command == "editor") {
+        vst3host::EditorOptions o;
+        o.bundle = argv[2];
+        for (int i = 3; i < argc; i += 2) {
+            const std::string opt = argv[i];
+            const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
+            double v = 0;
+            if (opt == "--seconds" && number(value, v) && v >= 0) o.seconds = v;
+            else if (opt == "--screenshot" && value) o.screenshot = value;
+            else {
+                std::fprintf(stderr, "vst3host: bad option %s\n", opt.c_str());
+                return usage();
+            }
+        }
+        return vst3host::editorCommand(o);
+    }
+    return usage();
+}
