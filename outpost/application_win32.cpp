@@ -1,0 +1,57 @@
+// The shared file under Wine: the Linux path opens through drive Z:, and the
+// view is truly shared with the Linux process that created the file.
+#include "application.h"
+#include "win32.h"
+
+#include <iostream>
+
+namespace Tandem {
+
+bool OutpostApplication::mapSharedFile() {
+    HANDLE file = CreateFileA(sharedMemoryName_.c_str(), GENERIC_READ | GENERIC_WRITE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                              nullptr);
+    fileHandle_ = file;
+    if (file == INVALID_HANDLE_VALUE) {
+        std::cerr << "[Outpost] Failed to open file: " << sharedMemoryName_ << std::endl;
+        std::cerr << "[Outpost] Error: " << GetLastError() << std::endl;
+        return false;
+    }
+    HANDLE mapping = CreateFileMappingA(file, nullptr, PAGE_READWRITE, 0, kSharedMemorySize, nullptr);
+    if (!mapping) {
+        std::cerr << "[Outpost] Failed to create file mapping" << std::endl;
+        std::cerr << "[Outpost] Error: " << GetLastError() << std::endl;
+        CloseHandle(file);
+        fileHandle_ = INVALID_HANDLE_VALUE;
+        return false;
+    }
+    void* view = MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, kSharedMemorySize);
+    CloseHandle(mapping);  // the view keeps the mapping alive
+    if (!view) {
+        std::cerr << "[Outpost] Failed to map view of file" << std::endl;
+        std::cerr << "[Outpost] Error: " << GetLastError() << std::endl;
+        CloseHandle(file);
+        fileHandle_ = INVALID_HANDLE_VALUE;
+        return false;
+    }
+    auto* base = static_cast<unsigned char*>(view);
+    uiCommand_ = reinterpret_cast<UICommand*>(base + kUICommandOffset);
+    audioData_ = reinterpret_cast<AudioData*>(base + kAudioDataOffset);
+    stateData_ = reinterpret_cast<StateData*>(base + kStateDataOffset);
+    return true;
+}
+
+void OutpostApplication::unmapSharedFile() {
+    if (uiCommand_) {
+        UnmapViewOfFile(uiCommand_);
+        uiCommand_ = nullptr;
+        audioData_ = nullptr;
+        stateData_ = nullptr;
+    }
+    if (fileHandle_ != INVALID_HANDLE_VALUE) {
+        CloseHandle(fileHandle_);
+        fileHandle_ = INVALID_HANDLE_VALUE;
+    }
+}
+
+}  // namespace Tandem

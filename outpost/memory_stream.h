@@ -1,0 +1,44 @@
+// MemoryStream: an IBStream over a growable byte vector, through which the
+// served plug-in's state is taken out and put back.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "pluginterfaces/base/ibstream.h"
+
+namespace Tandem {
+
+class MemoryStream : public Steinberg::IBStream {
+public:
+    MemoryStream() = default;
+
+    Steinberg::tresult PLUGIN_API queryInterface(const Steinberg::TUID iid, void** obj) override;
+    Steinberg::uint32 PLUGIN_API addRef() override;
+    Steinberg::uint32 PLUGIN_API release() override;
+
+    Steinberg::tresult PLUGIN_API read(void* buffer, Steinberg::int32 numBytes,
+                                       Steinberg::int32* numBytesRead = nullptr) override;
+    Steinberg::tresult PLUGIN_API write(void* buffer, Steinberg::int32 numBytes,
+                                        Steinberg::int32* numBytesWritten = nullptr) override;
+    Steinberg::tresult PLUGIN_API seek(Steinberg::int64 pos, Steinberg::int32 mode,
+                                       Steinberg::int64* result = nullptr) override;
+    Steinberg::tresult PLUGIN_API tell(Steinberg::int64* pos) override;
+
+    // Direct access for the owner: filled before handing the stream to the
+    // plug-in, read after the plug-in wrote to it.
+    std::vector<std::uint8_t>& data() { return data_; }
+    const std::vector<std::uint8_t>& data() const { return data_; }
+    void setPosition(std::int32_t position) { position_ = position < 0 ? 0 : position; }
+    std::int32_t position() const { return position_; }
+
+private:
+    virtual ~MemoryStream() = default;
+
+    std::vector<std::uint8_t> data_;
+    std::int32_t position_ = 0;
+    // One stream serves one call on one thread, so the count is not atomic.
+    std::int32_t refCount_ = 1;
+};
+
+}  // namespace Tandem

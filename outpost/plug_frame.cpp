@@ -1,0 +1,46 @@
+#include "plug_frame.h"
+
+#include <iostream>
+
+using namespace Steinberg;
+
+namespace Tandem {
+
+tresult PLUGIN_API PlugFrame::queryInterface(const TUID iid, void** obj) {
+    if (!obj) return kInvalidArgument;
+    if (FUnknownPrivate::iidEqual(iid, IPlugFrame::iid) || FUnknownPrivate::iidEqual(iid, FUnknown::iid)) {
+        addRef();
+        *obj = this;
+        return kResultOk;
+    }
+    *obj = nullptr;
+    return kNoInterface;
+}
+
+uint32 PLUGIN_API PlugFrame::addRef() { return static_cast<uint32>(refCount_.fetch_add(1) + 1); }
+
+uint32 PLUGIN_API PlugFrame::release() {
+    const int32 left = refCount_.fetch_sub(1) - 1;
+    if (left == 0) delete this;
+    return static_cast<uint32>(left);
+}
+
+tresult PLUGIN_API PlugFrame::resizeView(IPlugView* view, ViewRect* newSize) {
+    // Without a size there is nothing to report or apply.
+    if (!newSize) return kInvalidArgument;
+    const int32 width = newSize->right - newSize->left;
+    const int32 height = newSize->bottom - newSize->top;
+    std::cout << "[PlugFrame] resizeView called: " << width << "x" << height << std::endl;
+    if (!hwnd_ || !view) return kInvalidArgument;
+
+    RECT outer = {0, 0, width, height};
+    const DWORD style = static_cast<DWORD>(GetWindowLongW(hwnd_, GWL_STYLE));
+    const DWORD exStyle = static_cast<DWORD>(GetWindowLongW(hwnd_, GWL_EXSTYLE));
+    AdjustWindowRectEx(&outer, style, FALSE, exStyle);
+    SetWindowPos(hwnd_, nullptr, 0, 0, outer.right - outer.left, outer.bottom - outer.top,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    view->onSize(newSize);
+    return kResultOk;
+}
+
+}  // namespace Tandem

@@ -1,0 +1,71 @@
+// PluginInstance: outpost's handle on the served plug-in. It creates and
+// connects the plug-in's component and controller, runs its audio and moves
+// its state. Window and editor handling lives in the Win32-only part.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "pluginterfaces/base/ipluginbase.h"
+#include "pluginterfaces/gui/iplugview.h"
+#include "pluginterfaces/vst/ivstaudioprocessor.h"
+#include "pluginterfaces/vst/ivstcomponent.h"
+#include "pluginterfaces/vst/ivsteditcontroller.h"
+#include "win32.h"
+
+namespace Tandem {
+
+class HostApplication;
+class PlugFrame;
+
+class PluginInstance {
+public:
+    explicit PluginInstance(Steinberg::IPluginFactory* factory);
+    ~PluginInstance();
+    PluginInstance(const PluginInstance&) = delete;
+    PluginInstance& operator=(const PluginInstance&) = delete;
+
+    // Creates, initialises, synchronises and connects component and
+    // controller. True when the component exists and is initialised.
+    bool createInstance();
+
+    // Audio (the audio thread, or the main thread before it starts).
+    bool setupAudio(double sampleRate, std::int32_t maxBlockSize);
+    // Channel c of the input/output lies c * kMaxBlockSize floats after the
+    // pointer. Counts are clamped to the slot bounds before use.
+    bool processAudio(const float* input, float* output, std::int32_t numSamples, std::int32_t numChannels);
+
+    // State (main thread): the component's state as opaque bytes.
+    std::int32_t getState(std::uint8_t* buffer, std::int32_t capacity);
+    bool setState(const std::uint8_t* data, std::int32_t size);
+
+    Steinberg::Vst::IComponent* component() const { return component_; }
+    Steinberg::Vst::IEditController* controller() const { return controller_; }
+    bool isAudioSetup() const { return audioSetup_; }
+
+private:
+    // Win32 parts (stand-ins without windows in native builds).
+    static HINSTANCE ownModuleHandle();
+    void hideWindowsForTeardown();
+
+    Steinberg::IPluginFactory* factory_;
+    Steinberg::Vst::IComponent* component_ = nullptr;
+    Steinberg::Vst::IEditController* controller_ = nullptr;
+    Steinberg::IPlugView* view_ = nullptr;
+    PlugFrame* frame_ = nullptr;
+    HostApplication* hostApplication_ = nullptr;
+    HWND hwnd_ = nullptr;
+    HWND containerHwnd_ = nullptr;
+    HINSTANCE hInstance_ = nullptr;
+    std::string windowClassName_ = "VST3BridgeWindow";
+    std::int32_t width_ = 800;
+    std::int32_t height_ = 600;
+    bool embedded_ = false;
+    Steinberg::Vst::IAudioProcessor* audioProcessor_ = nullptr;
+    bool audioSetup_ = false;
+    double sampleRate_ = 48000.0;
+    std::int32_t maxBlockSize_ = 512;
+    bool viewAttached_ = false;
+};
+
+}  // namespace Tandem
