@@ -1,0 +1,22 @@
+# Native (Linux) tests of outpost code that needs no Win32: the host-side
+# stream and host context, and the plug-in instance's logic against mocked
+# plug-in objects; plus Quill's DSP and state format from its headers.
+set(_outpost_dir "${CMAKE_SOURCE_DIR}/outpost")
+add_library(outpost_native STATIC
+    "${_outpost_dir}/host_application.cpp"
+    "${_outpost_dir}/memory_stream.cpp"
+    "${_outpost_dir}/plugin_instance.cpp"
+    "${_outpost_dir}/plugin_instance_audio.cpp"
+    "${_outpost_dir}/plugin_instance_state.cpp"
+    "${_outpost_dir}/plugin_instance_headless.cpp")
+target_include_directories(outpost_native PUBLIC "${_outpost_dir}" "${CMAKE_SOURCE_DIR}")
+target_compile_options(outpost_native PRIVATE ${QM_WARNINGS})
+target_link_libraries(outpost_native PUBLIC vst3sdk)
+
+file(GLOB outpost_native_test_sources CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/outpost/*_test.cpp")
+add_executable(outpost_native_tests ${outpost_native_test_sources})
+target_include_directories(outpost_native_tests PRIVATE "${CMAKE_SOURCE_DIR}/served")
+target_compile_options(outpost_native_tests PRIVATE ${QM_WARNINGS})
+target_link_libraries(outpost_native_tests PRIVATE outpost_native GTest::gmock GTest::gtest_main)
+# One process per test: processAudio keeps process-wide counters.
+gtest_discover_tests(outpost_native_tests TEST_PREFIX "outpost." DISCOVERY_TIMEOUT 30 PROPERTIES TIMEOUT 60)

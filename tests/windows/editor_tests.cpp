@@ -1,0 +1,211 @@
+// PlugFrame and Quill's editor under Wine (needs an X display): the editor
+// opens in a host window, paints its colour band, passes a click on its gain
+// bar through the controller and IConnectionPoint to the audio module, and
+// resizes itself through the frame.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "plug_frame.h"
+#include "plugin_instance.h"
+#include "protocol/tandem_protocol.h"
+#include "quill_state.h"
+#include "vst3_loader.h"
+
+using namespace Steinberg;
+using Tandem::PlugFrame;
+using Tandem::PluginInstance;
+using Tandem::VST3Loader;
+
+namespace {
+
+const char kInstalledBundle[] = "C:\\\\Program Files\\\\Common Files\\\\VST3\\\\Quill.vst3";
+const COLORREF kQuillBand = RGB(0x2E, 0x8B, 0x57);
+
+bool contains(const std::string& text, const std::string& needle) { return text.find(needle) != std::string::npos; }
+
+// A view that only records the sizes it is given.
+class RecordingView : public IPlugView {
+public:
+    tresult PLUGIN_API queryInterface(const TUID, void** obj) override {
+        *obj = nullptr;
+        return kNoInterface;
+    }
+    uint32 PLUGIN_API addRef() override { return 1; }
+    uint32 PLUGIN_API release() override { return 1; }
+    tresult PLUGIN_API isPlatformTypeSupported(FIDString) override { return kResultTrue; }
+    tresult PLUGIN_API attached(void*, FIDString) override { return kResultOk; }
+    tresult PLUGIN_API removed() override { return kResultOk; }
+    tresult PLUGIN_API onWheel(float) override { return kResultOk; }
+    tresult PLUGIN_API onKeyDown(char16, int16, int16) override { return kResultOk; }
+    tresult PLUGIN_API onKeyUp(char16, int16, int16) override { return kResultOk; }
+    tresult PLUGIN_API getSize(ViewRect*) override { return kResultOk; }
+    tresult PLUGIN_API onSize(ViewRect* size) override {
+        ++sizes;
+        last = *size;
+        return kResultOk;
+    }
+    tresult PLUGIN_API onFocus(TBool) override { return kResultOk; }
+    tresult PLUGIN_API setFrame(IPlugFrame*) override { return kResultOk; }
+    tresult PLUGIN_API canResize() override { return kResultTrue; }
+    tresult PLUGIN_API checkSizeConstraint(ViewRect*) override { return kResultOk; }
+
+    int sizes = 0;
+    ViewRect last;
+};
+
+HWND createHostWindow() {
+    static bool registered = false;
+    if (!registered) {
+        WNDCLASSEXA wc = {};
+        wc.cbSize = sizeof wc;
+        wc.lpfnWndProc = DefWindowProcA;
+        wc.hInstance = GetModuleHandleW(nullptr);
+        wc.lpszClassName = "EditorTestHost";
+        registered = RegisterClassExA(&wc) != 0;
+    }
+    return CreateWindowExA(0, "EditorTestHost", "Editor test", WS_OVERLAPPEDWINDOW, 10, 10, 300, 200, nullptr,
+                           nullptr, GetModuleHandleW(nullptr), nullptr);
+}
+
+SIZE clientSize(HWND hwnd) {
+    RECT r{};
+    GetClientRect(hwnd, &r);
+    return SIZE{r.right - r.left, r.bottom - r.top};
+}
+
+void pumpMessages() {
+    MSG msg;
+    for (int i = 0; i < 200 && PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE); ++i) {
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+}
+
+}  // namespace
+
+TEST(PlugFrameResize, RefusesWithoutViewWindowOrSize) {
+    HWND hwnd = createHostWindow();
+    ASSERT_NE(hwnd, nullptr);
+    PlugFrame* frame = new PlugFrame(hwnd);
+    ViewRect rect(0, 0, 320, 240);
+
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(frame->resizeView(nullptr, &rect), kInvalidArgument);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "[PlugFrame] resizeView called: 320x240\n");
+
+    RecordingView view;
+    EXPECT_EQ(frame->resizeView(&view, nullptr), kInvalidArgument);
+    PlugFrame* windowless = new PlugFrame(nullptr);
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(windowless->resizeView(&view, &rect), kInvalidArgument);
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(view.sizes, 0);
+
+    EXPECT_EQ(windowless->release(), 0u);
+    EXPECT_EQ(frame->release(), 0u);
+    DestroyWindow(hwnd);
+}
+
+TEST(PlugFrameResize, SizesTheWindowsClientAreaAndTellsTheView) {
+    HWND hwnd = createHostWindow();
+    ASSERT_NE(hwnd, nullptr);
+    PlugFrame* frame = new PlugFrame(hwnd);
+    RecordingView view;
+    ViewRect rect(0, 0, 420, 260);
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(frame->resizeView(&view, &rect), kResultOk);
+    testing::internal::GetCapturedStdout();
+    const SIZE size = clientSize(hwnd);
+    EXPECT_EQ(size.cx, 420);
+    EXPECT_EQ(size.cy, 260);
+    EXPECT_EQ(view.sizes, 1);
+    EXPECT_EQ(view.last.right, 420);
+
+    void* asFrame = nullptr;
+    EXPECT_EQ(frame->queryInterface(IPlugFrame::iid, &asFrame), kResultOk);
+    EXPECT_EQ(asFrame, static_cast<void*>(frame));
+    EXPECT_EQ(frame->release(), 1u);
+    EXPECT_EQ(frame->release(), 0u);
+    DestroyWindow(hwnd);
+}
+
+TEST(QuillEditor, PaintsClicksAndResizesThroughTheFrame) {
+    VST3Loader loader;
+    testing::internal::CaptureStdout();
+    ASSERT_TRUE(loader.load(kInstalledBundle));
+    auto instance = std::make_unique<PluginInstance>(loader.factory());
+    ASSERT_TRUE(instance->createInstance());
+    testing::internal::GetCapturedStdout();
+
+    HWND host = createHostWindow();
+    ASSERT_NE(host, nullptr);
+    PlugFrame* frame = new PlugFrame(host);
+
+    IPlugView* view = instance->controller()->createView("editor");
+    ASSERT_NE(view, nullptr);
+    EXPECT_EQ(view->isPlatformTypeSupported("HWND"), kResultTrue);
+    EXPECT_NE(view->isPlatformTypeSupported("X11EmbedWindowID"), kResultTrue);
+    EXPECT_EQ(view->setFrame(frame), kResultOk);
+    ViewRect size;
+    ASSERT_EQ(view->getSize(&size), kResultOk);
+    ASSERT_EQ(view->attached(host, "HWND"), kResultOk);
+
+    HWND editor = GetWindow(host, GW_CHILD);
+    ASSERT_NE(editor, nullptr);
+    EXPECT_EQ(clientSize(editor).cx, size.getWidth());
+    EXPECT_EQ(clientSize(editor).cy, size.getHeight());
+
+    // The colour band along the bottom edge, painted into a bitmap.
+    pumpMessages();
+    HDC screen = GetDC(editor);
+    HDC memory = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, size.getWidth(), size.getHeight());
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    SendMessageA(editor, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(memory), PRF_CLIENT);
+    const COLORREF band = GetPixel(memory, size.getWidth() / 2, size.getHeight() - 5);
+    const COLORREF above = GetPixel(memory, size.getWidth() / 2, 5);
+    SelectObject(memory, old);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(editor, screen);
+    EXPECT_EQ(band, kQuillBand);
+    EXPECT_NE(above, kQuillBand);
+
+    // A click a quarter along the gain bar (x 20..width-20, y 110..138) sets
+    // the gain in the audio module, which only the connection can reach.
+    const int x = 20 + (size.getWidth() - 40) / 4;
+    testing::internal::CaptureStdout();
+    SendMessageA(editor, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(x, 120));
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "[Quill] Editor click at " + std::to_string(x) + ",120\n");
+    std::vector<std::uint8_t> state(Tandem::kMaxStateSize);
+    testing::internal::CaptureStdout();
+    const std::int32_t stateSize = instance->getState(state.data(), Tandem::kMaxStateSize);
+    testing::internal::GetCapturedStdout();
+    Quill::QuillParams params{};
+    ASSERT_TRUE(Quill::decodeState(state.data(), static_cast<std::size_t>(stateSize), params));
+    EXPECT_DOUBLE_EQ(params.gain, 0.25);
+
+    // A right click asks the frame for the large size.
+    testing::internal::CaptureStdout();
+    SendMessageA(editor, WM_RBUTTONDOWN, MK_RBUTTON, MAKELPARAM(5, 5));
+    const std::string log = testing::internal::GetCapturedStdout();
+    EXPECT_TRUE(contains(log, "[PlugFrame] resizeView called: 640x400\n")) << log;
+    EXPECT_EQ(clientSize(host).cx, 640);
+    EXPECT_EQ(clientSize(host).cy, 400);
+    EXPECT_EQ(clientSize(editor).cx, 640);
+    EXPECT_EQ(clientSize(editor).cy, 400);
+
+    EXPECT_EQ(view->removed(), kResultOk);
+    EXPECT_EQ(GetWindow(host, GW_CHILD), nullptr);
+    view->setFrame(nullptr);
+    view->release();
+    frame->release();
+    DestroyWindow(host);
+    testing::internal::CaptureStdout();
+    instance.reset();
+    testing::internal::GetCapturedStdout();
+}
