@@ -1,0 +1,246 @@
+// The editor view's X11 event thread. It does for Wine's window what a window
+// manager would do for a top-level window: it tells Wine where the window is
+// on the screen whenever that may have changed, and moves the keyboard focus
+// into it when the pointer enters or the wrapper gets the focus.
+#include "plugin/view.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <ctime>
+#include <iostream>
+#include <memory>
+
+namespace Steinberg {
+namespace QuillMarlow {
+
+namespace {
+
+void sleepMs (long ms)
+{
+	timespec req {0, ms * 1000000L};
+	timespec rem {};
+	while (nanosleep (&req, &rem) == -1 && errno == EINTR)
+		req = rem;
+}
+
+struct FreeEvent
+{
+	void operator() (xcb_generic_event_t* e) const { free (e); }
+};
+
+// Bound on how often the thread takes Wine's window back from whoever moved
+// it out of the wrapper, so that two programs never fight forever.
+constexpr int kMaxTakeBacks = 10;
+
+} // namespace
+
+bool QuillMarlowView::updatePosition (uint32 wrapper, uint32 wine, const char* prefix, uint16 width, uint16 height)
+{
+	if (!connection_ || !wrapper)
+		return false;
+	int16 x = 0, y = 0;
+	if (!absolutePosition (wrapper, x, y))
+		return false;
+	const int16 oldX = lastX (), oldY = lastY ();
+	if (x == oldX && y == oldY)
+		return false;
+	std::cout << prefix << oldX << "," << oldY << ") -> (" << x << "," << y << ")" << std::endl;
+	storeLastPosition (x, y);
+	if (!connection_)
+		return false;
+	sendConfigureNotify (wine, x, y, width, height);
+	return true;
+}
+
+void QuillMarlowView::handleX11Events ()
+{
+	static std::atomic<int32> otherEventCount {0};
+
+	std::cout << "[QuillMarlowView] WM event thread started" << std::endl;
+	const uint32 wrapper = wrapperWindow ();
+	const uint32 wine = wineWindow ();
+	const std::vector<uint32> ancestors = watchedAncestors_;
+	int takeBacks = 0;
+
+	// Events may be stale (queued while the view built the tree): the
+	// server's current answer decides whether to act.
+	auto wineAtOrigin = [&] (uint32 window) {
+		auto* g = xcb_get_geometry_reply (connection_, xcb_get_geometry (connection_, window), nullptr);
+		const bool atOrigin = !g || (g->x == 0 && g->y == 0);
+		free (g);
+		return atOrigin;
+	};
+	auto parentOf = [&] (uint32 window) {
+		auto* t = xcb_query_tree_reply (connection_, xcb_query_tree (connection_, window), nullptr);
+		const uint32 parent = t ? t->parent : 0;
+		free (t);
+		return parent;
+	};
+	auto focusWine = [&] {
+		xcb_set_input_focus (connection_, XCB_INPUT_FOCUS_PARENT, wine, XCB_CURRENT_TIME);
+		xcb_flush (connection_);
+	};
+	auto editorWidth = [&] { return static_cast<uint16> (editorWidth_.load (std::memory_order_relaxed)); };
+	auto editorHeight = [&] { return static_cast<uint16> (editorHeight_.load (std::memory_order_relaxed)); };
+
+	for (;;)
+	{
+		if (!running_)
+		{
+			std::cout << "[QuillMarlowView] WM event thread stopped" << std::endl;
+			return;
+		}
+		if (!connection_ || wrapperWindow_ == 0)
+		{
+			sleepMs (10);
+			continue;
+		}
+		std::unique_ptr<xcb_generic_event_t, FreeEvent> event (xcb_poll_for_event (connection_));
+		if (!event)
+		{
+			sleepMs (5);
+			continue;
+		}
+		const bool synthetic = (event->response_type & 0x80) != 0;
+		const int type = event->response_type & 0x7F;
+		switch (type)
+		{
+			case XCB_ENTER_NOTIFY:
+			{
+				auto* e = reinterpret_cast<xcb_enter_notify_event_t*> (event.get ());
+				std::cout << "[QuillMarlowView] X11 ENTER window 0x" << std::hex << e->event << std::dec
+				          << " mode=" << static_cast<int> (e->mode) << " detail=" << static_cast<int> (e->detail)
+				          << std::endl;
+				if (e->event == wrapper || e->event == wine)
+				{
+					updatePosition (wrapper, wine, "[QuillMarlowView] Position changed on enter: (", editorWidth (),
+					                editorHeight ());
+					std::cout << "[QuillMarlowView] Setting focus to Wine window on enter" << std::endl;
+					focusWine ();
+				}
+				break;
+			}
+			case XCB_LEAVE_NOTIFY:
+			{
+				auto* e = reinterpret_cast<xcb_leave_notify_event_t*> (event.get ());
+				std::cout << "[QuillMarlowView] X11 LEAVE window 0x" << std::hex << e->event << std::dec << std::endl;
+				break;
+			}
+			case XCB_FOCUS_IN:
+			{
+				auto* e = reinterpret_cast<xcb_focus_in_event_t*> (event.get ());
+				std::cout << "[QuillMarlowView] X11 FOCUS_IN window 0x" << std::hex << e->event << std::dec
+				          << " mode=" << static_cast<int> (e->mode) << " detail=" << static_cast<int> (e->detail)
+				          << std::endl;
+				if (e->event == wrapper)
+				{
+					std::cout << "[QuillMarlowView] Redirecting focus to Wine window" << std::endl;
+					focusWine ();
+				}
+				break;
+			}
+			case XCB_FOCUS_OUT:
+			{
+				auto* e = reinterpret_cast<xcb_focus_out_event_t*> (event.get ());
+				std::cout << "[QuillMarlowView] X11 FOCUS_OUT window 0x" << std::hex << e->event << std::dec
+				          << " mode=" << static_cast<int> (e->mode) << " detail=" << static_cast<int> (e->detail)
+				          << std::endl;
+				break;
+			}
+			case XCB_DESTROY_NOTIFY:
+			{
+				auto* e = reinterpret_cast<xcb_destroy_notify_event_t*> (event.get ());
+				std::cout << "[QuillMarlowView] DestroyNotify for window 0x" << std::hex << e->window << std::dec
+				          << std::endl;
+				break;
+			}
+			case XCB_UNMAP_NOTIFY:
+			{
+				auto* e = reinterpret_cast<xcb_unmap_notify_event_t*> (event.get ());
+				std::cout << "[QuillMarlowView] UnmapNotify for window 0x" << std::hex << e->window << std::dec
+				          << std::endl;
+				break;
+			}
+			case XCB_CONFIGURE_NOTIFY:
+			{
+				auto* e = reinterpret_cast<xcb_configure_notify_event_t*> (event.get ());
+				if (e->window == wrapper)
+				{
+					std::cout << "[QuillMarlowView] Wrapper ConfigureNotify: (" << e->x << "," << e->y << ") "
+					          << e->width << "x" << e->height << std::endl;
+					if (updatePosition (wrapper, wine, "[QuillMarlowView] Position changed: (", e->width,
+					                    e->height))
+						xcb_flush (connection_);
+				}
+				else if (e->window == wine && !synthetic && (e->x != 0 || e->y != 0) && !wineAtOrigin (wine))
+				{
+					// The Windows side moved its window to where it believes it
+					// is on the screen; inside the wrapper it belongs at (0, 0).
+					std::cout << "[QuillMarlowView] Wine window moved to (" << e->x << "," << e->y
+					          << ") inside the wrapper - moving it back to (0,0)" << std::endl;
+					const uint32 origin[] = {0, 0};
+					xcb_configure_window (connection_, wine, XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y, origin);
+					int16 x = 0, y = 0;
+					if (absolutePosition (wrapper, x, y))
+					{
+						sendConfigureNotify (wine, x, y, editorWidth (), editorHeight ());
+						storeLastPosition (x, y);
+					}
+					xcb_flush (connection_);
+				}
+				else if (e->window != wine && std::find (ancestors.begin (), ancestors.end (), e->window) != ancestors.end ())
+				{
+					// The host's window or one of its ancestors moved: the
+					// wrapper moved on the screen without an event of its own.
+					if (updatePosition (wrapper, wine, "[QuillMarlowView] Position changed on host move: (",
+					                    editorWidth (), editorHeight ()))
+						xcb_flush (connection_);
+				}
+				break;
+			}
+			case XCB_REPARENT_NOTIFY:
+			{
+				auto* e = reinterpret_cast<xcb_reparent_notify_event_t*> (event.get ());
+				const uint32 current = wrapperWindow ();
+				const uint32 holder = (e->window == wine && current && e->parent != current) ? parentOf (wine) : current;
+				if (holder && holder != current && takeBacks < kMaxTakeBacks)
+				{
+					// Someone else (a window manager) moved Wine's window out
+					// of the wrapper while it is embedded: take it back.
+					++takeBacks;
+					std::cout << "[QuillMarlowView] Wine window was moved to 0x" << std::hex << holder
+					          << std::dec << " - taking it back into the wrapper" << std::endl;
+					const uint32 geometry[] = {0, 0, editorWidth (), editorHeight ()};
+					xcb_reparent_window (connection_, wine, current, 0, 0);
+					xcb_configure_window (connection_, wine,
+					                      XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y | XCB_CONFIG_WINDOW_WIDTH |
+					                          XCB_CONFIG_WINDOW_HEIGHT,
+					                      geometry);
+					xcb_map_window (connection_, wine);
+					if (wmStateAtom_)
+						setNormalWmState (wine);
+					int16 x = 0, y = 0;
+					if (absolutePosition (current, x, y))
+					{
+						sendConfigureNotify (wine, x, y, editorWidth (), editorHeight ());
+						storeLastPosition (x, y);
+					}
+					xcb_flush (connection_);
+					break;
+				}
+				[[fallthrough]];
+			}
+			default:
+			{
+				const int32 count = otherEventCount.fetch_add (1) + 1;
+				if (count % 10 == 0)
+					std::cout << "[QuillMarlowView] X11 event type: " << type << " (count: " << count << ")"
+					          << std::endl;
+				break;
+			}
+		}
+	}
+}
+
+} // namespace QuillMarlow
+} // namespace Steinberg
