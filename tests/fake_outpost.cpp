@@ -7,7 +7,15 @@
 //   serve        map the file, report audio readiness, multiply every block
 //                by kGain on a spinning audio thread and answer GetState,
 //                SetState and Shutdown like outpost
+//   editor:FILE  like serve, and stands in for Wine's editor window: the
+//                first ShowEditor creates a top-level X11 window (blue, with
+//                an amber band), every ShowEditor maps it at the top level
+//                and replies its id and size, HideEditor unmaps it. Clicks,
+//                focus and synthetic configure notices that reach the window
+//                are written to FILE, one line each.
 #include "protocol/tandem_protocol.h"
+
+#include <xcb/xcb.h>
 
 #include <atomic>
 #include <csignal>
@@ -36,11 +44,113 @@ int dump(const char* file, int argc, char** argv) {
     return 0;
 }
 
+// The stand-in's editor window, driven from the command loop's thread.
+class FakeEditor {
+public:
+    static constexpr std::uint16_t kWidth = 640;
+    static constexpr std::uint16_t kHeight = 400;
+
+    explicit FakeEditor(const char* logPath) : log_(std::fopen(logPath, "a")) {}
+    ~FakeEditor() {
+        if (connection_) xcb_disconnect(connection_);
+        if (log_) std::fclose(log_);
+    }
+
+    void show(Tandem::UICommand* ui) {
+        if (!window_ && !create()) {
+            ui->wineWindow = 0;
+            return;
+        }
+        ui->wineWindow = window_;
+        ui->editorWidth = kWidth;
+        ui->editorHeight = kHeight;
+        xcb_map_window(connection_, window_);
+        xcb_flush(connection_);
+        note("shown 0x%x", window_);
+    }
+
+    void hide(Tandem::UICommand* ui) {
+        if (window_) {
+            xcb_unmap_window(connection_, window_);
+            xcb_flush(connection_);
+            note("hidden");
+        }
+        ui->wineWindow = 0;
+    }
+
+    void pump() {
+        if (!connection_) return;
+        while (xcb_generic_event_t* e = xcb_poll_for_event(connection_)) {
+            const bool synthetic = (e->response_type & 0x80) != 0;
+            switch (e->response_type & 0x7F) {
+            case XCB_BUTTON_PRESS: {
+                auto* b = reinterpret_cast<xcb_button_press_event_t*>(e);
+                note("click at (%d,%d)", b->event_x, b->event_y);
+                break;
+            }
+            case XCB_FOCUS_IN:
+                note("focus in");
+                break;
+            case XCB_CONFIGURE_NOTIFY: {
+                auto* c = reinterpret_cast<xcb_configure_notify_event_t*>(e);
+                if (synthetic)
+                    note("synthetic ConfigureNotify pos=(%d,%d) size=%ux%u", c->x, c->y, c->width, c->height);
+                break;
+            }
+            default:
+                break;
+            }
+            std::free(e);
+        }
+    }
+
+private:
+    bool create() {
+        connection_ = xcb_connect(nullptr, nullptr);
+        if (xcb_connection_has_error(connection_)) {
+            note("no display");
+            return false;
+        }
+        xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection_)).data;
+        window_ = xcb_generate_id(connection_);
+        const std::uint32_t values[] = {0x2060a0,
+                                        XCB_EVENT_MASK_BUTTON_PRESS | XCB_EVENT_MASK_STRUCTURE_NOTIFY |
+                                            XCB_EVENT_MASK_FOCUS_CHANGE};
+        xcb_create_window(connection_, XCB_COPY_FROM_PARENT, window_, screen->root, 200, 150, kWidth, kHeight, 0,
+                          XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT,
+                          XCB_CW_BACK_PIXEL | XCB_CW_EVENT_MASK, values);
+        static const char kTitle[] = "Fake editor";
+        xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, window_, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 8,
+                            sizeof(kTitle) - 1, kTitle);
+        const std::uint32_t band = 0xf0a020;
+        const xcb_window_t bandWindow = xcb_generate_id(connection_);
+        xcb_create_window(connection_, XCB_COPY_FROM_PARENT, bandWindow, window_, 0, kBandTop, kWidth, kBandHeight,
+                          0, XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT, XCB_CW_BACK_PIXEL, &band);
+        xcb_map_window(connection_, bandWindow);
+        xcb_flush(connection_);
+        return true;
+    }
+
+    template <typename... Args>
+    void note(const char* format, Args... args) {
+        if (!log_) return;
+        std::fprintf(log_, format, args...);
+        std::fputc('\n', log_);
+        std::fflush(log_);
+    }
+
+    static constexpr std::int16_t kBandTop = 160;
+    static constexpr std::uint16_t kBandHeight = 80;
+    FILE* log_;
+    xcb_connection_t* connection_ = nullptr;
+    xcb_window_t window_ = 0;
+};
+
 [[noreturn]] void sleepForever() {
     for (;;) pause();
 }
 
-int serve(const char* path) {
+int serve(const char* path, FakeEditor* editor = nullptr) {
     int fd = open(path, O_RDWR);
     if (fd < 0) return 1;
     void* base = mmap(nullptr, Tandem::kSharedMemorySize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
@@ -87,11 +197,18 @@ int serve(const char* path) {
                 if (state->stateSize > 0 && state->stateSize <= Tandem::kMaxStateSize)
                     pluginState.assign(state->stateBuffer, state->stateBuffer + state->stateSize);
                 break;
+            case Tandem::CommandCode::ShowEditor:
+                if (editor) editor->show(ui);
+                break;
+            case Tandem::CommandCode::HideEditor:
+                if (editor) editor->hide(ui);
+                break;
             default:
                 break;
             }
             ui->processed.store(true, std::memory_order_release);
         }
+        if (editor) editor->pump();
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     audioThread.join();
@@ -111,5 +228,9 @@ int main(int argc, char** argv) {
         sleepForever();
     }
     if (mode == "serve") return serve(argv[2]);
+    if (mode.rfind("editor:", 0) == 0) {
+        FakeEditor editor(mode.c_str() + 7);
+        return serve(argv[2], &editor);
+    }
     return 64;
 }
