@@ -1,0 +1,316 @@
+// The editor view embedding the stand-in's editor window into a test host's
+// top-level window, checked against the X server's own view of the windows.
+// Every case runs twice: on a bare Xvfb, and with openbox managing it.
+#include "x_test_support.h"
+
+#include "plugin/controller.h"
+#include "plugin/view.h"
+
+#include <gmock/gmock.h>
+
+namespace QuillMarlowTest {
+namespace {
+
+using Steinberg::QuillMarlow::QuillMarlowController;
+using Steinberg::QuillMarlow::QuillMarlowView;
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+constexpr uint32_t kEditorBlue = 0x2060a0;
+constexpr uint32_t kEditorBand = 0xf0a020; // rows 160..239 of the editor
+constexpr uint32_t kHostWhite = 0xffffff;
+constexpr int kEditorWidth = 640, kEditorHeight = 400;
+
+enum class Manager { None, Openbox };
+
+std::string managerName (const testing::TestParamInfo<Manager>& info)
+{
+	return info.param == Manager::None ? "NoWindowManager" : "Openbox";
+}
+
+// A test host with its display, an activated processor whose outpost is
+// given by `mode`, a controller and one top-level host window. The stand-in
+// mode is used now; a mode that runs the real outpost can be passed here.
+class Embedding : public testing::TestWithParam<Manager>
+{
+protected:
+	void SetUp () override
+	{
+		ASSERT_TRUE (display.start (GetParam () == Manager::Openbox)) << "no Xvfb (or openbox) could be started";
+		::setenv ("DISPLAY", display.name ().c_str (), 1);
+		host = std::make_unique<HostDisplay> (display.name ());
+		ASSERT_TRUE (host->ok ());
+		char logName[] = "/tmp/qm-fake-editor-XXXXXX";
+		::close (::mkstemp (logName));
+		editorLog = logName;
+		startHost ("editor:" + editorLog);
+	}
+
+	void TearDown () override
+	{
+		if (view)
+			view->release ();
+		view = nullptr;
+		if (controller)
+		{
+			controller->terminate ();
+			controller->release ();
+		}
+		processor.reset ();
+		tap.reset ();
+		::unlink (editorLog.c_str ());
+	}
+
+	void startHost (const std::string& mode)
+	{
+		processor = std::make_unique<HostedProcessor> (mode);
+		ASSERT_EQ ((*processor)->setActive (true), kResultOk);
+		controller = new QuillMarlowController ();
+		ASSERT_EQ (controller->initialize (nullptr), kResultOk);
+		hostWindow = host->createHostWindow (100, 80, 900, 700);
+		ASSERT_NE (hostWindow, 0u);
+		tap = std::make_unique<OutputTap> ();
+		view = controller->createView ("editor");
+		ASSERT_NE (view, nullptr);
+	}
+
+	QuillMarlowView* qmView () const { return static_cast<QuillMarlowView*> (view); }
+
+	void attach ()
+	{
+		ASSERT_EQ (view->attached (reinterpret_cast<void*> (static_cast<uintptr_t> (hostWindow)),
+		                           Steinberg::kPlatformTypeX11EmbedWindowID),
+		           kResultOk)
+		    << tap->err ();
+		wrapper = qmView ()->wrapperWindow ();
+		wine = qmView ()->wineWindow ();
+		ASSERT_NE (wrapper, 0u);
+		ASSERT_NE (wine, 0u);
+	}
+
+	// The window tree host > wrapper > Wine's window, all viewable, Wine's
+	// window at the wrapper's origin and marked normal.
+	void expectEmbedded ()
+	{
+		EXPECT_EQ (host->parentOf (wrapper), hostWindow);
+		EXPECT_EQ (host->parentOf (wine), wrapper);
+		EXPECT_EQ (host->mapState (wrapper), XCB_MAP_STATE_VIEWABLE);
+		EXPECT_EQ (host->mapState (wine), XCB_MAP_STATE_VIEWABLE);
+		EXPECT_EQ (host->wmState (wine), (std::vector<uint32_t> {1, 0}));
+		EXPECT_EQ (host->geometry (wrapper), (HostDisplay::Rect {0, 0, kEditorWidth, kEditorHeight}));
+		EXPECT_EQ (host->geometry (wine), (HostDisplay::Rect {0, 0, kEditorWidth, kEditorHeight}));
+	}
+
+	bool editorLogHas (const std::string& line, int ms = 5000)
+	{
+		return waitFor ([&] { return readFile (editorLog).find (line) != std::string::npos; }, ms);
+	}
+
+	std::string noticeTo (std::pair<int, int> pos, int w = kEditorWidth, int h = kEditorHeight)
+	{
+		return "[QuillMarlowView] Sent ConfigureNotify to " + hex (wine) + " pos=(" + std::to_string (pos.first) +
+		       "," + std::to_string (pos.second) + ") size=" + std::to_string (w) + "x" + std::to_string (h) + "\n";
+	}
+	static std::string receivedNotice (std::pair<int, int> pos, int w = kEditorWidth, int h = kEditorHeight)
+	{
+		return "synthetic ConfigureNotify pos=(" + std::to_string (pos.first) + "," + std::to_string (pos.second) +
+		       ") size=" + std::to_string (w) + "x" + std::to_string (h) + "\n";
+	}
+
+	VirtualDisplay display;
+	std::unique_ptr<HostDisplay> host;
+	std::string editorLog;
+	std::unique_ptr<HostedProcessor> processor;
+	QuillMarlowController* controller = nullptr;
+	std::unique_ptr<OutputTap> tap;
+	Steinberg::IPlugView* view = nullptr;
+	xcb_window_t hostWindow = 0, wrapper = 0, wine = 0;
+};
+
+TEST_P (Embedding, AttachBuildsTheWindowTreeAndTheEditorShowsInTheHostWindow)
+{
+	ViewRect before {};
+	view->getSize (&before);
+	EXPECT_EQ (before.right, 800);
+	EXPECT_EQ (before.bottom, 600);
+
+	attach ();
+	expectEmbedded ();
+	ViewRect size {};
+	view->getSize (&size);
+	EXPECT_EQ (size.right - size.left, kEditorWidth);
+	EXPECT_EQ (size.bottom - size.top, kEditorHeight);
+
+	// What a person would see: the editor's colours inside the host window
+	// at the wrapper's place, the host's own white beside it.
+	EXPECT_TRUE (waitFor ([&] { return host->pixel (hostWindow, 20, 20) == kEditorBlue; }))
+	    << std::hex << host->pixel (hostWindow, 20, 20);
+	EXPECT_EQ (host->pixel (hostWindow, 20, 200), kEditorBand);
+	EXPECT_EQ (host->pixel (hostWindow, kEditorWidth - 1, 239), kEditorBand);
+	EXPECT_EQ (host->pixel (hostWindow, 20, 300), kEditorBlue);
+	EXPECT_EQ (host->pixel (hostWindow, kEditorWidth + 20, 20), kHostWhite);
+	EXPECT_EQ (host->pixel (hostWindow, 20, kEditorHeight + 20), kHostWhite);
+
+	// Wine was told where its window is on the screen.
+	const auto origin = host->rootPosition (hostWindow);
+	const std::string out = tap->out ();
+	EXPECT_THAT (out, HasSubstr (noticeTo (origin)));
+	EXPECT_THAT (out, HasSubstr ("[QuillMarlowView] Initial position: (" + std::to_string (origin.first) + "," +
+	                             std::to_string (origin.second) + ")\n"));
+	EXPECT_TRUE (editorLogHas (receivedNotice (origin)));
+	EXPECT_THAT (out, HasSubstr ("[QuillMarlowView] Hierarchy: DAW " + hex (hostWindow) + " -> Wrapper " +
+	                             hex (wrapper) + " -> Wine " + hex (wine) + "\n"));
+	EXPECT_THAT (out, HasSubstr ("[QuillMarlowView] Wine WM_STATE: 1 (1=Normal, 3=Iconic)\n"));
+	EXPECT_THAT (out, HasSubstr ("[QuillMarlowView] Plugin view attached (embedded mode)!\n"));
+	EXPECT_TRUE (tap->waitForOut ("[QuillMarlowView] WM event thread started\n"));
+	EXPECT_THAT (tap->err (), Not (HasSubstr ("ERROR")));
+
+	// A window manager that framed the window while it was at the top level
+	// must not take it back a little later.
+	std::this_thread::sleep_for (std::chrono::milliseconds (300));
+	expectEmbedded ();
+}
+
+TEST_P (Embedding, PointerEntryAfterAHostMoveTellsWineOnceAndGivesItFocusAndClicks)
+{
+	attach ();
+	ASSERT_TRUE (xdotool (display.name (), "mousemove 1270 1015")); // outside the host window
+	const auto before = host->rootPosition (hostWindow);
+	ASSERT_TRUE (tap->waitForOut ("[QuillMarlowView] Initial position: (" + std::to_string (before.first) + "," +
+	                              std::to_string (before.second) + ")\n"));
+	std::this_thread::sleep_for (std::chrono::milliseconds (100)); // let the thread see the early events
+	// The focus starts elsewhere, so that its move into Wine's window shows.
+	xcb_set_input_focus (host->c, XCB_INPUT_FOCUS_PARENT, hostWindow, XCB_CURRENT_TIME);
+	xcb_flush (host->c);
+	ASSERT_TRUE (waitFor ([&] { return host->focus () == hostWindow; }));
+	std::this_thread::sleep_for (std::chrono::milliseconds (100));
+	const size_t beforeMove = tap->out ().size ();
+	host->move (hostWindow, before.first + 10, before.second + 20);
+	// With a window manager the request goes through it, and it places the
+	// frame, not the window, at the requested point: wait for any move.
+	ASSERT_TRUE (waitFor ([&] { return host->rootPosition (hostWindow) != before; }));
+	std::this_thread::sleep_for (std::chrono::milliseconds (50));
+	const auto after = host->rootPosition (hostWindow);
+	ASSERT_NE (after, before);
+
+	ASSERT_TRUE (xdotool (display.name (),
+	                      "mousemove " + std::to_string (after.first + 50) + " " + std::to_string (after.second + 200)));
+	EXPECT_TRUE (waitFor ([&] { return host->focus () == wine; }));
+	EXPECT_TRUE (waitFor ([&] {
+		return tap->out ().find ("[QuillMarlowView] Setting focus to Wine window on enter\n", beforeMove) !=
+		       std::string::npos;
+	}));
+	EXPECT_TRUE (editorLogHas ("focus in\n"));
+
+	// The new position reached Wine exactly once, whichever came first: the
+	// host window's move or the pointer's entry.
+	const std::string out = tap->out ().substr (beforeMove);
+	const std::string move = "," + std::to_string (before.second) + ") -> (" + std::to_string (after.first) + "," +
+	                         std::to_string (after.second) + ")\n";
+	EXPECT_EQ (countOf (out, "[QuillMarlowView] Position changed"), 1u) << out;
+	EXPECT_EQ (countOf (out, move), 1u) << out;
+	EXPECT_EQ (countOf (out, noticeTo (after)), 1u) << out;
+	EXPECT_TRUE (editorLogHas (receivedNotice (after)));
+	EXPECT_THAT (out, HasSubstr ("[QuillMarlowView] X11 ENTER window " + hex (wrapper)));
+
+	// A click inside the embedded editor reaches its window (the band).
+	ASSERT_TRUE (xdotool (display.name (), "click 1"));
+	EXPECT_TRUE (editorLogHas ("click at (50,200)\n")) << readFile (editorLog);
+}
+
+TEST_P (Embedding, ThreadKeepsWineWindowInPlaceAndFollowsWrapperMoves)
+{
+	attach ();
+	ASSERT_TRUE (tap->waitForOut ("[QuillMarlowView] WM event thread started\n"));
+
+	// The Windows side moves its window to where it thinks it is on screen.
+	host->move (wine, 37, 21);
+	EXPECT_TRUE (waitFor ([&] { return host->geometry (wine).x == 0 && host->geometry (wine).y == 0; }))
+	    << host->geometry (wine).x;
+	EXPECT_TRUE (tap->waitForOut ("[QuillMarlowView] Wine window moved to (37,21) inside the wrapper"));
+
+	// A move of the wrapper inside the host window: one notice with the new
+	// root position and the size carried by the configure event.
+	const auto origin = host->rootPosition (hostWindow);
+	host->move (wrapper, 30, 40);
+	const std::pair<int, int> moved {origin.first + 30, origin.second + 40};
+	EXPECT_TRUE (tap->waitForOut (noticeTo (moved))) << tap->out ();
+	EXPECT_THAT (tap->out (), HasSubstr ("[QuillMarlowView] Wrapper ConfigureNotify: (30,40) 640x400\n"));
+	EXPECT_THAT (tap->out (), HasSubstr ("[QuillMarlowView] Position changed: (" + std::to_string (origin.first) +
+	                                     "," + std::to_string (origin.second) + ") -> (" +
+	                                     std::to_string (moved.first) + "," + std::to_string (moved.second) + ")\n"));
+
+	// A restack changes nothing on the screen: no notice.
+	const size_t notices = countOf (tap->out (), "Sent ConfigureNotify");
+	const uint32_t above = XCB_STACK_MODE_ABOVE;
+	xcb_configure_window (host->c, wrapper, XCB_CONFIG_WINDOW_STACK_MODE, &above);
+	xcb_flush (host->c);
+	EXPECT_TRUE (tap->waitForOut ("[QuillMarlowView] Wrapper ConfigureNotify: (30,40) 640x400\n"));
+	std::this_thread::sleep_for (std::chrono::milliseconds (100));
+	EXPECT_EQ (countOf (tap->out (), "Sent ConfigureNotify"), notices);
+
+	// The host resizes the editor: Wine's window follows, the wrapper not.
+	ViewRect large {0, 0, 1024, 768};
+	EXPECT_EQ (view->onSize (&large), kResultOk);
+	EXPECT_TRUE (waitFor ([&] { return host->geometry (wine) == HostDisplay::Rect {0, 0, 1024, 768}; }));
+	ViewRect size {};
+	view->getSize (&size);
+	EXPECT_EQ (size.right, 1024);
+	EXPECT_EQ (size.bottom, 768);
+	EXPECT_EQ (host->geometry (wrapper), (HostDisplay::Rect {30, 40, kEditorWidth, kEditorHeight}));
+
+	// The host gives the view the focus.
+	EXPECT_EQ (view->onFocus (true), kResultOk);
+	EXPECT_TRUE (waitFor ([&] { return host->focus () == wine; }));
+}
+
+TEST_P (Embedding, RemovedHandsTheWindowBackAndAttachEmbedsItAgain)
+{
+	attach ();
+	const xcb_window_t firstWrapper = wrapper, firstWine = wine;
+	ASSERT_TRUE (tap->waitForOut ("[QuillMarlowView] WM event thread started\n"));
+
+	EXPECT_EQ (view->removed (), kResultOk);
+	EXPECT_FALSE (qmView ()->eventThreadRunning ());
+	const std::string out = tap->out ();
+	const size_t stopped = out.rfind ("[QuillMarlowView] WM event thread stopped\n");
+	ASSERT_NE (stopped, std::string::npos);
+	EXPECT_EQ (out.find ("[QuillMarlowView] WM event thread", stopped + 1), std::string::npos)
+	    << "the thread's last line";
+	EXPECT_EQ (host->parentOf (firstWine), host->screen->root);
+	EXPECT_FALSE (host->exists (firstWrapper));
+	EXPECT_TRUE (editorLogHas ("hidden\n")) << "HideEditor reached outpost";
+	EXPECT_TRUE (host->wmState (firstWine).empty ());
+	// Handed back unmapped: no window manager adopts it.
+	std::this_thread::sleep_for (std::chrono::milliseconds (300));
+	EXPECT_EQ (host->parentOf (firstWine), host->screen->root);
+	EXPECT_EQ (host->mapState (firstWine), XCB_MAP_STATE_UNMAPPED);
+
+	// Again, with the same Wine window (outpost keeps it) in a new wrapper.
+	attach ();
+	EXPECT_EQ (wine, firstWine);
+	EXPECT_NE (wrapper, firstWrapper);
+	expectEmbedded ();
+	EXPECT_EQ (countOf (tap->out (), "[QuillMarlowView] Started event forwarding thread\n"), 2u);
+	EXPECT_TRUE (waitFor ([&] { return host->pixel (hostWindow, 20, 200) == kEditorBand; }));
+}
+
+TEST_P (Embedding, ReleasingAnAttachedViewLeavesWineWindowAlive)
+{
+	attach ();
+	view->release ();
+	view = nullptr;
+	EXPECT_FALSE (host->exists (wrapper));
+	EXPECT_TRUE (host->exists (wine)) << "Wine's window went down with the wrapper";
+	EXPECT_EQ (host->parentOf (wine), host->screen->root);
+
+	// A new view embeds the same window again.
+	view = controller->createView ("editor");
+	attach ();
+	expectEmbedded ();
+}
+
+INSTANTIATE_TEST_SUITE_P (, Embedding, testing::Values (Manager::None, Manager::Openbox), managerName);
+
+} // namespace
+} // namespace QuillMarlowTest

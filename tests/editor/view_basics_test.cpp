@@ -1,0 +1,214 @@
+// createView, the view's plain IPlugView operations and the failures of
+// `attached`, with and without an X11 display.
+#include "x_test_support.h"
+
+#include "plugin/controller.h"
+#include "plugin/view.h"
+
+#include <gmock/gmock.h>
+
+namespace QuillMarlowTest {
+namespace {
+
+using Steinberg::IPlugView;
+using Steinberg::QuillMarlow::QuillMarlowController;
+using Steinberg::QuillMarlow::QuillMarlowView;
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+struct Controller
+{
+	Controller () : c (new QuillMarlowController ()) { EXPECT_EQ (c->initialize (nullptr), kResultOk); }
+	~Controller ()
+	{
+		c->terminate ();
+		c->release ();
+	}
+	QuillMarlowController* operator-> () const { return c; }
+	QuillMarlowController* c;
+};
+
+// A command slot as the processor creates it: idle, no window.
+void initCommandSlot (Tandem::UICommand& ui)
+{
+	ui.command = static_cast<int32> (Tandem::CommandCode::Idle);
+	ui.processed.store (true);
+	ui.editorWidth = 800;
+	ui.editorHeight = 600;
+}
+
+void* windowArg (uint32_t id)
+{
+	return reinterpret_cast<void*> (static_cast<uintptr_t> (id));
+}
+
+TEST (EditorViewCreation, OnlyAnEditorOfAnActiveProcessorIsHandedOut)
+{
+	Controller controller;
+	OutputTap tap;
+	EXPECT_EQ (controller->createView ("editor"), nullptr) << "no processor is active";
+	EXPECT_EQ (controller->createView ("Editor"), nullptr);
+	EXPECT_EQ (controller->createView (nullptr), nullptr);
+	tap.restore ();
+	EXPECT_THAT (tap.err (), HasSubstr ("[QuillMarlowController] ERROR: No active UICommand found\n"
+	                                    "[QuillMarlowController] Make sure the plugin is activated first!\n"));
+	EXPECT_THAT (tap.out (), HasSubstr ("[QuillMarlowController] createView(editor) called\n"));
+	EXPECT_THAT (tap.out (), HasSubstr ("[QuillMarlowController] Unknown view type: Editor\n"));
+	EXPECT_THAT (tap.out (), HasSubstr ("[QuillMarlowController] createView() called\n"
+	                                    "[QuillMarlowController] Unknown view type: \n"));
+}
+
+// No DISPLAY: the view exists, has no connection, and `attached` fails
+// without touching the command slot; its other operations work as usual.
+TEST (EditorViewWithoutDisplay, AttachFailsCleanlyAndTheViewStillBehaves)
+{
+	::unsetenv ("DISPLAY");
+	HostedProcessor processor ("serve");
+	ASSERT_EQ (processor->setActive (true), kResultOk);
+	Tandem::UICommand* ui = processor->sharedMemory ().uiCommand ();
+	Controller controller;
+
+	OutputTap tap;
+	IPlugView* view = controller->createView ("editor");
+	IPlugView* other = controller->createView ("editor");
+	ASSERT_NE (view, nullptr);
+	ASSERT_NE (other, nullptr);
+	EXPECT_NE (view, other);
+	other->release ();
+	EXPECT_FALSE (static_cast<QuillMarlowView*> (view)->hasConnection ());
+
+	EXPECT_EQ (view->attached (windowArg (0x1234), Steinberg::kPlatformTypeX11EmbedWindowID), kResultFalse);
+	EXPECT_EQ (ui->command, static_cast<int32> (Tandem::CommandCode::Idle)) << "nothing was posted";
+	EXPECT_TRUE (ui->processed.load ());
+
+	// Reference counting.
+	void* obj = nullptr;
+	EXPECT_EQ (view->queryInterface (IPlugView::iid, &obj), kResultOk);
+	EXPECT_EQ (obj, view);
+	EXPECT_EQ (view->release (), 1u) << "queryInterface added one reference";
+	EXPECT_EQ (view->queryInterface (Steinberg::Vst::IEditController::iid, &obj), Steinberg::kNoInterface);
+	EXPECT_EQ (obj, nullptr);
+
+	// Size, platform types, focus before attaching.
+	ViewRect rect {};
+	EXPECT_EQ (view->getSize (&rect), kResultOk);
+	EXPECT_EQ (rect.right, 800);
+	EXPECT_EQ (rect.bottom, 600);
+	EXPECT_EQ (view->getSize (nullptr), kResultOk);
+	EXPECT_EQ (view->canResize (), kResultFalse);
+	EXPECT_EQ (view->isPlatformTypeSupported ("X11EmbedWindowID"), kResultOk);
+	EXPECT_EQ (view->isPlatformTypeSupported ("HWND"), kResultOk);
+	EXPECT_EQ (view->onFocus (true), kResultOk);
+	ViewRect big {0, 0, 1024, 768};
+	EXPECT_EQ (view->onSize (&big), kResultOk);
+	view->getSize (&rect);
+	EXPECT_EQ (rect.right, 800) << "nothing embedded: the size stays";
+
+	// `removed` after a failed attach still tells outpost to hide.
+	EXPECT_EQ (view->removed (), kResultOk);
+	EXPECT_EQ (ui->command, static_cast<int32> (Tandem::CommandCode::HideEditor));
+	EXPECT_TRUE (waitFor ([&] { return ui->processed.load (); })) << "the stand-in acknowledges";
+	EXPECT_EQ (view->release (), 0u);
+
+	tap.restore ();
+	EXPECT_THAT (tap.err (), HasSubstr ("[QuillMarlowView] Failed to connect to X11 display!\n"));
+	EXPECT_THAT (tap.err (), HasSubstr ("[QuillMarlowView] ERROR: No XCB connection!\n"));
+	EXPECT_THAT (tap.out (), Not (HasSubstr ("Focus gained")));
+	EXPECT_THAT (tap.out (), HasSubstr ("[QuillMarlowView] Destroyed\n"));
+}
+
+// The failures of `attached` that involve outpost's answer.
+class AttachFailures : public testing::Test
+{
+protected:
+	void SetUp () override
+	{
+		ASSERT_TRUE (display.start (false));
+		::setenv ("DISPLAY", display.name ().c_str (), 1);
+		host = std::make_unique<HostDisplay> (display.name ());
+		ASSERT_TRUE (host->ok ());
+		hostWindow = host->createHostWindow (0, 0, 900, 700);
+		ASSERT_NE (hostWindow, 0u);
+	}
+	VirtualDisplay display;
+	std::unique_ptr<HostDisplay> host;
+	xcb_window_t hostWindow = 0;
+};
+
+TEST_F (AttachFailures, OutpostWithoutAWindowOrANullParentFailsAndRemovedCopes)
+{
+	// "serve" acknowledges ShowEditor without a window, as outpost does
+	// without a plug-in instance.
+	HostedProcessor processor ("serve");
+	ASSERT_EQ (processor->setActive (true), kResultOk);
+	Tandem::UICommand* ui = processor->sharedMemory ().uiCommand ();
+	Controller controller;
+	OutputTap tap;
+	IPlugView* view = controller->createView ("editor");
+	ASSERT_NE (view, nullptr);
+	EXPECT_EQ (view->attached (windowArg (hostWindow), nullptr), kResultFalse);
+	EXPECT_EQ (ui->parentWindow, hostWindow);
+	EXPECT_EQ (ui->command, static_cast<int32> (Tandem::CommandCode::ShowEditor));
+	EXPECT_FALSE (static_cast<QuillMarlowView*> (view)->eventThreadRunning ());
+	EXPECT_EQ (view->removed (), kResultOk);
+
+	view->release ();
+
+	// Outpost answers with a window, but the host gave no parent.
+	Tandem::UICommand own {};
+	initCommandSlot (own);
+	view = new QuillMarlowView (&own);
+	std::thread fakeReply ([&] {
+		waitFor ([&] { return !own.processed.load (); });
+		own.wineWindow = 0x400001;
+		own.processed.store (true);
+	});
+	EXPECT_EQ (view->attached (nullptr, "X11EmbedWindowID"), kResultFalse);
+	fakeReply.join ();
+	EXPECT_EQ (static_cast<QuillMarlowView*> (view)->wrapperWindow (), 0u);
+	EXPECT_EQ (view->removed (), kResultOk);
+	EXPECT_EQ (own.command, static_cast<int32> (Tandem::CommandCode::HideEditor));
+	view->release ();
+
+	tap.restore ();
+	EXPECT_THAT (tap.err (), HasSubstr ("[QuillMarlowView] ERROR: outpost did not provide X11 window handle!\n"));
+	EXPECT_THAT (tap.err (), HasSubstr ("[QuillMarlowView] Missing required data for wrapper window\n"
+	                                    "[QuillMarlowView] Failed to create wrapper window!\n"));
+	EXPECT_THAT (tap.out (), HasSubstr ("[QuillMarlowView] Platform type: null\n"));
+	EXPECT_THAT (tap.out (), HasSubstr ("[QuillMarlowView] Reparenting Wine window to root...\n"))
+	    << "a Wine window known from a failed attach goes back to the root";
+}
+
+TEST_F (AttachFailures, SilentOutpostTimesOutAfterTenSecondsAndTheCommandStaysPosted)
+{
+	Tandem::UICommand ui {}; // nobody answers
+	initCommandSlot (ui);
+	OutputTap tap;
+	IPlugView* view = new QuillMarlowView (&ui);
+	const auto start = std::chrono::steady_clock::now ();
+	EXPECT_EQ (view->attached (windowArg (hostWindow), "X11EmbedWindowID"), kResultFalse);
+	EXPECT_GE (std::chrono::steady_clock::now () - start, std::chrono::seconds (10));
+	EXPECT_FALSE (ui.processed.load ());
+	EXPECT_EQ (ui.command, static_cast<int32> (Tandem::CommandCode::ShowEditor));
+	view->release ();
+	tap.restore ();
+	EXPECT_THAT (tap.err (), HasSubstr ("[QuillMarlowView] TIMEOUT waiting for outpost!\n"));
+}
+
+// libxcb must be a declared dependency: a host that has not loaded it must
+// still be able to load the plug-in and open its editor.
+TEST (EditorModule, DeclaresLibxcbAsADependency)
+{
+	const std::string command = std::string (READELF_PATH) + " -d '" + QM_BUNDLE_SO + "'";
+	FILE* p = ::popen (command.c_str (), "r");
+	ASSERT_NE (p, nullptr);
+	std::string text;
+	char buffer[512];
+	while (std::fgets (buffer, sizeof buffer, p))
+		text += buffer;
+	EXPECT_EQ (::pclose (p), 0);
+	EXPECT_THAT (text, HasSubstr ("(NEEDED)             Shared library: [libxcb.so.1]"));
+}
+
+} // namespace
+} // namespace QuillMarlowTest
