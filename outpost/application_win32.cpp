@@ -12,15 +12,18 @@ bool OutpostApplication::mapSharedFile() {
                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
                               nullptr);
     fileHandle_ = file;
+    // Every error code is taken before logging: writing a line resets it.
     if (file == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
         std::cerr << "[Outpost] Failed to open file: " << sharedMemoryName_ << std::endl;
-        std::cerr << "[Outpost] Error: " << GetLastError() << std::endl;
+        std::cerr << "[Outpost] Error: " << error << std::endl;
         return false;
     }
     HANDLE mapping = CreateFileMappingA(file, nullptr, PAGE_READWRITE, 0, kSharedMemorySize, nullptr);
     if (!mapping) {
+        const DWORD error = GetLastError();
         std::cerr << "[Outpost] Failed to create file mapping" << std::endl;
-        std::cerr << "[Outpost] Error: " << GetLastError() << std::endl;
+        std::cerr << "[Outpost] Error: " << error << std::endl;
         CloseHandle(file);
         fileHandle_ = INVALID_HANDLE_VALUE;
         return false;
@@ -28,8 +31,9 @@ bool OutpostApplication::mapSharedFile() {
     void* view = MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, kSharedMemorySize);
     CloseHandle(mapping);  // the view keeps the mapping alive
     if (!view) {
+        const DWORD error = GetLastError();
         std::cerr << "[Outpost] Failed to map view of file" << std::endl;
-        std::cerr << "[Outpost] Error: " << GetLastError() << std::endl;
+        std::cerr << "[Outpost] Error: " << error << std::endl;
         CloseHandle(file);
         fileHandle_ = INVALID_HANDLE_VALUE;
         return false;

@@ -25,7 +25,7 @@ PluginInstance::PluginInstance(IPluginFactory* factory)
 }
 
 PluginInstance::~PluginInstance() {
-    hideWindowsForTeardown();
+    hideWindow();
     if (view_) {
         view_->setFrame(nullptr);
         view_->release();

@@ -39,6 +39,24 @@ public:
     std::int32_t getState(std::uint8_t* buffer, std::int32_t capacity);
     bool setState(const std::uint8_t* data, std::int32_t size);
 
+    // Windows and editor (main thread only). In embedding mode a borderless
+    // top-level container holds the plug-in window; the container's X11
+    // window is the one the Linux side embeds.
+    bool createWindow(bool embedding);
+    std::uint64_t getX11WindowId() const;
+    bool createEditor();
+    bool showWindow();
+    void hideWindow();
+    // Dispatches up to 50 pending messages of the calling thread.
+    void processMessages();
+    bool hasWindow() const { return hwnd_ != nullptr; }
+    std::int32_t width() const { return width_; }
+    std::int32_t height() const { return height_; }
+#if defined(_WIN32)
+    static LRESULT CALLBACK windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    static LRESULT CALLBACK containerWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+#endif
+
     Steinberg::Vst::IComponent* component() const { return component_; }
     Steinberg::Vst::IEditController* controller() const { return controller_; }
     bool isAudioSetup() const { return audioSetup_; }
@@ -46,7 +64,6 @@ public:
 private:
     // Win32 parts (stand-ins without windows in native builds).
     static HINSTANCE ownModuleHandle();
-    void hideWindowsForTeardown();
 
     Steinberg::IPluginFactory* factory_;
     Steinberg::Vst::IComponent* component_ = nullptr;

@@ -1,11 +1,16 @@
 // PluginInstance without Win32, for native builds of the instance logic: no
-// module handle, and no window ever exists to hide.
+// module handle, and no window can be made.
 #include "plugin_instance.h"
 
 namespace Tandem {
 
 HINSTANCE PluginInstance::ownModuleHandle() { return nullptr; }
 
-void PluginInstance::hideWindowsForTeardown() {}
+bool PluginInstance::createWindow(bool) { return false; }
+std::uint64_t PluginInstance::getX11WindowId() const { return 0; }
+bool PluginInstance::createEditor() { return false; }
+bool PluginInstance::showWindow() { return false; }
+void PluginInstance::hideWindow() {}
+void PluginInstance::processMessages() {}
 
 }  // namespace Tandem

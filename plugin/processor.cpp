@@ -88,7 +88,10 @@ std::string getBundlePath ()
 	Dl_info info {};
 	if (::dladdr (reinterpret_cast<void*> (&getBundlePath), &info) == 0 || !info.dli_fname)
 		return {};
-	return std::filesystem::path (info.dli_fname).parent_path ().parent_path ().parent_path ().string ();
+	// Absolute, so that outpost is found whatever the host's current directory.
+	std::error_code error;
+	const auto library = std::filesystem::absolute (info.dli_fname, error);
+	return library.parent_path ().parent_path ().parent_path ().string ();
 }
 
 QuillMarlowProcessor::QuillMarlowProcessor () : instanceId_ (s_instanceCounter_.fetch_add (1))

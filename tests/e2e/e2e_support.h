@@ -1,0 +1,249 @@
+// Helpers of the end-to-end tests: the real outpost.exe under Wine in the
+// test prefix, and the built QuillMarlow.vst3 loaded with dlopen the way an
+// audio host loads it.
+#pragma once
+
+#include "protocol/tandem_protocol.h"
+#include "quill_dsp.h"
+#include "quill_state.h"
+
+#include "public.sdk/source/common/memorystream.h"
+#include "pluginterfaces/base/ipluginbase.h"
+#include "pluginterfaces/vst/ivstaudioprocessor.h"
+#include "pluginterfaces/vst/ivstcomponent.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <cstring>
+#include <dirent.h>
+#include <dlfcn.h>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <string>
+#include <sys/stat.h>
+#include <thread>
+#include <vector>
+
+namespace e2e {
+
+using namespace Steinberg;
+
+inline std::string readText(const std::string& path)
+{
+	std::ifstream in (path);
+	return std::string (std::istreambuf_iterator<char> (in), {});
+}
+
+// Polls `done` every 10 ms for up to `seconds`.
+inline bool waitFor (const std::function<bool ()>& done, double seconds)
+{
+	const auto end = std::chrono::steady_clock::now () + std::chrono::duration<double> (seconds);
+	while (std::chrono::steady_clock::now () < end)
+	{
+		if (done ())
+			return true;
+		std::this_thread::sleep_for (std::chrono::milliseconds (10));
+	}
+	return done ();
+}
+
+// Processes whose command line runs outpost.exe, with the shared file each serves.
+struct OutpostProcess
+{
+	pid_t pid;
+	std::string sharedFile;
+};
+
+inline std::vector<OutpostProcess> runningOutposts ()
+{
+	std::vector<OutpostProcess> found;
+	DIR* proc = ::opendir ("/proc");
+	while (dirent* entry = proc ? ::readdir (proc) : nullptr)
+	{
+		const pid_t pid = std::atoi (entry->d_name);
+		if (pid <= 0)
+			continue;
+		std::string cmdline = readText ("/proc/" + std::string (entry->d_name) + "/cmdline");
+		std::vector<std::string> args;
+		for (size_t start = 0; start < cmdline.size ();)
+		{
+			const size_t end = cmdline.find ('\0', start);
+			args.push_back (cmdline.substr (start, end - start));
+			start = end == std::string::npos ? cmdline.size () : end + 1;
+		}
+		for (size_t i = 0; i + 1 < args.size (); ++i)
+			if (args[i].size () >= 11 && args[i].compare (args[i].size () - 11, 11, "outpost.exe") == 0 &&
+			    args[i + 1].rfind ("/tmp/tandem_", 0) == 0)
+				found.push_back ({pid, args[i + 1]});
+	}
+	if (proc)
+		::closedir (proc);
+	return found;
+}
+
+inline bool fileExists (const std::string& path)
+{
+	struct stat st {};
+	return ::stat (path.c_str (), &st) == 0;
+}
+
+// A test signal that differs from block to block and channel to channel.
+inline float signal (int channel, long sample)
+{
+	return 0.5f * static_cast<float> (std::sin (0.013 * sample * (channel + 1))) +
+	       0.1f * static_cast<float> (((sample * 7919 + channel * 31) % 200) - 100) / 100.0f;
+}
+
+// Quill's expected output, computed natively from the plug-in's own DSP.
+struct QuillModel
+{
+	explicit QuillModel (double rate, Quill::QuillParams params = {Quill::kDefaultGain, Quill::kDefaultTone})
+	{
+		dsp.prepare (rate);
+		dsp.setGain (params.gain);
+		dsp.setTone (params.tone);
+	}
+	Quill::QuillDsp dsp;
+};
+
+// Stereo host buffers of one block.
+struct StereoBlock
+{
+	explicit StereoBlock (int samples) : in (2, std::vector<float> (samples)), out (2, std::vector<float> (samples))
+	{
+		for (int c = 0; c < 2; ++c)
+		{
+			inPtrs[c] = in[c].data ();
+			outPtrs[c] = out[c].data ();
+		}
+		inBus.numChannels = outBus.numChannels = 2;
+		inBus.channelBuffers32 = inPtrs;
+		outBus.channelBuffers32 = outPtrs;
+	}
+	void fill (long firstSample)
+	{
+		for (int c = 0; c < 2; ++c)
+			for (size_t i = 0; i < in[c].size (); ++i)
+				in[c][i] = signal (c, firstSample + static_cast<long> (i));
+	}
+	Vst::ProcessData data ()
+	{
+		Vst::ProcessData d {};
+		d.processMode = Vst::kRealtime;
+		d.symbolicSampleSize = Vst::kSample32;
+		d.numSamples = static_cast<int32> (in[0].size ());
+		d.numInputs = d.numOutputs = 1;
+		d.inputs = &inBus;
+		d.outputs = &outBus;
+		return d;
+	}
+	bool passedThrough () const { return in == out; }
+
+	std::vector<std::vector<float>> in, out;
+	float* inPtrs[2];
+	float* outPtrs[2];
+	Vst::AudioBusBuffers inBus {}, outBus {};
+};
+
+// The bundle loaded with dlopen, entered, with its factory.
+class BundleModule
+{
+public:
+	BundleModule ()
+	{
+		handle_ = ::dlopen (QM_BUNDLE_SO, RTLD_NOW | RTLD_LOCAL);
+		if (!handle_)
+			return;
+		auto entry = reinterpret_cast<bool (*) (void*)> (::dlsym (handle_, "ModuleEntry"));
+		auto getFactory = reinterpret_cast<IPluginFactory* (*) ()> (::dlsym (handle_, "GetPluginFactory"));
+		if (entry && entry (handle_) && getFactory)
+			factory_ = getFactory ();
+	}
+	~BundleModule ()
+	{
+		if (factory_)
+			factory_->release ();
+		if (auto exit = handle_ ? reinterpret_cast<bool (*) ()> (::dlsym (handle_, "ModuleExit")) : nullptr)
+			exit ();
+		if (handle_)
+			::dlclose (handle_);
+	}
+	IPluginFactory* factory () const { return factory_; }
+
+private:
+	void* handle_ = nullptr;
+	IPluginFactory* factory_ = nullptr;
+};
+
+// One QuillMarlow processor as a host drives it.
+class Processor
+{
+public:
+	Processor (IPluginFactory* factory, int blockSize, double rate = 48000.0) : blockSize_ (blockSize), rate_ (rate)
+	{
+		const TUID id = INLINE_UID (0x12345678, 0x12345678, 0x12345678, 0x12345678);
+		factory->createInstance (id, Vst::IComponent::iid, reinterpret_cast<void**> (&component_));
+		if (!component_)
+			return;
+		component_->queryInterface (Vst::IAudioProcessor::iid, reinterpret_cast<void**> (&processor_));
+		component_->initialize (nullptr);
+		Vst::ProcessSetup setup {Vst::kRealtime, Vst::kSample32, blockSize, rate};
+		processor_->setupProcessing (setup);
+	}
+	~Processor ()
+	{
+		if (!component_)
+			return;
+		component_->setActive (false);
+		component_->terminate ();
+		processor_->release ();
+		component_->release ();
+	}
+	bool valid () const { return component_ && processor_; }
+	tresult activate (bool on) { return component_->setActive (on); }
+	tresult process (StereoBlock& block)
+	{
+		Vst::ProcessData d = block.data ();
+		return processor_->process (d);
+	}
+	std::vector<uint8> saveState (tresult* result = nullptr)
+	{
+		MemoryStream stream;
+		const tresult r = component_->getState (&stream);
+		if (result)
+			*result = r;
+		const auto* p = reinterpret_cast<const uint8*> (stream.getData ());
+		return std::vector<uint8> (p, p + stream.getSize ());
+	}
+	tresult restoreState (const std::vector<uint8>& bytes)
+	{
+		MemoryStream stream;
+		stream.write (const_cast<uint8*> (bytes.data ()), static_cast<int32> (bytes.size ()), nullptr);
+		stream.seek (0, IBStream::kIBSeekSet, nullptr);
+		return component_->setState (&stream);
+	}
+	int blockSize () const { return blockSize_; }
+	double rate () const { return rate_; }
+
+private:
+	Vst::IComponent* component_ = nullptr;
+	Vst::IAudioProcessor* processor_ = nullptr;
+	int blockSize_;
+	double rate_;
+};
+
+// A host-stream state holding Quill's parameters.
+inline std::vector<uint8> quillStateStream (double gain, double tone)
+{
+	uint8 state[Quill::kStateSize];
+	Quill::encodeState ({gain, tone}, state);
+	std::vector<uint8> bytes {static_cast<uint8> (Quill::kStateSize), 0, 0, 0};
+	bytes.insert (bytes.end (), state, state + Quill::kStateSize);
+	return bytes;
+}
+
+} // namespace e2e

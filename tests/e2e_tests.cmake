@@ -1,0 +1,22 @@
+# End-to-end tests under Wine: the real outpost.exe serving the real Quill in
+# the test prefix (fixture `wineprefix`), driven through the shared file
+# directly and through the built bundle loaded with dlopen. They run one at a
+# time: each keeps two cores spinning (the host's wait and outpost's audio
+# thread), and a third busy program would make blocks miss the spin bound.
+file(GLOB e2e_test_sources CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/e2e/*_test.cpp")
+list(APPEND e2e_test_sources "${CMAKE_CURRENT_SOURCE_DIR}/e2e/output_through_file.cpp")
+add_executable(e2e_tests ${e2e_test_sources})
+target_link_libraries(e2e_tests PRIVATE quillmarlow_core PkgConfig::XCB GTest::gmock GTest::gtest_main)
+target_include_directories(e2e_tests PRIVATE "${CMAKE_SOURCE_DIR}/served" "${CMAKE_CURRENT_SOURCE_DIR}/e2e")
+target_compile_options(e2e_tests PRIVATE ${QM_WARNINGS})
+target_compile_definitions(e2e_tests PRIVATE
+    QM_BUNDLE_SO="${QM_BUNDLE_DIR}/Contents/x86_64-linux/QuillMarlow.so"
+    OUTPOST_EXE="${QM_BUNDLE_DIR}/Contents/Resources/outpost.exe"
+    WINE_TEST_PREFIX="${WINE_TEST_PREFIX}"
+    WINE_TEST_DISPLAY="${WINE_TEST_DISPLAY}")
+add_dependencies(e2e_tests QuillMarlow bundle_outpost)
+gtest_discover_tests(e2e_tests DISCOVERY_TIMEOUT 30 PROPERTIES
+    FIXTURES_REQUIRED wineprefix
+    RUN_SERIAL TRUE
+    LABELS e2e
+    TIMEOUT 180)
