@@ -8,6 +8,7 @@ struct ProcessOptions {
     std::string bundle, input, output, saveState, loadState;
     int block = 512;
     double rate = 0;  // 0: the input file's rate
+    bool realtime = false;  // pace the blocks like live playback
 };
 
 struct EditorOptions {

@@ -137,6 +137,12 @@ int editorCommand(const EditorOptions& options) {
                                kPlatformTypeX11EmbedWindowID) != kResultOk) {
                 fail("the editor failed to attach to the window");
             } else {
+                // The editor knows its real size once it is attached.
+                ViewRect attachedSize;
+                if (view->getSize(&attachedSize) == kResultOk && attachedSize.getWidth() > 0 &&
+                    attachedSize.getHeight() > 0 &&
+                    (attachedSize.getWidth() != size.getWidth() || attachedSize.getHeight() != size.getHeight()))
+                    frame.resizeView(view, &attachedSize);
                 std::printf("editor open in window 0x%x for %g s\n", window, options.seconds);
                 std::fflush(stdout);
                 const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(options.seconds);

@@ -48,7 +48,7 @@ namespace {
 int usage() {
     std::fprintf(stderr,
                  "usage: vst3host list BUNDLE\n"
-                 "       vst3host process BUNDLE IN.wav OUT.wav [--block N] [--rate R]\n"
+                 "       vst3host process BUNDLE IN.wav OUT.wav [--block N] [--rate R] [--realtime]\n"
                  "                        [--save-state FILE] [--load-state FILE]\n"
                  "       vst3host editor BUNDLE [--seconds S] [--screenshot OUT.png]\n");
     return 2;
@@ -81,7 +81,10 @@ int main(int argc, char** argv) {
             double v = 0;
             if (opt == "--block" && number(value, v)) o.block = static_cast<int>(v);
             else if (opt == "--rate" && number(value, v) && v > 0) o.rate = v;
-            else if (opt == "--save-state" && value) o.saveState = value;
+            else if (opt == "--realtime") {
+                o.realtime = true;
+                --i;  // a flag without a value
+            } else if (opt == "--save-state" && value) o.saveState = value;
             else if (opt == "--load-state" && value) o.loadState = value;
             else {
                 std::fprintf(stderr, "vst3host: bad option %s\n", opt.c_str());

@@ -129,7 +129,14 @@ int processCommand(const ProcessOptions& options) {
         outBus.numChannels = outChannels;
         inBus.channelBuffers32 = in.data();
         outBus.channelBuffers32 = out.data();
+        const auto blockTime = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+            std::chrono::duration<double>(options.block / rate));
+        auto due = std::chrono::steady_clock::now();
         for (long b = 0; b < blocks; ++b) {
+            if (options.realtime) {
+                due += blockTime;
+                std::this_thread::sleep_until(due);
+            }
             const long start = b * options.block;
             const int n = static_cast<int>(std::min<long>(options.block, input.frames - start));
             for (int c = 0; c < inChannels; ++c) {
