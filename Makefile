@@ -3,8 +3,13 @@
 BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_ARGS ?=
+# Where `make install` puts the plug-in (hosts scan ~/.vst3 per user,
+# /usr/lib/vst3 or /usr/local/lib/vst3 system-wide).
+VST3_DIR ?= $(HOME)/.vst3
+# The Wine prefix `make install-served` installs Quill.vst3 into.
+WINEPREFIX ?= $(HOME)/.wine
 
-.PHONY: all deps configure build test demo bench clean
+.PHONY: all deps configure build test demo bench install install-served clean
 
 all: build
 
@@ -24,7 +29,21 @@ demo: build
 	bash scripts/demo.sh $(BUILD)
 
 bench: build
-	$(BUILD)/bench/process_bench
+	bash scripts/bench.sh $(BUILD)
+
+install: build
+	mkdir -p "$(VST3_DIR)"
+	rm -rf "$(VST3_DIR)/QuillMarlow.vst3"
+	cp -r $(BUILD)/QuillMarlow.vst3 "$(VST3_DIR)/"
+	@echo "Installed $(VST3_DIR)/QuillMarlow.vst3"
+
+install-served: build
+	@test -f "$(WINEPREFIX)/system.reg" || { echo "Creating the Wine prefix $(WINEPREFIX)"; \
+		WINEPREFIX="$(WINEPREFIX)" WINEDLLOVERRIDES="mscoree,mshtml=" WINEDEBUG=-all wineboot -i; }
+	mkdir -p "$(WINEPREFIX)/drive_c/Program Files/Common Files/VST3"
+	rm -rf "$(WINEPREFIX)/drive_c/Program Files/Common Files/VST3/Quill.vst3"
+	cp -r $(BUILD)/windows/served/Quill.vst3 "$(WINEPREFIX)/drive_c/Program Files/Common Files/VST3/"
+	@echo "Installed Quill.vst3 in $(WINEPREFIX) (C:\\Program Files\\Common Files\\VST3\\Quill.vst3)"
 
 clean:
 	rm -rf $(BUILD)

@@ -19,5 +19,6 @@ struct EditorOptions {
 int listCommand(const std::string& bundle);
 int processCommand(const ProcessOptions& options);
 int editorCommand(const EditorOptions& options);
+int moduleInfoCommand(const std::string& bundle, const std::string& output);
 
 }  // namespace vst3host

@@ -50,7 +50,8 @@ int usage() {
                  "usage: vst3host list BUNDLE\n"
                  "       vst3host process BUNDLE IN.wav OUT.wav [--block N] [--rate R] [--realtime]\n"
                  "                        [--save-state FILE] [--load-state FILE]\n"
-                 "       vst3host editor BUNDLE [--seconds S] [--screenshot OUT.png]\n");
+                 "       vst3host editor BUNDLE [--seconds S] [--screenshot OUT.png]\n"
+                 "       vst3host moduleinfo BUNDLE [OUT.json]\n");
     return 2;
 }
 
@@ -68,6 +69,7 @@ int main(int argc, char** argv) {
     if (argc < 3) return usage();
     const std::string command = argv[1];
     if (command == "list") return argc == 3 ? vst3host::listCommand(argv[2]) : usage();
+    if (command == "moduleinfo") return argc <= 4 ? vst3host::moduleInfoCommand(argv[2], argc == 4 ? argv[3] : "") : usage();
 
     if (command == "process") {
         if (argc < 5) return usage();

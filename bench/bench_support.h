@@ -1,0 +1,95 @@
+// Shared pieces of the benchmarks: timing summaries and an in-process
+// stand-in for outpost's audio thread.
+#pragma once
+
+#include "protocol/tandem_protocol.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace bench {
+
+using Clock = std::chrono::steady_clock;
+
+struct Stats {
+    double min, median, p99, p999, max;  // microseconds
+};
+
+inline Stats summarise(std::vector<double> ns) {
+    std::sort(ns.begin(), ns.end());
+    auto at = [&](double q) { return ns[std::min(ns.size() - 1, static_cast<size_t>(q * ns.size()))] / 1000.0; };
+    return {ns.front() / 1000.0, at(0.5), at(0.99), at(0.999), ns.back() / 1000.0};
+}
+
+inline double nanosSince(Clock::time_point t0) {
+    return std::chrono::duration<double, std::nano>(Clock::now() - t0).count();
+}
+
+// Services blocks the way outpost's audio thread does, with unity gain, once
+// `shared` points at an audio region.
+inline void standIn(std::atomic<bool>& run, std::atomic<Tandem::AudioData*>& shared) {
+    Tandem::AudioData* audio = nullptr;
+    while (run && !(audio = shared.load())) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    if (!audio) return;
+    audio->audioReady.store(1);
+    Tandem::fullFence();
+    while (run.load(std::memory_order_relaxed)) {
+        Tandem::fullFence();
+        if (audio->inputReady.load(std::memory_order_relaxed) != 1) {
+            Tandem::cpuPause();
+            continue;
+        }
+        const int channels = Tandem::clampCount(audio->numChannels, Tandem::kMaxChannels);
+        const int samples = Tandem::clampCount(audio->numSamples, Tandem::kMaxBlockSize);
+        for (int c = 0; c < channels; ++c)
+            std::memcpy(audio->outputBuffers[c], audio->inputBuffers[c], sizeof(float) * samples);
+        audio->inputReady.store(0, std::memory_order_relaxed);
+        Tandem::fullFence();
+        audio->outputReady.store(1, std::memory_order_relaxed);
+        Tandem::fullFence();
+    }
+}
+
+// One row of a results table, printed and kept for the JSON file.
+struct Row {
+    std::string path;
+    int samples, channels, blocks;
+    Stats stats;
+    long timeouts;  // -1: not applicable
+};
+
+inline void printHeader() {
+    std::printf("%-22s %7s %3s %7s | %9s %9s %9s %9s %9s | %8s\n", "path", "samples", "ch", "blocks", "min us",
+                "median", "p99", "p99.9", "max", "timeouts");
+}
+
+inline void printRow(const Row& r) {
+    std::printf("%-22s %7d %3d %7d | %9.2f %9.2f %9.2f %9.2f %9.2f | %8s\n", r.path.c_str(), r.samples, r.channels,
+                r.blocks, r.stats.min, r.stats.median, r.stats.p99, r.stats.p999, r.stats.max,
+                r.timeouts < 0 ? "-" : std::to_string(r.timeouts).c_str());
+    std::fflush(stdout);
+}
+
+inline bool writeJson(const std::string& path, const std::vector<Row>& rows, const std::string& extra = "") {
+    FILE* f = std::fopen(path.c_str(), "w");
+    if (!f) return false;
+    std::fprintf(f, "{\n  \"rows\": [\n");
+    for (size_t i = 0; i < rows.size(); ++i) {
+        const Row& r = rows[i];
+        std::fprintf(f,
+                     "    {\"path\": \"%s\", \"samples\": %d, \"channels\": %d, \"blocks\": %d, \"min_us\": %.3f, "
+                     "\"median_us\": %.3f, \"p99_us\": %.3f, \"p999_us\": %.3f, \"max_us\": %.3f, \"timeouts\": %ld}%s\n",
+                     r.path.c_str(), r.samples, r.channels, r.blocks, r.stats.min, r.stats.median, r.stats.p99,
+                     r.stats.p999, r.stats.max, r.timeouts, i + 1 < rows.size() ? "," : "");
+    }
+    std::fprintf(f, "  ]%s%s\n}\n", extra.empty() ? "" : ",\n", extra.c_str());
+    return std::fclose(f) == 0;
+}
+
+}  // namespace bench
