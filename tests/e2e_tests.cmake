@@ -6,17 +6,26 @@
 file(GLOB e2e_test_sources CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/e2e/*_test.cpp")
 list(APPEND e2e_test_sources "${CMAKE_CURRENT_SOURCE_DIR}/e2e/output_through_file.cpp")
 add_executable(e2e_tests ${e2e_test_sources})
-target_link_libraries(e2e_tests PRIVATE quillmarlow_core PkgConfig::XCB GTest::gmock GTest::gtest_main)
-target_include_directories(e2e_tests PRIVATE "${CMAKE_SOURCE_DIR}/served" "${CMAKE_CURRENT_SOURCE_DIR}/e2e")
+target_link_libraries(e2e_tests PRIVATE quillmarlow_core PkgConfig::XCB PkgConfig::SNDFILE GTest::gmock GTest::gtest_main)
+target_include_directories(e2e_tests PRIVATE "${CMAKE_SOURCE_DIR}/served" "${CMAKE_CURRENT_SOURCE_DIR}/e2e"
+    "${CMAKE_CURRENT_SOURCE_DIR}/editor")
 target_compile_options(e2e_tests PRIVATE ${QM_WARNINGS})
 target_compile_definitions(e2e_tests PRIVATE
     QM_BUNDLE_SO="${QM_BUNDLE_DIR}/Contents/x86_64-linux/QuillMarlow.so"
     OUTPOST_EXE="${QM_BUNDLE_DIR}/Contents/Resources/outpost.exe"
+    VST3HOST="$<TARGET_FILE:vst3host>"
     WINE_TEST_PREFIX="${WINE_TEST_PREFIX}"
-    WINE_TEST_DISPLAY="${WINE_TEST_DISPLAY}")
-add_dependencies(e2e_tests QuillMarlow bundle_outpost)
+    WINE_TEST_DISPLAY="${WINE_TEST_DISPLAY}"
+    OPENBOX_PATH="${OPENBOX}" XDOTOOL_PATH="${XDOTOOL}")
+add_dependencies(e2e_tests QuillMarlow bundle_outpost vst3host)
 gtest_discover_tests(e2e_tests DISCOVERY_TIMEOUT 30 PROPERTIES
     FIXTURES_REQUIRED wineprefix
     RUN_SERIAL TRUE
     LABELS e2e
     TIMEOUT 180)
+
+# `make demo` as a new user runs it, on a scratch copy of the built products.
+add_test(NAME demo.announcedFilesExist
+    COMMAND bash "${CMAKE_SOURCE_DIR}/scripts/run-logged.sh"
+            bash "${CMAKE_CURRENT_SOURCE_DIR}/demo_test.sh" "${CMAKE_SOURCE_DIR}" "${CMAKE_BINARY_DIR}")
+set_tests_properties(demo.announcedFilesExist PROPERTIES RUN_SERIAL TRUE LABELS e2e TIMEOUT 300)
