@@ -2,6 +2,7 @@
 
 #include "public.sdk/source/common/memorystream.h"
 
+#include <cstring>
 #include <dlfcn.h>
 #include <filesystem>
 #include <fstream>
@@ -52,6 +53,34 @@ bool Bundle::load(const std::string& path, std::string& error) {
         return false;
     }
     return true;
+}
+
+PFactoryInfo Bundle::factoryInfo() const {
+    PFactoryInfo info;
+    factory_->getFactoryInfo(&info);
+    return info;
+}
+
+std::vector<PClassInfo2> Bundle::classes() const {
+    std::vector<PClassInfo2> result;
+    IPluginFactory2* factory2 = nullptr;
+    factory_->queryInterface(IPluginFactory2::iid, reinterpret_cast<void**>(&factory2));
+    for (int32 i = 0; i < factory_->countClasses(); ++i) {
+        PClassInfo2 c;
+        if (factory2 && factory2->getClassInfo2(i, &c) == kResultOk) {
+            result.push_back(c);
+            continue;
+        }
+        PClassInfo basic;
+        if (factory_->getClassInfo(i, &basic) != kResultOk) continue;
+        std::memcpy(c.cid, basic.cid, sizeof(TUID));
+        c.cardinality = basic.cardinality;
+        std::memcpy(c.category, basic.category, sizeof(basic.category));
+        std::memcpy(c.name, basic.name, sizeof(basic.name));
+        result.push_back(c);
+    }
+    if (factory2) factory2->release();
+    return result;
 }
 
 Effect::~Effect() {

@@ -8,6 +8,7 @@
 #include "pluginterfaces/vst/ivsteditcontroller.h"
 
 #include <string>
+#include <vector>
 
 namespace vst3host {
 
@@ -21,6 +22,10 @@ public:
     // Loads <path>/Contents/x86_64-linux/<name>.so; false with `error` set.
     bool load(const std::string& path, std::string& error);
     Steinberg::IPluginFactory* factory() const { return factory_; }
+    Steinberg::PFactoryInfo factoryInfo() const;
+    // Every class of the factory, in the second-generation description
+    // (filled from the first-generation one where the factory has no other).
+    std::vector<Steinberg::PClassInfo2> classes() const;
 
 private:
     void* library_ = nullptr;

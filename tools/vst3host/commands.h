@@ -16,6 +16,10 @@ struct EditorOptions {
     double seconds = 5;
 };
 
+class Bundle;
+// Loads the bundle, or says why not on standard error.
+bool loadBundle(Bundle& bundle, const std::string& path);
+
 int listCommand(const std::string& bundle);
 int processCommand(const ProcessOptions& options);
 int editorCommand(const EditorOptions& options);

@@ -11,33 +11,25 @@ using namespace Steinberg;
 
 namespace vst3host {
 
+bool loadBundle(Bundle& bundle, const std::string& path) {
+    std::string error;
+    if (bundle.load(path, error)) return true;
+    std::fprintf(stderr, "vst3host: %s\n", error.c_str());
+    return false;
+}
+
 int listCommand(const std::string& path) {
     Bundle bundle;
-    std::string error;
-    if (!bundle.load(path, error)) {
-        std::fprintf(stderr, "vst3host: %s\n", error.c_str());
-        return 1;
-    }
-    IPluginFactory* factory = bundle.factory();
-    PFactoryInfo info;
-    factory->getFactoryInfo(&info);
+    if (!loadBundle(bundle, path)) return 1;
+    const PFactoryInfo info = bundle.factoryInfo();
     std::printf("vendor: %s\nurl: %s\ne-mail: %s\n", info.vendor, info.url, info.email);
-    IPluginFactory2* factory2 = nullptr;
-    factory->queryInterface(IPluginFactory2::iid, reinterpret_cast<void**>(&factory2));
-    for (int32 i = 0; i < factory->countClasses(); ++i) {
-        PClassInfo2 c;
-        if (factory2 ? factory2->getClassInfo2(i, &c) != kResultOk : true) {
-            PClassInfo basic;
-            factory->getClassInfo(i, &basic);
-            std::printf("class %d: %s [%s]\n", i, basic.name, basic.category);
-            continue;
-        }
+    int index = 0;
+    for (const PClassInfo2& c : bundle.classes()) {
         char id[33];
         FUID::fromTUID(c.cid).toString(id);
-        std::printf("class %d: %s [%s] %s version %s, %s, id %s\n", i, c.name, c.category, c.subCategories, c.version,
-                    c.sdkVersion, id);
+        std::printf("class %d: %s [%s] %s version %s, %s, id %s\n", index++, c.name, c.category, c.subCategories,
+                    c.version, c.sdkVersion, id);
     }
-    if (factory2) factory2->release();
     return 0;
 }
 

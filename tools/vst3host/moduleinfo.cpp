@@ -44,16 +44,8 @@ std::string subCategories(const char* text) {
 
 int moduleInfoCommand(const std::string& path, const std::string& output) {
     Bundle bundle;
-    std::string error;
-    if (!bundle.load(path, error)) {
-        std::fprintf(stderr, "vst3host: %s\n", error.c_str());
-        return 1;
-    }
-    IPluginFactory* factory = bundle.factory();
-    PFactoryInfo info;
-    factory->getFactoryInfo(&info);
-    IPluginFactory2* factory2 = nullptr;
-    factory->queryInterface(IPluginFactory2::iid, reinterpret_cast<void**>(&factory2));
+    if (!loadBundle(bundle, path)) return 1;
+    const PFactoryInfo info = bundle.factoryInfo();
 
     std::filesystem::path name = std::filesystem::path(path).lexically_normal();
     if (name.filename().empty()) name = name.parent_path();
@@ -72,16 +64,9 @@ int moduleInfoCommand(const std::string& path, const std::string& output) {
          << ((info.flags & PFactoryInfo::kComponentNonDiscardable) ? "true" : "false") << "\n"
          << "    }\n  },\n"
          << "  \"Compatibility\": [],\n  \"Classes\": [";
-    for (int32 i = 0; i < factory->countClasses(); ++i) {
-        PClassInfo2 c{};
-        if (!factory2 || factory2->getClassInfo2(i, &c) != kResultOk) {
-            PClassInfo basic;
-            if (factory->getClassInfo(i, &basic) != kResultOk) continue;
-            std::memcpy(c.cid, basic.cid, sizeof(TUID));
-            c.cardinality = basic.cardinality;
-            std::memcpy(c.category, basic.category, sizeof(basic.category));
-            std::memcpy(c.name, basic.name, sizeof(basic.name));
-        }
+    const std::vector<PClassInfo2> classes = bundle.classes();
+    for (size_t i = 0; i < classes.size(); ++i) {
+        const PClassInfo2& c = classes[i];
         if (version.empty()) version = c.version;
         char id[33];
         FUID::fromTUID(c.cid).toString(id);
@@ -98,7 +83,6 @@ int moduleInfoCommand(const std::string& path, const std::string& output) {
              << "      \"Snapshots\": []\n    }";
     }
     json << "\n  ],\n  \"Version\": " << jsonString(version) << "\n}\n";
-    if (factory2) factory2->release();
 
     if (output.empty()) {
         std::fputs(json.str().c_str(), stdout);
