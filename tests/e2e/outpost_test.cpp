@@ -260,7 +260,10 @@ TEST_F (Served, ShutdownWhileStreamingFinishesTheBlockInProgress)
 	shm.release ();
 }
 
-// The X server's view of a window: exists and is viewable.
+// The X server's view of a window: exists and is viewable. The display is
+// the Xvfb that the prefix fixture started on a number derived from the
+// build folder (WINE_TEST_DISPLAY): Wine binds a prefix's windows to the
+// display its first program saw, so every test of the prefix shares it.
 bool viewable (uint32_t window)
 {
 	xcb_connection_t* c = xcb_connect (nullptr, nullptr);
