@@ -1,0 +1,209 @@
+// The built bundle with the real outpost.exe under Wine: the audio path
+// watched by rt_guard for 100000 blocks, outpost stopped for a second, and
+// the launch failures (outpost.exe missing, served plug-in missing, a
+// plug-in whose factory fails).
+#include "e2e_support.h"
+#include "figures.h"
+#include "rt_run.h"
+
+#include "plugin/processor.h"
+
+#include <atomic>
+
+namespace e2e {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+class Hardening : public ::testing::Test
+{
+protected:
+	void SetUp () override { ASSERT_NE (module.factory (), nullptr) << "cannot load " << QM_BUNDLE_SO; }
+	BundleModule module;
+};
+
+// The bundle's code calls malloc, pthread_mutex_lock and the rest through
+// this program's replacements (it exports them), so the watch covers the
+// real module as a host loads it. Blocks that log are recognised by their
+// write to standard output and counted against the processor's cadence.
+TEST_F (Hardening, ProcessThroughTheRealOutpostAllocatesLocksAndSleepsNeverAndOnlyProbes)
+{
+	constexpr long kBlocks = 100000;
+	Processor p (module.factory (), 64);
+	ASSERT_TRUE (p.valid ());
+	ASSERT_EQ (p.activate (true), kResultOk);
+	StereoBlock block (64);
+	long passed = 0;
+	const rtguard::RunReport r = rtguard::runWatched (kBlocks, [&] (long n) {
+		block.in[0][0] = 0.25f + static_cast<float> (n % 1000) * 1e-4f;
+		block.in[1][0] = -block.in[0][0];
+		p.process (block);
+		if (block.out[0][0] == block.in[0][0] && block.out[1][0] == block.in[1][0])
+			++passed;
+	});
+	ASSERT_TRUE (r.watched) << "seccomp filter refused";
+	EXPECT_EQ (r.blocks, kBlocks);
+	EXPECT_EQ (r.faultyBlocks, 0) << r.firstFault;
+	EXPECT_EQ (r.probes, r.cleanBlocks) << "exactly one probe per block";
+	EXPECT_LE (r.logBlocks, rtguard::logBlocksAllowed (kBlocks, passed));
+	// Unpaced and sharing two cores with outpost's spinning thread, a share
+	// of blocks misses the spin bound; enough must reach Quill for the run
+	// to cover the exchange.
+	EXPECT_GE (kBlocks - passed, kBlocks / 10) << "blocks that went through Quill";
+	figures::report ("rt", "process() vs real outpost under Wine, 100000 x 64 samples",
+	                 std::to_string (r.cleanBlocks) + " clean blocks (1 probe each, 0 alloc/lock/sleep), " +
+	                     std::to_string (r.logBlocks) + " log blocks, " + std::to_string (r.faultyBlocks) +
+	                     " faulty; " + std::to_string (passed) + " passed through");
+}
+
+// outpost stopped for a second while the host streams at a real-time pace:
+// every process() returns within the spin bound (with room for
+// preemption), blocks pass through while it is stopped, and it serves again
+// after SIGCONT. A constant input makes any block Quill processed settle at
+// the same level, late or not.
+TEST_F (Hardening, OutpostStoppedForASecondPassesThroughAndRecovers)
+{
+	Processor p (module.factory (), 256);
+	ASSERT_EQ (p.activate (true), kResultOk);
+	const auto outposts = runningOutposts ();
+	ASSERT_EQ (outposts.size (), 1u);
+	const pid_t pid = outposts[0].pid;
+
+	StereoBlock block (256);
+	for (auto& channel : block.in)
+		std::fill (channel.begin (), channel.end (), 0.5f);
+	const auto period = std::chrono::duration_cast<Clock::duration> (std::chrono::duration<double> (256 / 48000.0));
+	long before = 0, during = 0, duringPassed = 0, after = 0;
+	Clock::duration longest {};
+	std::thread resume;
+	const auto start = Clock::now ();
+	auto next = start;
+	bool stopped = false;
+	while (Clock::now () - start < std::chrono::milliseconds (3000))
+	{
+		const auto t = Clock::now () - start;
+		if (!stopped && t >= std::chrono::milliseconds (700))
+		{
+			ASSERT_EQ (::kill (pid, SIGSTOP), 0);
+			resume = std::thread ([pid] {
+				std::this_thread::sleep_for (std::chrono::seconds (1));
+				::kill (pid, SIGCONT);
+			});
+			stopped = true;
+		}
+		next += period;
+		std::this_thread::sleep_until (next);
+		const auto t0 = Clock::now ();
+		EXPECT_EQ (p.process (block), kResultOk);
+		longest = std::max (longest, Clock::now () - t0);
+		const bool processed = !block.passedThrough ();
+		const auto at = t0 - start;
+		if (at < std::chrono::milliseconds (700))
+			before += processed;
+		else if (at > std::chrono::milliseconds (800) && at < std::chrono::milliseconds (1600))
+		{
+			during += processed;
+			duringPassed += !processed;
+		}
+		else if (at > std::chrono::milliseconds (2200))
+			after += processed;
+	}
+	resume.join ();
+	EXPECT_LT (longest, std::chrono::milliseconds (250));
+	EXPECT_GT (before, 0);
+	EXPECT_EQ (during, 0) << "nothing comes back from a stopped outpost";
+	EXPECT_GT (duringPassed, 100);
+	EXPECT_GT (after, 0) << "serves again after SIGCONT";
+	const float expected = 0.5f * static_cast<float> (std::pow (10.0, Quill::gainDb (Quill::kDefaultGain) / 20.0));
+	EXPECT_NEAR (block.out[1].back (), expected, 1e-3) << "still Quill's level";
+	figures::report ("faults", "real outpost SIGSTOP 1 s while streaming 256-sample blocks",
+	                 std::to_string (before) + " processed before, " + std::to_string (duringPassed) +
+	                     " passed through while stopped, " + std::to_string (after) +
+	                     " processed after SIGCONT; longest process() " +
+	                     std::to_string (std::chrono::duration_cast<std::chrono::microseconds> (longest).count () /
+	                                     1000.0) +
+	                     " ms");
+}
+
+// A processor of the bundle's code whose launch is pointed elsewhere.
+class Misconfigured : public Steinberg::QuillMarlow::QuillMarlowProcessor
+{
+public:
+	Misconfigured (std::string hostPath, std::string pluginPath)
+	: hostPath_ (std::move (hostPath)), pluginPath_ (std::move (pluginPath))
+	{
+	}
+	using QuillMarlowProcessor::audioOkCount;
+
+protected:
+	void adjustOutpostConfig (Tandem::OutpostConfig& config) override
+	{
+		config.hostPath = hostPath_;
+		config.vst3Path = pluginPath_;
+	}
+
+private:
+	std::string hostPath_, pluginPath_;
+};
+
+// Each case is a processor activated on a thread of its own (the three
+// 10-second waits overlap), then fed blocks.
+TEST_F (Hardening, LaunchFailuresEndAfterTheWrittenWaitAndPassAudioThrough)
+{
+	struct Case
+	{
+		Case (const char* n, std::string h, std::string p) : name (n), host (std::move (h)), plugin (std::move (p)) {}
+		const char* name;
+		std::string host, plugin;
+		long ms = 0;
+		std::string sharedFile;
+		tresult activated = kInternalError;
+		bool passedThrough = false;
+	};
+	const std::string quill = "C:\\Program Files\\Common Files\\VST3\\Quill.vst3";
+	std::vector<Case> cases = {{"outpost.exe missing", "/nonexistent/outpost.exe", quill},
+	                           {"served plug-in missing", OUTPOST_EXE, "C:\\nowhere\\Missing.vst3"},
+	                           {"served factory fails", OUTPOST_EXE, NULL_FACTORY_MODULE}};
+	std::vector<std::thread> threads;
+	for (auto& c : cases)
+		threads.emplace_back ([&c] {
+			auto* p = new Misconfigured (c.host, c.plugin);
+			c.sharedFile = "/tmp/tandem_" + std::to_string (p->instanceId ()) + ".shm";
+			p->initialize (nullptr);
+			Vst::ProcessSetup setup {Vst::kRealtime, Vst::kSample32, 256, 48000.0};
+			p->setupProcessing (setup);
+			const auto t0 = Clock::now ();
+			c.activated = p->setActive (true);
+			c.ms = std::chrono::duration_cast<std::chrono::milliseconds> (Clock::now () - t0).count ();
+			StereoBlock block (256);
+			block.fill (0);
+			c.passedThrough = true;
+			for (int b = 0; b < 20; ++b)
+			{
+				Vst::ProcessData d = block.data ();
+				p->process (d);
+				c.passedThrough = c.passedThrough && block.passedThrough ();
+			}
+			c.passedThrough = c.passedThrough && p->audioOkCount () == 0;
+			p->terminate ();
+			p->release ();
+		});
+	for (auto& t : threads)
+		t.join ();
+	for (const auto& c : cases)
+	{
+		EXPECT_EQ (c.activated, kResultOk) << c.name << ": the launch counts as successful after the wait";
+		EXPECT_LT (c.ms, 11500) << c.name << ": no longer than the 10 s readiness wait";
+		EXPECT_TRUE (c.passedThrough) << c.name;
+		figures::report ("faults", c.name,
+		                 std::string ("activation returned ") + (c.activated == kResultOk ? "OK" : "failure") +
+		                     " after " + std::to_string (c.ms) + " ms; blocks " +
+		                     (c.passedThrough ? "passed through" : "NOT passed through"));
+	}
+	for (const auto& o : runningOutposts ())
+		for (const auto& c : cases)
+			EXPECT_NE (o.sharedFile, c.sharedFile) << c.name << ": outpost " << o.pid << " left running";
+}
+
+} // namespace
+} // namespace e2e

@@ -1,0 +1,120 @@
+// The audio path against the native stand-in, watched by rt_guard: no
+// allocation, lock or sleep, and one system call per block, the probe.
+#include "rt_run.h"
+#include "plugin/test_support.h"
+#include "figures.h"
+
+#include <mutex>
+#include <vector>
+
+namespace QuillMarlowTest {
+namespace {
+
+// The watch itself must see what it is there to catch, or a clean run
+// proves nothing.
+TEST (RtGuard, SeesAllocationsLocksSleepsAndSystemCalls)
+{
+	std::mutex mutex;
+	rtguard::Calls seen;
+	rtguard::Syscalls sys;
+	bool watched = false;
+	std::thread t ([&] {
+		watched = rtguard::watchSyscalls ();
+		rtguard::resetSyscalls ();
+		rtguard::arm (true);
+		{
+			std::vector<int> v (100);
+			v[5] = 1;
+		}
+		{
+			std::lock_guard<std::mutex> lock (mutex);
+		}
+		::usleep (1);
+		::getppid ();
+		seen = rtguard::calls ();
+		rtguard::arm (false);
+		sys = rtguard::syscalls ();
+	});
+	t.join ();
+	ASSERT_TRUE (watched) << "seccomp filter refused";
+	EXPECT_GE (seen.allocations, 2u) << "new and delete";
+	EXPECT_GE (seen.locks, 1u);
+	EXPECT_GE (seen.sleeps, 1u);
+	EXPECT_GE (sys.others, 2) << "nanosleep and getppid";
+	EXPECT_EQ (sys.probes, 0);
+
+	// Another thread is neither armed nor filtered.
+	rtguard::resetSyscalls ();
+	::getppid ();
+	EXPECT_EQ (rtguard::syscalls ().total, 0);
+}
+
+// 100000 blocks of 64 samples through the stand-in. The detector is armed
+// for every block; blocks that log (first 10, then the 10000th calls) write
+// to standard output, are recognised by that write and counted against the
+// processor's cadence instead of being checked.
+TEST (RtSafety, ProcessAgainstTheStandInAllocatesLocksAndSleepsNeverAndOnlyProbes)
+{
+	constexpr long kBlocks = 100000;
+	constexpr int32 kSamples = 64;
+	HostedProcessor p ("serve", kSamples);
+	ASSERT_EQ (p->setActive (true), kResultOk);
+	Bus in (2, kSamples), out (2, kSamples);
+	long wrong = 0;
+	long processed = 0;
+	const rtguard::RunReport r = rtguard::runWatched (kBlocks, [&] (long n) {
+		in.data[0][0] = static_cast<float> (n);
+		in.data[1][kSamples - 1] = static_cast<float> (-n);
+		const int32 okBefore = p->audioOkCount ();
+		Vst::ProcessData d = block (in, out, kSamples);
+		p->process (d);
+		if (p->audioOkCount () > okBefore)
+		{
+			++processed;
+			// The stand-in halves every sample: this block's, not an earlier one's.
+			if (out.data[0][0] != 0.5f * in.data[0][0] || out.data[1][kSamples - 1] != 0.5f * in.data[1][kSamples - 1])
+				++wrong;
+		}
+	});
+	ASSERT_TRUE (r.watched) << "seccomp filter refused";
+	EXPECT_EQ (r.blocks, kBlocks);
+	EXPECT_EQ (r.faultyBlocks, 0) << r.firstFault;
+	EXPECT_EQ (r.probes, r.cleanBlocks) << "exactly one probe per block";
+	EXPECT_LE (r.logBlocks, rtguard::logBlocksAllowed (kBlocks, p->timeoutCount ()));
+	EXPECT_EQ (wrong, 0) << "a processed block came back with another block's samples";
+	EXPECT_GE (processed, kBlocks * 9 / 10);
+	figures::report ("rt", "process() vs stand-in, 100000 x 64 samples",
+	                 std::to_string (r.cleanBlocks) + " clean blocks (1 probe each, 0 alloc/lock/sleep), " +
+	                     std::to_string (r.logBlocks) + " log blocks, " + std::to_string (r.faultyBlocks) +
+	                     " faulty; " + std::to_string (p->timeoutCount ()) + " time-outs");
+}
+
+// Without outpost every block passes through: the probe is still the only
+// system call, and the "Passthrough" line keeps its cadence.
+TEST (RtSafety, PassthroughAfterOutpostDiedOnlyProbes)
+{
+	constexpr long kBlocks = 30000;
+	HostedProcessor p ("serve", 64);
+	ASSERT_EQ (p->setActive (true), kResultOk);
+	const pid_t pid = p->outpostPid ();
+	ASSERT_GT (pid, 0);
+	ASSERT_EQ (::kill (pid, SIGKILL), 0);
+	siginfo_t info {};
+	ASSERT_EQ (::waitid (P_PID, static_cast<id_t> (pid), &info, WEXITED | WNOWAIT), 0);
+	Bus in (2, 64), out (2, 64);
+	in.fill (1.0f);
+	const rtguard::RunReport r = rtguard::runWatched (kBlocks, [&] (long) {
+		Vst::ProcessData d = block (in, out, 64);
+		p->process (d);
+	});
+	ASSERT_TRUE (r.watched);
+	EXPECT_EQ (r.faultyBlocks, 0) << r.firstFault;
+	EXPECT_LE (r.logBlocks, 2 * (kBlocks / 10000) + 1);
+	EXPECT_EQ (out.data, in.data);
+	figures::report ("rt", "process() in passthrough, 30000 blocks",
+	                 std::to_string (r.cleanBlocks) + " clean, " + std::to_string (r.logBlocks) + " log blocks, " +
+	                     std::to_string (r.faultyBlocks) + " faulty");
+}
+
+} // namespace
+} // namespace QuillMarlowTest
