@@ -7,6 +7,8 @@
 //   serve        map the file, report audio readiness, multiply every block
 //                by kGain on a spinning audio thread and answer GetState,
 //                SetState and Shutdown like outpost
+//   slow:MS      like serve, but the audio thread sleeps MS milliseconds in
+//                every block before answering, as a slow served plug-in
 //   editor:FILE  like serve, and stands in for Wine's editor window: the
 //                first ShowEditor creates a top-level X11 window (blue, with
 //                an amber band), every ShowEditor maps it at the top level
@@ -20,6 +22,7 @@
 #include <atomic>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <string>
@@ -150,7 +153,7 @@ private:
     for (;;) pause();
 }
 
-int serve(const char* path, FakeEditor* editor = nullptr) {
+int serve(const char* path, FakeEditor* editor = nullptr, int slowMs = 0) {
     int fd = open(path, O_RDWR);
     if (fd < 0) return 1;
     void* base = mmap(nullptr, Tandem::kSharedMemorySize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
@@ -170,6 +173,7 @@ int serve(const char* path, FakeEditor* editor = nullptr) {
                 Tandem::cpuPause();
                 continue;
             }
+            if (slowMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(slowMs));
             const int channels = Tandem::clampCount(audio->numChannels, Tandem::kMaxChannels);
             const int samples = Tandem::clampCount(audio->numSamples, Tandem::kMaxBlockSize);
             for (int c = 0; c < channels; ++c)
@@ -228,6 +232,7 @@ int main(int argc, char** argv) {
         sleepForever();
     }
     if (mode == "serve") return serve(argv[2]);
+    if (mode.rfind("slow:", 0) == 0) return serve(argv[2], nullptr, std::atoi(mode.c_str() + 5));
     if (mode.rfind("editor:", 0) == 0) {
         FakeEditor editor(mode.c_str() + 7);
         return serve(argv[2], &editor);

@@ -30,7 +30,7 @@ set_target_properties(hardening_e2e_tests PROPERTIES ENABLE_EXPORTS ON)
 target_compile_definitions(hardening_e2e_tests PRIVATE
     QM_BUNDLE_SO="${QM_BUNDLE_DIR}/Contents/x86_64-linux/QuillMarlow.so"
     OUTPOST_EXE="${QM_BUNDLE_DIR}/Contents/Resources/outpost.exe"
-    NULL_FACTORY_MODULE="${WINDOWS_BIN_DIR}/module_null_factory.vst3"
+    NULL_FACTORY_MODULE="${WINDOWS_BIN_DIR}/module_null_factory.dll"
     WINE_TEST_PREFIX="${WINE_TEST_PREFIX}"
     WINE_TEST_DISPLAY="${WINE_TEST_DISPLAY}")
 add_dependencies(hardening_e2e_tests QuillMarlow bundle_outpost)
