@@ -28,6 +28,10 @@ public:
     void processUICommand();
 
 private:
+    // Native tests and fuzz targets drive the handlers on a file and an
+    // instance of their own.
+    friend struct OutpostApplicationTestAccess;
+
     void audioThreadFunc();
     void processAudioData();
     void stopAudioThread();

@@ -16,4 +16,5 @@ struct HWND__;
 struct HINSTANCE__;
 using HWND = HWND__*;
 using HINSTANCE = HINSTANCE__*;
+using HMODULE = HINSTANCE;
 #endif

@@ -40,3 +40,27 @@ gtest_discover_tests(hardening_e2e_tests TEST_PREFIX "hardening." DISCOVERY_TIME
     LABELS "e2e;hardening"
     TIMEOUT 180)
 
+# libFuzzer targets, built with clang in <build>/fuzz from the same sources
+# (tests/fuzz/fuzz_build.cmake). Each runs for a bounded time from its seed
+# corpus in tests/fuzz/corpus/<target>; new inputs go to a scratch folder.
+find_program(CLANG_CXX clang++ REQUIRED)
+find_program(CLANG_C clang REQUIRED)
+ExternalProject_Add(fuzz
+    SOURCE_DIR "${CMAKE_SOURCE_DIR}"
+    BINARY_DIR "${CMAKE_BINARY_DIR}/fuzz"
+    CMAKE_ARGS
+        -DQM_FUZZ_BUILD=ON
+        -DCMAKE_CXX_COMPILER=${CLANG_CXX}
+        -DCMAKE_C_COMPILER=${CLANG_C}
+        -DCMAKE_BUILD_TYPE=RelWithDebInfo
+        -DVST3_SDK_ROOT=${VST3_SDK_ROOT}
+    INSTALL_COMMAND ""
+    BUILD_ALWAYS ON)
+set(QM_FUZZ_SECONDS 20 CACHE STRING "Seconds each fuzz target runs in the tests")
+foreach(target setstate memory_stream application)
+    add_test(NAME fuzz.${target}
+        COMMAND bash "${CMAKE_CURRENT_SOURCE_DIR}/fuzz/run-fuzzer.sh"
+                "${CMAKE_BINARY_DIR}/fuzz/${target}_fuzzer"
+                "${CMAKE_CURRENT_SOURCE_DIR}/fuzz/corpus/${target}" ${QM_FUZZ_SECONDS})
+    set_tests_properties(fuzz.${target} PROPERTIES TIMEOUT 300 LABELS "fuzz;hardening")
+endforeach()

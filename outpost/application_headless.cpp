@@ -1,0 +1,59 @@
+// The shared file without Win32, for native builds of the application logic:
+// the path is opened and mapped with POSIX calls, whole and shared, as Wine
+// does it for outpost.exe.
+#include "application.h"
+
+#include <cstdint>
+#include <fcntl.h>
+#include <iostream>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace Tandem {
+
+namespace {
+void* const kNoFile = reinterpret_cast<void*>(static_cast<std::intptr_t>(-1));
+}
+
+bool OutpostApplication::mapSharedFile() {
+    const int fd = ::open(sharedMemoryName_.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0) {
+        std::cerr << "[Outpost] Failed to open file: " << sharedMemoryName_ << std::endl;
+        return false;
+    }
+    // A shorter file would fault when a region beyond its end is touched.
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || st.st_size < static_cast<off_t>(kSharedMemorySize)) {
+        std::cerr << "[Outpost] Failed to create file mapping" << std::endl;
+        ::close(fd);
+        return false;
+    }
+    void* view = ::mmap(nullptr, kSharedMemorySize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    if (view == MAP_FAILED) {
+        std::cerr << "[Outpost] Failed to map view of file" << std::endl;
+        ::close(fd);
+        return false;
+    }
+    fileHandle_ = reinterpret_cast<void*>(static_cast<std::intptr_t>(fd));
+    auto* base = static_cast<unsigned char*>(view);
+    uiCommand_ = reinterpret_cast<UICommand*>(base + kUICommandOffset);
+    audioData_ = reinterpret_cast<AudioData*>(base + kAudioDataOffset);
+    stateData_ = reinterpret_cast<StateData*>(base + kStateDataOffset);
+    return true;
+}
+
+void OutpostApplication::unmapSharedFile() {
+    if (uiCommand_) {
+        ::munmap(uiCommand_, kSharedMemorySize);
+        uiCommand_ = nullptr;
+        audioData_ = nullptr;
+        stateData_ = nullptr;
+    }
+    if (fileHandle_ != kNoFile) {
+        ::close(static_cast<int>(reinterpret_cast<std::intptr_t>(fileHandle_)));
+        fileHandle_ = kNoFile;
+    }
+}
+
+}  // namespace Tandem

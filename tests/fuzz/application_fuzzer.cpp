@@ -1,0 +1,153 @@
+// outpost's command and audio handling fed arbitrary shared-file contents:
+// the command slot, the audio block's header and the state header come from
+// the input, and so do the served plug-in's behaviour and state size. The
+// file is an allocation of exactly the file's size, so that any access
+// outside it is caught. After each handler the reply fields must be within
+// the protocol's ranges.
+#include "application.h"
+#include "fake_served_plugin.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <memory>
+
+namespace Tandem {
+
+struct OutpostApplicationTestAccess
+{
+	static void attach (OutpostApplication& app, unsigned char* base, std::unique_ptr<PluginInstance> plugin)
+	{
+		app.uiCommand_ = reinterpret_cast<UICommand*> (base + kUICommandOffset);
+		app.audioData_ = reinterpret_cast<AudioData*> (base + kAudioDataOffset);
+		app.stateData_ = reinterpret_cast<StateData*> (base + kStateDataOffset);
+		app.plugin_ = std::move (plugin);
+	}
+	static void audio (OutpostApplication& app) { app.processAudioData (); }
+	static void detach (OutpostApplication& app)
+	{
+		app.plugin_.reset ();
+		app.uiCommand_ = nullptr;
+		app.audioData_ = nullptr;
+		app.stateData_ = nullptr;
+	}
+};
+
+} // namespace Tandem
+
+namespace {
+
+using namespace Tandem;
+
+constexpr size_t kHeader = 80;  // command slot, audio header, state header
+
+unsigned char* sharedFile ()
+{
+	static unsigned char* file = static_cast<unsigned char*> (std::calloc (1, kSharedMemorySize));
+	return file;
+}
+
+void fail (const char* what)
+{
+	std::fprintf (stderr, "application_fuzzer: %s\n", what);
+	std::abort ();
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize (int*, char***)
+{
+	std::cout.setstate (std::ios::badbit);
+	std::cerr.setstate (std::ios::badbit);
+	return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput (const std::uint8_t* data, size_t size)
+{
+	if (size < kHeader + 6)
+		return 0;
+	unsigned char* file = sharedFile ();
+	std::memcpy (file + kUICommandOffset, data, 40);
+	std::memcpy (file + kAudioDataOffset, data + 40, 32);
+	std::memcpy (file + kStateDataOffset, data + 72, 8);
+	// The flags are one byte each in the file; keep them 0 or 1 as a bool
+	// must be (the other side writes them as bools too).
+	file[kUICommandOffset + 8] &= 1;
+	file[kStateDataOffset] &= 1;
+	const std::uint8_t flags = data[kHeader];
+	fuzzplug::Behaviour behaviour;
+	behaviour.processFails = flags & 2;
+	behaviour.setupFails = flags & 4;
+	std::memcpy (&behaviour.stateSize, data + kHeader + 1, 4);
+	behaviour.stateSize = clampCount (behaviour.stateSize, kMaxStateSize + 16);
+	behaviour.stateFill = data[kHeader + 5];
+	// The rest of the input is the start of the input slots and state bytes.
+	const size_t rest = size - kHeader - 6;
+	auto* audio = reinterpret_cast<AudioData*> (file + kAudioDataOffset);
+	auto* state = reinterpret_cast<StateData*> (file + kStateDataOffset);
+	std::memcpy (audio->inputBuffers, data + kHeader + 6, std::min (rest, sizeof audio->inputBuffers));
+	std::memcpy (state->stateBuffer, data + kHeader + 6, std::min (rest, sizeof state->stateBuffer));
+
+	OutpostApplication app ("/nonexistent", "fuzz");
+	fuzzplug::Factory* factory = nullptr;
+	std::unique_ptr<PluginInstance> plugin;
+	if (flags & 1)
+	{
+		factory = new fuzzplug::Factory (behaviour);
+		plugin = std::make_unique<PluginInstance> (factory);
+		if (!plugin->createInstance ())
+			fail ("fake plug-in not created");
+		if (flags & 8)
+			plugin->setupAudio (48000.0, kMaxBlockSize);
+	}
+	fuzzplug::Component* component = factory ? factory->component : nullptr;
+	OutpostApplicationTestAccess::attach (app, file, std::move (plugin));
+
+	auto* ui = reinterpret_cast<UICommand*> (file + kUICommandOffset);
+	const std::int32_t code = ui->command;
+	const std::int32_t postedSize = state->stateSize;
+	app.processUICommand ();
+	if (!ui->processed.load ())
+		fail ("command not acknowledged");
+	if (code == static_cast<std::int32_t> (CommandCode::GetState))
+	{
+		if (!state->stateReady.load ())
+			fail ("GetState without stateReady");
+		if (state->stateSize < 0 || state->stateSize > kMaxStateSize)
+			fail ("GetState reported a size outside the buffer");
+	}
+	if (code == static_cast<std::int32_t> (CommandCode::SetState) && component)
+	{
+		const bool valid = postedSize > 0 && postedSize <= kMaxStateSize;
+		if (valid && (component->lastState.size () != static_cast<size_t> (postedSize) ||
+		              std::memcmp (component->lastState.data (), state->stateBuffer, postedSize) != 0))
+			fail ("SetState did not hand over exactly the posted bytes");
+		if (!valid && !component->lastState.empty ())
+			fail ("SetState handed over a state of invalid size");
+	}
+	if (code == static_cast<std::int32_t> (CommandCode::ShowEditor) && ui->wineWindow != 0)
+		fail ("a window id without a window");
+
+	OutpostApplicationTestAccess::audio (app);
+	if (component)
+	{
+		if (audio->inputReady.load () != 0 || audio->outputReady.load () != 1)
+			fail ("block not completed");
+		const std::int32_t channels = clampCount (audio->numChannels, kMaxChannels);
+		const std::int32_t samples = clampCount (audio->numSamples, kMaxBlockSize);
+		for (std::int32_t c = 0; c < channels; ++c)
+			for (std::int32_t i = 0; i < samples; ++i)
+			{
+				const float in = audio->inputBuffers[c][i];
+				const float out = audio->outputBuffers[c][i];
+				const bool halved = out == 0.5f * in || (out != out && in != in);
+				const bool copied = std::memcmp (&out, &in, sizeof in) == 0;
+				if (!halved && !copied)
+					fail ("output neither processed nor copied from its own input");
+			}
+	}
+	OutpostApplicationTestAccess::detach (app);
+	if (factory)
+		factory->release ();
+	return 0;
+}

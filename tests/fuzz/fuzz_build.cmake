@@ -1,0 +1,42 @@
+# The fuzz targets: a sub-build of the same sources with clang, libFuzzer,
+# AddressSanitizer and UndefinedBehaviorSanitizer (the main build configures
+# it in <build>/fuzz; tests/hardening_tests.cmake registers bounded runs).
+# Everything, the SDK included, is instrumented.
+find_package(Threads REQUIRED)
+# vptr checks are left out: they need the type information of classes that
+# only the Windows build has (PlugFrame).
+add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize=vptr -fno-sanitize-recover=all
+    -fno-omit-frame-pointer)
+add_link_options(-fsanitize=address,undefined -fno-sanitize=vptr)
+include(cmake/vst3sdk.cmake)
+
+# The processor's state transfer (no editor, no X11).
+add_library(fuzz_plugin STATIC
+    plugin/processor.cpp
+    plugin/shared_memory.cpp
+    plugin/child_process.cpp)
+target_include_directories(fuzz_plugin PUBLIC "${CMAKE_SOURCE_DIR}")
+target_link_libraries(fuzz_plugin PUBLIC vst3sdk)
+
+# outpost's application and instance logic, natively.
+add_library(fuzz_outpost STATIC
+    outpost/application.cpp
+    outpost/application_headless.cpp
+    outpost/vst3_loader_headless.cpp
+    outpost/host_application.cpp
+    outpost/memory_stream.cpp
+    outpost/plugin_instance.cpp
+    outpost/plugin_instance_audio.cpp
+    outpost/plugin_instance_state.cpp
+    outpost/plugin_instance_headless.cpp)
+target_include_directories(fuzz_outpost PUBLIC "${CMAKE_SOURCE_DIR}/outpost" "${CMAKE_SOURCE_DIR}")
+target_link_libraries(fuzz_outpost PUBLIC vst3sdk)
+
+foreach(target setstate memory_stream application)
+    add_executable(${target}_fuzzer tests/fuzz/${target}_fuzzer.cpp)
+    target_link_options(${target}_fuzzer PRIVATE -fsanitize=fuzzer)
+endforeach()
+target_link_libraries(setstate_fuzzer PRIVATE fuzz_plugin)
+target_link_libraries(memory_stream_fuzzer PRIVATE fuzz_outpost)
+target_link_libraries(application_fuzzer PRIVATE fuzz_outpost)
+target_include_directories(application_fuzzer PRIVATE tests/fuzz)
