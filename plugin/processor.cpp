@@ -140,6 +140,17 @@ Tandem::UICommand* QuillMarlowProcessor::findActiveUICommand ()
 	return nullptr;
 }
 
+bool QuillMarlowProcessor::isUICommandMapped (const Tandem::UICommand* ui)
+{
+	if (!ui)
+		return false;
+	std::lock_guard<std::mutex> lock (s_instancesMutex_);
+	for (auto* processor : s_activeInstances_)
+		if (processor->sharedMemory_.uiCommand () == ui)
+			return true;
+	return false;
+}
+
 tresult PLUGIN_API QuillMarlowProcessor::initialize (FUnknown* context)
 {
 	tresult result = AudioEffect::initialize (context);
@@ -220,7 +231,12 @@ tresult PLUGIN_API QuillMarlowProcessor::terminate ()
 bool QuillMarlowProcessor::initSharedMemory ()
 {
 	const std::string path = "/tmp/tandem_" + std::to_string (instanceId_) + ".shm";
-	const Tandem::CreateResult result = sharedMemory_.create (path);
+	Tandem::CreateResult result {false, {}};
+	{
+		// Under the registry lock: views look the mapping up through it.
+		std::lock_guard<std::mutex> lock (s_instancesMutex_);
+		result = sharedMemory_.create (path);
+	}
 	if (!result.success)
 	{
 		std::cerr << "[QuillMarlow #" << instanceId_ << "] Erreur shared memory: " << result.error << std::endl;
@@ -234,6 +250,7 @@ bool QuillMarlowProcessor::initSharedMemory ()
 
 void QuillMarlowProcessor::cleanupSharedMemory ()
 {
+	std::lock_guard<std::mutex> lock (s_instancesMutex_);
 	sharedMemory_.release ();
 }
 

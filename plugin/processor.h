@@ -40,6 +40,10 @@ public:
 	// Command region of the first registered processor whose shared file is
 	// mapped, or null.
 	static Tandem::UICommand* findActiveUICommand ();
+	// True while `ui` is the command region of a registered processor's
+	// mapped shared file: a view checks this before it touches the region,
+	// which goes away with the processor's `terminate` or destruction.
+	static bool isUICommandMapped (const Tandem::UICommand* ui);
 
 	int32 instanceId () const { return instanceId_; }
 

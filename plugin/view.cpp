@@ -1,5 +1,7 @@
 #include "plugin/view.h"
 
+#include "plugin/processor.h"
+
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -16,6 +18,7 @@ constexpr uint32 kWrapperEventMask = XCB_EVENT_MASK_ENTER_WINDOW | XCB_EVENT_MAS
 static_assert (kWrapperEventMask == 0x220030, "wrapper event selection");
 
 constexpr auto kShowEditorTimeout = std::chrono::seconds (10);
+constexpr const char* kRegionGone = "[QuillMarlowView] ERROR: outpost's shared file is gone (processor terminated)";
 // How long a window manager gets to give Wine's window back after we unmap it.
 constexpr int kWithdrawPolls = 200;
 
@@ -30,7 +33,8 @@ void sleepMs (long ms)
 
 } // namespace
 
-QuillMarlowView::QuillMarlowView (Tandem::UICommand* uiCommand) : uiCommand_ (uiCommand)
+QuillMarlowView::QuillMarlowView (Tandem::UICommand* uiCommand)
+: uiCommand_ (uiCommand), regionOfProcessor_ (QuillMarlowProcessor::isUICommandMapped (uiCommand))
 {
 	std::cout << "[QuillMarlowView] Created" << std::endl;
 	xcb_connection_t* c = xcb_connect (nullptr, nullptr);
@@ -137,23 +141,29 @@ tresult PLUGIN_API QuillMarlowView::attached (void* parent, FIDString type)
 	std::cout << "[QuillMarlowView] Parent X11 Window ID: 0x" << std::hex << parentWindow_ << std::dec
 	          << std::endl;
 
+	// `removed` does not wait for its HideEditor, and under Wine hiding can
+	// take two seconds. A ShowEditor posted over it would be answered by the
+	// hide's acknowledgement, without a window: let the earlier command finish.
+	if (!commandRegionUsable ())
+	{
+		std::cerr << kRegionGone << std::endl;
+		return kResultFalse;
+	}
+	if (!uiCommand_->processed.load (std::memory_order_acquire))
+	{
+		std::cout << "[QuillMarlowView] Waiting for outpost to finish the previous command..." << std::endl;
+		if (!waitForAcknowledgement ())
+			return kResultFalse;
+	}
+
 	// ShowEditor: arguments first, then the code, then the flag outpost polls.
 	uiCommand_->parentWindow = parentWindow_;
 	uiCommand_->wineWindow = 0;
 	uiCommand_->command = static_cast<int32> (Tandem::CommandCode::ShowEditor);
 	uiCommand_->processed.store (false, std::memory_order_release);
 	std::cout << "[QuillMarlowView] Waiting for outpost to create editor window..." << std::endl;
-
-	const auto start = std::chrono::steady_clock::now ();
-	while (!uiCommand_->processed.load (std::memory_order_acquire))
-	{
-		if (std::chrono::steady_clock::now () - start > kShowEditorTimeout)
-		{
-			std::cerr << "[QuillMarlowView] TIMEOUT waiting for outpost!" << std::endl;
-			return kResultFalse;
-		}
-		sleepMs (10);
-	}
+	if (!waitForAcknowledgement ())
+		return kResultFalse;
 
 	wineWindow_ = uiCommand_->wineWindow;
 	if (wineWindow_ == 0)
@@ -469,10 +479,14 @@ tresult PLUGIN_API QuillMarlowView::removed ()
 		// has carried out the requests still queued.
 		sync ();
 	}
-	if (uiCommand_)
+	if (uiCommand_ && commandRegionUsable ())
 	{
 		uiCommand_->command = static_cast<int32> (Tandem::CommandCode::HideEditor);
 		uiCommand_->processed.store (false, std::memory_order_release);
+	}
+	else if (uiCommand_)
+	{
+		std::cout << "[QuillMarlowView] HideEditor not posted: outpost's shared file is gone" << std::endl;
 	}
 	const uint32 wrapper = wrapperWindow ();
 	if (wrapper && connection_)
@@ -605,6 +619,34 @@ void QuillMarlowView::sendConfigureNotify (uint32 target, int16 x, int16 y, uint
 void QuillMarlowView::sync ()
 {
 	free (xcb_get_input_focus_reply (connection_, xcb_get_input_focus (connection_), nullptr));
+}
+
+bool QuillMarlowView::commandRegionUsable () const
+{
+	return !regionOfProcessor_ || QuillMarlowProcessor::isUICommandMapped (uiCommand_);
+}
+
+bool QuillMarlowView::waitForAcknowledgement ()
+{
+	const auto start = std::chrono::steady_clock::now ();
+	for (;;)
+	{
+		// The host may terminate the processor (unmapping the region) from
+		// another thread while we wait.
+		if (!commandRegionUsable ())
+		{
+			std::cerr << kRegionGone << std::endl;
+			return false;
+		}
+		if (uiCommand_->processed.load (std::memory_order_acquire))
+			return true;
+		if (std::chrono::steady_clock::now () - start > kShowEditorTimeout)
+		{
+			std::cerr << "[QuillMarlowView] TIMEOUT waiting for outpost!" << std::endl;
+			return false;
+		}
+		sleepMs (10);
+	}
 }
 
 std::vector<uint32> QuillMarlowView::hostAncestors () const

@@ -71,6 +71,14 @@ private:
 	// Waits for the reply of a round trip so that the server has carried out
 	// every request sent before.
 	void sync ();
+	// The command region lies in a processor's shared file, which the host
+	// can unmap (terminate, or destroy the processor) before it removes or
+	// releases the view: true while it is still mapped. A region that was
+	// not a processor's when the view was made is not the registry's to judge.
+	bool commandRegionUsable () const;
+	// Waits up to ten seconds for outpost to acknowledge the posted command;
+	// false (with its message) on a time-out or when the region went away.
+	bool waitForAcknowledgement ();
 	// Takes Wine's window off the top level before we reparent it: unmaps it
 	// and, when a window manager had framed it, waits until it let it go.
 	void withdrawWineWindow (uint32 previousWrapper);
@@ -90,6 +98,7 @@ private:
 	}
 
 	Tandem::UICommand* uiCommand_;
+	const bool regionOfProcessor_;
 	std::atomic<int32> refCount_ {1};
 	uint64 parentWindow_ = 0;
 	// Atomic: a second `attached` without `removed` replaces it while the

@@ -195,6 +195,87 @@ TEST_F (AttachFailures, SilentOutpostTimesOutAfterTenSecondsAndTheCommandStaysPo
 	EXPECT_THAT (tap.err (), HasSubstr ("[QuillMarlowView] TIMEOUT waiting for outpost!\n"));
 }
 
+// The command region lives in the processor's shared file. A host may
+// terminate or destroy the processor before it removes or releases the view;
+// the view must then leave the region alone instead of writing into memory
+// that is no longer mapped.
+TEST_F (AttachFailures, ARegionOfATerminatedProcessorIsNeverTouched)
+{
+	Tandem::UICommand own {};
+	initCommandSlot (own);
+	EXPECT_FALSE (QuillMarlowProcessor::isUICommandMapped (nullptr));
+	EXPECT_FALSE (QuillMarlowProcessor::isUICommandMapped (&own)) << "not a processor's region";
+
+	auto processor = std::make_unique<HostedProcessor> ("serve");
+	EXPECT_FALSE (QuillMarlowProcessor::isUICommandMapped ((*processor)->sharedMemory ().uiCommand ()))
+	    << "nothing mapped before activation";
+	ASSERT_EQ ((*processor)->setActive (true), kResultOk);
+	Tandem::UICommand* ui = (*processor)->sharedMemory ().uiCommand ();
+	EXPECT_TRUE (QuillMarlowProcessor::isUICommandMapped (ui));
+	Controller controller;
+	OutputTap tap;
+	IPlugView* attachedLate = controller->createView ("editor");
+	IPlugView* removedLate = controller->createView ("editor");
+	ASSERT_NE (attachedLate, nullptr);
+	ASSERT_NE (removedLate, nullptr);
+	(*processor)->terminate ();
+	EXPECT_FALSE (QuillMarlowProcessor::isUICommandMapped (ui));
+	EXPECT_EQ (attachedLate->attached (windowArg (hostWindow), "X11EmbedWindowID"), kResultFalse);
+	EXPECT_EQ (removedLate->removed (), kResultOk);
+
+	// Destroyed outright: its region is gone from the registry as well.
+	processor.reset ();
+	EXPECT_FALSE (QuillMarlowProcessor::isUICommandMapped (ui));
+	EXPECT_EQ (attachedLate->removed (), kResultOk);
+	attachedLate->release ();
+	removedLate->release ();
+
+	tap.restore ();
+	EXPECT_EQ (countOf (tap.err (), "[QuillMarlowView] ERROR: outpost's shared file is gone (processor terminated)\n"),
+	           1u);
+	EXPECT_EQ (countOf (tap.out (), "[QuillMarlowView] HideEditor not posted: outpost's shared file is gone\n"), 2u);
+}
+
+// `removed` does not wait for its HideEditor. An `attached` right after it
+// must not post ShowEditor over the pending command: outpost's answer to the
+// hide (no window) would be taken for the answer to the show.
+TEST_F (AttachFailures, AttachWaitsForAPendingHideBeforeShowing)
+{
+	Tandem::UICommand own {};
+	initCommandSlot (own);
+	own.command = static_cast<int32> (Tandem::CommandCode::HideEditor);
+	own.processed.store (false);
+	const xcb_window_t wine = host->createHostWindow (0, 0, 320, 200);
+	ASSERT_NE (wine, 0u);
+
+	OutputTap tap;
+	bool waitedFirst = false, hideKept = false, showPosted = false;
+	std::thread fakeOutpost ([&] {
+		waitedFirst = tap.waitForOut ("[QuillMarlowView] Waiting for outpost to finish the previous command...\n");
+		hideKept = own.command == static_cast<int32> (Tandem::CommandCode::HideEditor);
+		own.wineWindow = 0; // outpost's answer to HideEditor
+		own.processed.store (true);
+		showPosted = waitFor ([&] {
+			return !own.processed.load () && own.command == static_cast<int32> (Tandem::CommandCode::ShowEditor);
+		});
+		own.wineWindow = wine;
+		own.editorWidth = 320;
+		own.editorHeight = 200;
+		own.processed.store (true);
+	});
+	IPlugView* view = new QuillMarlowView (&own);
+	EXPECT_EQ (view->attached (windowArg (hostWindow), "X11EmbedWindowID"), kResultOk);
+	fakeOutpost.join ();
+	EXPECT_TRUE (waitedFirst);
+	EXPECT_TRUE (hideKept) << "ShowEditor was posted over the pending HideEditor";
+	EXPECT_TRUE (showPosted);
+	EXPECT_EQ (host->parentOf (wine), static_cast<QuillMarlowView*> (view)->wrapperWindow ());
+	EXPECT_EQ (view->removed (), kResultOk);
+	view->release ();
+	tap.restore ();
+	EXPECT_THAT (tap.err (), Not (HasSubstr ("ERROR")));
+}
+
 // libxcb must be a declared dependency: a host that has not loaded it must
 // still be able to load the plug-in and open its editor.
 TEST (EditorModule, DeclaresLibxcbAsADependency)

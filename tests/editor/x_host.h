@@ -117,8 +117,8 @@ public:
 		::close (savedErr_);
 		savedOut_ = savedErr_ = -1;
 		// Failure messages written while tapped are in the files: show them,
-		// with the log around them.
-		if (testing::Test::HasFailure ())
+		// with the log around them (always with QM_TEST_SHOW_OUTPUT set).
+		if (testing::Test::HasFailure () || std::getenv ("QM_TEST_SHOW_OUTPUT"))
 			std::cout << "---- output while tapped ----\n" << out () << "---- errors while tapped ----\n" << err ()
 			          << "----" << std::endl;
 	}
