@@ -6,7 +6,7 @@
 file(GLOB e2e_test_sources CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/e2e/*_test.cpp")
 list(APPEND e2e_test_sources "${CMAKE_CURRENT_SOURCE_DIR}/e2e/output_through_file.cpp")
 add_executable(e2e_tests ${e2e_test_sources})
-target_link_libraries(e2e_tests PRIVATE quillmarlow_core PkgConfig::XCB PkgConfig::SNDFILE GTest::gmock GTest::gtest_main)
+target_link_libraries(e2e_tests PRIVATE quillmarlow_core PkgConfig::XCB PkgConfig::SNDFILE PNG::PNG GTest::gmock GTest::gtest_main)
 target_include_directories(e2e_tests PRIVATE "${CMAKE_SOURCE_DIR}/served" "${CMAKE_CURRENT_SOURCE_DIR}/e2e"
     "${CMAKE_CURRENT_SOURCE_DIR}/editor")
 target_compile_options(e2e_tests PRIVATE ${QM_WARNINGS})
