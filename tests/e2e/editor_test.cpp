@@ -99,6 +99,10 @@ protected:
 		ASSERT_EQ (controller->initialize (nullptr), kResultOk);
 		hostWindow = host->createHostWindow (100, 80, 900, 700);
 		ASSERT_NE (hostWindow, 0u);
+		if (openbox)
+		{
+			ASSERT_NE (host->parentOf (hostWindow), host->screen->root) << "openbox did not frame the host window";
+		}
 		view = controller->createView (Vst::ViewType::kEditor);
 		ASSERT_NE (view, nullptr);
 	}
