@@ -12,7 +12,7 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   libsndfile1-dev libpng-dev
   procps valgrind
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev strace
 )
 
 missing=()

@@ -9,6 +9,10 @@
 #include "plugin/processor.h"
 
 #include <atomic>
+#include <iterator>
+#include <sstream>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace e2e {
 namespace {
@@ -54,6 +58,115 @@ TEST_F (Hardening, ProcessThroughTheRealOutpostAllocatesLocksAndSleepsNeverAndOn
 	                 std::to_string (r.cleanBlocks) + " clean blocks (1 probe each, 0 alloc/lock/sleep), " +
 	                     std::to_string (r.logBlocks) + " log blocks, " + std::to_string (r.faultyBlocks) +
 	                     " faulty; " + std::to_string (passed) + " passed through");
+}
+
+// The id of the busiest thread of `pid` (outpost's spinning audio thread).
+pid_t busiestThread (pid_t pid)
+{
+	pid_t best = 0;
+	long bestTicks = -1;
+	const std::string dir = "/proc/" + std::to_string (pid) + "/task";
+	DIR* tasks = ::opendir (dir.c_str ());
+	while (dirent* entry = tasks ? ::readdir (tasks) : nullptr)
+	{
+		const pid_t tid = std::atoi (entry->d_name);
+		if (tid <= 0)
+			continue;
+		const std::string stat = readText (dir + "/" + entry->d_name + "/stat");
+		const size_t close = stat.rfind (')');
+		if (close == std::string::npos)
+			continue;
+		std::istringstream fields (stat.substr (close + 2));
+		std::string field;
+		long utime = 0, stime = 0;
+		for (int i = 3; i <= 15 && fields >> field; ++i)
+		{
+			if (i == 14)
+				utime = std::atol (field.c_str ());
+			if (i == 15)
+				stime = std::atol (field.c_str ());
+		}
+		if (utime + stime > bestTicks)
+		{
+			bestTicks = utime + stime;
+			best = tid;
+		}
+	}
+	if (tasks)
+		::closedir (tasks);
+	return best;
+}
+
+// outpost's audio thread under Wine, watched from outside with `strace -c`
+// attached to that one thread while 50000 blocks stream: its system calls
+// are those of its log lines (served plug-in and outpost log on their
+// cadence), far fewer than one per block.
+TEST_F (Hardening, OutpostAudioThreadUnderWineMakesNoSystemCallPerBlock)
+{
+	if (::access ("/usr/bin/strace", X_OK) != 0)
+		GTEST_SKIP () << "strace is not installed";
+	constexpr long kBlocks = 50000;
+	Processor p (module.factory (), 64);
+	ASSERT_EQ (p.activate (true), kResultOk);
+	const auto outposts = runningOutposts ();
+	ASSERT_EQ (outposts.size (), 1u);
+	StereoBlock block (64);
+	block.fill (0);
+	for (int b = 0; b < 3000; ++b)
+		p.process (block);
+	const pid_t audioThread = busiestThread (outposts[0].pid);
+	ASSERT_GT (audioThread, 0);
+
+	char summary[] = "/tmp/qm_strace_XXXXXX";
+	const int fd = ::mkstemp (summary);
+	ASSERT_GE (fd, 0);
+	::close (fd);
+	const std::string tid = std::to_string (audioThread);
+	const pid_t tracer = ::fork ();
+	ASSERT_GE (tracer, 0);
+	if (tracer == 0)
+	{
+		::execl ("/usr/bin/strace", "strace", "-c", "-qq", "-o", summary, "-p", tid.c_str (), nullptr);
+		::_exit (127);
+	}
+	// Attached once the thread names a tracer.
+	const std::string status = "/proc/" + std::to_string (outposts[0].pid) + "/task/" + tid + "/status";
+	ASSERT_TRUE (waitFor ([&] { return readText (status).find ("TracerPid:\t0\n") == std::string::npos; }, 5.0));
+
+	long passed = 0;
+	for (long b = 0; b < kBlocks; ++b)
+	{
+		block.in[0][0] = static_cast<float> (b % 100) * 0.01f;
+		p.process (block);
+		passed += block.passedThrough ();
+	}
+	::kill (tracer, SIGINT);
+	int tracerStatus = 0;
+	::waitpid (tracer, &tracerStatus, 0);
+
+	// "% time  seconds  usecs/call  calls  [errors]  syscall" rows, then "total".
+	std::istringstream table (readText (summary));
+	::unlink (summary);
+	std::string line, calls;
+	long total = -1;
+	while (std::getline (table, line))
+	{
+		std::istringstream row (line);
+		std::vector<std::string> cells {std::istream_iterator<std::string> (row), {}};
+		if (cells.size () < 5 || cells[0].find ('%') != std::string::npos || cells[0][0] == '-')
+			continue;
+		if (cells.back () == "total")
+			total = std::atol (cells[3].c_str ());
+		else
+			calls += (calls.empty () ? "" : ", ") + cells.back () + " " + cells[3];
+	}
+	ASSERT_GE (total, 0) << "no strace summary";
+	EXPECT_LT (total, (kBlocks - passed) / 100) << calls;
+	EXPECT_EQ (calls.find ("nanosleep"), std::string::npos) << calls;
+	EXPECT_EQ (calls.find ("futex"), std::string::npos) << calls;
+	figures::report ("rt", "outpost's audio thread under Wine (strace -c), 50000 x 64 samples",
+	                 std::to_string (total) + " system calls for " + std::to_string (kBlocks - passed) +
+	                     " processed blocks (" + (calls.empty () ? std::string ("none") : calls) + ")");
 }
 
 // outpost stopped for a second while the host streams at a real-time pace:
