@@ -47,3 +47,9 @@ install-served: build
 
 clean:
 	rm -rf $(BUILD)
+
+# The native tests under AddressSanitizer + UndefinedBehaviorSanitizer and
+# under ThreadSanitizer, in $(BUILD)-asan and $(BUILD)-tsan.
+.PHONY: test-sanitize
+test-sanitize: deps
+	bash scripts/test-sanitize.sh $(BUILD) $(JOBS)
