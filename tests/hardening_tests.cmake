@@ -39,7 +39,7 @@ add_dependencies(hardening_e2e_tests QuillMarlow bundle_outpost)
 gtest_discover_tests(hardening_e2e_tests TEST_PREFIX "hardening." DISCOVERY_TIMEOUT 30 PROPERTIES
     FIXTURES_REQUIRED wineprefix
     RUN_SERIAL TRUE
-    LABELS "e2e;hardening"
+    LABELS e2e
     TIMEOUT 180)
 
 # libFuzzer targets, built with clang in <build>/fuzz from the same sources

@@ -60,6 +60,23 @@ TEST_F (Hardening, ProcessThroughTheRealOutpostAllocatesLocksAndSleepsNeverAndOn
 	                     " faulty; " + std::to_string (passed) + " passed through");
 }
 
+// outposts started by this process (others may run on the machine).
+std::vector<OutpostProcess> ownOutposts ()
+{
+	std::vector<OutpostProcess> own;
+	for (const auto& o : runningOutposts ())
+	{
+		const std::string stat = readText ("/proc/" + std::to_string (o.pid) + "/stat");
+		const size_t close = stat.rfind (')');
+		std::istringstream fields (close == std::string::npos ? std::string () : stat.substr (close + 2));
+		std::string state;
+		pid_t parent = 0;
+		if (fields >> state >> parent && parent == ::getpid ())
+			own.push_back (o);
+	}
+	return own;
+}
+
 // The id of the busiest thread of `pid` (outpost's spinning audio thread).
 pid_t busiestThread (pid_t pid)
 {
@@ -108,7 +125,7 @@ TEST_F (Hardening, OutpostAudioThreadUnderWineMakesNoSystemCallPerBlock)
 	constexpr long kBlocks = 50000;
 	Processor p (module.factory (), 64);
 	ASSERT_EQ (p.activate (true), kResultOk);
-	const auto outposts = runningOutposts ();
+	const auto outposts = ownOutposts ();
 	ASSERT_EQ (outposts.size (), 1u);
 	StereoBlock block (64);
 	block.fill (0);
@@ -178,7 +195,7 @@ TEST_F (Hardening, OutpostStoppedForASecondPassesThroughAndRecovers)
 {
 	Processor p (module.factory (), 256);
 	ASSERT_EQ (p.activate (true), kResultOk);
-	const auto outposts = runningOutposts ();
+	const auto outposts = ownOutposts ();
 	ASSERT_EQ (outposts.size (), 1u);
 	const pid_t pid = outposts[0].pid;
 
@@ -313,7 +330,7 @@ TEST_F (Hardening, LaunchFailuresEndAfterTheWrittenWaitAndPassAudioThrough)
 		                     " after " + std::to_string (c.ms) + " ms; blocks " +
 		                     (c.passedThrough ? "passed through" : "NOT passed through"));
 	}
-	for (const auto& o : runningOutposts ())
+	for (const auto& o : ownOutposts ())
 		for (const auto& c : cases)
 			EXPECT_NE (o.sharedFile, c.sharedFile) << c.name << ": outpost " << o.pid << " left running";
 }

@@ -98,7 +98,7 @@ TEST (Faults, OutpostStoppedForASecondPassesThroughAndNeverHandsBackAStaleBlock)
 	EXPECT_EQ (r.stale, 0);
 	EXPECT_LT (r.longest, kProcessBound);
 	EXPECT_GE (r.passedThrough, 300) << "about a second of blocks while stopped";
-	EXPECT_GE (r.processed, r.blocks / 3) << "before the stop and after it";
+	EXPECT_GE (r.processed, r.blocks / 10) << "before the stop and after it";
 	EXPECT_GE (p->timeoutCount (), 1);
 	EXPECT_LT (p->timeoutCount (), r.passedThrough) << "blocks after the first time-out wait for the late one";
 	figures::report ("faults", "stand-in SIGSTOP 1 s while streaming 64-sample blocks", describe (r));

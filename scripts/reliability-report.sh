@@ -1,0 +1,56 @@
+#!/usr/bin/env bash
+# Runs the hardening tests (real-time watch, faults, fuzzers: the tests named
+# hardening.* and fuzz.*) in a configured and built build folder and writes
+# docs/reliability.md from what they print: every "[figure] AREA | WHAT |
+# RESULT" line becomes a row, and each test's verdict is listed under it.
+#
+#   reliability-report.sh [build] [output]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${1:-build}
+out=${2:-docs/reliability.md}
+log=$(mktemp)
+trap 'rm -f "$log"' EXIT
+
+status=0
+(cd "$build" && ctest -R '^(hardening|fuzz)\.' -V) >"$log" 2>&1 || status=$?
+
+{
+    echo "# Reliability: what was tried and what held"
+    echo
+    echo "Produced by \`scripts/reliability-report.sh\` from the output of the hardening"
+    echo "tests (\`ctest -R '^(hardening|fuzz)\\.'\`) on $(date -u +%Y-%m-%d), $(nproc) cores, $(uname -sr)."
+    echo "Each row is one figure a test printed; the verdicts of the tests follow."
+    echo
+    echo "| Area | What was tried | What held |"
+    echo "|---|---|---|"
+    sed -n 's/^[0-9]*: \[figure\] //p; s/^\[figure\] //p' "$log" |
+        awk -F' \\| ' '{ printf "| %s | %s | %s |\n", $1, $2, $3 }'
+    echo
+    echo "## How"
+    echo
+    echo "- **rt**: \`rt_guard\` replaces malloc, calloc, realloc, free, the aligned"
+    echo "  allocators, operator new/delete, pthread_mutex_lock/trylock, nanosleep,"
+    echo "  clock_nanosleep, usleep and sleep in the test program (and, exported, for the"
+    echo "  bundle it loads) and counts calls of the armed audio thread. A seccomp filter on"
+    echo "  that thread traps every system call and counts it before making it. A clean"
+    echo "  block makes exactly one system call, the liveness probe (waitid), and no"
+    echo "  allocation, lock or sleep. Blocks that log (first 10, then every 10000th, time-"
+    echo "  outs on their cadence) are recognised by their write and counted against that"
+    echo "  cadence instead."
+    echo "- **faults**: blocks carry distinct samples; the stand-in halves them, so a"
+    echo "  block is processed (halved), passed through (unchanged) or stale (anything"
+    echo "  else, which would be another block's output)."
+    echo "- **fuzz**: libFuzzer with AddressSanitizer and UndefinedBehaviorSanitizer, from"
+    echo "  the seed corpora in \`tests/fuzz/corpus/\`; outpost's file is an allocation of"
+    echo "  exactly the file's size, so a read or write outside it is reported."
+    echo
+    echo "## Test verdicts"
+    echo
+    echo '```'
+    grep -E '^ *[0-9]+/[0-9]+ Test +#' "$log" | sed 's/^ *//; s/  */ /g'
+    grep -E 'tests passed' "$log" || true
+    echo '```'
+} >"$out"
+echo "wrote $out"
+exit "$status"
