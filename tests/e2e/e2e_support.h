@@ -51,12 +51,21 @@ inline bool waitFor (const std::function<bool ()>& done, double seconds)
 	return done ();
 }
 
-// Processes whose command line runs outpost.exe, with the shared file each serves.
+// Processes whose command line runs outpost.exe, with the shared file each
+// serves; only those of this test's Wine prefix, so that other builds on the
+// machine don't count.
 struct OutpostProcess
 {
 	pid_t pid;
 	std::string sharedFile;
 };
+
+inline bool inOurPrefix (const std::string& pid)
+{
+	const char* prefix = std::getenv ("WINEPREFIX");
+	const std::string environment = readText ("/proc/" + pid + "/environ");
+	return prefix && environment.find (std::string ("WINEPREFIX=") + prefix + '\0') != std::string::npos;
+}
 
 inline std::vector<OutpostProcess> runningOutposts ()
 {
@@ -65,7 +74,7 @@ inline std::vector<OutpostProcess> runningOutposts ()
 	while (dirent* entry = proc ? ::readdir (proc) : nullptr)
 	{
 		const pid_t pid = std::atoi (entry->d_name);
-		if (pid <= 0)
+		if (pid <= 0 || !inOurPrefix (entry->d_name))
 			continue;
 		std::string cmdline = readText ("/proc/" + std::string (entry->d_name) + "/cmdline");
 		std::vector<std::string> args;
