@@ -60,10 +60,11 @@ int streamAndCheck (Processor& p, QuillModel& model, long& sample, int blocks)
 	return passed;
 }
 
-// Few enough blocks missed the spin bound for the check to mean something.
+// Few enough blocks missed the spin bound for the check to mean something
+// (on a quiet machine none do; a busy one makes some miss it).
 void expectMostlyProcessed (int passedThrough, int blocks)
 {
-	EXPECT_LE (passedThrough, blocks / 10) << passedThrough << " of " << blocks << " blocks passed through";
+	EXPECT_LE (passedThrough, blocks / 4) << passedThrough << " of " << blocks << " blocks passed through";
 }
 
 class Bridge : public ::testing::Test
