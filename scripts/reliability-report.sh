@@ -15,6 +15,20 @@ trap 'rm -f "$log"' EXIT
 status=0
 (cd "$build" && ctest -R '^(hardening|fuzz)\.' -V) >"$log" 2>&1 || status=$?
 
+# The sanitizer builds of `make test-sanitize`, when they are there: one row
+# each from ctest's own count.
+skip='^(wineprefix|windows|hardening|fuzz|demo|HostLoadsBundle)|_NOT_BUILT$'
+sanitized() {
+    local dir=$1 what=$2 result
+    shift 2
+    [ -d "$dir" ] || return 0
+    result=$(cd "$dir" && "$@" ctest -j 2 -E "$skip" -LE "e2e|editor" 2>&1 | grep -E 'tests passed' || true)
+    echo "[figure] sanitize | $what | ${result:-no result}" >>"$log"
+    [[ "$result" == "100% tests passed"* ]] || status=1
+}
+sanitized "$build-asan" "native plug-in and outpost tests under ASan + UBSan (leaks on)" env
+sanitized "$build-tsan" "native plug-in and outpost tests under TSan" setarch "$(uname -m)" -R
+
 {
     echo "# Reliability: what was tried and what held"
     echo
@@ -49,7 +63,7 @@ status=0
     echo
     echo '```'
     grep -E '^ *[0-9]+/[0-9]+ Test +#' "$log" | sed 's/^ *//; s/  */ /g'
-    grep -E 'tests passed' "$log" || true
+    grep -E '^[0-9]+% tests passed' "$log" || true
     echo '```'
 } >"$out"
 echo "wrote $out"
