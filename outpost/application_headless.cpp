@@ -36,10 +36,10 @@ bool OutpostApplication::mapSharedFile() {
         return false;
     }
     fileHandle_ = reinterpret_cast<void*>(static_cast<std::intptr_t>(fd));
-    auto* base = static_cast<unsigned char*>(view);
-    uiCommand_ = reinterpret_cast<UICommand*>(base + kUICommandOffset);
-    audioData_ = reinterpret_cast<AudioData*>(base + kAudioDataOffset);
-    stateData_ = reinterpret_cast<StateData*>(base + kStateDataOffset);
+    const Regions regions = regionsAt(view);
+    uiCommand_ = regions.uiCommand;
+    audioData_ = regions.audioData;
+    stateData_ = regions.stateData;
     return true;
 }
 

@@ -38,10 +38,10 @@ bool OutpostApplication::mapSharedFile() {
         fileHandle_ = INVALID_HANDLE_VALUE;
         return false;
     }
-    auto* base = static_cast<unsigned char*>(view);
-    uiCommand_ = reinterpret_cast<UICommand*>(base + kUICommandOffset);
-    audioData_ = reinterpret_cast<AudioData*>(base + kAudioDataOffset);
-    stateData_ = reinterpret_cast<StateData*>(base + kStateDataOffset);
+    const Regions regions = regionsAt(view);
+    uiCommand_ = regions.uiCommand;
+    audioData_ = regions.audioData;
+    stateData_ = regions.stateData;
     return true;
 }
 

@@ -57,10 +57,10 @@ CreateResult SharedMemoryCreator::create(const std::string& path) {
         return {false, error};
     }
 
-    auto* base = static_cast<unsigned char*>(data_);
-    uiCommand_ = reinterpret_cast<UICommand*>(base + kUICommandOffset);
-    audioData_ = reinterpret_cast<AudioData*>(base + kAudioDataOffset);
-    stateData_ = reinterpret_cast<StateData*>(base + kStateDataOffset);
+    const Regions regions = regionsAt(data_);
+    uiCommand_ = regions.uiCommand;
+    audioData_ = regions.audioData;
+    stateData_ = regions.stateData;
     initialiseRegions();
     return {true, {}};
 }

@@ -102,6 +102,20 @@ static_assert(kStateDataOffset == kAudioDataOffset + sizeof(AudioData), "regions
 static_assert(kSharedMemorySize == kStateDataOffset + sizeof(StateData), "regions fill the file");
 static_assert(kSharedMemorySize == 786512, "file size");
 
+// The three regions of a mapped file.
+struct Regions {
+    UICommand* uiCommand;
+    AudioData* audioData;
+    StateData* stateData;
+};
+
+inline Regions regionsAt(void* base) {
+    auto* bytes = static_cast<unsigned char*>(base);
+    return {reinterpret_cast<UICommand*>(bytes + kUICommandOffset),
+            reinterpret_cast<AudioData*>(bytes + kAudioDataOffset),
+            reinterpret_cast<StateData*>(bytes + kStateDataOffset)};
+}
+
 // Sequentially consistent fence around the audio flags: a locked no-op on
 // Linux, mfence on the Windows side.
 inline void fullFence() {

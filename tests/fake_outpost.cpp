@@ -159,9 +159,10 @@ int serve(const char* path, FakeEditor* editor = nullptr, int slowMs = 0) {
     void* base = mmap(nullptr, Tandem::kSharedMemorySize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
     close(fd);
     if (base == MAP_FAILED) return 1;
-    auto* ui = reinterpret_cast<Tandem::UICommand*>(static_cast<char*>(base) + Tandem::kUICommandOffset);
-    auto* audio = reinterpret_cast<Tandem::AudioData*>(static_cast<char*>(base) + Tandem::kAudioDataOffset);
-    auto* state = reinterpret_cast<Tandem::StateData*>(static_cast<char*>(base) + Tandem::kStateDataOffset);
+    const Tandem::Regions regions = Tandem::regionsAt(base);
+    auto* ui = regions.uiCommand;
+    auto* audio = regions.audioData;
+    auto* state = regions.stateData;
 
     std::atomic<bool> running{true};
     std::thread audioThread([&] {

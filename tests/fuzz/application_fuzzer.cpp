@@ -18,9 +18,10 @@ struct OutpostApplicationTestAccess
 {
 	static void attach (OutpostApplication& app, unsigned char* base, std::unique_ptr<PluginInstance> plugin)
 	{
-		app.uiCommand_ = reinterpret_cast<UICommand*> (base + kUICommandOffset);
-		app.audioData_ = reinterpret_cast<AudioData*> (base + kAudioDataOffset);
-		app.stateData_ = reinterpret_cast<StateData*> (base + kStateDataOffset);
+		const Regions regions = regionsAt (base);
+		app.uiCommand_ = regions.uiCommand;
+		app.audioData_ = regions.audioData;
+		app.stateData_ = regions.stateData;
 		app.plugin_ = std::move (plugin);
 	}
 	static void audio (OutpostApplication& app) { app.processAudioData (); }
