@@ -26,6 +26,19 @@ OutpostApplication::~OutpostApplication() {
     unmapSharedFile();
 }
 
+void OutpostApplication::useView(void* view) {
+    const Regions regions = regionsAt(view);
+    uiCommand_ = regions.uiCommand;
+    audioData_ = regions.audioData;
+    stateData_ = regions.stateData;
+}
+
+void OutpostApplication::forgetView() {
+    uiCommand_ = nullptr;
+    audioData_ = nullptr;
+    stateData_ = nullptr;
+}
+
 void OutpostApplication::stopAudioThread() {
     if (!audioThreadRunning_) return;
     audioThreadRunning_ = false;

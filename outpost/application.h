@@ -36,9 +36,12 @@ private:
     void processAudioData();
     void stopAudioThread();
 
-    // The file mapping itself (platform code).
+    // The file mapping itself (platform code), which hands the mapped view
+    // to useView and takes it back with forgetView.
     bool mapSharedFile();
     void unmapSharedFile();
+    void useView(void* view);
+    void forgetView();
 
     std::string sharedMemoryName_;
     std::string vst3Path_;

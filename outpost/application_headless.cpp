@@ -36,19 +36,14 @@ bool OutpostApplication::mapSharedFile() {
         return false;
     }
     fileHandle_ = reinterpret_cast<void*>(static_cast<std::intptr_t>(fd));
-    const Regions regions = regionsAt(view);
-    uiCommand_ = regions.uiCommand;
-    audioData_ = regions.audioData;
-    stateData_ = regions.stateData;
+    useView(view);
     return true;
 }
 
 void OutpostApplication::unmapSharedFile() {
     if (uiCommand_) {
         ::munmap(uiCommand_, kSharedMemorySize);
-        uiCommand_ = nullptr;
-        audioData_ = nullptr;
-        stateData_ = nullptr;
+        forgetView();
     }
     if (fileHandle_ != kNoFile) {
         ::close(static_cast<int>(reinterpret_cast<std::intptr_t>(fileHandle_)));

@@ -38,19 +38,14 @@ bool OutpostApplication::mapSharedFile() {
         fileHandle_ = INVALID_HANDLE_VALUE;
         return false;
     }
-    const Regions regions = regionsAt(view);
-    uiCommand_ = regions.uiCommand;
-    audioData_ = regions.audioData;
-    stateData_ = regions.stateData;
+    useView(view);
     return true;
 }
 
 void OutpostApplication::unmapSharedFile() {
     if (uiCommand_) {
         UnmapViewOfFile(uiCommand_);
-        uiCommand_ = nullptr;
-        audioData_ = nullptr;
-        stateData_ = nullptr;
+        forgetView();
     }
     if (fileHandle_ != INVALID_HANDLE_VALUE) {
         CloseHandle(fileHandle_);
