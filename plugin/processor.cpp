@@ -434,13 +434,20 @@ tresult PLUGIN_API QuillMarlowProcessor::process (Vst::ProcessData& data)
 	return kResultOk;
 }
 
-void QuillMarlowProcessor::writeState (IBStream* stream, const uint8* bytes, int32 size) const
+bool QuillMarlowProcessor::writeState (IBStream* stream, const uint8* bytes, int32 size) const
 {
-	// Stream format: 4-byte little-endian size, then the bytes.
+	// Stream format: 4-byte little-endian size, then the bytes. A host stream
+	// that refuses or shortens a write (a full disk) must not pass for a save.
 	const uint8 header[4] = {static_cast<uint8> (size), static_cast<uint8> (size >> 8),
 	                         static_cast<uint8> (size >> 16), static_cast<uint8> (size >> 24)};
-	stream->write (const_cast<uint8*> (header), 4);
-	stream->write (const_cast<uint8*> (bytes), size);
+	auto writeAll = [stream] (const uint8* data, int32 count) {
+		int32 written = 0;
+		return stream->write (const_cast<uint8*> (data), count, &written) == kResultOk && written == count;
+	};
+	if (writeAll (header, 4) && writeAll (bytes, size))
+		return true;
+	std::cerr << "[QuillMarlow] Failed to write state to the host's stream" << std::endl;
+	return false;
 }
 
 tresult PLUGIN_API QuillMarlowProcessor::getState (IBStream* stream)
@@ -453,7 +460,8 @@ tresult PLUGIN_API QuillMarlowProcessor::getState (IBStream* stream)
 	auto saveLastKnown = [&] () -> tresult {
 		if (lastState_.empty () || !stream)
 			return kResultFalse;
-		writeState (stream, lastState_.data (), static_cast<int32> (lastState_.size ()));
+		if (!writeState (stream, lastState_.data (), static_cast<int32> (lastState_.size ())))
+			return kResultFalse;
 		std::cout << "[QuillMarlow] Last known state saved: " << lastState_.size () << " bytes" << std::endl;
 		return kResultOk;
 	};
@@ -479,8 +487,8 @@ tresult PLUGIN_API QuillMarlowProcessor::getState (IBStream* stream)
 		return kResultOk;
 	}
 	lastState_.assign (state->stateBuffer, state->stateBuffer + size);
-	if (stream)
-		writeState (stream, lastState_.data (), size);
+	if (stream && !writeState (stream, lastState_.data (), size))
+		return kResultFalse;
 	std::cout << "[QuillMarlow] State saved: " << size << " bytes" << std::endl;
 	return kResultOk;
 }

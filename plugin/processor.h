@@ -70,7 +70,7 @@ private:
 	void passthrough (const Vst::AudioBusBuffers& in, Vst::AudioBusBuffers& out, int32 channels,
 	                  int32 samples) const;
 	void sendStateToOutpost ();
-	void writeState (IBStream* stream, const uint8* bytes, int32 size) const;
+	bool writeState (IBStream* stream, const uint8* bytes, int32 size) const;
 
 	int32 instanceId_;
 	Tandem::SharedMemoryCreator sharedMemory_;

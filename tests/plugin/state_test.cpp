@@ -2,6 +2,7 @@
 
 #include <gmock/gmock.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <thread>
@@ -136,6 +137,55 @@ TEST (StateTransfer, LastKnownStateSurvivesOutpostDeathAndIsReapplied)
 	EXPECT_THAT (testing::internal::GetCapturedStdout (), HasSubstr ("State cached - will be applied"));
 	ASSERT_EQ (p->setActive (true), kResultOk);
 	EXPECT_EQ (save (*p.p), framed (newer));
+}
+
+// A host stream with room for `room` bytes, like a file on a full disk: a
+// write copies what fits and fails when that is not all of it.
+class FullStream : public MemoryStream
+{
+public:
+	explicit FullStream (int32 room) : room_ (room) {}
+	tresult PLUGIN_API write (void* buffer, int32 numBytes, int32* numBytesWritten) override
+	{
+		const int32 n = std::max (0, std::min (numBytes, room_ - static_cast<int32> (getSize ())));
+		int32 written = 0;
+		if (n > 0)
+			MemoryStream::write (buffer, n, &written);
+		if (numBytesWritten)
+			*numBytesWritten = written;
+		return written == numBytes ? kResultOk : kResultFalse;
+	}
+
+private:
+	int32 room_;
+};
+
+TEST (StateTransfer, AStreamThatCannotTakeTheStateFailsTheSave)
+{
+	HostedProcessor p;
+	ASSERT_EQ (p->setActive (true), kResultOk);
+	const std::vector<uint8> state = pattern (100, 7);
+	ASSERT_EQ (restore (*p.p, framed (state)), kResultOk);
+
+	auto saveInto = [&] (int32 room) {
+		FullStream stream (room);
+		testing::internal::CaptureStderr ();
+		EXPECT_EQ (p->getState (&stream), kResultFalse) << "room " << room;
+		EXPECT_THAT (testing::internal::GetCapturedStderr (),
+		             HasSubstr ("[QuillMarlow] Failed to write state to the host's stream\n"));
+	};
+	for (int32 room : {0, 2, 4, 103})
+		saveInto (room);
+	EXPECT_EQ (save (*p.p), framed (state)) << "a stream with room still gets all of it";
+
+	// The same for the last known state, saved while outpost is gone.
+	ASSERT_EQ (::kill (p->outpostPid (), SIGKILL), 0);
+	std::this_thread::sleep_for (std::chrono::milliseconds (100));
+	for (int32 room : {0, 50})
+		saveInto (room);
+	testing::internal::CaptureStderr ();
+	EXPECT_EQ (save (*p.p), framed (state));
+	testing::internal::GetCapturedStderr ();
 }
 
 TEST (StateTransfer, NothingKnownYetMeansNoState)
