@@ -1,8 +1,11 @@
-# Native (Linux) tests of outpost code that needs no Win32: the host-side
-# stream and host context, and the plug-in instance's logic against mocked
+# Native (Linux) tests of outpost code that needs no Win32: the application
+# on the POSIX mapping, the host-side stream and host context, and the plug-in instance's logic against mocked
 # plug-in objects; plus Quill's DSP and state format from its headers.
 set(_outpost_dir "${CMAKE_SOURCE_DIR}/outpost")
 add_library(outpost_native STATIC
+    "${_outpost_dir}/application.cpp"
+    "${_outpost_dir}/application_headless.cpp"
+    "${_outpost_dir}/vst3_loader_headless.cpp"
     "${_outpost_dir}/host_application.cpp"
     "${_outpost_dir}/memory_stream.cpp"
     "${_outpost_dir}/plugin_instance.cpp"

@@ -1,0 +1,118 @@
+// outpost's start on Linux's own calls: the shared file the Linux plug-in
+// made is opened and mapped whole and shared, refused when missing or short,
+// and let go when the application ends. The native build has no Windows
+// module to load, so initialize stops after the mapping, as it does when the
+// served plug-in is missing.
+#include "application.h"
+#include "test_output.h"
+
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <string>
+
+namespace Tandem {
+
+struct OutpostApplicationTestAccess {
+    static void command(OutpostApplication& app) { app.processUICommand(); }
+};
+
+namespace {
+
+int openDescriptors() {
+    int n = 0;
+    if (DIR* dir = ::opendir("/proc/self/fd")) {
+        while (::readdir(dir)) ++n;
+        ::closedir(dir);
+    }
+    return n;
+}
+
+int mappingsOf(const std::string& path) {
+    std::ifstream maps("/proc/self/maps");
+    int n = 0;
+    for (std::string line; std::getline(maps, line);)
+        if (line.find(path) != std::string::npos) ++n;
+    return n;
+}
+
+// A file of the given size in the test's temporary folder, and our own
+// mapping of it, standing in for the Linux plug-in's side.
+struct SharedFile {
+    explicit SharedFile(off_t size) {
+        path = testing::TempDir() + "outpost_app_" + std::to_string(::getpid()) + "_" + std::to_string(size);
+        fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        EXPECT_GE(fd, 0);
+        EXPECT_EQ(::ftruncate(fd, size), 0);
+        if (size >= static_cast<off_t>(kSharedMemorySize))
+            base = ::mmap(nullptr, kSharedMemorySize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    }
+    ~SharedFile() {
+        if (base && base != MAP_FAILED) ::munmap(base, kSharedMemorySize);
+        ::close(fd);
+        ::unlink(path.c_str());
+    }
+    Regions regions() const { return regionsAt(base); }
+    std::string path;
+    int fd = -1;
+    void* base = nullptr;
+};
+
+TEST(OutpostStart, AMissingOrShortFileIsRefusedAndNothingIsKept) {
+    const int before = openDescriptors();
+    {
+        const std::string missing = testing::TempDir() + "outpost_app_missing";
+        OutpostApplication app(missing, "C:\\Quill.vst3");
+        Captured c = captureOutput([&] { EXPECT_FALSE(app.initialize()); });
+        EXPECT_TRUE(c.hasErr("[Outpost] Failed to open file: " + missing));
+        EXPECT_TRUE(c.hasErr("[Outpost] Failed to open shared memory"));
+        EXPECT_FALSE(c.hasOut("[Outpost] Memory-mapped file opened successfully"));
+    }
+    {
+        // One byte short: a region past the end would fault when touched.
+        SharedFile file(static_cast<off_t>(kSharedMemorySize) - 1);
+        OutpostApplication app(file.path, "C:\\Quill.vst3");
+        Captured c = captureOutput([&] { EXPECT_FALSE(app.initialize()); });
+        EXPECT_TRUE(c.hasErr("[Outpost] Failed to create file mapping"));
+        EXPECT_TRUE(c.hasErr("[Outpost] Failed to open shared memory"));
+        EXPECT_EQ(mappingsOf(file.path), 0);
+    }
+    EXPECT_EQ(openDescriptors(), before) << "a refused file leaves no descriptor open";
+}
+
+TEST(OutpostStart, TheFileIsSharedWithTheLinuxSideAndLetGoAtTheEnd) {
+    SharedFile file(kSharedMemorySize);
+    ASSERT_NE(file.base, MAP_FAILED);
+    const int before = openDescriptors();
+    {
+        OutpostApplication app(file.path, "C:\\Missing\\Quill.vst3");
+        Captured c = captureOutput([&] { EXPECT_FALSE(app.initialize()); });
+        EXPECT_TRUE(c.hasOut("[Outpost] Memory-mapped file opened successfully"));
+        EXPECT_TRUE(c.hasOut("[Outpost] Loading VST3 plugin: C:\\Missing\\Quill.vst3"));
+        EXPECT_TRUE(c.hasErr("[Outpost] Failed to load VST3 plugin"));
+        EXPECT_FALSE(c.hasOut("[Outpost] Audio thread launched")) << "no plug-in, no audio thread";
+        EXPECT_EQ(mappingsOf(file.path), 2) << "ours and outpost's";
+
+        // A command posted on our side reaches outpost's view, and its reply
+        // comes back at the offsets the Linux side reads.
+        const Regions ours = file.regions();
+        ours.stateData->stateSize = 1234;
+        ours.stateData->stateReady.store(false);
+        ours.uiCommand->command = static_cast<std::int32_t>(CommandCode::GetState);
+        ours.uiCommand->processed.store(false);
+        captureOutput([&] { OutpostApplicationTestAccess::command(app); });
+        EXPECT_TRUE(ours.uiCommand->processed.load());
+        EXPECT_TRUE(ours.stateData->stateReady.load());
+        EXPECT_EQ(ours.stateData->stateSize, 0) << "no instance, no state";
+    }
+    EXPECT_EQ(mappingsOf(file.path), 1) << "the view is unmapped when the application ends";
+    EXPECT_EQ(openDescriptors(), before) << "and its descriptor closed";
+}
+
+}  // namespace
+}  // namespace Tandem
