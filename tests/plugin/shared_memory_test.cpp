@@ -4,10 +4,14 @@
 
 #include <cstdio>
 #include <cstring>
+#include <cerrno>
 #include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
 #include <fstream>
 #include <string>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -186,6 +190,88 @@ TEST_F (SharedFile, LinksAndOtherUsersFilesAreRefusedAndLeftAlone)
 		EXPECT_NE (r.error.find ("not a regular file owned by this user"), std::string::npos) << r.error;
 	}
 	EXPECT_EQ (readFile (path), std::vector<char> (20, 'x'));
+}
+
+// A real second account, made for the test and removed after it; only root
+// can make one, and the test is skipped elsewhere.
+struct OtherUser
+{
+	OtherUser () : name ("qm-shm-" + std::to_string (::getpid ()))
+	{
+		const std::string add = "useradd --system --no-create-home --shell /usr/sbin/nologin " + name;
+		if (::geteuid () != 0 || std::system ((add + " >/dev/null 2>&1").c_str ()) != 0)
+			return;
+		if (const passwd* pw = ::getpwnam (name.c_str ()))
+			uid = pw->pw_uid, gid = pw->pw_gid;
+	}
+	~OtherUser ()
+	{
+		if (uid != 0)
+		{
+			EXPECT_EQ (std::system (("userdel " + name).c_str ()), 0);
+		}
+	}
+	// Runs `action` in a child process with this user's ids; the child's exit
+	// code is its result.
+	template <typename F>
+	int run (F action) const
+	{
+		const pid_t pid = ::fork ();
+		if (pid == 0)
+		{
+			if (::setgroups (0, nullptr) != 0 || ::setgid (gid) != 0 || ::setuid (uid) != 0)
+				::_exit (100);
+			::_exit (action ());
+		}
+		int status = 0;
+		::waitpid (pid, &status, 0);
+		return WIFEXITED (status) ? WEXITSTATUS (status) : 101;
+	}
+	std::string name;
+	uid_t uid = 0;
+	gid_t gid = 0;
+};
+
+TEST_F (SharedFile, AnotherUserCanNeitherPlantNorReadTheFile)
+{
+	OtherUser other;
+	if (other.uid == 0)
+		GTEST_SKIP () << "needs root and useradd to make a second user";
+	ASSERT_EQ (::chmod (dir.c_str (), 01777), 0) << "a shared folder like /tmp";
+
+	// A link the other user plants at the name, aimed at one of our files.
+	const std::string ours = dir + "/ours";
+	writeFile (ours, std::vector<char> (10, 'o'));
+	ASSERT_EQ (other.run ([&] { return ::symlink (ours.c_str (), path.c_str ()); }), 0);
+	EXPECT_FALSE (SharedMemoryCreator ().create (path).success);
+	EXPECT_EQ (readFile (ours), std::vector<char> (10, 'o')) << "the link's target is untouched";
+	ASSERT_EQ (::unlink (path.c_str ()), 0);
+
+	// A file the other user makes readable to all, hoping we write audio into it.
+	ASSERT_EQ (other.run ([&] {
+		const int fd = ::open (path.c_str (), O_RDWR | O_CREAT | O_EXCL, 0666);
+		return fd >= 0 && ::fchmod (fd, 0666) == 0 && ::write (fd, "planted", 7) == 7 ? 0 : 1;
+	}), 0);
+	{
+		SharedMemoryCreator shm;
+		const CreateResult r = shm.create (path);
+		EXPECT_FALSE (r.success);
+		EXPECT_NE (r.error.find ("not a regular file owned by this user"), std::string::npos) << r.error;
+	}
+	const std::vector<char> planted {'p', 'l', 'a', 'n', 't', 'e', 'd'};
+	EXPECT_EQ (readFile (path), planted);
+	ASSERT_EQ (::unlink (path.c_str ()), 0);
+
+	// Our own file: the other user can open it neither to read nor to write.
+	SharedMemoryCreator shm;
+	ASSERT_TRUE (shm.create (path).success);
+	EXPECT_EQ (other.run ([&] { return ::open (path.c_str (), O_RDONLY) < 0 && errno == EACCES ? 0 : 1; }), 0);
+	EXPECT_EQ (other.run ([&] { return ::open (path.c_str (), O_RDWR) < 0 && errno == EACCES ? 0 : 1; }), 0);
+
+	// The same from the other side: run as that user, we refuse a file of ours.
+	EXPECT_EQ (other.run ([&] { return SharedMemoryCreator ().create (path).success ? 1 : 0; }), 0);
+	EXPECT_TRUE (shm.isMapped ());
+	EXPECT_EQ (sizeOf (path), 786512) << "and leave it as it was";
 }
 
 } // namespace
