@@ -8,8 +8,10 @@
 
 #include "plugin/processor.h"
 
+#include <algorithm>
 #include <atomic>
 #include <iterator>
+#include <memory>
 #include <sstream>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -253,6 +255,93 @@ TEST_F (Hardening, OutpostStoppedForASecondPassesThroughAndRecovers)
 	                     std::to_string (std::chrono::duration_cast<std::chrono::microseconds> (longest).count () /
 	                                     1000.0) +
 	                     " ms");
+}
+
+// Four processors of one host, each with its own outpost and Quill at its
+// own gain, streaming their own constant level on their own audio thread at
+// a real-time pace. Every block that comes back processed must carry that
+// processor's level times its own gain: another processor's audio would show
+// a different one. Four spinning outposts and four host threads share two
+// cores here, so many blocks miss the spin bound; each must still get
+// through often enough, and no process() may hang.
+TEST_F (Hardening, FourProcessorsUnderWineEachStreamTheirOwnAudio)
+{
+	constexpr int kCount = 4;
+	std::vector<std::unique_ptr<Processor>> processors;
+	for (int i = 0; i < kCount; ++i)
+	{
+		processors.push_back (std::make_unique<Processor> (module.factory (), 256));
+		ASSERT_EQ (processors.back ()->activate (true), kResultOk);
+	}
+	const auto outposts = ownOutposts ();
+	ASSERT_EQ (outposts.size (), static_cast<size_t> (kCount)) << "one outpost each";
+
+	struct Track
+	{
+		float level = 0, gain = 0;
+		long blocks = 0, processed = 0, foreign = 0;
+		Clock::duration longest {};
+	};
+	std::vector<Track> tracks (kCount);
+	for (int i = 0; i < kCount; ++i)
+	{
+		const double gain = 0.2 + 0.2 * i;
+		ASSERT_EQ (processors[i]->restoreState (quillStateStream (gain, Quill::kDefaultTone)), kResultOk);
+		tracks[i].level = 0.1f * static_cast<float> (i + 1);
+		tracks[i].gain = static_cast<float> (std::pow (10.0, Quill::gainDb (gain) / 20.0));
+	}
+
+	const auto period = std::chrono::duration_cast<Clock::duration> (std::chrono::duration<double> (256 / 48000.0));
+	std::vector<std::thread> threads;
+	for (int i = 0; i < kCount; ++i)
+		threads.emplace_back ([&, i] {
+			Track& t = tracks[i];
+			StereoBlock block (256);
+			for (auto& channel : block.in)
+				std::fill (channel.begin (), channel.end (), t.level);
+			const auto start = Clock::now ();
+			auto next = start;
+			// Quill's low-pass reaches the level within its first blocks.
+			long settled = 0;
+			while (Clock::now () - start < std::chrono::seconds (3))
+			{
+				next += period;
+				std::this_thread::sleep_until (next);
+				const auto t0 = Clock::now ();
+				processors[i]->process (block);
+				t.longest = std::max (t.longest, Clock::now () - t0);
+				++t.blocks;
+				if (block.passedThrough ())
+					continue;
+				++t.processed;
+				if (++settled > 8 && std::fabs (block.out[1].back () - t.level * t.gain) > 1e-3f)
+					++t.foreign;
+			}
+		});
+	for (auto& t : threads)
+		t.join ();
+
+	std::string summary;
+	for (int i = 0; i < kCount; ++i)
+	{
+		const Track& t = tracks[i];
+		EXPECT_EQ (t.foreign, 0) << "processor " << i << " got blocks at another level";
+		EXPECT_GE (t.processed, 20) << "processor " << i << ": " << t.processed << " of " << t.blocks;
+		EXPECT_LT (t.longest, std::chrono::milliseconds (250)) << "processor " << i;
+		summary += (i ? "; " : "") + std::to_string (t.processed) + "/" + std::to_string (t.blocks);
+	}
+	const auto slowest = std::max_element (tracks.begin (), tracks.end (), [] (const Track& a, const Track& b) {
+		                     return a.longest < b.longest;
+	                     })->longest;
+	figures::report ("faults", "four processors at once, real outposts under Wine, 3 s of 256-sample blocks each",
+	                 "processed/blocks " + summary + "; no block at another processor's level; longest process() " +
+	                     std::to_string (std::chrono::duration_cast<std::chrono::microseconds> (slowest).count () /
+	                                     1000.0) +
+	                     " ms");
+
+	processors.clear ();
+	for (const auto& o : outposts)
+		EXPECT_NE (::kill (o.pid, 0), 0) << "outpost " << o.pid << " left running";
 }
 
 // A processor of the bundle's code whose launch is pointed elsewhere.
