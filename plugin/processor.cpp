@@ -57,11 +57,12 @@ void sleepFully (long milliseconds)
 	}
 }
 
-// Polls `ready` every 10 ms until it returns true or `timeout` passes.
+using Deadline = std::chrono::steady_clock::time_point;
+
+// Polls `ready` every 10 ms until it returns true or `deadline` passes.
 template <typename Ready>
-bool pollUntil (Ready ready, std::chrono::steady_clock::duration timeout)
+bool pollUntil (Ready ready, Deadline deadline)
 {
-	const auto deadline = std::chrono::steady_clock::now () + timeout;
 	while (std::chrono::steady_clock::now () < deadline)
 	{
 		if (ready ())
@@ -75,6 +76,18 @@ void postCommand (Tandem::UICommand* ui, Tandem::CommandCode code)
 {
 	ui->command = static_cast<int32> (code);
 	ui->processed.store (false, std::memory_order_release);
+}
+
+// The slot holds one command, and the editor does not wait for its
+// HideEditor to be taken: a state command written over it would lose it.
+// So the slot must be free first; the wait counts against the answer's 5 s,
+// and a slot that never frees is taken all the same.
+Deadline postStateCommand (Tandem::UICommand* ui, Tandem::CommandCode code)
+{
+	const Deadline deadline = std::chrono::steady_clock::now () + kStateTimeout;
+	pollUntil ([ui] { return ui->processed.load (std::memory_order_acquire); }, deadline);
+	postCommand (ui, code);
+	return deadline;
 }
 
 } // namespace
@@ -473,8 +486,8 @@ tresult PLUGIN_API QuillMarlowProcessor::getState (IBStream* stream)
 	}
 
 	state->stateReady.store (false, std::memory_order_relaxed);
-	postCommand (ui, Tandem::CommandCode::GetState);
-	if (!pollUntil ([&] { return state->stateReady.load (std::memory_order_acquire); }, kStateTimeout))
+	const Deadline deadline = postStateCommand (ui, Tandem::CommandCode::GetState);
+	if (!pollUntil ([&] { return state->stateReady.load (std::memory_order_acquire); }, deadline))
 	{
 		std::cerr << "[QuillMarlow] Timeout waiting for state from outpost" << std::endl;
 		return saveLastKnown ();
@@ -549,8 +562,8 @@ void QuillMarlowProcessor::sendStateToOutpost ()
 	std::memcpy (state->stateBuffer, lastState_.data (), lastState_.size ());
 	state->stateSize = static_cast<int32> (lastState_.size ());
 	state->stateReady.store (false, std::memory_order_relaxed);
-	postCommand (ui, Tandem::CommandCode::SetState);
-	if (pollUntil ([&] { return ui->processed.load (std::memory_order_acquire); }, kStateTimeout))
+	const Deadline deadline = postStateCommand (ui, Tandem::CommandCode::SetState);
+	if (pollUntil ([&] { return ui->processed.load (std::memory_order_acquire); }, deadline))
 		std::cout << "[QuillMarlow] State sent to outpost" << std::endl;
 	else
 		std::cerr << "[QuillMarlow] Timeout waiting for outpost to apply state" << std::endl;

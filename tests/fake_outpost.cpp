@@ -9,6 +9,8 @@
 //                SetState and Shutdown like outpost
 //   slow:MS      like serve, but the audio thread sleeps MS milliseconds in
 //                every block before answering, as a slow served plug-in
+//   commands:FILE like serve, and appends the code of every command it
+//                takes to FILE, one line each
 //   editor:FILE  like serve, and stands in for Wine's editor window: the
 //                first ShowEditor creates a top-level X11 window (blue, with
 //                an amber band), every ShowEditor maps it at the top level
@@ -153,7 +155,7 @@ private:
     for (;;) pause();
 }
 
-int serve(const char* path, FakeEditor* editor = nullptr, int slowMs = 0) {
+int serve(const char* path, FakeEditor* editor = nullptr, int slowMs = 0, const char* commandLog = nullptr) {
     int fd = open(path, O_RDWR);
     if (fd < 0) return 1;
     void* base = mmap(nullptr, Tandem::kSharedMemorySize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
@@ -189,6 +191,12 @@ int serve(const char* path, FakeEditor* editor = nullptr, int slowMs = 0) {
     std::vector<std::uint8_t> pluginState{'f', 'a', 'k', 'e'};
     while (running) {
         if (!ui->processed.load(std::memory_order_acquire)) {
+            if (commandLog) {
+                if (FILE* log = std::fopen(commandLog, "a")) {
+                    std::fprintf(log, "%d\n", ui->command);
+                    std::fclose(log);
+                }
+            }
             switch (static_cast<Tandem::CommandCode>(ui->command)) {
             case Tandem::CommandCode::Shutdown:
                 running = false;
@@ -234,6 +242,7 @@ int main(int argc, char** argv) {
     }
     if (mode == "serve") return serve(argv[2]);
     if (mode.rfind("slow:", 0) == 0) return serve(argv[2], nullptr, std::atoi(mode.c_str() + 5));
+    if (mode.rfind("commands:", 0) == 0) return serve(argv[2], nullptr, 0, mode.c_str() + 9);
     if (mode.rfind("editor:", 0) == 0) {
         FakeEditor editor(mode.c_str() + 7);
         return serve(argv[2], &editor);

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
+#include <fstream>
 #include <thread>
 
 namespace QuillMarlowTest {
@@ -186,6 +188,46 @@ TEST (StateTransfer, AStreamThatCannotTakeTheStateFailsTheSave)
 	testing::internal::CaptureStderr ();
 	EXPECT_EQ (save (*p.p), framed (state));
 	testing::internal::GetCapturedStderr ();
+}
+
+// The editor posts HideEditor when it closes and does not wait for it. A save
+// or a restore right after must let outpost take it before posting its own
+// command, or the hide is lost and the editor window stays up.
+TEST (StateTransfer, StateCommandsWaitForAPendingHideEditor)
+{
+	const std::string log = testing::TempDir () + "qm_commands_" + std::to_string (::getpid ());
+	std::remove (log.c_str ());
+	HostedProcessor p ("commands:" + log);
+	ASSERT_EQ (p->setActive (true), kResultOk);
+	const pid_t outpost = p->outpostPid ();
+	Tandem::UICommand* ui = p->sharedMemory ().uiCommand ();
+	const auto hide = static_cast<int32> (Tandem::CommandCode::HideEditor);
+
+	// Outpost busy (stopped) while the editor's HideEditor waits in the slot.
+	auto postHideWhileBusy = [&] {
+		ASSERT_EQ (::kill (outpost, SIGSTOP), 0);
+		ui->command = hide;
+		ui->processed.store (false, std::memory_order_release);
+		std::thread ([outpost] {
+			std::this_thread::sleep_for (std::chrono::milliseconds (300));
+			::kill (outpost, SIGCONT);
+		}).detach ();
+	};
+	postHideWhileBusy ();
+	EXPECT_EQ (save (*p.p), framed ({'f', 'a', 'k', 'e'}));
+	postHideWhileBusy ();
+	testing::internal::CaptureStdout ();
+	EXPECT_EQ (restore (*p.p, framed (pattern (10, 2))), kResultOk);
+	EXPECT_THAT (testing::internal::GetCapturedStdout (), HasSubstr ("[QuillMarlow] State sent to outpost\n"));
+
+	std::ifstream in (log);
+	std::vector<int32> taken;
+	for (int32 code; in >> code;)
+		taken.push_back (code);
+	const std::vector<int32> expected {hide, static_cast<int32> (Tandem::CommandCode::GetState), hide,
+	                                   static_cast<int32> (Tandem::CommandCode::SetState)};
+	EXPECT_EQ (taken, expected);
+	std::remove (log.c_str ());
 }
 
 TEST (StateTransfer, NothingKnownYetMeansNoState)
