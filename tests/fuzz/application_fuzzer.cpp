@@ -6,6 +6,7 @@
 // the protocol's ranges.
 #include "application.h"
 #include "fake_served_plugin.h"
+#include "fuzz_support.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -48,20 +49,7 @@ unsigned char* sharedFile ()
 	return file;
 }
 
-void fail (const char* what)
-{
-	std::fprintf (stderr, "application_fuzzer: %s\n", what);
-	std::abort ();
-}
-
 } // namespace
-
-extern "C" int LLVMFuzzerInitialize (int*, char***)
-{
-	std::cout.setstate (std::ios::badbit);
-	std::cerr.setstate (std::ios::badbit);
-	return 0;
-}
 
 extern "C" int LLVMFuzzerTestOneInput (const std::uint8_t* data, size_t size)
 {

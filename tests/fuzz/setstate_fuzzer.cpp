@@ -4,6 +4,7 @@
 // setState accepts must come back from getState byte for byte (outpost is
 // not running, so the last known state is what getState saves), and the
 // shared file must hold it too.
+#include "fuzz_support.h"
 #include "plugin/processor.h"
 
 #include "pluginterfaces/base/ibstream.h"
@@ -87,20 +88,7 @@ Processor* processor ()
 	return p;
 }
 
-void fail (const char* what)
-{
-	std::fprintf (stderr, "setstate_fuzzer: %s\n", what);
-	std::abort ();
-}
-
 } // namespace
-
-extern "C" int LLVMFuzzerInitialize (int*, char***)
-{
-	std::cout.setstate (std::ios::badbit);
-	std::cerr.setstate (std::ios::badbit);
-	return 0;
-}
 
 extern "C" int LLVMFuzzerTestOneInput (const std::uint8_t* data, size_t size)
 {
