@@ -338,6 +338,22 @@ public:
 	xcb_screen_t* screen = nullptr;
 };
 
+// What `removed` must leave, its output being `out`: the event thread's stop
+// as its last line, the wrapper gone, and the Wine window back at the root,
+// where it stays unmapped (no window manager adopts it).
+inline void expectHandedBack (HostDisplay& host, const std::string& out, xcb_window_t wine, xcb_window_t wrapper)
+{
+	const size_t stopped = out.rfind ("[QuillMarlowView] WM event thread stopped\n");
+	ASSERT_NE (stopped, std::string::npos);
+	EXPECT_EQ (out.find ("[QuillMarlowView] WM event thread", stopped + 1), std::string::npos)
+	    << "the thread's last line";
+	EXPECT_EQ (host.parentOf (wine), host.screen->root);
+	EXPECT_FALSE (host.exists (wrapper));
+	std::this_thread::sleep_for (std::chrono::milliseconds (300));
+	EXPECT_EQ (host.parentOf (wine), host.screen->root);
+	EXPECT_EQ (host.mapState (wine), XCB_MAP_STATE_UNMAPPED);
+}
+
 // Runs xdotool against the display; true when it succeeded.
 inline bool xdotool (const std::string& display, const std::string& args)
 {
