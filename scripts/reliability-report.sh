@@ -13,7 +13,7 @@ log=$(mktemp)
 trap 'rm -f "$log"' EXIT
 
 status=0
-(cd "$build" && ctest -R '^(hardening|fuzz)\.' -V) >"$log" 2>&1 || status=$?
+(cd "$build" && ctest -R '^(hardening|fuzz)\.|SharedFile\.' -V) >"$log" 2>&1 || status=$?
 
 # The sanitizer builds of `make test-sanitize`, when they are there: one row
 # each from ctest's own count.
@@ -33,7 +33,7 @@ sanitized "$build-tsan" "native plug-in and outpost tests under TSan" setarch "$
     echo "# Reliability: what was tried and what held"
     echo
     echo "Produced by \`scripts/reliability-report.sh\` from the output of the hardening"
-    echo "tests (\`ctest -R '^(hardening|fuzz)\\.'\`) on $(date -u +%Y-%m-%d), $(nproc) cores, $(uname -sr)."
+    echo "tests (\`ctest -R '^(hardening|fuzz)\\.|SharedFile\\.'\`) on $(date -u +%Y-%m-%d), $(nproc) cores, $(uname -sr)."
     echo "Each row is one figure a test printed; the verdicts of the tests follow."
     echo
     echo "| Area | What was tried | What held |"
@@ -54,7 +54,12 @@ sanitized "$build-tsan" "native plug-in and outpost tests under TSan" setarch "$
     echo "  cadence instead."
     echo "- **faults**: blocks carry distinct samples; the stand-in halves them, so a"
     echo "  block is processed (halved), passed through (unchanged) or stale (anything"
-    echo "  else, which would be another block's output)."
+    echo "  else, which would be another block's output). Four processors under Wine"
+    echo "  each stream their own constant level through Quill at their own gain, so a"
+    echo "  block of another processor's audio would come back at another level."
+    echo "- **inputs**: the shared file against a second account that the test makes"
+    echo "  with useradd (as root) and removes afterwards; its actions run in a child"
+    echo "  process with that account's ids."
     echo "- **fuzz**: libFuzzer with AddressSanitizer and UndefinedBehaviorSanitizer, from"
     echo "  the seed corpora in \`tests/fuzz/corpus/\`; outpost's file is an allocation of"
     echo "  exactly the file's size, so a read or write outside it is reported."
