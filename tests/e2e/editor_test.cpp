@@ -149,12 +149,7 @@ protected:
 		for (int round = 0; round < 2; ++round)
 		{
 			SCOPED_TRACE (round == 0 ? "at once" : "after 300 ms");
-			EXPECT_EQ (host->parentOf (wrapper), hostWindow);
-			EXPECT_EQ (host->parentOf (wine), wrapper);
-			EXPECT_EQ (host->mapState (wrapper), XCB_MAP_STATE_VIEWABLE);
-			EXPECT_EQ (host->mapState (wine), XCB_MAP_STATE_VIEWABLE);
-			EXPECT_EQ (host->wmState (wine), (std::vector<uint32_t> {1, 0}));
-			EXPECT_EQ (host->geometry (wine), (HostDisplay::Rect {0, 0, width, height}));
+			expectEmbeddedTree (*host, hostWindow, wrapper, wine, width, height);
 			if (round == 0)
 				std::this_thread::sleep_for (std::chrono::milliseconds (300));
 		}

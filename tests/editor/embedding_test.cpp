@@ -92,13 +92,8 @@ protected:
 	// window at the wrapper's origin and marked normal.
 	void expectEmbedded ()
 	{
-		EXPECT_EQ (host->parentOf (wrapper), hostWindow);
-		EXPECT_EQ (host->parentOf (wine), wrapper);
-		EXPECT_EQ (host->mapState (wrapper), XCB_MAP_STATE_VIEWABLE);
-		EXPECT_EQ (host->mapState (wine), XCB_MAP_STATE_VIEWABLE);
-		EXPECT_EQ (host->wmState (wine), (std::vector<uint32_t> {1, 0}));
+		expectEmbeddedTree (*host, hostWindow, wrapper, wine, kEditorWidth, kEditorHeight);
 		EXPECT_EQ (host->geometry (wrapper), (HostDisplay::Rect {0, 0, kEditorWidth, kEditorHeight}));
-		EXPECT_EQ (host->geometry (wine), (HostDisplay::Rect {0, 0, kEditorWidth, kEditorHeight}));
 	}
 
 	bool editorLogHas (const std::string& line, int ms = 5000)

@@ -338,6 +338,19 @@ public:
 	xcb_screen_t* screen = nullptr;
 };
 
+// The window tree host > wrapper > Wine's window, both viewable, Wine's
+// window at the wrapper's origin with the given size and marked normal.
+inline void expectEmbeddedTree (HostDisplay& host, xcb_window_t hostWindow, xcb_window_t wrapper, xcb_window_t wine,
+                                int width, int height)
+{
+	EXPECT_EQ (host.parentOf (wrapper), hostWindow);
+	EXPECT_EQ (host.parentOf (wine), wrapper);
+	EXPECT_EQ (host.mapState (wrapper), XCB_MAP_STATE_VIEWABLE);
+	EXPECT_EQ (host.mapState (wine), XCB_MAP_STATE_VIEWABLE);
+	EXPECT_EQ (host.wmState (wine), (std::vector<uint32_t> {1, 0}));
+	EXPECT_EQ (host.geometry (wine), (HostDisplay::Rect {0, 0, width, height}));
+}
+
 // What `removed` must leave, its output being `out`: the event thread's stop
 // as its last line, the wrapper gone, and the Wine window back at the root,
 // where it stays unmapped (no window manager adopts it).
