@@ -16,7 +16,7 @@ target_compile_definitions(vst3interfaces PUBLIC RELEASE=1)
 target_compile_options(vst3interfaces PRIVATE -w)
 target_link_libraries(vst3interfaces PUBLIC ole32)
 
-foreach(dir outpost served tests/windows)
+foreach(dir log outpost served tests/windows)
     if(EXISTS "${CMAKE_SOURCE_DIR}/${dir}/CMakeLists.txt")
         add_subdirectory(${dir})
     endif()

@@ -1,8 +1,10 @@
 #include "application.h"
 
+#include "linux_calls.h"
+#include "protocol/handshake.h"
+
 #include <chrono>
 #include <cstring>
-#include <iostream>
 
 namespace Tandem {
 
@@ -42,124 +44,135 @@ void OutpostApplication::forgetView() {
 void OutpostApplication::stopAudioThread() {
     if (!audioThreadRunning_) return;
     audioThreadRunning_ = false;
+    if (linuxCalls_ && audioData_) futexWake(&audioData_->inputReady);
     if (audioThread_.joinable()) audioThread_.join();
-    std::cout << "[Outpost] Audio thread joined" << std::endl;
+    logInfo() << "[Outpost] Audio thread joined";
 }
 
 bool OutpostApplication::initialize() {
-    std::cout << "[Outpost] Initializing..." << std::endl;
-    std::cout << "[Outpost] Shared memory: " << sharedMemoryName_ << std::endl;
-    std::cout << "[Outpost] VST3 path: " << vst3Path_ << std::endl;
+    logInfo() << "[Outpost] Initializing...";
+    logInfo() << "[Outpost] Shared memory: " << sharedMemoryName_;
+    logInfo() << "[Outpost] VST3 path: " << vst3Path_;
 
     if (!mapSharedFile()) {
-        std::cerr << "[Outpost] Failed to open shared memory" << std::endl;
+        logError() << "[Outpost] Failed to open shared memory";
         return false;
     }
-    std::cout << "[Outpost] Memory-mapped file opened successfully" << std::endl;
+    logInfo() << "[Outpost] Memory-mapped file opened successfully";
 
-    std::cout << "[Outpost] Loading VST3 plugin: " << vst3Path_ << std::endl;
+    linuxCalls_ = linuxCallsUsable();
+    hostPid_ = linuxParentPid();
+    if (!linuxCalls_)
+        logInfo() << "[Outpost] Linux system calls unavailable: the audio thread spins between blocks and the "
+                     "host's exit is not watched";
+
+    logInfo() << "[Outpost] Loading VST3 plugin: " << vst3Path_;
     if (!loader_.load(vst3Path_)) {
-        std::cerr << "[Outpost] Failed to load VST3 plugin" << std::endl;
-        std::cerr << "[Outpost] Failed to load VST3 plugin" << std::endl;
+        logError() << "[Outpost] Failed to load VST3 plugin";
+        logError() << "[Outpost] Failed to load VST3 plugin";
         return false;
     }
-    std::cout << "[Outpost] VST3 plugin loaded successfully!" << std::endl;
-    std::cout << "[Outpost] Factory: " << static_cast<void*>(loader_.factory()) << std::endl;
+    logInfo() << "[Outpost] VST3 plugin loaded successfully!";
+    logInfo() << "[Outpost] Factory: " << static_cast<void*>(loader_.factory());
 
     plugin_ = std::make_unique<PluginInstance>(loader_.factory());
     if (!plugin_->createInstance()) {
-        std::cerr << "[Outpost] Failed to create plugin instance" << std::endl;
-        std::cerr << "[Outpost] Failed to load VST3 plugin" << std::endl;
+        logError() << "[Outpost] Failed to create plugin instance";
+        logError() << "[Outpost] Failed to load VST3 plugin";
         return false;
     }
-    std::cout << "[Outpost] Plugin instance created successfully!" << std::endl;
-    std::cout << "[Outpost] Window will be created on ShowEditor command" << std::endl;
+    logInfo() << "[Outpost] Plugin instance created successfully!";
+    logInfo() << "[Outpost] Window will be created on ShowEditor command";
 
     running_ = true;
 
     if (audioData_ && plugin_ && audioData_->sampleRate > 0.0) {
-        std::cout << "[Outpost] Pre-initializing audio..." << std::endl;
+        logInfo() << "[Outpost] Pre-initializing audio...";
         if (plugin_->setupAudio(audioData_->sampleRate, kMaxBlockSize))
-            std::cout << "[Outpost] Audio pre-initialized successfully" << std::endl;
+            logInfo() << "[Outpost] Audio pre-initialized successfully";
         else
-            std::cerr << "[Outpost] Audio pre-initialization failed" << std::endl;
+            logError() << "[Outpost] Audio pre-initialization failed";
     }
 
     if (!audioThreadRunning_) {
         audioThreadRunning_ = true;
         audioThread_ = std::thread(&OutpostApplication::audioThreadFunc, this);
-        std::cout << "[Outpost] Audio thread launched" << std::endl;
+        logInfo() << "[Outpost] Audio thread launched";
     }
-    std::cout << "[Outpost] Initialized successfully" << std::endl;
+    logInfo() << "[Outpost] Initialized successfully";
     return true;
 }
 
 void OutpostApplication::run() {
-    std::cout << "[Outpost] Running main loop (UI only - audio in dedicated thread)..." << std::endl;
+    logInfo() << "[Outpost] Running main loop (UI only - audio in dedicated thread)...";
     for (long n = 0; running_; ++n) {
-        if (n % 1000 == 0) std::cout << "[Outpost] UI Loop " << n << std::endl;
+        if (n % 1000 == 0) logInfo() << "[Outpost] UI Loop " << n;
+        if (n % 10 == 0 && hostGone()) {
+            leaveForGoneHost();
+            break;
+        }
         if (plugin_) plugin_->processMessages();
         if (uiCommand_ && !uiCommand_->processed.load(std::memory_order_acquire)) {
-            std::cout << "[Outpost] *** COMMAND RECEIVED: " << uiCommand_->command << " ***" << std::endl;
+            logInfo() << "[Outpost] *** COMMAND RECEIVED: " << uiCommand_->command << " ***";
             processUICommand();
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     stopAudioThread();
-    std::cout << "[Outpost] Main loop ended" << std::endl;
+    logInfo() << "[Outpost] Main loop ended";
 }
 
 void OutpostApplication::processUICommand() {
     UICommand* ui = uiCommand_;
     switch (static_cast<CommandCode>(ui->command)) {
     case CommandCode::Shutdown:
-        std::cout << "[Outpost] Received Shutdown command - stopping" << std::endl;
+        logInfo() << "[Outpost] Received Shutdown command - stopping";
         running_ = false;
         stopAudioThread();
         break;
 
     case CommandCode::ShowEditor: {
-        std::cout << "[Outpost] Received ShowEditor command" << std::endl;
-        std::cout << "[Outpost] Parent X11 window: 0x" << std::hex << ui->parentWindow << std::dec << std::endl;
+        logInfo() << "[Outpost] Received ShowEditor command";
+        logInfo() << "[Outpost] Parent X11 window: 0x" << std::hex << ui->parentWindow;
         if (!plugin_) {
             ui->wineWindow = 0;
             break;
         }
-        std::cout << "[Outpost] Using EMBEDDED WINDOW mode (X11 reparenting)" << std::endl;
+        logInfo() << "[Outpost] Using EMBEDDED WINDOW mode (X11 reparenting)";
         if (!plugin_->hasWindow()) {
-            std::cout << "[Outpost] Creating window for first time (embedding=" << true << ")..." << std::endl;
+            logInfo() << "[Outpost] Creating window for first time (embedding=" << true << ")...";
             if (!plugin_->createWindow(true)) {
-                std::cerr << "[Outpost] Failed to create window!" << std::endl;
+                logError() << "[Outpost] Failed to create window!";
                 ui->wineWindow = 0;
                 break;
             }
-            std::cout << "[Outpost] Attempting to create plugin editor..." << std::endl;
+            logInfo() << "[Outpost] Attempting to create plugin editor...";
             plugin_->createEditor();
         }
         const std::uint64_t id = plugin_->getX11WindowId();
         ui->wineWindow = id;
         ui->editorWidth = plugin_->width();
         ui->editorHeight = plugin_->height();
-        std::cout << "[Outpost] Sending X11 window ID: 0x" << std::hex << id << std::dec << std::endl;
-        std::cout << "[Outpost] Editor size: " << plugin_->width() << "x" << plugin_->height() << std::endl;
-        std::cout << "[Outpost] Embedding mode - Linux plugin will handle reparenting" << std::endl;
+        logInfo() << "[Outpost] Sending X11 window ID: 0x" << std::hex << id;
+        logInfo() << "[Outpost] Editor size: " << plugin_->width() << "x" << plugin_->height();
+        logInfo() << "[Outpost] Embedding mode - Linux plugin will handle reparenting";
         plugin_->showWindow();
         break;
     }
 
     case CommandCode::HideEditor:
-        std::cout << "[Outpost] Received HideEditor command" << std::endl;
+        logInfo() << "[Outpost] Received HideEditor command";
         if (plugin_) plugin_->hideWindow();
         ui->wineWindow = 0;
         break;
 
     case CommandCode::GetState:
-        std::cout << "[Outpost] Received GetState command" << std::endl;
+        logInfo() << "[Outpost] Received GetState command";
         if (plugin_) {
             const std::int32_t n = plugin_->getState(stateData_->stateBuffer, kMaxStateSize);
             stateData_->stateSize = n;
             stateData_->stateReady.store(true, std::memory_order_release);
-            std::cout << "[Outpost] State saved: " << n << " bytes" << std::endl;
+            logInfo() << "[Outpost] State saved: " << n << " bytes";
         } else {
             stateData_->stateSize = 0;
             stateData_->stateReady.store(true, std::memory_order_release);
@@ -167,12 +180,12 @@ void OutpostApplication::processUICommand() {
         break;
 
     case CommandCode::SetState: {
-        std::cout << "[Outpost] Received SetState command" << std::endl;
+        logInfo() << "[Outpost] Received SetState command";
         // The size comes from the other process: one beyond the buffer is no state.
         const std::int32_t size = stateData_->stateSize;
         if (plugin_ && size > 0 && size <= kMaxStateSize) {
             const bool ok = plugin_->setState(stateData_->stateBuffer, size);
-            std::cout << "[Outpost] State restored: " << (ok ? "OK" : "FAILED") << std::endl;
+            logInfo() << "[Outpost] State restored: " << (ok ? "OK" : "FAILED");
         }
         break;
     }
@@ -183,47 +196,52 @@ void OutpostApplication::processUICommand() {
     acknowledge(ui);
 }
 
+bool OutpostApplication::hostGone() const {
+    return hostPid_ > 0 && linuxParentPid() != hostPid_;
+}
+
+// The host died without stopping us (a crash, SIGKILL): nobody else will
+// remove the shared file, and nobody needs us any more.
+void OutpostApplication::leaveForGoneHost() {
+    logError() << "[Outpost] Host process " << hostPid_ << " is gone: removing " << sharedMemoryName_
+               << " and exiting";
+    if (!removeLinuxFile(sharedMemoryName_)) logError() << "[Outpost] Failed to remove " << sharedMemoryName_;
+    running_ = false;
+}
+
 void OutpostApplication::audioThreadFunc() {
-    std::cout << "[Outpost] Audio thread started" << std::endl;
-    if (audioData_) {
-        audioData_->audioReady.store(1, std::memory_order_relaxed);
-        fullFence();
-        std::cout << "[Outpost] Audio ready signaled to Linux plugin" << std::endl;
-    }
+    logFromAudio("[Outpost] Audio thread started");
+    if (!audioData_) return;
+    AudioData& audio = *audioData_;
+    audio.outpostCanWake.store(linuxCalls_ ? 1 : 0, std::memory_order_relaxed);
+    audio.audioReady.store(1, std::memory_order_relaxed);
+    fullFence();
+    logFromAudio("[Outpost] Audio ready signaled to Linux plugin");
 
     std::int32_t blocks = 0;
-    std::int32_t idlePolls = 0;
     bool warned = false;
-    for (;;) {
-        if (!audioThreadRunning_.load(std::memory_order_relaxed)) {
-            std::cout << "[Outpost] Audio thread stopped (processed " << blocks << " blocks)" << std::endl;
-            return;
-        }
-        if (audioData_) {
-            fullFence();
-            if (audioData_->inputReady.load(std::memory_order_relaxed) == 1) {
-                ++blocks;
-                if (blocks <= 10 || blocks % 10000 == 0)
-                    std::cout << "[Outpost-Audio] Processing block " << blocks << " (samples="
-                              << audioData_->numSamples << ")" << std::endl;
-                processAudioData();
-                idlePolls = 0;
-                continue;
-            }
-        }
-        ++idlePolls;
-        if (idlePolls % 64 == 0) cpuPause();
-        if (blocks == 0 && !warned && idlePolls > 1000000) {
-            std::cout << "[Outpost-Audio] Still waiting for first audio block..." << std::endl;
+    // Asked each time a spin window passes without a block.
+    auto idle = [&] {
+        if (!audioThreadRunning_.load(std::memory_order_relaxed)) return false;
+        if (blocks == 0 && !warned) {
+            logFromAudio("[Outpost-Audio] Still waiting for first audio block...");
             warned = true;
         }
+        return true;
+    };
+    while (audioThreadRunning_.load(std::memory_order_relaxed) && waitForBlock(audio, linuxCalls_, idle)) {
+        ++blocks;
+        if (blocks <= 10 || blocks % 10000 == 0)
+            logFromAudio("[Outpost-Audio] Processing block %d (samples=%d)", blocks, audio.numSamples);
+        processAudioData();
     }
+    logFromAudio("[Outpost] Audio thread stopped (processed %d blocks)", blocks);
 }
 
 void OutpostApplication::processAudioData() {
     if (!plugin_ || !audioData_) return;
     static std::int32_t audioBlockCount = 0;
-    if (++audioBlockCount % 50000 == 0) std::cout << "[Outpost] Audio block " << audioBlockCount << std::endl;
+    if (++audioBlockCount % 50000 == 0) logFromAudio("[Outpost] Audio block %d", audioBlockCount);
 
     // The counts come from the other process: never trust them as bounds.
     const std::int32_t samples = clampCount(audioData_->numSamples, kMaxBlockSize);
@@ -231,40 +249,37 @@ void OutpostApplication::processAudioData() {
 
     bool ready = plugin_->isAudioSetup();
     if (!ready) {
-        std::cout << "[Outpost] Setting up audio processing..." << std::endl;
+        logFromAudio("[Outpost] Setting up audio processing...");
         ready = plugin_->setupAudio(audioData_->sampleRate, kMaxBlockSize);
         if (ready) {
-            std::cout << "[Outpost] Audio processing ready!" << std::endl;
+            logFromAudio("[Outpost] Audio processing ready!");
         } else {
-            std::cerr << "[Outpost] Failed to setup audio!" << std::endl;
+            logErrorFromAudio("[Outpost] Failed to setup audio!");
             for (std::int32_t c = 0; c < channels; ++c)
                 std::memcpy(audioData_->outputBuffers[c], audioData_->inputBuffers[c], sizeof(float) * samples);
         }
     }
     if (ready) plugin_->processAudio(&audioData_->inputBuffers[0][0], &audioData_->outputBuffers[0][0], samples, channels);
 
-    audioData_->inputReady.store(0, std::memory_order_relaxed);
-    fullFence();
-    audioData_->outputReady.store(1, std::memory_order_relaxed);
-    fullFence();
+    finishBlock(*audioData_);
 }
 
 int outpostMain(int argc, char** argv) {
-    std::cout << "=== Tandem Host ===" << std::endl;
-    std::cout << "Version: 0.1.0 MVP" << std::endl;
+    logInfo() << "=== Tandem Host ===";
+    logInfo() << "Version: 0.1.0 MVP";
     if (argc < 3) {
-        std::cerr << "Usage: " << argv[0] << " <shared_memory_name> <vst3_path>" << std::endl;
-        std::cerr << "Example: " << argv[0] << " /tandem_12345 \"C:\\\\Program Files\\\\VST3\\\\Quill.vst3\"" << std::endl;
+        logError() << "Usage: " << argv[0] << " <shared_memory_name> <vst3_path>";
+        logError() << "Example: " << argv[0] << " /tandem_12345 \"C:\\\\Program Files\\\\VST3\\\\Quill.vst3\"";
         return 1;
     }
     OutpostApplication app(argv[1], argv[2]);
     if (!app.initialize()) {
-        std::cerr << "[Outpost] Initialization failed" << std::endl;
+        logError() << "[Outpost] Initialization failed";
         return 1;
     }
-    std::cout << "[Outpost] Running... (press Ctrl+C to stop or wait for Shutdown command)" << std::endl;
+    logInfo() << "[Outpost] Running... (press Ctrl+C to stop or wait for Shutdown command)";
     app.run();
-    std::cout << "[Outpost] Exiting cleanly" << std::endl;
+    logInfo() << "[Outpost] Exiting cleanly";
     return 0;
 }
 

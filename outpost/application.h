@@ -1,8 +1,10 @@
 // outpost's application: maps the shared file, loads the served plug-in,
-// runs its audio on a spinning thread and serves the commands the Linux
-// plug-in posts.
+// runs its audio on a thread that spins while blocks flow and sleeps when
+// none come, serves the commands the Linux plug-in posts, and ends when the
+// host process that started it is gone.
 #pragma once
 
+#include "log/log.h"
 #include "protocol/tandem_protocol.h"
 #include "plugin_instance.h"
 #include "vst3_loader.h"
@@ -35,6 +37,9 @@ private:
     void audioThreadFunc();
     void processAudioData();
     void stopAudioThread();
+    // True when the Linux process that started us has gone away.
+    bool hostGone() const;
+    void leaveForGoneHost();
 
     // The file mapping itself (platform code), which hands the mapped view
     // to useView and takes it back with forgetView.
@@ -43,8 +48,13 @@ private:
     void useView(void* view);
     void forgetView();
 
+    AudioLogUser logUser_;
     std::string sharedMemoryName_;
     std::string vst3Path_;
+    // Direct Linux system calls work: the audio thread may sleep between
+    // blocks, and the host's exit is watched through our parent's id.
+    bool linuxCalls_ = false;
+    std::int64_t hostPid_ = 0;
     bool running_ = false;
     std::atomic<bool> audioThreadRunning_{false};
     std::thread audioThread_;

@@ -2,6 +2,7 @@
 #include <iostream>
 
 #include "plugin_instance.h"
+#include "log/log.h"
 #include "pluginterfaces/vst/ivstprocesscontext.h"
 #include "pluginterfaces/vst/vstspeaker.h"
 #include "protocol/tandem_protocol.h"
@@ -106,8 +107,9 @@ bool PluginInstance::processAudio(const float* input, float* output, std::int32_
 
     if (!audioProcessor_ || !audioSetup_) {
         if (processCallCount <= 5)
-            std::cout << "[PluginInstance] PASSTHROUGH - audioProcessor_=" << static_cast<const void*>(audioProcessor_)
-                      << " audioSetup_=" << (audioSetup_ ? 1 : 0) << std::endl;
+            logFromAudio("[PluginInstance] PASSTHROUGH - audioProcessor_=%#llx audioSetup_=%d",
+                         static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(audioProcessor_)),
+                         audioSetup_ ? 1 : 0);
         copyThrough(input, output, numSamples, numChannels);
         return false;
     }
@@ -161,7 +163,7 @@ bool PluginInstance::processAudio(const float* input, float* output, std::int32_
 
     const tresult result = audioProcessor_->process(data);
     if (result != kResultOk) {
-        if (processCallCount <= 5) std::cout << "[PluginInstance] process() FAILED: " << result << std::endl;
+        if (processCallCount <= 5) logFromAudio("[PluginInstance] process() FAILED: %d", static_cast<int>(result));
         copyThrough(input, output, numSamples, numChannels);
         return false;
     }
@@ -174,13 +176,12 @@ bool PluginInstance::processAudio(const float* input, float* output, std::int32_
 
     if (modified && !everModified) {
         everModified = true;
-        std::cout << "[PluginInstance] *** AUDIO EFFECT ACTIVATED at block " << processCallCount << " (after "
-                  << static_cast<double>(processCallCount) * 256.0 / 48000.0 << " seconds) ***" << std::endl;
+        logFromAudio("[PluginInstance] *** AUDIO EFFECT ACTIVATED at block %d (after %g seconds) ***", processCallCount,
+                     static_cast<double>(processCallCount) * 256.0 / 48000.0);
     }
     if (processCallCount <= 5 || processCallCount % 1000 == 0)
-        std::cout << "[PluginInstance] process() #" << processCallCount << " in[0]=" << static_cast<double>(in0)
-                  << " out[0]=" << static_cast<double>(out0) << " modified=" << (modified ? "YES" : "NO")
-                  << std::endl;
+        logFromAudio("[PluginInstance] process() #%d in[0]=%g out[0]=%g modified=%s", processCallCount,
+                     static_cast<double>(in0), static_cast<double>(out0), modified ? "YES" : "NO");
     return true;
 }
 

@@ -2,6 +2,9 @@
 
 #include "plugin/plugids.h"
 
+#include "log/log.h"
+#include "protocol/handshake.h"
+
 #include "pluginterfaces/base/ibstream.h"
 #include "pluginterfaces/vst/ivstprocesscontext.h"
 
@@ -14,7 +17,6 @@
 #include <dlfcn.h>
 #include <filesystem>
 #include <sys/wait.h>
-#include <iostream>
 #include <thread>
 #include <unistd.h>
 
@@ -25,7 +27,13 @@ using Tandem::fullFence;
 
 namespace {
 
-constexpr int32 kSpinBound = 500001;
+// A real-time block waits at least this long for outpost; longer blocks
+// wait their own length.
+constexpr auto kMinBlockTimeout = std::chrono::milliseconds (3);
+// Offline, a block waits while outpost lives, asking after it this often,
+// and gives up only after the bound.
+constexpr auto kOfflineTimeout = std::chrono::seconds (10);
+constexpr auto kOfflineProbeInterval = std::chrono::milliseconds (10);
 constexpr auto kReadyTimeout = std::chrono::seconds (10);
 constexpr auto kStateTimeout = std::chrono::seconds (5);
 constexpr const char* kServedPluginPath = "C:\\\\Program Files\\\\Common Files\\\\VST3\\\\Quill.vst3";
@@ -34,6 +42,13 @@ constexpr const char* kServedPluginPath = "C:\\\\Program Files\\\\Common Files\\
 int32 firstInstanceId ()
 {
 	return static_cast<int32> (static_cast<uint32> (::getpid ()) * 1000u);
+}
+
+// True when our child `pid` has ended; `info` then says how. The child is
+// not reaped: terminating it later still finds it.
+bool childExited (pid_t pid, siginfo_t& info)
+{
+	return ::waitid (P_PID, static_cast<id_t> (pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid;
 }
 
 // Liveness probe, one system call in the usual case. A child that has
@@ -109,7 +124,7 @@ std::string getBundlePath ()
 
 QuillMarlowProcessor::QuillMarlowProcessor () : instanceId_ (s_instanceCounter_.fetch_add (1))
 {
-	std::cout << "[QuillMarlow] New instance created with ID: " << instanceId_ << std::endl;
+	Tandem::logInfo () << "[QuillMarlow] New instance created with ID: " << instanceId_;
 	registerInstance ();
 	setControllerClass (kControllerUID);
 }
@@ -130,8 +145,8 @@ void QuillMarlowProcessor::registerInstance ()
 {
 	std::lock_guard<std::mutex> lock (s_instancesMutex_);
 	s_activeInstances_.push_back (this);
-	std::cout << "[QuillMarlow #" << instanceId_ << "] Registered (total: " << s_activeInstances_.size ()
-	          << ")" << std::endl;
+	Tandem::logInfo () << "[QuillMarlow #" << instanceId_ << "] Registered (total: " << s_activeInstances_.size ()
+	          << ")";
 }
 
 void QuillMarlowProcessor::unregisterInstance ()
@@ -140,8 +155,8 @@ void QuillMarlowProcessor::unregisterInstance ()
 	auto it = std::find (s_activeInstances_.begin (), s_activeInstances_.end (), this);
 	if (it != s_activeInstances_.end ())
 		s_activeInstances_.erase (it);
-	std::cout << "[QuillMarlow #" << instanceId_ << "] Unregistered (remaining: "
-	          << s_activeInstances_.size () << ")" << std::endl;
+	Tandem::logInfo () << "[QuillMarlow #" << instanceId_ << "] Unregistered (remaining: "
+	          << s_activeInstances_.size () << ")";
 }
 
 Tandem::UICommand* QuillMarlowProcessor::findActiveUICommand ()
@@ -178,8 +193,8 @@ tresult PLUGIN_API QuillMarlowProcessor::setupProcessing (Vst::ProcessSetup& set
 {
 	sampleRate_ = setup.sampleRate;
 	maxSamplesPerBlock_ = setup.maxSamplesPerBlock;
-	std::cout << "[QuillMarlow] Setup: " << sampleRate_ << " Hz, " << maxSamplesPerBlock_ << " samples"
-	          << std::endl;
+	Tandem::logInfo () << "[QuillMarlow] Setup: " << sampleRate_ << " Hz, " << maxSamplesPerBlock_ << " samples"
+	         ;
 	return AudioEffect::setupProcessing (setup);
 }
 
@@ -202,35 +217,35 @@ tresult PLUGIN_API QuillMarlowProcessor::setActive (TBool state)
 {
 	if (!state)
 	{
-		std::cout << "[QuillMarlow] Désactivation du plugin (outpost maintenu en vie)" << std::endl;
+		Tandem::logInfo () << "[QuillMarlow] Désactivation du plugin (outpost maintenu en vie)";
 		return AudioEffect::setActive (false);
 	}
 
-	std::cout << "[QuillMarlow] Activation du plugin..." << std::endl;
+	Tandem::logInfo () << "[QuillMarlow] Activation du plugin...";
 	if (outpostRunning ())
 	{
-		std::cout << "[QuillMarlow] outpost déjà actif (PID: " << hostProcess_.pid () << "), réutilisation"
-		          << std::endl;
+		Tandem::logInfo () << "[QuillMarlow] outpost déjà actif (PID: " << hostProcess_.pid () << "), réutilisation"
+		         ;
 	}
 	else
 	{
 		if (!initSharedMemory ())
 		{
-			std::cerr << "[QuillMarlow] Erreur: Impossible d'initialiser la mémoire partagée" << std::endl;
+			Tandem::logError () << "[QuillMarlow] Erreur: Impossible d'initialiser la mémoire partagée";
 			return kResultFalse;
 		}
 		// The new file starts with both audio flags clear: nothing is in flight.
 		awaitingLateBlock_ = false;
 		if (!launchOutpost ())
 		{
-			std::cerr << "[QuillMarlow] Erreur: Impossible de lancer le outpost" << std::endl;
+			Tandem::logError () << "[QuillMarlow] Erreur: Impossible de lancer le outpost";
 			return kResultFalse;
 		}
 		fullFence ();
 		if (!lastState_.empty () && sharedMemory_.audioData ()->audioReady.load (std::memory_order_relaxed) == 1)
 			sendStateToOutpost ();
 	}
-	std::cout << "[QuillMarlow] Plugin activé avec succès" << std::endl;
+	Tandem::logInfo () << "[QuillMarlow] Plugin activé avec succès";
 	return AudioEffect::setActive (true);
 }
 
@@ -252,12 +267,12 @@ bool QuillMarlowProcessor::initSharedMemory ()
 	}
 	if (!result.success)
 	{
-		std::cerr << "[QuillMarlow #" << instanceId_ << "] Erreur shared memory: " << result.error << std::endl;
+		Tandem::logError () << "[QuillMarlow #" << instanceId_ << "] Erreur shared memory: " << result.error;
 		return false;
 	}
-	std::cout << "[QuillMarlow #" << instanceId_ << "] Fichier mappé créé: " << path << std::endl;
-	std::cout << "[QuillMarlow #" << instanceId_ << "] UICommand at offset 0, AudioData at offset "
-	          << Tandem::kAudioDataOffset << std::endl;
+	Tandem::logInfo () << "[QuillMarlow #" << instanceId_ << "] Fichier mappé créé: " << path;
+	Tandem::logInfo () << "[QuillMarlow #" << instanceId_ << "] UICommand at offset 0, AudioData at offset "
+	          << Tandem::kAudioDataOffset;
 	return true;
 }
 
@@ -269,9 +284,9 @@ void QuillMarlowProcessor::cleanupSharedMemory ()
 
 bool QuillMarlowProcessor::launchOutpost ()
 {
-	std::cout << "[QuillMarlow] Lancement du outpost..." << std::endl;
+	Tandem::logInfo () << "[QuillMarlow] Lancement du outpost...";
 	const std::string dir = getBundlePath ();
-	std::cout << "[QuillMarlow] Plugin directory: " << dir << std::endl;
+	Tandem::logInfo () << "[QuillMarlow] Plugin directory: " << dir;
 
 	Tandem::OutpostConfig config;
 	config.winePath = "/usr/bin/wine";
@@ -280,51 +295,71 @@ bool QuillMarlowProcessor::launchOutpost ()
 	config.sharedMemoryName = sharedMemory_.path ();
 	adjustOutpostConfig (config);
 
-	std::cout << "[QuillMarlow] Outpost: " << config.hostPath << std::endl;
-	std::cout << "[QuillMarlow] VST3 path: " << config.vst3Path << std::endl;
-	std::cout << "[QuillMarlow] Shared file: " << config.sharedMemoryName << std::endl;
+	Tandem::logInfo () << "[QuillMarlow] Outpost: " << config.hostPath;
+	Tandem::logInfo () << "[QuillMarlow] VST3 path: " << config.vst3Path;
+	Tandem::logInfo () << "[QuillMarlow] Shared file: " << config.sharedMemoryName;
 
 	Tandem::AudioData* audio = sharedMemory_.audioData ();
 	if (audio)
 	{
 		audio->numChannels = 2;
 		audio->audioReady.store (0, std::memory_order_relaxed);
+		audio->outpostCanWake.store (0, std::memory_order_relaxed);
+		audio->outpostWaiting.store (0, std::memory_order_relaxed);
+		audio->hostWaiting.store (0, std::memory_order_relaxed);
 		audio->numSamples = maxSamplesPerBlock_;
 		audio->sampleRate = sampleRate_;
 		fullFence ();
-		std::cout << "[QuillMarlow] Audio params: " << sampleRate_ << " Hz, " << maxSamplesPerBlock_
-		          << " samples" << std::endl;
+		Tandem::logInfo () << "[QuillMarlow] Audio params: " << sampleRate_ << " Hz, " << maxSamplesPerBlock_
+		          << " samples";
 	}
 
 	const Tandem::ProcessResult result = hostProcess_.launchOutpost (config);
 	if (!result.success)
 	{
-		std::cerr << "[QuillMarlow] Erreur launch: " << result.error << std::endl;
+		Tandem::logError () << "[QuillMarlow] Erreur launch: " << result.error;
 		return false;
 	}
 
-	std::cout << "[QuillMarlow] Waiting for outpost to initialize audio..." << std::endl;
+	Tandem::logInfo () << "[QuillMarlow] Waiting for outpost to initialize audio...";
+	// A child that never comes up is taken as gone: its blocks pass through,
+	// and the next activation starts a new one.
+	outpostGone_ = !waitForAudioReady ();
+	Tandem::logInfo () << "[QuillMarlow] Outpost lancé (PID: " << hostProcess_.pid () << ")";
+	return true;
+}
+
+bool QuillMarlowProcessor::waitForAudioReady ()
+{
+	Tandem::AudioData* audio = sharedMemory_.audioData ();
 	const auto deadline = std::chrono::steady_clock::now () + kReadyTimeout;
-	bool ready = false;
-	while (std::chrono::steady_clock::now () < deadline)
+	for (;;)
 	{
 		if (audio)
 		{
 			fullFence ();
 			if (audio->audioReady.load (std::memory_order_relaxed) == 1)
 			{
-				ready = true;
-				break;
+				Tandem::logInfo () << "[QuillMarlow] Outpost audio ready!";
+				return true;
 			}
+		}
+		siginfo_t info {};
+		if (childExited (hostProcess_.pid (), info))
+		{
+			Tandem::logError () << "[QuillMarlow] outpost ended while starting ("
+			          << (info.si_code == CLD_EXITED ? "exit status " : "killed by signal ") << info.si_status
+			          << "): passthrough until the next activation";
+			return false;
+		}
+		if (std::chrono::steady_clock::now () >= deadline)
+		{
+			Tandem::logError () << "[QuillMarlow] Timeout waiting for outpost audio init!";
+			// It may still come up and answer later blocks.
+			return true;
 		}
 		std::this_thread::sleep_for (std::chrono::milliseconds (50));
 	}
-	if (ready)
-		std::cout << "[QuillMarlow] Outpost audio ready!" << std::endl;
-	else
-		std::cerr << "[QuillMarlow] Timeout waiting for outpost audio init!" << std::endl;
-	std::cout << "[QuillMarlow] Outpost lancé (PID: " << hostProcess_.pid () << ")" << std::endl;
-	return true;
 }
 
 void QuillMarlowProcessor::terminateOutpost ()
@@ -337,7 +372,7 @@ void QuillMarlowProcessor::terminateOutpost ()
 		hostProcess_.terminate (500);  // only reaps what is left of it
 		return;
 	}
-	std::cout << "[QuillMarlow] Terminaison du outpost..." << std::endl;
+	Tandem::logInfo () << "[QuillMarlow] Terminaison du outpost...";
 	if (Tandem::UICommand* ui = sharedMemory_.uiCommand ())
 	{
 		postCommand (ui, Tandem::CommandCode::Shutdown);
@@ -354,12 +389,19 @@ void QuillMarlowProcessor::passthrough (const Vst::AudioBusBuffers& in, Vst::Aud
 			std::memcpy (out.channelBuffers32[i], in.channelBuffers32[i], sizeof (float) * samples);
 }
 
+Tandem::HandshakeClock::duration QuillMarlowProcessor::blockTimeout (int32 samples) const
+{
+	const auto blockLength = std::chrono::duration<double> (sampleRate_ > 0.0 ? samples / sampleRate_ : 0.0);
+	return std::max<Tandem::HandshakeClock::duration> (
+	    kMinBlockTimeout, std::chrono::duration_cast<Tandem::HandshakeClock::duration> (blockLength));
+}
+
 tresult PLUGIN_API QuillMarlowProcessor::process (Vst::ProcessData& data)
 {
 	++processCallCount_;
 	if (processCallCount_ % 10000 == 0)
-		std::cout << "[QuillMarlow #" << instanceId_ << "] process() #" << processCallCount_
-		          << " - shm=" << sharedMemory_.isMapped () << " wine_pid=" << hostProcess_.pid () << std::endl;
+		Tandem::logFromAudio ("[QuillMarlow #%d] process() #%d - shm=%d wine_pid=%d", instanceId_, processCallCount_,
+		                      sharedMemory_.isMapped () ? 1 : 0, static_cast<int> (hostProcess_.pid ()));
 
 	if (data.numInputs == 0 || data.numOutputs == 0 || !data.inputs || !data.outputs)
 		return kResultOk;
@@ -375,10 +417,10 @@ tresult PLUGIN_API QuillMarlowProcessor::process (Vst::ProcessData& data)
 
 	Tandem::AudioData* audio = sharedMemory_.audioData ();
 	const pid_t pid = hostProcess_.pid ();
-	if (!audio || pid <= 0 || processGone (pid))
+	if (!audio || pid <= 0 || outpostGone_)
 	{
 		if (processCallCount_ % 10000 == 1)
-			std::cout << "[QuillMarlow #" << instanceId_ << "] Passthrough mode (no outpost)" << std::endl;
+			Tandem::logFromAudio ("[QuillMarlow #%d] Passthrough mode (no outpost)", instanceId_);
 		passthrough (in, out, channels, samples);
 		return kResultOk;
 	}
@@ -402,46 +444,48 @@ tresult PLUGIN_API QuillMarlowProcessor::process (Vst::ProcessData& data)
 	for (int32 i = 0; i < channels; ++i)
 		std::memcpy (audio->inputBuffers[i], in.channelBuffers32[i], bytes);
 
-	audio->outputReady.store (0, std::memory_order_relaxed);
-	fullFence ();
-	audio->inputReady.store (1, std::memory_order_relaxed);
-	fullFence ();
+	const auto posted = Tandem::HandshakeClock::now ();
+	Tandem::postBlock (*audio);
 
 	if (processCallCount_ <= 10)
 	{
 		fullFence ();
-		std::cout << "[QuillMarlow #" << instanceId_ << "] Sending block " << processCallCount_
-		          << " (samples=" << samples << ", inputReady=" << audio->inputReady.load (std::memory_order_relaxed)
-		          << ")" << std::endl;
+		Tandem::logFromAudio ("[QuillMarlow #%d] Sending block %d (samples=%d, inputReady=%d)", instanceId_,
+		                      processCallCount_, samples, audio->inputReady.load (std::memory_order_relaxed));
 	}
 
-	int32 waited = 0;
-	for (;;)
+	// A real-time block waits about its own length; a bounce waits for as long
+	// as outpost lives and answers, up to a bound that a hung outpost hits.
+	const bool offline = processSetup.processMode == Vst::kOffline;
+	const auto timeout = offline ? Tandem::HandshakeClock::duration (kOfflineTimeout) : blockTimeout (samples);
+	const auto slice = offline ? Tandem::HandshakeClock::duration (kOfflineProbeInterval) : timeout;
+	const Tandem::AnswerWait answer =
+	    Tandem::waitForAnswer (*audio, posted + timeout, slice, [pid] { return !processGone (pid); });
+	const long long waitedUs =
+	    std::chrono::duration_cast<std::chrono::microseconds> (Tandem::HandshakeClock::now () - posted).count ();
+
+	if (answer == Tandem::AnswerWait::Gone)
 	{
-		fullFence ();
-		if (audio->outputReady.load (std::memory_order_relaxed) != 0)
-			break;
-		if (++waited == kSpinBound)
-			break;
-		if (waited % 256 == 0)
-			Tandem::cpuPause ();
+		// Every later block passes through at once, until an activation starts a new outpost.
+		outpostGone_ = true;
+		passthrough (in, out, channels, samples);
+		return kResultOk;
 	}
-
-	if (waited == kSpinBound)
+	if (answer == Tandem::AnswerWait::TimedOut)
 	{
 		++timeoutCount_;
 		awaitingLateBlock_ = true;
 		if (timeoutCount_ <= 10 || timeoutCount_ % 100 == 0)
-			std::cout << "[QuillMarlow #" << instanceId_ << "] TIMEOUT #" << timeoutCount_ << " (block "
-			          << processCallCount_ << ", waited " << kSpinBound << " iterations)" << std::endl;
+			Tandem::logFromAudio ("[QuillMarlow #%d] TIMEOUT #%d (block %d, waited %lld us)", instanceId_,
+			                      timeoutCount_, processCallCount_, waitedUs);
 		passthrough (in, out, channels, samples);
 		return kResultOk;
 	}
 
 	++audioOkCount_;
 	if (audioOkCount_ <= 10 || audioOkCount_ % 10000 == 0)
-		std::cout << "[QuillMarlow #" << instanceId_ << "] Audio OK #" << audioOkCount_ << " (block "
-		          << processCallCount_ << ", waited " << waited << " iterations)" << std::endl;
+		Tandem::logFromAudio ("[QuillMarlow #%d] Audio OK #%d (block %d, waited %lld us)", instanceId_, audioOkCount_,
+		                      processCallCount_, waitedUs);
 	for (int32 i = 0; i < channels; ++i)
 		std::memcpy (out.channelBuffers32[i], audio->outputBuffers[i], bytes);
 	return kResultOk;
@@ -459,13 +503,13 @@ bool QuillMarlowProcessor::writeState (IBStream* stream, const uint8* bytes, int
 	};
 	if (writeAll (header, 4) && writeAll (bytes, size))
 		return true;
-	std::cerr << "[QuillMarlow] Failed to write state to the host's stream" << std::endl;
+	Tandem::logError () << "[QuillMarlow] Failed to write state to the host's stream";
 	return false;
 }
 
 tresult PLUGIN_API QuillMarlowProcessor::getState (IBStream* stream)
 {
-	std::cout << "[QuillMarlow] getState() called - requesting state from outpost" << std::endl;
+	Tandem::logInfo () << "[QuillMarlow] getState() called - requesting state from outpost";
 	Tandem::UICommand* ui = sharedMemory_.uiCommand ();
 	Tandem::StateData* state = sharedMemory_.stateData ();
 
@@ -475,13 +519,13 @@ tresult PLUGIN_API QuillMarlowProcessor::getState (IBStream* stream)
 			return kResultFalse;
 		if (!writeState (stream, lastState_.data (), static_cast<int32> (lastState_.size ())))
 			return kResultFalse;
-		std::cout << "[QuillMarlow] Last known state saved: " << lastState_.size () << " bytes" << std::endl;
+		Tandem::logInfo () << "[QuillMarlow] Last known state saved: " << lastState_.size () << " bytes";
 		return kResultOk;
 	};
 
 	if (!ui || !state || !outpostAlive ())
 	{
-		std::cerr << "[QuillMarlow] Cannot get state - no connection to outpost" << std::endl;
+		Tandem::logError () << "[QuillMarlow] Cannot get state - no connection to outpost";
 		return saveLastKnown ();
 	}
 
@@ -489,26 +533,26 @@ tresult PLUGIN_API QuillMarlowProcessor::getState (IBStream* stream)
 	const Deadline deadline = postStateCommand (ui, Tandem::CommandCode::GetState);
 	if (!pollUntil ([&] { return state->stateReady.load (std::memory_order_acquire); }, deadline))
 	{
-		std::cerr << "[QuillMarlow] Timeout waiting for state from outpost" << std::endl;
+		Tandem::logError () << "[QuillMarlow] Timeout waiting for state from outpost";
 		return saveLastKnown ();
 	}
 
 	const int32 size = state->stateSize;
 	if (size < 1 || size > Tandem::kMaxStateSize)
 	{
-		std::cout << "[QuillMarlow] No state data available" << std::endl;
+		Tandem::logInfo () << "[QuillMarlow] No state data available";
 		return kResultOk;
 	}
 	lastState_.assign (state->stateBuffer, state->stateBuffer + size);
 	if (stream && !writeState (stream, lastState_.data (), size))
 		return kResultFalse;
-	std::cout << "[QuillMarlow] State saved: " << size << " bytes" << std::endl;
+	Tandem::logInfo () << "[QuillMarlow] State saved: " << size << " bytes";
 	return kResultOk;
 }
 
 tresult PLUGIN_API QuillMarlowProcessor::setState (IBStream* stream)
 {
-	std::cout << "[QuillMarlow] setState() called - restoring state to outpost" << std::endl;
+	Tandem::logInfo () << "[QuillMarlow] setState() called - restoring state to outpost";
 	if (!stream)
 		return kResultFalse;
 
@@ -516,7 +560,7 @@ tresult PLUGIN_API QuillMarlowProcessor::setState (IBStream* stream)
 	int32 numRead = 0;
 	if (stream->read (header, 4, &numRead) != kResultOk || numRead != 4)
 	{
-		std::cerr << "[QuillMarlow] Failed to read state size" << std::endl;
+		Tandem::logError () << "[QuillMarlow] Failed to read state size";
 		return kResultFalse;
 	}
 	const int32 size = static_cast<int32> (static_cast<uint32> (header[0]) | static_cast<uint32> (header[1]) << 8 |
@@ -524,7 +568,7 @@ tresult PLUGIN_API QuillMarlowProcessor::setState (IBStream* stream)
 	                                       static_cast<uint32> (header[3]) << 24);
 	if (size < 1 || size > Tandem::kMaxStateSize)
 	{
-		std::cerr << "[QuillMarlow] Invalid state size: " << size << std::endl;
+		Tandem::logError () << "[QuillMarlow] Invalid state size: " << size;
 		return kResultFalse;
 	}
 
@@ -532,7 +576,7 @@ tresult PLUGIN_API QuillMarlowProcessor::setState (IBStream* stream)
 	std::vector<uint8> bytes (static_cast<size_t> (size));
 	if (stream->read (bytes.data (), size, &numRead) != kResultOk || numRead != size)
 	{
-		std::cerr << "[QuillMarlow] Failed to read state data" << std::endl;
+		Tandem::logError () << "[QuillMarlow] Failed to read state data";
 		return kResultFalse;
 	}
 	lastState_ = std::move (bytes);
@@ -542,11 +586,11 @@ tresult PLUGIN_API QuillMarlowProcessor::setState (IBStream* stream)
 	{
 		std::memcpy (state->stateBuffer, lastState_.data (), lastState_.size ());
 		state->stateSize = size;
-		std::cout << "[QuillMarlow] State loaded: " << size << " bytes" << std::endl;
+		Tandem::logInfo () << "[QuillMarlow] State loaded: " << size << " bytes";
 	}
 	if (!sharedMemory_.uiCommand () || !outpostAlive ())
 	{
-		std::cout << "[QuillMarlow] State cached - will be applied when outpost starts" << std::endl;
+		Tandem::logInfo () << "[QuillMarlow] State cached - will be applied when outpost starts";
 		return kResultOk;
 	}
 	sendStateToOutpost ();
@@ -564,9 +608,9 @@ void QuillMarlowProcessor::sendStateToOutpost ()
 	state->stateReady.store (false, std::memory_order_relaxed);
 	const Deadline deadline = postStateCommand (ui, Tandem::CommandCode::SetState);
 	if (pollUntil ([&] { return ui->processed.load (std::memory_order_acquire); }, deadline))
-		std::cout << "[QuillMarlow] State sent to outpost" << std::endl;
+		Tandem::logInfo () << "[QuillMarlow] State sent to outpost";
 	else
-		std::cerr << "[QuillMarlow] Timeout waiting for outpost to apply state" << std::endl;
+		Tandem::logError () << "[QuillMarlow] Timeout waiting for outpost to apply state";
 }
 
 } // namespace QuillMarlow

@@ -6,6 +6,9 @@
 #include "plugin/child_process.h"
 #include "plugin/shared_memory.h"
 
+#include "log/log.h"
+#include "protocol/handshake.h"
+
 #include "public.sdk/source/vst/vstaudioeffect.h"
 
 #include <atomic>
@@ -70,8 +73,14 @@ private:
 	void passthrough (const Vst::AudioBusBuffers& in, Vst::AudioBusBuffers& out, int32 channels,
 	                  int32 samples) const;
 	void sendStateToOutpost ();
+	// How long a real-time block of `samples` waits for outpost.
+	Tandem::HandshakeClock::duration blockTimeout (int32 samples) const;
+	// Waits for the new outpost's audio thread to report ready; false when
+	// the child ended first (a time-out is not an end: it may still come).
+	bool waitForAudioReady ();
 	bool writeState (IBStream* stream, const uint8* bytes, int32 size) const;
 
+	Tandem::AudioLogUser logUser_;
 	int32 instanceId_;
 	Tandem::SharedMemoryCreator sharedMemory_;
 	Tandem::ChildProcess hostProcess_;
@@ -84,6 +93,9 @@ private:
 	// Audio thread only: a block timed out and outpost may still be working
 	// on it, so the slots are not ours until it has finished.
 	bool awaitingLateBlock_ = false;
+	// Audio thread only: a wait found outpost gone; blocks pass through until
+	// an activation starts a new one.
+	bool outpostGone_ = false;
 	// Main thread only: the last state the host gave us or outpost reported,
 	// kept so that project loads before activation and saves while outpost is
 	// gone lose nothing.

@@ -46,12 +46,25 @@ struct UICommand {
 
 // One audio block in flight: non-interleaved 32-bit float slots, one per
 // channel, each kMaxBlockSize samples long, for input and output.
+//
+// Both sides spin while blocks flow and sleep on a futex when none come (see
+// handshake.h). A side that is about to sleep says so first, so that the
+// other makes the wake-up system call only then:
+//  - outpostWaiting: outpost sleeps on inputReady (outpost writes);
+//  - hostWaiting: the Linux side sleeps on outputReady (Linux writes);
+//  - outpostCanWake: outpost can make the futex call, so the Linux side may
+//    sleep on outputReady (Linux writes 0 before a launch, outpost 1);
+//  - spinOnly: both sides only spin (Linux writes before a launch).
 struct AudioData {
     std::atomic<std::int32_t> inputReady;
     std::atomic<std::int32_t> outputReady;
     std::atomic<std::int32_t> audioReady;
     std::int32_t numSamples;
     std::int32_t numChannels;
+    std::atomic<std::uint8_t> outpostWaiting;
+    std::atomic<std::uint8_t> hostWaiting;
+    std::atomic<std::uint8_t> outpostCanWake;
+    std::atomic<std::uint8_t> spinOnly;
     double sampleRate;
     float inputBuffers[kMaxChannels][kMaxBlockSize];
     float outputBuffers[kMaxChannels][kMaxBlockSize];
@@ -71,6 +84,7 @@ constexpr std::size_t kStateDataOffset = 524360;
 constexpr std::size_t kSharedMemorySize = 786512;
 
 static_assert(std::atomic<bool>::is_always_lock_free && sizeof(std::atomic<bool>) == 1, "flag must be one plain byte");
+static_assert(std::atomic<std::uint8_t>::is_always_lock_free && sizeof(std::atomic<std::uint8_t>) == 1, "flag must be one plain byte");
 static_assert(std::atomic<std::int32_t>::is_always_lock_free && sizeof(std::atomic<std::int32_t>) == 4, "flag must be one plain int32");
 
 static_assert(offsetof(UICommand, command) == 0, "UICommand layout");
@@ -87,6 +101,10 @@ static_assert(offsetof(AudioData, outputReady) == 4, "AudioData layout");
 static_assert(offsetof(AudioData, audioReady) == 8, "AudioData layout");
 static_assert(offsetof(AudioData, numSamples) == 12, "AudioData layout");
 static_assert(offsetof(AudioData, numChannels) == 16, "AudioData layout");
+static_assert(offsetof(AudioData, outpostWaiting) == 20, "AudioData layout");
+static_assert(offsetof(AudioData, hostWaiting) == 21, "AudioData layout");
+static_assert(offsetof(AudioData, outpostCanWake) == 22, "AudioData layout");
+static_assert(offsetof(AudioData, spinOnly) == 23, "AudioData layout");
 static_assert(offsetof(AudioData, sampleRate) == 24, "AudioData layout");
 static_assert(offsetof(AudioData, inputBuffers) == 32, "AudioData layout");
 static_assert(offsetof(AudioData, outputBuffers) == 262176, "AudioData layout");

@@ -5,8 +5,8 @@
 //   idle         never touch the file; ends on SIGTERM
 //   stubborn     like idle, but ignores SIGTERM
 //   serve        map the file, report audio readiness, multiply every block
-//                by kGain on a spinning audio thread and answer GetState,
-//                SetState and Shutdown like outpost
+//                by kGain on an audio thread that spins and sleeps like
+//                outpost's, and answer GetState, SetState and Shutdown
 //   slow:MS      like serve, but the audio thread sleeps MS milliseconds in
 //                every block before answering, as a slow served plug-in
 //   commands:FILE like serve, and appends the code of every command it
@@ -17,7 +17,7 @@
 //                and replies its id and size, HideEditor unmaps it. Clicks,
 //                focus and synthetic configure notices that reach the window
 //                are written to FILE, one line each.
-#include "protocol/tandem_protocol.h"
+#include "protocol/handshake.h"
 
 #include <xcb/xcb.h>
 
@@ -168,23 +168,17 @@ int serve(const char* path, FakeEditor* editor = nullptr, int slowMs = 0, const 
 
     std::atomic<bool> running{true};
     std::thread audioThread([&] {
+        audio->outpostCanWake.store(1, std::memory_order_relaxed);
         audio->audioReady.store(1, std::memory_order_relaxed);
         Tandem::fullFence();
-        while (running.load(std::memory_order_relaxed)) {
-            Tandem::fullFence();
-            if (audio->inputReady.load(std::memory_order_relaxed) != 1) {
-                Tandem::cpuPause();
-                continue;
-            }
+        auto keepGoing = [&] { return running.load(std::memory_order_relaxed); };
+        while (keepGoing() && Tandem::waitForBlock(*audio, true, keepGoing)) {
             if (slowMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(slowMs));
             const int channels = Tandem::clampCount(audio->numChannels, Tandem::kMaxChannels);
             const int samples = Tandem::clampCount(audio->numSamples, Tandem::kMaxBlockSize);
             for (int c = 0; c < channels; ++c)
                 for (int i = 0; i < samples; ++i) audio->outputBuffers[c][i] = audio->inputBuffers[c][i] * kGain;
-            audio->inputReady.store(0, std::memory_order_relaxed);
-            Tandem::fullFence();
-            audio->outputReady.store(1, std::memory_order_relaxed);
-            Tandem::fullFence();
+            Tandem::finishBlock(*audio);
         }
     });
 
@@ -224,6 +218,7 @@ int serve(const char* path, FakeEditor* editor = nullptr, int slowMs = 0, const 
         if (editor) editor->pump();
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
+    Tandem::futexWake(&audio->inputReady);
     audioThread.join();
     munmap(base, Tandem::kSharedMemorySize);
     return 0;

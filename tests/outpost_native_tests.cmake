@@ -11,10 +11,12 @@ add_library(outpost_native STATIC
     "${_outpost_dir}/plugin_instance.cpp"
     "${_outpost_dir}/plugin_instance_audio.cpp"
     "${_outpost_dir}/plugin_instance_state.cpp"
-    "${_outpost_dir}/plugin_instance_headless.cpp")
+    "${_outpost_dir}/plugin_instance_headless.cpp"
+    "${_outpost_dir}/linux_calls.cpp"
+    "${_outpost_dir}/linux_calls_headless.cpp")
 target_include_directories(outpost_native PUBLIC "${_outpost_dir}" "${CMAKE_SOURCE_DIR}")
 target_compile_options(outpost_native PRIVATE ${QM_WARNINGS})
-target_link_libraries(outpost_native PUBLIC vst3sdk)
+target_link_libraries(outpost_native PUBLIC tandem_log vst3sdk)
 
 file(GLOB outpost_native_test_sources CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/outpost/*_test.cpp")
 add_executable(outpost_native_tests ${outpost_native_test_sources})

@@ -2,6 +2,7 @@
 // way the Linux plug-in drives it.
 #include "e2e_support.h"
 #include "plugin/shared_memory.h"
+#include "protocol/handshake.h"
 
 #include <gmock/gmock.h>
 
@@ -107,10 +108,7 @@ protected:
 		audio->numChannels = channels;
 		audio->numSamples = samples;
 		audio->sampleRate = 48000.0;
-		audio->outputReady.store (0);
-		Tandem::fullFence ();
-		audio->inputReady.store (1);
-		Tandem::fullFence ();
+		Tandem::postBlock (*audio);
 		return waitFor ([&] {
 			Tandem::fullFence ();
 			return audio->outputReady.load () != 0;
@@ -222,6 +220,8 @@ TEST_F (Served, BlockBeforeAudioSetupIsSetUpAndProcessed)
 	// Counts beyond the slots are clamped, never followed.
 	audio->numSamples = 1 << 30;
 	ASSERT_TRUE (block (100, 1 << 30));
+	// The audio thread's lines reach the log through the writer thread.
+	waitFor ([&] { return outpost->log ().find ("[Outpost] Audio processing ready!") != std::string::npos; }, 2.0);
 	const std::string log = outpost->log ();
 	EXPECT_THAT (log, Not (HasSubstr ("Pre-initializing audio")));
 	EXPECT_THAT (log, HasSubstr ("[Outpost] Setting up audio processing...\n"));

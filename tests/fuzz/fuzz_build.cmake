@@ -14,9 +14,10 @@ include(cmake/vst3sdk.cmake)
 add_library(fuzz_plugin STATIC
     plugin/processor.cpp
     plugin/shared_memory.cpp
-    plugin/child_process.cpp)
+    plugin/child_process.cpp
+    log/log.cpp)
 target_include_directories(fuzz_plugin PUBLIC "${CMAKE_SOURCE_DIR}")
-target_link_libraries(fuzz_plugin PUBLIC vst3sdk)
+target_link_libraries(fuzz_plugin PUBLIC vst3sdk Threads::Threads)
 
 # outpost's application and instance logic, natively.
 add_library(fuzz_outpost STATIC
@@ -28,9 +29,12 @@ add_library(fuzz_outpost STATIC
     outpost/plugin_instance.cpp
     outpost/plugin_instance_audio.cpp
     outpost/plugin_instance_state.cpp
-    outpost/plugin_instance_headless.cpp)
+    outpost/plugin_instance_headless.cpp
+    outpost/linux_calls.cpp
+    outpost/linux_calls_headless.cpp
+    log/log.cpp)
 target_include_directories(fuzz_outpost PUBLIC "${CMAKE_SOURCE_DIR}/outpost" "${CMAKE_SOURCE_DIR}")
-target_link_libraries(fuzz_outpost PUBLIC vst3sdk)
+target_link_libraries(fuzz_outpost PUBLIC vst3sdk Threads::Threads)
 
 foreach(target setstate memory_stream application)
     add_executable(${target}_fuzzer tests/fuzz/${target}_fuzzer.cpp)

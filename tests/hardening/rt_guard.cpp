@@ -210,6 +210,7 @@ namespace {
 
 std::atomic<int> g_total {0};
 std::atomic<int> g_probes {0};
+std::atomic<int> g_futexes {0};
 std::atomic<int> g_writes {0};
 std::atomic<int> g_others {0};
 std::atomic<long> g_firstOther {-1};
@@ -222,6 +223,8 @@ void onSigsys (int, siginfo_t* info, void* context)
 	g_total.fetch_add (1, std::memory_order_relaxed);
 	if (nr == SYS_waitid || nr == SYS_kill)
 		g_probes.fetch_add (1, std::memory_order_relaxed);
+	else if (nr == SYS_futex)
+		g_futexes.fetch_add (1, std::memory_order_relaxed);
 	else if (nr == SYS_write || nr == SYS_writev)
 		g_writes.fetch_add (1, std::memory_order_relaxed);
 	else
@@ -284,6 +287,7 @@ void resetSyscalls ()
 {
 	g_total.store (0, std::memory_order_relaxed);
 	g_probes.store (0, std::memory_order_relaxed);
+	g_futexes.store (0, std::memory_order_relaxed);
 	g_writes.store (0, std::memory_order_relaxed);
 	g_others.store (0, std::memory_order_relaxed);
 	g_firstOther.store (-1, std::memory_order_relaxed);
@@ -294,6 +298,7 @@ Syscalls syscalls ()
 	Syscalls s;
 	s.total = g_total.load (std::memory_order_relaxed);
 	s.probes = g_probes.load (std::memory_order_relaxed);
+	s.futexes = g_futexes.load (std::memory_order_relaxed);
 	s.writes = g_writes.load (std::memory_order_relaxed);
 	s.others = g_others.load (std::memory_order_relaxed);
 	s.firstOther = g_firstOther.load (std::memory_order_relaxed);

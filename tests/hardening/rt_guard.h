@@ -34,8 +34,9 @@ Calls calls ();
 struct Syscalls
 {
 	int total = 0;
-	int probes = 0;  // waitid and kill: the liveness probe
-	int writes = 0;  // write and writev: a log line
+	int probes = 0;   // waitid and kill: the liveness probe
+	int futexes = 0;  // a wake-up or a sleep of the hand-shake
+	int writes = 0;   // write and writev: a log line
 	int others = 0;
 	long firstOther = -1;  // number of the first other call
 };

@@ -3,10 +3,11 @@
 // does (module entry, factory, processor and controller, setup, activation,
 // blocks, state save and restore, deactivation, termination, unload).
 //
-//   qm_host BUNDLE [--blocks N] [--block-size N] [--expect passthrough|processed]
+//   qm_host BUNDLE [--blocks N] [--block-size N] [--expect passthrough|processed] [--hold 1]
 //
 // Prints what happened and exits 0 when every step worked and the audio
-// matched the expectation.
+// matched the expectation. With --hold it prints "holding" after the blocks
+// and waits to be killed, as a host that crashes while the plug-in runs.
 #include "public.sdk/source/common/memorystream.h"
 #include "pluginterfaces/base/ipluginbase.h"
 #include "pluginterfaces/vst/ivstaudioprocessor.h"
@@ -18,6 +19,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <dlfcn.h>
+#include <unistd.h>
 #include <string>
 #include <vector>
 
@@ -54,6 +56,7 @@ int main (int argc, char** argv)
 	int blocks = 100;
 	int blockSize = 512;
 	std::string expect;
+	bool hold = false;
 	for (int i = 2; i + 1 < argc; i += 2)
 	{
 		const std::string opt = argv[i];
@@ -63,6 +66,8 @@ int main (int argc, char** argv)
 			blockSize = std::atoi (argv[i + 1]);
 		else if (opt == "--expect")
 			expect = argv[i + 1];
+		else if (opt == "--hold")
+			hold = true;
 	}
 
 	const std::string library = bundle + "/Contents/x86_64-linux/QuillMarlow.so";
@@ -136,6 +141,13 @@ int main (int argc, char** argv)
 			++identical;
 	}
 	std::printf ("blocks: %d, passed through unchanged: %d\n", blocks, identical);
+	if (hold)
+	{
+		std::printf ("holding\n");
+		std::fflush (stdout);
+		for (;;)
+			::pause ();
+	}
 	if (expect == "passthrough")
 		check (identical == blocks, "every block passed through");
 	else if (expect == "processed")

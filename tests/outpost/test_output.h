@@ -1,6 +1,8 @@
 // Captures what the code under test writes to standard output and error.
 #pragma once
 
+#include "log/log.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -32,6 +34,7 @@ Captured captureOutput(F&& f) {
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
     f();
+    Tandem::flushLog();
     Captured c;
     c.out = testing::internal::GetCapturedStdout();
     c.err = testing::internal::GetCapturedStderr();

@@ -105,7 +105,7 @@ TEST_F (AudioExchange, EmptyBusesAndMissingBusesTouchNothing)
 	Bus none (0, 0), out (2, 16);
 	fillConstant (out, kUntouched);
 	processed (none, none, 16);
-	const std::string log = testing::internal::GetCapturedStdout ();
+	const std::string log = capturedStdout ();
 	EXPECT_EQ (p->audio ()->numChannels, 0) << "the hand-shake runs with zero channels";
 	EXPECT_THAT (log, HasSubstr ("] Audio OK #1 (block "));
 
@@ -127,7 +127,7 @@ TEST_F (AudioExchange, LogsFirstBlocksAndTheirAcknowledgements)
 	Bus in (2, 128), out (2, 128);
 	while (p->audioOkCount () < 12)
 		processed (in, out, 128);
-	const std::string log = testing::internal::GetCapturedStdout ();
+	const std::string log = capturedStdout ();
 	const std::string tag = "[QuillMarlow #" + std::to_string (p->instanceId ()) + "] ";
 	EXPECT_THAT (log, HasSubstr (tag + "Sending block 1 (samples=128, inputReady="));
 	EXPECT_THAT (log, HasSubstr (tag + "Sending block 10 (samples=128"));
@@ -180,8 +180,8 @@ TEST_F (AudioExchange, TimeOutPassesThroughAndNeverTakesAStaleBlock)
 	processed (in, out, 64);
 	EXPECT_EQ (out.data[0][0], 300.0f * kGain) << "own result, not the late one";
 	EXPECT_EQ (out.data[1][63], in.data[1][63] * kGain);
-	const std::string log = testing::internal::GetCapturedStdout ();
-	EXPECT_THAT (log, HasSubstr ("] TIMEOUT #1 (block 1, waited 500001 iterations)\n"));
+	const std::string log = capturedStdout ();
+	EXPECT_THAT (log, HasSubstr ("] TIMEOUT #1 (block 1, waited "));
 }
 
 TEST_F (AudioExchange, TimeOutLogCadence)
@@ -195,11 +195,11 @@ TEST_F (AudioExchange, TimeOutLogCadence)
 		run (in, out, 16);
 		resumeAndWaitForLateBlock (pid, p->audio ());
 	}
-	const std::string log = testing::internal::GetCapturedStdout ();
+	const std::string log = capturedStdout ();
 	EXPECT_THAT (log, HasSubstr ("TIMEOUT #10 (block 10, "));
 	EXPECT_THAT (log, Not (HasSubstr ("TIMEOUT #11 ")));
 	EXPECT_THAT (log, Not (HasSubstr ("TIMEOUT #99 ")));
-	EXPECT_THAT (log, HasSubstr ("TIMEOUT #100 (block 100, waited 500001 iterations)"));
+	EXPECT_THAT (log, HasSubstr ("TIMEOUT #100 (block 100, waited "));
 }
 
 TEST (Passthrough, WithoutOutpostBlocksPassUnchangedWithSparseLogging)
@@ -213,7 +213,7 @@ TEST (Passthrough, WithoutOutpostBlocksPassUnchangedWithSparseLogging)
 		Vst::ProcessData d = block (in, out, 32);
 		ASSERT_EQ (p->process (d), kResultOk);
 	}
-	const std::string log = testing::internal::GetCapturedStdout ();
+	const std::string log = capturedStdout ();
 	EXPECT_EQ (out.data, in.data);
 	const std::string line = "[QuillMarlow #" + std::to_string (p->instanceId ()) + "] Passthrough mode (no outpost)\n";
 	size_t count = 0;
@@ -246,9 +246,41 @@ TEST (Passthrough, OutpostKilledWhileStreaming)
 	in.fill (2.0f);
 	testing::internal::CaptureStdout ();
 	p->process (d);
-	const std::string log = testing::internal::GetCapturedStdout ();
+	const std::string log = capturedStdout ();
 	EXPECT_EQ (out.data, in.data) << "a dead (unreaped) outpost counts as gone";
 	EXPECT_THAT (log, Not (HasSubstr ("TIMEOUT")));
+}
+
+// Bounces and exports never take a dry block: offline, a block waits for an
+// outpost that is only late, and passes through as soon as it is dead
+// rather than after the bound.
+TEST (Offline, LateOutpostIsWaitedForAndADeadOnePassesThroughAtOnce)
+{
+	HostedProcessor p ("serve", 256);
+	Vst::ProcessSetup setup {Vst::kOffline, Vst::kSample32, 256, 48000.0};
+	ASSERT_EQ (p->setupProcessing (setup), kResultOk);
+	ASSERT_EQ (p->setActive (true), kResultOk);
+	const pid_t pid = p->outpostPid ();
+	Bus in (2, 256), out (2, 256);
+	in.fill (1.0f);
+
+	stop (pid);
+	std::thread resume ([pid] {
+		std::this_thread::sleep_for (std::chrono::milliseconds (50));
+		::kill (pid, SIGCONT);
+	});
+	Vst::ProcessData d = block (in, out, 256);
+	p->process (d);
+	resume.join ();
+	EXPECT_EQ (out.data[1][255], in.data[1][255] * kGain) << "the late block was processed, not passed through";
+	EXPECT_EQ (p->timeoutCount (), 0);
+
+	ASSERT_EQ (::kill (pid, SIGKILL), 0);
+	in.fill (2.0f);
+	const auto t0 = std::chrono::steady_clock::now ();
+	p->process (d);
+	EXPECT_LT (std::chrono::steady_clock::now () - t0, std::chrono::seconds (2)) << "not the whole bound";
+	EXPECT_EQ (out.data, in.data);
 }
 
 } // namespace

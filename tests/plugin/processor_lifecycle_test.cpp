@@ -26,7 +26,7 @@ TEST (ProcessorRegistry, IdsAreConsecutiveAndEveryInstanceIsCounted)
 	const int32 idA = a->instanceId (), idB = b->instanceId ();
 	a->release ();
 	b->release ();
-	const std::string out = testing::internal::GetCapturedStdout ();
+	const std::string out = capturedStdout ();
 	const std::string a_ = "[QuillMarlow #" + std::to_string (idA) + "] ";
 	const std::string b_ = "[QuillMarlow #" + std::to_string (idB) + "] ";
 	EXPECT_THAT (out, HasSubstr ("[QuillMarlow] New instance created with ID: " + std::to_string (idA) + "\n"));
@@ -98,7 +98,7 @@ TEST (ProcessorLifecycle, ActivationLaunchesWaitsForReadinessAndReuses)
 		EXPECT_EQ (p->outpostPid (), pid) << "a live outpost is reused";
 		EXPECT_TRUE (processExists (pid));
 	}
-	const std::string out = testing::internal::GetCapturedStdout ();
+	const std::string out = capturedStdout ();
 	EXPECT_FALSE (fileExists (path)) << "terminate removes the file";
 	EXPECT_FALSE (processExists (pid)) << "terminate stops and reaps outpost";
 	EXPECT_THAT (out, HasSubstr ("[QuillMarlow] Setup: 44100 Hz, 512 samples\n"));
@@ -132,7 +132,7 @@ TEST (ProcessorLifecycle, ActivationAfterOutpostWasKilledStartsAFreshOne)
 	std::this_thread::sleep_for (std::chrono::milliseconds (100));
 	testing::internal::CaptureStdout ();
 	ASSERT_EQ (p->setActive (true), kResultOk);
-	const std::string out = testing::internal::GetCapturedStdout ();
+	const std::string out = capturedStdout ();
 	EXPECT_THAT (out, Not (HasSubstr ("réutilisation")));
 	EXPECT_THAT (out, HasSubstr ("Outpost audio ready!"));
 	EXPECT_NE (p->outpostPid (), first);
@@ -148,7 +148,7 @@ TEST (ProcessorLifecycle, OutpostThatNeverReportsReadinessStillCountsAsLaunched)
 	HostedProcessor p ("idle");
 	EXPECT_EQ (p->setActive (true), kResultOk);
 	const pid_t pid = p->outpostPid ();
-	const std::string out = testing::internal::GetCapturedStdout ();
+	const std::string out = capturedStdout ();
 	const std::string err = testing::internal::GetCapturedStderr ();
 	EXPECT_THAT (err, HasSubstr ("[QuillMarlow] Timeout waiting for outpost audio init!\n"));
 	EXPECT_THAT (out, HasSubstr ("[QuillMarlow] Outpost lancé (PID: " + std::to_string (pid) + ")\n"));

@@ -57,7 +57,7 @@ TEST (StateTransfer, SaveThenRestoreIsBitExactUpToTheCapacity)
 		ASSERT_EQ (b->setActive (true), kResultOk);
 		testing::internal::CaptureStdout ();
 		ASSERT_EQ (restore (*b.p, saved), kResultOk);
-		const std::string log = testing::internal::GetCapturedStdout ();
+		const std::string log = capturedStdout ();
 		EXPECT_THAT (log, HasSubstr ("[QuillMarlow] State loaded: " + std::to_string (size) + " bytes\n"));
 		EXPECT_THAT (log, HasSubstr ("[QuillMarlow] State sent to outpost\n"));
 		EXPECT_EQ (save (*b.p), saved) << size;
@@ -109,12 +109,12 @@ TEST (StateTransfer, StateGivenBeforeActivationIsAppliedOnLaunch)
 	const std::vector<uint8> state = pattern (1000, 3);
 	testing::internal::CaptureStdout ();
 	EXPECT_EQ (restore (*p.p, framed (state)), kResultOk) << "a project load must not lose the state";
-	EXPECT_THAT (testing::internal::GetCapturedStdout (),
+	EXPECT_THAT (capturedStdout (),
 	             HasSubstr ("[QuillMarlow] State cached - will be applied when outpost starts\n"));
 
 	testing::internal::CaptureStdout ();
 	ASSERT_EQ (p->setActive (true), kResultOk);
-	EXPECT_THAT (testing::internal::GetCapturedStdout (), HasSubstr ("[QuillMarlow] State sent to outpost\n"));
+	EXPECT_THAT (capturedStdout (), HasSubstr ("[QuillMarlow] State sent to outpost\n"));
 	EXPECT_EQ (save (*p.p), framed (state));
 }
 
@@ -136,7 +136,7 @@ TEST (StateTransfer, LastKnownStateSurvivesOutpostDeathAndIsReapplied)
 	const std::vector<uint8> newer = pattern (80, 6);
 	testing::internal::CaptureStdout ();
 	EXPECT_EQ (restore (*p.p, framed (newer)), kResultOk);
-	EXPECT_THAT (testing::internal::GetCapturedStdout (), HasSubstr ("State cached - will be applied"));
+	EXPECT_THAT (capturedStdout (), HasSubstr ("State cached - will be applied"));
 	ASSERT_EQ (p->setActive (true), kResultOk);
 	EXPECT_EQ (save (*p.p), framed (newer));
 }
@@ -218,7 +218,7 @@ TEST (StateTransfer, StateCommandsWaitForAPendingHideEditor)
 	postHideWhileBusy ();
 	testing::internal::CaptureStdout ();
 	EXPECT_EQ (restore (*p.p, framed (pattern (10, 2))), kResultOk);
-	EXPECT_THAT (testing::internal::GetCapturedStdout (), HasSubstr ("[QuillMarlow] State sent to outpost\n"));
+	EXPECT_THAT (capturedStdout (), HasSubstr ("[QuillMarlow] State sent to outpost\n"));
 
 	std::ifstream in (log);
 	std::vector<int32> taken;

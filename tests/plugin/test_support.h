@@ -4,6 +4,8 @@
 
 #include "plugin/processor.h"
 
+#include "log/log.h"
+
 #include "public.sdk/source/common/memorystream.h"
 #include "pluginterfaces/vst/ivstaudioprocessor.h"
 
@@ -17,6 +19,14 @@
 #include <vector>
 
 namespace QuillMarlowTest {
+
+// What was captured from standard output, with the lines that audio
+// threads handed off written first.
+inline std::string capturedStdout ()
+{
+	Tandem::flushLog ();
+	return testing::internal::GetCapturedStdout ();
+}
 
 using namespace Steinberg;
 using Steinberg::QuillMarlow::QuillMarlowProcessor;
@@ -102,7 +112,7 @@ inline Vst::ProcessData block (Bus& in, Bus& out, int32 samples)
 }
 
 // Processes one block until it went through outpost (not passed through):
-// on a loaded machine the stand-in may miss the spin bound now and then.
+// on a loaded machine the stand-in may miss the block time-out now and then.
 inline bool exchange (TestProcessor& p, Bus& in, Bus& out, int32 samples)
 {
 	for (int attempt = 0; attempt < 500; ++attempt)

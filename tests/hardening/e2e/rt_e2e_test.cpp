@@ -12,6 +12,7 @@
 #include <atomic>
 #include <iterator>
 #include <memory>
+#include <map>
 #include <sstream>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -30,9 +31,8 @@ protected:
 
 // The bundle's code calls malloc, pthread_mutex_lock and the rest through
 // this program's replacements (it exports them), so the watch covers the
-// real module as a host loads it. Blocks that log are recognised by their
-// write to standard output and counted against the processor's cadence.
-TEST_F (Hardening, ProcessThroughTheRealOutpostAllocatesLocksAndSleepsNeverAndOnlyProbes)
+// real module as a host loads it.
+TEST_F (Hardening, ProcessThroughTheRealOutpostNeverAllocatesLocksSleepsOrWrites)
 {
 	constexpr long kBlocks = 100000;
 	Processor p (module.factory (), 64);
@@ -50,15 +50,14 @@ TEST_F (Hardening, ProcessThroughTheRealOutpostAllocatesLocksAndSleepsNeverAndOn
 	ASSERT_TRUE (r.watched) << "seccomp filter refused";
 	EXPECT_EQ (r.blocks, kBlocks);
 	EXPECT_EQ (r.faultyBlocks, 0) << r.firstFault;
-	EXPECT_EQ (r.probes, r.cleanBlocks) << "exactly one probe per block";
-	EXPECT_LE (r.logBlocks, rtguard::logBlocksAllowed (kBlocks, passed));
 	// Unpaced and sharing two cores with outpost's spinning thread, a share
-	// of blocks misses the spin bound; enough must reach Quill for the run
+	// of blocks misses the block time-out; enough must reach Quill for the run
 	// to cover the exchange.
 	EXPECT_GE (kBlocks - passed, kBlocks / 10) << "blocks that went through Quill";
 	figures::report ("rt", "process() vs real outpost under Wine, 100000 x 64 samples",
-	                 std::to_string (r.cleanBlocks) + " clean blocks (1 probe each, 0 alloc/lock/sleep), " +
-	                     std::to_string (r.logBlocks) + " log blocks, " + std::to_string (r.faultyBlocks) +
+	                 std::to_string (r.cleanBlocks) + " clean blocks (no system call, 0 alloc/lock/sleep), " +
+	                     std::to_string (r.waitedBlocks) + " waited past the spin window (" +
+	                     std::to_string (r.probes) + " probes), " + std::to_string (r.faultyBlocks) +
 	                     " faulty; " + std::to_string (passed) + " passed through");
 }
 
@@ -79,11 +78,10 @@ std::vector<OutpostProcess> ownOutposts ()
 	return own;
 }
 
-// The id of the busiest thread of `pid` (outpost's spinning audio thread).
-pid_t busiestThread (pid_t pid)
+// Processor time (clock ticks) used so far by each thread of `pid`.
+std::map<pid_t, long> threadTicks (pid_t pid)
 {
-	pid_t best = 0;
-	long bestTicks = -1;
+	std::map<pid_t, long> ticks;
 	const std::string dir = "/proc/" + std::to_string (pid) + "/task";
 	DIR* tasks = ::opendir (dir.c_str ());
 	while (dirent* entry = tasks ? ::readdir (tasks) : nullptr)
@@ -97,29 +95,42 @@ pid_t busiestThread (pid_t pid)
 			continue;
 		std::istringstream fields (stat.substr (close + 2));
 		std::string field;
-		long utime = 0, stime = 0;
+		long used = 0;
 		for (int i = 3; i <= 15 && fields >> field; ++i)
-		{
-			if (i == 14)
-				utime = std::atol (field.c_str ());
-			if (i == 15)
-				stime = std::atol (field.c_str ());
-		}
-		if (utime + stime > bestTicks)
-		{
-			bestTicks = utime + stime;
-			best = tid;
-		}
+			if (i == 14 || i == 15)
+				used += std::atol (field.c_str ());
+		ticks[tid] = used;
 	}
 	if (tasks)
 		::closedir (tasks);
+	return ticks;
+}
+
+// The thread of `pid` that used the most processor time while `work` ran.
+template <typename Work>
+pid_t busiestThreadDuring (pid_t pid, Work work)
+{
+	const std::map<pid_t, long> before = threadTicks (pid);
+	work ();
+	pid_t best = 0;
+	long most = -1;
+	for (const auto& [tid, ticks] : threadTicks (pid))
+	{
+		const auto old = before.find (tid);
+		const long used = ticks - (old == before.end () ? 0 : old->second);
+		if (used > most)
+		{
+			most = used;
+			best = tid;
+		}
+	}
 	return best;
 }
 
 // outpost's audio thread under Wine, watched from outside with `strace -c`
-// attached to that one thread while 50000 blocks stream: its system calls
-// are those of its log lines (served plug-in and outpost log on their
-// cadence), far fewer than one per block.
+// attached to that one thread while 50000 blocks stream: far fewer system
+// calls than blocks (a futex call when a block comes late), and no write:
+// its log lines are handed to the writer thread.
 TEST_F (Hardening, OutpostAudioThreadUnderWineMakesNoSystemCallPerBlock)
 {
 	if (::access ("/usr/bin/strace", X_OK) != 0)
@@ -131,9 +142,10 @@ TEST_F (Hardening, OutpostAudioThreadUnderWineMakesNoSystemCallPerBlock)
 	ASSERT_EQ (outposts.size (), 1u);
 	StereoBlock block (64);
 	block.fill (0);
-	for (int b = 0; b < 3000; ++b)
-		p.process (block);
-	const pid_t audioThread = busiestThread (outposts[0].pid);
+	const pid_t audioThread = busiestThreadDuring (outposts[0].pid, [&] {
+		for (int b = 0; b < 20000; ++b)
+			p.process (block);
+	});
 	ASSERT_GT (audioThread, 0);
 
 	char summary[] = "/tmp/qm_strace_XXXXXX";
@@ -182,14 +194,14 @@ TEST_F (Hardening, OutpostAudioThreadUnderWineMakesNoSystemCallPerBlock)
 	ASSERT_GE (total, 0) << "no strace summary";
 	EXPECT_LT (total, (kBlocks - passed) / 100) << calls;
 	EXPECT_EQ (calls.find ("nanosleep"), std::string::npos) << calls;
-	EXPECT_EQ (calls.find ("futex"), std::string::npos) << calls;
+	EXPECT_EQ (calls.find ("write"), std::string::npos) << "its log lines are written by another thread: " << calls;
 	figures::report ("rt", "outpost's audio thread under Wine (strace -c), 50000 x 64 samples",
 	                 std::to_string (total) + " system calls for " + std::to_string (kBlocks - passed) +
 	                     " processed blocks (" + (calls.empty () ? std::string ("none") : calls) + ")");
 }
 
 // outpost stopped for a second while the host streams at a real-time pace:
-// every process() returns within the spin bound (with room for
+// every process() returns within the block time-out (with room for
 // preemption), blocks pass through while it is stopped, and it serves again
 // after SIGCONT. A constant input makes any block Quill processed settle at
 // the same level, late or not.
@@ -262,7 +274,7 @@ TEST_F (Hardening, OutpostStoppedForASecondPassesThroughAndRecovers)
 // a real-time pace. Every block that comes back processed must carry that
 // processor's level times its own gain: another processor's audio would show
 // a different one. Four spinning outposts and four host threads share two
-// cores here, so many blocks miss the spin bound; each must still get
+// cores here, so many blocks miss the block time-out; each must still get
 // through often enough, and no process() may hang.
 TEST_F (Hardening, FourProcessorsUnderWineEachStreamTheirOwnAudio)
 {
@@ -365,9 +377,9 @@ private:
 	std::string hostPath_, pluginPath_;
 };
 
-// Each case is a processor activated on a thread of its own (the three
-// 10-second waits overlap), then fed blocks.
-TEST_F (Hardening, LaunchFailuresEndAfterTheWrittenWaitAndPassAudioThrough)
+// Each case is a processor activated on a thread of its own, then fed
+// blocks. The child ends in each case, and activation returns when it does.
+TEST_F (Hardening, LaunchFailuresEndWithTheChildAndPassAudioThrough)
 {
 	struct Case
 	{
@@ -412,7 +424,7 @@ TEST_F (Hardening, LaunchFailuresEndAfterTheWrittenWaitAndPassAudioThrough)
 	for (const auto& c : cases)
 	{
 		EXPECT_EQ (c.activated, kResultOk) << c.name << ": the launch counts as successful after the wait";
-		EXPECT_LT (c.ms, 11500) << c.name << ": no longer than the 10 s readiness wait";
+		EXPECT_LT (c.ms, 2000) << c.name << ": the wait ends when the child does";
 		EXPECT_TRUE (c.passedThrough) << c.name;
 		figures::report ("faults", c.name,
 		                 std::string ("activation returned ") + (c.activated == kResultOk ? "OK" : "failure") +

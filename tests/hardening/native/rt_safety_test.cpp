@@ -1,5 +1,6 @@
 // The audio path against the native stand-in, watched by rt_guard: no
-// allocation, lock or sleep, and one system call per block, the probe.
+// allocation, lock, sleep or write in any block, and no system call in a
+// block answered within the spin window.
 #include "rt_run.h"
 #include "plugin/test_support.h"
 #include "figures.h"
@@ -49,11 +50,10 @@ TEST (RtGuard, SeesAllocationsLocksSleepsAndSystemCalls)
 	EXPECT_EQ (rtguard::syscalls ().total, 0);
 }
 
-// 100000 blocks of 64 samples through the stand-in. The detector is armed
-// for every block; blocks that log (first 10, then the 10000th calls) write
-// to standard output, are recognised by that write and counted against the
-// processor's cadence instead of being checked.
-TEST (RtSafety, ProcessAgainstTheStandInAllocatesLocksAndSleepsNeverAndOnlyProbes)
+// 100000 blocks of 64 samples through the stand-in, back to back. The
+// detector is armed for every block, the logging ones included: their lines
+// are handed to the writer thread.
+TEST (RtSafety, ProcessAgainstTheStandInNeverAllocatesLocksSleepsOrWrites)
 {
 	constexpr long kBlocks = 100000;
 	constexpr int32 kSamples = 64;
@@ -62,6 +62,7 @@ TEST (RtSafety, ProcessAgainstTheStandInAllocatesLocksAndSleepsNeverAndOnlyProbe
 	Bus in (2, kSamples), out (2, kSamples);
 	long wrong = 0;
 	long processed = 0;
+
 	const rtguard::RunReport r = rtguard::runWatched (kBlocks, [&] (long n) {
 		in.data[0][0] = static_cast<float> (n);
 		in.data[1][kSamples - 1] = static_cast<float> (-n);
@@ -79,19 +80,21 @@ TEST (RtSafety, ProcessAgainstTheStandInAllocatesLocksAndSleepsNeverAndOnlyProbe
 	ASSERT_TRUE (r.watched) << "seccomp filter refused";
 	EXPECT_EQ (r.blocks, kBlocks);
 	EXPECT_EQ (r.faultyBlocks, 0) << r.firstFault;
-	EXPECT_EQ (r.probes, r.cleanBlocks) << "exactly one probe per block";
-	EXPECT_LE (r.logBlocks, rtguard::logBlocksAllowed (kBlocks, p->timeoutCount ()));
+	EXPECT_GE (r.cleanBlocks, kBlocks / 2) << "back-to-back blocks are answered within the spin window";
 	EXPECT_EQ (wrong, 0) << "a processed block came back with another block's samples";
-	EXPECT_GE (processed, kBlocks / 10) << "enough blocks went through the stand-in to cover the exchange";
+	// A stand-in starved of the processor for a while (a busy machine) holds
+	// a late block that long, and the blocks meanwhile pass through.
+	EXPECT_GE (processed, kBlocks / 100) << "enough blocks went through the stand-in to cover the exchange";
 	figures::report ("rt", "process() vs stand-in, 100000 x 64 samples",
-	                 std::to_string (r.cleanBlocks) + " clean blocks (1 probe each, 0 alloc/lock/sleep), " +
-	                     std::to_string (r.logBlocks) + " log blocks, " + std::to_string (r.faultyBlocks) +
+	                 std::to_string (r.cleanBlocks) + " clean blocks (no system call, 0 alloc/lock/sleep), " +
+	                     std::to_string (r.waitedBlocks) + " waited past the spin window (" +
+	                     std::to_string (r.probes) + " probes), " + std::to_string (r.faultyBlocks) +
 	                     " faulty; " + std::to_string (p->timeoutCount ()) + " time-outs");
 }
 
-// Without outpost every block passes through: the probe is still the only
-// system call, and the "Passthrough" line keeps its cadence.
-TEST (RtSafety, PassthroughAfterOutpostDiedOnlyProbes)
+// Once a block has found outpost gone, every later block passes through
+// without asking again.
+TEST (RtSafety, PassthroughAfterOutpostDiedMakesNoSystemCall)
 {
 	constexpr long kBlocks = 30000;
 	HostedProcessor p ("serve", 64);
@@ -109,10 +112,10 @@ TEST (RtSafety, PassthroughAfterOutpostDiedOnlyProbes)
 	});
 	ASSERT_TRUE (r.watched);
 	EXPECT_EQ (r.faultyBlocks, 0) << r.firstFault;
-	EXPECT_LE (r.logBlocks, 2 * (kBlocks / 10000) + 1);
+	EXPECT_GE (r.cleanBlocks, kBlocks - 1) << "only the block that found outpost gone asked after it";
 	EXPECT_EQ (out.data, in.data);
 	figures::report ("rt", "process() in passthrough, 30000 blocks",
-	                 std::to_string (r.cleanBlocks) + " clean, " + std::to_string (r.logBlocks) + " log blocks, " +
+	                 std::to_string (r.cleanBlocks) + " clean, " + std::to_string (r.waitedBlocks) + " waited, " +
 	                     std::to_string (r.faultyBlocks) + " faulty");
 }
 

@@ -1,0 +1,8 @@
+// Native builds are Linux processes: their system calls always work.
+#include "linux_calls.h"
+
+namespace Tandem {
+
+bool linuxCallsUsable() { return true; }
+
+}  // namespace Tandem

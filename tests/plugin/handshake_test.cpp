@@ -1,0 +1,99 @@
+// The audio hand-shake's sleep and wake-up, with both sides in this process
+// on one block region: a wake-up that is lost leaves its sleeper asleep for
+// the whole (here very long) slice, and shows as a time-out.
+#include "protocol/handshake.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
+#include <random>
+#include <thread>
+
+namespace QuillMarlowTest {
+namespace {
+
+using namespace std::chrono;
+using Tandem::HandshakeClock;
+
+void spinFor (microseconds d)
+{
+	const auto until = HandshakeClock::now () + d;
+	while (HandshakeClock::now () < until)
+	{
+	}
+}
+
+// Gaps between blocks and processing times are drawn around the spin
+// window, so that blocks are posted and answered just before, while and
+// after each side goes to sleep. Every block must come back, carrying its
+// own number and not an earlier block's.
+TEST (Handshake, BlocksPostedAsEitherSideFallsAsleepAreAllAnsweredWithTheirOwnData)
+{
+	constexpr int kRounds = 20000;
+	auto audio = std::make_unique<Tandem::AudioData> ();
+	audio->outpostCanWake.store (1);
+	std::atomic<bool> running {true};
+	std::thread outpost ([&] {
+		std::minstd_rand random (7);
+		auto keepGoing = [&] { return running.load (); };
+		while (Tandem::waitForBlock (*audio, true, keepGoing, seconds (30)))
+		{
+			spinFor (microseconds (random () % 250));
+			audio->outputBuffers[0][0] = audio->inputBuffers[0][0];
+			Tandem::finishBlock (*audio);
+		}
+	});
+
+	std::minstd_rand random (11);
+	int lost = 0, stale = 0;
+	long slept = 0;
+	for (int n = 1; n <= kRounds && lost == 0; ++n)
+	{
+		spinFor (microseconds (random () % 250));
+		audio->inputBuffers[0][0] = static_cast<float> (n);
+		Tandem::postBlock (*audio);
+		bool asked = false;
+		const auto answer = Tandem::waitForAnswer (*audio, HandshakeClock::now () + seconds (5), seconds (30), [&] {
+			asked = true;
+			return true;
+		});
+		lost += answer != Tandem::AnswerWait::Answered;
+		stale += audio->outputBuffers[0][0] != static_cast<float> (n);
+		slept += asked;
+	}
+	running = false;
+	Tandem::futexWake (&audio->inputReady);
+	outpost.join ();
+	EXPECT_EQ (lost, 0) << "a block was not answered: a wake-up was lost";
+	EXPECT_EQ (stale, 0);
+	EXPECT_GT (slept, kRounds / 20) << "the host side waited past its spin window often enough to be tested";
+}
+
+// An outpost that cannot make the wake-up call (its Wine traps system
+// calls) never says it can: the host side must then spin, not sleep.
+TEST (Handshake, HostSpinsWhenOutpostCannotWakeIt)
+{
+	auto audio = std::make_unique<Tandem::AudioData> ();
+	std::atomic<bool> running {true};
+	std::thread outpost ([&] {
+		while (Tandem::waitForBlock (*audio, false, [&] { return running.load (); }))
+		{
+			spinFor (microseconds (500));
+			audio->inputReady.store (0);
+			Tandem::fullFence ();
+			audio->outputReady.store (1);  // and no futex call
+		}
+	});
+	for (int n = 0; n < 20; ++n)
+	{
+		Tandem::postBlock (*audio);
+		EXPECT_EQ (Tandem::waitForAnswer (*audio, HandshakeClock::now () + seconds (5), seconds (30), [] { return true; }),
+		           Tandem::AnswerWait::Answered);
+	}
+	running = false;
+	outpost.join ();
+}
+
+} // namespace
+} // namespace QuillMarlowTest
