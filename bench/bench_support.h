@@ -2,7 +2,7 @@
 // stand-in for outpost's audio thread.
 #pragma once
 
-#include "protocol/tandem_protocol.h"
+#include "protocol/handshake.h"
 
 #include <algorithm>
 #include <atomic>
@@ -31,28 +31,23 @@ inline double nanosSince(Clock::time_point t0) {
     return std::chrono::duration<double, std::nano>(Clock::now() - t0).count();
 }
 
-// Services blocks the way outpost's audio thread does, with unity gain, once
-// `shared` points at an audio region.
+// Services blocks the way outpost's audio thread does (spinning, then
+// sleeping between blocks), with unity gain, once `shared` points at an
+// audio region.
 inline void standIn(std::atomic<bool>& run, std::atomic<Tandem::AudioData*>& shared) {
     Tandem::AudioData* audio = nullptr;
     while (run && !(audio = shared.load())) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     if (!audio) return;
+    audio->outpostCanWake.store(1);
     audio->audioReady.store(1);
     Tandem::fullFence();
-    while (run.load(std::memory_order_relaxed)) {
-        Tandem::fullFence();
-        if (audio->inputReady.load(std::memory_order_relaxed) != 1) {
-            Tandem::cpuPause();
-            continue;
-        }
+    auto keepGoing = [&run] { return run.load(std::memory_order_relaxed); };
+    while (keepGoing() && Tandem::waitForBlock(*audio, true, keepGoing, std::chrono::milliseconds(10))) {
         const int channels = Tandem::clampCount(audio->numChannels, Tandem::kMaxChannels);
         const int samples = Tandem::clampCount(audio->numSamples, Tandem::kMaxBlockSize);
         for (int c = 0; c < channels; ++c)
             std::memcpy(audio->outputBuffers[c], audio->inputBuffers[c], sizeof(float) * samples);
-        audio->inputReady.store(0, std::memory_order_relaxed);
-        Tandem::fullFence();
-        audio->outputReady.store(1, std::memory_order_relaxed);
-        Tandem::fullFence();
+        Tandem::finishBlock(*audio);
     }
 }
 

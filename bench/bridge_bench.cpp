@@ -1,16 +1,26 @@
-// Round trip through the real bridge: host process() -> shared file ->
-// outpost.exe under Wine -> the served Quill -> back, for 2 channels, beside
-// the same Quill DSP run natively in this process; and the time from
-// setActive(true) to audio readiness with a cold and a warm Wine prefix.
+// The real bridge: host process() -> shared file -> outpost.exe under Wine
+// -> the served Quill -> back.
+//  - round trip per block at 64, 256 and 1024 samples, with the hand-shake
+//    as built (spin, then sleep) beside spin-only, interleaved in one run,
+//    and Quill's DSP run natively as the floor;
+//  - idle cost: CPU of an activated outpost and of this host process while
+//    no block comes;
+//  - the first block after a second of silence;
+//  - 1, 2, 4 and 8 instances, each on its own host thread at a real-time
+//    pace: blocks that came back dry and process() calls over the block's
+//    budget;
+//  - the time from setActive(true) to audio readiness, cold and warm.
 //
-//   bridge_bench [--json FILE] [--blocks N]
+//   bridge_bench [--json FILE] [--blocks N] [--trials N] [--seconds S]
 // WINEPREFIX must name a prefix where Quill is installed.
 #include "bench_support.h"
 #include "e2e_support.h"
 
 #include <cstdlib>
-#include <iostream>
-#include <sstream>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 using namespace bench;
 using namespace e2e;
@@ -25,24 +35,126 @@ double activationSeconds(IPluginFactory* factory) {
     return nanosSince(t0) / 1e9;
 }
 
+// The outposts this process started, newest last.
+std::vector<OutpostProcess> ownOutposts() {
+    std::vector<OutpostProcess> own;
+    for (const auto& o : runningOutposts()) {
+        const std::string stat = readText("/proc/" + std::to_string(o.pid) + "/stat");
+        std::istringstream fields(stat.substr(stat.rfind(')') + 2));
+        std::string state;
+        pid_t parent = 0;
+        if (fields >> state >> parent && parent == ::getpid()) own.push_back(o);
+    }
+    std::sort(own.begin(), own.end(), [](const auto& a, const auto& b) { return a.pid < b.pid; });
+    return own;
+}
+
+// Processor time used so far: by process `pid`, or by this process (0).
+double cpuSeconds(pid_t pid) {
+    if (pid == 0) {
+        rusage usage{};
+        ::getrusage(RUSAGE_SELF, &usage);
+        return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    }
+    const std::string stat = readText("/proc/" + std::to_string(pid) + "/stat");
+    std::istringstream fields(stat.substr(stat.rfind(')') + 2));
+    std::string field;
+    long ticks = 0;
+    for (int i = 3; fields >> field && i <= 15; ++i)
+        if (i >= 14) ticks += std::atol(field.c_str());
+    return static_cast<double>(ticks) / static_cast<double>(::sysconf(_SC_CLK_TCK));
+}
+
+// The audio region of a processor's shared file, mapped here too, to switch
+// the hand-shake to spin-only.
+class AudioRegion {
+public:
+    explicit AudioRegion(const std::string& path) {
+        const int fd = ::open(path.c_str(), O_RDWR);
+        if (fd < 0) return;
+        void* base = ::mmap(nullptr, Tandem::kSharedMemorySize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+        ::close(fd);
+        if (base != MAP_FAILED) base_ = base;
+    }
+    ~AudioRegion() {
+        if (base_) ::munmap(base_, Tandem::kSharedMemorySize);
+    }
+    Tandem::AudioData* audio() const { return base_ ? Tandem::regionsAt(base_).audioData : nullptr; }
+
+private:
+    void* base_ = nullptr;
+};
+
+struct RealTimeFigures {
+    int instances = 0;
+    long blocks = 0, dry = 0, overBudget = 0;
+    double worstMs = 0;
+};
+
+// `count` instances, each streaming 256-sample blocks at 48 kHz on a thread
+// of its own for `seconds`.
+RealTimeFigures streamAtRealTimePace(IPluginFactory* factory, int count, double seconds) {
+    constexpr int kSamples = 256;
+    const auto budget = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(kSamples / 48000.0));
+    std::vector<std::unique_ptr<Processor>> processors;
+    for (int i = 0; i < count; ++i) {
+        processors.push_back(std::make_unique<Processor>(factory, kSamples));
+        processors.back()->activate(true);
+    }
+    std::vector<RealTimeFigures> each(count);
+    std::vector<std::thread> threads;
+    const auto start = Clock::now() + std::chrono::milliseconds(200);
+    const auto end = start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+    for (int i = 0; i < count; ++i)
+        threads.emplace_back([&, i] {
+            StereoBlock block(kSamples);
+            RealTimeFigures& f = each[i];
+            for (auto next = start; next < end; next += budget) {
+                std::this_thread::sleep_until(next);
+                block.fill(f.blocks * kSamples);
+                const auto t0 = Clock::now();
+                processors[i]->process(block);
+                const auto took = Clock::now() - t0;
+                ++f.blocks;
+                f.dry += block.passedThrough();
+                f.overBudget += took > budget;
+                f.worstMs = std::max(f.worstMs, std::chrono::duration<double, std::milli>(took).count());
+            }
+        });
+    for (auto& t : threads) t.join();
+    RealTimeFigures total;
+    total.instances = count;
+    for (const auto& f : each) {
+        total.blocks += f.blocks;
+        total.dry += f.dry;
+        total.overBudget += f.overBudget;
+        total.worstMs = std::max(total.worstMs, f.worstMs);
+    }
+    return total;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     std::string json;
-    int blocks = 100000;
+    int blocks = 50000;
+    int trials = 100;
+    double seconds = 5.0;
     for (int i = 1; i + 1 < argc; i += 2) {
-        if (std::string(argv[i]) == "--json") json = argv[i + 1];
-        if (std::string(argv[i]) == "--blocks") blocks = std::atoi(argv[i + 1]);
+        const std::string option = argv[i];
+        if (option == "--json") json = argv[i + 1];
+        if (option == "--blocks") blocks = std::atoi(argv[i + 1]);
+        if (option == "--trials") trials = std::atoi(argv[i + 1]);
+        if (option == "--seconds") seconds = std::atof(argv[i + 1]);
     }
     if (!std::getenv("WINEPREFIX")) {
         std::fprintf(stderr, "bridge_bench: set WINEPREFIX to a prefix with Quill installed\n");
         return 2;
     }
-    std::ostringstream silenced;
-    std::streambuf* console = std::cout.rdbuf(silenced.rdbuf());  // the plug-in's log lines
+    // The plug-in's and outpost's own lines also go to standard output; they
+    // start with '[' and scripts/bench.sh leaves them out.
     BundleModule module;
     if (!module.factory()) {
-        std::cout.rdbuf(console);
         std::fprintf(stderr, "bridge_bench: cannot load %s\n", QM_BUNDLE_SO);
         return 1;
     }
@@ -53,44 +165,115 @@ int main(int argc, char** argv) {
     const double warm = activationSeconds(module.factory());
 
     std::vector<Row> rows;
-    std::cout.rdbuf(console);
-    std::printf("Through the bridge (real outpost and Quill under Wine) and Quill's DSP natively\n");
+    std::printf("Round trip through the bridge (real outpost and Quill under Wine), back to back\n");
     printHeader();
     for (int samples : {64, 256, 1024}) {
-        std::cout.rdbuf(silenced.rdbuf());
         Processor p(module.factory(), samples);
         p.activate(true);
-        StereoBlock block(samples);
-        std::vector<double> bridge, native;
-        bridge.reserve(blocks);
-        native.reserve(blocks);
-        long passed = 0;
-        for (int b = 0; b < 1000; ++b) p.process(block);  // warm-up
-        for (int b = 0; b < blocks; ++b) {
-            block.fill(static_cast<long>(b) * samples);
-            const auto t0 = Clock::now();
-            p.process(block);
-            bridge.push_back(nanosSince(t0));
-            passed += block.passedThrough();
+        const auto outposts = ownOutposts();
+        AudioRegion region(outposts.empty() ? std::string() : outposts.back().sharedFile);
+        if (!region.audio()) {
+            std::fprintf(stderr, "bridge_bench: cannot map the shared file of the outpost\n");
+            return 1;
         }
+        StereoBlock block(samples);
+        std::vector<double> hybrid, spin, native;
+        long hybridDry = 0, spinDry = 0;
+        for (int b = 0; b < 1000; ++b) p.process(block);  // warm-up
+        // Ten alternating stretches of each, so that drift hits both alike.
+        for (int stretch = 0; stretch < 20; ++stretch) {
+            const bool spinOnly = stretch % 2 == 1;
+            region.audio()->spinOnly.store(spinOnly ? 1 : 0);
+            auto& times = spinOnly ? spin : hybrid;
+            long& dry = spinOnly ? spinDry : hybridDry;
+            for (int b = 0; b < blocks / 10; ++b) {
+                block.fill(static_cast<long>(b) * samples);
+                const auto t0 = Clock::now();
+                p.process(block);
+                times.push_back(nanosSince(t0));
+                dry += block.passedThrough();
+            }
+        }
+        region.audio()->spinOnly.store(0);
         QuillModel model(48000.0);
         for (int b = 0; b < blocks; ++b) {
             const auto t0 = Clock::now();
             model.dsp.process(block.inPtrs, block.outPtrs, 2, samples);
             native.push_back(nanosSince(t0));
         }
-        std::cout.rdbuf(console);
-        rows.push_back({"bridge (Wine)", samples, 2, blocks, summarise(bridge), passed});
+        rows.push_back({"bridge, spin then sleep", samples, 2, blocks, summarise(hybrid), hybridDry});
+        printRow(rows.back());
+        rows.push_back({"bridge, spin only", samples, 2, blocks, summarise(spin), spinDry});
         printRow(rows.back());
         rows.push_back({"Quill DSP natively", samples, 2, blocks, summarise(native), -1});
         printRow(rows.back());
-        std::cout.rdbuf(silenced.rdbuf());
     }
-    std::cout.rdbuf(console);
-    std::printf("activation to audio readiness: cold prefix %.3f s, warm prefix %.3f s\n", cold, warm);
-    char readiness[128];
-    std::snprintf(readiness, sizeof readiness, "  \"readiness_s\": {\"cold\": %.4f, \"warm\": %.4f}", cold, warm);
-    if (!json.empty() && !writeJson(json, rows, readiness)) {
+
+    // Idle: activated, a few blocks, then nothing for five seconds.
+    double outpostIdle = 0, hostIdle = 0;
+    {
+        Processor p(module.factory(), 256);
+        p.activate(true);
+        StereoBlock block(256);
+        for (int b = 0; b < 100; ++b) p.process(block);
+        const auto outposts = ownOutposts();
+        const pid_t outpost = outposts.empty() ? 0 : outposts.back().pid;
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+        const double outpostBefore = cpuSeconds(outpost), hostBefore = cpuSeconds(0);
+        std::this_thread::sleep_for(std::chrono::seconds(5));
+        outpostIdle = (cpuSeconds(outpost) - outpostBefore) / 5.0 * 100.0;
+        hostIdle = (cpuSeconds(0) - hostBefore) / 5.0 * 100.0;
+    }
+    std::printf("\nidle for 5 s after activation: outpost %.2f%% of a core, host process %.2f%% of a core\n",
+                outpostIdle, hostIdle);
+
+    // The first block after a second of silence, at 256 samples.
+    std::vector<double> first;
+    long firstDry = 0;
+    {
+        Processor p(module.factory(), 256);
+        p.activate(true);
+        StereoBlock block(256);
+        for (int b = 0; b < 100; ++b) p.process(block);
+        for (int t = 0; t < trials; ++t) {
+            std::this_thread::sleep_for(std::chrono::seconds(1));
+            block.fill(t * 256L);
+            const auto t0 = Clock::now();
+            p.process(block);
+            first.push_back(nanosSince(t0));
+            firstDry += block.passedThrough();
+        }
+    }
+    const Stats firstStats = summarise(first);
+    std::printf("first block after 1 s of silence, %d trials: median %.1f us, p99 %.1f us, worst %.1f us, %ld dry\n",
+                trials, firstStats.median, firstStats.p99, firstStats.max, firstDry);
+
+    // Many instances at a real-time pace.
+    std::printf("\ninstances at a real-time pace (256 samples, 48 kHz, budget 5.33 ms), %.0f s each\n", seconds);
+    std::printf("%9s %8s %8s %10s %12s %10s\n", "instances", "blocks", "dry", "dry %", "over budget", "worst ms");
+    std::string many;
+    for (int count : {1, 2, 4, 8}) {
+        const RealTimeFigures f = streamAtRealTimePace(module.factory(), count, seconds);
+        const double dryPercent = 100.0 * f.dry / std::max(1L, f.blocks);
+        const double overPercent = 100.0 * f.overBudget / std::max(1L, f.blocks);
+        std::printf("%9d %8ld %8ld %9.3f%% %11.3f%% %10.2f\n", count, f.blocks, f.dry, dryPercent, overPercent,
+                    f.worstMs);
+        std::fflush(stdout);
+        char entry[200];
+        std::snprintf(entry, sizeof entry,
+                      "%s{\"instances\": %d, \"blocks\": %ld, \"dry\": %ld, \"over_budget\": %ld, \"worst_ms\": %.3f}",
+                      many.empty() ? "" : ", ", count, f.blocks, f.dry, f.overBudget, f.worstMs);
+        many += entry;
+    }
+
+    std::printf("\nactivation to audio readiness: cold prefix %.3f s, warm prefix %.3f s\n", cold, warm);
+    char extra[600];
+    std::snprintf(extra, sizeof extra,
+                  "  \"readiness_s\": {\"cold\": %.4f, \"warm\": %.4f},\n"
+                  "  \"idle_cpu_percent\": {\"outpost\": %.3f, \"host\": %.3f},\n"
+                  "  \"first_block_after_silence_us\": {\"median\": %.1f, \"p99\": %.1f, \"worst\": %.1f, \"dry\": %ld},\n",
+                  cold, warm, outpostIdle, hostIdle, firstStats.median, firstStats.p99, firstStats.max, firstDry);
+    if (!json.empty() && !writeJson(json, rows, extra + std::string("  \"real_time_instances\": [") + many + "]")) {
         std::fprintf(stderr, "bridge_bench: cannot write %s\n", json.c_str());
         return 1;
     }

@@ -2,7 +2,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
@@ -98,11 +97,11 @@ void handOff(bool error, const char* format, va_list args) {
 
 // The writer thread and the count of its users. `lifecycle` is held across
 // a whole start or stop, so a new first user waits for the old thread's end.
+// The thread polls with a plain sleep: under Wine a timed wait on a
+// condition is a round trip to the Wine server, a sleep is not.
 struct Writer {
     std::mutex lifecycle;
-    std::mutex lock;
-    std::condition_variable stop;
-    bool stopping = false;
+    std::atomic<bool> stopping{false};
     int users = 0;
     std::thread thread;
     // A process may exit while a user still holds the writer: let it go.
@@ -118,9 +117,8 @@ Writer& writer() {
 
 void writerLoop() {
     Writer& w = writer();
-    std::unique_lock<std::mutex> lock(w.lock);
-    while (!w.stopping) {
-        w.stop.wait_for(lock, std::chrono::milliseconds(20));
+    while (!w.stopping.load()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
         flushLog();
     }
 }
@@ -166,11 +164,7 @@ AudioLogUser::~AudioLogUser() {
     Writer& w = writer();
     std::lock_guard<std::mutex> lifecycle(w.lifecycle);
     if (--w.users > 0) return;
-    {
-        std::lock_guard<std::mutex> lock(w.lock);
-        w.stopping = true;
-    }
-    w.stop.notify_all();
+    w.stopping = true;
     w.thread.join();
     flushLog();
 }

@@ -116,7 +116,10 @@ void OutpostApplication::run() {
             logInfo() << "[Outpost] *** COMMAND RECEIVED: " << uiCommand_->command << " ***";
             processUICommand();
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        // An open editor needs its messages every 10 ms; without one, a
+        // slower turn keeps an idle outpost cheap (each turn asks Wine's
+        // server for messages) and commands still start within 50 ms.
+        std::this_thread::sleep_for(std::chrono::milliseconds(editorShown_ ? 10 : 50));
     }
     stopAudioThread();
     logInfo() << "[Outpost] Main loop ended";
@@ -157,12 +160,14 @@ void OutpostApplication::processUICommand() {
         logInfo() << "[Outpost] Editor size: " << plugin_->width() << "x" << plugin_->height();
         logInfo() << "[Outpost] Embedding mode - Linux plugin will handle reparenting";
         plugin_->showWindow();
+        editorShown_ = true;
         break;
     }
 
     case CommandCode::HideEditor:
         logInfo() << "[Outpost] Received HideEditor command";
         if (plugin_) plugin_->hideWindow();
+        editorShown_ = false;
         ui->wineWindow = 0;
         break;
 

@@ -56,6 +56,7 @@ private:
     bool linuxCalls_ = false;
     std::int64_t hostPid_ = 0;
     bool running_ = false;
+    bool editorShown_ = false;
     std::atomic<bool> audioThreadRunning_{false};
     std::thread audioThread_;
     void* fileHandle_;
