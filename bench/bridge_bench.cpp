@@ -6,6 +6,8 @@
 //  - idle cost: CPU of an activated outpost and of this host process while
 //    no block comes;
 //  - the first block after a second of silence;
+//  - the first 100 blocks after each of 20 activations, at a real-time
+//    pace: how many came back dry;
 //  - 1, 2, 4 and 8 instances, each on its own host thread at a real-time
 //    pace: blocks that came back dry and process() calls over the block's
 //    budget;
@@ -248,6 +250,23 @@ int main(int argc, char** argv) {
     std::printf("first block after 1 s of silence, %d trials: median %.1f us, p99 %.1f us, worst %.1f us, %ld dry\n",
                 trials, firstStats.median, firstStats.p99, firstStats.max, firstDry);
 
+    // The start of playback: the first 100 blocks of fresh activations.
+    long startDry = 0;
+    for (int a = 0; a < 20; ++a) {
+        Processor p(module.factory(), 256);
+        p.activate(true);
+        StereoBlock block(256);
+        auto next = Clock::now();
+        for (int b = 0; b < 100; ++b) {
+            next += std::chrono::microseconds(5333);
+            std::this_thread::sleep_until(next);
+            block.fill(b * 256L);
+            p.process(block);
+            startDry += block.passedThrough();
+        }
+    }
+    std::printf("first 100 blocks of 20 activations at a real-time pace: %ld of 2000 dry\n", startDry);
+
     // Many instances at a real-time pace.
     std::printf("\ninstances at a real-time pace (256 samples, 48 kHz, budget 5.33 ms), %.0f s each\n", seconds);
     std::printf("%9s %8s %8s %10s %12s %10s\n", "instances", "blocks", "dry", "dry %", "over budget", "worst ms");
@@ -271,8 +290,10 @@ int main(int argc, char** argv) {
     std::snprintf(extra, sizeof extra,
                   "  \"readiness_s\": {\"cold\": %.4f, \"warm\": %.4f},\n"
                   "  \"idle_cpu_percent\": {\"outpost\": %.3f, \"host\": %.3f},\n"
-                  "  \"first_block_after_silence_us\": {\"median\": %.1f, \"p99\": %.1f, \"worst\": %.1f, \"dry\": %ld},\n",
-                  cold, warm, outpostIdle, hostIdle, firstStats.median, firstStats.p99, firstStats.max, firstDry);
+                  "  \"first_block_after_silence_us\": {\"median\": %.1f, \"p99\": %.1f, \"worst\": %.1f, \"dry\": %ld},\n"
+                  "  \"start_of_playback_dry_of_2000\": %ld,\n",
+                  cold, warm, outpostIdle, hostIdle, firstStats.median, firstStats.p99, firstStats.max, firstDry,
+                  startDry);
     if (!json.empty() && !writeJson(json, rows, extra + std::string("  \"real_time_instances\": [") + many + "]")) {
         std::fprintf(stderr, "bridge_bench: cannot write %s\n", json.c_str());
         return 1;
