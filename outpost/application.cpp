@@ -57,6 +57,9 @@ bool OutpostApplication::initialize() {
     }
     std::cout << "[Outpost] Memory-mapped file opened successfully" << std::endl;
 
+    // A Windows host's user-interface thread is ready before any plug-in loads.
+    hostThread_.enter();
+
     std::cout << "[Outpost] Loading VST3 plugin: " << vst3Path_ << std::endl;
     if (!loader_.load(vst3Path_)) {
         std::cerr << "[Outpost] Failed to load VST3 plugin" << std::endl;
@@ -103,7 +106,7 @@ void OutpostApplication::run() {
             std::cout << "[Outpost] *** COMMAND RECEIVED: " << uiCommand_->command << " ***" << std::endl;
             processUICommand();
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        HostThread::waitForMessages(std::chrono::milliseconds(10));
     }
     stopAudioThread();
     std::cout << "[Outpost] Main loop ended" << std::endl;

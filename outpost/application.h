@@ -4,6 +4,7 @@
 #pragma once
 
 #include "protocol/tandem_protocol.h"
+#include "host_thread.h"
 #include "plugin_instance.h"
 #include "vst3_loader.h"
 
@@ -52,6 +53,8 @@ private:
     UICommand* uiCommand_ = nullptr;
     AudioData* audioData_ = nullptr;
     StateData* stateData_ = nullptr;
+    // Before the loader: COM is left only after the module is freed.
+    HostThread hostThread_;
     VST3Loader loader_;
     std::unique_ptr<PluginInstance> plugin_;
 };

@@ -22,6 +22,7 @@ target_link_libraries(fuzz_plugin PUBLIC vst3sdk)
 add_library(fuzz_outpost STATIC
     outpost/application.cpp
     outpost/application_headless.cpp
+    outpost/host_thread_headless.cpp
     outpost/vst3_loader_headless.cpp
     outpost/host_application.cpp
     outpost/memory_stream.cpp

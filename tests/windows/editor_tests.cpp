@@ -1,5 +1,5 @@
 // PlugFrame and Quill's editor under Wine (needs an X display): the editor
-// opens in a host window, paints its colour band, passes a click on its gain
+// opens only on a thread whose host initialised COM, opens in a host window, paints its colour band, passes a click on its gain
 // bar through the controller and IConnectionPoint to the audio module, and
 // resizes itself through the frame.
 #include <gtest/gtest.h>
@@ -7,8 +7,10 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "host_thread.h"
 #include "plug_frame.h"
 #include "plugin_instance.h"
 #include "protocol/tandem_protocol.h"
@@ -16,6 +18,7 @@
 #include "vst3_loader.h"
 
 using namespace Steinberg;
+using Tandem::HostThread;
 using Tandem::PlugFrame;
 using Tandem::PluginInstance;
 using Tandem::VST3Loader;
@@ -85,7 +88,57 @@ void pumpMessages() {
     }
 }
 
+// The test program's main thread is set up the way outpost sets up its own.
+class HostThreadEnvironment : public testing::Environment {
+public:
+    void SetUp() override {
+        testing::internal::CaptureStdout();
+        ASSERT_TRUE(hostThread_.enter());
+        testing::internal::GetCapturedStdout();
+    }
+
+private:
+    HostThread hostThread_;
+};
+testing::Environment* const s_hostThread = testing::AddGlobalTestEnvironment(new HostThreadEnvironment);
+
 }  // namespace
+
+// Quill's editor, like those of the common GUI toolkits, needs COM on the
+// thread that opens it: a host that forgets OleInitialize gets no editor.
+TEST(HostThreadSetup, QuillEditorOpensOnlyWhereTheHostInitialisedCom) {
+    VST3Loader loader;
+    testing::internal::CaptureStdout();
+    ASSERT_TRUE(loader.load(kInstalledBundle));
+    auto instance = std::make_unique<PluginInstance>(loader.factory());
+    ASSERT_TRUE(instance->createInstance());
+    testing::internal::GetCapturedStdout();
+
+    tresult withoutCom = kResultOk;
+    tresult withCom = kResultFalse;
+    std::string log;
+    std::thread uiThread([&] {
+        HWND host = createHostWindow();
+        IPlugView* view = instance->controller()->createView("editor");
+        if (!host || !view) return;
+        testing::internal::CaptureStdout();
+        withoutCom = view->attached(host, "HWND");
+        HostThread hostThread;
+        if (hostThread.enter()) withCom = view->attached(host, "HWND");
+        log = testing::internal::GetCapturedStdout();
+        if (withCom == kResultOk) view->removed();
+        view->release();
+        DestroyWindow(host);
+    });
+    uiThread.join();
+    EXPECT_NE(withoutCom, kResultOk);
+    EXPECT_TRUE(contains(log, "[Quill] Editor cannot create the imaging factory")) << log;
+    EXPECT_EQ(withCom, kResultOk) << log;
+    EXPECT_TRUE(contains(log, "[Outpost] OLE initialized (single-threaded apartment)\n")) << log;
+    testing::internal::CaptureStdout();
+    instance.reset();
+    testing::internal::GetCapturedStdout();
+}
 
 TEST(PlugFrameResize, RefusesWithoutViewWindowOrSize) {
     HWND hwnd = createHostWindow();
