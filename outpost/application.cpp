@@ -101,7 +101,10 @@ void OutpostApplication::run() {
     std::cout << "[Outpost] Running main loop (UI only - audio in dedicated thread)..." << std::endl;
     for (long n = 0; running_; ++n) {
         if (n % 1000 == 0) std::cout << "[Outpost] UI Loop " << n << std::endl;
-        if (plugin_) plugin_->processMessages();
+        if (plugin_) {
+            plugin_->processMessages();
+            plugin_->serviceParameters();
+        }
         if (uiCommand_ && !uiCommand_->processed.load(std::memory_order_acquire)) {
             std::cout << "[Outpost] *** COMMAND RECEIVED: " << uiCommand_->command << " ***" << std::endl;
             processUICommand();
@@ -158,6 +161,8 @@ void OutpostApplication::processUICommand() {
 
     case CommandCode::GetState:
         std::cout << "[Outpost] Received GetState command" << std::endl;
+        // The state must hold every edit made so far.
+        flushEditsToProcessor();
         if (plugin_) {
             const std::int32_t n = plugin_->getState(stateData_->stateBuffer, kMaxStateSize);
             stateData_->stateSize = n;
@@ -174,6 +179,8 @@ void OutpostApplication::processUICommand() {
         // The size comes from the other process: one beyond the buffer is no state.
         const std::int32_t size = stateData_->stateSize;
         if (plugin_ && size > 0 && size <= kMaxStateSize) {
+            // Edits made before the restore must not land on top of it.
+            flushEditsToProcessor();
             const bool ok = plugin_->setState(stateData_->stateBuffer, size);
             std::cout << "[Outpost] State restored: " << (ok ? "OK" : "FAILED") << std::endl;
         }
@@ -184,6 +191,39 @@ void OutpostApplication::processUICommand() {
         break;
     }
     acknowledge(ui);
+}
+
+bool OutpostApplication::flushEditsToProcessor() {
+    if (!plugin_ || !plugin_->hasPendingEdits()) return true;
+    if (!audioThreadRunning_.load(std::memory_order_relaxed)) {
+        std::cerr << "[Outpost] Edits pending but no audio thread to deliver them" << std::endl;
+        return false;
+    }
+    // Edits kept aside while the queue was full go in over several rounds.
+    for (int round = 0; round < 16 && plugin_->hasPendingEdits(); ++round) {
+        plugin_->serviceParameters();
+        flushRequested_.store(true, std::memory_order_release);
+        wakeAudioThread();
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+        while (flushRequested_.load(std::memory_order_acquire)) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                std::cerr << "[Outpost] Audio thread did not deliver pending edits in time" << std::endl;
+                return false;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
+    if (plugin_->hasPendingEdits()) {
+        std::cerr << "[Outpost] Edits still pending: the processor is not processing" << std::endl;
+        return false;
+    }
+    std::cout << "[Outpost] Pending edits delivered to the processor" << std::endl;
+    return true;
+}
+
+void OutpostApplication::wakeAudioThread() {
+    // Empty while the audio thread polls its flags without ever sleeping;
+    // an audio thread that sleeps while no blocks come wakes up here.
 }
 
 void OutpostApplication::audioThreadFunc() {
@@ -201,6 +241,10 @@ void OutpostApplication::audioThreadFunc() {
         if (!audioThreadRunning_.load(std::memory_order_relaxed)) {
             std::cout << "[Outpost] Audio thread stopped (processed " << blocks << " blocks)" << std::endl;
             return;
+        }
+        if (flushRequested_.load(std::memory_order_acquire)) {
+            if (plugin_) plugin_->flushParameterChanges();
+            flushRequested_.store(false, std::memory_order_release);
         }
         if (audioData_) {
             fullFence();

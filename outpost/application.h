@@ -36,6 +36,13 @@ private:
     void audioThreadFunc();
     void processAudioData();
     void stopAudioThread();
+    // Main thread: makes sure every edit the served controller made so far
+    // has reached its processor, also while no blocks come, by asking the
+    // audio thread for a process() call of 0 samples. False when the audio
+    // thread did not manage it in time.
+    bool flushEditsToProcessor();
+    // Wakes the audio thread to look at its flags.
+    void wakeAudioThread();
 
     // The file mapping itself (platform code), which hands the mapped view
     // to useView and takes it back with forgetView.
@@ -48,6 +55,9 @@ private:
     std::string vst3Path_;
     bool running_ = false;
     std::atomic<bool> audioThreadRunning_{false};
+    // Set by the main thread to ask for flushEditsToProcessor's 0-sample
+    // process() call; the audio thread clears it when the call is done.
+    std::atomic<bool> flushRequested_{false};
     std::thread audioThread_;
     void* fileHandle_;
     UICommand* uiCommand_ = nullptr;

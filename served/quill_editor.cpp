@@ -156,7 +156,7 @@ void QuillEditor::paint(HDC dc, const RECT& client) {
     line = RECT{20, 48, client.right - 20, 72};
     DrawTextA(dc, text, -1, &line, DT_LEFT | DT_SINGLELINE);
     line = RECT{20, 74, client.right - 20, 98};
-    DrawTextA(dc, controller_->linked() ? "Linked to audio module" : "Not linked", -1, &line, DT_LEFT | DT_SINGLELINE);
+    DrawTextA(dc, controller_->linked() ? "Edits go to the host" : "No host takes edits", -1, &line, DT_LEFT | DT_SINGLELINE);
 
     HBRUSH track = CreateSolidBrush(RGB(0x40, 0x46, 0x50));
     HBRUSH fill = CreateSolidBrush(RGB(0xC8, 0xA0, 0x3C));

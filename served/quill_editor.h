@@ -1,7 +1,7 @@
 // Quill's editor: a GDI-painted child window for the "HWND" platform.
 //
 // What it shows, from top to bottom: the title "Quill", the line
-// "Gain: <dB> dB   Tone: <Hz> Hz", whether the controller is linked to the
+// "Gain: <dB> dB   Tone: <Hz> Hz", whether a host takes the controller's edits
 // audio module, two bars (gain, tone) that set their parameter where they are
 // clicked, and at the bottom a solid band of kBandColour, 40 pixels high and
 // as wide as the editor, for screenshot tests to find.

@@ -1,6 +1,6 @@
 // One-object variant: the audio module is also its own edit controller. The
-// controller half is Quill's ordinary controller, wired straight to this
-// module instead of through a connection.
+// controller half is Quill's ordinary controller; its edits reach this module
+// through the host, like those of the two-object build.
 #pragma once
 
 #include "quill_controller.h"

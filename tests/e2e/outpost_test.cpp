@@ -2,6 +2,7 @@
 // way the Linux plug-in drives it.
 #include "e2e_support.h"
 #include "plugin/shared_memory.h"
+#include "x_host.h"
 
 #include <gmock/gmock.h>
 
@@ -312,6 +313,48 @@ TEST_F (Served, ShowEditorReportsTheSameWindowEveryTime)
 		++creations;
 	EXPECT_EQ (creations, 1u);
 	EXPECT_THAT (log, HasSubstr (" (container window)\n"));
+}
+
+// A click in Quill's editor is an edit its controller reports to outpost:
+// the state saved next holds it although no block flowed in between, and
+// the next block sounds with it.
+TEST_F (Served, EditorClickReachesTheStateWithoutBlocksAndThenTheSound)
+{
+	start ();
+	Tandem::UICommand* ui = shm.uiCommand ();
+	Tandem::StateData* state = shm.stateData ();
+	ASSERT_TRUE (command (Tandem::CommandCode::ShowEditor));
+	const uint64_t wine = ui->wineWindow;
+	ASSERT_NE (wine, 0u) << outpost->log ();
+	ASSERT_TRUE (waitFor ([&] { return viewable (static_cast<uint32_t> (wine)); }, 5.0));
+
+	// A quarter along the gain bar (x 20..460 of the 480-pixel editor, y 110..138).
+	ASSERT_TRUE (QuillMarlowTest::xdotool (WINE_TEST_DISPLAY,
+	                                       "mousemove --window " + std::to_string (wine) + " 130 120 click 1"));
+	ASSERT_TRUE (waitFor ([&] { return outpost->log ().find ("[Quill] Editor click at 130,120\n") != std::string::npos; },
+	                      10.0))
+	    << outpost->log ();
+
+	state->stateReady.store (false);
+	ASSERT_TRUE (command (Tandem::CommandCode::GetState));
+	Quill::QuillParams params {};
+	ASSERT_TRUE (Quill::decodeState (state->stateBuffer, static_cast<size_t> (state->stateSize), params));
+	EXPECT_EQ (params.gain, 0.25) << outpost->log ();
+	EXPECT_EQ (params.tone, Quill::kDefaultTone);
+
+	auto* audio = shm.audioData ();
+	for (int c = 0; c < 2; ++c)
+		for (int i = 0; i < 256; ++i)
+			audio->inputBuffers[c][i] = signal (c, i);
+	ASSERT_TRUE (block (2, 256));
+	QuillModel model (48000.0, {0.25, Quill::kDefaultTone});
+	std::vector<float> expected[2] = {std::vector<float> (256), std::vector<float> (256)};
+	const float* in[2] = {audio->inputBuffers[0], audio->inputBuffers[1]};
+	float* out[2] = {expected[0].data (), expected[1].data ()};
+	model.dsp.process (in, out, 2, 256);
+	for (int i = 0; i < 256; ++i)
+		ASSERT_NEAR (audio->outputBuffers[0][i], expected[0][i], 2e-6f) << i;
+	EXPECT_THAT (outpost->log (), HasSubstr ("[Outpost] Pending edits delivered to the processor\n"));
 }
 
 } // namespace

@@ -1,7 +1,8 @@
 // PlugFrame and Quill's editor under Wine (needs an X display): the editor
-// opens only on a thread whose host initialised COM, opens in a host window, paints its colour band, passes a click on its gain
-// bar through the controller and IConnectionPoint to the audio module, and
-// resizes itself through the frame.
+// opens only on a thread whose host initialised COM, opens in a host window,
+// paints its colour band, passes a click on its gain bar through the host's
+// component handler to the audio module, and resizes itself through the
+// frame.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -228,12 +229,21 @@ TEST(QuillEditor, PaintsClicksAndResizesThroughTheFrame) {
     EXPECT_EQ(band, kQuillBand);
     EXPECT_NE(above, kQuillBand);
 
-    // A click a quarter along the gain bar (x 20..width-20, y 110..138) sets
-    // the gain in the audio module, which only the connection can reach.
+    // A click a quarter along the gain bar (x 20..width-20, y 110..138) is an
+    // edit the controller reports to the instance's component handler; a
+    // 0-sample process() hands it to the audio module.
+    testing::internal::CaptureStdout();
+    ASSERT_TRUE(instance->setupAudio(48000.0, Tandem::kMaxBlockSize));
+    testing::internal::GetCapturedStdout();
     const int x = 20 + (size.getWidth() - 40) / 4;
     testing::internal::CaptureStdout();
     SendMessageA(editor, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(x, 120));
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "[Quill] Editor click at " + std::to_string(x) + ",120\n");
+    const std::string clickLog = testing::internal::GetCapturedStdout();
+    EXPECT_TRUE(contains(clickLog, "[Quill] Editor click at " + std::to_string(x) + ",120\n")) << clickLog;
+    EXPECT_TRUE(contains(clickLog, "[ComponentHandler] beginEdit 0\n[ComponentHandler] endEdit 0\n")) << clickLog;
+    EXPECT_TRUE(instance->hasPendingEdits());
+    EXPECT_TRUE(instance->flushParameterChanges());
+    EXPECT_FALSE(instance->hasPendingEdits());
     std::vector<std::uint8_t> state(Tandem::kMaxStateSize);
     testing::internal::CaptureStdout();
     const std::int32_t stateSize = instance->getState(state.data(), Tandem::kMaxStateSize);
