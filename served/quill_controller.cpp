@@ -150,7 +150,7 @@ tresult PLUGIN_API QuillController::setComponentHandler(IComponentHandler* handl
 }
 
 IPlugView* PLUGIN_API QuillController::createView(FIDString name) {
-    if (!name || std::strcmp(name, "editor") != 0) return nullptr;
+    if (!editorEnabled_ || !name || std::strcmp(name, "editor") != 0) return nullptr;
     return new QuillEditor(this);
 }
 

@@ -61,6 +61,10 @@ public:
     // A host takes the edits.
     bool linked() const { return handler_ != nullptr; }
 
+    // Builds without an editor: createView gives no view, as plug-ins that
+    // leave the editor to their host do.
+    void withoutEditor() { editorEnabled_ = false; }
+
     // The open editor, if any, repaints on value changes.
     void setEditor(QuillEditor* editor) { editor_ = editor; }
 
@@ -75,6 +79,7 @@ private:
     Steinberg::Vst::IComponentHandler* handler_ = nullptr;
     Steinberg::Vst::IConnectionPoint* peer_ = nullptr;
     QuillEditor* editor_ = nullptr;
+    bool editorEnabled_ = true;
 };
 
 }  // namespace Quill

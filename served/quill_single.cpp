@@ -7,6 +7,8 @@ namespace Quill {
 
 QuillSingle::QuillSingle() : edit_(new QuillController) {}
 
+void QuillSingle::withoutEditor() { edit_->withoutEditor(); }
+
 QuillSingle::~QuillSingle() {
     edit_->release();
 }

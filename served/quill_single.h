@@ -43,6 +43,9 @@ public:
     Steinberg::tresult PLUGIN_API setComponentHandler(Steinberg::Vst::IComponentHandler* handler) override;
     Steinberg::IPlugView* PLUGIN_API createView(Steinberg::FIDString name) override;
 
+    // A build whose controller half has no editor.
+    void withoutEditor();
+
 private:
     ~QuillSingle() override;
 
