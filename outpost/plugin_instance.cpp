@@ -27,19 +27,28 @@ PluginInstance::PluginInstance(IPluginFactory* factory)
 
 PluginInstance::~PluginInstance() {
     hideWindow();
+    // A plug-in is stopped and deactivated before it is terminated; the
+    // audio thread is gone by now.
+    if (audioSetup_) {
+        if (audioProcessor_) audioProcessor_->setProcessing(false);
+        if (component_) component_->setActive(false);
+    }
     if (componentHandler_) {
         if (controller_) controller_->setComponentHandler(nullptr);
         componentHandler_->detach();
         componentHandler_->release();
     }
     if (view_) {
+        // An attached view takes its windows down before it is let go.
+        if (viewAttached_) view_->removed();
         view_->setFrame(nullptr);
         view_->release();
     }
     if (frame_) frame_->release();
     if (hostApplication_) hostApplication_->release();
     if (controller_) {
-        controller_->terminate();
+        // One object is terminated once, as a component.
+        if (!singleObject_) controller_->terminate();
         controller_->release();
     }
     if (audioProcessor_) audioProcessor_->release();
@@ -118,6 +127,7 @@ bool PluginInstance::createInstance() {
     if (component_->queryInterface(IEditController::iid, reinterpret_cast<void**>(&ownController)) == kResultOk &&
         ownController) {
         controller_ = ownController;
+        singleObject_ = true;
         std::cout << "[PluginInstance] Got controller from component (single component design)" << std::endl;
         connectComponentHandler();
         std::cout << "[PluginInstance] Plugin instance created successfully" << std::endl;

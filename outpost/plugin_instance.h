@@ -107,6 +107,7 @@ private:
     std::int32_t maxBlockSize_ = 512;
     bool viewAttached_ = false;
 
+    bool singleObject_ = false;  // controller_ is the component's own interface
     ComponentHandler* componentHandler_ = nullptr;
     ParameterQueue toProcessor_;         // main thread -> audio thread
     ParameterRing fromProcessor_{1024};  // audio thread -> main thread
