@@ -48,6 +48,19 @@ bool processGone (pid_t pid)
 	return errno == ECHILD && ::kill (pid, 0) != 0 && errno == ESRCH;
 }
 
+// How a child that is gone ended, from its exit status (without reaping it);
+// empty when it is not our child to ask.
+std::string howProcessEnded (pid_t pid)
+{
+	siginfo_t info {};
+	if (::waitid (P_PID, static_cast<id_t> (pid), &info, WEXITED | WNOHANG | WNOWAIT) != 0 || info.si_pid != pid)
+		return {};
+	if (info.si_code == CLD_EXITED)
+		return "it exited with status " + std::to_string (info.si_status);
+	const char* name = ::strsignal (info.si_status);
+	return "it was killed by signal " + std::to_string (info.si_status) + (name ? std::string (" (") + name + ")" : "");
+}
+
 // Sleeps for the whole duration even when signals interrupt it.
 void sleepFully (long milliseconds)
 {
@@ -190,7 +203,24 @@ tresult PLUGIN_API QuillMarlowProcessor::canProcessSampleSize (int32 symbolicSam
 
 bool QuillMarlowProcessor::outpostAlive () const
 {
-	return hostProcess_.pid () > 0 && !processGone (hostProcess_.pid ());
+	const pid_t pid = hostProcess_.pid ();
+	if (pid <= 0)
+		return false;
+	if (!processGone (pid))
+		return true;
+	reportOutpostEnd (pid);
+	return false;
+}
+
+void QuillMarlowProcessor::reportOutpostEnd (pid_t pid) const
+{
+	// Once per outpost: audio has only been passing through since then.
+	if (pid == endReported_)
+		return;
+	endReported_ = pid;
+	const std::string how = howProcessEnded (pid);
+	std::cerr << "[QuillMarlow #" << instanceId_ << "] outpost has ended"
+	          << (how.empty () ? std::string () : ": " + how) << "; audio passes through unprocessed" << std::endl;
 }
 
 bool QuillMarlowProcessor::outpostRunning () const
@@ -334,6 +364,7 @@ void QuillMarlowProcessor::terminateOutpost ()
 		return;
 	if (processGone (pid))
 	{
+		reportOutpostEnd (pid);
 		hostProcess_.terminate (500);  // only reaps what is left of it
 		return;
 	}
