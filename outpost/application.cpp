@@ -104,6 +104,9 @@ void OutpostApplication::run() {
         if (plugin_) {
             plugin_->processMessages();
             plugin_->serviceParameters();
+            // Tells the Linux side that the project changed.
+            if (uiCommand_)
+                uiCommand_->editCount.store(static_cast<std::int32_t>(plugin_->changeCount()), std::memory_order_relaxed);
         }
         if (uiCommand_ && !uiCommand_->processed.load(std::memory_order_acquire)) {
             std::cout << "[Outpost] *** COMMAND RECEIVED: " << uiCommand_->command << " ***" << std::endl;

@@ -363,6 +363,7 @@ TEST_F (Served, EditorClickReachesTheStateWithoutBlocksAndThenTheSound)
 	const Quill::QuillParams params = savedParams ();
 	EXPECT_EQ (params.gain, 0.25) << outpost->log ();
 	EXPECT_EQ (params.tone, Quill::kDefaultTone);
+	EXPECT_GT (ui->editCount.load (), 0) << "the Linux side learns that the project changed";
 
 	expectBlockSoundsWith ({0.25, Quill::kDefaultTone});
 	EXPECT_THAT (outpost->log (), HasSubstr ("[Outpost] Pending edits delivered to the processor\n"));
