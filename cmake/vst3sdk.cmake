@@ -36,6 +36,12 @@ set(_sdk_full_only
     public.sdk/source/main/pluginfactory.cpp
     public.sdk/source/main/moduleinit.cpp)
 
+# Files of some full SDKs that others lack, compiled whenever the SDK has
+# them: newer factories (3.7.x to 3.8) call InjectCreateTimerFunction on
+# Linux, which base/source/timer.cpp defines.
+set(_sdk_full_when_present
+    base/source/timer.cpp)
+
 # The project's stand-ins for them (relative to sdk/).
 set(_sdk_standins
     public.sdk/source/vst/vstaudioeffect.cpp
@@ -60,6 +66,11 @@ if(EXISTS "${VST3_SDK_ROOT}/public.sdk/source/vst/vstaudioeffect.cpp")
             list(APPEND _sdk_sources "${VST3_SDK_ROOT}/${f}")
         else()
             list(APPEND _sdk_sources "${CMAKE_SOURCE_DIR}/sdk/${f}")
+        endif()
+    endforeach()
+    foreach(f IN LISTS _sdk_full_when_present)
+        if(EXISTS "${VST3_SDK_ROOT}/${f}")
+            list(APPEND _sdk_sources "${VST3_SDK_ROOT}/${f}")
         endif()
     endforeach()
     # Older full SDKs leave the editor interface ids to the plug-in.

@@ -44,7 +44,7 @@ void OutpostApplication::forgetView() {
 void OutpostApplication::stopAudioThread() {
     if (!audioThreadRunning_) return;
     audioThreadRunning_ = false;
-    if (linuxCalls_ && audioData_) futexWake(&audioData_->inputReady);
+    wakeAudioThread();
     if (audioThread_.joinable()) audioThread_.join();
     logInfo() << "[Outpost] Audio thread joined";
 }
@@ -65,6 +65,9 @@ bool OutpostApplication::initialize() {
     if (!linuxCalls_)
         logInfo() << "[Outpost] Linux system calls unavailable: the audio thread spins between blocks and the "
                      "host's exit is not watched";
+
+    // A Windows host's user-interface thread is ready before any plug-in loads.
+    hostThread_.enter();
 
     logInfo() << "[Outpost] Loading VST3 plugin: " << vst3Path_;
     if (!loader_.load(vst3Path_)) {
@@ -111,15 +114,22 @@ void OutpostApplication::run() {
             leaveForGoneHost();
             break;
         }
-        if (plugin_) plugin_->processMessages();
+        if (plugin_) {
+            plugin_->processMessages();
+            plugin_->serviceParameters();
+            // Tells the Linux side that the project changed.
+            if (uiCommand_)
+                uiCommand_->editCount.store(static_cast<std::int32_t>(plugin_->changeCount()), std::memory_order_relaxed);
+        }
         if (uiCommand_ && !uiCommand_->processed.load(std::memory_order_acquire)) {
             logInfo() << "[Outpost] *** COMMAND RECEIVED: " << uiCommand_->command << " ***";
             processUICommand();
         }
         // An open editor needs its messages every 10 ms; without one, a
         // slower turn keeps an idle outpost cheap (each turn asks Wine's
-        // server for messages) and commands still start within 50 ms.
-        std::this_thread::sleep_for(std::chrono::milliseconds(editorShown_ ? 10 : 50));
+        // server for messages) and commands still start within 50 ms. A
+        // message that comes wakes the wait at once.
+        HostThread::waitForMessages(std::chrono::milliseconds(editorShown_ ? 10 : 50));
     }
     stopAudioThread();
     logInfo() << "[Outpost] Main loop ended";
@@ -173,6 +183,8 @@ void OutpostApplication::processUICommand() {
 
     case CommandCode::GetState:
         logInfo() << "[Outpost] Received GetState command";
+        // The state must hold every edit made so far.
+        flushEditsToProcessor();
         if (plugin_) {
             const std::int32_t n = plugin_->getState(stateData_->stateBuffer, kMaxStateSize);
             stateData_->stateSize = n;
@@ -189,6 +201,8 @@ void OutpostApplication::processUICommand() {
         // The size comes from the other process: one beyond the buffer is no state.
         const std::int32_t size = stateData_->stateSize;
         if (plugin_ && size > 0 && size <= kMaxStateSize) {
+            // Edits made before the restore must not land on top of it.
+            flushEditsToProcessor();
             const bool ok = plugin_->setState(stateData_->stateBuffer, size);
             logInfo() << "[Outpost] State restored: " << (ok ? "OK" : "FAILED");
         }
@@ -214,6 +228,39 @@ void OutpostApplication::leaveForGoneHost() {
     running_ = false;
 }
 
+bool OutpostApplication::flushEditsToProcessor() {
+    if (!plugin_ || !plugin_->hasPendingEdits()) return true;
+    if (!audioThreadRunning_.load(std::memory_order_relaxed)) {
+        logError() << "[Outpost] Edits pending but no audio thread to deliver them";
+        return false;
+    }
+    // Edits kept aside while the queue was full go in over several rounds.
+    for (int round = 0; round < 16 && plugin_->hasPendingEdits(); ++round) {
+        plugin_->serviceParameters();
+        flushRequested_.store(true, std::memory_order_release);
+        wakeAudioThread();
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+        while (flushRequested_.load(std::memory_order_acquire)) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                logError() << "[Outpost] Audio thread did not deliver pending edits in time";
+                return false;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
+    if (plugin_->hasPendingEdits()) {
+        logError() << "[Outpost] Edits still pending: the processor is not processing";
+        return false;
+    }
+    logInfo() << "[Outpost] Pending edits delivered to the processor";
+    return true;
+}
+
+// The audio thread may sleep on inputReady while no blocks come.
+void OutpostApplication::wakeAudioThread() {
+    if (linuxCalls_ && audioData_) futexWake(&audioData_->inputReady);
+}
+
 void OutpostApplication::audioThreadFunc() {
     logFromAudio("[Outpost] Audio thread started");
     if (!audioData_) return;
@@ -225,9 +272,17 @@ void OutpostApplication::audioThreadFunc() {
 
     std::int32_t blocks = 0;
     bool warned = false;
+    // The main thread asks for a 0-sample process() to deliver edits while
+    // no blocks come.
+    auto serviceFlush = [this] {
+        if (!flushRequested_.load(std::memory_order_acquire)) return;
+        if (plugin_) plugin_->flushParameterChanges();
+        flushRequested_.store(false, std::memory_order_release);
+    };
     // Asked each time a spin window passes without a block.
     auto idle = [&] {
         if (!audioThreadRunning_.load(std::memory_order_relaxed)) return false;
+        serviceFlush();
         if (blocks == 0 && !warned) {
             logFromAudio("[Outpost-Audio] Still waiting for first audio block...");
             warned = true;
@@ -235,6 +290,7 @@ void OutpostApplication::audioThreadFunc() {
         return true;
     };
     while (audioThreadRunning_.load(std::memory_order_relaxed) && waitForBlock(audio, linuxCalls_, idle)) {
+        serviceFlush();
         ++blocks;
         if (blocks <= 10 || blocks % 10000 == 0)
             logFromAudio("[Outpost-Audio] Processing block %d (samples=%d)", blocks, audio.numSamples);

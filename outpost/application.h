@@ -6,6 +6,7 @@
 
 #include "log/log.h"
 #include "protocol/tandem_protocol.h"
+#include "host_thread.h"
 #include "plugin_instance.h"
 #include "vst3_loader.h"
 
@@ -40,6 +41,13 @@ private:
     // True when the Linux process that started us has gone away.
     bool hostGone() const;
     void leaveForGoneHost();
+    // Main thread: makes sure every edit the served controller made so far
+    // has reached its processor, also while no blocks come, by asking the
+    // audio thread for a process() call of 0 samples. False when the audio
+    // thread did not manage it in time.
+    bool flushEditsToProcessor();
+    // Wakes the audio thread to look at its flags.
+    void wakeAudioThread();
 
     // The file mapping itself (platform code), which hands the mapped view
     // to useView and takes it back with forgetView.
@@ -58,11 +66,16 @@ private:
     bool running_ = false;
     bool editorShown_ = false;
     std::atomic<bool> audioThreadRunning_{false};
+    // Set by the main thread to ask for flushEditsToProcessor's 0-sample
+    // process() call; the audio thread clears it when the call is done.
+    std::atomic<bool> flushRequested_{false};
     std::thread audioThread_;
     void* fileHandle_;
     UICommand* uiCommand_ = nullptr;
     AudioData* audioData_ = nullptr;
     StateData* stateData_ = nullptr;
+    // Before the loader: COM is left only after the module is freed.
+    HostThread hostThread_;
     VST3Loader loader_;
     std::unique_ptr<PluginInstance> plugin_;
 };

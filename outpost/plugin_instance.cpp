@@ -4,6 +4,7 @@
 #include <cstring>
 #include <iostream>
 
+#include "component_handler.h"
 #include "host_application.h"
 #include "memory_stream.h"
 #include "plug_frame.h"
@@ -26,14 +27,28 @@ PluginInstance::PluginInstance(IPluginFactory* factory)
 
 PluginInstance::~PluginInstance() {
     hideWindow();
+    // A plug-in is stopped and deactivated before it is terminated; the
+    // audio thread is gone by now.
+    if (audioSetup_) {
+        if (audioProcessor_) audioProcessor_->setProcessing(false);
+        if (component_) component_->setActive(false);
+    }
+    if (componentHandler_) {
+        if (controller_) controller_->setComponentHandler(nullptr);
+        componentHandler_->detach();
+        componentHandler_->release();
+    }
     if (view_) {
+        // An attached view takes its windows down before it is let go.
+        if (viewAttached_) view_->removed();
         view_->setFrame(nullptr);
         view_->release();
     }
     if (frame_) frame_->release();
     if (hostApplication_) hostApplication_->release();
     if (controller_) {
-        controller_->terminate();
+        // One object is terminated once, as a component.
+        if (!singleObject_) controller_->terminate();
         controller_->release();
     }
     if (audioProcessor_) audioProcessor_->release();
@@ -112,7 +127,9 @@ bool PluginInstance::createInstance() {
     if (component_->queryInterface(IEditController::iid, reinterpret_cast<void**>(&ownController)) == kResultOk &&
         ownController) {
         controller_ = ownController;
+        singleObject_ = true;
         std::cout << "[PluginInstance] Got controller from component (single component design)" << std::endl;
+        connectComponentHandler();
         std::cout << "[PluginInstance] Plugin instance created successfully" << std::endl;
         return true;
     }
@@ -142,6 +159,7 @@ bool PluginInstance::createInstance() {
         return true;
     }
     std::cout << "[PluginInstance] Controller initialized" << std::endl;
+    connectComponentHandler();
 
     // Bring the controller in line with the component's current state.
     std::cout << "[PluginInstance] Synchronizing component state to controller..." << std::endl;
@@ -191,6 +209,40 @@ bool PluginInstance::createInstance() {
 
     std::cout << "[PluginInstance] Plugin instance created successfully" << std::endl;
     return true;
+}
+
+}  // namespace Tandem
+
+namespace Tandem {
+
+void PluginInstance::connectComponentHandler() {
+    // Room for one change per parameter in every block, both ways; reserved
+    // now, before the audio thread exists.
+    const int32 parameters = controller_->getParameterCount();
+    if (parameters > 0) {
+        inputChanges_.reserve(parameters);
+        outputChanges_.reserve(parameters);
+    }
+    componentHandler_ = new ComponentHandler(&toProcessor_);
+    const tresult result = controller_->setComponentHandler(componentHandler_);
+    if (result == kResultOk)
+        std::cout << "[PluginInstance] Component handler set (" << parameters << " parameters)" << std::endl;
+    else
+        std::cout << "[PluginInstance] setComponentHandler returned " << result << std::endl;
+}
+
+std::uint32_t PluginInstance::changeCount() const {
+    return componentHandler_ ? componentHandler_->changeCount() : 0;
+}
+
+void PluginInstance::serviceParameters() {
+    toProcessor_.moveHeld();
+    ParameterEdit edit{};
+    while (fromProcessor_.pop(edit))
+        if (controller_) controller_->setParamNormalized(edit.id, edit.value);
+    const std::uint32_t dropped = droppedOutputs_.exchange(0, std::memory_order_relaxed);
+    if (dropped > 0)
+        std::cerr << "[PluginInstance] " << dropped << " parameter values from the processor were dropped" << std::endl;
 }
 
 }  // namespace Tandem

@@ -3,6 +3,7 @@
 // its state. Window and editor handling lives in the Win32-only part.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -11,10 +12,13 @@
 #include "pluginterfaces/vst/ivstaudioprocessor.h"
 #include "pluginterfaces/vst/ivstcomponent.h"
 #include "pluginterfaces/vst/ivsteditcontroller.h"
+#include "parameter_changes.h"
+#include "parameter_queue.h"
 #include "win32.h"
 
 namespace Tandem {
 
+class ComponentHandler;
 class HostApplication;
 class PlugFrame;
 
@@ -34,6 +38,20 @@ public:
     // Channel c of the input/output lies c * kMaxBlockSize floats after the
     // pointer. Counts are clamped to the slot bounds before use.
     bool processAudio(const float* input, float* output, std::int32_t numSamples, std::int32_t numChannels);
+    // Audio thread: hands every edit waiting in the queue to the processor
+    // in a process() call of 0 samples, the way VST 3 delivers parameters
+    // without audio. False when the processor is not set up to process.
+    bool flushParameterChanges();
+
+    // Parameter edits (main thread). The controller's edits wait in a queue
+    // for the audio thread; hasPendingEdits tells whether some have not been
+    // taken yet. serviceParameters, once per main-loop turn, moves edits kept
+    // aside into the queue and gives the controller the values the
+    // processor reported.
+    bool hasPendingEdits() const { return toProcessor_.hasPending(); }
+    void serviceParameters();
+    // Grows with every edit the controller reports; 0 without a controller.
+    std::uint32_t changeCount() const;
 
     // State (main thread): the component's state as opaque bytes.
     std::int32_t getState(std::uint8_t* buffer, std::int32_t capacity);
@@ -64,6 +82,11 @@ public:
 private:
     // Win32 parts (stand-ins without windows in native builds).
     static HINSTANCE ownModuleHandle();
+    // Gives the controller outpost's component handler (createInstance).
+    void connectComponentHandler();
+    // Audio thread: sends the last value of each parameter the processor
+    // reported to the main thread.
+    void collectOutputChanges();
 
     Steinberg::IPluginFactory* factory_;
     Steinberg::Vst::IComponent* component_ = nullptr;
@@ -83,6 +106,14 @@ private:
     double sampleRate_ = 48000.0;
     std::int32_t maxBlockSize_ = 512;
     bool viewAttached_ = false;
+
+    bool singleObject_ = false;  // controller_ is the component's own interface
+    ComponentHandler* componentHandler_ = nullptr;
+    ParameterQueue toProcessor_;         // main thread -> audio thread
+    ParameterRing fromProcessor_{1024};  // audio thread -> main thread
+    ParameterChanges inputChanges_;      // audio thread only, once audio runs
+    ParameterChanges outputChanges_;
+    std::atomic<std::uint32_t> droppedOutputs_{0};
 };
 
 }  // namespace Tandem

@@ -155,13 +155,19 @@ bool PluginInstance::processAudio(const float* input, float* output, std::int32_
     data.numOutputs = 1;
     data.inputs = &inputBus;
     data.outputs = &outputBus;
-    data.inputParameterChanges = nullptr;
-    data.outputParameterChanges = nullptr;
+    // The controller's edits since the last block, and room for the values
+    // the processor reports back.
+    inputChanges_.clear();
+    toProcessor_.drainInto(inputChanges_);
+    outputChanges_.clear();
+    data.inputParameterChanges = &inputChanges_;
+    data.outputParameterChanges = &outputChanges_;
     data.inputEvents = nullptr;
     data.outputEvents = nullptr;
     data.processContext = &processContext;
 
     const tresult result = audioProcessor_->process(data);
+    collectOutputChanges();
     if (result != kResultOk) {
         if (processCallCount <= 5) logFromAudio("[PluginInstance] process() FAILED: %d", static_cast<int>(result));
         copyThrough(input, output, numSamples, numChannels);
@@ -183,6 +189,39 @@ bool PluginInstance::processAudio(const float* input, float* output, std::int32_
         logFromAudio("[PluginInstance] process() #%d in[0]=%g out[0]=%g modified=%s", processCallCount,
                      static_cast<double>(in0), static_cast<double>(out0), modified ? "YES" : "NO");
     return true;
+}
+
+bool PluginInstance::flushParameterChanges() {
+    if (!audioProcessor_ || !audioSetup_) return false;
+    inputChanges_.clear();
+    if (toProcessor_.drainInto(inputChanges_) == 0) return true;
+    outputChanges_.clear();
+    // No audio: no buses, no samples, no transport; only the changes.
+    ProcessData data;
+    data.processMode = kRealtime;
+    data.symbolicSampleSize = kSample32;
+    data.numSamples = 0;
+    data.numInputs = 0;
+    data.numOutputs = 0;
+    data.inputs = nullptr;
+    data.outputs = nullptr;
+    data.inputParameterChanges = &inputChanges_;
+    data.outputParameterChanges = &outputChanges_;
+    data.inputEvents = nullptr;
+    data.outputEvents = nullptr;
+    data.processContext = nullptr;
+    const tresult result = audioProcessor_->process(data);
+    collectOutputChanges();
+    return result == kResultOk;
+}
+
+void PluginInstance::collectOutputChanges() {
+    for (int32 i = 0; i < outputChanges_.getParameterCount(); ++i) {
+        ParamValueQueue* queue = outputChanges_.queue(i);
+        ParamValue value = 0.0;
+        if (!queue->lastValue(value)) continue;
+        if (!fromProcessor_.push({queue->id(), value})) droppedOutputs_.fetch_add(1, std::memory_order_relaxed);
+    }
 }
 
 }  // namespace Tandem

@@ -2,6 +2,8 @@
 // them. Everything here runs on outpost's main thread.
 #include "plugin_instance.h"
 
+#include "component_handler.h"
+#include "generic_editor.h"
 #include "plug_frame.h"
 
 #include <iostream>
@@ -145,7 +147,12 @@ bool PluginInstance::createEditor() {
         std::cout << "[PluginInstance]   - Missing IPlugFrame (we have one now!)" << std::endl;
         std::cout << "[PluginInstance]   - Plugin needs to be in a specific state" << std::endl;
         std::cout << "[PluginInstance]   - Plugin doesn't support embedded UI" << std::endl;
-        return false;
+        // Without a view of its own the plug-in gets outpost's generic one,
+        // so that its parameters can still be set.
+        auto* generic = new GenericEditor(controller_, componentHandler_);
+        std::cout << "[PluginInstance] Using the generic editor (" << generic->rowCount() << " parameters shown)"
+                  << std::endl;
+        view_ = generic;
     }
     std::cout << "[PluginInstance] Plugin view created!" << std::endl;
     if (view_->isPlatformTypeSupported(kPlatformTypeHWND) != kResultTrue) {

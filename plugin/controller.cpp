@@ -1,5 +1,6 @@
 #include "plugin/controller.h"
 
+#include "plugin/edit_watcher.h"
 #include "plugin/processor.h"
 #include "plugin/view.h"
 
@@ -42,7 +43,15 @@ IPlugView* PLUGIN_API QuillMarlowController::createView (FIDString name)
 		return nullptr;
 	}
 	std::cout << "[QuillMarlowController] Creating QuillMarlowView" << std::endl;
-	return new QuillMarlowView (uiCommand);
+	auto* view = new QuillMarlowView (uiCommand);
+	// Edits in the served editor mark the host's project as changed.
+	if (Vst::IComponentHandler* handler = getComponentHandler ())
+	{
+		auto* watcher = new EditWatcher (uiCommand, handler);
+		view->watchEdits (watcher);
+		watcher->release ();
+	}
+	return view;
 }
 
 } // namespace QuillMarlow

@@ -44,13 +44,6 @@ int32 firstInstanceId ()
 	return static_cast<int32> (static_cast<uint32> (::getpid ()) * 1000u);
 }
 
-// True when our child `pid` has ended; `info` then says how. The child is
-// not reaped: terminating it later still finds it.
-bool childExited (pid_t pid, siginfo_t& info)
-{
-	return ::waitid (P_PID, static_cast<id_t> (pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid;
-}
-
 // Liveness probe, one system call in the usual case. A child that has
 // exited but is not reaped yet still answers signal 0, so it is asked
 // whether it has exited (without reaping it) first; signal 0 decides only
@@ -61,6 +54,19 @@ bool processGone (pid_t pid)
 	if (::waitid (P_PID, static_cast<id_t> (pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0)
 		return info.si_pid == pid;
 	return errno == ECHILD && ::kill (pid, 0) != 0 && errno == ESRCH;
+}
+
+// How a child that is gone ended, from its exit status (without reaping it);
+// empty when it is not our child to ask.
+std::string howProcessEnded (pid_t pid)
+{
+	siginfo_t info {};
+	if (::waitid (P_PID, static_cast<id_t> (pid), &info, WEXITED | WNOHANG | WNOWAIT) != 0 || info.si_pid != pid)
+		return {};
+	if (info.si_code == CLD_EXITED)
+		return "it exited with status " + std::to_string (info.si_status);
+	const char* name = ::strsignal (info.si_status);
+	return "it was killed by signal " + std::to_string (info.si_status) + (name ? std::string (" (") + name + ")" : "");
 }
 
 // Sleeps for the whole duration even when signals interrupt it.
@@ -205,7 +211,24 @@ tresult PLUGIN_API QuillMarlowProcessor::canProcessSampleSize (int32 symbolicSam
 
 bool QuillMarlowProcessor::outpostAlive () const
 {
-	return hostProcess_.pid () > 0 && !processGone (hostProcess_.pid ());
+	const pid_t pid = hostProcess_.pid ();
+	if (pid <= 0)
+		return false;
+	if (!processGone (pid))
+		return true;
+	reportOutpostEnd (pid);
+	return false;
+}
+
+void QuillMarlowProcessor::reportOutpostEnd (pid_t pid) const
+{
+	// Once per outpost: audio has only been passing through since then.
+	if (pid == endReported_)
+		return;
+	endReported_ = pid;
+	const std::string how = howProcessEnded (pid);
+	Tandem::logError () << "[QuillMarlow #" << instanceId_ << "] outpost has ended"
+	                    << (how.empty () ? std::string () : ": " + how) << "; audio passes through unprocessed";
 }
 
 bool QuillMarlowProcessor::outpostRunning () const
@@ -344,12 +367,12 @@ bool QuillMarlowProcessor::waitForAudioReady ()
 				return true;
 			}
 		}
-		siginfo_t info {};
-		if (childExited (hostProcess_.pid (), info))
+		const pid_t pid = hostProcess_.pid ();
+		if (processGone (pid))
 		{
-			Tandem::logError () << "[QuillMarlow] outpost ended while starting ("
-			          << (info.si_code == CLD_EXITED ? "exit status " : "killed by signal ") << info.si_status
-			          << "): passthrough until the next activation";
+			endReported_ = pid;
+			Tandem::logError () << "[QuillMarlow] outpost ended while starting: " << howProcessEnded (pid)
+			                    << "; audio passes through until the next activation";
 			return false;
 		}
 		if (std::chrono::steady_clock::now () >= deadline)
@@ -369,6 +392,7 @@ void QuillMarlowProcessor::terminateOutpost ()
 		return;
 	if (processGone (pid))
 	{
+		reportOutpostEnd (pid);
 		hostProcess_.terminate (500);  // only reaps what is left of it
 		return;
 	}

@@ -68,7 +68,9 @@ protected:
 private:
 	void registerInstance ();
 	void unregisterInstance ();
+	// Main thread: whether outpost still runs; reports how it ended when not.
 	bool outpostAlive () const;
+	void reportOutpostEnd (pid_t pid) const;
 	bool outpostRunning () const;
 	void passthrough (const Vst::AudioBusBuffers& in, Vst::AudioBusBuffers& out, int32 channels,
 	                  int32 samples) const;
@@ -100,6 +102,8 @@ private:
 	// kept so that project loads before activation and saves while outpost is
 	// gone lose nothing.
 	std::vector<uint8> lastState_;
+	// Main thread only: the outpost whose end has been reported.
+	mutable pid_t endReported_ = -1;
 
 	static std::vector<QuillMarlowProcessor*> s_activeInstances_;
 	static std::mutex s_instancesMutex_;

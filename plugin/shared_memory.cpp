@@ -67,7 +67,7 @@ CreateResult SharedMemoryCreator::create(const std::string& path) {
 
 void SharedMemoryCreator::initialiseRegions() {
     uiCommand_->command = static_cast<std::int32_t>(CommandCode::Idle);
-    uiCommand_->reserved = 0;
+    uiCommand_->editCount.store(0, std::memory_order_relaxed);
     uiCommand_->processed.store(true, std::memory_order_relaxed);
     uiCommand_->parentWindow = 0;
     uiCommand_->wineWindow = 0;

@@ -1,5 +1,6 @@
 #include "plugin/view.h"
 
+#include "plugin/edit_watcher.h"
 #include "plugin/processor.h"
 
 #include <cerrno>
@@ -53,6 +54,11 @@ QuillMarlowView::QuillMarlowView (Tandem::UICommand* uiCommand)
 QuillMarlowView::~QuillMarlowView ()
 {
 	std::cout << "[QuillMarlowView] Destroyed" << std::endl;
+	if (editWatcher_)
+	{
+		editWatcher_->useRunLoopOf (nullptr);
+		editWatcher_->release ();
+	}
 	if (eventThread_.joinable ())
 	{
 		std::cout << "[QuillMarlowView] Stopping event thread..." << std::endl;
@@ -566,7 +572,23 @@ tresult PLUGIN_API QuillMarlowView::onFocus (TBool state)
 tresult PLUGIN_API QuillMarlowView::setFrame (IPlugFrame* frame)
 {
 	frame_ = frame;
+	if (editWatcher_)
+		editWatcher_->useRunLoopOf (frame);
 	return kResultOk;
+}
+
+void QuillMarlowView::watchEdits (EditWatcher* watcher)
+{
+	if (watcher)
+		watcher->addRef ();
+	if (editWatcher_)
+	{
+		editWatcher_->useRunLoopOf (nullptr);
+		editWatcher_->release ();
+	}
+	editWatcher_ = watcher;
+	if (editWatcher_)
+		editWatcher_->useRunLoopOf (frame_);
 }
 
 tresult PLUGIN_API QuillMarlowView::canResize ()

@@ -19,6 +19,8 @@
 namespace Steinberg {
 namespace QuillMarlow {
 
+class EditWatcher;
+
 class QuillMarlowView : public IPlugView
 {
 public:
@@ -44,6 +46,10 @@ public:
 	tresult PLUGIN_API setFrame (IPlugFrame* frame) SMTG_OVERRIDE;
 	tresult PLUGIN_API canResize () SMTG_OVERRIDE;
 	tresult PLUGIN_API checkSizeConstraint (ViewRect* rect) SMTG_OVERRIDE;
+
+	// The watcher that marks the project changed after edits; it runs on the
+	// run loop of the frame the host sets. Takes a reference.
+	void watchEdits (EditWatcher* watcher);
 
 	// Builds host window > wrapper > Wine's window; true when the tree stands.
 	bool createWrapperWindow ();
@@ -108,6 +114,7 @@ private:
 	xcb_connection_t* connection_ = nullptr;
 	xcb_screen_t* screen_ = nullptr;
 	IPlugFrame* frame_ = nullptr;
+	EditWatcher* editWatcher_ = nullptr;
 	std::atomic<int32> editorWidth_ {800};
 	std::atomic<int32> editorHeight_ {600};
 	std::thread eventThread_;

@@ -34,9 +34,11 @@ enum class CommandCode : std::int32_t {
 
 // Command slot: editor, state and shut-down commands. `processed` is 1 when
 // the slot is idle and 0 while a posted command waits for outpost.
+// `editCount` is outpost's count of the edits made in the served plug-in
+// (0 at creation, wrapping): when it changes the project has changed.
 struct UICommand {
     std::int32_t command;
-    std::int32_t reserved;
+    std::atomic<std::int32_t> editCount;
     std::atomic<bool> processed;
     std::uint64_t parentWindow;
     std::uint64_t wineWindow;
@@ -88,7 +90,7 @@ static_assert(std::atomic<std::uint8_t>::is_always_lock_free && sizeof(std::atom
 static_assert(std::atomic<std::int32_t>::is_always_lock_free && sizeof(std::atomic<std::int32_t>) == 4, "flag must be one plain int32");
 
 static_assert(offsetof(UICommand, command) == 0, "UICommand layout");
-static_assert(offsetof(UICommand, reserved) == 4, "UICommand layout");
+static_assert(offsetof(UICommand, editCount) == 4, "UICommand layout");
 static_assert(offsetof(UICommand, processed) == 8, "UICommand layout");
 static_assert(offsetof(UICommand, parentWindow) == 16, "UICommand layout");
 static_assert(offsetof(UICommand, wineWindow) == 24, "UICommand layout");

@@ -74,7 +74,6 @@ tresult PLUGIN_API QuillController::terminate() {
         peer_->release();
         peer_ = nullptr;
     }
-    directTarget_ = nullptr;
     return kResultOk;
 }
 
@@ -151,7 +150,7 @@ tresult PLUGIN_API QuillController::setComponentHandler(IComponentHandler* handl
 }
 
 IPlugView* PLUGIN_API QuillController::createView(FIDString name) {
-    if (!name || std::strcmp(name, "editor") != 0) return nullptr;
+    if (!editorEnabled_ || !name || std::strcmp(name, "editor") != 0) return nullptr;
     return new QuillEditor(this);
 }
 
@@ -190,16 +189,6 @@ void QuillController::editParameter(ParamID id, double normalized) {
         handler_->beginEdit(id);
         handler_->performEdit(id, values_[id]);
         handler_->endEdit(id);
-    }
-    if (directTarget_) {
-        directTarget_->applyParameter(id, values_[id]);
-    } else if (peer_) {
-        IMessage* message = new QuillMessage;
-        message->setMessageID(kParamMessage);
-        message->getAttributes()->setInt("id", static_cast<int64>(id));
-        message->getAttributes()->setFloat("value", values_[id]);
-        peer_->notify(message);
-        message->release();
     }
     valuesChanged();
 }

@@ -1,6 +1,7 @@
 // Quill's edit controller: two parameters, the component state mirror and
-// the editor. In the two-object build it reaches the audio module through
-// IConnectionPoint; in the one-object build it is handed the module directly.
+// the editor. Edits reach the audio module the standard way: the controller
+// reports them to the host's component handler (performEdit), and the host
+// hands them to the processor with its next process() call.
 #pragma once
 
 #include "pluginterfaces/vst/ivsteditcontroller.h"
@@ -11,7 +12,6 @@
 namespace Quill {
 
 class QuillEditor;
-class QuillProcessor;
 
 class QuillController : public Steinberg::Vst::IEditController, public Steinberg::Vst::IConnectionPoint {
 public:
@@ -53,14 +53,17 @@ public:
     Steinberg::tresult PLUGIN_API disconnect(Steinberg::Vst::IConnectionPoint* other) override;
     Steinberg::tresult PLUGIN_API notify(Steinberg::Vst::IMessage* message) override;
 
-    // One-object build: edits go straight to this module (not owned).
-    void setDirectTarget(QuillProcessor* target) { directTarget_ = target; }
-    // An edit made in the editor: updates the value, tells the host and the
-    // audio module.
+    // An edit made in the editor: updates the value and reports it to the
+    // host, which passes it on to the audio module.
     void editParameter(Steinberg::Vst::ParamID id, double normalized);
     // Adopts values the audio module runs with.
     void adoptParams(double gain, double tone);
-    bool linked() const { return peer_ != nullptr || directTarget_ != nullptr; }
+    // A host takes the edits.
+    bool linked() const { return handler_ != nullptr; }
+
+    // Builds without an editor: createView gives no view, as plug-ins that
+    // leave the editor to their host do.
+    void withoutEditor() { editorEnabled_ = false; }
 
     // The open editor, if any, repaints on value changes.
     void setEditor(QuillEditor* editor) { editor_ = editor; }
@@ -75,8 +78,8 @@ private:
     double values_[kParamCount] = {kDefaultGain, kDefaultTone};
     Steinberg::Vst::IComponentHandler* handler_ = nullptr;
     Steinberg::Vst::IConnectionPoint* peer_ = nullptr;
-    QuillProcessor* directTarget_ = nullptr;
     QuillEditor* editor_ = nullptr;
+    bool editorEnabled_ = true;
 };
 
 }  // namespace Quill

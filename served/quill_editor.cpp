@@ -17,6 +17,9 @@ namespace {
 const char* const kWindowClass = "QuillEditorWindow";
 int s_openWindows = 0;  // the class is registered while editor windows exist
 
+// CLSID_WICImagingFactory, the Windows imaging factory.
+const CLSID kImagingFactory = {0xcacaf262, 0x9370, 0x4615, {0xa1, 0x3b, 0x9f, 0x55, 0x39, 0xda, 0x4c, 0x0a}};
+
 HINSTANCE moduleInstance() { return reinterpret_cast<HINSTANCE>(&__ImageBase); }
 
 // Bar geometry inside a client rectangle: index 0 gain, 1 tone.
@@ -57,6 +60,15 @@ tresult PLUGIN_API QuillEditor::isPlatformTypeSupported(FIDString type) {
 tresult PLUGIN_API QuillEditor::attached(void* parent, FIDString type) {
     if (!parent || isPlatformTypeSupported(type) != kResultTrue) return kResultFalse;
     if (hwnd_) return kResultFalse;
+    const HRESULT com = CoCreateInstance(kImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                                         reinterpret_cast<void**>(&imagingFactory_));
+    if (FAILED(com) || !imagingFactory_) {
+        std::printf("[Quill] Editor cannot create the imaging factory (0x%08lx): COM not initialised?\n",
+                    static_cast<unsigned long>(com));
+        std::fflush(stdout);
+        imagingFactory_ = nullptr;
+        return kResultFalse;
+    }
     if (s_openWindows == 0) {
         WNDCLASSEXA wc = {};
         wc.cbSize = sizeof wc;
@@ -65,12 +77,16 @@ tresult PLUGIN_API QuillEditor::attached(void* parent, FIDString type) {
         wc.hInstance = moduleInstance();
         wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
         wc.lpszClassName = kWindowClass;
-        if (!RegisterClassExA(&wc) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) return kResultFalse;
+        if (!RegisterClassExA(&wc) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
+            releaseImagingFactory();
+            return kResultFalse;
+        }
     }
     hwnd_ = CreateWindowExA(0, kWindowClass, "Quill", WS_CHILD | WS_VISIBLE, 0, 0, rect_.getWidth(),
                             rect_.getHeight(), static_cast<HWND>(parent), nullptr, moduleInstance(), this);
     if (!hwnd_) {
         if (s_openWindows == 0) UnregisterClassA(kWindowClass, moduleInstance());
+        releaseImagingFactory();
         return kResultFalse;
     }
     ++s_openWindows;
@@ -85,7 +101,13 @@ tresult PLUGIN_API QuillEditor::removed() {
     // Unregistered with the last window, so that a later load of this module
     // at another address does not find a class pointing into the old one.
     if (--s_openWindows == 0) UnregisterClassA(kWindowClass, moduleInstance());
+    releaseImagingFactory();
     return kResultOk;
+}
+
+void QuillEditor::releaseImagingFactory() {
+    if (imagingFactory_) imagingFactory_->Release();
+    imagingFactory_ = nullptr;
 }
 
 tresult PLUGIN_API QuillEditor::getSize(ViewRect* size) {
@@ -134,7 +156,7 @@ void QuillEditor::paint(HDC dc, const RECT& client) {
     line = RECT{20, 48, client.right - 20, 72};
     DrawTextA(dc, text, -1, &line, DT_LEFT | DT_SINGLELINE);
     line = RECT{20, 74, client.right - 20, 98};
-    DrawTextA(dc, controller_->linked() ? "Linked to audio module" : "Not linked", -1, &line, DT_LEFT | DT_SINGLELINE);
+    DrawTextA(dc, controller_->linked() ? "Edits go to the host" : "No host takes edits", -1, &line, DT_LEFT | DT_SINGLELINE);
 
     HBRUSH track = CreateSolidBrush(RGB(0x40, 0x46, 0x50));
     HBRUSH fill = CreateSolidBrush(RGB(0xC8, 0xA0, 0x3C));

@@ -1,10 +1,15 @@
 // Quill's editor: a GDI-painted child window for the "HWND" platform.
 //
 // What it shows, from top to bottom: the title "Quill", the line
-// "Gain: <dB> dB   Tone: <Hz> Hz", whether the controller is linked to the
+// "Gain: <dB> dB   Tone: <Hz> Hz", whether a host takes the controller's edits
 // audio module, two bars (gain, tone) that set their parameter where they are
 // clicked, and at the bottom a solid band of kBandColour, 40 pixels high and
 // as wide as the editor, for screenshot tests to find.
+//
+// Like editors made with the common Windows GUI toolkits, it creates its
+// drawing objects through COM (the Windows imaging factory) when it is
+// attached, so it only opens on a thread where the host initialised COM;
+// without it attached() fails and logs why.
 //
 // Mouse: a left click logs "[Quill] Editor click at x,y" and, on a bar, sets
 // that parameter; a right click asks the frame (IPlugFrame::resizeView) to
@@ -63,12 +68,14 @@ private:
     void paint(HDC dc, const RECT& client);
     void click(int x, int y);
     void toggleSize();
+    void releaseImagingFactory();
 
     RefCount refs_;
     QuillController* controller_;
     Steinberg::IPlugFrame* frame_ = nullptr;  // not owned, as the host owns its frame
     Steinberg::ViewRect rect_{0, 0, kEditorWidth, kEditorHeight};
     HWND hwnd_ = nullptr;
+    IUnknown* imagingFactory_ = nullptr;  // held while the window exists
 };
 
 }  // namespace Quill

@@ -1,6 +1,7 @@
-// Module entry: the plug-in factory behind GetPluginFactory. Built twice:
-// plain, with the audio module and its controller as two classes, and with
-// QUILL_SINGLE_OBJECT=1, with one class that is both.
+// Module entry: the plug-in factory behind GetPluginFactory. Built plain,
+// with the audio module and its controller as two classes, and with
+// QUILL_SINGLE_OBJECT=1, with one class that is both; QUILL_NO_EDITOR=1
+// leaves the controller without an editor.
 #include <cstring>
 
 #include "pluginterfaces/base/ipluginbase.h"
@@ -12,6 +13,9 @@
 
 #ifndef QUILL_SINGLE_OBJECT
 #define QUILL_SINGLE_OBJECT 0
+#endif
+#ifndef QUILL_NO_EDITOR
+#define QUILL_NO_EDITOR 0
 #endif
 
 using namespace Steinberg;
@@ -29,14 +33,22 @@ struct ClassEntry {
 #if QUILL_SINGLE_OBJECT
 const ClassEntry kClasses[] = {
     {&kSingleUID, kAudioModuleCategory, "Quill Single",
-     [] { return static_cast<FUnknown*>(static_cast<Vst::IComponent*>(new QuillSingle)); }},
+     [] {
+         auto* single = new QuillSingle;
+         if (QUILL_NO_EDITOR) single->withoutEditor();
+         return static_cast<FUnknown*>(static_cast<Vst::IComponent*>(single));
+     }},
 };
 #else
 const ClassEntry kClasses[] = {
     {&kProcessorUID, kAudioModuleCategory, "Quill",
      [] { return static_cast<FUnknown*>(static_cast<Vst::IComponent*>(new QuillProcessor)); }},
     {&kControllerUID, kControllerCategory, "Quill Controller",
-     [] { return static_cast<FUnknown*>(static_cast<Vst::IEditController*>(new QuillController)); }},
+     [] {
+         auto* controller = new QuillController;
+         if (QUILL_NO_EDITOR) controller->withoutEditor();
+         return static_cast<FUnknown*>(static_cast<Vst::IEditController*>(controller));
+     }},
 };
 #endif
 constexpr int32 kClassCount = static_cast<int32>(sizeof kClasses / sizeof kClasses[0]);

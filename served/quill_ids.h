@@ -14,10 +14,10 @@ static const Steinberg::FUID kSingleUID(0x51C1A7E0, 0x4B1D4E11, 0x9A7F0C3D, 0x2E
 constexpr const char* kAudioModuleCategory = "Audio Module Class";
 constexpr const char* kControllerCategory = "Component Controller Class";
 
-// Message ids exchanged through IConnectionPoint.
-// Controller -> component: one parameter edit, attributes "id" (int) and "value" (float).
-constexpr const char* kParamMessage = "QuillParam";
-// Component -> controller on connection: current "gain" and "tone" (floats).
+// Message sent through IConnectionPoint, component -> controller on
+// connection: the "gain" and "tone" (floats) the audio module runs with, for
+// a host that connects the two without calling setComponentState. Edits
+// never travel this way: they go through the host's component handler.
 constexpr const char* kHelloMessage = "QuillHello";
 
 }  // namespace Quill

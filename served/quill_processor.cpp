@@ -208,17 +208,8 @@ tresult PLUGIN_API QuillProcessor::disconnect(IConnectionPoint* other) {
     return kResultOk;
 }
 
-tresult PLUGIN_API QuillProcessor::notify(IMessage* message) {
-    if (!message || !message->getMessageID() || std::strcmp(message->getMessageID(), kParamMessage) != 0)
-        return kResultFalse;
-    IAttributeList* attributes = message->getAttributes();
-    int64 id = 0;
-    double value = 0.0;
-    if (!attributes || attributes->getInt("id", id) != kResultOk || attributes->getFloat("value", value) != kResultOk)
-        return kInvalidArgument;
-    applyParameter(static_cast<uint32>(id), value);
-    return kResultOk;
-}
+// The audio module takes no messages: parameter edits come with process().
+tresult PLUGIN_API QuillProcessor::notify(IMessage*) { return kResultFalse; }
 
 void QuillProcessor::applyParameter(uint32 id, double normalized) {
     if (normalized != normalized) return;  // NaN edits are ignored

@@ -59,7 +59,7 @@ public:
     Steinberg::tresult PLUGIN_API disconnect(Steinberg::Vst::IConnectionPoint* other) override;
     Steinberg::tresult PLUGIN_API notify(Steinberg::Vst::IMessage* message) override;
 
-    // A parameter edit from the controller side; safe while audio runs.
+    // A parameter value from the host's parameter changes; safe while audio runs.
     void applyParameter(Steinberg::uint32 id, double normalized);
     QuillParams currentParams() const;
 

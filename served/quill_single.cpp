@@ -5,11 +5,11 @@ using namespace Steinberg::Vst;
 
 namespace Quill {
 
-QuillSingle::QuillSingle() : edit_(new QuillController) { edit_->setDirectTarget(this); }
+QuillSingle::QuillSingle() : edit_(new QuillController) {}
+
+void QuillSingle::withoutEditor() { edit_->withoutEditor(); }
 
 QuillSingle::~QuillSingle() {
-    // An editor may outlive this object; it must not reach back into it.
-    edit_->setDirectTarget(nullptr);
     edit_->release();
 }
 
@@ -31,7 +31,6 @@ tresult PLUGIN_API QuillSingle::initialize(FUnknown* context) {
 
 tresult PLUGIN_API QuillSingle::terminate() {
     edit_->terminate();
-    edit_->setDirectTarget(nullptr);
     return QuillProcessor::terminate();
 }
 

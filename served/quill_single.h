@@ -1,6 +1,6 @@
 // One-object variant: the audio module is also its own edit controller. The
-// controller half is Quill's ordinary controller, wired straight to this
-// module instead of through a connection.
+// controller half is Quill's ordinary controller; its edits reach this module
+// through the host, like those of the two-object build.
 #pragma once
 
 #include "quill_controller.h"
@@ -42,6 +42,9 @@ public:
                                                      Steinberg::Vst::ParamValue value) override;
     Steinberg::tresult PLUGIN_API setComponentHandler(Steinberg::Vst::IComponentHandler* handler) override;
     Steinberg::IPlugView* PLUGIN_API createView(Steinberg::FIDString name) override;
+
+    // A build whose controller half has no editor.
+    void withoutEditor();
 
 private:
     ~QuillSingle() override;

@@ -16,6 +16,7 @@ target_compile_definitions(e2e_tests PRIVATE
     VST3HOST="$<TARGET_FILE:vst3host>"
     QM_HOST="$<TARGET_FILE:qm_host>" QM_BUNDLE_DIR="${QM_BUNDLE_DIR}"
     WINE_TEST_PREFIX="${WINE_TEST_PREFIX}"
+    QUILL_NOEDITOR_BUNDLE="${CMAKE_BINARY_DIR}/windows/served/noeditor/Quill.vst3"
     WINE_TEST_DISPLAY="${WINE_TEST_DISPLAY}"
     OPENBOX_PATH="${OPENBOX}" XDOTOOL_PATH="${XDOTOOL}")
 add_dependencies(e2e_tests QuillMarlow bundle_outpost vst3host qm_host)

@@ -5,6 +5,10 @@ set(_outpost_dir "${CMAKE_SOURCE_DIR}/outpost")
 add_library(outpost_native STATIC
     "${_outpost_dir}/application.cpp"
     "${_outpost_dir}/application_headless.cpp"
+    "${_outpost_dir}/host_thread_headless.cpp"
+    "${_outpost_dir}/component_handler.cpp"
+    "${_outpost_dir}/parameter_changes.cpp"
+    "${_outpost_dir}/parameter_queue.cpp"
     "${_outpost_dir}/vst3_loader_headless.cpp"
     "${_outpost_dir}/host_application.cpp"
     "${_outpost_dir}/memory_stream.cpp"

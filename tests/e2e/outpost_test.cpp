@@ -3,6 +3,7 @@
 #include "e2e_support.h"
 #include "plugin/shared_memory.h"
 #include "protocol/handshake.h"
+#include "x_host.h"
 
 #include <gmock/gmock.h>
 
@@ -79,14 +80,14 @@ private:
 class Served : public ::testing::Test
 {
 protected:
-	void start (double sampleRate = 48000.0)
+	void start (double sampleRate = 48000.0, const std::string& plugin = kPluginPath)
 	{
 		path = "/tmp/tandem_e2e_" + std::to_string (::getpid ()) + ".shm";
 		ASSERT_TRUE (shm.create (path).success);
 		shm.audioData ()->sampleRate = sampleRate;
 		shm.audioData ()->numSamples = 512;
 		Tandem::fullFence ();
-		outpost = std::make_unique<OutpostRun> (std::vector<std::string> {path, kPluginPath});
+		outpost = std::make_unique<OutpostRun> (std::vector<std::string> {path, plugin});
 		ASSERT_TRUE (waitFor ([&] {
 			Tandem::fullFence ();
 			return shm.audioData ()->audioReady.load () == 1;
@@ -113,6 +114,32 @@ protected:
 			Tandem::fullFence ();
 			return audio->outputReady.load () != 0;
 		}, seconds);
+	}
+	// Quill's parameters as a GetState reads them.
+	Quill::QuillParams savedParams ()
+	{
+		Tandem::StateData* state = shm.stateData ();
+		state->stateReady.store (false);
+		Quill::QuillParams params {-1.0, -1.0};
+		if (command (Tandem::CommandCode::GetState))
+			Quill::decodeState (state->stateBuffer, static_cast<size_t> (state->stateSize), params);
+		return params;
+	}
+	// The first block outpost processes sounds as Quill computes it with `params`.
+	void expectBlockSoundsWith (Quill::QuillParams params)
+	{
+		auto* audio = shm.audioData ();
+		for (int c = 0; c < 2; ++c)
+			for (int i = 0; i < 256; ++i)
+				audio->inputBuffers[c][i] = signal (c, i);
+		ASSERT_TRUE (block (2, 256));
+		QuillModel model (48000.0, params);
+		std::vector<float> expected[2] = {std::vector<float> (256), std::vector<float> (256)};
+		const float* in[2] = {audio->inputBuffers[0], audio->inputBuffers[1]};
+		float* out[2] = {expected[0].data (), expected[1].data ()};
+		model.dsp.process (in, out, 2, 256);
+		for (int i = 0; i < 256; ++i)
+			ASSERT_NEAR (audio->outputBuffers[0][i], expected[0][i], 2e-6f) << i;
 	}
 	void TearDown () override
 	{
@@ -312,6 +339,63 @@ TEST_F (Served, ShowEditorReportsTheSameWindowEveryTime)
 		++creations;
 	EXPECT_EQ (creations, 1u);
 	EXPECT_THAT (log, HasSubstr (" (container window)\n"));
+}
+
+// A click in Quill's editor is an edit its controller reports to outpost:
+// the state saved next holds it although no block flowed in between, and
+// the next block sounds with it.
+TEST_F (Served, EditorClickReachesTheStateWithoutBlocksAndThenTheSound)
+{
+	start ();
+	Tandem::UICommand* ui = shm.uiCommand ();
+	ASSERT_TRUE (command (Tandem::CommandCode::ShowEditor));
+	const uint64_t wine = ui->wineWindow;
+	ASSERT_NE (wine, 0u) << outpost->log ();
+	ASSERT_TRUE (waitFor ([&] { return viewable (static_cast<uint32_t> (wine)); }, 5.0));
+
+	// A quarter along the gain bar (x 20..460 of the 480-pixel editor, y 110..138).
+	ASSERT_TRUE (QuillMarlowTest::xdotool (WINE_TEST_DISPLAY,
+	                                       "mousemove --window " + std::to_string (wine) + " 130 120 click 1"));
+	ASSERT_TRUE (waitFor ([&] { return outpost->log ().find ("[Quill] Editor click at 130,120\n") != std::string::npos; },
+	                      10.0))
+	    << outpost->log ();
+
+	const Quill::QuillParams params = savedParams ();
+	EXPECT_EQ (params.gain, 0.25) << outpost->log ();
+	EXPECT_EQ (params.tone, Quill::kDefaultTone);
+	EXPECT_GT (ui->editCount.load (), 0) << "the Linux side learns that the project changed";
+
+	expectBlockSoundsWith ({0.25, Quill::kDefaultTone});
+	EXPECT_THAT (outpost->log (), HasSubstr ("[Outpost] Pending edits delivered to the processor\n"));
+}
+
+// A served plug-in without an editor of its own gets outpost's generic one,
+// sized to its rows and reported like any editor; a click on a slider is an
+// edit like any other.
+TEST_F (Served, GenericEditorForAPlugInWithoutOneSetsStateAndSound)
+{
+	start (48000.0, QUILL_NOEDITOR_BUNDLE);
+	Tandem::UICommand* ui = shm.uiCommand ();
+	ASSERT_TRUE (command (Tandem::CommandCode::ShowEditor));
+	const uint64_t wine = ui->wineWindow;
+	ASSERT_NE (wine, 0u) << outpost->log ();
+	EXPECT_THAT (outpost->log (), HasSubstr ("[PluginInstance] Using the generic editor (2 parameters shown)\n"));
+	// Two rows of 36 pixels between margins of 12.
+	EXPECT_EQ (ui->editorWidth, 480);
+	EXPECT_EQ (ui->editorHeight, 96);
+	ASSERT_TRUE (waitFor ([&] { return viewable (static_cast<uint32_t> (wine)); }, 5.0));
+
+	// The gain slider runs from x 152 to 350 in the row at y 12..48.
+	ASSERT_TRUE (QuillMarlowTest::xdotool (WINE_TEST_DISPLAY,
+	                                       "mousemove --window " + std::to_string (wine) + " 218 30 click 1"));
+	ASSERT_TRUE (waitFor ([&] { return outpost->log ().find ("[GenericEditor] Gain set to ") != std::string::npos; },
+	                      10.0))
+	    << outpost->log ();
+	const double gain = 66.0 / 198.0;
+	const Quill::QuillParams params = savedParams ();
+	EXPECT_DOUBLE_EQ (params.gain, gain) << outpost->log ();
+	EXPECT_EQ (params.tone, Quill::kDefaultTone);
+	expectBlockSoundsWith ({gain, Quill::kDefaultTone});
 }
 
 } // namespace

@@ -127,7 +127,7 @@ TEST (Vst3Host, ProcessGivesQuillsResultAndStatesRoundTrip)
 	HostRun r = vst3host ("process " + kBundle + " " + in + " " + out + " --block 256 --realtime --save-state " + state);
 	ASSERT_EQ (r.code, 0) << r.output;
 	EXPECT_THAT (r.output, HasSubstr ("blocks: 188 (256 samples at 48000 Hz)"));
-	EXPECT_THAT (r.output, HasSubstr ("through the plug-in: "));
+	EXPECT_THAT (r.output, HasSubstr ("changed by the plug-in: "));
 	EXPECT_THAT (r.output, HasSubstr ("deadline misses: "));
 
 	// Block by block against Quill's DSP run here; after a block that

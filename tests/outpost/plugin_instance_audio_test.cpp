@@ -136,6 +136,15 @@ TEST_F(InstanceAudio, SetupCallsThePluginInOrderAndToleratesRefusals) {
     EXPECT_TRUE(process(64, 2));
     ASSERT_EQ(seen.size(), 1u);
     EXPECT_EQ(seen[0].inChannels, 2);
+
+    // Stopped and deactivated before it is terminated.
+    {
+        InSequence teardown;
+        EXPECT_CALL(component, setProcessing(false));
+        EXPECT_CALL(component, setActive(false));
+        EXPECT_CALL(component, terminate());
+    }
+    captureOutput([&] { instance.reset(); });
 }
 
 TEST_F(InstanceAudio, SetupProcessingFailureKeepsCopyingThrough) {

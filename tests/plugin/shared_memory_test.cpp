@@ -79,7 +79,7 @@ TEST_F (SharedFile, NewFileHasTheInitialLayoutAndIsPrivate)
 	const auto bytes = readFile (path);
 	ASSERT_EQ (bytes.size (), 786512u);
 	EXPECT_EQ (at<int32_t> (bytes, 0), 5);        // command Idle
-	EXPECT_EQ (at<int32_t> (bytes, 4), 0);        // reserved
+	EXPECT_EQ (at<int32_t> (bytes, 4), 0);        // editCount
 	EXPECT_EQ (at<uint8_t> (bytes, 8), 1);        // processed
 	EXPECT_EQ (at<uint64_t> (bytes, 16), 0u);     // parentWindow
 	EXPECT_EQ (at<uint64_t> (bytes, 24), 0u);     // wineWindow

@@ -13,6 +13,7 @@ namespace QuillMarlowTest {
 namespace {
 
 using ::testing::HasSubstr;
+using ::testing::Not;
 
 std::vector<uint8> framed (const std::vector<uint8>& state)
 {
@@ -129,8 +130,13 @@ TEST (StateTransfer, LastKnownStateSurvivesOutpostDeathAndIsReapplied)
 	std::this_thread::sleep_for (std::chrono::milliseconds (100));
 	testing::internal::CaptureStderr ();
 	EXPECT_EQ (save (*p.p), framed (state)) << "saving while outpost is gone keeps the state";
-	EXPECT_THAT (testing::internal::GetCapturedStderr (),
-	             HasSubstr ("[QuillMarlow] Cannot get state - no connection to outpost\n"));
+	const std::string err = testing::internal::GetCapturedStderr ();
+	EXPECT_THAT (err, HasSubstr ("[QuillMarlow] Cannot get state - no connection to outpost\n"));
+	// The host's log says once what became of outpost.
+	EXPECT_THAT (err, HasSubstr ("] outpost has ended: it was killed by signal 9"));
+	testing::internal::CaptureStderr ();
+	save (*p.p);
+	EXPECT_THAT (testing::internal::GetCapturedStderr (), Not (HasSubstr ("outpost has ended")));
 
 	// A state restored while outpost is down is kept and goes to the next one.
 	const std::vector<uint8> newer = pattern (80, 6);

@@ -1,14 +1,17 @@
 // PlugFrame and Quill's editor under Wine (needs an X display): the editor
-// opens in a host window, paints its colour band, passes a click on its gain
-// bar through the controller and IConnectionPoint to the audio module, and
-// resizes itself through the frame.
+// opens only on a thread whose host initialised COM, opens in a host window,
+// paints its colour band, passes a click on its gain bar through the host's
+// component handler to the audio module, and resizes itself through the
+// frame.
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "host_thread.h"
 #include "plug_frame.h"
 #include "plugin_instance.h"
 #include "protocol/tandem_protocol.h"
@@ -16,6 +19,7 @@
 #include "vst3_loader.h"
 
 using namespace Steinberg;
+using Tandem::HostThread;
 using Tandem::PlugFrame;
 using Tandem::PluginInstance;
 using Tandem::VST3Loader;
@@ -85,7 +89,57 @@ void pumpMessages() {
     }
 }
 
+// The test program's main thread is set up the way outpost sets up its own.
+class HostThreadEnvironment : public testing::Environment {
+public:
+    void SetUp() override {
+        testing::internal::CaptureStdout();
+        ASSERT_TRUE(hostThread_.enter());
+        testing::internal::GetCapturedStdout();
+    }
+
+private:
+    HostThread hostThread_;
+};
+testing::Environment* const s_hostThread = testing::AddGlobalTestEnvironment(new HostThreadEnvironment);
+
 }  // namespace
+
+// Quill's editor, like those of the common GUI toolkits, needs COM on the
+// thread that opens it: a host that forgets OleInitialize gets no editor.
+TEST(HostThreadSetup, QuillEditorOpensOnlyWhereTheHostInitialisedCom) {
+    VST3Loader loader;
+    testing::internal::CaptureStdout();
+    ASSERT_TRUE(loader.load(kInstalledBundle));
+    auto instance = std::make_unique<PluginInstance>(loader.factory());
+    ASSERT_TRUE(instance->createInstance());
+    testing::internal::GetCapturedStdout();
+
+    tresult withoutCom = kResultOk;
+    tresult withCom = kResultFalse;
+    std::string log;
+    std::thread uiThread([&] {
+        HWND host = createHostWindow();
+        IPlugView* view = instance->controller()->createView("editor");
+        if (!host || !view) return;
+        testing::internal::CaptureStdout();
+        withoutCom = view->attached(host, "HWND");
+        HostThread hostThread;
+        if (hostThread.enter()) withCom = view->attached(host, "HWND");
+        log = testing::internal::GetCapturedStdout();
+        if (withCom == kResultOk) view->removed();
+        view->release();
+        DestroyWindow(host);
+    });
+    uiThread.join();
+    EXPECT_NE(withoutCom, kResultOk);
+    EXPECT_TRUE(contains(log, "[Quill] Editor cannot create the imaging factory")) << log;
+    EXPECT_EQ(withCom, kResultOk) << log;
+    EXPECT_TRUE(contains(log, "[Outpost] OLE initialized (single-threaded apartment)\n")) << log;
+    testing::internal::CaptureStdout();
+    instance.reset();
+    testing::internal::GetCapturedStdout();
+}
 
 TEST(PlugFrameResize, RefusesWithoutViewWindowOrSize) {
     HWND hwnd = createHostWindow();
@@ -175,12 +229,21 @@ TEST(QuillEditor, PaintsClicksAndResizesThroughTheFrame) {
     EXPECT_EQ(band, kQuillBand);
     EXPECT_NE(above, kQuillBand);
 
-    // A click a quarter along the gain bar (x 20..width-20, y 110..138) sets
-    // the gain in the audio module, which only the connection can reach.
+    // A click a quarter along the gain bar (x 20..width-20, y 110..138) is an
+    // edit the controller reports to the instance's component handler; a
+    // 0-sample process() hands it to the audio module.
+    testing::internal::CaptureStdout();
+    ASSERT_TRUE(instance->setupAudio(48000.0, Tandem::kMaxBlockSize));
+    testing::internal::GetCapturedStdout();
     const int x = 20 + (size.getWidth() - 40) / 4;
     testing::internal::CaptureStdout();
     SendMessageA(editor, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(x, 120));
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "[Quill] Editor click at " + std::to_string(x) + ",120\n");
+    const std::string clickLog = testing::internal::GetCapturedStdout();
+    EXPECT_TRUE(contains(clickLog, "[Quill] Editor click at " + std::to_string(x) + ",120\n")) << clickLog;
+    EXPECT_TRUE(contains(clickLog, "[ComponentHandler] beginEdit 0\n[ComponentHandler] endEdit 0\n")) << clickLog;
+    EXPECT_TRUE(instance->hasPendingEdits());
+    EXPECT_TRUE(instance->flushParameterChanges());
+    EXPECT_FALSE(instance->hasPendingEdits());
     std::vector<std::uint8_t> state(Tandem::kMaxStateSize);
     testing::internal::CaptureStdout();
     const std::int32_t stateSize = instance->getState(state.data(), Tandem::kMaxStateSize);

@@ -118,7 +118,10 @@ int processCommand(const ProcessOptions& options) {
     output.data.assign(outChannels, std::vector<float>(static_cast<size_t>(input.frames)));
     const long blocks = (input.frames + options.block - 1) / options.block;
     std::vector<double> micros(static_cast<size_t>(blocks));
-    std::vector<char> passedThrough(static_cast<size_t>(blocks));
+    // Whether each block came out equal to its input. A block the effect
+    // processed can come out equal too (unity gain, an analyser), so this
+    // tells changed blocks from equal ones, never processed from skipped.
+    std::vector<char> equalToInput(static_cast<size_t>(blocks));
     std::atomic<long> done{0};
 
     std::thread audioThread([&] {
@@ -158,7 +161,7 @@ int processCommand(const ProcessOptions& options) {
             bool same = true;
             for (int c = 0; c < std::min(inChannels, outChannels) && same; ++c)
                 same = std::memcmp(in[c], out[c], sizeof(float) * n) == 0;
-            passedThrough[b] = same;
+            equalToInput[b] = same;
             done.store(b + 1, std::memory_order_release);
         }
     });
@@ -175,11 +178,11 @@ int processCommand(const ProcessOptions& options) {
 
     if (!writeFile(outFile, output)) return fail("cannot write " + options.output);
 
-    const long through = std::count(passedThrough.begin(), passedThrough.end(), 0);
+    const long changed = std::count(equalToInput.begin(), equalToInput.end(), 0);
     const double budget = 1e6 * options.block / rate;
     const long misses = std::count_if(micros.begin(), micros.end(), [&](double t) { return t > budget; });
     std::printf("blocks: %ld (%d samples at %g Hz)\n", blocks, options.block, rate);
-    std::printf("through the plug-in: %ld, passed through unchanged: %ld\n", through, blocks - through);
+    std::printf("changed by the plug-in: %ld, equal to the input: %ld\n", changed, blocks - changed);
     std::printf("per-block time: median %.1f us, p99 %.1f us, max %.1f us (budget %.1f us)\n",
                 percentile(micros, 0.5), percentile(micros, 0.99), percentile(micros, 1.0), budget);
     std::printf("deadline misses: %ld\n", misses);

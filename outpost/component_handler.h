@@ -1,0 +1,53 @@
+// ComponentHandler: the IComponentHandler (and IComponentHandler2) that
+// outpost gives the served controller. Edits the controller reports
+// (beginEdit, performEdit, endEdit) go to the audio thread through the
+// instance's parameter queue and reach the processor with the next block.
+// All calls are expected on outpost's main thread, where the editor lives.
+#pragma once
+
+#include <atomic>
+
+#include "pluginterfaces/vst/ivsteditcontroller.h"
+
+namespace Tandem {
+
+class ParameterQueue;
+
+class ComponentHandler : public Steinberg::Vst::IComponentHandler, public Steinberg::Vst::IComponentHandler2 {
+public:
+    explicit ComponentHandler(ParameterQueue* edits) : edits_(edits) {}
+
+    Steinberg::tresult PLUGIN_API queryInterface(const Steinberg::TUID iid, void** obj) override;
+    Steinberg::uint32 PLUGIN_API addRef() override;
+    Steinberg::uint32 PLUGIN_API release() override;
+
+    // IComponentHandler
+    Steinberg::tresult PLUGIN_API beginEdit(Steinberg::Vst::ParamID id) override;
+    Steinberg::tresult PLUGIN_API performEdit(Steinberg::Vst::ParamID id,
+                                              Steinberg::Vst::ParamValue valueNormalized) override;
+    Steinberg::tresult PLUGIN_API endEdit(Steinberg::Vst::ParamID id) override;
+    // Parameter values and titles are accepted (whoever shows them asks the
+    // controller again); latency, I/O and reload requests are logged.
+    Steinberg::tresult PLUGIN_API restartComponent(Steinberg::int32 flags) override;
+
+    // IComponentHandler2
+    Steinberg::tresult PLUGIN_API setDirty(Steinberg::TBool state) override;
+    Steinberg::tresult PLUGIN_API requestOpenEditor(Steinberg::FIDString name) override;
+    Steinberg::tresult PLUGIN_API startGroupEdit() override;
+    Steinberg::tresult PLUGIN_API finishGroupEdit() override;
+
+    // The instance lets go of the queue before it goes away; a plug-in that
+    // keeps the handler longer then edits into nothing.
+    void detach() { edits_ = nullptr; }
+    // Grows with every edit and every setDirty(true): the project changed.
+    Steinberg::uint32 changeCount() const { return changes_.load(std::memory_order_relaxed); }
+
+private:
+    virtual ~ComponentHandler() = default;
+
+    ParameterQueue* edits_;
+    std::atomic<Steinberg::int32> refCount_{1};
+    std::atomic<Steinberg::uint32> changes_{0};
+};
+
+}  // namespace Tandem

@@ -1,0 +1,34 @@
+// What a Windows host sets up on its user-interface thread before it loads a
+// plug-in, and what plug-ins therefore take for granted: COM initialised as
+// OLE in a single-threaded apartment (GUI toolkits create their drawing
+// objects through COM and fail, or crash, without it), a DPI-aware process
+// (or Windows scales the plug-in's windows behind its back), and a wait that
+// wakes for any message of the thread's windows, the plug-in's own included.
+#pragma once
+
+#include <chrono>
+
+namespace Tandem {
+
+class HostThread {
+public:
+    HostThread() = default;
+    // Leaves the apartment if enter() joined it; the owner destroys this
+    // after the plug-in's module is freed.
+    ~HostThread();
+    HostThread(const HostThread&) = delete;
+    HostThread& operator=(const HostThread&) = delete;
+
+    // Call on the thread that will own the plug-in's editor, before the
+    // module is loaded. True when COM is ready on this thread.
+    bool enter();
+
+    // Waits up to `timeout`, returning early when a message arrives for the
+    // calling thread (without removing it).
+    static void waitForMessages(std::chrono::milliseconds timeout);
+
+private:
+    bool oleInitialized_ = false;
+};
+
+}  // namespace Tandem

@@ -1,0 +1,58 @@
+#include "host_thread.h"
+#include "win32.h"
+
+#include <ole2.h>
+
+#include <iostream>
+
+namespace Tandem {
+
+namespace {
+
+// Per-monitor (v2) awareness where the system knows it, the older
+// system-wide awareness otherwise. Looked up at run time: older systems and
+// Wine versions lack the newer call.
+const char* makeDpiAware() {
+    using SetContext = BOOL(WINAPI*)(HANDLE);
+    HMODULE user32 = GetModuleHandleA("user32.dll");
+    auto setContext = user32 ? reinterpret_cast<SetContext>(reinterpret_cast<void (*)()>(
+                                   GetProcAddress(user32, "SetProcessDpiAwarenessContext")))
+                             : nullptr;
+    // DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2
+    if (setContext && setContext(reinterpret_cast<HANDLE>(static_cast<INT_PTR>(-4)))) return "per-monitor v2";
+    if (SetProcessDPIAware()) return "system";
+    return nullptr;
+}
+
+}  // namespace
+
+HostThread::~HostThread() {
+    if (oleInitialized_) OleUninitialize();
+}
+
+bool HostThread::enter() {
+    if (oleInitialized_) return true;
+    const HRESULT result = OleInitialize(nullptr);
+    // S_FALSE: this thread was already in a single-threaded apartment; the
+    // call still counts and is balanced by OleUninitialize.
+    if (result == S_OK || result == S_FALSE) {
+        oleInitialized_ = true;
+        std::cout << "[Outpost] OLE initialized (single-threaded apartment)" << std::endl;
+    } else {
+        std::cerr << "[Outpost] OleInitialize failed: 0x" << std::hex << static_cast<unsigned long>(result)
+                  << std::dec << std::endl;
+    }
+    if (const char* awareness = makeDpiAware())
+        std::cout << "[Outpost] DPI awareness: " << awareness << std::endl;
+    else
+        std::cout << "[Outpost] DPI awareness could not be set" << std::endl;
+    return oleInitialized_;
+}
+
+void HostThread::waitForMessages(std::chrono::milliseconds timeout) {
+    // MWMO_INPUTAVAILABLE: also returns at once for messages already queued
+    // but not yet removed, so nothing waits a whole tick.
+    MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(timeout.count()), QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+}
+
+}  // namespace Tandem

@@ -1,0 +1,101 @@
+#include "plugin/edit_watcher.h"
+
+#include "plugin/processor.h"
+
+#include <iostream>
+
+namespace Steinberg {
+namespace QuillMarlow {
+
+EditWatcher::EditWatcher (Tandem::UICommand* uiCommand, Vst::IComponentHandler* hostHandler)
+: uiCommand_ (uiCommand)
+, regionOfProcessor_ (QuillMarlowProcessor::isUICommandMapped (uiCommand))
+, hostHandler_ (hostHandler)
+, seen_ (uiCommand ? uiCommand->editCount.load (std::memory_order_relaxed) : 0)
+{
+	if (hostHandler_)
+		hostHandler_->addRef ();
+}
+
+EditWatcher::~EditWatcher ()
+{
+	useRunLoopOf (nullptr);
+	if (hostHandler_)
+		hostHandler_->release ();
+}
+
+tresult PLUGIN_API EditWatcher::queryInterface (const TUID _iid, void** obj)
+{
+	if (!obj)
+		return kInvalidArgument;
+	if (FUnknownPrivate::iidEqual (_iid, Linux::ITimerHandler::iid) || FUnknownPrivate::iidEqual (_iid, FUnknown::iid))
+	{
+		addRef ();
+		*obj = static_cast<Linux::ITimerHandler*> (this);
+		return kResultOk;
+	}
+	*obj = nullptr;
+	return kNoInterface;
+}
+
+uint32 PLUGIN_API EditWatcher::addRef ()
+{
+	return static_cast<uint32> (refCount_.fetch_add (1) + 1);
+}
+
+uint32 PLUGIN_API EditWatcher::release ()
+{
+	const int32 left = refCount_.fetch_sub (1) - 1;
+	if (left == 0)
+		delete this;
+	return static_cast<uint32> (left);
+}
+
+void EditWatcher::useRunLoopOf (IPlugFrame* frame)
+{
+	if (runLoop_)
+	{
+		runLoop_->unregisterTimer (this);
+		runLoop_->release ();
+		runLoop_ = nullptr;
+	}
+	Linux::IRunLoop* runLoop = nullptr;
+	if (!frame || frame->queryInterface (Linux::IRunLoop::iid, reinterpret_cast<void**> (&runLoop)) != kResultOk ||
+	    !runLoop)
+		return;
+	if (runLoop->registerTimer (this, kIntervalMs) != kResultOk)
+	{
+		std::cout << "[QuillMarlowView] Host run loop refused a timer: edits will not mark the project" << std::endl;
+		runLoop->release ();
+		return;
+	}
+	runLoop_ = runLoop;
+}
+
+bool EditWatcher::check ()
+{
+	// The region lies in a processor's file, which the host may unmap first.
+	if (!uiCommand_ || (regionOfProcessor_ && !QuillMarlowProcessor::isUICommandMapped (uiCommand_)))
+		return false;
+	const int32 count = uiCommand_->editCount.load (std::memory_order_relaxed);
+	if (count == seen_)
+		return false;
+	seen_ = count;
+	// A new outpost counts from 0 again: nothing was edited.
+	if (count == 0)
+		return false;
+	Vst::IComponentHandler2* handler2 = nullptr;
+	if (!hostHandler_ ||
+	    hostHandler_->queryInterface (Vst::IComponentHandler2::iid, reinterpret_cast<void**> (&handler2)) != kResultOk ||
+	    !handler2)
+		return false;
+	const tresult result = handler2->setDirty (true);
+	handler2->release ();
+	if (!reported_)
+		std::cout << "[QuillMarlowView] Served plug-in edited: project marked as changed" << std::endl;
+	reported_ = true;
+	return result == kResultOk;
+}
+
+} // namespace QuillMarlow
+} // namespace Steinberg
