@@ -14,12 +14,11 @@ target_compile_definitions(e2e_tests PRIVATE
     QM_BUNDLE_SO="${QM_BUNDLE_DIR}/Contents/x86_64-linux/QuillMarlow.so"
     OUTPOST_EXE="${QM_BUNDLE_DIR}/Contents/Resources/outpost.exe"
     VST3HOST="$<TARGET_FILE:vst3host>"
-    QM_HOST="$<TARGET_FILE:qm_host>" QM_BUNDLE_DIR="${QM_BUNDLE_DIR}"
     WINE_TEST_PREFIX="${WINE_TEST_PREFIX}"
     QUILL_NOEDITOR_BUNDLE="${CMAKE_BINARY_DIR}/windows/served/noeditor/Quill.vst3"
     WINE_TEST_DISPLAY="${WINE_TEST_DISPLAY}"
     OPENBOX_PATH="${OPENBOX}" XDOTOOL_PATH="${XDOTOOL}")
-add_dependencies(e2e_tests QuillMarlow bundle_outpost vst3host qm_host)
+add_dependencies(e2e_tests QuillMarlow bundle_outpost vst3host)
 gtest_discover_tests(e2e_tests DISCOVERY_TIMEOUT 30 PROPERTIES
     FIXTURES_REQUIRED wineprefix
     RUN_SERIAL TRUE

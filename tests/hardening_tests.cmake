@@ -33,9 +33,10 @@ target_compile_definitions(hardening_e2e_tests PRIVATE
     QM_BUNDLE_SO="${QM_BUNDLE_DIR}/Contents/x86_64-linux/QuillMarlow.so"
     OUTPOST_EXE="${QM_BUNDLE_DIR}/Contents/Resources/outpost.exe"
     NULL_FACTORY_MODULE="${WINDOWS_BIN_DIR}/module_null_factory.dll"
+    QM_HOST="$<TARGET_FILE:qm_host>" QM_BUNDLE_DIR="${QM_BUNDLE_DIR}"
     WINE_TEST_PREFIX="${WINE_TEST_PREFIX}"
     WINE_TEST_DISPLAY="${WINE_TEST_DISPLAY}")
-add_dependencies(hardening_e2e_tests QuillMarlow bundle_outpost)
+add_dependencies(hardening_e2e_tests QuillMarlow bundle_outpost qm_host)
 gtest_discover_tests(hardening_e2e_tests TEST_PREFIX "hardening." DISCOVERY_TIMEOUT 30 PROPERTIES
     FIXTURES_REQUIRED wineprefix
     RUN_SERIAL TRUE

@@ -4,10 +4,6 @@
 
 #include <gmock/gmock.h>
 
-#include <sstream>
-#include <sys/wait.h>
-#include <unistd.h>
-
 namespace e2e {
 namespace {
 
@@ -222,95 +218,6 @@ TEST_F (Bridge, OutpostKilledWhileStreamingIsReplacedOnTheNextActivation)
 	EXPECT_EQ (p.saveState (), state) << "re-applied to the new outpost";
 	QuillModel fresh (48000.0, {0.6, 0.4});
 	expectMostlyProcessed (streamAndCheck (p, fresh, sample, 50), 50);
-}
-
-// Field `n` (1-based, as in proc(5)) of /proc/PID/stat; empty when the
-// process is gone.
-std::string statField (pid_t pid, int n)
-{
-	const std::string stat = readText ("/proc/" + std::to_string (pid) + "/stat");
-	const size_t close = stat.rfind (')');
-	if (close == std::string::npos)
-		return {};
-	std::istringstream fields (stat.substr (close + 2));
-	std::string field;
-	for (int i = 3; fields >> field; ++i)
-		if (i == n)
-			return field;
-	return {};
-}
-
-// Gone, or left as a zombie for whoever adopted it to reap.
-bool ended (pid_t pid)
-{
-	const std::string state = statField (pid, 3);
-	return state.empty () || state == "Z";
-}
-
-// A host that crashes never terminates its processors: their outposts see
-// their parent go, remove the shared file and exit.
-TEST_F (Bridge, OutpostAndSharedFileGoWithAKilledHost)
-{
-	int out[2];
-	ASSERT_EQ (::pipe (out), 0);
-	const pid_t host = ::fork ();
-	ASSERT_GE (host, 0);
-	if (host == 0)
-	{
-		::dup2 (out[1], 1);
-		::execl (QM_HOST, "qm_host", QM_BUNDLE_DIR, "--blocks", "20", "--hold", "1", nullptr);
-		::_exit (127);
-	}
-	::close (out[1]);
-	std::string printed;
-	char buffer[256];
-	for (ssize_t n; printed.find ("holding\n") == std::string::npos && (n = ::read (out[0], buffer, sizeof buffer)) > 0;)
-		printed.append (buffer, static_cast<size_t> (n));
-	::close (out[0]);
-	ASSERT_NE (printed.find ("holding"), std::string::npos) << printed;
-	std::vector<OutpostProcess> outposts;
-	for (const auto& o : runningOutposts ())
-		if (statField (o.pid, 4) == std::to_string (host))
-			outposts.push_back (o);
-	ASSERT_EQ (outposts.size (), 1u) << "the host's own outpost";
-	ASSERT_TRUE (fileExists (outposts[0].sharedFile));
-
-	ASSERT_EQ (::kill (host, SIGKILL), 0);
-	ASSERT_EQ (::waitpid (host, nullptr, 0), host);
-	EXPECT_TRUE (waitFor ([&] { return ended (outposts[0].pid) && !fileExists (outposts[0].sharedFile); }, 2.0))
-	    << "outpost " << outposts[0].pid << (ended (outposts[0].pid) ? " ended" : " still runs") << ", "
-	    << outposts[0].sharedFile << (fileExists (outposts[0].sharedFile) ? " still there" : " removed");
-}
-
-// CPU time (user + system) of a process so far, in clock ticks.
-long cpuTicks (pid_t pid)
-{
-	return std::atol (statField (pid, 14).c_str ()) + std::atol (statField (pid, 15).c_str ());
-}
-
-// With no blocks coming (transport stopped) an outpost costs next to
-// nothing, and the first block after the silence is processed, not dry.
-TEST_F (Bridge, IdleOutpostSleepsAndTheNextBlockIsProcessed)
-{
-	Processor p (module.factory (), 1024);
-	ASSERT_EQ (p.activate (true), kResultOk);
-	StereoBlock block (1024);
-	for (int b = 0; b < 20; ++b)
-	{
-		block.fill (b * 1024);
-		p.process (block);
-	}
-	const auto outposts = runningOutposts ();
-	ASSERT_EQ (outposts.size (), 1u);
-	std::this_thread::sleep_for (std::chrono::milliseconds (500));
-	const long before = cpuTicks (outposts[0].pid);
-	std::this_thread::sleep_for (std::chrono::seconds (2));
-	const long used = cpuTicks (outposts[0].pid) - before;
-	EXPECT_LE (used, ::sysconf (_SC_CLK_TCK) * 2 / 20) << "more than 5% of a core while idle";
-
-	block.fill (20 * 1024);
-	EXPECT_EQ (p.process (block), kResultOk);
-	EXPECT_FALSE (block.passedThrough ()) << "the block after the silence came back dry";
 }
 
 } // namespace
