@@ -2,10 +2,10 @@
 // the path is opened and mapped with POSIX calls, whole and shared, as Wine
 // does it for outpost.exe.
 #include "application.h"
+#include "log/log.h"
 
 #include <cstdint>
 #include <fcntl.h>
-#include <iostream>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -19,19 +19,19 @@ void* const kNoFile = reinterpret_cast<void*>(static_cast<std::intptr_t>(-1));
 bool OutpostApplication::mapSharedFile() {
     const int fd = ::open(sharedMemoryName_.c_str(), O_RDWR | O_CLOEXEC);
     if (fd < 0) {
-        std::cerr << "[Outpost] Failed to open file: " << sharedMemoryName_ << std::endl;
+        logError() << "[Outpost] Failed to open file: " << sharedMemoryName_;
         return false;
     }
     // A shorter file would fault when a region beyond its end is touched.
     struct stat st {};
     if (::fstat(fd, &st) != 0 || st.st_size < static_cast<off_t>(kSharedMemorySize)) {
-        std::cerr << "[Outpost] Failed to create file mapping" << std::endl;
+        logError() << "[Outpost] Failed to create file mapping";
         ::close(fd);
         return false;
     }
     void* view = ::mmap(nullptr, kSharedMemorySize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
     if (view == MAP_FAILED) {
-        std::cerr << "[Outpost] Failed to map view of file" << std::endl;
+        logError() << "[Outpost] Failed to map view of file";
         ::close(fd);
         return false;
     }

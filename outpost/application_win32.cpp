@@ -1,9 +1,8 @@
 // The shared file under Wine: the Linux path opens through drive Z:, and the
 // view is truly shared with the Linux process that created the file.
 #include "application.h"
+#include "log/log.h"
 #include "win32.h"
-
-#include <iostream>
 
 namespace Tandem {
 
@@ -15,15 +14,15 @@ bool OutpostApplication::mapSharedFile() {
     // Every error code is taken before logging: writing a line resets it.
     if (file == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
-        std::cerr << "[Outpost] Failed to open file: " << sharedMemoryName_ << std::endl;
-        std::cerr << "[Outpost] Error: " << error << std::endl;
+        logError() << "[Outpost] Failed to open file: " << sharedMemoryName_;
+        logError() << "[Outpost] Error: " << error;
         return false;
     }
     HANDLE mapping = CreateFileMappingA(file, nullptr, PAGE_READWRITE, 0, kSharedMemorySize, nullptr);
     if (!mapping) {
         const DWORD error = GetLastError();
-        std::cerr << "[Outpost] Failed to create file mapping" << std::endl;
-        std::cerr << "[Outpost] Error: " << error << std::endl;
+        logError() << "[Outpost] Failed to create file mapping";
+        logError() << "[Outpost] Error: " << error;
         CloseHandle(file);
         fileHandle_ = INVALID_HANDLE_VALUE;
         return false;
@@ -32,8 +31,8 @@ bool OutpostApplication::mapSharedFile() {
     CloseHandle(mapping);  // the view keeps the mapping alive
     if (!view) {
         const DWORD error = GetLastError();
-        std::cerr << "[Outpost] Failed to map view of file" << std::endl;
-        std::cerr << "[Outpost] Error: " << error << std::endl;
+        logError() << "[Outpost] Failed to map view of file";
+        logError() << "[Outpost] Error: " << error;
         CloseHandle(file);
         fileHandle_ = INVALID_HANDLE_VALUE;
         return false;

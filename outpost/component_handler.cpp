@@ -1,6 +1,5 @@
 #include "component_handler.h"
-
-#include <iostream>
+#include "log/log.h"
 
 #include "parameter_queue.h"
 
@@ -34,7 +33,7 @@ uint32 PLUGIN_API ComponentHandler::release() {
 }
 
 tresult PLUGIN_API ComponentHandler::beginEdit(ParamID id) {
-    std::cout << "[ComponentHandler] beginEdit " << id << std::endl;
+    logInfo() << "[ComponentHandler] beginEdit " << id;
     return kResultOk;
 }
 
@@ -47,19 +46,18 @@ tresult PLUGIN_API ComponentHandler::performEdit(ParamID id, ParamValue valueNor
 }
 
 tresult PLUGIN_API ComponentHandler::endEdit(ParamID id) {
-    std::cout << "[ComponentHandler] endEdit " << id << std::endl;
+    logInfo() << "[ComponentHandler] endEdit " << id;
     return kResultOk;
 }
 
 tresult PLUGIN_API ComponentHandler::restartComponent(int32 flags) {
-    std::cout << "[ComponentHandler] restartComponent flags=0x" << std::hex << flags << std::dec << std::endl;
+    logInfo() << "[ComponentHandler] restartComponent flags=0x" << std::hex << flags;
     if (flags & (kParamValuesChanged | kParamTitlesChanged))
-        std::cout << "[ComponentHandler] Parameter values or titles changed" << std::endl;
+        logInfo() << "[ComponentHandler] Parameter values or titles changed";
     if (flags & kLatencyChanged)
-        std::cout << "[ComponentHandler] Latency change not passed on (the Linux side reports no latency)" << std::endl;
+        logInfo() << "[ComponentHandler] Latency change not passed on (the Linux side reports no latency)";
     if (flags & (kIoChanged | kReloadComponent))
-        std::cout << "[ComponentHandler] I/O change or reload requested; not supported, the plug-in keeps running"
-                  << std::endl;
+        logInfo() << "[ComponentHandler] I/O change or reload requested; not supported, the plug-in keeps running";
     return kResultOk;
 }
 

@@ -1,8 +1,8 @@
 #include "generic_editor.h"
+#include "log/log.h"
 
 #include <cmath>
 #include <cstring>
-#include <iostream>
 
 using namespace Steinberg;
 using namespace Steinberg::Vst;
@@ -101,7 +101,7 @@ tresult PLUGIN_API GenericEditor::attached(void* parent, FIDString type) {
     // Values may also change through the plug-in itself (its processor, a
     // restored state): the rows follow the controller.
     SetTimer(hwnd_, kRefreshTimer, kRefreshMs, nullptr);
-    std::cout << "[GenericEditor] Showing " << rows_.size() << " parameters" << std::endl;
+    logInfo() << "[GenericEditor] Showing " << rows_.size() << " parameters";
     return kResultOk;
 }
 
@@ -260,8 +260,8 @@ LRESULT CALLBACK GenericEditor::windowProc(HWND hwnd, UINT message, WPARAM wPara
         if (message == WM_LBUTTONUP) ReleaseCapture();
         const Row& r = editor->rows_[static_cast<std::size_t>(row)];
         if (editor->handler_) editor->handler_->endEdit(r.id);
-        std::cout << "[GenericEditor] " << narrow(r.title) << " set to "
-                  << narrow(editor->valueText(r, editor->controller_->getParamNormalized(r.id))) << std::endl;
+        logInfo() << "[GenericEditor] " << narrow(r.title) << " set to "
+                  << narrow(editor->valueText(r, editor->controller_->getParamNormalized(r.id)));
         return 0;
     }
     default:

@@ -1,6 +1,5 @@
 #include "host_application.h"
-
-#include <iostream>
+#include "log/log.h"
 
 using namespace Steinberg;
 
@@ -36,12 +35,12 @@ tresult PLUGIN_API HostApplication::getName(Vst::String128 name) {
     for (; kHostName[i] != '\0' && i < 127; ++i) name[i] = static_cast<Vst::TChar>(static_cast<unsigned char>(kHostName[i]));
     name[i] = 0;
     name[127] = 0;
-    std::cout << "[HostApplication] getName() called, returning: " << kHostName << std::endl;
+    logInfo() << "[HostApplication] getName() called, returning: " << kHostName;
     return kResultOk;
 }
 
 tresult PLUGIN_API HostApplication::createInstance(TUID, TUID, void** obj) {
-    std::cout << "[HostApplication] createInstance() called (not implemented)" << std::endl;
+    logInfo() << "[HostApplication] createInstance() called (not implemented)";
     if (obj) *obj = nullptr;
     return kNotImplemented;
 }

@@ -1,9 +1,8 @@
 #include "host_thread.h"
+#include "log/log.h"
 #include "win32.h"
 
 #include <ole2.h>
-
-#include <iostream>
 
 namespace Tandem {
 
@@ -37,15 +36,14 @@ bool HostThread::enter() {
     // call still counts and is balanced by OleUninitialize.
     if (result == S_OK || result == S_FALSE) {
         oleInitialized_ = true;
-        std::cout << "[Outpost] OLE initialized (single-threaded apartment)" << std::endl;
+        logInfo() << "[Outpost] OLE initialized (single-threaded apartment)";
     } else {
-        std::cerr << "[Outpost] OleInitialize failed: 0x" << std::hex << static_cast<unsigned long>(result)
-                  << std::dec << std::endl;
+        logError() << "[Outpost] OleInitialize failed: 0x" << std::hex << static_cast<unsigned long>(result);
     }
     if (const char* awareness = makeDpiAware())
-        std::cout << "[Outpost] DPI awareness: " << awareness << std::endl;
+        logInfo() << "[Outpost] DPI awareness: " << awareness;
     else
-        std::cout << "[Outpost] DPI awareness could not be set" << std::endl;
+        logInfo() << "[Outpost] DPI awareness could not be set";
     return oleInitialized_;
 }
 

@@ -1,8 +1,8 @@
 // PluginInstance: construction, creation of the plug-in's objects, teardown.
 #include "plugin_instance.h"
+#include "log/log.h"
 
 #include <cstring>
-#include <iostream>
 
 #include "component_handler.h"
 #include "host_application.h"
@@ -22,7 +22,7 @@ const char kControllerCategory[] = "Component Controller Class";
 PluginInstance::PluginInstance(IPluginFactory* factory)
     : factory_(factory), hostApplication_(new HostApplication), hInstance_(ownModuleHandle()) {
     if (factory_) factory_->addRef();
-    std::cout << "[PluginInstance] HostApplication created" << std::endl;
+    logInfo() << "[PluginInstance] HostApplication created";
 }
 
 PluginInstance::~PluginInstance() {
@@ -60,14 +60,14 @@ PluginInstance::~PluginInstance() {
 }
 
 bool PluginInstance::createInstance() {
-    std::cout << "[PluginInstance] Creating plugin instance..." << std::endl;
+    logInfo() << "[PluginInstance] Creating plugin instance...";
     if (!factory_) {
-        std::cerr << "[PluginInstance] No factory available" << std::endl;
+        logError() << "[PluginInstance] No factory available";
         return false;
     }
 
     const int32 count = factory_->countClasses();
-    std::cout << "[PluginInstance] Factory has " << count << " classes" << std::endl;
+    logInfo() << "[PluginInstance] Factory has " << count << " classes";
 
     PClassInfo scratch;
     PClassInfo processorInfo;
@@ -83,44 +83,44 @@ bool PluginInstance::createInstance() {
         // The factory's texts are fixed-size fields; never read past them.
         scratch.category[PClassInfo::kCategorySize - 1] = '\0';
         scratch.name[PClassInfo::kNameSize - 1] = '\0';
-        std::cout << "[PluginInstance] Class " << i << ": " << scratch.name << " (category: " << scratch.category
-                  << ")" << std::endl;
+        logInfo() << "[PluginInstance] Class " << i << ": " << scratch.name << " (category: " << scratch.category
+                  << ")";
         // The loop runs to the end: of several classes in one category the
         // last one is used.
         if (std::strcmp(scratch.category, kAudioModuleCategory) == 0) {
             processorInfo = scratch;
             foundProcessor = true;
-            std::cout << "[PluginInstance] Found processor: " << scratch.name << std::endl;
+            logInfo() << "[PluginInstance] Found processor: " << scratch.name;
         } else if (std::strcmp(scratch.category, kControllerCategory) == 0) {
             controllerInfo = scratch;
             foundController = true;
-            std::cout << "[PluginInstance] Found controller: " << scratch.name << std::endl;
+            logInfo() << "[PluginInstance] Found controller: " << scratch.name;
         }
     }
 
     if (count < 1 || !foundProcessor) {
-        std::cerr << "[PluginInstance] No audio processor found in factory" << std::endl;
+        logError() << "[PluginInstance] No audio processor found in factory";
         return false;
     }
 
-    std::cout << "[PluginInstance] Creating component instance..." << std::endl;
+    logInfo() << "[PluginInstance] Creating component instance...";
     void* object = nullptr;
     tresult result = factory_->createInstance(processorInfo.cid, IComponent::iid, &object);
     if (result != kResultOk || !object) {
-        std::cerr << "[PluginInstance] Failed to create component (error " << result << ")" << std::endl;
+        logError() << "[PluginInstance] Failed to create component (error " << result << ")";
         return false;
     }
     component_ = static_cast<IComponent*>(object);
-    std::cout << "[PluginInstance] Component created" << std::endl;
+    logInfo() << "[PluginInstance] Component created";
 
-    std::cout << "[PluginInstance] Initializing component with HostApplication context..." << std::endl;
+    logInfo() << "[PluginInstance] Initializing component with HostApplication context...";
     if (component_->initialize(hostApplication_) != kResultOk) {
-        std::cerr << "[PluginInstance] Failed to initialize component" << std::endl;
+        logError() << "[PluginInstance] Failed to initialize component";
         component_->release();
         component_ = nullptr;
         return false;
     }
-    std::cout << "[PluginInstance] Component initialized" << std::endl;
+    logInfo() << "[PluginInstance] Component initialized";
 
     // One object: the component is its own controller.
     IEditController* ownController = nullptr;
@@ -128,86 +128,85 @@ bool PluginInstance::createInstance() {
         ownController) {
         controller_ = ownController;
         singleObject_ = true;
-        std::cout << "[PluginInstance] Got controller from component (single component design)" << std::endl;
+        logInfo() << "[PluginInstance] Got controller from component (single component design)";
         connectComponentHandler();
-        std::cout << "[PluginInstance] Plugin instance created successfully" << std::endl;
+        logInfo() << "[PluginInstance] Plugin instance created successfully";
         return true;
     }
 
     if (!foundController) {
-        std::cout << "[PluginInstance] No controller found" << std::endl;
-        std::cout << "[PluginInstance] Plugin instance created successfully" << std::endl;
+        logInfo() << "[PluginInstance] No controller found";
+        logInfo() << "[PluginInstance] Plugin instance created successfully";
         return true;
     }
 
-    std::cout << "[PluginInstance] Creating separate controller instance..." << std::endl;
+    logInfo() << "[PluginInstance] Creating separate controller instance...";
     object = nullptr;
     result = factory_->createInstance(controllerInfo.cid, IEditController::iid, &object);
     if (result != kResultOk || !object) {
-        std::cerr << "[PluginInstance] Failed to create controller (error " << result << ")" << std::endl;
-        std::cout << "[PluginInstance] Plugin instance created successfully" << std::endl;
+        logError() << "[PluginInstance] Failed to create controller (error " << result << ")";
+        logInfo() << "[PluginInstance] Plugin instance created successfully";
         return true;
     }
     controller_ = static_cast<IEditController*>(object);
-    std::cout << "[PluginInstance] Separate controller created" << std::endl;
-    std::cout << "[PluginInstance] Initializing controller with HostApplication context..." << std::endl;
+    logInfo() << "[PluginInstance] Separate controller created";
+    logInfo() << "[PluginInstance] Initializing controller with HostApplication context...";
     if (controller_->initialize(hostApplication_) != kResultOk) {
-        std::cerr << "[PluginInstance] Failed to initialize controller" << std::endl;
+        logError() << "[PluginInstance] Failed to initialize controller";
         controller_->release();
         controller_ = nullptr;
-        std::cout << "[PluginInstance] Plugin instance created successfully" << std::endl;
+        logInfo() << "[PluginInstance] Plugin instance created successfully";
         return true;
     }
-    std::cout << "[PluginInstance] Controller initialized" << std::endl;
+    logInfo() << "[PluginInstance] Controller initialized";
     connectComponentHandler();
 
     // Bring the controller in line with the component's current state.
-    std::cout << "[PluginInstance] Synchronizing component state to controller..." << std::endl;
+    logInfo() << "[PluginInstance] Synchronizing component state to controller...";
     MemoryStream* stream = new MemoryStream;
     if (component_->getState(stream) != kResultOk || stream->data().empty()) {
-        std::cout << "[PluginInstance] No component state to sync" << std::endl;
+        logInfo() << "[PluginInstance] No component state to sync";
     } else {
-        std::cout << "[PluginInstance] Component state: " << static_cast<std::uint64_t>(stream->data().size())
-                  << " bytes" << std::endl;
+        logInfo() << "[PluginInstance] Component state: " << static_cast<std::uint64_t>(stream->data().size())
+                  << " bytes";
         stream->setPosition(0);
         result = controller_->setComponentState(stream);
         if (result == kResultOk)
-            std::cout << "[PluginInstance] Controller state synchronized!" << std::endl;
+            logInfo() << "[PluginInstance] Controller state synchronized!";
         else
-            std::cout << "[PluginInstance] setComponentState returned " << result << " (may be normal for this plugin)"
-                      << std::endl;
+            logInfo() << "[PluginInstance] setComponentState returned " << result << " (may be normal for this plugin)";
     }
     stream->release();
 
     // Connect the two in both directions.
-    std::cout << "[PluginInstance] Establishing IConnectionPoint connection..." << std::endl;
+    logInfo() << "[PluginInstance] Establishing IConnectionPoint connection...";
     IConnectionPoint* componentPoint = nullptr;
     if (component_->queryInterface(IConnectionPoint::iid, reinterpret_cast<void**>(&componentPoint)) != kResultOk ||
         !componentPoint) {
-        std::cout << "[PluginInstance] Component doesn't support IConnectionPoint" << std::endl;
+        logInfo() << "[PluginInstance] Component doesn't support IConnectionPoint";
     } else {
-        std::cout << "[PluginInstance] Component supports IConnectionPoint" << std::endl;
+        logInfo() << "[PluginInstance] Component supports IConnectionPoint";
         IConnectionPoint* controllerPoint = nullptr;
         if (controller_->queryInterface(IConnectionPoint::iid, reinterpret_cast<void**>(&controllerPoint)) !=
                 kResultOk ||
             !controllerPoint) {
-            std::cout << "[PluginInstance] Controller doesn't support IConnectionPoint" << std::endl;
+            logInfo() << "[PluginInstance] Controller doesn't support IConnectionPoint";
             componentPoint->release();
         } else {
-            std::cout << "[PluginInstance] Controller supports IConnectionPoint" << std::endl;
+            logInfo() << "[PluginInstance] Controller supports IConnectionPoint";
             const tresult r1 = componentPoint->connect(controllerPoint);
             const tresult r2 = controllerPoint->connect(componentPoint);
             if (r1 == kResultOk && r2 == kResultOk)
-                std::cout << "[PluginInstance] IConnectionPoint connected successfully!" << std::endl;
+                logInfo() << "[PluginInstance] IConnectionPoint connected successfully!";
             else
-                std::cout << "[PluginInstance] IConnectionPoint connection returned: " << "comp->ctrl=" << r1
-                          << ", ctrl->comp=" << r2 << std::endl;
+                logInfo() << "[PluginInstance] IConnectionPoint connection returned: " << "comp->ctrl=" << r1
+                          << ", ctrl->comp=" << r2;
             controllerPoint->release();
             componentPoint->release();
         }
     }
 
-    std::cout << "[PluginInstance] Plugin instance created successfully" << std::endl;
+    logInfo() << "[PluginInstance] Plugin instance created successfully";
     return true;
 }
 
@@ -226,9 +225,9 @@ void PluginInstance::connectComponentHandler() {
     componentHandler_ = new ComponentHandler(&toProcessor_);
     const tresult result = controller_->setComponentHandler(componentHandler_);
     if (result == kResultOk)
-        std::cout << "[PluginInstance] Component handler set (" << parameters << " parameters)" << std::endl;
+        logInfo() << "[PluginInstance] Component handler set (" << parameters << " parameters)";
     else
-        std::cout << "[PluginInstance] setComponentHandler returned " << result << std::endl;
+        logInfo() << "[PluginInstance] setComponentHandler returned " << result;
 }
 
 std::uint32_t PluginInstance::changeCount() const {
@@ -242,7 +241,7 @@ void PluginInstance::serviceParameters() {
         if (controller_) controller_->setParamNormalized(edit.id, edit.value);
     const std::uint32_t dropped = droppedOutputs_.exchange(0, std::memory_order_relaxed);
     if (dropped > 0)
-        std::cerr << "[PluginInstance] " << dropped << " parameter values from the processor were dropped" << std::endl;
+        logError() << "[PluginInstance] " << dropped << " parameter values from the processor were dropped";
 }
 
 }  // namespace Tandem

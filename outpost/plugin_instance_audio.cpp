@@ -1,5 +1,4 @@
 // PluginInstance: audio setup and block processing.
-#include <iostream>
 
 #include "plugin_instance.h"
 #include "log/log.h"
@@ -27,18 +26,18 @@ void copyThrough(const float* input, float* output, std::int32_t numSamples, std
 
 bool PluginInstance::setupAudio(double sampleRate, std::int32_t maxBlockSize) {
     if (!component_) {
-        std::cerr << "[PluginInstance] No component for audio setup" << std::endl;
+        logError() << "[PluginInstance] No component for audio setup";
         return false;
     }
     if (!audioProcessor_) {
         IAudioProcessor* processor = nullptr;
         if (component_->queryInterface(IAudioProcessor::iid, reinterpret_cast<void**>(&processor)) != kResultOk ||
             !processor) {
-            std::cerr << "[PluginInstance] Component doesn't support IAudioProcessor" << std::endl;
+            logError() << "[PluginInstance] Component doesn't support IAudioProcessor";
             return false;
         }
         audioProcessor_ = processor;
-        std::cout << "[PluginInstance] Got IAudioProcessor interface" << std::endl;
+        logInfo() << "[PluginInstance] Got IAudioProcessor interface";
     }
 
     ProcessSetup setup{};
@@ -48,44 +47,44 @@ bool PluginInstance::setupAudio(double sampleRate, std::int32_t maxBlockSize) {
     setup.sampleRate = sampleRate;
     tresult result = audioProcessor_->setupProcessing(setup);
     if (result != kResultOk) {
-        std::cerr << "[PluginInstance] setupProcessing failed: " << result << std::endl;
+        logError() << "[PluginInstance] setupProcessing failed: " << result;
         return false;
     }
-    std::cout << "[PluginInstance] Audio setup: " << sampleRate << " Hz, " << maxBlockSize << " samples" << std::endl;
+    logInfo() << "[PluginInstance] Audio setup: " << sampleRate << " Hz, " << maxBlockSize << " samples";
 
     SpeakerArrangement inputArrangement = SpeakerArr::kStereo;
     SpeakerArrangement outputArrangement = SpeakerArr::kStereo;
     result = audioProcessor_->setBusArrangements(&inputArrangement, 1, &outputArrangement, 1);
     if (result == kResultOk)
-        std::cout << "[PluginInstance] Bus arrangements set to stereo" << std::endl;
+        logInfo() << "[PluginInstance] Bus arrangements set to stereo";
     else
-        std::cout << "[PluginInstance] setBusArrangements returned: " << result << " (may be OK)" << std::endl;
+        logInfo() << "[PluginInstance] setBusArrangements returned: " << result << " (may be OK)";
 
     result = component_->activateBus(kAudio, kInput, 0, true);
     if (result == kResultOk)
-        std::cout << "[PluginInstance] Input bus activated" << std::endl;
+        logInfo() << "[PluginInstance] Input bus activated";
     else
-        std::cout << "[PluginInstance] activateBus(input) returned: " << result << std::endl;
+        logInfo() << "[PluginInstance] activateBus(input) returned: " << result;
 
     result = component_->activateBus(kAudio, kOutput, 0, true);
     if (result == kResultOk)
-        std::cout << "[PluginInstance] Output bus activated" << std::endl;
+        logInfo() << "[PluginInstance] Output bus activated";
     else
-        std::cout << "[PluginInstance] activateBus(output) returned: " << result << std::endl;
+        logInfo() << "[PluginInstance] activateBus(output) returned: " << result;
 
     component_->setActive(true);
-    std::cout << "[PluginInstance] Component activated" << std::endl;
+    logInfo() << "[PluginInstance] Component activated";
 
     result = audioProcessor_->setProcessing(true);
     if (result == kResultOk)
-        std::cout << "[PluginInstance] Processing started" << std::endl;
+        logInfo() << "[PluginInstance] Processing started";
     else
-        std::cout << "[PluginInstance] setProcessing(true) returned: " << result << std::endl;
+        logInfo() << "[PluginInstance] setProcessing(true) returned: " << result;
 
     maxBlockSize_ = maxBlockSize;
     audioSetup_ = true;
     sampleRate_ = sampleRate;
-    std::cout << "[PluginInstance] Audio processing enabled" << std::endl;
+    logInfo() << "[PluginInstance] Audio processing enabled";
     return true;
 }
 

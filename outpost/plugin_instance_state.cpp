@@ -1,8 +1,8 @@
 // PluginInstance: the component's state in and out as opaque bytes.
 #include <cstring>
-#include <iostream>
 
 #include "memory_stream.h"
+#include "log/log.h"
 #include "plugin_instance.h"
 
 using namespace Steinberg;
@@ -11,19 +11,19 @@ namespace Tandem {
 
 std::int32_t PluginInstance::getState(std::uint8_t* buffer, std::int32_t capacity) {
     if (!component_) {
-        std::cerr << "[PluginInstance] No component for getState" << std::endl;
+        logError() << "[PluginInstance] No component for getState";
         return 0;
     }
     MemoryStream* stream = new MemoryStream;
     const tresult result = component_->getState(stream);
     if (result != kResultOk) {
-        std::cerr << "[PluginInstance] getState failed: " << result << std::endl;
+        logError() << "[PluginInstance] getState failed: " << result;
         stream->release();
         return 0;
     }
     const std::int64_t size = static_cast<std::int64_t>(stream->data().size());
     if (size <= 0 || size > capacity || !buffer) {
-        std::cerr << "[PluginInstance] State size invalid: " << size << std::endl;
+        logError() << "[PluginInstance] State size invalid: " << size;
         stream->release();
         return 0;
     }
@@ -31,13 +31,13 @@ std::int32_t PluginInstance::getState(std::uint8_t* buffer, std::int32_t capacit
     int32 numRead = 0;
     stream->read(buffer, static_cast<int32>(size), &numRead);
     stream->release();
-    std::cout << "[PluginInstance] State retrieved: " << numRead << " bytes" << std::endl;
+    logInfo() << "[PluginInstance] State retrieved: " << numRead << " bytes";
     return numRead;
 }
 
 bool PluginInstance::setState(const std::uint8_t* data, std::int32_t size) {
     if (!component_) {
-        std::cerr << "[PluginInstance] No component for setState" << std::endl;
+        logError() << "[PluginInstance] No component for setState";
         return false;
     }
     MemoryStream* stream = new MemoryStream;
@@ -45,7 +45,7 @@ bool PluginInstance::setState(const std::uint8_t* data, std::int32_t size) {
 
     tresult result = component_->setState(stream);
     if (result != kResultOk) {
-        std::cerr << "[PluginInstance] component->setState failed: " << result << std::endl;
+        logError() << "[PluginInstance] component->setState failed: " << result;
         stream->release();
         return false;
     }
@@ -55,10 +55,10 @@ bool PluginInstance::setState(const std::uint8_t* data, std::int32_t size) {
         stream->setPosition(0);
         result = controller_->setComponentState(stream);
         if (result != kResultOk && result != kNotImplemented)
-            std::cout << "[PluginInstance] controller->setComponentState returned: " << result << std::endl;
+            logInfo() << "[PluginInstance] controller->setComponentState returned: " << result;
     }
     stream->release();
-    std::cout << "[PluginInstance] State restored: " << size << " bytes" << std::endl;
+    logInfo() << "[PluginInstance] State restored: " << size << " bytes";
     return true;
 }
 

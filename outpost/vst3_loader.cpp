@@ -1,6 +1,5 @@
 #include "vst3_loader.h"
-
-#include <iostream>
+#include "log/log.h"
 
 namespace Tandem {
 
@@ -15,34 +14,34 @@ VST3Loader::~VST3Loader() {
 }
 
 bool VST3Loader::load(const std::string& path) {
-    std::cout << "[VST3Loader] Loading plugin: " << path << std::endl;
+    logInfo() << "[VST3Loader] Loading plugin: " << path;
     module_ = LoadLibraryA(path.c_str());
     if (!module_) {
         const std::string candidate = path + kBundleModule;
-        std::cout << "[VST3Loader] Trying: " << candidate << std::endl;
+        logInfo() << "[VST3Loader] Trying: " << candidate;
         module_ = LoadLibraryA(candidate.c_str());
         if (!module_) {
             const DWORD error = GetLastError();
-            std::cerr << "[VST3Loader] Failed to load module: " << error << std::endl;
+            logError() << "[VST3Loader] Failed to load module: " << error;
             return false;
         }
     }
-    std::cout << "[VST3Loader] Module loaded successfully" << std::endl;
+    logInfo() << "[VST3Loader] Module loaded successfully";
 
     getFactoryProc_ = reinterpret_cast<GetFactoryProc>(
         reinterpret_cast<void (*)()>(GetProcAddress(module_, "GetPluginFactory")));
     if (!getFactoryProc_) {
-        std::cerr << "[VST3Loader] GetPluginFactory not found" << std::endl;
+        logError() << "[VST3Loader] GetPluginFactory not found";
         unload();
         return false;
     }
     factory_ = getFactoryProc_();
     if (!factory_) {
-        std::cerr << "[VST3Loader] GetPluginFactory returned null" << std::endl;
+        logError() << "[VST3Loader] GetPluginFactory returned null";
         unload();
         return false;
     }
-    std::cout << "[VST3Loader] Plugin factory obtained successfully" << std::endl;
+    logInfo() << "[VST3Loader] Plugin factory obtained successfully";
     return true;
 }
 

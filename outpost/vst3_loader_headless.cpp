@@ -1,15 +1,14 @@
 // VST3Loader without Win32, for native builds: there is no Windows module to
 // load, so every load fails the way a missing module does.
 #include "vst3_loader.h"
-
-#include <iostream>
+#include "log/log.h"
 
 namespace Tandem {
 
 VST3Loader::~VST3Loader() { unload(); }
 
 bool VST3Loader::load(const std::string& path) {
-    std::cerr << "[VST3Loader] Failed to load module: " << path << " (no Windows modules natively)" << std::endl;
+    logError() << "[VST3Loader] Failed to load module: " << path << " (no Windows modules natively)";
     return false;
 }
 

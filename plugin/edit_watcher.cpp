@@ -1,8 +1,7 @@
 #include "plugin/edit_watcher.h"
+#include "log/log.h"
 
 #include "plugin/processor.h"
-
-#include <iostream>
 
 namespace Steinberg {
 namespace QuillMarlow {
@@ -65,7 +64,7 @@ void EditWatcher::useRunLoopOf (IPlugFrame* frame)
 		return;
 	if (runLoop->registerTimer (this, kIntervalMs) != kResultOk)
 	{
-		std::cout << "[QuillMarlowView] Host run loop refused a timer: edits will not mark the project" << std::endl;
+		Tandem::logInfo () << "[QuillMarlowView] Host run loop refused a timer: edits will not mark the project";
 		runLoop->release ();
 		return;
 	}
@@ -92,7 +91,7 @@ bool EditWatcher::check ()
 	const tresult result = handler2->setDirty (true);
 	handler2->release ();
 	if (!reported_)
-		std::cout << "[QuillMarlowView] Served plug-in edited: project marked as changed" << std::endl;
+		Tandem::logInfo () << "[QuillMarlowView] Served plug-in edited: project marked as changed";
 	reported_ = true;
 	return result == kResultOk;
 }
