@@ -27,6 +27,16 @@ OutpostConfig standIn (const std::string& mode)
 	return config;
 }
 
+// True once `pid` ignores SIGTERM (its SigIgn mask in /proc has bit 15).
+bool ignoresSigterm (pid_t pid)
+{
+	std::ifstream status ("/proc/" + std::to_string (pid) + "/status");
+	for (std::string line; std::getline (status, line);)
+		if (line.rfind ("SigIgn:", 0) == 0)
+			return (std::strtoull (line.c_str () + 7, nullptr, 16) >> (SIGTERM - 1)) & 1;
+	return false;
+}
+
 bool gone (pid_t pid)
 {
 	return ::kill (pid, 0) != 0 && errno == ESRCH;
@@ -151,7 +161,8 @@ TEST (ChildProcess, TerminateEndsChildrenThatObeyAndThatIgnoreSigterm)
 	ChildProcess stubborn;
 	ASSERT_TRUE (stubborn.launchOutpost (standIn ("stubborn")).success);
 	const pid_t second = stubborn.pid ();
-	std::this_thread::sleep_for (std::chrono::milliseconds (100));  // let it install its handler
+	for (int i = 0; i < 500 && !ignoresSigterm (second); ++i)  // a slow start (sanitizers, load) takes a while
+		std::this_thread::sleep_for (std::chrono::milliseconds (10));
 	const auto start = std::chrono::steady_clock::now ();
 	r = stubborn.terminate (500);
 	const auto elapsed = std::chrono::steady_clock::now () - start;
