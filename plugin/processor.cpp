@@ -456,6 +456,10 @@ tresult PLUGIN_API QuillMarlowProcessor::process (Vst::ProcessData& data)
 		if (audio->inputReady.load (std::memory_order_relaxed) != 0 ||
 		    audio->outputReady.load (std::memory_order_relaxed) == 0)
 		{
+			// An outpost asleep on a block it has not taken is woken again.
+			if (audio->inputReady.load (std::memory_order_relaxed) == 1 &&
+			    audio->outpostWaiting.load (std::memory_order_relaxed) != 0)
+				Tandem::futexWake (&audio->inputReady);
 			passthrough (in, out, channels, samples);
 			return kResultOk;
 		}
