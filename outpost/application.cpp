@@ -99,6 +99,8 @@ void OutpostApplication::run() {
     for (long n = 0; running_; ++n) {
         if (n % 1000 == 0) std::cout << "[Outpost] UI Loop " << n << std::endl;
         if (plugin_) plugin_->processMessages();
+        // The served editor may have asked its frame for another size.
+        publishEditorSize();
         if (uiCommand_ && !uiCommand_->processed.load(std::memory_order_acquire)) {
             std::cout << "[Outpost] *** COMMAND RECEIVED: " << uiCommand_->command << " ***" << std::endl;
             processUICommand();
@@ -138,8 +140,7 @@ void OutpostApplication::processUICommand() {
         }
         const std::uint64_t id = plugin_->getX11WindowId();
         ui->wineWindow = id;
-        ui->editorWidth = plugin_->width();
-        ui->editorHeight = plugin_->height();
+        publishEditorSize();
         std::cout << "[Outpost] Sending X11 window ID: 0x" << std::hex << id << std::dec << std::endl;
         std::cout << "[Outpost] Editor size: " << plugin_->width() << "x" << plugin_->height() << std::endl;
         std::cout << "[Outpost] Embedding mode - Linux plugin will handle reparenting" << std::endl;
@@ -151,6 +152,11 @@ void OutpostApplication::processUICommand() {
         std::cout << "[Outpost] Received HideEditor command" << std::endl;
         if (plugin_) plugin_->hideWindow();
         ui->wineWindow = 0;
+        break;
+
+    case CommandCode::CheckEditorSize:
+    case CommandCode::ResizeEditor:
+        handleEditorSizeCommand(static_cast<CommandCode>(ui->command));
         break;
 
     case CommandCode::GetState:
@@ -181,6 +187,43 @@ void OutpostApplication::processUICommand() {
         break;
     }
     acknowledge(ui);
+}
+
+void OutpostApplication::publishEditorSize() {
+    if (!uiCommand_ || !plugin_ || !plugin_->hasWindow()) return;
+    const std::int32_t width = plugin_->width(), height = plugin_->height();
+    const bool resizable = plugin_->editorResizable();
+    if (width == publishedWidth_ && height == publishedHeight_ && resizable == publishedResizable_) return;
+    // Size first, then the report that tells the Linux side to read it.
+    uiCommand_->editorWidth = width;
+    uiCommand_->editorHeight = height;
+    const std::int32_t previous = uiCommand_->editorSizeReport.load(std::memory_order_relaxed);
+    uiCommand_->editorSizeReport.store(editorSizeReportAfter(previous, resizable), std::memory_order_release);
+    publishedWidth_ = width;
+    publishedHeight_ = height;
+    publishedResizable_ = resizable;
+    std::cout << "[Outpost] Editor size reported: " << width << "x" << height
+              << (resizable ? " (resizable)" : "") << std::endl;
+}
+
+void OutpostApplication::handleEditorSizeCommand(CommandCode code) {
+    UICommand* ui = uiCommand_;
+    std::int32_t width = packedEditorWidth(ui->parentWindow);
+    std::int32_t height = packedEditorHeight(ui->parentWindow);
+    const bool resize = code == CommandCode::ResizeEditor;
+    std::cout << "[Outpost] Received " << (resize ? "ResizeEditor" : "CheckEditorSize") << " command: " << width
+              << "x" << height << std::endl;
+    // The size comes from the other process: an implausible one is not
+    // handed to the plug-in.
+    bool done = false;
+    if (plugin_ && plausibleEditorSize(width, height))
+        done = resize ? plugin_->resizeEditor(width, height) : plugin_->constrainEditorSize(width, height);
+    if (!done || !plausibleEditorSize(width, height)) {
+        width = plugin_ ? plugin_->width() : 0;
+        height = plugin_ ? plugin_->height() : 0;
+    }
+    ui->parentWindow = packEditorSize(width, height);
+    if (resize) publishEditorSize();
 }
 
 void OutpostApplication::audioThreadFunc() {

@@ -33,13 +33,25 @@ tresult PLUGIN_API PlugFrame::resizeView(IPlugView* view, ViewRect* newSize) {
     std::cout << "[PlugFrame] resizeView called: " << width << "x" << height << std::endl;
     if (!hwnd_ || !view) return kInvalidArgument;
 
-    RECT outer = {0, 0, width, height};
     const DWORD style = static_cast<DWORD>(GetWindowLongW(hwnd_, GWL_STYLE));
+    // A child window lives in a container that must grow and shrink with it,
+    // or the editor is cut off (or framed by the container's black).
+    HWND container = (style & WS_CHILD) ? GetParent(hwnd_) : nullptr;
+    if (container) {
+        RECT outer = {0, 0, width, height};
+        AdjustWindowRectEx(&outer, static_cast<DWORD>(GetWindowLongW(container, GWL_STYLE)), FALSE,
+                           static_cast<DWORD>(GetWindowLongW(container, GWL_EXSTYLE)));
+        SetWindowPos(container, nullptr, 0, 0, outer.right - outer.left, outer.bottom - outer.top,
+                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+        std::cout << "[PlugFrame] Container resized to " << width << "x" << height << std::endl;
+    }
+    RECT outer = {0, 0, width, height};
     const DWORD exStyle = static_cast<DWORD>(GetWindowLongW(hwnd_, GWL_EXSTYLE));
     AdjustWindowRectEx(&outer, style, FALSE, exStyle);
     SetWindowPos(hwnd_, nullptr, 0, 0, outer.right - outer.left, outer.bottom - outer.top,
                  SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     view->onSize(newSize);
+    if (resized_) resized_(width, height);
     return kResultOk;
 }
 

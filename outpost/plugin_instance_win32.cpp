@@ -89,7 +89,11 @@ bool PluginInstance::createWindow(bool embedding) {
     const std::uint64_t id = getX11WindowId();
     if (id != 0) std::cout << "[PluginInstance] Wine X11 window ID: 0x" << std::hex << id << std::dec << std::endl;
 
-    frame_ = new PlugFrame(hwnd_);
+    // The frame keeps our size up to date when the editor asks for another.
+    frame_ = new PlugFrame(hwnd_, [this](int32 width, int32 height) {
+        width_ = width;
+        height_ = height;
+    });
     std::cout << "[PluginInstance] PlugFrame created" << std::endl;
     return true;
 }
@@ -163,6 +167,9 @@ bool PluginInstance::createEditor() {
     else
         std::cout << "[PluginInstance] setFrame returned " << frameResult << " (continuing anyway)" << std::endl;
 
+    editorResizable_ = view_->canResize() == kResultTrue;
+    std::cout << "[PluginInstance] Editor resizable: " << (editorResizable_ ? "yes" : "no") << std::endl;
+
     ViewRect size{};
     if (view_->getSize(&size) == kResultOk) {
         width_ = size.right - size.left;
@@ -177,6 +184,23 @@ bool PluginInstance::createEditor() {
         }
     }
     std::cout << "[PluginInstance] Editor created successfully" << std::endl;
+    return true;
+}
+
+bool PluginInstance::constrainEditorSize(std::int32_t& width, std::int32_t& height) {
+    if (!view_ || !editorResizable_) return false;
+    ViewRect rect(0, 0, width, height);
+    if (view_->checkSizeConstraint(&rect) != kResultOk) return false;
+    width = rect.getWidth();
+    height = rect.getHeight();
+    return true;
+}
+
+bool PluginInstance::resizeEditor(std::int32_t& width, std::int32_t& height) {
+    if (!frame_ || !constrainEditorSize(width, height)) return false;
+    ViewRect rect(0, 0, width, height);
+    if (frame_->resizeView(view_, &rect) != kResultOk) return false;
+    std::cout << "[PluginInstance] Editor resized by the host to " << width << "x" << height << std::endl;
     return true;
 }
 
