@@ -83,6 +83,7 @@ private:
 	// and, when a window manager had framed it, waits until it let it go.
 	void withdrawWineWindow (uint32 previousWrapper);
 	void setNormalWmState (uint32 window);
+	bool windowManagerRunning () const;
 	// The host window and its ancestors below the root: a move of any of
 	// them moves the wrapper on the screen without telling the wrapper.
 	std::vector<uint32> hostAncestors () const;

@@ -21,6 +21,8 @@ static_assert (kWrapperEventMask == 0x220030, "wrapper event selection");
 
 // How long a window manager gets to give Wine's window back after we unmap it.
 constexpr int kWithdrawPolls = 200;
+// How long a window manager gets to show Wine's window at the top level.
+constexpr int kShowPolls = 50;
 
 // Sleeps the whole duration even when a signal interrupts the sleep.
 void sleepMs (long ms)
@@ -124,15 +126,33 @@ void QuillMarlowView::withdrawWineWindow (uint32 previousWrapper)
 		free (tree);
 		return parent;
 	};
+	auto isMapped = [&] {
+		bool mapped = false;
+		if (auto* attrs =
+		        xcb_get_window_attributes_reply (connection_, xcb_get_window_attributes (connection_, wine), nullptr))
+		{
+			mapped = attrs->map_state != XCB_MAP_STATE_UNMAPPED;
+			free (attrs);
+		}
+		return mapped;
+	};
 	uint32 holder = holderOf ();
-	bool mapped = false;
-	if (auto* attrs =
-	        xcb_get_window_attributes_reply (connection_, xcb_get_window_attributes (connection_, wine), nullptr))
+	bool mapped = isMapped ();
+	auto isFramed = [&] { return holder && holder != screen_->root && holder != previousWrapper; };
+	// outpost shows its window just before it answers. Under a window
+	// manager that is a request the manager carries out a little later; until
+	// then the window looks withdrawn, and the manager would frame it (and
+	// take it out of the wrapper) after we embedded it. Wait for the manager.
+	if (!mapped && !isFramed () && windowManagerRunning ())
 	{
-		mapped = attrs->map_state != XCB_MAP_STATE_UNMAPPED;
-		free (attrs);
+		for (int poll = 0; poll < kShowPolls && !mapped && !isFramed (); ++poll)
+		{
+			sleepMs (10);
+			holder = holderOf ();
+			mapped = isMapped ();
+		}
 	}
-	const bool framed = holder && holder != screen_->root && holder != previousWrapper;
+	const bool framed = isFramed ();
 	if (mapped)
 	{
 		std::cout << "[QuillMarlowView] Unmapping Wine window before reparenting" << std::endl;
@@ -190,6 +210,22 @@ void QuillMarlowView::withdrawWineWindow (uint32 previousWrapper)
 	}
 	std::cerr << "[QuillMarlowView] Wine window still held by 0x" << std::hex << holder << std::dec
 	          << ", reparenting anyway" << std::endl;
+}
+
+bool QuillMarlowView::windowManagerRunning () const
+{
+	// A window manager owns the selection WM_S<screen> while it manages it.
+	static const char kWmS0[] = "WM_S0";
+	auto* atom = xcb_intern_atom_reply (connection_, xcb_intern_atom (connection_, 0, sizeof (kWmS0) - 1, kWmS0),
+	                                    nullptr);
+	if (!atom)
+		return false;
+	auto* owner =
+	    xcb_get_selection_owner_reply (connection_, xcb_get_selection_owner (connection_, atom->atom), nullptr);
+	const bool running = owner && owner->owner != XCB_NONE;
+	free (owner);
+	free (atom);
+	return running;
 }
 
 void QuillMarlowView::setNormalWmState (uint32 window)
