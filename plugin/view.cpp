@@ -3,8 +3,6 @@
 // through which it talks to outpost.
 #include "plugin/view.h"
 
-#include "plugin/processor.h"
-
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -31,7 +29,11 @@ void sleepMs (long ms)
 } // namespace
 
 QuillMarlowView::QuillMarlowView (Tandem::UICommand* uiCommand)
-: uiCommand_ (uiCommand), regionOfProcessor_ (QuillMarlowProcessor::isUICommandMapped (uiCommand))
+: QuillMarlowView (CommandRegionLink::toRegion (uiCommand))
+{
+}
+
+QuillMarlowView::QuillMarlowView (CommandRegionLink region) : region_ (region)
 {
 	std::cout << "[QuillMarlowView] Created" << std::endl;
 	xcb_connection_t* c = xcb_connect (nullptr, nullptr);
@@ -123,7 +125,7 @@ tresult PLUGIN_API QuillMarlowView::attached (void* parent, FIDString type)
 	std::cout << "[QuillMarlowView] Platform type: " << (type ? type : "null") << std::endl;
 	std::cout << "[QuillMarlowView] Parent window: " << parent << std::endl;
 
-	if (!uiCommand_)
+	if (!region_.linked ())
 	{
 		std::cerr << "[QuillMarlowView] ERROR: No UICommand available!" << std::endl;
 		return kResultFalse;
@@ -141,36 +143,54 @@ tresult PLUGIN_API QuillMarlowView::attached (void* parent, FIDString type)
 	// `removed` does not wait for its HideEditor, and under Wine hiding can
 	// take two seconds. A ShowEditor posted over it would be answered by the
 	// hide's acknowledgement, without a window: let the earlier command finish.
-	if (!commandRegionUsable ())
+	bool pending = false;
+	if (!region_.with ([&] (Tandem::UICommand& ui) { pending = !ui.processed.load (std::memory_order_acquire); }))
 	{
 		std::cerr << kRegionGone << std::endl;
 		return kResultFalse;
 	}
-	if (!uiCommand_->processed.load (std::memory_order_acquire))
+	if (pending)
 	{
 		std::cout << "[QuillMarlowView] Waiting for outpost to finish the previous command..." << std::endl;
-		if (!waitForAcknowledgement ())
+		if (!waitForAcknowledgement (kShowEditorTimeout))
 			return kResultFalse;
 	}
 
 	// ShowEditor: arguments first, then the code, then the flag outpost polls.
-	uiCommand_->parentWindow = parentWindow_;
-	uiCommand_->wineWindow = 0;
-	uiCommand_->command = static_cast<int32> (Tandem::CommandCode::ShowEditor);
-	uiCommand_->processed.store (false, std::memory_order_release);
+	const bool posted = region_.with ([&] (Tandem::UICommand& ui) {
+		ui.parentWindow = parentWindow_;
+		ui.wineWindow = 0;
+		ui.command = static_cast<int32> (Tandem::CommandCode::ShowEditor);
+		ui.processed.store (false, std::memory_order_release);
+	});
+	if (!posted)
+	{
+		std::cerr << kRegionGone << std::endl;
+		return kResultFalse;
+	}
 	std::cout << "[QuillMarlowView] Waiting for outpost to create editor window..." << std::endl;
-	if (!waitForAcknowledgement ())
+	if (!waitForAcknowledgement (kShowEditorTimeout))
 		return kResultFalse;
 
-	wineWindow_ = uiCommand_->wineWindow;
+	uint64 wine = 0;
+	region_.with ([&] (Tandem::UICommand& ui) { wine = ui.wineWindow; });
+	wineWindow_ = wine;
 	if (wineWindow_ == 0)
 	{
 		std::cerr << "[QuillMarlowView] ERROR: outpost did not provide X11 window handle!" << std::endl;
 		return kResultFalse;
 	}
 	std::cout << "[QuillMarlowView] Wine X11 Window ID: 0x" << std::hex << wineWindow_ << std::dec << std::endl;
-	editorWidth_ = uiCommand_->editorWidth;
-	editorHeight_ = uiCommand_->editorHeight;
+	int32 width = 0, height = 0;
+	region_.with ([&] (Tandem::UICommand& ui) {
+		width = ui.editorWidth;
+		height = ui.editorHeight;
+	});
+	if (Tandem::plausibleEditorSize (width, height))
+	{
+		editorWidth_ = width;
+		editorHeight_ = height;
+	}
 	std::cout << "[QuillMarlowView] Editor size: " << editorWidth_ << "x" << editorHeight_ << std::endl;
 	std::cout << "[QuillMarlowView] Using embedded mode (Wine window reparented into the host window)"
 	          << std::endl;
@@ -235,12 +255,11 @@ tresult PLUGIN_API QuillMarlowView::removed ()
 		// has carried out the requests still queued.
 		sync ();
 	}
-	if (uiCommand_ && commandRegionUsable ())
-	{
-		uiCommand_->command = static_cast<int32> (Tandem::CommandCode::HideEditor);
-		uiCommand_->processed.store (false, std::memory_order_release);
-	}
-	else if (uiCommand_)
+	const bool hidden = region_.with ([] (Tandem::UICommand& ui) {
+		ui.command = static_cast<int32> (Tandem::CommandCode::HideEditor);
+		ui.processed.store (false, std::memory_order_release);
+	});
+	if (!hidden && region_.linked ())
 	{
 		std::cout << "[QuillMarlowView] HideEditor not posted: outpost's shared file is gone" << std::endl;
 	}
@@ -274,6 +293,23 @@ tresult PLUGIN_API QuillMarlowView::onKeyUp (char16, int16, int16)
 	return kResultOk;
 }
 
+tresult PLUGIN_API QuillMarlowView::onFocus (TBool state)
+{
+	if (!wineWindow_ || !connection_)
+		return kResultOk;
+	if (state)
+	{
+		xcb_set_input_focus (connection_, XCB_INPUT_FOCUS_POINTER_ROOT, wineWindow (), XCB_CURRENT_TIME);
+		xcb_flush (connection_);
+		std::cout << "[QuillMarlowView] Focus gained - set X11 input focus" << std::endl;
+	}
+	else
+	{
+		std::cout << "[QuillMarlowView] Focus lost" << std::endl;
+	}
+	return kResultOk;
+}
+
 tresult PLUGIN_API QuillMarlowView::getSize (ViewRect* size)
 {
 	if (size)
@@ -302,23 +338,6 @@ tresult PLUGIN_API QuillMarlowView::onSize (ViewRect* newSize)
 	return kResultOk;
 }
 
-tresult PLUGIN_API QuillMarlowView::onFocus (TBool state)
-{
-	if (!wineWindow_ || !connection_)
-		return kResultOk;
-	if (state)
-	{
-		xcb_set_input_focus (connection_, XCB_INPUT_FOCUS_POINTER_ROOT, wineWindow (), XCB_CURRENT_TIME);
-		xcb_flush (connection_);
-		std::cout << "[QuillMarlowView] Focus gained - set X11 input focus" << std::endl;
-	}
-	else
-	{
-		std::cout << "[QuillMarlowView] Focus lost" << std::endl;
-	}
-	return kResultOk;
-}
-
 tresult PLUGIN_API QuillMarlowView::setFrame (IPlugFrame* frame)
 {
 	frame_ = frame;
@@ -335,26 +354,22 @@ tresult PLUGIN_API QuillMarlowView::checkSizeConstraint (ViewRect*)
 	return kResultOk;
 }
 
-bool QuillMarlowView::commandRegionUsable () const
-{
-	return !regionOfProcessor_ || QuillMarlowProcessor::isUICommandMapped (uiCommand_);
-}
-
-bool QuillMarlowView::waitForAcknowledgement ()
+bool QuillMarlowView::waitForAcknowledgement (std::chrono::milliseconds timeout)
 {
 	const auto start = std::chrono::steady_clock::now ();
 	for (;;)
 	{
 		// The host may terminate the processor (unmapping the region) from
 		// another thread while we wait.
-		if (!commandRegionUsable ())
+		bool done = false;
+		if (!region_.with ([&] (Tandem::UICommand& ui) { done = ui.processed.load (std::memory_order_acquire); }))
 		{
 			std::cerr << kRegionGone << std::endl;
 			return false;
 		}
-		if (uiCommand_->processed.load (std::memory_order_acquire))
+		if (done)
 			return true;
-		if (std::chrono::steady_clock::now () - start > kShowEditorTimeout)
+		if (std::chrono::steady_clock::now () - start > timeout)
 		{
 			std::cerr << "[QuillMarlowView] TIMEOUT waiting for outpost!" << std::endl;
 			return false;

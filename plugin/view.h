@@ -4,6 +4,7 @@
 // steers the keyboard focus into it.
 #pragma once
 
+#include "plugin/command_region_link.h"
 #include "protocol/tandem_protocol.h"
 
 #include "pluginterfaces/gui/iplugview.h"
@@ -11,6 +12,7 @@
 #include <xcb/xcb.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <thread>
@@ -24,6 +26,8 @@ class QuillMarlowView : public IPlugView
 public:
 	// Opens the view's own X11 connection (DISPLAY decides which); the view
 	// is usable without one, but then every `attached` fails.
+	explicit QuillMarlowView (CommandRegionLink region);
+	// A bare region: a processor's is linked through its processor.
 	explicit QuillMarlowView (Tandem::UICommand* uiCommand);
 
 	// FUnknown
@@ -71,14 +75,9 @@ private:
 	// Waits for the reply of a round trip so that the server has carried out
 	// every request sent before.
 	void sync ();
-	// The command region lies in a processor's shared file, which the host
-	// can unmap (terminate, or destroy the processor) before it removes or
-	// releases the view: true while it is still mapped. A region that was
-	// not a processor's when the view was made is not the registry's to judge.
-	bool commandRegionUsable () const;
-	// Waits up to ten seconds for outpost to acknowledge the posted command;
+	// Waits up to `timeout` for outpost to acknowledge the posted command;
 	// false (with its message) on a time-out or when the region went away.
-	bool waitForAcknowledgement ();
+	bool waitForAcknowledgement (std::chrono::milliseconds timeout);
 	// Takes Wine's window off the top level before we reparent it: unmaps it
 	// and, when a window manager had framed it, waits until it let it go.
 	void withdrawWineWindow (uint32 previousWrapper);
@@ -98,8 +97,7 @@ private:
 		                     std::memory_order_relaxed);
 	}
 
-	Tandem::UICommand* uiCommand_;
-	const bool regionOfProcessor_;
+	CommandRegionLink region_;
 	std::atomic<int32> refCount_ {1};
 	uint64 parentWindow_ = 0;
 	// Atomic: a second `attached` without `removed` replaces it while the
@@ -118,6 +116,7 @@ private:
 	uint32 wmStateAtom_ = 0;
 	// Windows whose moves the thread follows; set before the thread starts.
 	std::vector<uint32> watchedAncestors_;
+
 };
 
 } // namespace QuillMarlow
