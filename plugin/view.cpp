@@ -1,6 +1,6 @@
 // The editor view's life: creation, attaching to and detaching from the
-// host's window, its plain IPlugView operations, and the command region
-// through which it talks to outpost.
+// host's window, focus, the host's frame and run loop, and the command
+// region through which it talks to outpost.
 #include "plugin/view.h"
 
 #include <cerrno>
@@ -8,6 +8,8 @@
 #include <cstring>
 #include <ctime>
 #include <iostream>
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 namespace Steinberg {
 namespace QuillMarlow {
@@ -58,6 +60,9 @@ QuillMarlowView::~QuillMarlowView ()
 		running_ = false;
 		eventThread_.join ();
 	}
+	unregisterFromRunLoop ();
+	if (eventFd_ >= 0)
+		::close (eventFd_);
 	const uint32 wrapper = wrapperWindow ();
 	if (wrapper && connection_)
 	{
@@ -93,6 +98,12 @@ tresult PLUGIN_API QuillMarlowView::queryInterface (const TUID _iid, void** obj)
 	{
 		addRef ();
 		*obj = static_cast<IPlugView*> (this);
+		return kResultOk;
+	}
+	if (FUnknownPrivate::iidEqual (_iid, Linux::IEventHandler::iid))
+	{
+		addRef ();
+		*obj = static_cast<Linux::IEventHandler*> (this);
 		return kResultOk;
 	}
 	*obj = nullptr;
@@ -181,15 +192,14 @@ tresult PLUGIN_API QuillMarlowView::attached (void* parent, FIDString type)
 		return kResultFalse;
 	}
 	std::cout << "[QuillMarlowView] Wine X11 Window ID: 0x" << std::hex << wineWindow_ << std::dec << std::endl;
-	int32 width = 0, height = 0;
-	region_.with ([&] (Tandem::UICommand& ui) {
-		width = ui.editorWidth;
-		height = ui.editorHeight;
-	});
-	if (Tandem::plausibleEditorSize (width, height))
+	int32 report = 0, width = 0, height = 0;
+	if (readSizeReport (report, width, height) && Tandem::plausibleEditorSize (width, height))
 	{
 		editorWidth_ = width;
 		editorHeight_ = height;
+		servedSize_ = Tandem::packEditorSize (width, height);
+		servedResizable_ = Tandem::editorResizable (report);
+		sizeReportSeen_ = report;
 	}
 	std::cout << "[QuillMarlowView] Editor size: " << editorWidth_ << "x" << editorHeight_ << std::endl;
 	std::cout << "[QuillMarlowView] Using embedded mode (Wine window reparented into the host window)"
@@ -225,6 +235,10 @@ tresult PLUGIN_API QuillMarlowView::attached (void* parent, FIDString type)
 	}
 
 	xcb_flush (connection_);
+	registerWithRunLoop ();
+	// The host sized its window before it knew the editor: ask it to fit.
+	if (editorWidth_ != hostWidth_ || editorHeight_ != hostHeight_)
+		askHostToResize (editorWidth_, editorHeight_);
 	std::cout << "[QuillMarlowView] Plugin view attached (embedded mode)!" << std::endl;
 	return kResultOk;
 }
@@ -238,6 +252,13 @@ tresult PLUGIN_API QuillMarlowView::removed ()
 		running_ = false;
 		eventThread_.join ();
 	}
+	unregisterFromRunLoop ();
+	if (eventFd_ >= 0)
+	{
+		::close (eventFd_);
+		eventFd_ = -1;
+	}
+	pendingSize_ = 0;
 	if (wineWindow_ && connection_ && screen_)
 	{
 		const uint32 wine = wineWindow ();
@@ -310,48 +331,49 @@ tresult PLUGIN_API QuillMarlowView::onFocus (TBool state)
 	return kResultOk;
 }
 
-tresult PLUGIN_API QuillMarlowView::getSize (ViewRect* size)
-{
-	if (size)
-	{
-		size->left = 0;
-		size->top = 0;
-		size->right = editorWidth_;
-		size->bottom = editorHeight_;
-	}
-	return kResultOk;
-}
-
-tresult PLUGIN_API QuillMarlowView::onSize (ViewRect* newSize)
-{
-	if (newSize && wineWindow_ && connection_)
-	{
-		const int32 width = newSize->right - newSize->left;
-		const int32 height = newSize->bottom - newSize->top;
-		const uint32 values[] = {static_cast<uint32> (width), static_cast<uint32> (height)};
-		xcb_configure_window (connection_, wineWindow (), XCB_CONFIG_WINDOW_WIDTH | XCB_CONFIG_WINDOW_HEIGHT,
-		                      values);
-		xcb_flush (connection_);
-		editorWidth_ = width;
-		editorHeight_ = height;
-	}
-	return kResultOk;
-}
-
 tresult PLUGIN_API QuillMarlowView::setFrame (IPlugFrame* frame)
 {
+	// The run loop came with the old frame; the event file stays open for
+	// the event thread, which now finds no run loop to wake.
+	if (frame != frame_)
+		unregisterFromRunLoop ();
 	frame_ = frame;
 	return kResultOk;
 }
 
-tresult PLUGIN_API QuillMarlowView::canResize ()
+void QuillMarlowView::registerWithRunLoop ()
 {
-	return kResultFalse;
+	if (hostLoop_)
+		return;
+	Linux::IRunLoop* loop = nullptr;
+	if (!frame_ || frame_->queryInterface (Linux::IRunLoop::iid, reinterpret_cast<void**> (&loop)) != kResultOk ||
+	    !loop)
+	{
+		std::cout << "[QuillMarlowView] Host offers no run loop: editor resizes stay inside the host window"
+		          << std::endl;
+		return;
+	}
+	if (eventFd_ < 0)
+		eventFd_ = ::eventfd (0, EFD_CLOEXEC | EFD_NONBLOCK);
+	if (eventFd_ < 0 || loop->registerEventHandler (this, eventFd_) != kResultOk)
+	{
+		std::cerr << "[QuillMarlowView] Could not register with the host's run loop" << std::endl;
+		loop->release ();
+		return;
+	}
+	hostLoop_ = loop;
+	hostLoopRegistered_ = true;
+	std::cout << "[QuillMarlowView] Registered with the host's run loop" << std::endl;
 }
 
-tresult PLUGIN_API QuillMarlowView::checkSizeConstraint (ViewRect*)
+void QuillMarlowView::unregisterFromRunLoop ()
 {
-	return kResultOk;
+	if (!hostLoop_)
+		return;
+	hostLoopRegistered_ = false;
+	hostLoop_->unregisterEventHandler (this);
+	hostLoop_->release ();
+	hostLoop_ = nullptr;
 }
 
 bool QuillMarlowView::waitForAcknowledgement (std::chrono::milliseconds timeout)
@@ -376,6 +398,52 @@ bool QuillMarlowView::waitForAcknowledgement (std::chrono::milliseconds timeout)
 		}
 		sleepMs (10);
 	}
+}
+
+bool QuillMarlowView::exchangeEditorSize (Tandem::CommandCode code, int32& width, int32& height)
+{
+	// The host's thread waits here: a hung outpost must not hold it long.
+	constexpr auto kSizeTimeout = std::chrono::seconds (2);
+	bool pending = false;
+	if (!region_.with ([&] (Tandem::UICommand& ui) { pending = !ui.processed.load (std::memory_order_acquire); }))
+		return false;
+	if (pending && !waitForAcknowledgement (kSizeTimeout))
+		return false;
+	const bool posted = region_.with ([&] (Tandem::UICommand& ui) {
+		ui.parentWindow = Tandem::packEditorSize (width, height);
+		ui.command = static_cast<int32> (code);
+		ui.processed.store (false, std::memory_order_release);
+	});
+	if (!posted || !waitForAcknowledgement (kSizeTimeout))
+		return false;
+	uint64 answer = 0;
+	if (!region_.with ([&] (Tandem::UICommand& ui) { answer = ui.parentWindow; }))
+		return false;
+	const int32 w = Tandem::packedEditorWidth (answer), h = Tandem::packedEditorHeight (answer);
+	if (!Tandem::plausibleEditorSize (w, h))
+		return false;
+	width = w;
+	height = h;
+	return true;
+}
+
+bool QuillMarlowView::readSizeReport (int32& report, int32& width, int32& height) const
+{
+	bool consistent = false;
+	region_.with ([&] (Tandem::UICommand& ui) {
+		// outpost may be writing a new size right now: retry until the
+		// report is the same before and after the size was read.
+		for (int attempt = 0; attempt < 8 && !consistent; ++attempt)
+		{
+			const int32 before = ui.editorSizeReport.load (std::memory_order_acquire);
+			width = ui.editorWidth;
+			height = ui.editorHeight;
+			std::atomic_thread_fence (std::memory_order_acquire);
+			report = ui.editorSizeReport.load (std::memory_order_relaxed);
+			consistent = before == report;
+		}
+	});
+	return consistent;
 }
 
 } // namespace QuillMarlow

@@ -1,7 +1,13 @@
 // The editor view: embeds the X11 window that Wine created for the served
 // plug-in's editor into the host's window, through a wrapper window of our
 // own, and runs a thread that keeps Wine told of its screen position and
-// steers the keyboard focus into it.
+// steers the keyboard focus into it. The host's window and the served editor
+// follow each other's size.
+//
+// Files: view.cpp (the view's life, attach and detach, the command region),
+// view_window_manager.cpp (the window tree and what a window manager would
+// otherwise do for Wine's window), view_sizing.cpp (sizes between host,
+// view and served editor), x11_event_thread.cpp (the event thread).
 #pragma once
 
 #include "plugin/command_region_link.h"
@@ -21,7 +27,7 @@
 namespace Steinberg {
 namespace QuillMarlow {
 
-class QuillMarlowView : public IPlugView
+class QuillMarlowView : public IPlugView, public Linux::IEventHandler
 {
 public:
 	// Opens the view's own X11 connection (DISPLAY decides which); the view
@@ -48,6 +54,10 @@ public:
 	tresult PLUGIN_API setFrame (IPlugFrame* frame) SMTG_OVERRIDE;
 	tresult PLUGIN_API canResize () SMTG_OVERRIDE;
 	tresult PLUGIN_API checkSizeConstraint (ViewRect* rect) SMTG_OVERRIDE;
+
+	// Linux::IEventHandler: the host's run loop calls this on its
+	// user-interface thread when the event thread has a new editor size.
+	void PLUGIN_API onFDIsSet (Linux::FileDescriptor fd) SMTG_OVERRIDE;
 
 	// Builds host window > wrapper > Wine's window; true when the tree stands.
 	bool createWrapperWindow ();
@@ -78,6 +88,23 @@ private:
 	// Waits up to `timeout` for outpost to acknowledge the posted command;
 	// false (with its message) on a time-out or when the region went away.
 	bool waitForAcknowledgement (std::chrono::milliseconds timeout);
+	// Posts a size command with the size as its argument and waits for
+	// outpost's answer, which replaces the size; false when there is none.
+	bool exchangeEditorSize (Tandem::CommandCode code, int32& width, int32& height);
+	// Reads outpost's size report: one consistent size and its report word.
+	bool readSizeReport (int32& report, int32& width, int32& height) const;
+	// Before attaching: takes the size outpost last reported as ours.
+	void takeReportedSize ();
+	// Event thread: acts on a new size report of outpost.
+	void checkSizeReport ();
+	// Host's user-interface thread: the served editor has a new size.
+	void followServedSize (int32 width, int32 height);
+	// Host's user-interface thread: asks the host's frame for this size.
+	void askHostToResize (int32 width, int32 height);
+	// Resizes the wrapper and Wine's window inside it.
+	void resizeEmbeddedWindows (int32 width, int32 height);
+	void registerWithRunLoop ();
+	void unregisterFromRunLoop ();
 	// Takes Wine's window off the top level before we reparent it: unmaps it
 	// and, when a window manager had framed it, waits until it let it go.
 	void withdrawWineWindow (uint32 previousWrapper);
@@ -117,6 +144,21 @@ private:
 	// Windows whose moves the thread follows; set before the thread starts.
 	std::vector<uint32> watchedAncestors_;
 
+	// Sizes. The last size the host was told (getSize) or gave (onSize), 0
+	// while unknown; the served editor's size and whether the host may
+	// resize it, as outpost last reported; the report word seen last.
+	int32 hostWidth_ = 0;
+	int32 hostHeight_ = 0;
+	std::atomic<uint64> servedSize_ {0};
+	std::atomic<bool> servedResizable_ {false};
+	std::atomic<int32> sizeReportSeen_ {0};
+	// The host's run loop, while we are registered with it, and the event
+	// file through which the event thread wakes it (open from the first
+	// registration until `removed`); the size it is to apply, 0 for none.
+	Linux::IRunLoop* hostLoop_ = nullptr;
+	std::atomic<bool> hostLoopRegistered_ {false};
+	int eventFd_ = -1;
+	std::atomic<uint64> pendingSize_ {0};
 };
 
 } // namespace QuillMarlow

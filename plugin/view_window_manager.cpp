@@ -369,5 +369,21 @@ void QuillMarlowView::sync ()
 	free (xcb_get_input_focus_reply (connection_, xcb_get_input_focus (connection_), nullptr));
 }
 
+void QuillMarlowView::resizeEmbeddedWindows (int32 width, int32 height)
+{
+	const uint32 wrapper = wrapperWindow ();
+	if (!connection_ || !wineWindow_)
+		return;
+	const uint32 size[] = {static_cast<uint32> (width), static_cast<uint32> (height)};
+	if (wrapper)
+		xcb_configure_window (connection_, wrapper, XCB_CONFIG_WINDOW_WIDTH | XCB_CONFIG_WINDOW_HEIGHT, size);
+	const uint32 geometry[] = {0, 0, size[0], size[1]};
+	xcb_configure_window (connection_, wineWindow (),
+	                      XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y | XCB_CONFIG_WINDOW_WIDTH |
+	                          XCB_CONFIG_WINDOW_HEIGHT,
+	                      geometry);
+	xcb_flush (connection_);
+}
+
 } // namespace QuillMarlow
 } // namespace Steinberg

@@ -1,11 +1,13 @@
 // The editor view's X11 event thread. It does for Wine's window what a window
 // manager would do for a top-level window: it tells Wine where the window is
 // on the screen whenever that may have changed, and moves the keyboard focus
-// into it when the pointer enters or the wrapper gets the focus.
+// into it when the pointer enters or the wrapper gets the focus. It also
+// watches outpost's size report, for resizes the served editor asks for.
 #include "plugin/view.h"
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <ctime>
 #include <iostream>
 #include <memory>
@@ -31,6 +33,9 @@ struct FreeEvent
 // Bound on how often the thread takes Wine's window back from whoever moved
 // it out of the wrapper, so that two programs never fight forever.
 constexpr int kMaxTakeBacks = 10;
+
+// How often the thread looks at outpost's size report.
+constexpr auto kSizeReportPeriod = std::chrono::milliseconds (20);
 
 } // namespace
 
@@ -61,6 +66,7 @@ void QuillMarlowView::handleX11Events ()
 	const uint32 wine = wineWindow ();
 	const std::vector<uint32> ancestors = watchedAncestors_;
 	int takeBacks = 0;
+	auto nextSizeCheck = std::chrono::steady_clock::now ();
 
 	// Events may be stale (queued while the view built the tree): the
 	// server's current answer decides whether to act.
@@ -94,6 +100,11 @@ void QuillMarlowView::handleX11Events ()
 		{
 			sleepMs (10);
 			continue;
+		}
+		if (std::chrono::steady_clock::now () >= nextSizeCheck)
+		{
+			checkSizeReport ();
+			nextSizeCheck = std::chrono::steady_clock::now () + kSizeReportPeriod;
 		}
 		std::unique_ptr<xcb_generic_event_t, FreeEvent> event (xcb_poll_for_event (connection_));
 		if (!event)

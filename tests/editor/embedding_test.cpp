@@ -1,6 +1,7 @@
 // The editor view embedding the stand-in's editor window into a test host's
 // top-level window, checked against the X server's own view of the windows.
 // Every case runs twice: on a bare Xvfb, and with openbox managing it.
+#include "host_frame.h"
 #include "x_test_support.h"
 
 #include "plugin/controller.h"
@@ -249,7 +250,7 @@ TEST_P (Embedding, ThreadKeepsWineWindowInPlaceAndFollowsWrapperMoves)
 	std::this_thread::sleep_for (std::chrono::milliseconds (100));
 	EXPECT_EQ (countOf (tap->out (), "Sent ConfigureNotify"), notices);
 
-	// The host resizes the editor: Wine's window follows, the wrapper not.
+	// The host resizes the editor: the wrapper and Wine's window follow.
 	ViewRect large {0, 0, 1024, 768};
 	EXPECT_EQ (view->onSize (&large), kResultOk);
 	EXPECT_TRUE (waitFor ([&] { return host->geometry (wine) == HostDisplay::Rect {0, 0, 1024, 768}; }));
@@ -257,7 +258,7 @@ TEST_P (Embedding, ThreadKeepsWineWindowInPlaceAndFollowsWrapperMoves)
 	view->getSize (&size);
 	EXPECT_EQ (size.right, 1024);
 	EXPECT_EQ (size.bottom, 768);
-	EXPECT_EQ (host->geometry (wrapper), (HostDisplay::Rect {30, 40, kEditorWidth, kEditorHeight}));
+	EXPECT_EQ (host->geometry (wrapper), (HostDisplay::Rect {30, 40, 1024, 768}));
 
 	// The host gives the view the focus.
 	EXPECT_EQ (view->onFocus (true), kResultOk);
@@ -361,6 +362,42 @@ TEST_P (Embedding, EachConnectedControllerEmbedsItsOwnOutpostsWindow)
 		pair.controller->release ();
 	}
 	EXPECT_THAT (tap->err (), Not (HasSubstr ("ERROR")));
+}
+
+// The host sizes its window from getSize before attaching. The first time
+// outpost has no editor yet; after attaching the view asks the host's frame
+// for the real size. outpost keeps that size, so the next view knows it at
+// once and need not ask.
+TEST_P (Embedding, TheHostWindowTakesTheEditorsSizeAndTheNextViewKnowsItAtOnce)
+{
+	HostFrame frame (*host, hostWindow);
+	EXPECT_EQ (view->setFrame (&frame), kResultOk);
+	ViewRect told {};
+	view->getSize (&told);
+	EXPECT_EQ (told.getWidth (), 800);
+	attach ();
+	EXPECT_EQ (frame.requests, (std::vector<std::pair<int, int>> {{kEditorWidth, kEditorHeight}}));
+	EXPECT_TRUE (waitFor ([&] {
+		const auto g = host->geometry (hostWindow);
+		return g.width == kEditorWidth && g.height == kEditorHeight;
+	}));
+	expectEmbedded ();
+	EXPECT_EQ (frame.handlerCount (), 1u) << "the view registered with the host's run loop";
+	EXPECT_EQ (view->removed (), kResultOk);
+	EXPECT_EQ (frame.handlerCount (), 0u);
+	view->setFrame (nullptr);
+	view->release ();
+
+	view = controller->createView ("editor");
+	ASSERT_NE (view, nullptr);
+	view->setFrame (&frame);
+	view->getSize (&told);
+	EXPECT_EQ (told.getWidth (), kEditorWidth);
+	EXPECT_EQ (told.getHeight (), kEditorHeight);
+	attach ();
+	EXPECT_EQ (frame.requests.size (), 1u) << "no second request";
+	EXPECT_EQ (view->removed (), kResultOk);
+	view->setFrame (nullptr);
 }
 
 INSTANTIATE_TEST_SUITE_P (, Embedding, testing::Values (Manager::None, Manager::Openbox), managerName);
