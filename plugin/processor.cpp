@@ -214,14 +214,15 @@ tresult PLUGIN_API QuillMarlowProcessor::connect (IConnectionPoint* other)
 	// Hosts may put proxies between the two objects, so the peer is told
 	// through a message rather than found by casting it.
 	IPtr<Vst::IMessage> message = owned (allocateMessage ());
-	if (!message)
+	Vst::IAttributeList* attributes = message ? message->getAttributes () : nullptr;
+	if (!attributes)
 	{
 		std::cerr << "[QuillMarlow #" << instanceId_
 		          << "] Cannot tell the controller our instance id (the host makes no messages)" << std::endl;
 		return result;
 	}
 	message->setMessageID (kProcessorIdMessage);
-	message->getAttributes ()->setInt (kProcessorIdAttribute, instanceId_);
+	attributes->setInt (kProcessorIdAttribute, instanceId_);
 	if (other->notify (message) == kResultOk)
 		std::cout << "[QuillMarlow #" << instanceId_ << "] Instance id sent to the controller" << std::endl;
 	else
