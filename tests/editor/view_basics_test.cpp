@@ -104,6 +104,19 @@ TEST (EditorViewWithoutDisplay, AttachFailsCleanlyAndTheViewStillBehaves)
 	view->getSize (&rect);
 	EXPECT_EQ (rect.right, 800) << "nothing embedded: the size stays";
 
+	// Before attaching, the size is the one outpost keeps in the region; a
+	// size no editor can have (the other process wrote it) is not taken.
+	ui->editorWidth = -7;
+	ui->editorHeight = 1 << 30;
+	view->getSize (&rect);
+	EXPECT_EQ (rect.right, 800);
+	EXPECT_EQ (rect.bottom, 600);
+	ui->editorWidth = 512;
+	ui->editorHeight = 384;
+	view->getSize (&rect);
+	EXPECT_EQ (rect.right, 512);
+	EXPECT_EQ (rect.bottom, 384);
+
 	// `removed` after a failed attach still tells outpost to hide.
 	EXPECT_EQ (view->removed (), kResultOk);
 	EXPECT_EQ (ui->command, static_cast<int32> (Tandem::CommandCode::HideEditor));
