@@ -121,6 +121,8 @@ void OutpostApplication::run() {
             if (uiCommand_)
                 uiCommand_->editCount.store(static_cast<std::int32_t>(plugin_->changeCount()), std::memory_order_relaxed);
         }
+        // The served editor may have asked its frame for another size.
+        publishEditorSize();
         if (uiCommand_ && !uiCommand_->processed.load(std::memory_order_acquire)) {
             logInfo() << "[Outpost] *** COMMAND RECEIVED: " << uiCommand_->command << " ***";
             processUICommand();
@@ -164,8 +166,7 @@ void OutpostApplication::processUICommand() {
         }
         const std::uint64_t id = plugin_->getX11WindowId();
         ui->wineWindow = id;
-        ui->editorWidth = plugin_->width();
-        ui->editorHeight = plugin_->height();
+        publishEditorSize();
         logInfo() << "[Outpost] Sending X11 window ID: 0x" << std::hex << id;
         logInfo() << "[Outpost] Editor size: " << plugin_->width() << "x" << plugin_->height();
         logInfo() << "[Outpost] Embedding mode - Linux plugin will handle reparenting";
@@ -179,6 +180,11 @@ void OutpostApplication::processUICommand() {
         if (plugin_) plugin_->hideWindow();
         editorShown_ = false;
         ui->wineWindow = 0;
+        break;
+
+    case CommandCode::CheckEditorSize:
+    case CommandCode::ResizeEditor:
+        handleEditorSizeCommand(static_cast<CommandCode>(ui->command));
         break;
 
     case CommandCode::GetState:
@@ -213,6 +219,43 @@ void OutpostApplication::processUICommand() {
         break;
     }
     acknowledge(ui);
+}
+
+void OutpostApplication::publishEditorSize() {
+    if (!uiCommand_ || !plugin_ || !plugin_->hasWindow()) return;
+    const std::int32_t width = plugin_->width(), height = plugin_->height();
+    const bool resizable = plugin_->editorResizable();
+    if (width == publishedWidth_ && height == publishedHeight_ && resizable == publishedResizable_) return;
+    // Size first, then the report that tells the Linux side to read it.
+    uiCommand_->editorWidth = width;
+    uiCommand_->editorHeight = height;
+    const std::int32_t previous = uiCommand_->editorSizeReport.load(std::memory_order_relaxed);
+    uiCommand_->editorSizeReport.store(editorSizeReportAfter(previous, resizable), std::memory_order_release);
+    publishedWidth_ = width;
+    publishedHeight_ = height;
+    publishedResizable_ = resizable;
+    logInfo() << "[Outpost] Editor size reported: " << width << "x" << height
+              << (resizable ? " (resizable)" : "");
+}
+
+void OutpostApplication::handleEditorSizeCommand(CommandCode code) {
+    UICommand* ui = uiCommand_;
+    std::int32_t width = packedEditorWidth(ui->parentWindow);
+    std::int32_t height = packedEditorHeight(ui->parentWindow);
+    const bool resize = code == CommandCode::ResizeEditor;
+    logInfo() << "[Outpost] Received " << (resize ? "ResizeEditor" : "CheckEditorSize") << " command: " << width
+              << "x" << height;
+    // The size comes from the other process: an implausible one is not
+    // handed to the plug-in.
+    bool done = false;
+    if (plugin_ && plausibleEditorSize(width, height))
+        done = resize ? plugin_->resizeEditor(width, height) : plugin_->constrainEditorSize(width, height);
+    if (!done || !plausibleEditorSize(width, height)) {
+        width = plugin_ ? plugin_->width() : 0;
+        height = plugin_ ? plugin_->height() : 0;
+    }
+    ui->parentWindow = packEditorSize(width, height);
+    if (resize) publishEditorSize();
 }
 
 bool OutpostApplication::hostGone() const {

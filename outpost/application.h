@@ -35,6 +35,12 @@ private:
     // instance of their own.
     friend struct OutpostApplicationTestAccess;
 
+    // Writes the served editor's size and resizability into the command
+    // region when they differ from what was last written there.
+    void publishEditorSize();
+    // The size commands: argument and answer travel in parentWindow.
+    void handleEditorSizeCommand(CommandCode code);
+
     void audioThreadFunc();
     void processAudioData();
     void stopAudioThread();
@@ -78,6 +84,10 @@ private:
     HostThread hostThread_;
     VST3Loader loader_;
     std::unique_ptr<PluginInstance> plugin_;
+    // What publishEditorSize last wrote; a width of 0 means nothing yet.
+    std::int32_t publishedWidth_ = 0;
+    std::int32_t publishedHeight_ = 0;
+    bool publishedResizable_ = false;
 };
 
 // Entry point behind main(): banner, usage, initialise, run; returns the exit code.

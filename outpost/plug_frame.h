@@ -1,8 +1,10 @@
 // PlugFrame: the IPlugFrame given to the served plug-in's editor view, so the
-// view can ask for a new size of the window it lives in.
+// view can ask for a new size of the window it lives in. When that window is
+// a child (the embedded layout), its top-level container is resized with it.
 #pragma once
 
 #include <atomic>
+#include <functional>
 
 #include "pluginterfaces/gui/iplugview.h"
 #include "win32.h"
@@ -11,7 +13,9 @@ namespace Tandem {
 
 class PlugFrame : public Steinberg::IPlugFrame {
 public:
-    explicit PlugFrame(HWND hwnd) : hwnd_(hwnd) {}
+    // `resized` learns every size the frame granted.
+    using ResizeListener = std::function<void(Steinberg::int32 width, Steinberg::int32 height)>;
+    explicit PlugFrame(HWND hwnd, ResizeListener resized = {}) : hwnd_(hwnd), resized_(std::move(resized)) {}
 
     Steinberg::tresult PLUGIN_API queryInterface(const Steinberg::TUID iid, void** obj) override;
     Steinberg::uint32 PLUGIN_API addRef() override;
@@ -23,6 +27,7 @@ private:
     virtual ~PlugFrame() = default;
 
     HWND hwnd_;
+    ResizeListener resized_;
     std::atomic<Steinberg::int32> refCount_{1};
 };
 

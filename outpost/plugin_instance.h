@@ -68,6 +68,16 @@ public:
     // Dispatches up to 50 pending messages of the calling thread.
     void processMessages();
     bool hasWindow() const { return hwnd_ != nullptr; }
+    bool hasEditor() const { return view_ != nullptr; }
+    // Whether the served editor lets the host resize it (asked once, when
+    // the editor is created).
+    bool editorResizable() const { return editorResizable_; }
+    // The size the served editor would take for the given one (its
+    // checkSizeConstraint); false when it cannot be resized.
+    bool constrainEditorSize(std::int32_t& width, std::int32_t& height);
+    // Gives the served editor the nearest size it takes, and its windows
+    // with it; the size it got is returned. False when it cannot be resized.
+    bool resizeEditor(std::int32_t& width, std::int32_t& height);
     std::int32_t width() const { return width_; }
     std::int32_t height() const { return height_; }
 #if defined(_WIN32)
@@ -114,6 +124,7 @@ private:
     ParameterChanges inputChanges_;      // audio thread only, once audio runs
     ParameterChanges outputChanges_;
     std::atomic<std::uint32_t> droppedOutputs_{0};
+    bool editorResizable_ = false;
 };
 
 }  // namespace Tandem

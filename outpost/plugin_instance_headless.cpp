@@ -12,5 +12,7 @@ bool PluginInstance::createEditor() { return false; }
 bool PluginInstance::showWindow() { return false; }
 void PluginInstance::hideWindow() {}
 void PluginInstance::processMessages() {}
+bool PluginInstance::constrainEditorSize(std::int32_t&, std::int32_t&) { return false; }
+bool PluginInstance::resizeEditor(std::int32_t&, std::int32_t&) { return false; }
 
 }  // namespace Tandem

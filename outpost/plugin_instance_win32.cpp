@@ -1,12 +1,11 @@
 // PluginInstance: windows, the plug-in's editor and the X11 window behind
 // them. Everything here runs on outpost's main thread.
 #include "plugin_instance.h"
+#include "log/log.h"
 
 #include "component_handler.h"
 #include "generic_editor.h"
 #include "plug_frame.h"
-
-#include <iostream>
 
 using namespace Steinberg;
 
@@ -45,7 +44,7 @@ ATOM registerClass(const char* name, WNDPROC proc, HINSTANCE instance, HBRUSH ba
 HINSTANCE PluginInstance::ownModuleHandle() { return GetModuleHandleW(nullptr); }
 
 bool PluginInstance::createWindow(bool embedding) {
-    std::cout << "[PluginInstance] Creating window (embedding=" << embedding << ")..." << std::endl;
+    logInfo() << "[PluginInstance] Creating window (embedding=" << embedding << ")...";
     embedded_ = embedding;
 
     registerClass(kContainerClassName, containerWindowProc, hInstance_,
@@ -54,45 +53,49 @@ bool PluginInstance::createWindow(bool embedding) {
                        reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_WINDOW + 1)))) {
         const DWORD error = GetLastError();
         if (error != ERROR_CLASS_ALREADY_EXISTS) {
-            std::cerr << "[PluginInstance] Failed to register window class: " << error << std::endl;
+            logError() << "[PluginInstance] Failed to register window class: " << error;
             return false;
         }
     }
 
     if (embedding) {
-        std::cout << "[PluginInstance] Creating container window for embedding..." << std::endl;
+        logInfo() << "[PluginInstance] Creating container window for embedding...";
         containerHwnd_ = CreateWindowExA(0, kContainerClassName, "", WS_POPUP | WS_CLIPCHILDREN, 0, 0, width_, height_,
                                          nullptr, nullptr, hInstance_, this);
         if (!containerHwnd_) {
-            std::cerr << "[PluginInstance] Failed to create container: " << GetLastError() << std::endl;
+            logError() << "[PluginInstance] Failed to create container: " << GetLastError();
             return false;
         }
-        std::cout << "[PluginInstance] Container created: HWND=" << containerHwnd_ << std::endl;
+        logInfo() << "[PluginInstance] Container created: HWND=" << containerHwnd_;
         hwnd_ = CreateWindowExA(0, windowClassName_.c_str(), "",
                                 WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN, 0, 0, width_, height_,
                                 containerHwnd_, nullptr, hInstance_, this);
         if (!hwnd_) {
-            std::cerr << "[PluginInstance] Failed to create window: " << GetLastError() << std::endl;
+            logError() << "[PluginInstance] Failed to create window: " << GetLastError();
             DestroyWindow(containerHwnd_);
             containerHwnd_ = nullptr;
             return false;
         }
-        std::cout << "[PluginInstance] Plugin window created as child: HWND=" << hwnd_ << std::endl;
+        logInfo() << "[PluginInstance] Plugin window created as child: HWND=" << hwnd_;
     } else {
         hwnd_ = CreateWindowExA(0, windowClassName_.c_str(), "Quill Larkspur - Tandem", WS_OVERLAPPEDWINDOW,
                                 CW_USEDEFAULT, CW_USEDEFAULT, width_, height_, nullptr, nullptr, hInstance_, this);
         if (!hwnd_) {
-            std::cerr << "[PluginInstance] Failed to create window: " << GetLastError() << std::endl;
+            logError() << "[PluginInstance] Failed to create window: " << GetLastError();
             return false;
         }
     }
-    std::cout << "[PluginInstance] Window created: HWND=" << hwnd_ << std::endl;
+    logInfo() << "[PluginInstance] Window created: HWND=" << hwnd_;
 
     const std::uint64_t id = getX11WindowId();
-    if (id != 0) std::cout << "[PluginInstance] Wine X11 window ID: 0x" << std::hex << id << std::dec << std::endl;
+    if (id != 0) logInfo() << "[PluginInstance] Wine X11 window ID: 0x" << std::hex << id;
 
-    frame_ = new PlugFrame(hwnd_);
-    std::cout << "[PluginInstance] PlugFrame created" << std::endl;
+    // The frame keeps our size up to date when the editor asks for another.
+    frame_ = new PlugFrame(hwnd_, [this](int32 width, int32 height) {
+        width_ = width;
+        height_ = height;
+    });
+    logInfo() << "[PluginInstance] PlugFrame created";
     return true;
 }
 
@@ -100,128 +103,146 @@ std::uint64_t PluginInstance::getX11WindowId() const {
     const bool container = embedded_ && containerHwnd_;
     HWND window = container ? containerHwnd_ : hwnd_;
     if (!window) {
-        std::cerr << "[PluginInstance] No HWND available for X11 window ID" << std::endl;
+        logError() << "[PluginInstance] No HWND available for X11 window ID";
         return 0;
     }
     const auto id = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(GetPropA(window, "__wine_x11_whole_window")));
     if (id == 0) {
-        std::cerr << "[PluginInstance] Failed to get __wine_x11_whole_window property" << std::endl;
-        std::cerr << "[PluginInstance] Make sure Wine is running with X11 backend" << std::endl;
+        logError() << "[PluginInstance] Failed to get __wine_x11_whole_window property";
+        logError() << "[PluginInstance] Make sure Wine is running with X11 backend";
         return 0;
     }
-    std::cout << "[PluginInstance] X11 Window ID: 0x" << std::hex << id << std::dec
-              << (container ? " (container window)" : "") << std::endl;
+    logInfo() << "[PluginInstance] X11 Window ID: 0x" << std::hex << id << std::dec
+              << (container ? " (container window)" : "");
     return id;
 }
 
 bool PluginInstance::createEditor() {
-    std::cout << "[PluginInstance] Creating editor..." << std::endl;
+    logInfo() << "[PluginInstance] Creating editor...";
     if (!controller_) {
-        std::cerr << "[PluginInstance] No controller available" << std::endl;
+        logError() << "[PluginInstance] No controller available";
         return false;
     }
     if (!hwnd_) {
-        std::cerr << "[PluginInstance] Window must be created before editor!" << std::endl;
-        std::cerr << "[PluginInstance] Call createWindow() first." << std::endl;
+        logError() << "[PluginInstance] Window must be created before editor!";
+        logError() << "[PluginInstance] Call createWindow() first.";
         return false;
     }
     if (!frame_) {
-        std::cerr << "[PluginInstance] PlugFrame not created!" << std::endl;
+        logError() << "[PluginInstance] PlugFrame not created!";
         return false;
     }
     if (component_) {
-        std::cout << "[PluginInstance] Activating component before creating view..." << std::endl;
+        logInfo() << "[PluginInstance] Activating component before creating view...";
         const tresult result = component_->setActive(true);
         if (result == kResultOk)
-            std::cout << "[PluginInstance] Component activated successfully" << std::endl;
+            logInfo() << "[PluginInstance] Component activated successfully";
         else
-            std::cout << "[PluginInstance] Component activation returned " << result << " (may be normal for some plugins)"
-                      << std::endl;
+            logInfo() << "[PluginInstance] Component activation returned " << result << " (may be normal for some plugins)";
     }
 
-    std::cout << "[PluginInstance] Calling controller->createView(\"editor\")..." << std::endl;
+    logInfo() << "[PluginInstance] Calling controller->createView(\"editor\")...";
     view_ = controller_->createView("editor");
     if (!view_) {
-        std::cout << "[PluginInstance] createView(\"editor\") returned nullptr" << std::endl;
-        std::cout << "[PluginInstance] This is often caused by:" << std::endl;
-        std::cout << "[PluginInstance]   - Missing IPlugFrame (we have one now!)" << std::endl;
-        std::cout << "[PluginInstance]   - Plugin needs to be in a specific state" << std::endl;
-        std::cout << "[PluginInstance]   - Plugin doesn't support embedded UI" << std::endl;
+        logInfo() << "[PluginInstance] createView(\"editor\") returned nullptr";
+        logInfo() << "[PluginInstance] This is often caused by:";
+        logInfo() << "[PluginInstance]   - Missing IPlugFrame (we have one now!)";
+        logInfo() << "[PluginInstance]   - Plugin needs to be in a specific state";
+        logInfo() << "[PluginInstance]   - Plugin doesn't support embedded UI";
         // Without a view of its own the plug-in gets outpost's generic one,
         // so that its parameters can still be set.
         auto* generic = new GenericEditor(controller_, componentHandler_);
-        std::cout << "[PluginInstance] Using the generic editor (" << generic->rowCount() << " parameters shown)"
-                  << std::endl;
+        logInfo() << "[PluginInstance] Using the generic editor (" << generic->rowCount() << " parameters shown)";
         view_ = generic;
     }
-    std::cout << "[PluginInstance] Plugin view created!" << std::endl;
+    logInfo() << "[PluginInstance] Plugin view created!";
     if (view_->isPlatformTypeSupported(kPlatformTypeHWND) != kResultTrue) {
-        std::cerr << "[PluginInstance] Plugin doesn't support HWND platform" << std::endl;
+        logError() << "[PluginInstance] Plugin doesn't support HWND platform";
         view_->release();
         view_ = nullptr;
         return false;
     }
-    std::cout << "[PluginInstance] HWND platform supported" << std::endl;
+    logInfo() << "[PluginInstance] HWND platform supported";
 
-    std::cout << "[PluginInstance] Setting PlugFrame on view..." << std::endl;
+    logInfo() << "[PluginInstance] Setting PlugFrame on view...";
     const tresult frameResult = view_->setFrame(frame_);
     if (frameResult == kResultOk)
-        std::cout << "[PluginInstance] PlugFrame set successfully" << std::endl;
+        logInfo() << "[PluginInstance] PlugFrame set successfully";
     else
-        std::cout << "[PluginInstance] setFrame returned " << frameResult << " (continuing anyway)" << std::endl;
+        logInfo() << "[PluginInstance] setFrame returned " << frameResult << " (continuing anyway)";
+
+    editorResizable_ = view_->canResize() == kResultTrue;
+    logInfo() << "[PluginInstance] Editor resizable: " << (editorResizable_ ? "yes" : "no");
 
     ViewRect size{};
     if (view_->getSize(&size) == kResultOk) {
         width_ = size.right - size.left;
         height_ = size.bottom - size.top;
-        std::cout << "[PluginInstance] Plugin preferred size: " << width_ << "x" << height_ << std::endl;
+        logInfo() << "[PluginInstance] Plugin preferred size: " << width_ << "x" << height_;
         if (hwnd_) {
             RECT rect{0, 0, width_, height_};
             AdjustWindowRectEx(&rect, static_cast<DWORD>(GetWindowLongW(hwnd_, GWL_STYLE)), FALSE,
                                static_cast<DWORD>(GetWindowLongW(hwnd_, GWL_EXSTYLE)));
             SetWindowPos(hwnd_, nullptr, 0, 0, rect.right - rect.left, rect.bottom - rect.top, SWP_NOMOVE | SWP_NOZORDER);
-            std::cout << "[PluginInstance] Window resized to fit plugin" << std::endl;
+            logInfo() << "[PluginInstance] Window resized to fit plugin";
         }
     }
-    std::cout << "[PluginInstance] Editor created successfully" << std::endl;
+    logInfo() << "[PluginInstance] Editor created successfully";
+    return true;
+}
+
+bool PluginInstance::constrainEditorSize(std::int32_t& width, std::int32_t& height) {
+    if (!view_ || !editorResizable_) return false;
+    ViewRect rect(0, 0, width, height);
+    if (view_->checkSizeConstraint(&rect) != kResultOk) return false;
+    width = rect.getWidth();
+    height = rect.getHeight();
+    return true;
+}
+
+bool PluginInstance::resizeEditor(std::int32_t& width, std::int32_t& height) {
+    if (!frame_ || !constrainEditorSize(width, height)) return false;
+    ViewRect rect(0, 0, width, height);
+    if (frame_->resizeView(view_, &rect) != kResultOk) return false;
+    logInfo() << "[PluginInstance] Editor resized by the host to " << width << "x" << height;
     return true;
 }
 
 bool PluginInstance::showWindow() {
-    std::cout << "[PluginInstance] Showing window..." << std::endl;
+    logInfo() << "[PluginInstance] Showing window...";
     if (!hwnd_) {
-        std::cerr << "[PluginInstance] No window to show!" << std::endl;
+        logError() << "[PluginInstance] No window to show!";
         return false;
     }
     const bool wasVisible = IsWindowVisible(hwnd_);
     if (embedded_ && containerHwnd_) {
         ShowWindow(containerHwnd_, SW_SHOW);
         UpdateWindow(containerHwnd_);
-        std::cout << "[PluginInstance] Container visible" << std::endl;
+        logInfo() << "[PluginInstance] Container visible";
     }
     ShowWindow(hwnd_, SW_SHOW);
     UpdateWindow(hwnd_);
-    std::cout << "[PluginInstance] Window visible" << std::endl;
+    logInfo() << "[PluginInstance] Window visible";
 
     if (view_ && !viewAttached_) {
-        std::cout << "[PluginInstance] Attaching plugin view to window..." << std::endl;
+        logInfo() << "[PluginInstance] Attaching plugin view to window...";
         const tresult result = view_->attached(hwnd_, kPlatformTypeHWND);
         if (result != kResultOk) {
-            std::cerr << "[PluginInstance] Failed to attach plugin view (error " << result << ")" << std::endl;
+            logError() << "[PluginInstance] Failed to attach plugin view (error " << result << ")";
             return false;
         }
-        std::cout << "[PluginInstance] Plugin view attached successfully!" << std::endl;
+        logInfo() << "[PluginInstance] Plugin view attached successfully!";
         viewAttached_ = true;
         return true;
     }
-    if (wasVisible) std::cout << "[PluginInstance] Window was already visible, view already attached" << std::endl;
+    if (wasVisible) logInfo() << "[PluginInstance] Window was already visible, view already attached";
     return true;
 }
 
 void PluginInstance::hideWindow() {
     if (hwnd_) {
         ShowWindow(hwnd_, SW_HIDE);
-        std::cout << "[PluginInstance] Window hidden (not destroyed)" << std::endl;
+        logInfo() << "[PluginInstance] Window hidden (not destroyed)";
     }
     if (containerHwnd_) ShowWindow(containerHwnd_, SW_HIDE);
 }
@@ -254,13 +275,13 @@ LRESULT CALLBACK PluginInstance::windowProc(HWND hwnd, UINT message, WPARAM wPar
         }
         break;
     case WM_ACTIVATE:
-        std::cout << "[Outpost] WM_ACTIVATE: " << (LOWORD(wParam) != 0 ? "ACTIVE" : "INACTIVE") << std::endl;
+        logInfo() << "[Outpost] WM_ACTIVATE: " << (LOWORD(wParam) != 0 ? "ACTIVE" : "INACTIVE");
         break;
     case WM_SETFOCUS:
-        std::cout << "[Outpost] WM_SETFOCUS received" << std::endl;
+        logInfo() << "[Outpost] WM_SETFOCUS received";
         break;
     case WM_KILLFOCUS:
-        std::cout << "[Outpost] WM_KILLFOCUS received" << std::endl;
+        logInfo() << "[Outpost] WM_KILLFOCUS received";
         break;
     case WM_PAINT: {
         PAINTSTRUCT ps;
@@ -276,24 +297,24 @@ LRESULT CALLBACK PluginInstance::windowProc(HWND hwnd, UINT message, WPARAM wPar
         return 0;
     }
     case WM_CLOSE:
-        std::cout << "[PluginInstance] Window closing" << std::endl;
+        logInfo() << "[PluginInstance] Window closing";
         if (instance) instance->hideWindow();
         return 0;
     case WM_MOUSEACTIVATE:
-        std::cout << "[Outpost] WM_MOUSEACTIVATE" << std::endl;
+        logInfo() << "[Outpost] WM_MOUSEACTIVATE";
         return MA_ACTIVATE;
     case WM_WINDOWPOSCHANGED: {
         const auto* pos = reinterpret_cast<const WINDOWPOS*>(lParam);
-        std::cout << "[Outpost] WM_WINDOWPOSCHANGED: pos=(" << pos->x << "," << pos->y << ") size=(" << pos->cx << "x"
-                  << pos->cy << ")" << std::endl;
+        logInfo() << "[Outpost] WM_WINDOWPOSCHANGED: pos=(" << pos->x << "," << pos->y << ") size=(" << pos->cx << "x"
+                  << pos->cy << ")";
         break;
     }
     case WM_NCHITTEST:
         return HTCLIENT;
     case WM_MOUSEMOVE:
         if (++moveCount % 100 == 0)
-            std::cout << "[Outpost] MOUSE MOVE at (" << lowWord(lParam) << ", " << highWord(lParam)
-                      << ") count=" << moveCount << std::endl;
+            logInfo() << "[Outpost] MOUSE MOVE at (" << lowWord(lParam) << ", " << highWord(lParam)
+                      << ") count=" << moveCount;
         break;
     case WM_LBUTTONDOWN:
     case WM_LBUTTONUP:
@@ -307,12 +328,11 @@ LRESULT CALLBACK PluginInstance::windowProc(HWND hwnd, UINT message, WPARAM wPar
                            : message == WM_RBUTTONUP ? "RUP"
                            : message == WM_MBUTTONDOWN ? "MDOWN"
                                                        : "MUP";
-        std::cout << "[Outpost] MOUSE " << name << " at (" << lowWord(lParam) << ", " << highWord(lParam) << ")"
-                  << std::endl;
+        logInfo() << "[Outpost] MOUSE " << name << " at (" << lowWord(lParam) << ", " << highWord(lParam) << ")";
         break;
     }
     case WM_CAPTURECHANGED:
-        std::cout << "[Outpost] WM_CAPTURECHANGED" << std::endl;
+        logInfo() << "[Outpost] WM_CAPTURECHANGED";
         break;
     default:
         break;
@@ -339,7 +359,7 @@ LRESULT CALLBACK PluginInstance::containerWindowProc(HWND hwnd, UINT message, WP
         }
         break;
     case WM_SETFOCUS:
-        std::cout << "[Container] WM_SETFOCUS - forwarding to plugin" << std::endl;
+        logInfo() << "[Container] WM_SETFOCUS - forwarding to plugin";
         if (child) {
             SetFocus(child);
             return 0;
@@ -357,7 +377,7 @@ LRESULT CALLBACK PluginInstance::containerWindowProc(HWND hwnd, UINT message, WP
     case WM_ERASEBKGND:
         return 1;
     case WM_MOUSEACTIVATE:
-        std::cout << "[Container] WM_MOUSEACTIVATE - activating" << std::endl;
+        logInfo() << "[Container] WM_MOUSEACTIVATE - activating";
         return MA_ACTIVATE;
     case WM_NCHITTEST:
         return HTCLIENT;

@@ -1,11 +1,14 @@
 #include "plugin/controller.h"
+#include "log/log.h"
 
+#include "plugin/connection_messages.h"
 #include "plugin/edit_watcher.h"
 #include "plugin/processor.h"
 #include "plugin/view.h"
 
+#include "pluginterfaces/vst/ivstmessage.h"
+
 #include <cstring>
-#include <iostream>
 
 namespace Steinberg {
 namespace QuillMarlow {
@@ -25,29 +28,70 @@ tresult PLUGIN_API QuillMarlowController::terminate ()
 	return EditController::terminate ();
 }
 
+tresult PLUGIN_API QuillMarlowController::notify (Vst::IMessage* message)
+{
+	if (!message || !message->getMessageID () || std::strcmp (message->getMessageID (), kProcessorIdMessage) != 0)
+		return EditController::notify (message);
+	Vst::IAttributeList* attributes = message->getAttributes ();
+	int64 id = 0;
+	if (!attributes || attributes->getInt (kProcessorIdAttribute, id) != kResultOk)
+	{
+		Tandem::logError () << "[QuillMarlowController] Processor message without an instance id";
+		return kResultFalse;
+	}
+	processorId_ = static_cast<int32> (id);
+	processorKnown_ = true;
+	Tandem::logInfo () << "[QuillMarlowController] Connected to processor #" << processorId_;
+	return kResultOk;
+}
+
+bool QuillMarlowController::connectedProcessor (int32& instanceId) const
+{
+	if (processorKnown_)
+		instanceId = processorId_;
+	return processorKnown_;
+}
+
 IPlugView* PLUGIN_API QuillMarlowController::createView (FIDString name)
 {
-	std::cout << "[QuillMarlowController] createView(" << (name ? name : "") << ") called" << std::endl;
+	Tandem::logInfo () << "[QuillMarlowController] createView(" << (name ? name : "") << ") called";
 	if (!name || std::strcmp (name, "editor") != 0)
 	{
-		std::cout << "[QuillMarlowController] Unknown view type: " << (name ? name : "") << std::endl;
+		Tandem::logInfo () << "[QuillMarlowController] Unknown view type: " << (name ? name : "");
 		return nullptr;
 	}
-	// The view talks to the outpost of the first active processor of this
-	// process, which is not necessarily the one paired with this controller.
-	Tandem::UICommand* uiCommand = QuillMarlowProcessor::findActiveUICommand ();
-	if (!uiCommand)
+	// The editor shows the plug-in of the processor the host paired with us.
+	// Only a host that never connects the two leaves us to guess: then it is
+	// the first active processor of this process.
+	int32 instanceId = 0;
+	bool found = false;
+	if (processorKnown_)
 	{
-		std::cerr << "[QuillMarlowController] ERROR: No active UICommand found" << std::endl;
-		std::cerr << "[QuillMarlowController] Make sure the plugin is activated first!" << std::endl;
+		instanceId = processorId_;
+		found = QuillMarlowProcessor::withUICommand (instanceId, [] (Tandem::UICommand&) {});
+	}
+	else
+	{
+		found = QuillMarlowProcessor::findActiveInstanceId (instanceId);
+	}
+	if (!found)
+	{
+		Tandem::logError () << "[QuillMarlowController] ERROR: No active UICommand found";
+		Tandem::logError () << "[QuillMarlowController] Make sure the plugin is activated first!";
 		return nullptr;
 	}
-	std::cout << "[QuillMarlowController] Creating QuillMarlowView" << std::endl;
-	auto* view = new QuillMarlowView (uiCommand);
+	if (processorKnown_)
+		Tandem::logInfo () << "[QuillMarlowController] Using the editor of connected processor #" << instanceId;
+	else
+		Tandem::logInfo () << "[QuillMarlowController] No processor connected: using the first active processor #"
+		          << instanceId;
+	Tandem::logInfo () << "[QuillMarlowController] Creating QuillMarlowView";
+	const CommandRegionLink region = CommandRegionLink::toProcessor (instanceId);
+	auto* view = new QuillMarlowView (region);
 	// Edits in the served editor mark the host's project as changed.
 	if (Vst::IComponentHandler* handler = getComponentHandler ())
 	{
-		auto* watcher = new EditWatcher (uiCommand, handler);
+		auto* watcher = new EditWatcher (region, handler);
 		view->watchEdits (watcher);
 		watcher->release ();
 	}

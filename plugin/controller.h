@@ -15,6 +15,16 @@ public:
 	tresult PLUGIN_API initialize (FUnknown* context) SMTG_OVERRIDE;
 	tresult PLUGIN_API terminate () SMTG_OVERRIDE;
 	IPlugView* PLUGIN_API createView (FIDString name) SMTG_OVERRIDE;
+	// Takes the instance id of the processor the host connected us with.
+	tresult PLUGIN_API notify (Vst::IMessage* message) SMTG_OVERRIDE;
+
+	// The processor this controller belongs to, once the host has connected
+	// the two; false while it never did.
+	bool connectedProcessor (int32& instanceId) const;
+
+private:
+	bool processorKnown_ = false;
+	int32 processorId_ = 0;
 };
 
 } // namespace QuillMarlow

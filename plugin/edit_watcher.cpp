@@ -1,19 +1,21 @@
 #include "plugin/edit_watcher.h"
 #include "log/log.h"
 
-#include "plugin/processor.h"
 
 namespace Steinberg {
 namespace QuillMarlow {
 
-EditWatcher::EditWatcher (Tandem::UICommand* uiCommand, Vst::IComponentHandler* hostHandler)
-: uiCommand_ (uiCommand)
-, regionOfProcessor_ (QuillMarlowProcessor::isUICommandMapped (uiCommand))
-, hostHandler_ (hostHandler)
-, seen_ (uiCommand ? uiCommand->editCount.load (std::memory_order_relaxed) : 0)
+EditWatcher::EditWatcher (CommandRegionLink region, Vst::IComponentHandler* hostHandler)
+: region_ (std::move (region)), hostHandler_ (hostHandler), seen_ (0)
 {
+	readCount (seen_);
 	if (hostHandler_)
 		hostHandler_->addRef ();
+}
+
+bool EditWatcher::readCount (int32& count) const
+{
+	return region_.with ([&count] (Tandem::UICommand& ui) { count = ui.editCount.load (std::memory_order_relaxed); });
 }
 
 EditWatcher::~EditWatcher ()
@@ -74,10 +76,8 @@ void EditWatcher::useRunLoopOf (IPlugFrame* frame)
 bool EditWatcher::check ()
 {
 	// The region lies in a processor's file, which the host may unmap first.
-	if (!uiCommand_ || (regionOfProcessor_ && !QuillMarlowProcessor::isUICommandMapped (uiCommand_)))
-		return false;
-	const int32 count = uiCommand_->editCount.load (std::memory_order_relaxed);
-	if (count == seen_)
+	int32 count = 0;
+	if (!readCount (count) || count == seen_)
 		return false;
 	seen_ = count;
 	// A new outpost counts from 0 again: nothing was edited.

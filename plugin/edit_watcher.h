@@ -6,7 +6,7 @@
 // IComponentHandler2::setDirty(true) when it grew.
 #pragma once
 
-#include "protocol/tandem_protocol.h"
+#include "plugin/command_region_link.h"
 
 #include "pluginterfaces/gui/iplugview.h"
 #include "pluginterfaces/vst/ivsteditcontroller.h"
@@ -21,8 +21,8 @@ class EditWatcher : public Linux::ITimerHandler
 public:
 	static constexpr Linux::TimerInterval kIntervalMs = 100;
 
-	// Takes a reference on the host's handler.
-	EditWatcher (Tandem::UICommand* uiCommand, Vst::IComponentHandler* hostHandler);
+	// Reads the count through `region`; takes a reference on the host's handler.
+	EditWatcher (CommandRegionLink region, Vst::IComponentHandler* hostHandler);
 
 	tresult PLUGIN_API queryInterface (const TUID _iid, void** obj) SMTG_OVERRIDE;
 	uint32 PLUGIN_API addRef () SMTG_OVERRIDE;
@@ -39,8 +39,10 @@ public:
 private:
 	virtual ~EditWatcher ();
 
-	Tandem::UICommand* uiCommand_;
-	const bool regionOfProcessor_;
+	// False while the region is gone.
+	bool readCount (int32& count) const;
+
+	CommandRegionLink region_;
 	Vst::IComponentHandler* hostHandler_;
 	Linux::IRunLoop* runLoop_ = nullptr;
 	int32 seen_;

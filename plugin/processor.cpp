@@ -1,5 +1,6 @@
 #include "plugin/processor.h"
 
+#include "plugin/connection_messages.h"
 #include "plugin/plugids.h"
 
 #include "log/log.h"
@@ -183,6 +184,71 @@ bool QuillMarlowProcessor::isUICommandMapped (const Tandem::UICommand* ui)
 		if (processor->sharedMemory_.uiCommand () == ui)
 			return true;
 	return false;
+}
+
+bool QuillMarlowProcessor::findActiveInstanceId (int32& instanceId)
+{
+	std::lock_guard<std::mutex> lock (s_instancesMutex_);
+	for (auto* processor : s_activeInstances_)
+		if (processor->sharedMemory_.uiCommand ())
+		{
+			instanceId = processor->instanceId_;
+			return true;
+		}
+	return false;
+}
+
+bool QuillMarlowProcessor::instanceIdOfUICommand (const Tandem::UICommand* ui, int32& instanceId)
+{
+	if (!ui)
+		return false;
+	std::lock_guard<std::mutex> lock (s_instancesMutex_);
+	for (auto* processor : s_activeInstances_)
+		if (processor->sharedMemory_.uiCommand () == ui)
+		{
+			instanceId = processor->instanceId_;
+			return true;
+		}
+	return false;
+}
+
+bool QuillMarlowProcessor::withUICommand (int32 instanceId, const std::function<void (Tandem::UICommand&)>& use)
+{
+	std::lock_guard<std::mutex> lock (s_instancesMutex_);
+	for (auto* processor : s_activeInstances_)
+		if (processor->instanceId_ == instanceId)
+		{
+			Tandem::UICommand* ui = processor->sharedMemory_.uiCommand ();
+			if (!ui)
+				return false;
+			use (*ui);
+			return true;
+		}
+	return false;
+}
+
+tresult PLUGIN_API QuillMarlowProcessor::connect (IConnectionPoint* other)
+{
+	const tresult result = AudioEffect::connect (other);
+	if (result != kResultOk)
+		return result;
+	// Hosts may put proxies between the two objects, so the peer is told
+	// through a message rather than found by casting it.
+	IPtr<Vst::IMessage> message = owned (allocateMessage ());
+	Vst::IAttributeList* attributes = message ? message->getAttributes () : nullptr;
+	if (!attributes)
+	{
+		Tandem::logError () << "[QuillMarlow #" << instanceId_
+		          << "] Cannot tell the controller our instance id (the host makes no messages)";
+		return result;
+	}
+	message->setMessageID (kProcessorIdMessage);
+	attributes->setInt (kProcessorIdAttribute, instanceId_);
+	if (other->notify (message) == kResultOk)
+		Tandem::logInfo () << "[QuillMarlow #" << instanceId_ << "] Instance id sent to the controller";
+	else
+		Tandem::logError () << "[QuillMarlow #" << instanceId_ << "] The controller did not take our instance id";
+	return result;
 }
 
 tresult PLUGIN_API QuillMarlowProcessor::initialize (FUnknown* context)

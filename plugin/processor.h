@@ -12,6 +12,7 @@
 #include "public.sdk/source/vst/vstaudioeffect.h"
 
 #include <atomic>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -39,6 +40,9 @@ public:
 	tresult PLUGIN_API canProcessSampleSize (int32 symbolicSampleSize) SMTG_OVERRIDE;
 	tresult PLUGIN_API setupProcessing (Vst::ProcessSetup& setup) SMTG_OVERRIDE;
 	tresult PLUGIN_API process (Vst::ProcessData& data) SMTG_OVERRIDE;
+	// Tells the controller the host connects us with which processor it
+	// belongs to (our instance id), so that its editor is ours.
+	tresult PLUGIN_API connect (IConnectionPoint* other) SMTG_OVERRIDE;
 
 	// Command region of the first registered processor whose shared file is
 	// mapped, or null.
@@ -47,6 +51,16 @@ public:
 	// mapped shared file: a view checks this before it touches the region,
 	// which goes away with the processor's `terminate` or destruction.
 	static bool isUICommandMapped (const Tandem::UICommand* ui);
+	// Instance id of the first registered processor whose shared file is
+	// mapped; false when there is none.
+	static bool findActiveInstanceId (int32& instanceId);
+	// Instance id of the processor whose mapped command region `ui` is.
+	static bool instanceIdOfUICommand (const Tandem::UICommand* ui, int32& instanceId);
+	// Runs `use` on the command region of the processor `instanceId` while
+	// holding the registry lock, so that the processor cannot unmap it in
+	// the meantime. False, without running `use`, when that processor is
+	// gone or has no file mapped. `use` must not call back into the registry.
+	static bool withUICommand (int32 instanceId, const std::function<void (Tandem::UICommand&)>& use);
 
 	int32 instanceId () const { return instanceId_; }
 

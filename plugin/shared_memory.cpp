@@ -69,6 +69,7 @@ void SharedMemoryCreator::initialiseRegions() {
     uiCommand_->command = static_cast<std::int32_t>(CommandCode::Idle);
     uiCommand_->editCount.store(0, std::memory_order_relaxed);
     uiCommand_->processed.store(true, std::memory_order_relaxed);
+    uiCommand_->editorSizeReport.store(0, std::memory_order_relaxed);
     uiCommand_->parentWindow = 0;
     uiCommand_->wineWindow = 0;
     uiCommand_->editorWidth = 800;

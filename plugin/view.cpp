@@ -1,27 +1,25 @@
+// The editor view's life: creation, attaching to and detaching from the
+// host's window, focus, the host's frame and run loop, and the command
+// region through which it talks to outpost.
 #include "plugin/view.h"
+#include "log/log.h"
 
 #include "plugin/edit_watcher.h"
-#include "plugin/processor.h"
 
 #include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <ctime>
-#include <iostream>
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 namespace Steinberg {
 namespace QuillMarlow {
 
 namespace {
 
-constexpr uint32 kWrapperEventMask = XCB_EVENT_MASK_ENTER_WINDOW | XCB_EVENT_MASK_LEAVE_WINDOW |
-                                     XCB_EVENT_MASK_STRUCTURE_NOTIFY | XCB_EVENT_MASK_FOCUS_CHANGE;
-static_assert (kWrapperEventMask == 0x220030, "wrapper event selection");
-
 constexpr auto kShowEditorTimeout = std::chrono::seconds (10);
 constexpr const char* kRegionGone = "[QuillMarlowView] ERROR: outpost's shared file is gone (processor terminated)";
-// How long a window manager gets to give Wine's window back after we unmap it.
-constexpr int kWithdrawPolls = 200;
 
 // Sleeps the whole duration even when a signal interrupts the sleep.
 void sleepMs (long ms)
@@ -35,25 +33,29 @@ void sleepMs (long ms)
 } // namespace
 
 QuillMarlowView::QuillMarlowView (Tandem::UICommand* uiCommand)
-: uiCommand_ (uiCommand), regionOfProcessor_ (QuillMarlowProcessor::isUICommandMapped (uiCommand))
+: QuillMarlowView (CommandRegionLink::toRegion (uiCommand))
 {
-	std::cout << "[QuillMarlowView] Created" << std::endl;
+}
+
+QuillMarlowView::QuillMarlowView (CommandRegionLink region) : region_ (region)
+{
+	Tandem::logInfo () << "[QuillMarlowView] Created";
 	xcb_connection_t* c = xcb_connect (nullptr, nullptr);
 	if (xcb_connection_has_error (c))
 	{
-		std::cerr << "[QuillMarlowView] Failed to connect to X11 display!" << std::endl;
+		Tandem::logError () << "[QuillMarlowView] Failed to connect to X11 display!";
 		// A failed connection is still an allocated object; it is not used.
 		xcb_disconnect (c);
 		return;
 	}
 	connection_ = c;
-	std::cout << "[QuillMarlowView] Connected to X11 display" << std::endl;
+	Tandem::logInfo () << "[QuillMarlowView] Connected to X11 display";
 	screen_ = xcb_setup_roots_iterator (xcb_get_setup (connection_)).data;
 }
 
 QuillMarlowView::~QuillMarlowView ()
 {
-	std::cout << "[QuillMarlowView] Destroyed" << std::endl;
+	Tandem::logInfo () << "[QuillMarlowView] Destroyed";
 	if (editWatcher_)
 	{
 		editWatcher_->useRunLoopOf (nullptr);
@@ -61,10 +63,13 @@ QuillMarlowView::~QuillMarlowView ()
 	}
 	if (eventThread_.joinable ())
 	{
-		std::cout << "[QuillMarlowView] Stopping event thread..." << std::endl;
+		Tandem::logInfo () << "[QuillMarlowView] Stopping event thread...";
 		running_ = false;
 		eventThread_.join ();
 	}
+	unregisterFromRunLoop ();
+	if (eventFd_ >= 0)
+		::close (eventFd_);
 	const uint32 wrapper = wrapperWindow ();
 	if (wrapper && connection_)
 	{
@@ -82,7 +87,7 @@ QuillMarlowView::~QuillMarlowView ()
 			// in the socket, and the wrapper would go with Wine's window in it.
 			sync ();
 		}
-		std::cout << "[QuillMarlowView] Destroying wrapper window..." << std::endl;
+		Tandem::logInfo () << "[QuillMarlowView] Destroying wrapper window...";
 		xcb_destroy_window (connection_, wrapper);
 		xcb_flush (connection_);
 		wrapperWindow_ = 0;
@@ -100,6 +105,12 @@ tresult PLUGIN_API QuillMarlowView::queryInterface (const TUID _iid, void** obj)
 	{
 		addRef ();
 		*obj = static_cast<IPlugView*> (this);
+		return kResultOk;
+	}
+	if (FUnknownPrivate::iidEqual (_iid, Linux::IEventHandler::iid))
+	{
+		addRef ();
+		*obj = static_cast<Linux::IEventHandler*> (this);
 		return kResultOk;
 	}
 	*obj = nullptr;
@@ -122,71 +133,86 @@ uint32 PLUGIN_API QuillMarlowView::release ()
 tresult PLUGIN_API QuillMarlowView::isPlatformTypeSupported (FIDString type)
 {
 	if (type)
-		std::cout << "[QuillMarlowView] isPlatformTypeSupported: " << type << std::endl;
+		Tandem::logInfo () << "[QuillMarlowView] isPlatformTypeSupported: " << type;
 	return kResultOk;
 }
 
 tresult PLUGIN_API QuillMarlowView::attached (void* parent, FIDString type)
 {
-	std::cout << "[QuillMarlowView] attached() called" << std::endl;
-	std::cout << "[QuillMarlowView] Platform type: " << (type ? type : "null") << std::endl;
-	std::cout << "[QuillMarlowView] Parent window: " << parent << std::endl;
+	Tandem::logInfo () << "[QuillMarlowView] attached() called";
+	Tandem::logInfo () << "[QuillMarlowView] Platform type: " << (type ? type : "null");
+	Tandem::logInfo () << "[QuillMarlowView] Parent window: " << parent;
 
-	if (!uiCommand_)
+	if (!region_.linked ())
 	{
-		std::cerr << "[QuillMarlowView] ERROR: No UICommand available!" << std::endl;
+		Tandem::logError () << "[QuillMarlowView] ERROR: No UICommand available!";
 		return kResultFalse;
 	}
 	if (!connection_ || !screen_)
 	{
-		std::cerr << "[QuillMarlowView] ERROR: No XCB connection!" << std::endl;
+		Tandem::logError () << "[QuillMarlowView] ERROR: No XCB connection!";
 		return kResultFalse;
 	}
 
 	parentWindow_ = static_cast<uint64> (reinterpret_cast<uintptr_t> (parent));
-	std::cout << "[QuillMarlowView] Parent X11 Window ID: 0x" << std::hex << parentWindow_ << std::dec
-	          << std::endl;
+	Tandem::logInfo () << "[QuillMarlowView] Parent X11 Window ID: 0x" << std::hex << parentWindow_;
 
 	// `removed` does not wait for its HideEditor, and under Wine hiding can
 	// take two seconds. A ShowEditor posted over it would be answered by the
 	// hide's acknowledgement, without a window: let the earlier command finish.
-	if (!commandRegionUsable ())
+	bool pending = false;
+	if (!region_.with ([&] (Tandem::UICommand& ui) { pending = !ui.processed.load (std::memory_order_acquire); }))
 	{
-		std::cerr << kRegionGone << std::endl;
+		Tandem::logError () << kRegionGone;
 		return kResultFalse;
 	}
-	if (!uiCommand_->processed.load (std::memory_order_acquire))
+	if (pending)
 	{
-		std::cout << "[QuillMarlowView] Waiting for outpost to finish the previous command..." << std::endl;
-		if (!waitForAcknowledgement ())
+		Tandem::logInfo () << "[QuillMarlowView] Waiting for outpost to finish the previous command...";
+		if (!waitForAcknowledgement (kShowEditorTimeout))
 			return kResultFalse;
 	}
 
 	// ShowEditor: arguments first, then the code, then the flag outpost polls.
-	uiCommand_->parentWindow = parentWindow_;
-	uiCommand_->wineWindow = 0;
-	uiCommand_->command = static_cast<int32> (Tandem::CommandCode::ShowEditor);
-	uiCommand_->processed.store (false, std::memory_order_release);
-	std::cout << "[QuillMarlowView] Waiting for outpost to create editor window..." << std::endl;
-	if (!waitForAcknowledgement ())
-		return kResultFalse;
-
-	wineWindow_ = uiCommand_->wineWindow;
-	if (wineWindow_ == 0)
+	const bool posted = region_.with ([&] (Tandem::UICommand& ui) {
+		ui.parentWindow = parentWindow_;
+		ui.wineWindow = 0;
+		ui.command = static_cast<int32> (Tandem::CommandCode::ShowEditor);
+		ui.processed.store (false, std::memory_order_release);
+	});
+	if (!posted)
 	{
-		std::cerr << "[QuillMarlowView] ERROR: outpost did not provide X11 window handle!" << std::endl;
+		Tandem::logError () << kRegionGone;
 		return kResultFalse;
 	}
-	std::cout << "[QuillMarlowView] Wine X11 Window ID: 0x" << std::hex << wineWindow_ << std::dec << std::endl;
-	editorWidth_ = uiCommand_->editorWidth;
-	editorHeight_ = uiCommand_->editorHeight;
-	std::cout << "[QuillMarlowView] Editor size: " << editorWidth_ << "x" << editorHeight_ << std::endl;
-	std::cout << "[QuillMarlowView] Using embedded mode (Wine window reparented into the host window)"
-	          << std::endl;
+	Tandem::logInfo () << "[QuillMarlowView] Waiting for outpost to create editor window...";
+	if (!waitForAcknowledgement (kShowEditorTimeout))
+		return kResultFalse;
+
+	uint64 wine = 0;
+	region_.with ([&] (Tandem::UICommand& ui) { wine = ui.wineWindow; });
+	wineWindow_ = wine;
+	if (wineWindow_ == 0)
+	{
+		Tandem::logError () << "[QuillMarlowView] ERROR: outpost did not provide X11 window handle!";
+		return kResultFalse;
+	}
+	Tandem::logInfo () << "[QuillMarlowView] Wine X11 Window ID: 0x" << std::hex << wineWindow_;
+	int32 report = 0, width = 0, height = 0;
+	if (readSizeReport (report, width, height) && Tandem::plausibleEditorSize (width, height))
+	{
+		editorWidth_ = width;
+		editorHeight_ = height;
+		servedSize_ = Tandem::packEditorSize (width, height);
+		servedResizable_ = Tandem::editorResizable (report);
+		sizeReportSeen_ = report;
+	}
+	Tandem::logInfo () << "[QuillMarlowView] Editor size: " << editorWidth_ << "x" << editorHeight_;
+	Tandem::logInfo () << "[QuillMarlowView] Using embedded mode (Wine window reparented into the host window)";
 
 	if (!createWrapperWindow ())
 	{
-		std::cerr << "[QuillMarlowView] Failed to create wrapper window!" << std::endl;
+		Tandem::logError () << "[QuillMarlowView] Failed to create wrapper window!";
 		return kResultFalse;
 	}
 
@@ -200,7 +226,7 @@ tresult PLUGIN_API QuillMarlowView::attached (void* parent, FIDString type)
 		}
 		running_ = true;
 		eventThread_ = std::thread (&QuillMarlowView::handleX11Events, this);
-		std::cout << "[QuillMarlowView] Started event forwarding thread" << std::endl;
+		Tandem::logInfo () << "[QuillMarlowView] Started event forwarding thread";
 	}
 
 	const uint32 wrapper = wrapperWindow ();
@@ -210,264 +236,34 @@ tresult PLUGIN_API QuillMarlowView::attached (void* parent, FIDString type)
 		sendConfigureNotify (wineWindow (), x, y, static_cast<uint16> (editorWidth_.load ()),
 		                     static_cast<uint16> (editorHeight_.load ()));
 		storeLastPosition (x, y);
-		std::cout << "[QuillMarlowView] Initial position: (" << x << "," << y << ")" << std::endl;
+		Tandem::logInfo () << "[QuillMarlowView] Initial position: (" << x << "," << y << ")";
 	}
 
 	xcb_flush (connection_);
-	std::cout << "[QuillMarlowView] Plugin view attached (embedded mode)!" << std::endl;
+	registerWithRunLoop ();
+	// The host sized its window before it knew the editor: ask it to fit.
+	if (editorWidth_ != hostWidth_ || editorHeight_ != hostHeight_)
+		askHostToResize (editorWidth_, editorHeight_);
+	Tandem::logInfo () << "[QuillMarlowView] Plugin view attached (embedded mode)!";
 	return kResultOk;
-}
-
-bool QuillMarlowView::createWrapperWindow ()
-{
-	if (!connection_ || !screen_ || !wineWindow_ || !parentWindow_)
-	{
-		std::cerr << "[QuillMarlowView] Missing required data for wrapper window" << std::endl;
-		return false;
-	}
-	const uint32 parent = static_cast<uint32> (parentWindow_);
-	const uint32 wine = wineWindow ();
-	const uint32 previousWrapper = wrapperWindow ();
-	const int32 width = editorWidth_, height = editorHeight_;
-
-	std::cout << "[QuillMarlowView] Creating wrapper window architecture..." << std::endl;
-	std::cout << "[QuillMarlowView]   Parent (DAW): 0x" << std::hex << parent << std::dec << std::endl;
-	std::cout << "[QuillMarlowView]   Wine window:  0x" << std::hex << wine << std::dec << std::endl;
-
-	if (auto* attrs = xcb_get_window_attributes_reply (connection_, xcb_get_window_attributes (connection_, parent),
-	                                                   nullptr))
-	{
-		std::cout << "[QuillMarlowView] DAW parent map_state: " << static_cast<int> (attrs->map_state)
-		          << " (0=Unmapped, 1=Unviewable, 2=Viewable)" << std::endl;
-		free (attrs);
-	}
-
-	const uint32 wrapper = xcb_generate_id (connection_);
-	wrapperWindow_ = wrapper;
-	const uint32 eventMask = kWrapperEventMask;
-	xcb_create_window (connection_, XCB_COPY_FROM_PARENT, wrapper, parent, 0, 0, static_cast<uint16> (width),
-	                   static_cast<uint16> (height), 0, XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT,
-	                   XCB_CW_EVENT_MASK, &eventMask);
-	std::cout << "[QuillMarlowView] Wrapper window created: 0x" << std::hex << wrapper << std::dec << std::endl;
-
-	// Follow Wine's window from now on: the Windows side moves it inside the
-	// wrapper, and a window manager may still try to frame it.
-	const uint32 wineMask = XCB_EVENT_MASK_STRUCTURE_NOTIFY;
-	xcb_change_window_attributes (connection_, wine, XCB_CW_EVENT_MASK, &wineMask);
-
-	// outpost shows its window at the top level before it answers; under a
-	// window manager that window is framed and managed by then, and
-	// reparenting it out of the frame while mapped makes the manager unmap it.
-	withdrawWineWindow (previousWrapper);
-
-	std::cout << "[QuillMarlowView] Reparenting Wine into wrapper..." << std::endl;
-	xcb_reparent_window (connection_, wine, wrapper, 0, 0);
-	const uint32 geometry[] = {0, 0, static_cast<uint32> (width), static_cast<uint32> (height)};
-	xcb_configure_window (connection_, wine,
-	                      XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y | XCB_CONFIG_WINDOW_WIDTH |
-	                          XCB_CONFIG_WINDOW_HEIGHT,
-	                      geometry);
-	xcb_flush (connection_);
-	sync ();
-	std::cout << "[QuillMarlowView] Configured Wine window to " << width << "x" << height << std::endl;
-
-	static const char kWmState[] = "WM_STATE";
-	if (auto* atom = xcb_intern_atom_reply (
-	        connection_, xcb_intern_atom (connection_, 0, sizeof (kWmState) - 1, kWmState), nullptr))
-	{
-		wmStateAtom_ = atom->atom;
-		std::cout << "[QuillMarlowView] Cached WM_STATE atom: " << wmStateAtom_ << std::endl;
-		free (atom);
-	}
-
-	std::cout << "[QuillMarlowView] Mapping wrapper window first..." << std::endl;
-	xcb_map_window (connection_, wrapper);
-	xcb_flush (connection_);
-	sync ();
-
-	std::cout << "[QuillMarlowView] Mapping Wine window in wrapper..." << std::endl;
-	xcb_map_window (connection_, wine);
-	if (wmStateAtom_)
-		setNormalWmState (wine);
-	xcb_flush (connection_);
-	sync ();
-
-	std::cout << "[QuillMarlowView] Windows mapped" << std::endl;
-	std::cout << "[QuillMarlowView] Wrapper window architecture established!" << std::endl;
-	std::cout << "[QuillMarlowView] Hierarchy: DAW 0x" << std::hex << parent << " -> Wrapper 0x" << wrapper
-	          << " -> Wine 0x" << wine << std::dec << std::endl;
-	debugWindowHierarchy ();
-	return true;
-}
-
-void QuillMarlowView::withdrawWineWindow (uint32 previousWrapper)
-{
-	const uint32 wine = wineWindow ();
-	auto holderOf = [&] () -> uint32 {
-		auto* tree = xcb_query_tree_reply (connection_, xcb_query_tree (connection_, wine), nullptr);
-		const uint32 parent = tree ? tree->parent : 0;
-		free (tree);
-		return parent;
-	};
-	uint32 holder = holderOf ();
-	bool mapped = false;
-	if (auto* attrs =
-	        xcb_get_window_attributes_reply (connection_, xcb_get_window_attributes (connection_, wine), nullptr))
-	{
-		mapped = attrs->map_state != XCB_MAP_STATE_UNMAPPED;
-		free (attrs);
-	}
-	const bool framed = holder && holder != screen_->root && holder != previousWrapper;
-	if (mapped)
-	{
-		std::cout << "[QuillMarlowView] Unmapping Wine window before reparenting" << std::endl;
-		xcb_unmap_window (connection_, wine);
-	}
-	else if (framed)
-	{
-		// Managed but not (yet) shown: a client withdraws such a window by
-		// telling the window manager with a synthetic unmap notice.
-		char buffer[32] = {};
-		auto* event = reinterpret_cast<xcb_unmap_notify_event_t*> (buffer);
-		event->response_type = XCB_UNMAP_NOTIFY;
-		event->event = screen_->root;
-		event->window = wine;
-		event->from_configure = 0;
-		xcb_send_event (connection_, 0, screen_->root,
-		                XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY, buffer);
-	}
-	xcb_flush (connection_);
-	sync ();
-	if (!framed)
-		return;
-
-	// Framed by a window manager: it hands the window back to the root and
-	// clears WM_STATE. Reparenting before it is done races with its own
-	// reparent to the root, and its late WM_STATE change would undo ours.
-	xcb_atom_t wmState = XCB_NONE;
-	static const char kWmState[] = "WM_STATE";
-	if (auto* atom = xcb_intern_atom_reply (
-	        connection_, xcb_intern_atom (connection_, 0, sizeof (kWmState) - 1, kWmState), nullptr))
-	{
-		wmState = atom->atom;
-		free (atom);
-	}
-	auto managed = [&] {
-		auto* p = xcb_get_property_reply (connection_, xcb_get_property (connection_, 0, wine, wmState, wmState, 0, 1),
-		                                  nullptr);
-		uint32 state = 0;
-		if (p && p->format == 32 && xcb_get_property_value_length (p) >= 4)
-			std::memcpy (&state, xcb_get_property_value (p), sizeof (state));
-		free (p);
-		return state != 0; // NormalState or IconicState: the manager still has it
-	};
-	for (int poll = 0; poll < kWithdrawPolls; ++poll)
-	{
-		holder = holderOf ();
-		if (!holder)
-			return;
-		if (holder == screen_->root && !managed ())
-		{
-			std::cout << "[QuillMarlowView] Window manager released Wine window" << std::endl;
-			return;
-		}
-		sleepMs (10);
-	}
-	std::cerr << "[QuillMarlowView] Wine window still held by 0x" << std::hex << holder << std::dec
-	          << ", reparenting anyway" << std::endl;
-}
-
-void QuillMarlowView::setNormalWmState (uint32 window)
-{
-	const uint32 state[] = {1, 0}; // NormalState, no icon window
-	xcb_change_property (connection_, XCB_PROP_MODE_REPLACE, window, wmStateAtom_, wmStateAtom_, 32, 2, state);
-	std::cout << "[QuillMarlowView] WM_STATE set to NormalState for window 0x" << std::hex << window << std::dec
-	          << std::endl;
-}
-
-void QuillMarlowView::debugWindowHierarchy ()
-{
-	if (!connection_)
-		return;
-	const uint32 wrapper = wrapperWindow ();
-	const uint32 wine = wineWindow ();
-	std::cout << "[QuillMarlowView] === DEBUG: Window Hierarchy ===" << std::endl;
-
-	if (auto* g = xcb_get_geometry_reply (connection_, xcb_get_geometry (connection_, wrapper), nullptr))
-	{
-		std::cout << "[QuillMarlowView] Wrapper: pos=(" << g->x << "," << g->y << ") size=" << g->width << "x"
-		          << g->height << std::endl;
-		free (g);
-	}
-	if (auto* t = xcb_query_tree_reply (connection_, xcb_query_tree (connection_, wrapper), nullptr))
-	{
-		std::cout << "[QuillMarlowView] Wrapper parent: 0x" << std::hex << t->parent << " (should be DAW 0x"
-		          << parentWindow_ << ")" << std::dec << std::endl;
-		if (t->parent != static_cast<uint32> (parentWindow_))
-			std::cerr << "[QuillMarlowView] ERROR: Wrapper parent is NOT the DAW window!" << std::endl;
-		free (t);
-	}
-	if (auto* a = xcb_get_window_attributes_reply (connection_, xcb_get_window_attributes (connection_, wrapper),
-	                                               nullptr))
-	{
-		std::cout << "[QuillMarlowView] Wrapper map_state: " << static_cast<int> (a->map_state)
-		          << " (0=Unmapped, 1=Unviewable, 2=Viewable)" << std::endl;
-		free (a);
-	}
-
-	if (auto* g = xcb_get_geometry_reply (connection_, xcb_get_geometry (connection_, wine), nullptr))
-	{
-		std::cout << "[QuillMarlowView] Wine: pos=(" << g->x << "," << g->y << ") size=" << g->width << "x"
-		          << g->height << std::endl;
-		free (g);
-	}
-	if (auto* t = xcb_query_tree_reply (connection_, xcb_query_tree (connection_, wine), nullptr))
-	{
-		std::cout << "[QuillMarlowView] Wine window parent: 0x" << std::hex << t->parent << " (should be wrapper 0x"
-		          << wrapper << ")" << std::dec << std::endl;
-		if (t->parent != wrapper)
-			std::cerr << "[QuillMarlowView] ERROR: Wine window parent is NOT the wrapper!" << std::endl;
-		free (t);
-	}
-
-	if (wmStateAtom_)
-	{
-		auto* p = xcb_get_property_reply (
-		    connection_, xcb_get_property (connection_, 0, wine, wmStateAtom_, wmStateAtom_, 0, 2), nullptr);
-		if (p && p->type != XCB_NONE && xcb_get_property_value_length (p) > 0)
-		{
-			uint32 state = 0;
-			std::memcpy (&state, xcb_get_property_value (p), sizeof (state));
-			std::cout << "[QuillMarlowView] Wine WM_STATE: " << state << " (1=Normal, 3=Iconic)" << std::endl;
-		}
-		else
-		{
-			std::cout << "[QuillMarlowView] Wine WM_STATE: NOT SET" << std::endl;
-		}
-		free (p);
-	}
-
-	if (auto* a =
-	        xcb_get_window_attributes_reply (connection_, xcb_get_window_attributes (connection_, wine), nullptr))
-	{
-		std::cout << "[QuillMarlowView] Wine map_state: " << static_cast<int> (a->map_state)
-		          << " (0=Unmapped, 1=Unviewable, 2=Viewable)" << std::endl;
-		std::cout << "[QuillMarlowView] Wine override_redirect: " << static_cast<int> (a->override_redirect)
-		          << std::endl;
-		free (a);
-	}
-	std::cout << "[QuillMarlowView] === END DEBUG ===" << std::endl;
 }
 
 tresult PLUGIN_API QuillMarlowView::removed ()
 {
-	std::cout << "[QuillMarlowView] removed() called" << std::endl;
+	Tandem::logInfo () << "[QuillMarlowView] removed() called";
 	if (eventThread_.joinable ())
 	{
-		std::cout << "[QuillMarlowView] Stopping event thread..." << std::endl;
+		Tandem::logInfo () << "[QuillMarlowView] Stopping event thread...";
 		running_ = false;
 		eventThread_.join ();
 	}
+	unregisterFromRunLoop ();
+	if (eventFd_ >= 0)
+	{
+		::close (eventFd_);
+		eventFd_ = -1;
+	}
+	pendingSize_ = 0;
 	if (wineWindow_ && connection_ && screen_)
 	{
 		const uint32 wine = wineWindow ();
@@ -477,7 +273,7 @@ tresult PLUGIN_API QuillMarlowView::removed ()
 		xcb_unmap_window (connection_, wine);
 		if (wmStateAtom_)
 			xcb_delete_property (connection_, wine, wmStateAtom_);
-		std::cout << "[QuillMarlowView] Reparenting Wine window to root..." << std::endl;
+		Tandem::logInfo () << "[QuillMarlowView] Reparenting Wine window to root...";
 		xcb_reparent_window (connection_, wine, screen_->root, 0, 0);
 		xcb_flush (connection_);
 		// Done before the wrapper can go: a release right after this call
@@ -485,19 +281,18 @@ tresult PLUGIN_API QuillMarlowView::removed ()
 		// has carried out the requests still queued.
 		sync ();
 	}
-	if (uiCommand_ && commandRegionUsable ())
+	const bool hidden = region_.with ([] (Tandem::UICommand& ui) {
+		ui.command = static_cast<int32> (Tandem::CommandCode::HideEditor);
+		ui.processed.store (false, std::memory_order_release);
+	});
+	if (!hidden && region_.linked ())
 	{
-		uiCommand_->command = static_cast<int32> (Tandem::CommandCode::HideEditor);
-		uiCommand_->processed.store (false, std::memory_order_release);
-	}
-	else if (uiCommand_)
-	{
-		std::cout << "[QuillMarlowView] HideEditor not posted: outpost's shared file is gone" << std::endl;
+		Tandem::logInfo () << "[QuillMarlowView] HideEditor not posted: outpost's shared file is gone";
 	}
 	const uint32 wrapper = wrapperWindow ();
 	if (wrapper && connection_)
 	{
-		std::cout << "[QuillMarlowView] Destroying wrapper window..." << std::endl;
+		Tandem::logInfo () << "[QuillMarlowView] Destroying wrapper window...";
 		xcb_destroy_window (connection_, wrapper);
 		xcb_flush (connection_);
 		wrapperWindow_ = 0;
@@ -505,7 +300,7 @@ tresult PLUGIN_API QuillMarlowView::removed ()
 	wineWindow_ = 0;
 	parentWindow_ = 0;
 	watchedAncestors_.clear ();
-	std::cout << "[QuillMarlowView] View removed successfully" << std::endl;
+	Tandem::logInfo () << "[QuillMarlowView] View removed successfully";
 	return kResultOk;
 }
 
@@ -524,34 +319,6 @@ tresult PLUGIN_API QuillMarlowView::onKeyUp (char16, int16, int16)
 	return kResultOk;
 }
 
-tresult PLUGIN_API QuillMarlowView::getSize (ViewRect* size)
-{
-	if (size)
-	{
-		size->left = 0;
-		size->top = 0;
-		size->right = editorWidth_;
-		size->bottom = editorHeight_;
-	}
-	return kResultOk;
-}
-
-tresult PLUGIN_API QuillMarlowView::onSize (ViewRect* newSize)
-{
-	if (newSize && wineWindow_ && connection_)
-	{
-		const int32 width = newSize->right - newSize->left;
-		const int32 height = newSize->bottom - newSize->top;
-		const uint32 values[] = {static_cast<uint32> (width), static_cast<uint32> (height)};
-		xcb_configure_window (connection_, wineWindow (), XCB_CONFIG_WINDOW_WIDTH | XCB_CONFIG_WINDOW_HEIGHT,
-		                      values);
-		xcb_flush (connection_);
-		editorWidth_ = width;
-		editorHeight_ = height;
-	}
-	return kResultOk;
-}
-
 tresult PLUGIN_API QuillMarlowView::onFocus (TBool state)
 {
 	if (!wineWindow_ || !connection_)
@@ -560,17 +327,21 @@ tresult PLUGIN_API QuillMarlowView::onFocus (TBool state)
 	{
 		xcb_set_input_focus (connection_, XCB_INPUT_FOCUS_POINTER_ROOT, wineWindow (), XCB_CURRENT_TIME);
 		xcb_flush (connection_);
-		std::cout << "[QuillMarlowView] Focus gained - set X11 input focus" << std::endl;
+		Tandem::logInfo () << "[QuillMarlowView] Focus gained - set X11 input focus";
 	}
 	else
 	{
-		std::cout << "[QuillMarlowView] Focus lost" << std::endl;
+		Tandem::logInfo () << "[QuillMarlowView] Focus lost";
 	}
 	return kResultOk;
 }
 
 tresult PLUGIN_API QuillMarlowView::setFrame (IPlugFrame* frame)
 {
+	// The run loop came with the old frame; the event file stays open for
+	// the event thread, which now finds no run loop to wake.
+	if (frame != frame_)
+		unregisterFromRunLoop ();
 	frame_ = frame;
 	if (editWatcher_)
 		editWatcher_->useRunLoopOf (frame);
@@ -591,101 +362,108 @@ void QuillMarlowView::watchEdits (EditWatcher* watcher)
 		editWatcher_->useRunLoopOf (frame_);
 }
 
-tresult PLUGIN_API QuillMarlowView::canResize ()
+void QuillMarlowView::registerWithRunLoop ()
 {
-	return kResultFalse;
+	if (hostLoop_)
+		return;
+	Linux::IRunLoop* loop = nullptr;
+	if (!frame_ || frame_->queryInterface (Linux::IRunLoop::iid, reinterpret_cast<void**> (&loop)) != kResultOk ||
+	    !loop)
+	{
+		Tandem::logInfo () << "[QuillMarlowView] Host offers no run loop: editor resizes stay inside the host window";
+		return;
+	}
+	if (eventFd_ < 0)
+		eventFd_ = ::eventfd (0, EFD_CLOEXEC | EFD_NONBLOCK);
+	if (eventFd_ < 0 || loop->registerEventHandler (this, eventFd_) != kResultOk)
+	{
+		Tandem::logError () << "[QuillMarlowView] Could not register with the host's run loop";
+		loop->release ();
+		return;
+	}
+	hostLoop_ = loop;
+	hostLoopRegistered_ = true;
+	Tandem::logInfo () << "[QuillMarlowView] Registered with the host's run loop";
 }
 
-tresult PLUGIN_API QuillMarlowView::checkSizeConstraint (ViewRect*)
+void QuillMarlowView::unregisterFromRunLoop ()
 {
-	return kResultOk;
+	if (!hostLoop_)
+		return;
+	hostLoopRegistered_ = false;
+	hostLoop_->unregisterEventHandler (this);
+	hostLoop_->release ();
+	hostLoop_ = nullptr;
 }
 
-bool QuillMarlowView::absolutePosition (uint32 wrapper, int16& x, int16& y)
-{
-	auto* geometry = xcb_get_geometry_reply (connection_, xcb_get_geometry (connection_, wrapper), nullptr);
-	if (!geometry)
-		return false;
-	const xcb_window_t root = geometry->root;
-	free (geometry);
-	auto* translated = xcb_translate_coordinates_reply (
-	    connection_, xcb_translate_coordinates (connection_, wrapper, root, 0, 0), nullptr);
-	if (!translated)
-		return false;
-	x = translated->dst_x;
-	y = translated->dst_y;
-	free (translated);
-	return true;
-}
-
-void QuillMarlowView::sendConfigureNotify (uint32 target, int16 x, int16 y, uint16 width, uint16 height)
-{
-	// xcb_send_event always sends 32 bytes; the event struct is shorter.
-	char buffer[32] = {};
-	auto* event = reinterpret_cast<xcb_configure_notify_event_t*> (buffer);
-	event->response_type = XCB_CONFIGURE_NOTIFY;
-	event->event = target;
-	event->window = target;
-	event->above_sibling = XCB_NONE;
-	event->x = x;
-	event->y = y;
-	event->width = width;
-	event->height = height;
-	event->border_width = 0;
-	event->override_redirect = 0;
-	xcb_send_event (connection_, 0, target, XCB_EVENT_MASK_STRUCTURE_NOTIFY, buffer);
-	std::cout << "[QuillMarlowView] Sent ConfigureNotify to 0x" << std::hex << target << std::dec << " pos=(" << x
-	          << "," << y << ") size=" << width << "x" << height << std::endl;
-}
-
-void QuillMarlowView::sync ()
-{
-	free (xcb_get_input_focus_reply (connection_, xcb_get_input_focus (connection_), nullptr));
-}
-
-bool QuillMarlowView::commandRegionUsable () const
-{
-	return !regionOfProcessor_ || QuillMarlowProcessor::isUICommandMapped (uiCommand_);
-}
-
-bool QuillMarlowView::waitForAcknowledgement ()
+bool QuillMarlowView::waitForAcknowledgement (std::chrono::milliseconds timeout)
 {
 	const auto start = std::chrono::steady_clock::now ();
 	for (;;)
 	{
 		// The host may terminate the processor (unmapping the region) from
 		// another thread while we wait.
-		if (!commandRegionUsable ())
+		bool done = false;
+		if (!region_.with ([&] (Tandem::UICommand& ui) { done = ui.processed.load (std::memory_order_acquire); }))
 		{
-			std::cerr << kRegionGone << std::endl;
+			Tandem::logError () << kRegionGone;
 			return false;
 		}
-		if (uiCommand_->processed.load (std::memory_order_acquire))
+		if (done)
 			return true;
-		if (std::chrono::steady_clock::now () - start > kShowEditorTimeout)
+		if (std::chrono::steady_clock::now () - start > timeout)
 		{
-			std::cerr << "[QuillMarlowView] TIMEOUT waiting for outpost!" << std::endl;
+			Tandem::logError () << "[QuillMarlowView] TIMEOUT waiting for outpost!";
 			return false;
 		}
 		sleepMs (10);
 	}
 }
 
-std::vector<uint32> QuillMarlowView::hostAncestors () const
+bool QuillMarlowView::exchangeEditorSize (Tandem::CommandCode code, int32& width, int32& height)
 {
-	std::vector<uint32> windows;
-	uint32 window = static_cast<uint32> (parentWindow_);
-	// Bounded: a window tree is shallow, and the server could be hostile.
-	for (int depth = 0; depth < 32 && window && window != screen_->root; ++depth)
-	{
-		windows.push_back (window);
-		auto* tree = xcb_query_tree_reply (connection_, xcb_query_tree (connection_, window), nullptr);
-		if (!tree)
-			break;
-		window = tree->parent;
-		free (tree);
-	}
-	return windows;
+	// The host's thread waits here: a hung outpost must not hold it long.
+	constexpr auto kSizeTimeout = std::chrono::seconds (2);
+	bool pending = false;
+	if (!region_.with ([&] (Tandem::UICommand& ui) { pending = !ui.processed.load (std::memory_order_acquire); }))
+		return false;
+	if (pending && !waitForAcknowledgement (kSizeTimeout))
+		return false;
+	const bool posted = region_.with ([&] (Tandem::UICommand& ui) {
+		ui.parentWindow = Tandem::packEditorSize (width, height);
+		ui.command = static_cast<int32> (code);
+		ui.processed.store (false, std::memory_order_release);
+	});
+	if (!posted || !waitForAcknowledgement (kSizeTimeout))
+		return false;
+	uint64 answer = 0;
+	if (!region_.with ([&] (Tandem::UICommand& ui) { answer = ui.parentWindow; }))
+		return false;
+	const int32 w = Tandem::packedEditorWidth (answer), h = Tandem::packedEditorHeight (answer);
+	if (!Tandem::plausibleEditorSize (w, h))
+		return false;
+	width = w;
+	height = h;
+	return true;
+}
+
+bool QuillMarlowView::readSizeReport (int32& report, int32& width, int32& height) const
+{
+	bool consistent = false;
+	region_.with ([&] (Tandem::UICommand& ui) {
+		// outpost may be writing a new size right now: retry until the
+		// report is the same before and after the size was read.
+		for (int attempt = 0; attempt < 8 && !consistent; ++attempt)
+		{
+			const int32 before = ui.editorSizeReport.load (std::memory_order_acquire);
+			width = ui.editorWidth;
+			height = ui.editorHeight;
+			std::atomic_thread_fence (std::memory_order_acquire);
+			report = ui.editorSizeReport.load (std::memory_order_relaxed);
+			consistent = before == report;
+		}
+	});
+	return consistent;
 }
 
 } // namespace QuillMarlow

@@ -1,9 +1,16 @@
 // The editor view: embeds the X11 window that Wine created for the served
 // plug-in's editor into the host's window, through a wrapper window of our
 // own, and runs a thread that keeps Wine told of its screen position and
-// steers the keyboard focus into it.
+// steers the keyboard focus into it. The host's window and the served editor
+// follow each other's size.
+//
+// Files: view.cpp (the view's life, attach and detach, the command region),
+// view_window_manager.cpp (the window tree and what a window manager would
+// otherwise do for Wine's window), view_sizing.cpp (sizes between host,
+// view and served editor), x11_event_thread.cpp (the event thread).
 #pragma once
 
+#include "plugin/command_region_link.h"
 #include "protocol/tandem_protocol.h"
 
 #include "pluginterfaces/gui/iplugview.h"
@@ -11,6 +18,7 @@
 #include <xcb/xcb.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <thread>
@@ -21,11 +29,13 @@ namespace QuillMarlow {
 
 class EditWatcher;
 
-class QuillMarlowView : public IPlugView
+class QuillMarlowView : public IPlugView, public Linux::IEventHandler
 {
 public:
 	// Opens the view's own X11 connection (DISPLAY decides which); the view
 	// is usable without one, but then every `attached` fails.
+	explicit QuillMarlowView (CommandRegionLink region);
+	// A bare region: a processor's is linked through its processor.
 	explicit QuillMarlowView (Tandem::UICommand* uiCommand);
 
 	// FUnknown
@@ -50,6 +60,9 @@ public:
 	// The watcher that marks the project changed after edits; it runs on the
 	// run loop of the frame the host sets. Takes a reference.
 	void watchEdits (EditWatcher* watcher);
+	// Linux::IEventHandler: the host's run loop calls this on its
+	// user-interface thread when the event thread has a new editor size.
+	void PLUGIN_API onFDIsSet (Linux::FileDescriptor fd) SMTG_OVERRIDE;
 
 	// Builds host window > wrapper > Wine's window; true when the tree stands.
 	bool createWrapperWindow ();
@@ -77,18 +90,31 @@ private:
 	// Waits for the reply of a round trip so that the server has carried out
 	// every request sent before.
 	void sync ();
-	// The command region lies in a processor's shared file, which the host
-	// can unmap (terminate, or destroy the processor) before it removes or
-	// releases the view: true while it is still mapped. A region that was
-	// not a processor's when the view was made is not the registry's to judge.
-	bool commandRegionUsable () const;
-	// Waits up to ten seconds for outpost to acknowledge the posted command;
+	// Waits up to `timeout` for outpost to acknowledge the posted command;
 	// false (with its message) on a time-out or when the region went away.
-	bool waitForAcknowledgement ();
+	bool waitForAcknowledgement (std::chrono::milliseconds timeout);
+	// Posts a size command with the size as its argument and waits for
+	// outpost's answer, which replaces the size; false when there is none.
+	bool exchangeEditorSize (Tandem::CommandCode code, int32& width, int32& height);
+	// Reads outpost's size report: one consistent size and its report word.
+	bool readSizeReport (int32& report, int32& width, int32& height) const;
+	// Before attaching: takes the size outpost last reported as ours.
+	void takeReportedSize ();
+	// Event thread: acts on a new size report of outpost.
+	void checkSizeReport ();
+	// Host's user-interface thread: the served editor has a new size.
+	void followServedSize (int32 width, int32 height);
+	// Host's user-interface thread: asks the host's frame for this size.
+	void askHostToResize (int32 width, int32 height);
+	// Resizes the wrapper and Wine's window inside it.
+	void resizeEmbeddedWindows (int32 width, int32 height);
+	void registerWithRunLoop ();
+	void unregisterFromRunLoop ();
 	// Takes Wine's window off the top level before we reparent it: unmaps it
 	// and, when a window manager had framed it, waits until it let it go.
 	void withdrawWineWindow (uint32 previousWrapper);
 	void setNormalWmState (uint32 window);
+	bool windowManagerRunning () const;
 	// The host window and its ancestors below the root: a move of any of
 	// them moves the wrapper on the screen without telling the wrapper.
 	std::vector<uint32> hostAncestors () const;
@@ -103,8 +129,7 @@ private:
 		                     std::memory_order_relaxed);
 	}
 
-	Tandem::UICommand* uiCommand_;
-	const bool regionOfProcessor_;
+	CommandRegionLink region_;
 	std::atomic<int32> refCount_ {1};
 	uint64 parentWindow_ = 0;
 	// Atomic: a second `attached` without `removed` replaces it while the
@@ -124,6 +149,22 @@ private:
 	uint32 wmStateAtom_ = 0;
 	// Windows whose moves the thread follows; set before the thread starts.
 	std::vector<uint32> watchedAncestors_;
+
+	// Sizes. The last size the host was told (getSize) or gave (onSize), 0
+	// while unknown; the served editor's size and whether the host may
+	// resize it, as outpost last reported; the report word seen last.
+	int32 hostWidth_ = 0;
+	int32 hostHeight_ = 0;
+	std::atomic<uint64> servedSize_ {0};
+	std::atomic<bool> servedResizable_ {false};
+	std::atomic<int32> sizeReportSeen_ {0};
+	// The host's run loop, while we are registered with it, and the event
+	// file through which the event thread wakes it (open from the first
+	// registration until `removed`); the size it is to apply, 0 for none.
+	Linux::IRunLoop* hostLoop_ = nullptr;
+	std::atomic<bool> hostLoopRegistered_ {false};
+	int eventFd_ = -1;
+	std::atomic<uint64> pendingSize_ {0};
 };
 
 } // namespace QuillMarlow

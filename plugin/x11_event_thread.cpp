@@ -1,13 +1,15 @@
 // The editor view's X11 event thread. It does for Wine's window what a window
 // manager would do for a top-level window: it tells Wine where the window is
 // on the screen whenever that may have changed, and moves the keyboard focus
-// into it when the pointer enters or the wrapper gets the focus.
+// into it when the pointer enters or the wrapper gets the focus. It also
+// watches outpost's size report, for resizes the served editor asks for.
 #include "plugin/view.h"
+#include "log/log.h"
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <ctime>
-#include <iostream>
 #include <memory>
 
 namespace Steinberg {
@@ -32,6 +34,9 @@ struct FreeEvent
 // it out of the wrapper, so that two programs never fight forever.
 constexpr int kMaxTakeBacks = 10;
 
+// How often the thread looks at outpost's size report.
+constexpr auto kSizeReportPeriod = std::chrono::milliseconds (20);
+
 } // namespace
 
 bool QuillMarlowView::updatePosition (uint32 wrapper, uint32 wine, const char* prefix, uint16 width, uint16 height)
@@ -44,7 +49,7 @@ bool QuillMarlowView::updatePosition (uint32 wrapper, uint32 wine, const char* p
 	const int16 oldX = lastX (), oldY = lastY ();
 	if (x == oldX && y == oldY)
 		return false;
-	std::cout << prefix << oldX << "," << oldY << ") -> (" << x << "," << y << ")" << std::endl;
+	Tandem::logInfo () << prefix << oldX << "," << oldY << ") -> (" << x << "," << y << ")";
 	storeLastPosition (x, y);
 	if (!connection_)
 		return false;
@@ -56,11 +61,12 @@ void QuillMarlowView::handleX11Events ()
 {
 	static std::atomic<int32> otherEventCount {0};
 
-	std::cout << "[QuillMarlowView] WM event thread started" << std::endl;
+	Tandem::logInfo () << "[QuillMarlowView] WM event thread started";
 	const uint32 wrapper = wrapperWindow ();
 	const uint32 wine = wineWindow ();
 	const std::vector<uint32> ancestors = watchedAncestors_;
 	int takeBacks = 0;
+	auto nextSizeCheck = std::chrono::steady_clock::now ();
 
 	// Events may be stale (queued while the view built the tree): the
 	// server's current answer decides whether to act.
@@ -87,13 +93,18 @@ void QuillMarlowView::handleX11Events ()
 	{
 		if (!running_)
 		{
-			std::cout << "[QuillMarlowView] WM event thread stopped" << std::endl;
+			Tandem::logInfo () << "[QuillMarlowView] WM event thread stopped";
 			return;
 		}
 		if (!connection_ || wrapperWindow_ == 0)
 		{
 			sleepMs (10);
 			continue;
+		}
+		if (std::chrono::steady_clock::now () >= nextSizeCheck)
+		{
+			checkSizeReport ();
+			nextSizeCheck = std::chrono::steady_clock::now () + kSizeReportPeriod;
 		}
 		std::unique_ptr<xcb_generic_event_t, FreeEvent> event (xcb_poll_for_event (connection_));
 		if (!event)
@@ -108,14 +119,13 @@ void QuillMarlowView::handleX11Events ()
 			case XCB_ENTER_NOTIFY:
 			{
 				auto* e = reinterpret_cast<xcb_enter_notify_event_t*> (event.get ());
-				std::cout << "[QuillMarlowView] X11 ENTER window 0x" << std::hex << e->event << std::dec
-				          << " mode=" << static_cast<int> (e->mode) << " detail=" << static_cast<int> (e->detail)
-				          << std::endl;
+				Tandem::logInfo () << "[QuillMarlowView] X11 ENTER window 0x" << std::hex << e->event << std::dec
+				          << " mode=" << static_cast<int> (e->mode) << " detail=" << static_cast<int> (e->detail);
 				if (e->event == wrapper || e->event == wine)
 				{
 					updatePosition (wrapper, wine, "[QuillMarlowView] Position changed on enter: (", editorWidth (),
 					                editorHeight ());
-					std::cout << "[QuillMarlowView] Setting focus to Wine window on enter" << std::endl;
+					Tandem::logInfo () << "[QuillMarlowView] Setting focus to Wine window on enter";
 					focusWine ();
 				}
 				break;
@@ -123,18 +133,17 @@ void QuillMarlowView::handleX11Events ()
 			case XCB_LEAVE_NOTIFY:
 			{
 				auto* e = reinterpret_cast<xcb_leave_notify_event_t*> (event.get ());
-				std::cout << "[QuillMarlowView] X11 LEAVE window 0x" << std::hex << e->event << std::dec << std::endl;
+				Tandem::logInfo () << "[QuillMarlowView] X11 LEAVE window 0x" << std::hex << e->event;
 				break;
 			}
 			case XCB_FOCUS_IN:
 			{
 				auto* e = reinterpret_cast<xcb_focus_in_event_t*> (event.get ());
-				std::cout << "[QuillMarlowView] X11 FOCUS_IN window 0x" << std::hex << e->event << std::dec
-				          << " mode=" << static_cast<int> (e->mode) << " detail=" << static_cast<int> (e->detail)
-				          << std::endl;
+				Tandem::logInfo () << "[QuillMarlowView] X11 FOCUS_IN window 0x" << std::hex << e->event << std::dec
+				          << " mode=" << static_cast<int> (e->mode) << " detail=" << static_cast<int> (e->detail);
 				if (e->event == wrapper)
 				{
-					std::cout << "[QuillMarlowView] Redirecting focus to Wine window" << std::endl;
+					Tandem::logInfo () << "[QuillMarlowView] Redirecting focus to Wine window";
 					focusWine ();
 				}
 				break;
@@ -142,23 +151,20 @@ void QuillMarlowView::handleX11Events ()
 			case XCB_FOCUS_OUT:
 			{
 				auto* e = reinterpret_cast<xcb_focus_out_event_t*> (event.get ());
-				std::cout << "[QuillMarlowView] X11 FOCUS_OUT window 0x" << std::hex << e->event << std::dec
-				          << " mode=" << static_cast<int> (e->mode) << " detail=" << static_cast<int> (e->detail)
-				          << std::endl;
+				Tandem::logInfo () << "[QuillMarlowView] X11 FOCUS_OUT window 0x" << std::hex << e->event << std::dec
+				          << " mode=" << static_cast<int> (e->mode) << " detail=" << static_cast<int> (e->detail);
 				break;
 			}
 			case XCB_DESTROY_NOTIFY:
 			{
 				auto* e = reinterpret_cast<xcb_destroy_notify_event_t*> (event.get ());
-				std::cout << "[QuillMarlowView] DestroyNotify for window 0x" << std::hex << e->window << std::dec
-				          << std::endl;
+				Tandem::logInfo () << "[QuillMarlowView] DestroyNotify for window 0x" << std::hex << e->window;
 				break;
 			}
 			case XCB_UNMAP_NOTIFY:
 			{
 				auto* e = reinterpret_cast<xcb_unmap_notify_event_t*> (event.get ());
-				std::cout << "[QuillMarlowView] UnmapNotify for window 0x" << std::hex << e->window << std::dec
-				          << std::endl;
+				Tandem::logInfo () << "[QuillMarlowView] UnmapNotify for window 0x" << std::hex << e->window;
 				break;
 			}
 			case XCB_CONFIGURE_NOTIFY:
@@ -166,8 +172,8 @@ void QuillMarlowView::handleX11Events ()
 				auto* e = reinterpret_cast<xcb_configure_notify_event_t*> (event.get ());
 				if (e->window == wrapper)
 				{
-					std::cout << "[QuillMarlowView] Wrapper ConfigureNotify: (" << e->x << "," << e->y << ") "
-					          << e->width << "x" << e->height << std::endl;
+					Tandem::logInfo () << "[QuillMarlowView] Wrapper ConfigureNotify: (" << e->x << "," << e->y << ") "
+					          << e->width << "x" << e->height;
 					if (updatePosition (wrapper, wine, "[QuillMarlowView] Position changed: (", e->width,
 					                    e->height))
 						xcb_flush (connection_);
@@ -176,8 +182,8 @@ void QuillMarlowView::handleX11Events ()
 				{
 					// The Windows side moved its window to where it believes it
 					// is on the screen; inside the wrapper it belongs at (0, 0).
-					std::cout << "[QuillMarlowView] Wine window moved to (" << e->x << "," << e->y
-					          << ") inside the wrapper - moving it back to (0,0)" << std::endl;
+					Tandem::logInfo () << "[QuillMarlowView] Wine window moved to (" << e->x << "," << e->y
+					          << ") inside the wrapper - moving it back to (0,0)";
 					const uint32 origin[] = {0, 0};
 					xcb_configure_window (connection_, wine, XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y, origin);
 					int16 x = 0, y = 0;
@@ -208,8 +214,8 @@ void QuillMarlowView::handleX11Events ()
 					// Someone else (a window manager) moved Wine's window out
 					// of the wrapper while it is embedded: take it back.
 					++takeBacks;
-					std::cout << "[QuillMarlowView] Wine window was moved to 0x" << std::hex << holder
-					          << std::dec << " - taking it back into the wrapper" << std::endl;
+					Tandem::logInfo () << "[QuillMarlowView] Wine window was moved to 0x" << std::hex << holder
+					          << std::dec << " - taking it back into the wrapper";
 					const uint32 geometry[] = {0, 0, editorWidth (), editorHeight ()};
 					xcb_reparent_window (connection_, wine, current, 0, 0);
 					xcb_configure_window (connection_, wine,
@@ -234,8 +240,7 @@ void QuillMarlowView::handleX11Events ()
 			{
 				const int32 count = otherEventCount.fetch_add (1) + 1;
 				if (count % 10 == 0)
-					std::cout << "[QuillMarlowView] X11 event type: " << type << " (count: " << count << ")"
-					          << std::endl;
+					Tandem::logInfo () << "[QuillMarlowView] X11 event type: " << type << " (count: " << count << ")";
 				break;
 			}
 		}

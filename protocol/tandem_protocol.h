@@ -30,16 +30,28 @@ enum class CommandCode : std::int32_t {
     Idle = 5,
     GetState = 9,
     SetState = 10,
+    // Editor size, asked for by the host (Linux view): the size travels in
+    // parentWindow, packed by packEditorSize, both ways. CheckEditorSize
+    // answers the size the served editor would take; ResizeEditor gives it
+    // that size and reports the result like any other size change.
+    CheckEditorSize = 20,
+    ResizeEditor = 21,
 };
 
 // Command slot: editor, state and shut-down commands. `processed` is 1 when
 // the slot is idle and 0 while a posted command waits for outpost.
 // `editCount` is outpost's count of the edits made in the served plug-in
 // (0 at creation, wrapping): when it changes the project has changed.
+//
+// editorWidth/editorHeight hold the served editor's size once outpost has
+// created it, and stay there for the next view. outpost rewrites them
+// whenever that size changes (the served plug-in or the host resized it),
+// and then advances editorSizeReport (see editorSizeReportAfter).
 struct UICommand {
     std::int32_t command;
     std::atomic<std::int32_t> editCount;
     std::atomic<bool> processed;
+    std::atomic<std::int32_t> editorSizeReport;
     std::uint64_t parentWindow;
     std::uint64_t wineWindow;
     std::int32_t editorWidth;
@@ -92,6 +104,7 @@ static_assert(std::atomic<std::int32_t>::is_always_lock_free && sizeof(std::atom
 static_assert(offsetof(UICommand, command) == 0, "UICommand layout");
 static_assert(offsetof(UICommand, editCount) == 4, "UICommand layout");
 static_assert(offsetof(UICommand, processed) == 8, "UICommand layout");
+static_assert(offsetof(UICommand, editorSizeReport) == 12, "UICommand layout");
 static_assert(offsetof(UICommand, parentWindow) == 16, "UICommand layout");
 static_assert(offsetof(UICommand, wineWindow) == 24, "UICommand layout");
 static_assert(offsetof(UICommand, editorWidth) == 32, "UICommand layout");
@@ -134,6 +147,32 @@ inline Regions regionsAt(void* base) {
     return {reinterpret_cast<UICommand*>(bytes + kUICommandOffset),
             reinterpret_cast<AudioData*>(bytes + kAudioDataOffset),
             reinterpret_cast<StateData*>(bytes + kStateDataOffset)};
+}
+
+// editorSizeReport: bit 0 says whether the served editor can be resized by
+// the host; the bits above count the sizes outpost has written into
+// editorWidth/editorHeight. outpost writes the size first, then the report
+// with release order; a reader that sees the same report before and after
+// reading the size has read one consistent size.
+inline std::int32_t editorSizeReportAfter(std::int32_t previous, bool resizable) {
+    const std::uint32_t count = (static_cast<std::uint32_t>(previous) >> 1) + 1;
+    return static_cast<std::int32_t>((count << 1) | (resizable ? 1u : 0u));
+}
+inline bool editorResizable(std::int32_t report) { return (report & 1) != 0; }
+
+// An editor size in one 64-bit field: width in the low half, height in the
+// high half.
+inline std::uint64_t packEditorSize(std::int32_t width, std::int32_t height) {
+    return static_cast<std::uint32_t>(width) | static_cast<std::uint64_t>(static_cast<std::uint32_t>(height)) << 32;
+}
+inline std::int32_t packedEditorWidth(std::uint64_t packed) { return static_cast<std::int32_t>(packed & 0xFFFFFFFFu); }
+inline std::int32_t packedEditorHeight(std::uint64_t packed) { return static_cast<std::int32_t>(packed >> 32); }
+
+// Editor sizes come from the other process: anything outside 1..kMaxEditorExtent
+// on either side is no size.
+constexpr std::int32_t kMaxEditorExtent = 16384;
+inline bool plausibleEditorSize(std::int32_t width, std::int32_t height) {
+    return width >= 1 && width <= kMaxEditorExtent && height >= 1 && height <= kMaxEditorExtent;
 }
 
 // Sequentially consistent fence around the audio flags: a locked no-op on

@@ -13,8 +13,9 @@
 //                takes to FILE, one line each
 //   editor:FILE  like serve, and stands in for Wine's editor window: the
 //                first ShowEditor creates a top-level X11 window (blue, with
-//                an amber band), every ShowEditor maps it at the top level
-//                and replies its id and size, HideEditor unmaps it. Clicks,
+//                an amber band, _NET_WM_PID set to our pid as Wine does),
+//                every ShowEditor maps it at the top level and replies its
+//                id and size, HideEditor unmaps it. Clicks,
 //                focus and synthetic configure notices that reach the window
 //                are written to FILE, one line each.
 #include "protocol/handshake.h"
@@ -124,6 +125,14 @@ private:
         xcb_create_window(connection_, XCB_COPY_FROM_PARENT, window_, screen->root, 200, 150, kWidth, kHeight, 0,
                           XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT,
                           XCB_CW_BACK_PIXEL | XCB_CW_EVENT_MASK, values);
+        static const char kPidName[] = "_NET_WM_PID";
+        if (auto* atom = xcb_intern_atom_reply(
+                connection_, xcb_intern_atom(connection_, 0, sizeof(kPidName) - 1, kPidName), nullptr)) {
+            const std::uint32_t pid = static_cast<std::uint32_t>(getpid());
+            xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, window_, atom->atom, XCB_ATOM_CARDINAL, 32, 1,
+                                &pid);
+            std::free(atom);
+        }
         static const char kTitle[] = "Fake editor";
         xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, window_, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 8,
                             sizeof(kTitle) - 1, kTitle);

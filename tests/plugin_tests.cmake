@@ -5,8 +5,16 @@ target_include_directories(fake_outpost PRIVATE "${CMAKE_SOURCE_DIR}")
 target_link_libraries(fake_outpost PRIVATE Threads::Threads)
 target_compile_options(fake_outpost PRIVATE ${QM_WARNINGS})
 
+# The SDK's own host objects (IHostApplication making messages and attribute
+# lists), for tests that connect processor and controller as hosts do.
+add_library(vst3_host_classes STATIC
+    "${VST3_SDK_ROOT}/public.sdk/source/vst/hosting/hostclasses.cpp"
+    "${VST3_SDK_ROOT}/public.sdk/source/vst/hosting/pluginterfacesupport.cpp")
+target_link_libraries(vst3_host_classes PUBLIC vst3sdk)
+target_compile_options(vst3_host_classes PRIVATE -w)
+
 add_library(plugin_test_support INTERFACE)
-target_link_libraries(plugin_test_support INTERFACE quillmarlow_core GTest::gmock GTest::gtest_main)
+target_link_libraries(plugin_test_support INTERFACE quillmarlow_core vst3_host_classes GTest::gmock GTest::gtest_main)
 target_compile_definitions(plugin_test_support INTERFACE
     FAKE_OUTPOST_PATH="$<TARGET_FILE:fake_outpost>"
     QM_BUNDLE_SO="${QM_BUNDLE_DIR}/Contents/x86_64-linux/QuillMarlow.so")

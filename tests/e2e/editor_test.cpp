@@ -3,6 +3,7 @@
 // against the X server's own view of the windows, on the prefix's display,
 // once bare and once with openbox managing it.
 #include "e2e_support.h"
+#include "host_frame.h"
 #include "x_host.h"
 
 #include "pluginterfaces/gui/iplugview.h"
@@ -278,6 +279,71 @@ TEST_P (RealEditor, RemovedHandsWineWindowBackAndAttachedEmbedsItAgain)
 	EXPECT_EQ (countOf (tap->out (), "[QuillMarlowView] Started event forwarding thread\n"), 2u);
 	EXPECT_THAT (tap->err (), Not (HasSubstr ("ERROR")));
 	EXPECT_EQ (view->removed (), kResultOk);
+}
+
+// Sizes with a host frame of our own: the host window takes Quill's size
+// after attaching; Quill's right click (it asks its frame for the large
+// size) resizes outpost's container, the wrapper, Wine's window and, asked
+// through the host's run loop, the host window; and a resize by the host
+// reaches Quill, which keeps to its minimum.
+TEST_P (RealEditor, SizesFollowQuillAndTheHost)
+{
+	QuillMarlowTest::HostFrame frame (*host, hostWindow);
+	view->setFrame (&frame);
+	attach ();
+	EXPECT_EQ (frame.requests, (std::vector<std::pair<int, int>> {{kQuillWidth, kQuillHeight}}));
+	EXPECT_TRUE (QuillMarlowTest::waitFor ([&] {
+		const auto g = host->geometry (hostWindow);
+		return g.width == kQuillWidth && g.height == kQuillHeight;
+	}));
+	expectEmbedded ();
+	EXPECT_EQ (view->canResize (), kResultTrue);
+
+	const auto origin = host->rootPosition (hostWindow);
+	ASSERT_TRUE (QuillMarlowTest::xdotool (WINE_TEST_DISPLAY, "mousemove " + std::to_string (origin.first + 40) + " " +
+	                                                              std::to_string (origin.second + 20)));
+	ASSERT_TRUE (QuillMarlowTest::xdotool (WINE_TEST_DISPLAY, "click 3"));
+	EXPECT_TRUE (tap->waitForOut ("[Quill] Editor asks for 640x400\n", 10000)) << tap->out ();
+	EXPECT_TRUE (frame.runUntil ([&] { return frame.requests.size () == 2; }, 10000)) << tap->out ();
+	ASSERT_EQ (frame.requests.size (), 2u);
+	EXPECT_EQ (frame.requests[1], std::make_pair (640, 400));
+	EXPECT_TRUE (QuillMarlowTest::waitFor ([&] {
+		return host->geometry (hostWindow).width == 640 && host->geometry (wrapper) == HostDisplay::Rect {0, 0, 640, 400};
+	}));
+	EXPECT_TRUE (QuillMarlowTest::waitFor ([&] { return host->geometry (wine) == HostDisplay::Rect {0, 0, 640, 400}; }))
+	    << host->geometry (wine).width << "x" << host->geometry (wine).height;
+	EXPECT_THAT (tap->out (), HasSubstr ("[PlugFrame] Container resized to 640x400\n"));
+	ViewRect size {};
+	view->getSize (&size);
+	EXPECT_EQ (size.getWidth (), 640);
+
+	// The host's turn: Quill takes no less than 320 x 240.
+	ViewRect small {0, 0, 200, 100};
+	EXPECT_EQ (view->checkSizeConstraint (&small), kResultOk);
+	EXPECT_EQ (small.getWidth (), 320);
+	EXPECT_EQ (small.getHeight (), 240);
+	ViewRect wide {0, 0, 720, 450};
+	EXPECT_EQ (view->onSize (&wide), kResultOk);
+	EXPECT_THAT (tap->out (), HasSubstr ("[QuillMarlowView] Served editor resized to 720x450\n"));
+	EXPECT_TRUE (QuillMarlowTest::waitFor ([&] { return host->geometry (wine) == HostDisplay::Rect {0, 0, 720, 450}; }))
+	    << host->geometry (wine).width << "x" << host->geometry (wine).height;
+	EXPECT_EQ (host->geometry (wrapper), (HostDisplay::Rect {0, 0, 720, 450}));
+	frame.runUntil ([] { return false; }, 300);
+	EXPECT_EQ (frame.requests.size (), 2u) << "the host's own size is not asked back";
+
+	// A host without a run loop: our windows follow Quill, and the host is
+	// not called from the event thread.
+	QuillMarlowTest::HostFrame plainFrame (*host, hostWindow, false);
+	view->setFrame (&plainFrame);
+	ASSERT_TRUE (QuillMarlowTest::xdotool (WINE_TEST_DISPLAY, "click 3"));
+	EXPECT_TRUE (tap->waitForOut ("[QuillMarlowView] Host offers no run loop: its window is not asked for 480x300\n",
+	                              10000));
+	EXPECT_TRUE (QuillMarlowTest::waitFor (
+	    [&] { return host->geometry (wrapper) == HostDisplay::Rect {0, 0, kQuillWidth, kQuillHeight}; }));
+	EXPECT_TRUE (plainFrame.requests.empty ());
+	EXPECT_THAT (tap->err (), Not (HasSubstr ("ERROR")));
+	EXPECT_EQ (view->removed (), kResultOk);
+	view->setFrame (nullptr);
 }
 
 INSTANTIATE_TEST_SUITE_P (, RealEditor, testing::Values (Manager::None, Manager::Openbox), managerName);

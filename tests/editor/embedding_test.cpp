@@ -1,10 +1,13 @@
 // The editor view embedding the stand-in's editor window into a test host's
 // top-level window, checked against the X server's own view of the windows.
 // Every case runs twice: on a bare Xvfb, and with openbox managing it.
+#include "host_frame.h"
 #include "x_test_support.h"
 
 #include "plugin/controller.h"
 #include "plugin/view.h"
+
+#include "public.sdk/source/vst/hosting/hostclasses.h"
 
 #include <gmock/gmock.h>
 
@@ -157,6 +160,9 @@ TEST_P (Embedding, AttachBuildsTheWindowTreeAndTheEditorShowsInTheHostWindow)
 	                             hex (wrapper) + " -> Wine " + hex (wine) + "\n"));
 	EXPECT_THAT (out, HasSubstr ("[QuillMarlowView] Wine WM_STATE: 1 (1=Normal, 3=Iconic)\n"));
 	EXPECT_THAT (out, HasSubstr ("[QuillMarlowView] Plugin view attached (embedded mode)!\n"));
+	// The host never connected processor and controller: the fallback.
+	EXPECT_THAT (out, HasSubstr ("[QuillMarlowController] No processor connected: using the first active processor #" +
+	                             std::to_string ((*processor)->instanceId ()) + "\n"));
 	EXPECT_TRUE (tap->waitForOut ("[QuillMarlowView] WM event thread started\n"));
 	EXPECT_THAT (tap->err (), Not (HasSubstr ("ERROR")));
 
@@ -244,7 +250,7 @@ TEST_P (Embedding, ThreadKeepsWineWindowInPlaceAndFollowsWrapperMoves)
 	std::this_thread::sleep_for (std::chrono::milliseconds (100));
 	EXPECT_EQ (countOf (tap->out (), "Sent ConfigureNotify"), notices);
 
-	// The host resizes the editor: Wine's window follows, the wrapper not.
+	// The host resizes the editor: the wrapper and Wine's window follow.
 	ViewRect large {0, 0, 1024, 768};
 	EXPECT_EQ (view->onSize (&large), kResultOk);
 	EXPECT_TRUE (waitFor ([&] { return host->geometry (wine) == HostDisplay::Rect {0, 0, 1024, 768}; }));
@@ -252,7 +258,7 @@ TEST_P (Embedding, ThreadKeepsWineWindowInPlaceAndFollowsWrapperMoves)
 	view->getSize (&size);
 	EXPECT_EQ (size.right, 1024);
 	EXPECT_EQ (size.bottom, 768);
-	EXPECT_EQ (host->geometry (wrapper), (HostDisplay::Rect {30, 40, kEditorWidth, kEditorHeight}));
+	EXPECT_EQ (host->geometry (wrapper), (HostDisplay::Rect {30, 40, 1024, 768}));
 
 	// The host gives the view the focus.
 	EXPECT_EQ (view->onFocus (true), kResultOk);
@@ -293,6 +299,105 @@ TEST_P (Embedding, ReleasingAnAttachedViewLeavesWineWindowAlive)
 	view = controller->createView ("editor");
 	attach ();
 	expectEmbedded ();
+}
+
+// Two plug-in instances as a host runs them: each controller connected to
+// its own processor, both active, both editors open at once. Each editor
+// must show its own outpost's window, not the first active processor's (the
+// fixture's, which is active too).
+TEST_P (Embedding, EachConnectedControllerEmbedsItsOwnOutpostsWindow)
+{
+	Steinberg::Vst::HostApplication hostContext;
+	struct Pair
+	{
+		std::unique_ptr<HostedProcessor> processor;
+		QuillMarlowController* controller = nullptr;
+		Steinberg::IPlugView* view = nullptr;
+		xcb_window_t hostWindow = 0;
+	};
+	Pair pairs[2];
+	for (Pair& pair : pairs)
+	{
+		pair.processor = std::make_unique<HostedProcessor> ("editor:" + editorLog, 1024, 48000.0, &hostContext);
+		ASSERT_EQ ((*pair.processor)->setActive (true), kResultOk);
+		pair.controller = new QuillMarlowController ();
+		ASSERT_EQ (pair.controller->initialize (&hostContext), kResultOk);
+		auto* processorPoint = static_cast<Steinberg::Vst::IConnectionPoint*> (pair.processor->p);
+		auto* controllerPoint = static_cast<Steinberg::Vst::IConnectionPoint*> (pair.controller);
+		ASSERT_EQ (processorPoint->connect (controllerPoint), kResultOk);
+		ASSERT_EQ (controllerPoint->connect (processorPoint), kResultOk);
+	}
+	for (Pair& pair : pairs)
+	{
+		pair.hostWindow = host->createHostWindow (50, 50, 700, 500);
+		ASSERT_NE (pair.hostWindow, 0u);
+		pair.view = pair.controller->createView ("editor");
+		ASSERT_NE (pair.view, nullptr);
+		ASSERT_EQ (pair.view->attached (reinterpret_cast<void*> (static_cast<uintptr_t> (pair.hostWindow)),
+		                                Steinberg::kPlatformTypeX11EmbedWindowID),
+		           kResultOk);
+	}
+	const xcb_atom_t pidAtom = host->atom ("_NET_WM_PID");
+	for (Pair& pair : pairs)
+	{
+		auto* v = static_cast<QuillMarlowView*> (pair.view);
+		expectEmbeddedTree (*host, pair.hostWindow, v->wrapperWindow (), v->wineWindow (), kEditorWidth, kEditorHeight);
+		auto* reply = xcb_get_property_reply (
+		    host->c, xcb_get_property (host->c, 0, v->wineWindow (), pidAtom, XCB_ATOM_CARDINAL, 0, 1), nullptr);
+		ASSERT_NE (reply, nullptr);
+		ASSERT_EQ (xcb_get_property_value_length (reply), 4);
+		EXPECT_EQ (*static_cast<const uint32_t*> (xcb_get_property_value (reply)),
+		           static_cast<uint32_t> ((*pair.processor)->outpostPid ()));
+		free (reply);
+		EXPECT_THAT (tap->out (), HasSubstr ("[QuillMarlowController] Using the editor of connected processor #" +
+		                                     std::to_string ((*pair.processor)->instanceId ()) + "\n"));
+	}
+	for (Pair& pair : pairs)
+	{
+		EXPECT_EQ (pair.view->removed (), kResultOk);
+		pair.view->release ();
+		static_cast<Steinberg::Vst::IConnectionPoint*> (pair.controller)->disconnect (pair.processor->p);
+		pair.processor->p->disconnect (pair.controller);
+		pair.controller->terminate ();
+		pair.controller->release ();
+	}
+	EXPECT_THAT (tap->err (), Not (HasSubstr ("ERROR")));
+}
+
+// The host sizes its window from getSize before attaching. The first time
+// outpost has no editor yet; after attaching the view asks the host's frame
+// for the real size. outpost keeps that size, so the next view knows it at
+// once and need not ask.
+TEST_P (Embedding, TheHostWindowTakesTheEditorsSizeAndTheNextViewKnowsItAtOnce)
+{
+	HostFrame frame (*host, hostWindow);
+	EXPECT_EQ (view->setFrame (&frame), kResultOk);
+	ViewRect told {};
+	view->getSize (&told);
+	EXPECT_EQ (told.getWidth (), 800);
+	attach ();
+	EXPECT_EQ (frame.requests, (std::vector<std::pair<int, int>> {{kEditorWidth, kEditorHeight}}));
+	EXPECT_TRUE (waitFor ([&] {
+		const auto g = host->geometry (hostWindow);
+		return g.width == kEditorWidth && g.height == kEditorHeight;
+	}));
+	expectEmbedded ();
+	EXPECT_EQ (frame.handlerCount (), 1u) << "the view registered with the host's run loop";
+	EXPECT_EQ (view->removed (), kResultOk);
+	EXPECT_EQ (frame.handlerCount (), 0u);
+	view->setFrame (nullptr);
+	view->release ();
+
+	view = controller->createView ("editor");
+	ASSERT_NE (view, nullptr);
+	view->setFrame (&frame);
+	view->getSize (&told);
+	EXPECT_EQ (told.getWidth (), kEditorWidth);
+	EXPECT_EQ (told.getHeight (), kEditorHeight);
+	attach ();
+	EXPECT_EQ (frame.requests.size (), 1u) << "no second request";
+	EXPECT_EQ (view->removed (), kResultOk);
+	view->setFrame (nullptr);
 }
 
 INSTANTIATE_TEST_SUITE_P (, Embedding, testing::Values (Manager::None, Manager::Openbox), managerName);

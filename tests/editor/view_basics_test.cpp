@@ -104,6 +104,19 @@ TEST (EditorViewWithoutDisplay, AttachFailsCleanlyAndTheViewStillBehaves)
 	view->getSize (&rect);
 	EXPECT_EQ (rect.right, 800) << "nothing embedded: the size stays";
 
+	// Before attaching, the size is the one outpost keeps in the region; a
+	// size no editor can have (the other process wrote it) is not taken.
+	ui->editorWidth = -7;
+	ui->editorHeight = 1 << 30;
+	view->getSize (&rect);
+	EXPECT_EQ (rect.right, 800);
+	EXPECT_EQ (rect.bottom, 600);
+	ui->editorWidth = 512;
+	ui->editorHeight = 384;
+	view->getSize (&rect);
+	EXPECT_EQ (rect.right, 512);
+	EXPECT_EQ (rect.bottom, 384);
+
 	// `removed` after a failed attach still tells outpost to hide.
 	EXPECT_EQ (view->removed (), kResultOk);
 	EXPECT_EQ (ui->command, static_cast<int32> (Tandem::CommandCode::HideEditor));
@@ -234,6 +247,47 @@ TEST_F (AttachFailures, ARegionOfATerminatedProcessorIsNeverTouched)
 	EXPECT_EQ (countOf (tap.err (), "[QuillMarlowView] ERROR: outpost's shared file is gone (processor terminated)\n"),
 	           1u);
 	EXPECT_EQ (countOf (tap.out (), "[QuillMarlowView] HideEditor not posted: outpost's shared file is gone\n"), 2u);
+}
+
+// A view reaches its region through its processor, under the registry's
+// lock, by instance id: once that processor unmapped its file, nothing the
+// view does may touch the old address, not even when another processor's new
+// mapping now lies there, and not while the unmapping happens on another
+// thread. (Run under ASan by `make test-sanitize`.)
+TEST (EditorViewRegion, NoAccessAfterItsProcessorUnmappedEvenAtAReusedAddress)
+{
+	::unsetenv ("DISPLAY");
+	OutputTap tap;
+	for (int round = 0; round < 20; ++round)
+	{
+		HostedProcessor owner;
+		ASSERT_TRUE (owner->initSharedMemory ());
+		IPlugView* view = new QuillMarlowView (owner->sharedMemory ().uiCommand ());
+		std::atomic<bool> stop {false};
+		std::thread host ([&] {
+			while (!stop)
+			{
+				view->removed ();
+				ViewRect rect {};
+				view->getSize (&rect);
+				view->canResize ();
+			}
+		});
+		std::this_thread::sleep_for (std::chrono::milliseconds (2));
+		owner->cleanupSharedMemory ();
+		stop = true;
+		host.join ();
+
+		HostedProcessor next;
+		ASSERT_TRUE (next->initSharedMemory ());
+		Tandem::UICommand* ui = next->sharedMemory ().uiCommand ();
+		EXPECT_EQ (view->removed (), kResultOk);
+		ViewRect rect {0, 0, 300, 200};
+		view->checkSizeConstraint (&rect);
+		EXPECT_EQ (ui->command, static_cast<int32> (Tandem::CommandCode::Idle)) << "round " << round;
+		EXPECT_TRUE (ui->processed.load ());
+		view->release ();
+	}
 }
 
 // `removed` does not wait for its HideEditor. An `attached` right after it

@@ -60,10 +60,11 @@ protected:
 // terminate plus release at the end.
 struct HostedProcessor
 {
-	explicit HostedProcessor (std::string mode = "serve", int32 maxBlock = 1024, double rate = 48000.0)
+	explicit HostedProcessor (std::string mode = "serve", int32 maxBlock = 1024, double rate = 48000.0,
+	                          FUnknown* hostContext = nullptr)
 	: p (new TestProcessor (std::move (mode)))
 	{
-		EXPECT_EQ (p->initialize (nullptr), kResultOk);
+		EXPECT_EQ (p->initialize (hostContext), kResultOk);
 		Vst::ProcessSetup setup {Vst::kRealtime, Vst::kSample32, maxBlock, rate};
 		EXPECT_EQ (p->setupProcessing (setup), kResultOk);
 	}

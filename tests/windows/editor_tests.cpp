@@ -61,7 +61,8 @@ public:
     ViewRect last;
 };
 
-HWND createHostWindow() {
+// A window of the test's plain class, which is registered on first use.
+HWND createTestWindow(const char* title, DWORD style, HWND parent) {
     static bool registered = false;
     if (!registered) {
         WNDCLASSEXA wc = {};
@@ -71,9 +72,11 @@ HWND createHostWindow() {
         wc.lpszClassName = "EditorTestHost";
         registered = RegisterClassExA(&wc) != 0;
     }
-    return CreateWindowExA(0, "EditorTestHost", "Editor test", WS_OVERLAPPEDWINDOW, 10, 10, 300, 200, nullptr,
+    return CreateWindowExA(0, "EditorTestHost", title, style, parent ? 0 : 10, parent ? 0 : 10, 300, 200, parent,
                            nullptr, GetModuleHandleW(nullptr), nullptr);
 }
+
+HWND createHostWindow() { return createTestWindow("Editor test", WS_OVERLAPPEDWINDOW, nullptr); }
 
 SIZE clientSize(HWND hwnd) {
     RECT r{};
@@ -185,6 +188,33 @@ TEST(PlugFrameResize, SizesTheWindowsClientAreaAndTellsTheView) {
     EXPECT_EQ(frame->release(), 1u);
     EXPECT_EQ(frame->release(), 0u);
     DestroyWindow(hwnd);
+}
+
+// The embedded layout: the plug-in's window is the child of a borderless
+// container, whose X11 window is what the Linux side embeds. A resize the
+// editor asks for must resize the container too, or the editor is cut off;
+// the frame's owner learns the granted size.
+TEST(PlugFrameResize, AChildWindowsContainerFollowsAndTheOwnerLearnsTheSize) {
+    HWND container = createTestWindow("", WS_POPUP | WS_CLIPCHILDREN, nullptr);
+    ASSERT_NE(container, nullptr);
+    HWND child = createTestWindow("", WS_CHILD | WS_VISIBLE, container);
+    ASSERT_NE(child, nullptr);
+    std::vector<std::pair<int32, int32>> granted;
+    PlugFrame* frame = new PlugFrame(child, [&](int32 width, int32 height) { granted.emplace_back(width, height); });
+    RecordingView view;
+    ViewRect rect(0, 0, 640, 400);
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(frame->resizeView(&view, &rect), kResultOk);
+    const std::string log = testing::internal::GetCapturedStdout();
+    EXPECT_TRUE(contains(log, "[PlugFrame] Container resized to 640x400\n")) << log;
+    EXPECT_EQ(clientSize(child).cx, 640);
+    EXPECT_EQ(clientSize(child).cy, 400);
+    EXPECT_EQ(clientSize(container).cx, 640);
+    EXPECT_EQ(clientSize(container).cy, 400);
+    EXPECT_EQ(view.sizes, 1);
+    EXPECT_EQ(granted, (std::vector<std::pair<int32, int32>>{{640, 400}}));
+    EXPECT_EQ(frame->release(), 0u);
+    DestroyWindow(container);
 }
 
 TEST(QuillEditor, PaintsClicksAndResizesThroughTheFrame) {

@@ -1,0 +1,37 @@
+#include "plugin/command_region_link.h"
+
+#include "plugin/processor.h"
+
+namespace Steinberg {
+namespace QuillMarlow {
+
+CommandRegionLink CommandRegionLink::toProcessor (int32 instanceId)
+{
+	CommandRegionLink link;
+	link.processor_ = true;
+	link.instanceId_ = instanceId;
+	return link;
+}
+
+CommandRegionLink CommandRegionLink::toRegion (Tandem::UICommand* region)
+{
+	int32 instanceId = 0;
+	if (QuillMarlowProcessor::instanceIdOfUICommand (region, instanceId))
+		return toProcessor (instanceId);
+	CommandRegionLink link;
+	link.region_ = region;
+	return link;
+}
+
+bool CommandRegionLink::with (const std::function<void (Tandem::UICommand&)>& use) const
+{
+	if (processor_)
+		return QuillMarlowProcessor::withUICommand (instanceId_, use);
+	if (!region_)
+		return false;
+	use (*region_);
+	return true;
+}
+
+} // namespace QuillMarlow
+} // namespace Steinberg

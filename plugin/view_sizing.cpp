@@ -1,0 +1,159 @@
+// Sizes between the host, the view and the served editor. The host learns
+// the editor's size from getSize (as outpost last reported it) and, when that
+// was not yet the real one, through IPlugFrame::resizeView after attaching.
+// A resize the served editor asks for reaches us as a new size report of
+// outpost; the event thread sees it and, through the host's run loop, has the
+// host's user-interface thread resize our windows and ask the host. A resize
+// the host makes goes to the served editor when it can be resized.
+#include "plugin/view.h"
+#include "log/log.h"
+
+#include <unistd.h>
+
+namespace Steinberg {
+namespace QuillMarlow {
+
+void QuillMarlowView::takeReportedSize ()
+{
+	int32 report = 0, width = 0, height = 0;
+	if (!readSizeReport (report, width, height) || !Tandem::plausibleEditorSize (width, height))
+		return;
+	editorWidth_ = width;
+	editorHeight_ = height;
+	servedResizable_ = Tandem::editorResizable (report);
+}
+
+tresult PLUGIN_API QuillMarlowView::getSize (ViewRect* size)
+{
+	if (size)
+	{
+		// Not embedded yet: outpost keeps the size of the editor it made for
+		// an earlier view (800 x 600 before there was any).
+		if (!wineWindow_)
+			takeReportedSize ();
+		size->left = 0;
+		size->top = 0;
+		size->right = editorWidth_;
+		size->bottom = editorHeight_;
+		hostWidth_ = editorWidth_;
+		hostHeight_ = editorHeight_;
+	}
+	return kResultOk;
+}
+
+tresult PLUGIN_API QuillMarlowView::onSize (ViewRect* newSize)
+{
+	if (!newSize)
+		return kResultOk;
+	const int32 width = newSize->right - newSize->left;
+	const int32 height = newSize->bottom - newSize->top;
+	hostWidth_ = width;
+	hostHeight_ = height;
+	if (!wineWindow_ || !connection_ || !Tandem::plausibleEditorSize (width, height))
+		return kResultOk;
+	resizeEmbeddedWindows (width, height);
+	editorWidth_ = width;
+	editorHeight_ = height;
+	// A size the host chose, not the one the served editor has: the editor
+	// follows when it can (its answer comes back as a size report).
+	if (servedResizable_ && servedSize_ != Tandem::packEditorSize (width, height))
+	{
+		int32 w = width, h = height;
+		if (exchangeEditorSize (Tandem::CommandCode::ResizeEditor, w, h))
+			Tandem::logInfo () << "[QuillMarlowView] Served editor resized to " << w << "x" << h;
+		else
+			Tandem::logError () << "[QuillMarlowView] Served editor did not take the size " << width << "x" << height;
+	}
+	return kResultOk;
+}
+
+tresult PLUGIN_API QuillMarlowView::canResize ()
+{
+	if (!wineWindow_)
+		takeReportedSize ();
+	return servedResizable_ ? kResultTrue : kResultFalse;
+}
+
+tresult PLUGIN_API QuillMarlowView::checkSizeConstraint (ViewRect* rect)
+{
+	if (!rect || !wineWindow_ || !servedResizable_)
+		return kResultOk;
+	int32 width = rect->right - rect->left, height = rect->bottom - rect->top;
+	if (!Tandem::plausibleEditorSize (width, height))
+		return kResultOk;
+	if (exchangeEditorSize (Tandem::CommandCode::CheckEditorSize, width, height))
+	{
+		rect->right = rect->left + width;
+		rect->bottom = rect->top + height;
+	}
+	return kResultOk;
+}
+
+void QuillMarlowView::checkSizeReport ()
+{
+	int32 report = 0, width = 0, height = 0;
+	if (!readSizeReport (report, width, height) || report == sizeReportSeen_)
+		return;
+	sizeReportSeen_ = report;
+	servedResizable_ = Tandem::editorResizable (report);
+	if (!Tandem::plausibleEditorSize (width, height))
+		return;
+	servedSize_ = Tandem::packEditorSize (width, height);
+	if (width == editorWidth_ && height == editorHeight_)
+		return;
+	Tandem::logInfo () << "[QuillMarlowView] outpost reports a new editor size: " << width << "x" << height;
+	if (hostLoopRegistered_ && eventFd_ >= 0)
+	{
+		// The host may only be called on its own thread: its run loop takes
+		// it from here.
+		pendingSize_ = Tandem::packEditorSize (width, height);
+		const uint64_t one = 1;
+		if (::write (eventFd_, &one, sizeof one) != sizeof one)
+			Tandem::logError () << "[QuillMarlowView] Could not wake the host's run loop";
+		return;
+	}
+	// No run loop: our own windows follow, the host's window cannot be asked.
+	resizeEmbeddedWindows (width, height);
+	editorWidth_ = width;
+	editorHeight_ = height;
+	Tandem::logInfo () << "[QuillMarlowView] Host offers no run loop: its window is not asked for " << width << "x" << height;
+}
+
+void PLUGIN_API QuillMarlowView::onFDIsSet (Linux::FileDescriptor fd)
+{
+	uint64_t count = 0;
+	if (fd != eventFd_ || ::read (fd, &count, sizeof count) != sizeof count)
+		return;
+	const uint64 packed = pendingSize_.exchange (0);
+	if (packed)
+		followServedSize (Tandem::packedEditorWidth (packed), Tandem::packedEditorHeight (packed));
+}
+
+void QuillMarlowView::followServedSize (int32 width, int32 height)
+{
+	if (!wineWindow_)
+		return;
+	Tandem::logInfo () << "[QuillMarlowView] Following the served editor to " << width << "x" << height;
+	resizeEmbeddedWindows (width, height);
+	editorWidth_ = width;
+	editorHeight_ = height;
+	askHostToResize (width, height);
+}
+
+void QuillMarlowView::askHostToResize (int32 width, int32 height)
+{
+	if (!frame_)
+	{
+		Tandem::logInfo () << "[QuillMarlowView] No host frame: the host window is not asked for " << width << "x" << height;
+		return;
+	}
+	Tandem::logInfo () << "[QuillMarlowView] Asking host to resize to " << width << "x" << height;
+	ViewRect rect (0, 0, width, height);
+	const tresult result = frame_->resizeView (this, &rect);
+	if (result != kResultOk)
+		Tandem::logError () << "[QuillMarlowView] Host did not resize to " << width << "x" << height << " (result " << result
+		          << ")";
+}
+
+} // namespace QuillMarlow
+} // namespace Steinberg

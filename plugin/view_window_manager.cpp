@@ -1,0 +1,387 @@
+// The window side of the editor view: it builds the window tree host window >
+// wrapper > Wine's window, and does for Wine's window what a window manager
+// would do for a top-level one (withdrawing it from the top level, WM_STATE,
+// configure notices with its place on the screen), plus the X11 queries the
+// event thread shares.
+#include "plugin/view.h"
+#include "log/log.h"
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+
+namespace Steinberg {
+namespace QuillMarlow {
+
+namespace {
+
+constexpr uint32 kWrapperEventMask = XCB_EVENT_MASK_ENTER_WINDOW | XCB_EVENT_MASK_LEAVE_WINDOW |
+                                     XCB_EVENT_MASK_STRUCTURE_NOTIFY | XCB_EVENT_MASK_FOCUS_CHANGE;
+static_assert (kWrapperEventMask == 0x220030, "wrapper event selection");
+
+// How long a window manager gets to give Wine's window back after we unmap it.
+constexpr int kWithdrawPolls = 200;
+// How long a window manager gets to show Wine's window at the top level.
+constexpr int kShowPolls = 50;
+
+// Sleeps the whole duration even when a signal interrupts the sleep.
+void sleepMs (long ms)
+{
+	timespec req {ms / 1000, (ms % 1000) * 1000000L};
+	timespec rem {};
+	while (nanosleep (&req, &rem) == -1 && errno == EINTR)
+		req = rem;
+}
+
+} // namespace
+
+bool QuillMarlowView::createWrapperWindow ()
+{
+	if (!connection_ || !screen_ || !wineWindow_ || !parentWindow_)
+	{
+		Tandem::logError () << "[QuillMarlowView] Missing required data for wrapper window";
+		return false;
+	}
+	const uint32 parent = static_cast<uint32> (parentWindow_);
+	const uint32 wine = wineWindow ();
+	const uint32 previousWrapper = wrapperWindow ();
+	const int32 width = editorWidth_, height = editorHeight_;
+
+	Tandem::logInfo () << "[QuillMarlowView] Creating wrapper window architecture...";
+	Tandem::logInfo () << "[QuillMarlowView]   Parent (DAW): 0x" << std::hex << parent;
+	Tandem::logInfo () << "[QuillMarlowView]   Wine window:  0x" << std::hex << wine;
+
+	if (auto* attrs = xcb_get_window_attributes_reply (connection_, xcb_get_window_attributes (connection_, parent),
+	                                                   nullptr))
+	{
+		Tandem::logInfo () << "[QuillMarlowView] DAW parent map_state: " << static_cast<int> (attrs->map_state)
+		          << " (0=Unmapped, 1=Unviewable, 2=Viewable)";
+		free (attrs);
+	}
+
+	const uint32 wrapper = xcb_generate_id (connection_);
+	wrapperWindow_ = wrapper;
+	const uint32 eventMask = kWrapperEventMask;
+	xcb_create_window (connection_, XCB_COPY_FROM_PARENT, wrapper, parent, 0, 0, static_cast<uint16> (width),
+	                   static_cast<uint16> (height), 0, XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT,
+	                   XCB_CW_EVENT_MASK, &eventMask);
+	Tandem::logInfo () << "[QuillMarlowView] Wrapper window created: 0x" << std::hex << wrapper;
+
+	// Follow Wine's window from now on: the Windows side moves it inside the
+	// wrapper, and a window manager may still try to frame it.
+	const uint32 wineMask = XCB_EVENT_MASK_STRUCTURE_NOTIFY;
+	xcb_change_window_attributes (connection_, wine, XCB_CW_EVENT_MASK, &wineMask);
+
+	// outpost shows its window at the top level before it answers; under a
+	// window manager that window is framed and managed by then, and
+	// reparenting it out of the frame while mapped makes the manager unmap it.
+	withdrawWineWindow (previousWrapper);
+
+	Tandem::logInfo () << "[QuillMarlowView] Reparenting Wine into wrapper...";
+	xcb_reparent_window (connection_, wine, wrapper, 0, 0);
+	const uint32 geometry[] = {0, 0, static_cast<uint32> (width), static_cast<uint32> (height)};
+	xcb_configure_window (connection_, wine,
+	                      XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y | XCB_CONFIG_WINDOW_WIDTH |
+	                          XCB_CONFIG_WINDOW_HEIGHT,
+	                      geometry);
+	xcb_flush (connection_);
+	sync ();
+	Tandem::logInfo () << "[QuillMarlowView] Configured Wine window to " << width << "x" << height;
+
+	static const char kWmState[] = "WM_STATE";
+	if (auto* atom = xcb_intern_atom_reply (
+	        connection_, xcb_intern_atom (connection_, 0, sizeof (kWmState) - 1, kWmState), nullptr))
+	{
+		wmStateAtom_ = atom->atom;
+		Tandem::logInfo () << "[QuillMarlowView] Cached WM_STATE atom: " << wmStateAtom_;
+		free (atom);
+	}
+
+	Tandem::logInfo () << "[QuillMarlowView] Mapping wrapper window first...";
+	xcb_map_window (connection_, wrapper);
+	xcb_flush (connection_);
+	sync ();
+
+	Tandem::logInfo () << "[QuillMarlowView] Mapping Wine window in wrapper...";
+	xcb_map_window (connection_, wine);
+	if (wmStateAtom_)
+		setNormalWmState (wine);
+	xcb_flush (connection_);
+	sync ();
+
+	Tandem::logInfo () << "[QuillMarlowView] Windows mapped";
+	Tandem::logInfo () << "[QuillMarlowView] Wrapper window architecture established!";
+	Tandem::logInfo () << "[QuillMarlowView] Hierarchy: DAW 0x" << std::hex << parent << " -> Wrapper 0x" << wrapper
+	          << " -> Wine 0x" << wine;
+	debugWindowHierarchy ();
+	return true;
+}
+
+void QuillMarlowView::withdrawWineWindow (uint32 previousWrapper)
+{
+	const uint32 wine = wineWindow ();
+	auto holderOf = [&] () -> uint32 {
+		auto* tree = xcb_query_tree_reply (connection_, xcb_query_tree (connection_, wine), nullptr);
+		const uint32 parent = tree ? tree->parent : 0;
+		free (tree);
+		return parent;
+	};
+	auto isMapped = [&] {
+		bool mapped = false;
+		if (auto* attrs =
+		        xcb_get_window_attributes_reply (connection_, xcb_get_window_attributes (connection_, wine), nullptr))
+		{
+			mapped = attrs->map_state != XCB_MAP_STATE_UNMAPPED;
+			free (attrs);
+		}
+		return mapped;
+	};
+	uint32 holder = holderOf ();
+	bool mapped = isMapped ();
+	auto isFramed = [&] { return holder && holder != screen_->root && holder != previousWrapper; };
+	// outpost shows its window just before it answers. Under a window
+	// manager that is a request the manager carries out a little later; until
+	// then the window looks withdrawn, and the manager would frame it (and
+	// take it out of the wrapper) after we embedded it. Wait for the manager.
+	if (!mapped && !isFramed () && windowManagerRunning ())
+	{
+		for (int poll = 0; poll < kShowPolls && !mapped && !isFramed (); ++poll)
+		{
+			sleepMs (10);
+			holder = holderOf ();
+			mapped = isMapped ();
+		}
+	}
+	const bool framed = isFramed ();
+	if (mapped)
+	{
+		Tandem::logInfo () << "[QuillMarlowView] Unmapping Wine window before reparenting";
+		xcb_unmap_window (connection_, wine);
+	}
+	else if (framed)
+	{
+		// Managed but not (yet) shown: a client withdraws such a window by
+		// telling the window manager with a synthetic unmap notice.
+		char buffer[32] = {};
+		auto* event = reinterpret_cast<xcb_unmap_notify_event_t*> (buffer);
+		event->response_type = XCB_UNMAP_NOTIFY;
+		event->event = screen_->root;
+		event->window = wine;
+		event->from_configure = 0;
+		xcb_send_event (connection_, 0, screen_->root,
+		                XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY, buffer);
+	}
+	xcb_flush (connection_);
+	sync ();
+	if (!framed)
+		return;
+
+	// Framed by a window manager: it hands the window back to the root and
+	// clears WM_STATE. Reparenting before it is done races with its own
+	// reparent to the root, and its late WM_STATE change would undo ours.
+	xcb_atom_t wmState = XCB_NONE;
+	static const char kWmState[] = "WM_STATE";
+	if (auto* atom = xcb_intern_atom_reply (
+	        connection_, xcb_intern_atom (connection_, 0, sizeof (kWmState) - 1, kWmState), nullptr))
+	{
+		wmState = atom->atom;
+		free (atom);
+	}
+	auto managed = [&] {
+		auto* p = xcb_get_property_reply (connection_, xcb_get_property (connection_, 0, wine, wmState, wmState, 0, 1),
+		                                  nullptr);
+		uint32 state = 0;
+		if (p && p->format == 32 && xcb_get_property_value_length (p) >= 4)
+			std::memcpy (&state, xcb_get_property_value (p), sizeof (state));
+		free (p);
+		return state != 0; // NormalState or IconicState: the manager still has it
+	};
+	for (int poll = 0; poll < kWithdrawPolls; ++poll)
+	{
+		holder = holderOf ();
+		if (!holder)
+			return;
+		if (holder == screen_->root && !managed ())
+		{
+			Tandem::logInfo () << "[QuillMarlowView] Window manager released Wine window";
+			return;
+		}
+		sleepMs (10);
+	}
+	Tandem::logError () << "[QuillMarlowView] Wine window still held by 0x" << std::hex << holder << std::dec
+	          << ", reparenting anyway";
+}
+
+bool QuillMarlowView::windowManagerRunning () const
+{
+	// A window manager owns the selection WM_S<screen> while it manages it.
+	static const char kWmS0[] = "WM_S0";
+	auto* atom = xcb_intern_atom_reply (connection_, xcb_intern_atom (connection_, 0, sizeof (kWmS0) - 1, kWmS0),
+	                                    nullptr);
+	if (!atom)
+		return false;
+	auto* owner =
+	    xcb_get_selection_owner_reply (connection_, xcb_get_selection_owner (connection_, atom->atom), nullptr);
+	const bool running = owner && owner->owner != XCB_NONE;
+	free (owner);
+	free (atom);
+	return running;
+}
+
+void QuillMarlowView::setNormalWmState (uint32 window)
+{
+	const uint32 state[] = {1, 0}; // NormalState, no icon window
+	xcb_change_property (connection_, XCB_PROP_MODE_REPLACE, window, wmStateAtom_, wmStateAtom_, 32, 2, state);
+	Tandem::logInfo () << "[QuillMarlowView] WM_STATE set to NormalState for window 0x" << std::hex << window;
+}
+
+void QuillMarlowView::debugWindowHierarchy ()
+{
+	if (!connection_)
+		return;
+	const uint32 wrapper = wrapperWindow ();
+	const uint32 wine = wineWindow ();
+	Tandem::logInfo () << "[QuillMarlowView] === DEBUG: Window Hierarchy ===";
+
+	if (auto* g = xcb_get_geometry_reply (connection_, xcb_get_geometry (connection_, wrapper), nullptr))
+	{
+		Tandem::logInfo () << "[QuillMarlowView] Wrapper: pos=(" << g->x << "," << g->y << ") size=" << g->width << "x"
+		          << g->height;
+		free (g);
+	}
+	if (auto* t = xcb_query_tree_reply (connection_, xcb_query_tree (connection_, wrapper), nullptr))
+	{
+		Tandem::logInfo () << "[QuillMarlowView] Wrapper parent: 0x" << std::hex << t->parent << " (should be DAW 0x"
+		          << parentWindow_ << ")";
+		if (t->parent != static_cast<uint32> (parentWindow_))
+			Tandem::logError () << "[QuillMarlowView] ERROR: Wrapper parent is NOT the DAW window!";
+		free (t);
+	}
+	if (auto* a = xcb_get_window_attributes_reply (connection_, xcb_get_window_attributes (connection_, wrapper),
+	                                               nullptr))
+	{
+		Tandem::logInfo () << "[QuillMarlowView] Wrapper map_state: " << static_cast<int> (a->map_state)
+		          << " (0=Unmapped, 1=Unviewable, 2=Viewable)";
+		free (a);
+	}
+
+	if (auto* g = xcb_get_geometry_reply (connection_, xcb_get_geometry (connection_, wine), nullptr))
+	{
+		Tandem::logInfo () << "[QuillMarlowView] Wine: pos=(" << g->x << "," << g->y << ") size=" << g->width << "x"
+		          << g->height;
+		free (g);
+	}
+	if (auto* t = xcb_query_tree_reply (connection_, xcb_query_tree (connection_, wine), nullptr))
+	{
+		Tandem::logInfo () << "[QuillMarlowView] Wine window parent: 0x" << std::hex << t->parent << " (should be wrapper 0x"
+		          << wrapper << ")";
+		if (t->parent != wrapper)
+			Tandem::logError () << "[QuillMarlowView] ERROR: Wine window parent is NOT the wrapper!";
+		free (t);
+	}
+
+	if (wmStateAtom_)
+	{
+		auto* p = xcb_get_property_reply (
+		    connection_, xcb_get_property (connection_, 0, wine, wmStateAtom_, wmStateAtom_, 0, 2), nullptr);
+		if (p && p->type != XCB_NONE && xcb_get_property_value_length (p) > 0)
+		{
+			uint32 state = 0;
+			std::memcpy (&state, xcb_get_property_value (p), sizeof (state));
+			Tandem::logInfo () << "[QuillMarlowView] Wine WM_STATE: " << state << " (1=Normal, 3=Iconic)";
+		}
+		else
+		{
+			Tandem::logInfo () << "[QuillMarlowView] Wine WM_STATE: NOT SET";
+		}
+		free (p);
+	}
+
+	if (auto* a =
+	        xcb_get_window_attributes_reply (connection_, xcb_get_window_attributes (connection_, wine), nullptr))
+	{
+		Tandem::logInfo () << "[QuillMarlowView] Wine map_state: " << static_cast<int> (a->map_state)
+		          << " (0=Unmapped, 1=Unviewable, 2=Viewable)";
+		Tandem::logInfo () << "[QuillMarlowView] Wine override_redirect: " << static_cast<int> (a->override_redirect);
+		free (a);
+	}
+	Tandem::logInfo () << "[QuillMarlowView] === END DEBUG ===";
+}
+
+std::vector<uint32> QuillMarlowView::hostAncestors () const
+{
+	std::vector<uint32> windows;
+	uint32 window = static_cast<uint32> (parentWindow_);
+	// Bounded: a window tree is shallow, and the server could be hostile.
+	for (int depth = 0; depth < 32 && window && window != screen_->root; ++depth)
+	{
+		windows.push_back (window);
+		auto* tree = xcb_query_tree_reply (connection_, xcb_query_tree (connection_, window), nullptr);
+		if (!tree)
+			break;
+		window = tree->parent;
+		free (tree);
+	}
+	return windows;
+}
+
+bool QuillMarlowView::absolutePosition (uint32 wrapper, int16& x, int16& y)
+{
+	auto* geometry = xcb_get_geometry_reply (connection_, xcb_get_geometry (connection_, wrapper), nullptr);
+	if (!geometry)
+		return false;
+	const xcb_window_t root = geometry->root;
+	free (geometry);
+	auto* translated = xcb_translate_coordinates_reply (
+	    connection_, xcb_translate_coordinates (connection_, wrapper, root, 0, 0), nullptr);
+	if (!translated)
+		return false;
+	x = translated->dst_x;
+	y = translated->dst_y;
+	free (translated);
+	return true;
+}
+
+void QuillMarlowView::sendConfigureNotify (uint32 target, int16 x, int16 y, uint16 width, uint16 height)
+{
+	// xcb_send_event always sends 32 bytes; the event struct is shorter.
+	char buffer[32] = {};
+	auto* event = reinterpret_cast<xcb_configure_notify_event_t*> (buffer);
+	event->response_type = XCB_CONFIGURE_NOTIFY;
+	event->event = target;
+	event->window = target;
+	event->above_sibling = XCB_NONE;
+	event->x = x;
+	event->y = y;
+	event->width = width;
+	event->height = height;
+	event->border_width = 0;
+	event->override_redirect = 0;
+	xcb_send_event (connection_, 0, target, XCB_EVENT_MASK_STRUCTURE_NOTIFY, buffer);
+	Tandem::logInfo () << "[QuillMarlowView] Sent ConfigureNotify to 0x" << std::hex << target << std::dec << " pos=(" << x
+	          << "," << y << ") size=" << width << "x" << height;
+}
+
+void QuillMarlowView::sync ()
+{
+	free (xcb_get_input_focus_reply (connection_, xcb_get_input_focus (connection_), nullptr));
+}
+
+void QuillMarlowView::resizeEmbeddedWindows (int32 width, int32 height)
+{
+	const uint32 wrapper = wrapperWindow ();
+	if (!connection_ || !wineWindow_)
+		return;
+	const uint32 size[] = {static_cast<uint32> (width), static_cast<uint32> (height)};
+	if (wrapper)
+		xcb_configure_window (connection_, wrapper, XCB_CONFIG_WINDOW_WIDTH | XCB_CONFIG_WINDOW_HEIGHT, size);
+	const uint32 geometry[] = {0, 0, size[0], size[1]};
+	xcb_configure_window (connection_, wineWindow (),
+	                      XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y | XCB_CONFIG_WINDOW_WIDTH |
+	                          XCB_CONFIG_WINDOW_HEIGHT,
+	                      geometry);
+	xcb_flush (connection_);
+}
+
+} // namespace QuillMarlow
+} // namespace Steinberg
