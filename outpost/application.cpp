@@ -277,12 +277,13 @@ bool OutpostApplication::flushEditsToProcessor() {
         logError() << "[Outpost] Edits pending but no audio thread to deliver them";
         return false;
     }
-    // Edits kept aside while the queue was full go in over several rounds.
+    // Edits kept aside while the queue was full go in over several rounds,
+    // all within a time well inside the Linux side's wait for the state.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
     for (int round = 0; round < 16 && plugin_->hasPendingEdits(); ++round) {
         plugin_->serviceParameters();
         flushRequested_.store(true, std::memory_order_release);
         wakeAudioThread();
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
         while (flushRequested_.load(std::memory_order_acquire)) {
             if (std::chrono::steady_clock::now() > deadline) {
                 logError() << "[Outpost] Audio thread did not deliver pending edits in time";
