@@ -1,4 +1,5 @@
 #include "plugin/processor.h"
+#include "plugin/sleep_fully.h"
 
 #include "plugin/connection_messages.h"
 #include "plugin/plugids.h"
@@ -68,15 +69,6 @@ std::string howProcessEnded (pid_t pid)
 		return "it exited with status " + std::to_string (info.si_status);
 	const char* name = ::strsignal (info.si_status);
 	return "it was killed by signal " + std::to_string (info.si_status) + (name ? std::string (" (") + name + ")" : "");
-}
-
-// Sleeps for the whole duration even when signals interrupt it.
-void sleepFully (long milliseconds)
-{
-	timespec remaining {milliseconds / 1000, (milliseconds % 1000) * 1000000L};
-	while (::nanosleep (&remaining, &remaining) != 0 && errno == EINTR)
-	{
-	}
 }
 
 using Deadline = std::chrono::steady_clock::time_point;
@@ -466,7 +458,7 @@ void QuillMarlowProcessor::terminateOutpost ()
 	if (Tandem::UICommand* ui = sharedMemory_.uiCommand ())
 	{
 		postCommand (ui, Tandem::CommandCode::Shutdown);
-		sleepFully (500);
+		Tandem::sleepFully (500);
 	}
 	hostProcess_.terminate (500);
 }

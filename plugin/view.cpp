@@ -2,6 +2,7 @@
 // host's window, focus, the host's frame and run loop, and the command
 // region through which it talks to outpost.
 #include "plugin/view.h"
+#include "plugin/sleep_fully.h"
 #include "log/log.h"
 
 #include "plugin/edit_watcher.h"
@@ -20,15 +21,6 @@ namespace {
 
 constexpr auto kShowEditorTimeout = std::chrono::seconds (10);
 constexpr const char* kRegionGone = "[QuillMarlowView] ERROR: outpost's shared file is gone (processor terminated)";
-
-// Sleeps the whole duration even when a signal interrupts the sleep.
-void sleepMs (long ms)
-{
-	timespec req {ms / 1000, (ms % 1000) * 1000000L};
-	timespec rem {};
-	while (nanosleep (&req, &rem) == -1 && errno == EINTR)
-		req = rem;
-}
 
 } // namespace
 
@@ -416,7 +408,7 @@ bool QuillMarlowView::waitForAcknowledgement (std::chrono::milliseconds timeout)
 			Tandem::logError () << "[QuillMarlowView] TIMEOUT waiting for outpost!";
 			return false;
 		}
-		sleepMs (10);
+		Tandem::sleepFully (10);
 	}
 }
 

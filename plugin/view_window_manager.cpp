@@ -4,6 +4,7 @@
 // configure notices with its place on the screen), plus the X11 queries the
 // event thread shares.
 #include "plugin/view.h"
+#include "plugin/sleep_fully.h"
 #include "log/log.h"
 
 #include <cerrno>
@@ -23,15 +24,6 @@ static_assert (kWrapperEventMask == 0x220030, "wrapper event selection");
 constexpr int kWithdrawPolls = 200;
 // How long a window manager gets to show Wine's window at the top level.
 constexpr int kShowPolls = 50;
-
-// Sleeps the whole duration even when a signal interrupts the sleep.
-void sleepMs (long ms)
-{
-	timespec req {ms / 1000, (ms % 1000) * 1000000L};
-	timespec rem {};
-	while (nanosleep (&req, &rem) == -1 && errno == EINTR)
-		req = rem;
-}
 
 } // namespace
 
@@ -147,7 +139,7 @@ void QuillMarlowView::withdrawWineWindow (uint32 previousWrapper)
 	{
 		for (int poll = 0; poll < kShowPolls && !mapped && !isFramed (); ++poll)
 		{
-			sleepMs (10);
+			Tandem::sleepFully (10);
 			holder = holderOf ();
 			mapped = isMapped ();
 		}
@@ -206,7 +198,7 @@ void QuillMarlowView::withdrawWineWindow (uint32 previousWrapper)
 			Tandem::logInfo () << "[QuillMarlowView] Window manager released Wine window";
 			return;
 		}
-		sleepMs (10);
+		Tandem::sleepFully (10);
 	}
 	Tandem::logError () << "[QuillMarlowView] Wine window still held by 0x" << std::hex << holder << std::dec
 	          << ", reparenting anyway";

@@ -4,6 +4,7 @@
 // into it when the pointer enters or the wrapper gets the focus. It also
 // watches outpost's size report, for resizes the served editor asks for.
 #include "plugin/view.h"
+#include "plugin/sleep_fully.h"
 #include "log/log.h"
 
 #include <algorithm>
@@ -16,14 +17,6 @@ namespace Steinberg {
 namespace QuillMarlow {
 
 namespace {
-
-void sleepMs (long ms)
-{
-	timespec req {0, ms * 1000000L};
-	timespec rem {};
-	while (nanosleep (&req, &rem) == -1 && errno == EINTR)
-		req = rem;
-}
 
 struct FreeEvent
 {
@@ -98,7 +91,7 @@ void QuillMarlowView::handleX11Events ()
 		}
 		if (!connection_ || wrapperWindow_ == 0)
 		{
-			sleepMs (10);
+			Tandem::sleepFully (10);
 			continue;
 		}
 		if (std::chrono::steady_clock::now () >= nextSizeCheck)
@@ -109,7 +102,7 @@ void QuillMarlowView::handleX11Events ()
 		std::unique_ptr<xcb_generic_event_t, FreeEvent> event (xcb_poll_for_event (connection_));
 		if (!event)
 		{
-			sleepMs (5);
+			Tandem::sleepFully (5);
 			continue;
 		}
 		const bool synthetic = (event->response_type & 0x80) != 0;
