@@ -9,6 +9,14 @@
 // fence, reads that byte and makes the wake-up call only when it is set.
 // Either the waker sees the byte or the sleeper's futex sees the new flag
 // value (and does not sleep), so no wake-up is lost.
+//
+// When the Linux side had to wake outpost, it does not spin for the answer:
+// outpost was asleep, so blocks are not coming back to back, and a waker
+// that keeps its core busy makes the woken thread wait for another core
+// (on a virtual machine, one that first has to be woken itself). It sleeps
+// at once instead, and outpost runs on the core it leaves. outpost always
+// spins after a block, so that a stream that is back to back again finds
+// it awake.
 #pragma once
 
 #include "protocol/futex.h"
@@ -53,22 +61,28 @@ inline void sleepOn(std::atomic<std::int32_t>& word, std::atomic<std::uint8_t>& 
     fullFence();
 }
 
-// Linux side: hands the block now in the input slots to outpost.
-inline void postBlock(AudioData& audio) {
+// Linux side: hands the block now in the input slots to outpost. True when
+// outpost was asleep and had to be woken.
+inline bool postBlock(AudioData& audio) {
     audio.outputReady.store(0, std::memory_order_relaxed);
     fullFence();
     audio.inputReady.store(1, std::memory_order_relaxed);
     fullFence();
-    if (audio.outpostWaiting.load(std::memory_order_relaxed) != 0) futexWake(&audio.inputReady);
+    if (audio.outpostWaiting.load(std::memory_order_relaxed) == 0) return false;
+    futexWake(&audio.inputReady);
+    return true;
 }
 
-// outpost: hands the finished block back.
-inline void finishBlock(AudioData& audio) {
+// outpost: hands the finished block back. True when the Linux side was
+// asleep and had to be woken.
+inline bool finishBlock(AudioData& audio) {
     audio.inputReady.store(0, std::memory_order_relaxed);
     fullFence();
     audio.outputReady.store(1, std::memory_order_relaxed);
     fullFence();
-    if (audio.hostWaiting.load(std::memory_order_relaxed) != 0) futexWake(&audio.outputReady);
+    if (audio.hostWaiting.load(std::memory_order_relaxed) == 0) return false;
+    futexWake(&audio.outputReady);
+    return true;
 }
 
 // outpost: waits until a block is posted (true) or `idle()`, asked each time
@@ -91,14 +105,16 @@ enum class AnswerWait { Answered, TimedOut, Gone };
 // `deadline`. It spins for the spin window and then sleeps, when outpost can
 // wake it, or else spins on; it asks `alive()` each time a spin window or a
 // `slice` of waiting has passed without an answer, and at the deadline.
+// With `spinFirst` false (posting had to wake outpost) it sleeps at once.
 template <typename Alive>
 AnswerWait waitForAnswer(AudioData& audio, HandshakeClock::time_point deadline, HandshakeClock::duration slice,
-                         Alive alive) {
+                         Alive alive, bool spinFirst = true) {
     auto answered = [&audio] { return audio.outputReady.load(std::memory_order_relaxed) != 0; };
     const bool maySleep = audio.outpostCanWake.load(std::memory_order_relaxed) != 0 &&
                           audio.spinOnly.load(std::memory_order_relaxed) == 0;
-    const HandshakeClock::duration spin = maySleep ? HandshakeClock::duration(kSpinWindow) : slice;
-    for (;;) {
+    HandshakeClock::duration spin = maySleep ? HandshakeClock::duration(kSpinWindow) : slice;
+    if (maySleep && !spinFirst) spin = HandshakeClock::duration::zero();
+    for (;; spin = maySleep ? HandshakeClock::duration(kSpinWindow) : slice) {
         const auto now = HandshakeClock::now();
         if (spinUntil(answered, now + spin < deadline ? now + spin : deadline)) return AnswerWait::Answered;
         if (!alive()) return AnswerWait::Gone;

@@ -56,12 +56,15 @@ TEST (Handshake, BlocksPostedAsEitherSideFallsAsleepAreAllAnsweredWithTheirOwnDa
 	{
 		spinFor (microseconds (random () % 250));
 		input.store (n, std::memory_order_relaxed);
-		Tandem::postBlock (*audio);
+		const bool wokeOutpost = Tandem::postBlock (*audio);
 		bool asked = false;
-		const auto answer = Tandem::waitForAnswer (*audio, HandshakeClock::now () + seconds (5), seconds (30), [&] {
-			asked = true;
-			return true;
-		});
+		const auto answer = Tandem::waitForAnswer (
+		    *audio, HandshakeClock::now () + seconds (5), seconds (30),
+		    [&] {
+			    asked = true;
+			    return true;
+		    },
+		    !wokeOutpost);
 		lost += answer != Tandem::AnswerWait::Answered;
 		stale += output.load (std::memory_order_relaxed) != n;
 		slept += asked;
