@@ -83,6 +83,11 @@ Processor* processor ()
 		// Mapped but with no outpost: setState writes the file and caches.
 		if (!created->initSharedMemory ())
 			std::abort ();
+		// The run ends with exit(): the processor then removes its file.
+		std::atexit ([] {
+			processor ()->terminate ();
+			processor ()->release ();
+		});
 		return created;
 	}();
 	return p;
