@@ -84,7 +84,7 @@ IPlugView* PLUGIN_API QuillMarlowController::createView (FIDString name)
 		Tandem::logInfo () << "[QuillMarlowController] Using the editor of connected processor #" << instanceId;
 	else
 		Tandem::logInfo () << "[QuillMarlowController] No processor connected: using the first active processor #"
-		          << instanceId;
+		                   << instanceId;
 	Tandem::logInfo () << "[QuillMarlowController] Creating QuillMarlowView";
 	const CommandRegionLink region = CommandRegionLink::toProcessor (instanceId);
 	auto* view = new QuillMarlowView (region);

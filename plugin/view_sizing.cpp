@@ -152,7 +152,7 @@ void QuillMarlowView::askHostToResize (int32 width, int32 height)
 	const tresult result = frame_->resizeView (this, &rect);
 	if (result != kResultOk)
 		Tandem::logError () << "[QuillMarlowView] Host did not resize to " << width << "x" << height << " (result " << result
-		          << ")";
+		                    << ")";
 }
 
 } // namespace QuillMarlow

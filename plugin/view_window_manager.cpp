@@ -47,7 +47,7 @@ bool QuillMarlowView::createWrapperWindow ()
 	                                                   nullptr))
 	{
 		Tandem::logInfo () << "[QuillMarlowView] DAW parent map_state: " << static_cast<int> (attrs->map_state)
-		          << " (0=Unmapped, 1=Unviewable, 2=Viewable)";
+		                   << " (0=Unmapped, 1=Unviewable, 2=Viewable)";
 		free (attrs);
 	}
 
@@ -104,7 +104,7 @@ bool QuillMarlowView::createWrapperWindow ()
 	Tandem::logInfo () << "[QuillMarlowView] Windows mapped";
 	Tandem::logInfo () << "[QuillMarlowView] Wrapper window architecture established!";
 	Tandem::logInfo () << "[QuillMarlowView] Hierarchy: DAW 0x" << std::hex << parent << " -> Wrapper 0x" << wrapper
-	          << " -> Wine 0x" << wine;
+	                   << " -> Wine 0x" << wine;
 	debugWindowHierarchy ();
 	return true;
 }
@@ -201,7 +201,7 @@ void QuillMarlowView::withdrawWineWindow (uint32 previousWrapper)
 		Tandem::sleepFully (10);
 	}
 	Tandem::logError () << "[QuillMarlowView] Wine window still held by 0x" << std::hex << holder << std::dec
-	          << ", reparenting anyway";
+	                    << ", reparenting anyway";
 }
 
 bool QuillMarlowView::windowManagerRunning () const
@@ -238,13 +238,13 @@ void QuillMarlowView::debugWindowHierarchy ()
 	if (auto* g = xcb_get_geometry_reply (connection_, xcb_get_geometry (connection_, wrapper), nullptr))
 	{
 		Tandem::logInfo () << "[QuillMarlowView] Wrapper: pos=(" << g->x << "," << g->y << ") size=" << g->width << "x"
-		          << g->height;
+		                   << g->height;
 		free (g);
 	}
 	if (auto* t = xcb_query_tree_reply (connection_, xcb_query_tree (connection_, wrapper), nullptr))
 	{
 		Tandem::logInfo () << "[QuillMarlowView] Wrapper parent: 0x" << std::hex << t->parent << " (should be DAW 0x"
-		          << parentWindow_ << ")";
+		                   << parentWindow_ << ")";
 		if (t->parent != static_cast<uint32> (parentWindow_))
 			Tandem::logError () << "[QuillMarlowView] ERROR: Wrapper parent is NOT the DAW window!";
 		free (t);
@@ -253,20 +253,20 @@ void QuillMarlowView::debugWindowHierarchy ()
 	                                               nullptr))
 	{
 		Tandem::logInfo () << "[QuillMarlowView] Wrapper map_state: " << static_cast<int> (a->map_state)
-		          << " (0=Unmapped, 1=Unviewable, 2=Viewable)";
+		                   << " (0=Unmapped, 1=Unviewable, 2=Viewable)";
 		free (a);
 	}
 
 	if (auto* g = xcb_get_geometry_reply (connection_, xcb_get_geometry (connection_, wine), nullptr))
 	{
 		Tandem::logInfo () << "[QuillMarlowView] Wine: pos=(" << g->x << "," << g->y << ") size=" << g->width << "x"
-		          << g->height;
+		                   << g->height;
 		free (g);
 	}
 	if (auto* t = xcb_query_tree_reply (connection_, xcb_query_tree (connection_, wine), nullptr))
 	{
 		Tandem::logInfo () << "[QuillMarlowView] Wine window parent: 0x" << std::hex << t->parent << " (should be wrapper 0x"
-		          << wrapper << ")";
+		                   << wrapper << ")";
 		if (t->parent != wrapper)
 			Tandem::logError () << "[QuillMarlowView] ERROR: Wine window parent is NOT the wrapper!";
 		free (t);
@@ -293,7 +293,7 @@ void QuillMarlowView::debugWindowHierarchy ()
 	        xcb_get_window_attributes_reply (connection_, xcb_get_window_attributes (connection_, wine), nullptr))
 	{
 		Tandem::logInfo () << "[QuillMarlowView] Wine map_state: " << static_cast<int> (a->map_state)
-		          << " (0=Unmapped, 1=Unviewable, 2=Viewable)";
+		                   << " (0=Unmapped, 1=Unviewable, 2=Viewable)";
 		Tandem::logInfo () << "[QuillMarlowView] Wine override_redirect: " << static_cast<int> (a->override_redirect);
 		free (a);
 	}
@@ -351,7 +351,7 @@ void QuillMarlowView::sendConfigureNotify (uint32 target, int16 x, int16 y, uint
 	event->override_redirect = 0;
 	xcb_send_event (connection_, 0, target, XCB_EVENT_MASK_STRUCTURE_NOTIFY, buffer);
 	Tandem::logInfo () << "[QuillMarlowView] Sent ConfigureNotify to 0x" << std::hex << target << std::dec << " pos=(" << x
-	          << "," << y << ") size=" << width << "x" << height;
+	                   << "," << y << ") size=" << width << "x" << height;
 }
 
 void QuillMarlowView::sync ()

@@ -113,7 +113,7 @@ void QuillMarlowView::handleX11Events ()
 			{
 				auto* e = reinterpret_cast<xcb_enter_notify_event_t*> (event.get ());
 				Tandem::logInfo () << "[QuillMarlowView] X11 ENTER window 0x" << std::hex << e->event << std::dec
-				          << " mode=" << static_cast<int> (e->mode) << " detail=" << static_cast<int> (e->detail);
+				                   << " mode=" << static_cast<int> (e->mode) << " detail=" << static_cast<int> (e->detail);
 				if (e->event == wrapper || e->event == wine)
 				{
 					updatePosition (wrapper, wine, "[QuillMarlowView] Position changed on enter: (", editorWidth (),
@@ -133,7 +133,7 @@ void QuillMarlowView::handleX11Events ()
 			{
 				auto* e = reinterpret_cast<xcb_focus_in_event_t*> (event.get ());
 				Tandem::logInfo () << "[QuillMarlowView] X11 FOCUS_IN window 0x" << std::hex << e->event << std::dec
-				          << " mode=" << static_cast<int> (e->mode) << " detail=" << static_cast<int> (e->detail);
+				                   << " mode=" << static_cast<int> (e->mode) << " detail=" << static_cast<int> (e->detail);
 				if (e->event == wrapper)
 				{
 					Tandem::logInfo () << "[QuillMarlowView] Redirecting focus to Wine window";
@@ -145,7 +145,7 @@ void QuillMarlowView::handleX11Events ()
 			{
 				auto* e = reinterpret_cast<xcb_focus_out_event_t*> (event.get ());
 				Tandem::logInfo () << "[QuillMarlowView] X11 FOCUS_OUT window 0x" << std::hex << e->event << std::dec
-				          << " mode=" << static_cast<int> (e->mode) << " detail=" << static_cast<int> (e->detail);
+				                   << " mode=" << static_cast<int> (e->mode) << " detail=" << static_cast<int> (e->detail);
 				break;
 			}
 			case XCB_DESTROY_NOTIFY:
@@ -166,7 +166,7 @@ void QuillMarlowView::handleX11Events ()
 				if (e->window == wrapper)
 				{
 					Tandem::logInfo () << "[QuillMarlowView] Wrapper ConfigureNotify: (" << e->x << "," << e->y << ") "
-					          << e->width << "x" << e->height;
+					                   << e->width << "x" << e->height;
 					if (updatePosition (wrapper, wine, "[QuillMarlowView] Position changed: (", e->width,
 					                    e->height))
 						xcb_flush (connection_);
@@ -176,7 +176,7 @@ void QuillMarlowView::handleX11Events ()
 					// The Windows side moved its window to where it believes it
 					// is on the screen; inside the wrapper it belongs at (0, 0).
 					Tandem::logInfo () << "[QuillMarlowView] Wine window moved to (" << e->x << "," << e->y
-					          << ") inside the wrapper - moving it back to (0,0)";
+					                   << ") inside the wrapper - moving it back to (0,0)";
 					const uint32 origin[] = {0, 0};
 					xcb_configure_window (connection_, wine, XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y, origin);
 					int16 x = 0, y = 0;
@@ -208,7 +208,7 @@ void QuillMarlowView::handleX11Events ()
 					// of the wrapper while it is embedded: take it back.
 					++takeBacks;
 					Tandem::logInfo () << "[QuillMarlowView] Wine window was moved to 0x" << std::hex << holder
-					          << std::dec << " - taking it back into the wrapper";
+					                   << std::dec << " - taking it back into the wrapper";
 					const uint32 geometry[] = {0, 0, editorWidth (), editorHeight ()};
 					xcb_reparent_window (connection_, wine, current, 0, 0);
 					xcb_configure_window (connection_, wine,
