@@ -37,20 +37,6 @@ double activationSeconds(IPluginFactory* factory) {
     return nanosSince(t0) / 1e9;
 }
 
-// The outposts this process started, newest last.
-std::vector<OutpostProcess> ownOutposts() {
-    std::vector<OutpostProcess> own;
-    for (const auto& o : runningOutposts()) {
-        const std::string stat = readText("/proc/" + std::to_string(o.pid) + "/stat");
-        std::istringstream fields(stat.substr(stat.rfind(')') + 2));
-        std::string state;
-        pid_t parent = 0;
-        if (fields >> state >> parent && parent == ::getpid()) own.push_back(o);
-    }
-    std::sort(own.begin(), own.end(), [](const auto& a, const auto& b) { return a.pid < b.pid; });
-    return own;
-}
-
 // Processor time used so far: by process `pid`, or by this process (0).
 double cpuSeconds(pid_t pid) {
     if (pid == 0) {
@@ -58,13 +44,8 @@ double cpuSeconds(pid_t pid) {
         ::getrusage(RUSAGE_SELF, &usage);
         return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
     }
-    const std::string stat = readText("/proc/" + std::to_string(pid) + "/stat");
-    std::istringstream fields(stat.substr(stat.rfind(')') + 2));
-    std::string field;
-    long ticks = 0;
-    for (int i = 3; fields >> field && i <= 15; ++i)
-        if (i >= 14) ticks += std::atol(field.c_str());
-    return static_cast<double>(ticks) / static_cast<double>(::sysconf(_SC_CLK_TCK));
+    return static_cast<double>(cpuTicks("/proc/" + std::to_string(pid) + "/stat")) /
+           static_cast<double>(::sysconf(_SC_CLK_TCK));
 }
 
 // The audio region of a processor's shared file, mapped here too, to switch

@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <csignal>
@@ -23,9 +24,11 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <sstream>
 #include <string>
 #include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace e2e {
@@ -92,6 +95,46 @@ inline std::vector<OutpostProcess> runningOutposts ()
 	if (proc)
 		::closedir (proc);
 	return found;
+}
+
+// Field `n` (1-based, as in proc(5)) of a /proc stat file, such as
+// /proc/PID/stat or /proc/PID/task/TID/stat; empty when it cannot be read.
+inline std::string statField (const std::string& statPath, int n)
+{
+	const std::string stat = readText (statPath);
+	const size_t close = stat.rfind (')');
+	if (close == std::string::npos)
+		return {};
+	std::istringstream fields (stat.substr (close + 2));
+	std::string field;
+	for (int i = 3; fields >> field; ++i)
+		if (i == n)
+			return field;
+	return {};
+}
+
+inline std::string statField (pid_t pid, int n)
+{
+	return statField ("/proc/" + std::to_string (pid) + "/stat", n);
+}
+
+// Processor time (user + system, clock ticks) used so far by a process or
+// thread, from its stat file.
+inline long cpuTicks (const std::string& statPath)
+{
+	return std::atol (statField (statPath, 14).c_str ()) + std::atol (statField (statPath, 15).c_str ());
+}
+
+// The outposts this process started (others may run on the machine),
+// oldest first.
+inline std::vector<OutpostProcess> ownOutposts ()
+{
+	std::vector<OutpostProcess> own;
+	for (const auto& o : runningOutposts ())
+		if (statField (o.pid, 4) == std::to_string (::getpid ()))
+			own.push_back (o);
+	std::sort (own.begin (), own.end (), [] (const auto& a, const auto& b) { return a.pid < b.pid; });
+	return own;
 }
 
 inline bool fileExists (const std::string& path)

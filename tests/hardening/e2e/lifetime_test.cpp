@@ -19,22 +19,6 @@ protected:
 	BundleModule module;
 };
 
-// Field `n` (1-based, as in proc(5)) of /proc/PID/stat; empty when the
-// process is gone.
-std::string statField (pid_t pid, int n)
-{
-	const std::string stat = readText ("/proc/" + std::to_string (pid) + "/stat");
-	const size_t close = stat.rfind (')');
-	if (close == std::string::npos)
-		return {};
-	std::istringstream fields (stat.substr (close + 2));
-	std::string field;
-	for (int i = 3; fields >> field; ++i)
-		if (i == n)
-			return field;
-	return {};
-}
-
 // Gone, or left as a zombie for whoever adopted it to reap.
 bool ended (pid_t pid)
 {
@@ -83,12 +67,6 @@ TEST_F (Lifetime, OutpostAndSharedFileGoWithAKilledHost)
 	    << outposts[0].sharedFile << (fileExists (outposts[0].sharedFile) ? " still there" : " removed");
 }
 
-// CPU time (user + system) of a process so far, in clock ticks.
-long cpuTicks (pid_t pid)
-{
-	return std::atol (statField (pid, 14).c_str ()) + std::atol (statField (pid, 15).c_str ());
-}
-
 // With no blocks coming (transport stopped) an outpost costs next to
 // nothing, and the first block after the silence is processed, not dry.
 TEST_F (Lifetime, IdleOutpostSleepsAndTheNextBlockIsProcessed)
@@ -104,9 +82,9 @@ TEST_F (Lifetime, IdleOutpostSleepsAndTheNextBlockIsProcessed)
 	const auto outposts = runningOutposts ();
 	ASSERT_EQ (outposts.size (), 1u);
 	std::this_thread::sleep_for (std::chrono::milliseconds (500));
-	const long before = cpuTicks (outposts[0].pid);
+	const long before = cpuTicks ("/proc/" + std::to_string (outposts[0].pid) + "/stat");
 	std::this_thread::sleep_for (std::chrono::seconds (2));
-	const long used = cpuTicks (outposts[0].pid) - before;
+	const long used = cpuTicks ("/proc/" + std::to_string (outposts[0].pid) + "/stat") - before;
 	EXPECT_LE (used, ::sysconf (_SC_CLK_TCK) * 2 / 20) << "more than 5% of a core while idle";
 
 	block.fill (20 * 1024);

@@ -61,23 +61,6 @@ TEST_F (Hardening, ProcessThroughTheRealOutpostNeverAllocatesLocksSleepsOrWrites
 	                     " faulty; " + std::to_string (passed) + " passed through");
 }
 
-// outposts started by this process (others may run on the machine).
-std::vector<OutpostProcess> ownOutposts ()
-{
-	std::vector<OutpostProcess> own;
-	for (const auto& o : runningOutposts ())
-	{
-		const std::string stat = readText ("/proc/" + std::to_string (o.pid) + "/stat");
-		const size_t close = stat.rfind (')');
-		std::istringstream fields (close == std::string::npos ? std::string () : stat.substr (close + 2));
-		std::string state;
-		pid_t parent = 0;
-		if (fields >> state >> parent && parent == ::getpid ())
-			own.push_back (o);
-	}
-	return own;
-}
-
 // Processor time (clock ticks) used so far by each thread of `pid`.
 std::map<pid_t, long> threadTicks (pid_t pid)
 {
@@ -85,22 +68,8 @@ std::map<pid_t, long> threadTicks (pid_t pid)
 	const std::string dir = "/proc/" + std::to_string (pid) + "/task";
 	DIR* tasks = ::opendir (dir.c_str ());
 	while (dirent* entry = tasks ? ::readdir (tasks) : nullptr)
-	{
-		const pid_t tid = std::atoi (entry->d_name);
-		if (tid <= 0)
-			continue;
-		const std::string stat = readText (dir + "/" + entry->d_name + "/stat");
-		const size_t close = stat.rfind (')');
-		if (close == std::string::npos)
-			continue;
-		std::istringstream fields (stat.substr (close + 2));
-		std::string field;
-		long used = 0;
-		for (int i = 3; i <= 15 && fields >> field; ++i)
-			if (i == 14 || i == 15)
-				used += std::atol (field.c_str ());
-		ticks[tid] = used;
-	}
+		if (const pid_t tid = std::atoi (entry->d_name); tid > 0)
+			ticks[tid] = cpuTicks (dir + "/" + entry->d_name + "/stat");
 	if (tasks)
 		::closedir (tasks);
 	return ticks;
