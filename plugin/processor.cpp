@@ -145,7 +145,7 @@ void QuillMarlowProcessor::registerInstance ()
 	std::lock_guard<std::mutex> lock (s_instancesMutex_);
 	s_activeInstances_.push_back (this);
 	Tandem::logInfo () << "[QuillMarlow #" << instanceId_ << "] Registered (total: " << s_activeInstances_.size ()
-	          << ")";
+	                   << ")";
 }
 
 void QuillMarlowProcessor::unregisterInstance ()
@@ -155,39 +155,38 @@ void QuillMarlowProcessor::unregisterInstance ()
 	if (it != s_activeInstances_.end ())
 		s_activeInstances_.erase (it);
 	Tandem::logInfo () << "[QuillMarlow #" << instanceId_ << "] Unregistered (remaining: "
-	          << s_activeInstances_.size () << ")";
+	                   << s_activeInstances_.size () << ")";
+}
+
+template <typename Match>
+QuillMarlowProcessor* QuillMarlowProcessor::findLocked (Match match)
+{
+	for (auto* processor : s_activeInstances_)
+		if (match (*processor))
+			return processor;
+	return nullptr;
 }
 
 Tandem::UICommand* QuillMarlowProcessor::findActiveUICommand ()
 {
 	std::lock_guard<std::mutex> lock (s_instancesMutex_);
-	for (auto* processor : s_activeInstances_)
-		if (auto* ui = processor->sharedMemory_.uiCommand ())
-			return ui;
-	return nullptr;
+	auto* found = findLocked ([] (const QuillMarlowProcessor& p) { return p.sharedMemory_.uiCommand () != nullptr; });
+	return found ? found->sharedMemory_.uiCommand () : nullptr;
 }
 
 bool QuillMarlowProcessor::isUICommandMapped (const Tandem::UICommand* ui)
 {
-	if (!ui)
-		return false;
-	std::lock_guard<std::mutex> lock (s_instancesMutex_);
-	for (auto* processor : s_activeInstances_)
-		if (processor->sharedMemory_.uiCommand () == ui)
-			return true;
-	return false;
+	int32 unused = 0;
+	return instanceIdOfUICommand (ui, unused);
 }
 
 bool QuillMarlowProcessor::findActiveInstanceId (int32& instanceId)
 {
 	std::lock_guard<std::mutex> lock (s_instancesMutex_);
-	for (auto* processor : s_activeInstances_)
-		if (processor->sharedMemory_.uiCommand ())
-		{
-			instanceId = processor->instanceId_;
-			return true;
-		}
-	return false;
+	auto* found = findLocked ([] (const QuillMarlowProcessor& p) { return p.sharedMemory_.uiCommand () != nullptr; });
+	if (found)
+		instanceId = found->instanceId_;
+	return found != nullptr;
 }
 
 bool QuillMarlowProcessor::instanceIdOfUICommand (const Tandem::UICommand* ui, int32& instanceId)
@@ -195,28 +194,21 @@ bool QuillMarlowProcessor::instanceIdOfUICommand (const Tandem::UICommand* ui, i
 	if (!ui)
 		return false;
 	std::lock_guard<std::mutex> lock (s_instancesMutex_);
-	for (auto* processor : s_activeInstances_)
-		if (processor->sharedMemory_.uiCommand () == ui)
-		{
-			instanceId = processor->instanceId_;
-			return true;
-		}
-	return false;
+	auto* found = findLocked ([ui] (const QuillMarlowProcessor& p) { return p.sharedMemory_.uiCommand () == ui; });
+	if (found)
+		instanceId = found->instanceId_;
+	return found != nullptr;
 }
 
 bool QuillMarlowProcessor::withUICommand (int32 instanceId, const std::function<void (Tandem::UICommand&)>& use)
 {
 	std::lock_guard<std::mutex> lock (s_instancesMutex_);
-	for (auto* processor : s_activeInstances_)
-		if (processor->instanceId_ == instanceId)
-		{
-			Tandem::UICommand* ui = processor->sharedMemory_.uiCommand ();
-			if (!ui)
-				return false;
-			use (*ui);
-			return true;
-		}
-	return false;
+	auto* found = findLocked ([instanceId] (const QuillMarlowProcessor& p) { return p.instanceId_ == instanceId; });
+	Tandem::UICommand* ui = found ? found->sharedMemory_.uiCommand () : nullptr;
+	if (!ui)
+		return false;
+	use (*ui);
+	return true;
 }
 
 tresult PLUGIN_API QuillMarlowProcessor::connect (IConnectionPoint* other)
@@ -231,7 +223,7 @@ tresult PLUGIN_API QuillMarlowProcessor::connect (IConnectionPoint* other)
 	if (!attributes)
 	{
 		Tandem::logError () << "[QuillMarlow #" << instanceId_
-		          << "] Cannot tell the controller our instance id (the host makes no messages)";
+		                    << "] Cannot tell the controller our instance id (the host makes no messages)";
 		return result;
 	}
 	message->setMessageID (kProcessorIdMessage);
@@ -257,8 +249,7 @@ tresult PLUGIN_API QuillMarlowProcessor::setupProcessing (Vst::ProcessSetup& set
 {
 	sampleRate_ = setup.sampleRate;
 	maxSamplesPerBlock_ = setup.maxSamplesPerBlock;
-	Tandem::logInfo () << "[QuillMarlow] Setup: " << sampleRate_ << " Hz, " << maxSamplesPerBlock_ << " samples"
-	         ;
+	Tandem::logInfo () << "[QuillMarlow] Setup: " << sampleRate_ << " Hz, " << maxSamplesPerBlock_ << " samples";
 	return AudioEffect::setupProcessing (setup);
 }
 
@@ -305,8 +296,7 @@ tresult PLUGIN_API QuillMarlowProcessor::setActive (TBool state)
 	Tandem::logInfo () << "[QuillMarlow] Activation du plugin...";
 	if (outpostRunning ())
 	{
-		Tandem::logInfo () << "[QuillMarlow] outpost déjà actif (PID: " << hostProcess_.pid () << "), réutilisation"
-		         ;
+		Tandem::logInfo () << "[QuillMarlow] outpost déjà actif (PID: " << hostProcess_.pid () << "), réutilisation";
 	}
 	else
 	{
@@ -353,7 +343,7 @@ bool QuillMarlowProcessor::initSharedMemory ()
 	}
 	Tandem::logInfo () << "[QuillMarlow #" << instanceId_ << "] Fichier mappé créé: " << path;
 	Tandem::logInfo () << "[QuillMarlow #" << instanceId_ << "] UICommand at offset 0, AudioData at offset "
-	          << Tandem::kAudioDataOffset;
+	                   << Tandem::kAudioDataOffset;
 	return true;
 }
 
@@ -392,7 +382,7 @@ bool QuillMarlowProcessor::launchOutpost ()
 		audio->sampleRate = sampleRate_;
 		fullFence ();
 		Tandem::logInfo () << "[QuillMarlow] Audio params: " << sampleRate_ << " Hz, " << maxSamplesPerBlock_
-		          << " samples";
+		                   << " samples";
 	}
 
 	const Tandem::ProcessResult result = hostProcess_.launchOutpost (config);
@@ -514,10 +504,7 @@ tresult PLUGIN_API QuillMarlowProcessor::process (Vst::ProcessData& data)
 		if (audio->inputReady.load (std::memory_order_relaxed) != 0 ||
 		    audio->outputReady.load (std::memory_order_relaxed) == 0)
 		{
-			// An outpost asleep on a block it has not taken is woken again.
-			if (audio->inputReady.load (std::memory_order_relaxed) == 1 &&
-			    audio->outpostWaiting.load (std::memory_order_relaxed) != 0)
-				Tandem::futexWake (&audio->inputReady);
+			Tandem::wakeIfAsleepOnPostedBlock (*audio);
 			passthrough (in, out, channels, samples);
 			return kResultOk;
 		}
@@ -531,7 +518,7 @@ tresult PLUGIN_API QuillMarlowProcessor::process (Vst::ProcessData& data)
 		std::memcpy (audio->inputBuffers[i], in.channelBuffers32[i], bytes);
 
 	const auto posted = Tandem::HandshakeClock::now ();
-	const bool wokeOutpost = Tandem::postBlock (*audio);
+	Tandem::postBlock (*audio);
 
 	if (processCallCount_ <= 10)
 	{
@@ -546,7 +533,7 @@ tresult PLUGIN_API QuillMarlowProcessor::process (Vst::ProcessData& data)
 	const auto timeout = offline ? Tandem::HandshakeClock::duration (kOfflineTimeout) : blockTimeout (samples);
 	const auto slice = offline ? Tandem::HandshakeClock::duration (kOfflineProbeInterval) : timeout;
 	const Tandem::AnswerWait answer =
-	    Tandem::waitForAnswer (*audio, posted + timeout, slice, [pid] { return !processGone (pid); }, !wokeOutpost);
+	    Tandem::waitForAnswer (*audio, posted + timeout, slice, [pid] { return !processGone (pid); });
 	const long long waitedUs =
 	    std::chrono::duration_cast<std::chrono::microseconds> (Tandem::HandshakeClock::now () - posted).count ();
 

@@ -80,6 +80,10 @@ protected:
 	int32 timeoutCount () const { return timeoutCount_; }
 
 private:
+	// The first registered processor that `match` accepts; the caller holds
+	// the registry lock.
+	template <typename Match>
+	static QuillMarlowProcessor* findLocked (Match match);
 	void registerInstance ();
 	void unregisterInstance ();
 	// Main thread: whether outpost still runs; reports how it ended when not.

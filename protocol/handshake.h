@@ -9,19 +9,12 @@
 // fence, reads that byte and makes the wake-up call only when it is set.
 // Either the waker sees the byte or the sleeper's futex sees the new flag
 // value (and does not sleep), so no wake-up is lost.
-//
-// When the Linux side had to wake outpost, it does not spin for the answer:
-// outpost was asleep, so blocks are not coming back to back, and a waker
-// that keeps its core busy makes the woken thread wait for another core
-// (on a virtual machine, one that first has to be woken itself). It sleeps
-// at once instead, and outpost runs on the core it leaves. outpost always
-// spins after a block, so that a stream that is back to back again finds
-// it awake.
 #pragma once
 
 #include "protocol/futex.h"
 #include "protocol/tandem_protocol.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 
@@ -61,28 +54,22 @@ inline void sleepOn(std::atomic<std::int32_t>& word, std::atomic<std::uint8_t>& 
     fullFence();
 }
 
-// Linux side: hands the block now in the input slots to outpost. True when
-// outpost was asleep and had to be woken.
-inline bool postBlock(AudioData& audio) {
+// Linux side: hands the block now in the input slots to outpost.
+inline void postBlock(AudioData& audio) {
     audio.outputReady.store(0, std::memory_order_relaxed);
     fullFence();
     audio.inputReady.store(1, std::memory_order_relaxed);
     fullFence();
-    if (audio.outpostWaiting.load(std::memory_order_relaxed) == 0) return false;
-    futexWake(&audio.inputReady);
-    return true;
+    if (audio.outpostWaiting.load(std::memory_order_relaxed) != 0) futexWake(&audio.inputReady);
 }
 
-// outpost: hands the finished block back. True when the Linux side was
-// asleep and had to be woken.
-inline bool finishBlock(AudioData& audio) {
+// outpost: hands the finished block back.
+inline void finishBlock(AudioData& audio) {
     audio.inputReady.store(0, std::memory_order_relaxed);
     fullFence();
     audio.outputReady.store(1, std::memory_order_relaxed);
     fullFence();
-    if (audio.hostWaiting.load(std::memory_order_relaxed) == 0) return false;
-    futexWake(&audio.outputReady);
-    return true;
+    if (audio.hostWaiting.load(std::memory_order_relaxed) != 0) futexWake(&audio.outputReady);
 }
 
 // outpost: waits until a block is posted (true) or `idle()`, asked each time
@@ -99,28 +86,34 @@ bool waitForBlock(AudioData& audio, bool maySleep, Idle idle, HandshakeClock::du
     }
 }
 
+// Linux side, while outpost still holds a block that timed out: an outpost
+// flagged asleep on it is woken once more.
+inline void wakeIfAsleepOnPostedBlock(AudioData& audio) {
+    if (audio.inputReady.load(std::memory_order_relaxed) == 1 &&
+        audio.outpostWaiting.load(std::memory_order_relaxed) != 0)
+        futexWake(&audio.inputReady);
+}
+
 enum class AnswerWait { Answered, TimedOut, Gone };
 
 // Linux side: waits for outpost's answer to the posted block until
 // `deadline`. It spins for the spin window and then sleeps, when outpost can
 // wake it, or else spins on; it asks `alive()` each time a spin window or a
 // `slice` of waiting has passed without an answer, and at the deadline.
-// With `spinFirst` false (posting had to wake outpost) it sleeps at once.
 template <typename Alive>
 AnswerWait waitForAnswer(AudioData& audio, HandshakeClock::time_point deadline, HandshakeClock::duration slice,
-                         Alive alive, bool spinFirst = true) {
+                         Alive alive) {
     auto answered = [&audio] { return audio.outputReady.load(std::memory_order_relaxed) != 0; };
     const bool maySleep = audio.outpostCanWake.load(std::memory_order_relaxed) != 0 &&
                           audio.spinOnly.load(std::memory_order_relaxed) == 0;
-    HandshakeClock::duration spin = maySleep ? HandshakeClock::duration(kSpinWindow) : slice;
-    if (maySleep && !spinFirst) spin = HandshakeClock::duration::zero();
-    for (;; spin = maySleep ? HandshakeClock::duration(kSpinWindow) : slice) {
-        const auto now = HandshakeClock::now();
-        if (spinUntil(answered, now + spin < deadline ? now + spin : deadline)) return AnswerWait::Answered;
+    // A spin lasts the spin window when outpost can wake us, else a whole slice.
+    const HandshakeClock::duration window = maySleep ? HandshakeClock::duration(kSpinWindow) : slice;
+    for (;;) {
+        if (spinUntil(answered, std::min(HandshakeClock::now() + window, deadline))) return AnswerWait::Answered;
         if (!alive()) return AnswerWait::Gone;
         const auto later = HandshakeClock::now();
         if (later >= deadline) return answered() ? AnswerWait::Answered : AnswerWait::TimedOut;
-        if (maySleep) sleepOn(audio.outputReady, audio.hostWaiting, later + slice < deadline ? later + slice : deadline);
+        if (maySleep) sleepOn(audio.outputReady, audio.hostWaiting, std::min(later + slice, deadline));
     }
 }
 
