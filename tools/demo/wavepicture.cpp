@@ -134,8 +134,11 @@ int main(int argc, char** argv) {
                             {-100, 0, false, "level (dB)"},
                             {spectrum(before, "before", blue), spectrum(after, "after Quill", red)}};
     // What Quill did at each frequency: its gain, bending down above the cut-off.
+    // (Empty when a sound is shorter than one analysis frame.)
+    const auto& b = spectra.series[0].y;
+    const auto& a = spectra.series[1].y;
     plot::LineSeries change{"after - before", plot::paletteColour(2), spectra.series[0].x, {}};
-    for (size_t k = 0; k < change.x.size(); ++k) change.y.push_back(spectra.series[1].y[k] - spectra.series[0].y[k]);
+    for (size_t k = 0; k < std::min(a.size(), b.size()); ++k) change.y.push_back(a[k] - b[k]);
     spectra.series.push_back(change);
 
     plot::Canvas canvas(kWidth, 3 * kChartHeight);
