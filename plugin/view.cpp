@@ -43,6 +43,7 @@ QuillMarlowView::QuillMarlowView (CommandRegionLink region) : region_ (region)
 	connection_ = c;
 	Tandem::logInfo () << "[QuillMarlowView] Connected to X11 display";
 	screen_ = xcb_setup_roots_iterator (xcb_get_setup (connection_)).data;
+	internXEmbedAtoms ();
 }
 
 QuillMarlowView::~QuillMarlowView ()

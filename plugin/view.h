@@ -7,7 +7,8 @@
 // Files: view.cpp (the view's life, attach and detach, the command region),
 // view_window_manager.cpp (the window tree and what a window manager would
 // otherwise do for Wine's window), view_sizing.cpp (sizes between host,
-// view and served editor), x11_event_thread.cpp (the event thread).
+// view and served editor), view_xembed.cpp (the XEmbed protocol with the
+// host), x11_event_thread.cpp (the event thread).
 #pragma once
 
 #include "plugin/command_region_link.h"
@@ -115,6 +116,17 @@ private:
 	void withdrawWineWindow (uint32 previousWrapper);
 	void setNormalWmState (uint32 window);
 	bool windowManagerRunning () const;
+	// XEmbed (view_xembed.cpp).
+	void internXEmbedAtoms ();
+	// Sets the window's `_XEMBED_INFO`: version 0, XEMBED_MAPPED or no flag.
+	void writeXEmbedInfo (uint32 window, bool mapped);
+	// True when another client watches the wrapper's properties: an embedder.
+	bool embedderWatches (uint32 wrapper);
+	void askEmbedderToMap (uint32 wrapper);
+	// Answers an `_XEMBED` message of the embedder; false for other messages.
+	// `askedToMap` is the event thread's record of having set XEMBED_MAPPED.
+	bool handleXEmbedMessage (const xcb_client_message_event_t& event, uint32 wrapper, uint32 wine,
+	                          bool& askedToMap);
 	// The host window and its ancestors below the root: a move of any of
 	// them moves the wrapper on the screen without telling the wrapper.
 	std::vector<uint32> hostAncestors () const;
@@ -147,6 +159,9 @@ private:
 	// lastX_ in the low half, lastY_ in the high half, written as one unit.
 	std::atomic<uint32> lastPosition_ {0};
 	uint32 wmStateAtom_ = 0;
+	// Interned at construction, XCB_NONE when the server did not answer.
+	uint32 xembedInfoAtom_ = 0;
+	uint32 xembedAtom_ = 0;
 	// Windows whose moves the thread follows; set before the thread starts.
 	std::vector<uint32> watchedAncestors_;
 

@@ -54,9 +54,16 @@ bool QuillMarlowView::createWrapperWindow ()
 	const uint32 wrapper = xcb_generate_id (connection_);
 	wrapperWindow_ = wrapper;
 	const uint32 eventMask = kWrapperEventMask;
+	// An XEmbed host reads `_XEMBED_INFO` as soon as it hears of the window.
+	// Under a server grab no other client's request runs between the two, so
+	// whoever learns of the window finds the property on it.
+	xcb_grab_server (connection_);
 	xcb_create_window (connection_, XCB_COPY_FROM_PARENT, wrapper, parent, 0, 0, static_cast<uint16> (width),
 	                   static_cast<uint16> (height), 0, XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT,
 	                   XCB_CW_EVENT_MASK, &eventMask);
+	writeXEmbedInfo (wrapper, false);
+	xcb_ungrab_server (connection_);
+	xcb_flush (connection_);
 	Tandem::logInfo () << "[QuillMarlowView] Wrapper window created: 0x" << std::hex << wrapper;
 
 	// Follow Wine's window from now on: the Windows side moves it inside the
@@ -89,6 +96,8 @@ bool QuillMarlowView::createWrapperWindow ()
 		free (atom);
 	}
 
+	// Mapped by us: a host that does not speak XEmbed never maps it. An
+	// XEmbed host maps it too, once the event thread sets XEMBED_MAPPED.
 	Tandem::logInfo () << "[QuillMarlowView] Mapping wrapper window first...";
 	xcb_map_window (connection_, wrapper);
 	xcb_flush (connection_);

@@ -2,7 +2,8 @@
 // manager would do for a top-level window: it tells Wine where the window is
 // on the screen whenever that may have changed, and moves the keyboard focus
 // into it when the pointer enters or the wrapper gets the focus. It also
-// watches outpost's size report, for resizes the served editor asks for.
+// watches outpost's size report, for resizes the served editor asks for, and
+// speaks XEmbed with a host that does (view_xembed.cpp).
 #include "plugin/view.h"
 #include "plugin/sleep_fully.h"
 #include "log/log.h"
@@ -29,6 +30,9 @@ constexpr int kMaxTakeBacks = 10;
 
 // How often the thread looks at outpost's size report.
 constexpr auto kSizeReportPeriod = std::chrono::milliseconds (20);
+
+// How often the thread looks for an XEmbed embedder, until it found one.
+constexpr auto kEmbedderCheckPeriod = std::chrono::milliseconds (50);
 
 } // namespace
 
@@ -60,6 +64,8 @@ void QuillMarlowView::handleX11Events ()
 	const std::vector<uint32> ancestors = watchedAncestors_;
 	int takeBacks = 0;
 	auto nextSizeCheck = std::chrono::steady_clock::now ();
+	auto nextEmbedderCheck = nextSizeCheck;
+	bool askedToMap = false;
 
 	// Events may be stale (queued while the view built the tree): the
 	// server's current answer decides whether to act.
@@ -78,6 +84,11 @@ void QuillMarlowView::handleX11Events ()
 	auto focusWine = [&] {
 		xcb_set_input_focus (connection_, XCB_INPUT_FOCUS_PARENT, wine, XCB_CURRENT_TIME);
 		xcb_flush (connection_);
+	};
+	auto countOther = [] (int type) {
+		const int32 count = otherEventCount.fetch_add (1) + 1;
+		if (count % 10 == 0)
+			Tandem::logInfo () << "[QuillMarlowView] X11 event type: " << type << " (count: " << count << ")";
 	};
 	auto editorWidth = [&] { return static_cast<uint16> (editorWidth_.load (std::memory_order_relaxed)); };
 	auto editorHeight = [&] { return static_cast<uint16> (editorHeight_.load (std::memory_order_relaxed)); };
@@ -98,6 +109,15 @@ void QuillMarlowView::handleX11Events ()
 		{
 			checkSizeReport ();
 			nextSizeCheck = std::chrono::steady_clock::now () + kSizeReportPeriod;
+		}
+		if (!askedToMap && std::chrono::steady_clock::now () >= nextEmbedderCheck)
+		{
+			if (embedderWatches (wrapper))
+			{
+				askEmbedderToMap (wrapper);
+				askedToMap = true;
+			}
+			nextEmbedderCheck = std::chrono::steady_clock::now () + kEmbedderCheckPeriod;
 		}
 		std::unique_ptr<xcb_generic_event_t, FreeEvent> event (xcb_poll_for_event (connection_));
 		if (!event)
@@ -227,15 +247,17 @@ void QuillMarlowView::handleX11Events ()
 					xcb_flush (connection_);
 					break;
 				}
-				[[fallthrough]];
-			}
-			default:
-			{
-				const int32 count = otherEventCount.fetch_add (1) + 1;
-				if (count % 10 == 0)
-					Tandem::logInfo () << "[QuillMarlowView] X11 event type: " << type << " (count: " << count << ")";
+				countOther (type);
 				break;
 			}
+			case XCB_CLIENT_MESSAGE:
+				if (!handleXEmbedMessage (*reinterpret_cast<xcb_client_message_event_t*> (event.get ()), wrapper, wine,
+				                          askedToMap))
+					countOther (type);
+				break;
+			default:
+				countOther (type);
+				break;
 		}
 	}
 }

@@ -88,7 +88,7 @@ demo: done. Files:
   with restored state   $out/restored.wav
   saved state           $out/quill.state
   state after restore   $out/quill-restored.state
-  before/after picture  $out/before-after.png (blue: before, red: after)
+  before/after picture  $out/before-after.png (waveforms and spectra; blue: before, red: after)
   editor screenshot     $out/editor.png$editor_note
   bridge log            $log
 DONE

@@ -3,6 +3,7 @@
 // Every case runs twice: on a bare Xvfb, and with openbox managing it.
 #include "host_frame.h"
 #include "x_test_support.h"
+#include "xembed_host.h"
 
 #include "plugin/controller.h"
 #include "plugin/view.h"
@@ -299,6 +300,31 @@ TEST_P (Embedding, ReleasingAnAttachedViewLeavesWineWindowAlive)
 	view = controller->createView ("editor");
 	attach ();
 	expectEmbedded ();
+}
+
+// A host that speaks XEmbed strictly gives up on a child without
+// `_XEMBED_INFO`, or one already marked mapped, and maps it itself only when
+// the property asks for it; its focus messages must bring the keyboard focus
+// into Wine's window.
+TEST_P (Embedding, AnXEmbedStrictHostEmbedsTheEditorAndItsFocusReachesWine)
+{
+	ASSERT_TRUE (xdotool (display.name (), "mousemove 1270 1015")); // the pointer gives no focus
+	xcb_set_input_focus (host->c, XCB_INPUT_FOCUS_PARENT, hostWindow, XCB_CURRENT_TIME);
+	xcb_flush (host->c);
+	ASSERT_TRUE (waitFor ([&] { return host->focus () == hostWindow; }));
+
+	XEmbedStrictHost strict (display.name (), hostWindow);
+	attach ();
+	ASSERT_EQ (strict.embed (), "");
+	EXPECT_EQ (strict.child (), wrapper);
+	expectEmbedded ();
+	EXPECT_TRUE (waitFor ([&] { return host->focus () == wine; }));
+	EXPECT_TRUE (tap->waitForOut ("[QuillMarlowView] XEmbed: focus in - setting focus to Wine window\n"));
+	const std::string out = tap->out ();
+	EXPECT_THAT (out, HasSubstr ("[QuillMarlowView] XEmbed: embedded by " + hex (hostWindow) + " (protocol version 0)\n"));
+	EXPECT_THAT (out, HasSubstr ("[QuillMarlowView] XEmbed: window activate - setting focus to Wine window\n"));
+	EXPECT_EQ (countOf (out, "asks its embedder to map it"), 1u);
+	EXPECT_THAT (tap->err (), Not (HasSubstr ("ERROR")));
 }
 
 // Two plug-in instances as a host runs them: each controller connected to

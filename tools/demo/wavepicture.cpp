@@ -1,58 +1,100 @@
-// wavepicture BEFORE.wav AFTER.wav OUT.png: draws the first channel of both
-// files as waveforms (before in blue, after in red) and a short zoomed
-// window of each, so that a change of level and tone is visible at a glance.
-#include <png.h>
+// wavepicture BEFORE.wav AFTER.wav OUT.png: the demo's before/after picture.
+// Three charts, before in blue and after in red: the whole first channel
+// over time, 50 ms of it zoomed in, and the magnitude spectra of both sounds
+// (both channels) and their difference over a logarithmic frequency axis,
+// where a low-pass shows as the after curve falling away above its cut-off.
+#include "chart.h"
+
 #include <sndfile.h>
 
 #include <algorithm>
 #include <cmath>
+#include <complex>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 namespace {
 
-constexpr int kWidth = 1200;
-constexpr int kRowHeight = 180;
+constexpr int kWidth = 1200, kChartHeight = 330;
+constexpr size_t kFftSize = 4096;
 
-bool readFirstChannel(const char* path, std::vector<float>& samples) {
+struct Sound {
+    int rate = 0, channels = 0;
+    std::vector<float> frames;  // interleaved
+    size_t length() const { return channels ? frames.size() / channels : 0; }
+    float at(size_t frame, int channel) const { return frames[frame * channels + channel]; }
+};
+
+bool read(const char* path, Sound& sound) {
     SF_INFO info{};
     SNDFILE* file = sf_open(path, SFM_READ, &info);
     if (!file) return false;
-    std::vector<float> all(static_cast<size_t>(info.frames) * info.channels);
-    const sf_count_t got = sf_readf_float(file, all.data(), info.frames);
+    sound.rate = info.samplerate;
+    sound.channels = info.channels;
+    sound.frames.resize(static_cast<size_t>(info.frames) * info.channels);
+    const sf_count_t got = sf_readf_float(file, sound.frames.data(), info.frames);
     sf_close(file);
-    samples.resize(static_cast<size_t>(got));
-    for (sf_count_t i = 0; i < got; ++i) samples[i] = all[static_cast<size_t>(i) * info.channels];
-    return true;
+    sound.frames.resize(static_cast<size_t>(std::max<sf_count_t>(got, 0)) * info.channels);
+    return sound.rate > 0 && sound.length() > 0;
 }
 
-struct Canvas {
-    int width, height;
-    std::vector<unsigned char> rgb;
-    Canvas(int w, int h) : width(w), height(h), rgb(static_cast<size_t>(w) * h * 3, 255) {}
-    void put(int x, int y, unsigned char r, unsigned char g, unsigned char b) {
-        if (x < 0 || y < 0 || x >= width || y >= height) return;
-        unsigned char* p = &rgb[(static_cast<size_t>(y) * width + x) * 3];
-        p[0] = r, p[1] = g, p[2] = b;
+// In-place radix-2 FFT; the size is a power of two.
+void fft(std::vector<std::complex<double>>& a) {
+    const size_t n = a.size();
+    for (size_t i = 1, j = 0; i < n; ++i) {
+        size_t bit = n >> 1;
+        for (; j & bit; bit >>= 1) j ^= bit;
+        j ^= bit;
+        if (i < j) std::swap(a[i], a[j]);
     }
-    // Min/max envelope of samples [from, to) across the row starting at top.
-    void waveform(const std::vector<float>& s, size_t from, size_t to, int top, unsigned char r, unsigned char g,
-                  unsigned char b) {
-        const int mid = top + kRowHeight / 2;
-        for (int x = 0; x < width; ++x) put(x, mid, 200, 200, 200);
-        if (to <= from) return;
-        for (int x = 0; x < width; ++x) {
-            const size_t a = from + (to - from) * x / width;
-            const size_t e = std::max(a + 1, from + (to - from) * (x + 1) / width);
-            float lo = 1, hi = -1;
-            for (size_t i = a; i < e && i < s.size(); ++i) lo = std::min(lo, s[i]), hi = std::max(hi, s[i]);
-            const int y0 = mid - static_cast<int>(std::clamp(hi, -1.0f, 1.0f) * (kRowHeight / 2 - 4));
-            const int y1 = mid - static_cast<int>(std::clamp(lo, -1.0f, 1.0f) * (kRowHeight / 2 - 4));
-            for (int y = y0; y <= y1; ++y) put(x, y, r, g, b);
+    for (size_t length = 2; length <= n; length <<= 1) {
+        const std::complex<double> step = std::polar(1.0, -2 * M_PI / static_cast<double>(length));
+        for (size_t i = 0; i < n; i += length) {
+            std::complex<double> w = 1;
+            for (size_t k = 0; k < length / 2; ++k, w *= step) {
+                const auto u = a[i + k], v = a[i + k + length / 2] * w;
+                a[i + k] = u + v;
+                a[i + k + length / 2] = u - v;
+            }
         }
     }
-};
+}
+
+// Magnitude spectrum in dB (full-scale sine = 0 dB): the power of
+// Hann-windowed, half-overlapping frames of every channel, averaged.
+plot::LineSeries spectrum(const Sound& sound, const std::string& name, plot::Colour colour) {
+    std::vector<double> power(kFftSize / 2 + 1, 0.0);
+    std::vector<double> window(kFftSize);
+    double windowSum = 0;
+    for (size_t i = 0; i < kFftSize; ++i) windowSum += window[i] = 0.5 - 0.5 * std::cos(2 * M_PI * i / kFftSize);
+    int frames = 0;
+    std::vector<std::complex<double>> buffer(kFftSize);
+    for (size_t start = 0; start + kFftSize <= sound.length(); start += kFftSize / 2)
+        for (int c = 0; c < sound.channels; ++c, ++frames) {
+            for (size_t i = 0; i < kFftSize; ++i) buffer[i] = sound.at(start + i, c) * window[i];
+            fft(buffer);
+            for (size_t k = 0; k < power.size(); ++k) power[k] += std::norm(buffer[k]);
+        }
+    plot::LineSeries series{name, colour, {}, {}};
+    for (size_t k = 1; k < power.size() && frames; ++k) {
+        const double amplitude = 2 * std::sqrt(power[k] / frames) / windowSum;
+        series.x.push_back(static_cast<double>(k) * sound.rate / kFftSize);
+        series.y.push_back(20 * std::log10(std::max(amplitude, 1e-9)));
+    }
+    return series;
+}
+
+// The first channel from `from` to `to` (frames), x in `unit` seconds.
+plot::LineSeries wave(const Sound& sound, size_t from, size_t to, double unit, const std::string& name,
+                      plot::Colour colour) {
+    plot::LineSeries series{name, colour, {}, {}};
+    for (size_t i = from; i < std::min(to, sound.length()); ++i) {
+        series.x.push_back(static_cast<double>(i) / sound.rate / unit);
+        series.y.push_back(sound.at(i, 0));
+    }
+    return series;
+}
 
 }  // namespace
 
@@ -61,24 +103,49 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: wavepicture BEFORE.wav AFTER.wav OUT.png\n");
         return 2;
     }
-    std::vector<float> before, after;
-    if (!readFirstChannel(argv[1], before) || !readFirstChannel(argv[2], after)) {
+    Sound before, after;
+    if (!read(argv[1], before) || !read(argv[2], after)) {
         std::fprintf(stderr, "wavepicture: cannot read the input files\n");
         return 1;
     }
-    Canvas canvas(kWidth, 4 * kRowHeight);
-    // The zoomed window: 2400 samples from a tenth into the file.
-    const size_t from = before.size() / 10, to = std::min(before.size(), from + 2400);
-    canvas.waveform(before, 0, before.size(), 0, 40, 90, 200);
-    canvas.waveform(after, 0, after.size(), kRowHeight, 200, 60, 40);
-    canvas.waveform(before, from, to, 2 * kRowHeight, 40, 90, 200);
-    canvas.waveform(after, from, std::min(to, after.size()), 3 * kRowHeight, 200, 60, 40);
-    png_image png{};
-    png.version = PNG_IMAGE_VERSION;
-    png.width = canvas.width;
-    png.height = canvas.height;
-    png.format = PNG_FORMAT_RGB;
-    if (!png_image_write_to_file(&png, argv[3], 0, canvas.rgb.data(), 0, nullptr)) {
+    const plot::Colour blue = plot::paletteColour(0), red = plot::paletteColour(1);
+    const double seconds = static_cast<double>(before.length()) / before.rate;
+
+    plot::LineChart whole{"Waveform, first channel",
+                          {0, seconds, false, "time (s)"},
+                          {-1, 1, false, "level"},
+                          {wave(before, 0, before.length(), 1, "before", blue),
+                           wave(after, 0, after.length(), 1, "after Quill", red)}};
+
+    // 50 ms around the start of the second noise burst (they start every
+    // half second), or the first 50 ms of a shorter sound.
+    size_t zoomFrom = static_cast<size_t>(before.rate) * 49 / 100;
+    const size_t zoomLength = static_cast<size_t>(before.rate) / 20;
+    if (zoomFrom + zoomLength > before.length()) zoomFrom = 0;
+    const size_t zoomTo = zoomFrom + zoomLength;
+    plot::LineChart zoom{"Zoomed in: 50 ms",
+                         {1000.0 * zoomFrom / before.rate, 1000.0 * zoomTo / before.rate, false, "time (ms)"},
+                         {-1, 1, false, "level"},
+                         {wave(before, zoomFrom, zoomTo, 0.001, "before", blue),
+                          wave(after, zoomFrom, zoomTo, 0.001, "after Quill", red)}};
+
+    plot::LineChart spectra{"Spectrum of both channels: the difference is Quill's gain, bending down above its cut-off",
+                            {20, before.rate / 2.0, true, "frequency (Hz)"},
+                            {-100, 0, false, "level (dB)"},
+                            {spectrum(before, "before", blue), spectrum(after, "after Quill", red)}};
+    // What Quill did at each frequency: its gain, bending down above the cut-off.
+    // (Empty when a sound is shorter than one analysis frame.)
+    const auto& b = spectra.series[0].y;
+    const auto& a = spectra.series[1].y;
+    plot::LineSeries change{"after - before", plot::paletteColour(2), spectra.series[0].x, {}};
+    for (size_t k = 0; k < std::min(a.size(), b.size()); ++k) change.y.push_back(a[k] - b[k]);
+    spectra.series.push_back(change);
+
+    plot::Canvas canvas(kWidth, 3 * kChartHeight);
+    plot::draw(canvas, {0, 0, kWidth, kChartHeight}, whole);
+    plot::draw(canvas, {0, kChartHeight, kWidth, kChartHeight}, zoom);
+    plot::draw(canvas, {0, 2 * kChartHeight, kWidth, kChartHeight}, spectra);
+    if (!canvas.writePng(argv[3])) {
         std::fprintf(stderr, "wavepicture: cannot write %s\n", argv[3]);
         return 1;
     }

@@ -1,0 +1,193 @@
+// Line and bar charts: the frame, ticks and labels they share, and each
+// chart's marks and legend.
+#include "chart.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+namespace plot {
+
+namespace {
+
+constexpr int kLeftMargin = 84, kRightMargin = 30, kTopMargin = 60, kBottomMargin = 56;
+
+std::string format(const char* pattern, double v) {
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, pattern, v);
+    return buffer;
+}
+
+// About six ticks at 1, 2 or 5 times a power of ten.
+double linearStep(double low, double high) {
+    const double raw = (high - low) / 6;
+    const double power = std::pow(10.0, std::floor(std::log10(raw)));
+    for (double m : {1.0, 2.0, 5.0})
+        if (raw <= m * power) return m * power;
+    return 10 * power;
+}
+
+struct Tick {
+    double value;
+    std::string label;
+};
+
+std::vector<Tick> ticks(const Axis& axis) {
+    std::vector<Tick> list;
+    if (axis.logarithmic) {
+        // 1, 2 and 5 of each decade; only the 1s when that is too many.
+        const int first = static_cast<int>(std::floor(std::log10(axis.low)));
+        const int last = static_cast<int>(std::ceil(std::log10(axis.high)));
+        const bool dense = last - first <= 4;
+        for (int decade = first; decade <= last; ++decade)
+            for (double m : {1.0, 2.0, 5.0}) {
+                const double v = m * std::pow(10.0, decade);
+                if ((m != 1 && !dense) || v < axis.low * 0.999 || v > axis.high * 1.001) continue;
+                list.push_back({v, v >= 1000 ? format("%gk", v / 1000) : format("%g", v)});
+            }
+        return list;
+    }
+    const double step = linearStep(axis.low, axis.high);
+    const int decimals = std::max(0, static_cast<int>(-std::floor(std::log10(step) + 1e-9)));
+    char pattern[16];
+    std::snprintf(pattern, sizeof pattern, "%%.%df", decimals);
+    for (double v = std::ceil(axis.low / step - 1e-9) * step; v <= axis.high + step * 1e-9; v += step)
+        list.push_back({v, format(pattern, std::fabs(v) < step * 1e-9 ? 0.0 : v)});
+    return list;
+}
+
+// Where values land inside the plot rectangle.
+struct Scale {
+    Axis axis;
+    int from, to;  // pixel of axis.low and of axis.high
+    double t(double v) const { return axis.logarithmic ? std::log10(v) : v; }
+    int operator()(double v) const {
+        const double f = (t(v) - t(axis.low)) / (t(axis.high) - t(axis.low));
+        return from + static_cast<int>(std::lround(f * (to - from)));
+    }
+};
+
+Area plotArea(Area area) {
+    return {area.x + kLeftMargin, area.y + kTopMargin, area.width - kLeftMargin - kRightMargin,
+            area.height - kTopMargin - kBottomMargin};
+}
+
+// Title, grid, ticks with labels and axis labels around the plot rectangle.
+void frame(Canvas& canvas, Area area, const std::string& title, const Scale* x, const Scale& y,
+           const std::string& xLabel) {
+    const Area plot = plotArea(area);
+    canvas.text(area.x + (area.width - Canvas::textWidth(title)) / 2, area.y + 8, title, kBlack);
+    for (const Tick& tick : ticks(y.axis)) {
+        const int py = y(tick.value);
+        canvas.line(plot.x, py, plot.x + plot.width - 1, py, kGrid);
+        canvas.line(plot.x - 5, py, plot.x - 1, py, kBlack);
+        canvas.text(plot.x - 9 - Canvas::textWidth(tick.label), py - 7, tick.label, kBlack);
+    }
+    if (x)
+        for (const Tick& tick : ticks(x->axis)) {
+            const int px = (*x)(tick.value);
+            canvas.line(px, plot.y, px, plot.y + plot.height - 1, kGrid);
+            canvas.line(px, plot.y + plot.height, px, plot.y + plot.height + 4, kBlack);
+            canvas.text(px - Canvas::textWidth(tick.label) / 2, plot.y + plot.height + 9, tick.label, kBlack);
+        }
+    canvas.rect(plot.x - 1, plot.y - 1, plot.width + 2, plot.height + 2, kBlack);
+    canvas.verticalText(area.x + 6, plot.y + (plot.height - Canvas::textWidth(y.axis.label)) / 2, y.axis.label,
+                        kBlack);
+    canvas.text(plot.x + (plot.width - Canvas::textWidth(xLabel)) / 2, area.y + area.height - 20, xLabel, kBlack);
+}
+
+struct LegendEntry {
+    std::string name;
+    Colour colour;
+};
+
+// One row between the title and the plot naming each colour, centred.
+void legend(Canvas& canvas, Area area, const std::vector<LegendEntry>& entries) {
+    int width = 0;
+    for (const auto& e : entries) width += 30 + Canvas::textWidth(e.name) + 24;
+    int x = area.x + kLeftMargin + (area.width - kLeftMargin - kRightMargin - width) / 2;
+    const int y = area.y + 32;
+    for (const auto& e : entries) {
+        canvas.fillRect(x, y + 5, 22, 6, e.colour);
+        canvas.text(x + 30, y, e.name, kBlack);
+        x += 30 + Canvas::textWidth(e.name) + 24;
+    }
+}
+
+}  // namespace
+
+void draw(Canvas& canvas, Area area, const LineChart& chart) {
+    const Area plot = plotArea(area);
+    const Scale x{chart.x, plot.x, plot.x + plot.width - 1};
+    const Scale y{chart.y, plot.y + plot.height - 1, plot.y};
+    frame(canvas, area, chart.title, &x, y, chart.x.label);
+    std::vector<LegendEntry> entries;
+    for (const LineSeries& s : chart.series) {
+        // Point by point, but one vertical stroke per pixel column: a series
+        // far denser than the pixels draws as its envelope.
+        bool have = false;
+        int column = 0, lastY = 0, low = 0, high = 0;
+        auto stroke = [&] { canvas.line(column, low, column, high, s.colour, 2); };
+        for (size_t i = 0; i < std::min(s.x.size(), s.y.size()); ++i) {
+            if (!std::isfinite(s.x[i]) || !std::isfinite(s.y[i]) || s.x[i] < chart.x.low || s.x[i] > chart.x.high)
+                continue;
+            const int px = x(s.x[i]);
+            const int py = std::clamp(y(std::clamp(s.y[i], chart.y.low, chart.y.high)), plot.y, plot.y + plot.height - 2);
+            if (have && px == column) {
+                low = std::min(low, py), high = std::max(high, py), lastY = py;
+                continue;
+            }
+            if (have) {
+                stroke();
+                canvas.line(column, lastY, px, py, s.colour, 2);
+            }
+            have = true, column = px, lastY = low = high = py;
+        }
+        if (have) stroke();
+        entries.push_back({s.name, s.colour});
+    }
+    legend(canvas, area, entries);
+}
+
+void draw(Canvas& canvas, Area area, const BarChart& chart) {
+    const Area plot = plotArea(area);
+    double low = 0, high = 0;
+    for (const auto& row : chart.values)
+        for (double v : row)
+            if (std::isfinite(v)) low = std::min(low, v), high = std::max(high, v);
+    if (high <= low) high = low + 1;
+    // Round the range out to whole ticks.
+    const double step = linearStep(low, high);
+    Axis yAxis{std::floor(low / step) * step, std::ceil(high * 1.08 / step) * step, false, chart.yLabel};
+    const Scale y{yAxis, plot.y + plot.height - 1, plot.y};
+    frame(canvas, area, chart.title, nullptr, y, "");
+
+    const int groups = std::max<int>(1, static_cast<int>(chart.groups.size()));
+    const int seriesCount = std::max<int>(1, static_cast<int>(chart.series.size()));
+    const double slot = static_cast<double>(plot.width) / groups;
+    const int barWidth = std::max(1, static_cast<int>(slot * 0.8 / seriesCount));
+    for (int g = 0; g < static_cast<int>(chart.groups.size()); ++g) {
+        const int slotLeft = plot.x + static_cast<int>(g * slot);
+        const int barsLeft = slotLeft + static_cast<int>((slot - barWidth * seriesCount) / 2);
+        for (int s = 0; s < seriesCount && g < static_cast<int>(chart.values.size()); ++s) {
+            if (s >= static_cast<int>(chart.values[g].size()) || !std::isfinite(chart.values[g][s])) continue;
+            const double v = chart.values[g][s];
+            const int top = y(std::max(v, 0.0)), bottom = y(std::min(v, 0.0));
+            const int left = barsLeft + s * barWidth;
+            canvas.fillRect(left, top, barWidth - 1, std::max(1, bottom - top), paletteColour(s));
+            const std::string value = format(std::fabs(v) >= 100 ? "%.0f" : "%.3g", v);
+            if (Canvas::textWidth(value, 1) <= barWidth)
+                canvas.text(left + (barWidth - Canvas::textWidth(value, 1)) / 2, top - 10, value, kBlack, 1);
+        }
+        // Group names under their slot, smaller when they do not fit.
+        const std::string& name = chart.groups[g];
+        const int scale = Canvas::textWidth(name) <= slot - 4 ? 2 : 1;
+        canvas.text(slotLeft + (static_cast<int>(slot) - Canvas::textWidth(name, scale)) / 2, plot.y + plot.height + 10,
+                    name, kBlack, scale);
+    }
+    std::vector<LegendEntry> entries;
+    for (int s = 0; s < static_cast<int>(chart.series.size()); ++s) entries.push_back({chart.series[s], paletteColour(s)});
+    legend(canvas, area, entries);
+}
+
+}  // namespace plot
