@@ -36,13 +36,17 @@ struct AudioLines {
     std::atomic<std::uint32_t> dropped{0};
 };
 
+// The module's state is made once and never destroyed: a process that
+// exits runs its exit handlers after the statics of a library it loaded
+// later are gone, and those handlers may still release objects that write
+// lines or stop the writer (a host that quits with plug-ins alive).
 AudioLines& audioLines() {
-    static AudioLines lines;
+    static AudioLines& lines = *new AudioLines;
     return lines;
 }
 
 std::mutex& outputLock() {
-    static std::mutex lock;
+    static std::mutex& lock = *new std::mutex;
     return lock;
 }
 
@@ -99,19 +103,18 @@ void handOff(bool error, const char* format, va_list args) {
 // a whole start or stop, so a new first user waits for the old thread's end.
 // The thread polls with a plain sleep: under Wine a timed wait on a
 // condition is a round trip to the Wine server, a sleep is not.
+// Never destroyed (see audioLines): a process that exits while a user holds
+// the writer leaves its thread running until the process ends, and a user
+// released from an exit handler still finds the thread to stop and join.
 struct Writer {
     std::mutex lifecycle;
     std::atomic<bool> stopping{false};
     int users = 0;
     std::thread thread;
-    // A process may exit while a user still holds the writer: let it go.
-    ~Writer() {
-        if (thread.joinable()) thread.detach();
-    }
 };
 
 Writer& writer() {
-    static Writer w;
+    static Writer& w = *new Writer;
     return w;
 }
 
@@ -165,7 +168,7 @@ AudioLogUser::~AudioLogUser() {
     std::lock_guard<std::mutex> lifecycle(w.lifecycle);
     if (--w.users > 0) return;
     w.stopping = true;
-    w.thread.join();
+    if (w.thread.joinable()) w.thread.join();
     flushLog();
 }
 

@@ -1,5 +1,4 @@
 #include "plugin/processor.h"
-#include "plugin/sleep_fully.h"
 
 #include "plugin/connection_messages.h"
 #include "plugin/plugids.h"
@@ -106,8 +105,8 @@ Deadline postStateCommand (Tandem::UICommand* ui, Tandem::CommandCode code)
 
 } // namespace
 
-std::vector<QuillMarlowProcessor*> QuillMarlowProcessor::s_activeInstances_;
-std::mutex QuillMarlowProcessor::s_instancesMutex_;
+std::vector<QuillMarlowProcessor*>& QuillMarlowProcessor::s_activeInstances_ = *new std::vector<QuillMarlowProcessor*>;
+std::mutex& QuillMarlowProcessor::s_instancesMutex_ = *new std::mutex;
 std::atomic<int32> QuillMarlowProcessor::s_instanceCounter_ {firstInstanceId ()};
 
 std::string getBundlePath ()
@@ -447,8 +446,12 @@ void QuillMarlowProcessor::terminateOutpost ()
 	Tandem::logInfo () << "[QuillMarlow] Terminaison du outpost...";
 	if (Tandem::UICommand* ui = sharedMemory_.uiCommand ())
 	{
+		// outpost leaves within tens of milliseconds: waiting only that long
+		// keeps a host that releases several instances at once (or at its
+		// exit) quick. One that has not left after 500 ms gets signals.
 		postCommand (ui, Tandem::CommandCode::Shutdown);
-		Tandem::sleepFully (500);
+		pollUntil ([pid] { return processGone (pid); },
+		           std::chrono::steady_clock::now () + std::chrono::milliseconds (500));
 	}
 	hostProcess_.terminate (500);
 }
