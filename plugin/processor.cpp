@@ -1,6 +1,7 @@
 #include "plugin/processor.h"
 
 #include "plugin/connection_messages.h"
+#include "plugin/own_message.h"
 #include "plugin/plugids.h"
 
 #include "log/log.h"
@@ -217,14 +218,11 @@ tresult PLUGIN_API QuillMarlowProcessor::connect (IConnectionPoint* other)
 		return result;
 	// Hosts may put proxies between the two objects, so the peer is told
 	// through a message rather than found by casting it.
+	// A host that makes no messages (or none with attributes) gets ours.
 	IPtr<Vst::IMessage> message = owned (allocateMessage ());
-	Vst::IAttributeList* attributes = message ? message->getAttributes () : nullptr;
-	if (!attributes)
-	{
-		Tandem::logError () << "[QuillMarlow #" << instanceId_
-		                    << "] Cannot tell the controller our instance id (the host makes no messages)";
-		return result;
-	}
+	if (!message || !message->getAttributes ())
+		message = owned (newOwnMessage ());
+	Vst::IAttributeList* attributes = message->getAttributes ();
 	message->setMessageID (kProcessorIdMessage);
 	attributes->setInt (kProcessorIdAttribute, instanceId_);
 	if (other->notify (message) == kResultOk)
