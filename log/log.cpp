@@ -1,4 +1,5 @@
 #include "log/log.h"
+#include "log/never_destroyed.h"
 
 #include <atomic>
 #include <chrono>
@@ -36,18 +37,17 @@ struct AudioLines {
     std::atomic<std::uint32_t> dropped{0};
 };
 
-// The module's state is made once and never destroyed: a process that
-// exits runs its exit handlers after the statics of a library it loaded
-// later are gone, and those handlers may still release objects that write
-// lines or stop the writer (a host that quits with plug-ins alive).
+// The module's state is never destroyed: exit handlers may still release
+// objects that write lines or stop the writer (a host that quits with
+// plug-ins alive).
 AudioLines& audioLines() {
-    static AudioLines& lines = *new AudioLines;
-    return lines;
+    static NeverDestroyed<AudioLines> lines;
+    return lines.get();
 }
 
 std::mutex& outputLock() {
-    static std::mutex& lock = *new std::mutex;
-    return lock;
+    static NeverDestroyed<std::mutex> lock;
+    return lock.get();
 }
 
 void write(bool error, const char* text, std::size_t length) {
@@ -106,6 +106,7 @@ void handOff(bool error, const char* format, va_list args) {
 // Never destroyed (see audioLines): a process that exits while a user holds
 // the writer leaves its thread running until the process ends, and a user
 // released from an exit handler still finds the thread to stop and join.
+// Without users it owns no thread.
 struct Writer {
     std::mutex lifecycle;
     std::atomic<bool> stopping{false};
@@ -114,8 +115,8 @@ struct Writer {
 };
 
 Writer& writer() {
-    static Writer& w = *new Writer;
-    return w;
+    static NeverDestroyed<Writer> w;
+    return w.get();
 }
 
 void writerLoop() {

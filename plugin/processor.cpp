@@ -5,6 +5,7 @@
 #include "plugin/plugids.h"
 
 #include "log/log.h"
+#include "log/never_destroyed.h"
 #include "protocol/handshake.h"
 
 #include "pluginterfaces/base/ibstream.h"
@@ -106,8 +107,13 @@ Deadline postStateCommand (Tandem::UICommand* ui, Tandem::CommandCode code)
 
 } // namespace
 
-std::vector<QuillMarlowProcessor*>& QuillMarlowProcessor::s_activeInstances_ = *new std::vector<QuillMarlowProcessor*>;
-std::mutex& QuillMarlowProcessor::s_instancesMutex_ = *new std::mutex;
+namespace {
+Tandem::NeverDestroyed<std::vector<QuillMarlowProcessor*>> registeredProcessors;
+Tandem::NeverDestroyed<std::mutex> registryLock;
+} // namespace
+
+std::vector<QuillMarlowProcessor*>& QuillMarlowProcessor::s_activeInstances_ = registeredProcessors.get ();
+std::mutex& QuillMarlowProcessor::s_instancesMutex_ = registryLock.get ();
 std::atomic<int32> QuillMarlowProcessor::s_instanceCounter_ {firstInstanceId ()};
 
 std::string getBundlePath ()
@@ -154,6 +160,10 @@ void QuillMarlowProcessor::unregisterInstance ()
 	auto it = std::find (s_activeInstances_.begin (), s_activeInstances_.end (), this);
 	if (it != s_activeInstances_.end ())
 		s_activeInstances_.erase (it);
+	// The registry is never destroyed: its memory goes when the last
+	// processor does, so that unloading the library leaves nothing behind.
+	if (s_activeInstances_.empty ())
+		s_activeInstances_.shrink_to_fit ();
 	Tandem::logInfo () << "[QuillMarlow #" << instanceId_ << "] Unregistered (remaining: "
 	                   << s_activeInstances_.size () << ")";
 }
