@@ -42,6 +42,15 @@ set(_sdk_full_only
 set(_sdk_full_when_present
     base/source/timer.cpp)
 
+# The SDK's hosting classes (host context, messages, attribute lists), which
+# the tests use as a host's objects, and what they need in the SDKs that
+# have it: 3.7.x names the host through StringConvert.
+set(_sdk_hosting
+    public.sdk/source/vst/hosting/hostclasses.cpp
+    public.sdk/source/vst/hosting/pluginterfacesupport.cpp)
+set(_sdk_hosting_when_present
+    public.sdk/source/vst/utility/stringconvert.cpp)
+
 # The project's stand-ins for them (relative to sdk/).
 set(_sdk_standins
     public.sdk/source/vst/vstaudioeffect.cpp
@@ -94,7 +103,15 @@ else()
     set(_sdk_includes "${CMAKE_SOURCE_DIR}/sdk" "${VST3_SDK_ROOT}")
     set(VST3_SDK_ENTRY_SOURCE "${CMAKE_SOURCE_DIR}/sdk/${_sdk_entry}")
 endif()
-set_source_files_properties("${VST3_SDK_ENTRY_SOURCE}" PROPERTIES COMPILE_OPTIONS "-w")
+set(VST3_SDK_HOSTING_SOURCES "")
+foreach(f IN LISTS _sdk_hosting)
+    list(APPEND VST3_SDK_HOSTING_SOURCES "${VST3_SDK_ROOT}/${f}")
+endforeach()
+foreach(f IN LISTS _sdk_hosting_when_present)
+    if(EXISTS "${VST3_SDK_ROOT}/${f}")
+        list(APPEND VST3_SDK_HOSTING_SOURCES "${VST3_SDK_ROOT}/${f}")
+    endif()
+endforeach()
 message(STATUS "VST 3 SDK: ${VST3_SDK_ROOT} (full SDK: ${VST3_FULL_SDK})")
 
 add_library(vst3sdk STATIC ${_sdk_sources})

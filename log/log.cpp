@@ -1,4 +1,5 @@
 #include "log/log.h"
+#include "log/never_destroyed.h"
 
 #include <atomic>
 #include <chrono>
@@ -36,14 +37,17 @@ struct AudioLines {
     std::atomic<std::uint32_t> dropped{0};
 };
 
+// The module's state is never destroyed: exit handlers may still release
+// objects that write lines or stop the writer (a host that quits with
+// plug-ins alive).
 AudioLines& audioLines() {
-    static AudioLines lines;
-    return lines;
+    static NeverDestroyed<AudioLines> lines;
+    return lines.get();
 }
 
 std::mutex& outputLock() {
-    static std::mutex lock;
-    return lock;
+    static NeverDestroyed<std::mutex> lock;
+    return lock.get();
 }
 
 void write(bool error, const char* text, std::size_t length) {
@@ -99,20 +103,20 @@ void handOff(bool error, const char* format, va_list args) {
 // a whole start or stop, so a new first user waits for the old thread's end.
 // The thread polls with a plain sleep: under Wine a timed wait on a
 // condition is a round trip to the Wine server, a sleep is not.
+// Never destroyed (see audioLines): a process that exits while a user holds
+// the writer leaves its thread running until the process ends, and a user
+// released from an exit handler still finds the thread to stop and join.
+// Without users it owns no thread.
 struct Writer {
     std::mutex lifecycle;
     std::atomic<bool> stopping{false};
     int users = 0;
     std::thread thread;
-    // A process may exit while a user still holds the writer: let it go.
-    ~Writer() {
-        if (thread.joinable()) thread.detach();
-    }
 };
 
 Writer& writer() {
-    static Writer w;
-    return w;
+    static NeverDestroyed<Writer> w;
+    return w.get();
 }
 
 void writerLoop() {
@@ -165,7 +169,7 @@ AudioLogUser::~AudioLogUser() {
     std::lock_guard<std::mutex> lifecycle(w.lifecycle);
     if (--w.users > 0) return;
     w.stopping = true;
-    w.thread.join();
+    if (w.thread.joinable()) w.thread.join();
     flushLog();
 }
 

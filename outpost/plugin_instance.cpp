@@ -46,6 +46,9 @@ PluginInstance::~PluginInstance() {
     }
     if (frame_) frame_->release();
     if (hostApplication_) hostApplication_->release();
+    // Connected objects hold each other: the connection goes before they
+    // are terminated, so that each lets go of the other.
+    disconnectComponents();
     if (controller_) {
         // One object is terminated once, as a component.
         if (!singleObject_) controller_->terminate();
@@ -213,6 +216,21 @@ bool PluginInstance::createInstance() {
 }  // namespace Tandem
 
 namespace Tandem {
+
+void PluginInstance::disconnectComponents() {
+    if (!component_ || !controller_ || singleObject_) return;
+    IConnectionPoint* componentPoint = nullptr;
+    IConnectionPoint* controllerPoint = nullptr;
+    if (component_->queryInterface(IConnectionPoint::iid, reinterpret_cast<void**>(&componentPoint)) == kResultOk &&
+        componentPoint &&
+        controller_->queryInterface(IConnectionPoint::iid, reinterpret_cast<void**>(&controllerPoint)) == kResultOk &&
+        controllerPoint) {
+        componentPoint->disconnect(controllerPoint);
+        controllerPoint->disconnect(componentPoint);
+    }
+    if (controllerPoint) controllerPoint->release();
+    if (componentPoint) componentPoint->release();
+}
 
 void PluginInstance::connectComponentHandler() {
     // Room for one change per parameter in every block, both ways; reserved

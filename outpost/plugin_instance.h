@@ -92,6 +92,9 @@ public:
 private:
     // Win32 parts (stand-ins without windows in native builds).
     static HINSTANCE ownModuleHandle();
+    // Undoes the connection createInstance made between component and
+    // controller (destructor).
+    void disconnectComponents();
     // Gives the controller outpost's component handler (createInstance).
     void connectComponentHandler();
     // Audio thread: sends the last value of each parameter the processor

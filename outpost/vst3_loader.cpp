@@ -5,28 +5,34 @@ namespace Tandem {
 
 namespace {
 // Where a bundle folder keeps the 64-bit Windows module.
-const char kBundleModule[] = "\\Contents\\x86_64-win\\Quill.vst3";
-}
+const char kBundleFolder[] = "\\Contents\\x86_64-win\\";
+const char kBundleModuleName[] = "Quill.vst3";
 
-VST3Loader::~VST3Loader() {
-    if (factory_) factory_->release();
-    if (module_) FreeLibrary(module_);
+// The module entry of modules built with the VST 3 SDK on Windows.
+using ModuleEntryProc = bool (PLUGIN_API*)();
+
+ModuleEntryProc moduleEntryProc(HMODULE module, const char* name) {
+    return reinterpret_cast<ModuleEntryProc>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
 }
+}  // namespace
+
+VST3Loader::~VST3Loader() { unload(); }
 
 bool VST3Loader::load(const std::string& path) {
     logInfo() << "[VST3Loader] Loading plugin: " << path;
+    std::string loaded = path;
     module_ = LoadLibraryA(path.c_str());
     if (!module_) {
-        const std::string candidate = path + kBundleModule;
-        logInfo() << "[VST3Loader] Trying: " << candidate;
-        module_ = LoadLibraryA(candidate.c_str());
-        if (!module_) {
-            const DWORD error = GetLastError();
-            logError() << "[VST3Loader] Failed to load module: " << error;
-            return false;
-        }
+        module_ = loadFromBundle(path, loaded);
+        if (!module_) return false;
     }
     logInfo() << "[VST3Loader] Module loaded successfully";
+    logInfo() << "[VST3Loader] Module file: " << loaded;
+
+    if (!enterModule()) {
+        unload();
+        return false;
+    }
 
     getFactoryProc_ = reinterpret_cast<GetFactoryProc>(
         reinterpret_cast<void (*)()>(GetProcAddress(module_, "GetPluginFactory")));
@@ -45,12 +51,63 @@ bool VST3Loader::load(const std::string& path) {
     return true;
 }
 
+HMODULE VST3Loader::loadFromBundle(const std::string& path, std::string& loaded) {
+    const std::string folder = path + kBundleFolder;
+    loaded = folder + kBundleModuleName;
+    logInfo() << "[VST3Loader] Trying: " << loaded;
+    HMODULE module = LoadLibraryA(loaded.c_str());
+    if (module) return module;
+    DWORD error = GetLastError();
+
+    // A bundle keeps its module under the plug-in's own name: take the one
+    // .vst3 file of the folder.
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((folder + "*.vst3").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        std::string name;
+        int count = 0;
+        do {
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+            if (++count == 1) name = found.cFileName;
+        } while (FindNextFileA(search, &found));
+        FindClose(search);
+        if (count > 1) {
+            logError() << "[VST3Loader] " << count << " modules in " << folder << ": cannot tell which to load";
+        } else if (count == 1 && lstrcmpiA(name.c_str(), kBundleModuleName) != 0) {
+            loaded = folder + name;
+            logInfo() << "[VST3Loader] Trying: " << loaded;
+            module = LoadLibraryA(loaded.c_str());
+            if (module) return module;
+            error = GetLastError();
+        }
+    }
+    logError() << "[VST3Loader] Failed to load module: " << error;
+    return nullptr;
+}
+
+bool VST3Loader::enterModule() {
+    ModuleEntryProc initDll = moduleEntryProc(module_, "InitDll");
+    if (initDll && !initDll()) {
+        // Nothing of a module that refused to initialise is used, not even
+        // its ExitDll: it is only freed.
+        logError() << "[VST3Loader] InitDll failed: the module refused to initialise";
+        return false;
+    }
+    if (initDll) logInfo() << "[VST3Loader] InitDll called";
+    entered_ = true;
+    return true;
+}
+
 void VST3Loader::unload() {
     if (factory_) {
         factory_->release();
         factory_ = nullptr;
     }
     if (module_) {
+        if (entered_) {
+            if (ModuleEntryProc exitDll = moduleEntryProc(module_, "ExitDll")) exitDll();
+            entered_ = false;
+        }
         FreeLibrary(module_);
         module_ = nullptr;
     }

@@ -17,6 +17,7 @@ void VST3Loader::unload() {
     factory_ = nullptr;
     module_ = nullptr;
     getFactoryProc_ = nullptr;
+    entered_ = false;
 }
 
 }  // namespace Tandem

@@ -1,10 +1,11 @@
 #include "plugin/processor.h"
-#include "plugin/sleep_fully.h"
 
 #include "plugin/connection_messages.h"
+#include "plugin/own_message.h"
 #include "plugin/plugids.h"
 
 #include "log/log.h"
+#include "log/never_destroyed.h"
 #include "protocol/handshake.h"
 
 #include "pluginterfaces/base/ibstream.h"
@@ -106,8 +107,13 @@ Deadline postStateCommand (Tandem::UICommand* ui, Tandem::CommandCode code)
 
 } // namespace
 
-std::vector<QuillMarlowProcessor*> QuillMarlowProcessor::s_activeInstances_;
-std::mutex QuillMarlowProcessor::s_instancesMutex_;
+namespace {
+Tandem::NeverDestroyed<std::vector<QuillMarlowProcessor*>> registeredProcessors;
+Tandem::NeverDestroyed<std::mutex> registryLock;
+} // namespace
+
+std::vector<QuillMarlowProcessor*>& QuillMarlowProcessor::s_activeInstances_ = registeredProcessors.get ();
+std::mutex& QuillMarlowProcessor::s_instancesMutex_ = registryLock.get ();
 std::atomic<int32> QuillMarlowProcessor::s_instanceCounter_ {firstInstanceId ()};
 
 std::string getBundlePath ()
@@ -154,6 +160,10 @@ void QuillMarlowProcessor::unregisterInstance ()
 	auto it = std::find (s_activeInstances_.begin (), s_activeInstances_.end (), this);
 	if (it != s_activeInstances_.end ())
 		s_activeInstances_.erase (it);
+	// The registry is never destroyed: its memory goes when the last
+	// processor does, so that unloading the library leaves nothing behind.
+	if (s_activeInstances_.empty ())
+		s_activeInstances_.shrink_to_fit ();
 	Tandem::logInfo () << "[QuillMarlow #" << instanceId_ << "] Unregistered (remaining: "
 	                   << s_activeInstances_.size () << ")";
 }
@@ -218,14 +228,11 @@ tresult PLUGIN_API QuillMarlowProcessor::connect (IConnectionPoint* other)
 		return result;
 	// Hosts may put proxies between the two objects, so the peer is told
 	// through a message rather than found by casting it.
+	// A host that makes no messages (or none with attributes) gets ours.
 	IPtr<Vst::IMessage> message = owned (allocateMessage ());
-	Vst::IAttributeList* attributes = message ? message->getAttributes () : nullptr;
-	if (!attributes)
-	{
-		Tandem::logError () << "[QuillMarlow #" << instanceId_
-		                    << "] Cannot tell the controller our instance id (the host makes no messages)";
-		return result;
-	}
+	if (!message || !message->getAttributes ())
+		message = owned (newOwnMessage ());
+	Vst::IAttributeList* attributes = message->getAttributes ();
 	message->setMessageID (kProcessorIdMessage);
 	attributes->setInt (kProcessorIdAttribute, instanceId_);
 	if (other->notify (message) == kResultOk)
@@ -447,8 +454,12 @@ void QuillMarlowProcessor::terminateOutpost ()
 	Tandem::logInfo () << "[QuillMarlow] Terminaison du outpost...";
 	if (Tandem::UICommand* ui = sharedMemory_.uiCommand ())
 	{
+		// outpost leaves within tens of milliseconds: waiting only that long
+		// keeps a host that releases several instances at once (or at its
+		// exit) quick. One that has not left after 500 ms gets signals.
 		postCommand (ui, Tandem::CommandCode::Shutdown);
-		Tandem::sleepFully (500);
+		pollUntil ([pid] { return processGone (pid); },
+		           std::chrono::steady_clock::now () + std::chrono::milliseconds (500));
 	}
 	hostProcess_.terminate (500);
 }

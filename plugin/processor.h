@@ -123,8 +123,10 @@ private:
 	// Main thread only: the outpost whose end has been reported.
 	mutable pid_t endReported_ = -1;
 
-	static std::vector<QuillMarlowProcessor*> s_activeInstances_;
-	static std::mutex s_instancesMutex_;
+	// Never destroyed: a host may release processors from its exit
+	// handlers, after this library's statics are gone.
+	static std::vector<QuillMarlowProcessor*>& s_activeInstances_;
+	static std::mutex& s_instancesMutex_;
 	static std::atomic<int32> s_instanceCounter_;
 };
 

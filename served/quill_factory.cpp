@@ -1,12 +1,14 @@
 // Module entry: the plug-in factory behind GetPluginFactory. Built plain,
 // with the audio module and its controller as two classes, and with
 // QUILL_SINGLE_OBJECT=1, with one class that is both; QUILL_NO_EDITOR=1
-// leaves the controller without an editor.
+// leaves the controller without an editor; QUILL_MODULE_ENTRY=1 gives the
+// module an InitDll and ExitDll (quill_module_entry.cpp).
 #include <cstring>
 
 #include "pluginterfaces/base/ipluginbase.h"
 #include "quill_controller.h"
 #include "quill_ids.h"
+#include "quill_module_entry.h"
 #include "quill_processor.h"
 #include "quill_refcount.h"
 #include "quill_single.h"
@@ -125,8 +127,10 @@ uint32 PLUGIN_API QuillFactory::release() {
 }  // namespace
 }  // namespace Quill
 
-// Each call hands out one reference to the module's factory.
+// Each call hands out one reference to the module's factory; a module
+// built with an entry has none before the host called InitDll.
 extern "C" __declspec(dllexport) IPluginFactory* PLUGIN_API GetPluginFactory() {
+    if (!Quill::moduleEntered()) return nullptr;
     if (Quill::s_factory) {
         Quill::s_factory->addRef();
     } else {

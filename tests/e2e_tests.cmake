@@ -6,6 +6,10 @@
 file(GLOB e2e_test_sources CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/e2e/*_test.cpp")
 list(APPEND e2e_test_sources "${CMAKE_CURRENT_SOURCE_DIR}/e2e/output_through_file.cpp")
 add_executable(e2e_tests ${e2e_test_sources})
+# A host that quits with instances alive (exit_test.cpp).
+add_executable(exit_host host/exit_host.cpp)
+target_link_libraries(exit_host PRIVATE vst3sdk PkgConfig::XCB Threads::Threads)
+target_compile_options(exit_host PRIVATE ${QM_WARNINGS})
 target_link_libraries(e2e_tests PRIVATE quillmarlow_core PkgConfig::XCB PkgConfig::SNDFILE PNG::PNG GTest::gmock GTest::gtest_main)
 target_include_directories(e2e_tests PRIVATE "${CMAKE_SOURCE_DIR}/served" "${CMAKE_CURRENT_SOURCE_DIR}/e2e"
     "${CMAKE_CURRENT_SOURCE_DIR}/editor")
@@ -14,11 +18,12 @@ target_compile_definitions(e2e_tests PRIVATE
     QM_BUNDLE_SO="${QM_BUNDLE_DIR}/Contents/x86_64-linux/QuillMarlow.so"
     OUTPOST_EXE="${QM_BUNDLE_DIR}/Contents/Resources/outpost.exe"
     VST3HOST="$<TARGET_FILE:vst3host>"
+    EXIT_HOST="$<TARGET_FILE:exit_host>"
     WINE_TEST_PREFIX="${WINE_TEST_PREFIX}"
     QUILL_NOEDITOR_BUNDLE="${CMAKE_BINARY_DIR}/windows/served/noeditor/Quill.vst3"
     WINE_TEST_DISPLAY="${WINE_TEST_DISPLAY}"
     OPENBOX_PATH="${OPENBOX}" XDOTOOL_PATH="${XDOTOOL}")
-add_dependencies(e2e_tests QuillMarlow bundle_outpost vst3host)
+add_dependencies(e2e_tests QuillMarlow bundle_outpost vst3host exit_host)
 gtest_discover_tests(e2e_tests DISCOVERY_TIMEOUT 30 PROPERTIES
     FIXTURES_REQUIRED wineprefix
     RUN_SERIAL TRUE

@@ -7,9 +7,7 @@ target_compile_options(fake_outpost PRIVATE ${QM_WARNINGS})
 
 # The SDK's own host objects (IHostApplication making messages and attribute
 # lists), for tests that connect processor and controller as hosts do.
-add_library(vst3_host_classes STATIC
-    "${VST3_SDK_ROOT}/public.sdk/source/vst/hosting/hostclasses.cpp"
-    "${VST3_SDK_ROOT}/public.sdk/source/vst/hosting/pluginterfacesupport.cpp")
+add_library(vst3_host_classes STATIC ${VST3_SDK_HOSTING_SOURCES})
 target_link_libraries(vst3_host_classes PUBLIC vst3sdk)
 target_compile_options(vst3_host_classes PRIVATE -w)
 

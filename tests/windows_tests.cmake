@@ -25,7 +25,7 @@ add_test(NAME wineprefix.cleanup
     COMMAND bash "${CMAKE_SOURCE_DIR}/scripts/wine-prefix-stop.sh" "${WINE_TEST_PREFIX}")
 set_tests_properties(wineprefix.cleanup PROPERTIES FIXTURES_CLEANUP wineprefix TIMEOUT 60)
 
-foreach(program outpost_loader_tests outpost_quill_tests outpost_editor_tests)
+foreach(program outpost_loader_tests outpost_quill_tests outpost_editor_tests outpost_entry_tests)
     add_test(NAME windows.${program}
         COMMAND bash "${CMAKE_SOURCE_DIR}/scripts/wine-run.sh" "${WINDOWS_BIN_DIR}/${program}.exe")
     set_tests_properties(windows.${program} PROPERTIES

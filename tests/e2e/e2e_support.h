@@ -6,6 +6,7 @@
 #include "protocol/tandem_protocol.h"
 #include "quill_dsp.h"
 #include "quill_state.h"
+#include "../host/stereo_buses.h"
 
 #include "public.sdk/source/common/memorystream.h"
 #include "pluginterfaces/base/ipluginbase.h"
@@ -162,43 +163,17 @@ struct QuillModel
 	Quill::QuillDsp dsp;
 };
 
-// Stereo host buffers of one block.
-struct StereoBlock
+// Stereo host buffers of one block, filled with the test signal.
+struct StereoBlock : StereoBuses
 {
-	explicit StereoBlock (int samples) : in (2, std::vector<float> (samples)), out (2, std::vector<float> (samples))
-	{
-		for (int c = 0; c < 2; ++c)
-		{
-			inPtrs[c] = in[c].data ();
-			outPtrs[c] = out[c].data ();
-		}
-		inBus.numChannels = outBus.numChannels = 2;
-		inBus.channelBuffers32 = inPtrs;
-		outBus.channelBuffers32 = outPtrs;
-	}
+	explicit StereoBlock (int samples) : StereoBuses (samples) {}
 	void fill (long firstSample)
 	{
 		for (int c = 0; c < 2; ++c)
 			for (size_t i = 0; i < in[c].size (); ++i)
 				in[c][i] = signal (c, firstSample + static_cast<long> (i));
 	}
-	Vst::ProcessData data ()
-	{
-		Vst::ProcessData d {};
-		d.processMode = Vst::kRealtime;
-		d.symbolicSampleSize = Vst::kSample32;
-		d.numSamples = static_cast<int32> (in[0].size ());
-		d.numInputs = d.numOutputs = 1;
-		d.inputs = &inBus;
-		d.outputs = &outBus;
-		return d;
-	}
-	bool passedThrough () const { return in == out; }
-
-	std::vector<std::vector<float>> in, out;
-	float* inPtrs[2];
-	float* outPtrs[2];
-	Vst::AudioBusBuffers inBus {}, outBus {};
+	bool passedThrough () const { return in[0] == out[0] && in[1] == out[1]; }
 };
 
 // The bundle loaded with dlopen, entered, with its factory.

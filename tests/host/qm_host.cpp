@@ -13,6 +13,7 @@
 #include "pluginterfaces/vst/ivstaudioprocessor.h"
 #include "pluginterfaces/vst/ivstcomponent.h"
 #include "pluginterfaces/vst/ivsteditcontroller.h"
+#include "stereo_buses.h"
 
 #include <cmath>
 #include <cstdio>
@@ -107,18 +108,9 @@ int main (int argc, char** argv)
 	processor->setProcessing (true);
 
 	// A stereo sine through the plug-in, block by block.
-	std::vector<float> in[2], out[2];
-	for (int c = 0; c < 2; ++c)
-	{
-		in[c].resize (blockSize);
-		out[c].resize (blockSize);
-	}
-	float* inPtrs[2] = {in[0].data (), in[1].data ()};
-	float* outPtrs[2] = {out[0].data (), out[1].data ()};
-	Vst::AudioBusBuffers inBus {}, outBus {};
-	inBus.numChannels = outBus.numChannels = 2;
-	inBus.channelBuffers32 = inPtrs;
-	outBus.channelBuffers32 = outPtrs;
+	StereoBuses buses (blockSize);
+	std::vector<float> (&in)[2] = buses.in;
+	std::vector<float> (&out)[2] = buses.out;
 	int identical = 0;
 	long sample = 0;
 	for (int b = 0; b < blocks; ++b)
@@ -128,13 +120,7 @@ int main (int argc, char** argv)
 			in[0][i] = 0.5f * static_cast<float> (std::sin (2.0 * M_PI * 440.0 * sample / 48000.0));
 			in[1][i] = 0.25f * static_cast<float> (std::sin (2.0 * M_PI * 660.0 * sample / 48000.0));
 		}
-		Vst::ProcessData data {};
-		data.processMode = Vst::kRealtime;
-		data.symbolicSampleSize = Vst::kSample32;
-		data.numSamples = blockSize;
-		data.numInputs = data.numOutputs = 1;
-		data.inputs = &inBus;
-		data.outputs = &outBus;
+		Vst::ProcessData data = buses.data ();
 		if (processor->process (data) != kResultOk)
 			++failures;
 		if (in[0] == out[0] && in[1] == out[1])

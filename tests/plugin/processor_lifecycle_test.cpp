@@ -1,5 +1,9 @@
 #include "test_support.h"
 
+#include "plugin/controller.h"
+
+#include "pluginterfaces/vst/ivsthostapplication.h"
+
 #include <gmock/gmock.h>
 
 #include <chrono>
@@ -58,6 +62,66 @@ TEST (ProcessorRegistry, FindActiveCommandRegionFollowsTheMappedFiles)
 	EXPECT_EQ (QuillMarlowProcessor::findActiveUICommand (), second->sharedMemory ().uiCommand ());
 	second->cleanupSharedMemory ();
 	EXPECT_EQ (QuillMarlowProcessor::findActiveUICommand (), nullptr);
+}
+
+// A host context that answers the host interface but makes no objects.
+class ContextWithoutMessages : public Vst::IHostApplication
+{
+public:
+	tresult PLUGIN_API getName (Vst::String128 name) override
+	{
+		name[0] = 0;
+		return kResultOk;
+	}
+	tresult PLUGIN_API createInstance (TUID, TUID, void** obj) override
+	{
+		*obj = nullptr;
+		return kNotImplemented;
+	}
+	tresult PLUGIN_API queryInterface (const TUID iid, void** obj) override
+	{
+		if (FUnknownPrivate::iidEqual (iid, Vst::IHostApplication::iid) || FUnknownPrivate::iidEqual (iid, FUnknown::iid))
+		{
+			*obj = this;
+			return kResultOk;
+		}
+		*obj = nullptr;
+		return kNoInterface;
+	}
+	uint32 PLUGIN_API addRef () override { return 1; }
+	uint32 PLUGIN_API release () override { return 1; }
+};
+
+// Without the host's messages (no context at all, or one that cannot make
+// an IMessage) each controller still learns its own processor's id.
+TEST (ProcessorRegistry, ControllersLearnTheirProcessorsIdWhenTheHostMakesNoMessages)
+{
+	ContextWithoutMessages context;
+	FUnknown* contexts[] = {nullptr, &context};
+	testing::internal::CaptureStdout ();
+	testing::internal::CaptureStderr ();
+	for (FUnknown* hostContext : contexts)
+	{
+		HostedProcessor pair[2] = {HostedProcessor ("serve", 1024, 48000.0, hostContext),
+		                           HostedProcessor ("serve", 1024, 48000.0, hostContext)};
+		for (HostedProcessor& processor : pair)
+		{
+			auto* controller = new QuillMarlow::QuillMarlowController;
+			ASSERT_EQ (controller->initialize (hostContext), kResultOk);
+			auto* controllerPoint = static_cast<Vst::IConnectionPoint*> (controller);
+			ASSERT_EQ (controllerPoint->connect (processor.p), kResultOk);
+			ASSERT_EQ (processor->connect (controllerPoint), kResultOk);
+			int32 learned = -1;
+			EXPECT_TRUE (controller->connectedProcessor (learned));
+			EXPECT_EQ (learned, processor->instanceId ());
+			processor->disconnect (controllerPoint);
+			controllerPoint->disconnect (processor.p);
+			controller->terminate ();
+			controller->release ();
+		}
+	}
+	capturedStdout ();
+	EXPECT_THAT (testing::internal::GetCapturedStderr (), Not (HasSubstr ("instance id")));
 }
 
 TEST (ProcessorLifecycle, BasicsOfTheComponent)

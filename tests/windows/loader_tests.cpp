@@ -2,6 +2,8 @@
 // path, by bundle folder (as the Linux side passes it) and the failure paths.
 #include <gtest/gtest.h>
 
+#include "captured_output.h"
+
 #include <string>
 
 #include "vst3_loader.h"
@@ -13,22 +15,6 @@ namespace {
 // The path the Linux side passes: a bundle folder, with doubled separators.
 const char kInstalledBundle[] = "C:\\\\Program Files\\\\Common Files\\\\VST3\\\\Quill.vst3";
 const char kModuleInBundle[] = "\\Contents\\x86_64-win\\Quill.vst3";
-
-struct Output {
-    std::string out;
-    std::string err;
-};
-
-template <class F>
-Output capture(F&& f) {
-    testing::internal::CaptureStdout();
-    testing::internal::CaptureStderr();
-    f();
-    Output o;
-    o.out = testing::internal::GetCapturedStdout();
-    o.err = testing::internal::GetCapturedStderr();
-    return o;
-}
 
 int countOf(const std::string& text, const std::string& needle) {
     int n = 0;
