@@ -296,7 +296,9 @@ tresult PLUGIN_API QuillMarlowProcessor::setActive (TBool state)
 		if (!lastState_.empty () && sharedMemory_.audioData ()->audioReady.load (std::memory_order_relaxed) == 1)
 			sendStateToOutpost ();
 	}
-	if (!outpostGone_)
+	// Latency and tail once outpost has come up (a hung one answers nothing).
+	fullFence ();
+	if (!outpostGone_ && sharedMemory_.audioData ()->audioReady.load (std::memory_order_relaxed) == 1)
 		latency_.fetch ();
 	Tandem::logInfo () << "[QuillMarlow] Plugin activé avec succès";
 	return AudioEffect::setActive (true);
