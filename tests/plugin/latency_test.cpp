@@ -1,7 +1,9 @@
 // The served plug-in's latency and tail reach the host: the processor
 // reports what outpost read at activation, a latency change tells the host
 // once through restartComponent(kLatencyChanged) on its run loop, and the
-// processor reports the new latency once the host restarted it.
+// processor reports the new latency once the host restarted it. The run
+// loop is the host context's, or, in hosts that offer it only to editors,
+// the open editor's frame.
 #include "host_objects.h"
 #include "test_support.h"
 
@@ -21,10 +23,16 @@ namespace Steinberg {
 namespace QuillMarlow {
 namespace {
 
+using QuillMarlowTest::TestFrame;
 using QuillMarlowTest::TestHostHandler;
 using QuillMarlowTest::TestRunLoop;
 
-TEST (Latency, ServedValuesReachTheHostAndOnlyALatencyChangeRestartsItOnce)
+// Whether the host context offers the run loop (else only the editor's frame).
+class Latency : public testing::TestWithParam<bool>
+{
+};
+
+TEST_P (Latency, ServedValuesReachTheHostAndOnlyALatencyChangeRestartsItOnce)
 {
 	// The stand-in's served plug-in takes its latency and tail from this file.
 	const std::string values = testing::TempDir () + "qm_latency_" + std::to_string (::getpid ());
@@ -37,15 +45,24 @@ TEST (Latency, ServedValuesReachTheHostAndOnlyALatencyChangeRestartsItOnce)
 	EXPECT_EQ (p->getLatencySamples (), 256u);
 	EXPECT_EQ (p->getTailSamples (), 512u);
 
-	// A host context that offers its run loop, with an editor closed.
+	const bool contextRunLoop = GetParam ();
 	TestRunLoop runLoop;
 	auto* controller = static_cast<Vst::IEditController*> (QuillMarlowController::createInstance (nullptr));
-	ASSERT_EQ (controller->initialize (&runLoop), kResultOk);
-	ASSERT_NE (runLoop.timer, nullptr) << "a timer on the host's run loop";
+	ASSERT_EQ (controller->initialize (contextRunLoop ? &runLoop : nullptr), kResultOk);
 	TestHostHandler handler;
 	ASSERT_EQ (controller->setComponentHandler (&handler), kResultOk);
 	FUnknownPtr<Vst::IConnectionPoint> controllerPoint (controller);
 	ASSERT_EQ (p->connect (controllerPoint), kResultOk);
+	TestFrame frame;
+	IPlugView* view = nullptr;
+	if (!contextRunLoop)
+	{
+		view = controller->createView ("editor");
+		ASSERT_NE (view, nullptr);
+		view->setFrame (&frame);
+	}
+	Linux::ITimerHandler* timer = contextRunLoop ? runLoop.timer : frame.timer;
+	ASSERT_NE (timer, nullptr) << "a timer on the host's run loop";
 
 	Tandem::UICommand* ui = p->sharedMemory ().uiCommand ();
 	ASSERT_NE (ui, nullptr);
@@ -58,9 +75,9 @@ TEST (Latency, ServedValuesReachTheHostAndOnlyALatencyChangeRestartsItOnce)
 			std::this_thread::sleep_for (std::chrono::milliseconds (5));
 		return ui->latencyReport.load () != before;
 	};
-	auto tick = [&runLoop] {
+	auto tick = [timer] {
 		for (int i = 0; i < 3; ++i)
-			runLoop.timer->onTimer ();
+			timer->onTimer ();
 	};
 
 	tick ();
@@ -92,11 +109,21 @@ TEST (Latency, ServedValuesReachTheHostAndOnlyALatencyChangeRestartsItOnce)
 	EXPECT_EQ (p->getLatencySamples (), 300u);
 	EXPECT_EQ (p->getTailSamples (), Vst::kInfiniteTail);
 
+	if (view)
+	{
+		view->setFrame (nullptr);
+		view->release ();
+	}
 	p->disconnect (controllerPoint);
 	controller->terminate ();
 	controller->release ();
 	::unlink (values.c_str ());
 }
+
+INSTANTIATE_TEST_SUITE_P (RunLoop, Latency, testing::Values (true, false),
+                          [] (const testing::TestParamInfo<bool>& info) {
+	                          return info.param ? "OfTheHostContext" : "OfTheEditorsFrame";
+                          });
 
 } // namespace
 } // namespace QuillMarlow
