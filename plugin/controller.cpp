@@ -25,6 +25,7 @@ tresult PLUGIN_API QuillMarlowController::initialize (FUnknown* context)
 	if (result == kResultOk && !latencyWatcher_)
 	{
 		latencyWatcher_ = new LatencyWatcher ();
+		latencyWatcher_->setHostHandler (getComponentHandler ());
 		latencyWatcher_->useRunLoopOf (context);
 	}
 	return result;
