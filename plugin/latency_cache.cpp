@@ -4,9 +4,8 @@
 
 #include "log/log.h"
 
-#include <algorithm>
 #include <mutex>
-#include <vector>
+#include <type_traits>
 
 namespace Steinberg {
 namespace QuillMarlow {
@@ -17,19 +16,13 @@ namespace {
 // not hold it long.
 constexpr auto kLatencyTimeout = std::chrono::seconds (2);
 
-// Every cache, by instance id. Never destroyed: a host that exits with
-// processors alive destroys them after this library's static objects.
-struct Registry
-{
-	std::mutex mutex;
-	std::vector<LatencyCache*> caches;
-};
-
-Registry& registry ()
-{
-	static Registry* const instance = new Registry ();
-	return *instance;
-}
+// Every cache, chained through `next_`: statics without destructors, so
+// that a host that exits with processors alive (destroying them after this
+// library's static objects) still finds them intact, and nothing is left
+// allocated when the library is unloaded.
+std::mutex s_mutex;
+LatencyCache* s_first = nullptr;
+static_assert (std::is_trivially_destructible<std::mutex>::value, "the lock outlives every destructor");
 
 } // namespace
 
@@ -61,16 +54,28 @@ bool askServedLatency (const CommandRegionLink& region, uint32& latency, uint32&
 
 LatencyCache::LatencyCache (int32 instanceId) : instanceId_ (instanceId)
 {
-	Registry& r = registry ();
-	std::lock_guard<std::mutex> lock (r.mutex);
-	r.caches.push_back (this);
+	std::lock_guard<std::mutex> lock (s_mutex);
+	next_ = s_first;
+	s_first = this;
 }
 
 LatencyCache::~LatencyCache ()
 {
-	Registry& r = registry ();
-	std::lock_guard<std::mutex> lock (r.mutex);
-	r.caches.erase (std::remove (r.caches.begin (), r.caches.end (), this), r.caches.end ());
+	std::lock_guard<std::mutex> lock (s_mutex);
+	for (LatencyCache** link = &s_first; *link; link = &(*link)->next_)
+		if (*link == this)
+		{
+			*link = next_;
+			break;
+		}
+}
+
+LatencyCache* LatencyCache::findLocked (int32 instanceId)
+{
+	for (LatencyCache* cache = s_first; cache; cache = cache->next_)
+		if (cache->instanceId_ == instanceId)
+			return cache;
+	return nullptr;
 }
 
 void LatencyCache::fetch ()
@@ -90,24 +95,18 @@ void LatencyCache::fetch ()
 
 bool LatencyCache::reportedLatency (int32 instanceId, uint32& latency)
 {
-	Registry& r = registry ();
-	std::lock_guard<std::mutex> lock (r.mutex);
-	for (const LatencyCache* cache : r.caches)
-		if (cache->instanceId_ == instanceId)
-		{
-			latency = cache->latency ();
-			return true;
-		}
-	return false;
+	std::lock_guard<std::mutex> lock (s_mutex);
+	const LatencyCache* cache = findLocked (instanceId);
+	if (cache)
+		latency = cache->latency ();
+	return cache != nullptr;
 }
 
 void LatencyCache::takeTail (int32 instanceId, uint32 tail)
 {
-	Registry& r = registry ();
-	std::lock_guard<std::mutex> lock (r.mutex);
-	for (LatencyCache* cache : r.caches)
-		if (cache->instanceId_ == instanceId)
-			cache->tail_.store (tail, std::memory_order_relaxed);
+	std::lock_guard<std::mutex> lock (s_mutex);
+	if (LatencyCache* cache = findLocked (instanceId))
+		cache->tail_.store (tail, std::memory_order_relaxed);
 }
 
 } // namespace QuillMarlow

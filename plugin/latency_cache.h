@@ -46,7 +46,11 @@ public:
 	static void takeTail (int32 instanceId, uint32 tail);
 
 private:
+	// The cache of that processor, or null; the caller holds the lock.
+	static LatencyCache* findLocked (int32 instanceId);
+
 	const int32 instanceId_;
+	LatencyCache* next_ = nullptr;
 	std::atomic<uint32> latency_ {0};
 	std::atomic<uint32> tail_ {0};
 };
