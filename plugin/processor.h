@@ -41,7 +41,8 @@ public:
 	tresult PLUGIN_API canProcessSampleSize (int32 symbolicSampleSize) SMTG_OVERRIDE;
 	tresult PLUGIN_API setupProcessing (Vst::ProcessSetup& setup) SMTG_OVERRIDE;
 	tresult PLUGIN_API process (Vst::ProcessData& data) SMTG_OVERRIDE;
-	// The served processor's, as outpost reported them at activation.
+	// The served processor's: the latency as outpost reported it at
+	// activation, the tail as last reported (see LatencyCache).
 	uint32 PLUGIN_API getLatencySamples () SMTG_OVERRIDE { return latency_.latency (); }
 	uint32 PLUGIN_API getTailSamples () SMTG_OVERRIDE { return latency_.tail (); }
 	// Tells the controller the host connects us with which processor it
