@@ -123,6 +123,7 @@ void OutpostApplication::run() {
         }
         // The served editor may have asked its frame for another size.
         publishEditorSize();
+        publishLatency(false);
         if (uiCommand_ && !uiCommand_->processed.load(std::memory_order_acquire)) {
             logInfo() << "[Outpost] *** COMMAND RECEIVED: " << uiCommand_->command << " ***";
             processUICommand();
@@ -187,6 +188,12 @@ void OutpostApplication::processUICommand() {
         handleEditorSizeCommand(static_cast<CommandCode>(ui->command));
         break;
 
+    case CommandCode::GetLatency:
+        logInfo() << "[Outpost] Received GetLatency command";
+        publishLatency(true);
+        ui->parentWindow = packLatency(publishedLatency_, publishedTail_);
+        break;
+
     case CommandCode::GetState:
         logInfo() << "[Outpost] Received GetState command";
         // The state must hold every edit made so far.
@@ -236,6 +243,21 @@ void OutpostApplication::publishEditorSize() {
     publishedResizable_ = resizable;
     logInfo() << "[Outpost] Editor size reported: " << width << "x" << height
               << (resizable ? " (resizable)" : "");
+}
+
+void OutpostApplication::publishLatency(bool readAgain) {
+    if (!uiCommand_ || !plugin_) return;
+    const bool announced = plugin_->takeLatencyAnnouncement();
+    if (latencyRead_ && !announced && !readAgain) return;
+    std::uint32_t latency = 0, tail = 0;
+    if (!plugin_->readLatency(latency, tail)) return;
+    latencyRead_ = true;
+    if (latency == publishedLatency_ && tail == publishedTail_) return;
+    publishedLatency_ = latency;
+    publishedTail_ = tail;
+    const std::uint8_t previous = uiCommand_->latencyReport.load(std::memory_order_relaxed);
+    uiCommand_->latencyReport.store(static_cast<std::uint8_t>(previous + 1), std::memory_order_release);
+    logInfo() << "[Outpost] Latency reported: " << latency << " samples, tail " << tail << " samples";
 }
 
 void OutpostApplication::handleEditorSizeCommand(CommandCode code) {

@@ -40,6 +40,10 @@ private:
     void publishEditorSize();
     // The size commands: argument and answer travel in parentWindow.
     void handleEditorSizeCommand(CommandCode code);
+    // Reads the served processor's latency and tail when they were never
+    // read, when the plug-in announced a change, or when `readAgain`; and
+    // advances latencyReport when they differ from what was published.
+    void publishLatency(bool readAgain);
 
     void audioThreadFunc();
     void processAudioData();
@@ -88,6 +92,10 @@ private:
     std::int32_t publishedWidth_ = 0;
     std::int32_t publishedHeight_ = 0;
     bool publishedResizable_ = false;
+    // What publishLatency last published; the Linux side starts from 0 and 0.
+    bool latencyRead_ = false;
+    std::uint32_t publishedLatency_ = 0;
+    std::uint32_t publishedTail_ = 0;
 };
 
 // Entry point behind main(): banner, usage, initialise, run; returns the exit code.

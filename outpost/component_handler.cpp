@@ -54,10 +54,11 @@ tresult PLUGIN_API ComponentHandler::restartComponent(int32 flags) {
     logInfo() << "[ComponentHandler] restartComponent flags=0x" << std::hex << flags;
     if (flags & (kParamValuesChanged | kParamTitlesChanged))
         logInfo() << "[ComponentHandler] Parameter values or titles changed";
-    if (flags & kLatencyChanged)
-        logInfo() << "[ComponentHandler] Latency change not passed on (the Linux side reports no latency)";
+    if (flags & kLatencyChanged) logInfo() << "[ComponentHandler] Latency changed: reading latency and tail again";
     if (flags & (kIoChanged | kReloadComponent))
         logInfo() << "[ComponentHandler] I/O change or reload requested; not supported, the plug-in keeps running";
+    if (flags & (kLatencyChanged | kIoChanged | kReloadComponent))
+        latencyAnnounced_.store(true, std::memory_order_relaxed);
     return kResultOk;
 }
 

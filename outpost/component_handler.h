@@ -27,7 +27,9 @@ public:
                                               Steinberg::Vst::ParamValue valueNormalized) override;
     Steinberg::tresult PLUGIN_API endEdit(Steinberg::Vst::ParamID id) override;
     // Parameter values and titles are accepted (whoever shows them asks the
-    // controller again); latency, I/O and reload requests are logged.
+    // controller again). Latency changes, and I/O or reload requests (which
+    // may change latency or tail), are noted for takeLatencyAnnouncement;
+    // I/O and reload themselves are only logged.
     Steinberg::tresult PLUGIN_API restartComponent(Steinberg::int32 flags) override;
 
     // IComponentHandler2
@@ -41,6 +43,9 @@ public:
     void detach() { edits_ = nullptr; }
     // Grows with every edit and every setDirty(true): the project changed.
     Steinberg::uint32 changeCount() const { return changes_.load(std::memory_order_relaxed); }
+    // True once after the plug-in announced that its latency or tail may
+    // have changed.
+    bool takeLatencyAnnouncement() { return latencyAnnounced_.exchange(false, std::memory_order_relaxed); }
 
 private:
     virtual ~ComponentHandler() = default;
@@ -48,6 +53,7 @@ private:
     ParameterQueue* edits_;
     std::atomic<Steinberg::int32> refCount_{1};
     std::atomic<Steinberg::uint32> changes_{0};
+    std::atomic<bool> latencyAnnounced_{false};
 };
 
 }  // namespace Tandem

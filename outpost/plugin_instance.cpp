@@ -252,6 +252,17 @@ std::uint32_t PluginInstance::changeCount() const {
     return componentHandler_ ? componentHandler_->changeCount() : 0;
 }
 
+bool PluginInstance::readLatency(std::uint32_t& latency, std::uint32_t& tail) const {
+    if (!audioProcessor_ || !audioSetup_) return false;
+    latency = audioProcessor_->getLatencySamples();
+    tail = audioProcessor_->getTailSamples();
+    return true;
+}
+
+bool PluginInstance::takeLatencyAnnouncement() {
+    return componentHandler_ && componentHandler_->takeLatencyAnnouncement();
+}
+
 void PluginInstance::serviceParameters() {
     toProcessor_.moveHeld();
     ParameterEdit edit{};

@@ -52,6 +52,12 @@ public:
     void serviceParameters();
     // Grows with every edit the controller reports; 0 without a controller.
     std::uint32_t changeCount() const;
+    // Latency and tail (main thread): what the processor returns now. False,
+    // leaving both alone, before audio is set up.
+    bool readLatency(std::uint32_t& latency, std::uint32_t& tail) const;
+    // True once after the plug-in announced that its latency (or its I/O,
+    // or all of it) changed.
+    bool takeLatencyAnnouncement();
 
     // State (main thread): the component's state as opaque bytes.
     std::int32_t getState(std::uint8_t* buffer, std::int32_t capacity);

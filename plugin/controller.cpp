@@ -3,6 +3,7 @@
 
 #include "plugin/connection_messages.h"
 #include "plugin/edit_watcher.h"
+#include "plugin/latency_watcher.h"
 #include "plugin/processor.h"
 #include "plugin/view.h"
 
@@ -20,12 +21,34 @@ FUnknown* QuillMarlowController::createInstance (void*)
 
 tresult PLUGIN_API QuillMarlowController::initialize (FUnknown* context)
 {
-	return EditController::initialize (context);
+	const tresult result = EditController::initialize (context);
+	if (result == kResultOk && !latencyWatcher_)
+	{
+		latencyWatcher_ = new LatencyWatcher ();
+		latencyWatcher_->setHostHandler (getComponentHandler ());
+		latencyWatcher_->useRunLoopOf (context);
+	}
+	return result;
 }
 
 tresult PLUGIN_API QuillMarlowController::terminate ()
 {
+	if (latencyWatcher_)
+	{
+		latencyWatcher_->useRunLoopOf (nullptr);
+		latencyWatcher_->setHostHandler (nullptr);
+		latencyWatcher_->release ();
+		latencyWatcher_ = nullptr;
+	}
 	return EditController::terminate ();
+}
+
+tresult PLUGIN_API QuillMarlowController::setComponentHandler (Vst::IComponentHandler* handler)
+{
+	const tresult result = EditController::setComponentHandler (handler);
+	if (latencyWatcher_)
+		latencyWatcher_->setHostHandler (handler);
+	return result;
 }
 
 tresult PLUGIN_API QuillMarlowController::notify (Vst::IMessage* message)
@@ -41,6 +64,8 @@ tresult PLUGIN_API QuillMarlowController::notify (Vst::IMessage* message)
 	}
 	processorId_ = static_cast<int32> (id);
 	processorKnown_ = true;
+	if (latencyWatcher_)
+		latencyWatcher_->follow (processorId_);
 	Tandem::logInfo () << "[QuillMarlowController] Connected to processor #" << processorId_;
 	return kResultOk;
 }
@@ -92,6 +117,8 @@ IPlugView* PLUGIN_API QuillMarlowController::createView (FIDString name)
 	if (Vst::IComponentHandler* handler = getComponentHandler ())
 	{
 		auto* watcher = new EditWatcher (region, handler);
+		// Without a run loop of its own, the latency watcher rides along.
+		watcher->carry (latencyWatcher_);
 		view->watchEdits (watcher);
 		watcher->release ();
 	}

@@ -6,7 +6,10 @@ namespace Steinberg {
 namespace QuillMarlow {
 
 EditWatcher::EditWatcher (CommandRegionLink region, Vst::IComponentHandler* hostHandler)
-: region_ (std::move (region)), hostHandler_ (hostHandler), seen_ (0)
+: RunLoopTimer (kIntervalMs, "[QuillMarlowView] Host run loop refused a timer: edits will not mark the project"),
+  region_ (std::move (region)),
+  hostHandler_ (hostHandler),
+  seen_ (0)
 {
 	readCount (seen_);
 	if (hostHandler_)
@@ -23,54 +26,6 @@ EditWatcher::~EditWatcher ()
 	useRunLoopOf (nullptr);
 	if (hostHandler_)
 		hostHandler_->release ();
-}
-
-tresult PLUGIN_API EditWatcher::queryInterface (const TUID _iid, void** obj)
-{
-	if (!obj)
-		return kInvalidArgument;
-	if (FUnknownPrivate::iidEqual (_iid, Linux::ITimerHandler::iid) || FUnknownPrivate::iidEqual (_iid, FUnknown::iid))
-	{
-		addRef ();
-		*obj = static_cast<Linux::ITimerHandler*> (this);
-		return kResultOk;
-	}
-	*obj = nullptr;
-	return kNoInterface;
-}
-
-uint32 PLUGIN_API EditWatcher::addRef ()
-{
-	return static_cast<uint32> (refCount_.fetch_add (1) + 1);
-}
-
-uint32 PLUGIN_API EditWatcher::release ()
-{
-	const int32 left = refCount_.fetch_sub (1) - 1;
-	if (left == 0)
-		delete this;
-	return static_cast<uint32> (left);
-}
-
-void EditWatcher::useRunLoopOf (IPlugFrame* frame)
-{
-	if (runLoop_)
-	{
-		runLoop_->unregisterTimer (this);
-		runLoop_->release ();
-		runLoop_ = nullptr;
-	}
-	Linux::IRunLoop* runLoop = nullptr;
-	if (!frame || frame->queryInterface (Linux::IRunLoop::iid, reinterpret_cast<void**> (&runLoop)) != kResultOk ||
-	    !runLoop)
-		return;
-	if (runLoop->registerTimer (this, kIntervalMs) != kResultOk)
-	{
-		Tandem::logInfo () << "[QuillMarlowView] Host run loop refused a timer: edits will not mark the project";
-		runLoop->release ();
-		return;
-	}
-	runLoop_ = runLoop;
 }
 
 bool EditWatcher::check ()

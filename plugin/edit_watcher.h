@@ -7,16 +7,14 @@
 #pragma once
 
 #include "plugin/command_region_link.h"
+#include "plugin/run_loop_timer.h"
 
-#include "pluginterfaces/gui/iplugview.h"
 #include "pluginterfaces/vst/ivsteditcontroller.h"
-
-#include <atomic>
 
 namespace Steinberg {
 namespace QuillMarlow {
 
-class EditWatcher : public Linux::ITimerHandler
+class EditWatcher : public RunLoopTimer
 {
 public:
 	static constexpr Linux::TimerInterval kIntervalMs = 100;
@@ -24,30 +22,20 @@ public:
 	// Reads the count through `region`; takes a reference on the host's handler.
 	EditWatcher (CommandRegionLink region, Vst::IComponentHandler* hostHandler);
 
-	tresult PLUGIN_API queryInterface (const TUID _iid, void** obj) SMTG_OVERRIDE;
-	uint32 PLUGIN_API addRef () SMTG_OVERRIDE;
-	uint32 PLUGIN_API release () SMTG_OVERRIDE;
-
-	// Linux::ITimerHandler
-	void PLUGIN_API onTimer () SMTG_OVERRIDE { check (); }
-
-	// Follows the run loop of `frame` (the view's plug frame; null to stop).
-	void useRunLoopOf (IPlugFrame* frame);
 	// Compares the count; true when the host was told the project changed.
 	bool check ();
 
 private:
-	virtual ~EditWatcher ();
+	~EditWatcher () override;
+	void tick () override { check (); }
 
 	// False while the region is gone.
 	bool readCount (int32& count) const;
 
 	CommandRegionLink region_;
 	Vst::IComponentHandler* hostHandler_;
-	Linux::IRunLoop* runLoop_ = nullptr;
 	int32 seen_;
 	bool reported_ = false;  // the first marking is logged, later ones not
-	std::atomic<int32> refCount_ {1};
 };
 
 } // namespace QuillMarlow

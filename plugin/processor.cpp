@@ -1,4 +1,5 @@
 #include "plugin/processor.h"
+#include "plugin/command_slot.h"
 
 #include "plugin/connection_messages.h"
 #include "plugin/own_message.h"
@@ -70,27 +71,6 @@ std::string howProcessEnded (pid_t pid)
 		return "it exited with status " + std::to_string (info.si_status);
 	const char* name = ::strsignal (info.si_status);
 	return "it was killed by signal " + std::to_string (info.si_status) + (name ? std::string (" (") + name + ")" : "");
-}
-
-using Deadline = std::chrono::steady_clock::time_point;
-
-// Polls `ready` every 10 ms until it returns true or `deadline` passes.
-template <typename Ready>
-bool pollUntil (Ready ready, Deadline deadline)
-{
-	while (std::chrono::steady_clock::now () < deadline)
-	{
-		if (ready ())
-			return true;
-		std::this_thread::sleep_for (std::chrono::milliseconds (10));
-	}
-	return false;
-}
-
-void postCommand (Tandem::UICommand* ui, Tandem::CommandCode code)
-{
-	ui->command = static_cast<int32> (code);
-	ui->processed.store (false, std::memory_order_release);
 }
 
 // The slot holds one command, and the editor does not wait for its
@@ -323,6 +303,10 @@ tresult PLUGIN_API QuillMarlowProcessor::setActive (TBool state)
 		if (!lastState_.empty () && sharedMemory_.audioData ()->audioReady.load (std::memory_order_relaxed) == 1)
 			sendStateToOutpost ();
 	}
+	// Latency and tail once outpost has come up (a hung one answers nothing).
+	fullFence ();
+	if (!outpostGone_ && sharedMemory_.audioData ()->audioReady.load (std::memory_order_relaxed) == 1)
+		latency_.fetch ();
 	Tandem::logInfo () << "[QuillMarlow] Plugin activé avec succès";
 	return AudioEffect::setActive (true);
 }

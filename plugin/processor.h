@@ -4,6 +4,7 @@
 #pragma once
 
 #include "plugin/child_process.h"
+#include "plugin/latency_cache.h"
 #include "plugin/shared_memory.h"
 
 #include "log/log.h"
@@ -40,6 +41,10 @@ public:
 	tresult PLUGIN_API canProcessSampleSize (int32 symbolicSampleSize) SMTG_OVERRIDE;
 	tresult PLUGIN_API setupProcessing (Vst::ProcessSetup& setup) SMTG_OVERRIDE;
 	tresult PLUGIN_API process (Vst::ProcessData& data) SMTG_OVERRIDE;
+	// The served processor's: the latency as outpost reported it at
+	// activation, the tail as last reported (see LatencyCache).
+	uint32 PLUGIN_API getLatencySamples () SMTG_OVERRIDE { return latency_.latency (); }
+	uint32 PLUGIN_API getTailSamples () SMTG_OVERRIDE { return latency_.tail (); }
 	// Tells the controller the host connects us with which processor it
 	// belongs to (our instance id), so that its editor is ours.
 	tresult PLUGIN_API connect (IConnectionPoint* other) SMTG_OVERRIDE;
@@ -102,6 +107,7 @@ private:
 
 	Tandem::AudioLogUser logUser_;
 	int32 instanceId_;
+	LatencyCache latency_ {instanceId_};
 	Tandem::SharedMemoryCreator sharedMemory_;
 	Tandem::ChildProcess hostProcess_;
 	double sampleRate_ = 44100.0;

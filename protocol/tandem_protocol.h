@@ -36,6 +36,9 @@ enum class CommandCode : std::int32_t {
     // that size and reports the result like any other size change.
     CheckEditorSize = 20,
     ResizeEditor = 21,
+    // The served processor's latency and tail, answered in parentWindow,
+    // packed by packLatency (outpost reads them again first).
+    GetLatency = 22,
 };
 
 // Command slot: editor, state and shut-down commands. `processed` is 1 when
@@ -47,10 +50,15 @@ enum class CommandCode : std::int32_t {
 // created it, and stay there for the next view. outpost rewrites them
 // whenever that size changes (the served plug-in or the host resized it),
 // and then advances editorSizeReport (see editorSizeReportAfter).
+//
+// latencyReport (byte 9, in what was padding) is outpost's count of the
+// changes of the served processor's latency or tail (0 at creation,
+// wrapping at 256). The values themselves are asked for with GetLatency.
 struct UICommand {
     std::int32_t command;
     std::atomic<std::int32_t> editCount;
     std::atomic<bool> processed;
+    std::atomic<std::uint8_t> latencyReport;
     std::atomic<std::int32_t> editorSizeReport;
     std::uint64_t parentWindow;
     std::uint64_t wineWindow;
@@ -104,6 +112,7 @@ static_assert(std::atomic<std::int32_t>::is_always_lock_free && sizeof(std::atom
 static_assert(offsetof(UICommand, command) == 0, "UICommand layout");
 static_assert(offsetof(UICommand, editCount) == 4, "UICommand layout");
 static_assert(offsetof(UICommand, processed) == 8, "UICommand layout");
+static_assert(offsetof(UICommand, latencyReport) == 9, "UICommand layout");
 static_assert(offsetof(UICommand, editorSizeReport) == 12, "UICommand layout");
 static_assert(offsetof(UICommand, parentWindow) == 16, "UICommand layout");
 static_assert(offsetof(UICommand, wineWindow) == 24, "UICommand layout");
@@ -167,6 +176,15 @@ inline std::uint64_t packEditorSize(std::int32_t width, std::int32_t height) {
 }
 inline std::int32_t packedEditorWidth(std::uint64_t packed) { return static_cast<std::int32_t>(packed & 0xFFFFFFFFu); }
 inline std::int32_t packedEditorHeight(std::uint64_t packed) { return static_cast<std::int32_t>(packed >> 32); }
+
+// Latency and tail in one 64-bit field: latency in the low half, tail in the
+// high half, both as the served processor returned them (a tail may be one
+// of VST 3's special values, such as kInfiniteTail).
+inline std::uint64_t packLatency(std::uint32_t latency, std::uint32_t tail) {
+    return latency | static_cast<std::uint64_t>(tail) << 32;
+}
+inline std::uint32_t packedLatency(std::uint64_t packed) { return static_cast<std::uint32_t>(packed & 0xFFFFFFFFu); }
+inline std::uint32_t packedTail(std::uint64_t packed) { return static_cast<std::uint32_t>(packed >> 32); }
 
 // Editor sizes come from the other process: anything outside 1..kMaxEditorExtent
 // on either side is no size.

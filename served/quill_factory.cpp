@@ -2,13 +2,15 @@
 // with the audio module and its controller as two classes, and with
 // QUILL_SINGLE_OBJECT=1, with one class that is both; QUILL_NO_EDITOR=1
 // leaves the controller without an editor; QUILL_MODULE_ENTRY=1 gives the
-// module an InitDll and ExitDll (quill_module_entry.cpp).
+// module an InitDll and ExitDll (quill_module_entry.cpp); QUILL_LOOK_AHEAD=1
+// makes the one class the look-ahead test variant.
 #include <cstring>
 
 #include "pluginterfaces/base/ipluginbase.h"
 #include "quill_controller.h"
 #include "quill_ids.h"
 #include "quill_module_entry.h"
+#include "quill_look_ahead.h"
 #include "quill_processor.h"
 #include "quill_refcount.h"
 #include "quill_single.h"
@@ -18,6 +20,9 @@
 #endif
 #ifndef QUILL_NO_EDITOR
 #define QUILL_NO_EDITOR 0
+#endif
+#ifndef QUILL_LOOK_AHEAD
+#define QUILL_LOOK_AHEAD 0
 #endif
 
 using namespace Steinberg;
@@ -36,7 +41,7 @@ struct ClassEntry {
 const ClassEntry kClasses[] = {
     {&kSingleUID, kAudioModuleCategory, "Quill Single",
      [] {
-         auto* single = new QuillSingle;
+         QuillSingle* single = QUILL_LOOK_AHEAD ? new QuillLookAhead : new QuillSingle;
          if (QUILL_NO_EDITOR) single->withoutEditor();
          return static_cast<FUnknown*>(static_cast<Vst::IComponent*>(single));
      }},

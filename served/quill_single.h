@@ -46,9 +46,10 @@ public:
     // A build whose controller half has no editor.
     void withoutEditor();
 
-private:
+protected:
     ~QuillSingle() override;
 
+private:
     QuillController* edit_;
 };
 

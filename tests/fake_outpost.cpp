@@ -11,6 +11,10 @@
 //                every block before answering, as a slow served plug-in
 //   commands:FILE like serve, and appends the code of every command it
 //                takes to FILE, one line each
+//   latency:FILE like serve, and stands in for a served plug-in whose
+//                latency and tail are the two numbers in FILE, read again
+//                every 10 ms; a change advances latencyReport. (The other
+//                serving modes answer GetLatency with 0 and 0.)
 //   editor:FILE  like serve, and stands in for Wine's editor window: the
 //                first ShowEditor creates a top-level X11 window (blue, with
 //                an amber band, _NET_WM_PID set to our pid as Wine does),
@@ -23,6 +27,7 @@
 #include <xcb/xcb.h>
 
 #include <atomic>
+#include <cinttypes>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -160,11 +165,33 @@ private:
     xcb_window_t window_ = 0;
 };
 
+// The served plug-in's latency and tail, from a file the test rewrites.
+struct LatencySource {
+    const char* file = nullptr;
+    std::uint32_t latency = 0;
+    std::uint32_t tail = 0;
+
+    // Reads the file again; advances the report when the values changed.
+    void poll(Tandem::UICommand* ui) {
+        if (!file) return;
+        FILE* f = std::fopen(file, "r");
+        if (!f) return;
+        std::uint32_t l = 0, t = 0;
+        const bool read = std::fscanf(f, "%" SCNu32 " %" SCNu32, &l, &t) == 2;
+        std::fclose(f);
+        if (!read || (l == latency && t == tail)) return;
+        latency = l;
+        tail = t;
+        ui->latencyReport.store(static_cast<std::uint8_t>(ui->latencyReport.load() + 1), std::memory_order_release);
+    }
+};
+
 [[noreturn]] void sleepForever() {
     for (;;) pause();
 }
 
-int serve(const char* path, FakeEditor* editor = nullptr, int slowMs = 0, const char* commandLog = nullptr) {
+int serve(const char* path, FakeEditor* editor = nullptr, int slowMs = 0, const char* commandLog = nullptr,
+          const char* latencyFile = nullptr) {
     int fd = open(path, O_RDWR);
     if (fd < 0) return 1;
     void* base = mmap(nullptr, Tandem::kSharedMemorySize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
@@ -192,7 +219,10 @@ int serve(const char* path, FakeEditor* editor = nullptr, int slowMs = 0, const 
     });
 
     std::vector<std::uint8_t> pluginState{'f', 'a', 'k', 'e'};
-    while (running) {
+    LatencySource latency{latencyFile};
+    latency.poll(ui);
+    for (int turn = 1; running; ++turn) {
+        if (turn % 10 == 0) latency.poll(ui);
         if (!ui->processed.load(std::memory_order_acquire)) {
             if (commandLog) {
                 if (FILE* log = std::fopen(commandLog, "a")) {
@@ -212,6 +242,10 @@ int serve(const char* path, FakeEditor* editor = nullptr, int slowMs = 0, const 
             case Tandem::CommandCode::SetState:
                 if (state->stateSize > 0 && state->stateSize <= Tandem::kMaxStateSize)
                     pluginState.assign(state->stateBuffer, state->stateBuffer + state->stateSize);
+                break;
+            case Tandem::CommandCode::GetLatency:
+                latency.poll(ui);
+                ui->parentWindow = Tandem::packLatency(latency.latency, latency.tail);
                 break;
             case Tandem::CommandCode::ShowEditor:
                 if (editor) editor->show(ui);
@@ -247,6 +281,7 @@ int main(int argc, char** argv) {
     if (mode == "serve") return serve(argv[2]);
     if (mode.rfind("slow:", 0) == 0) return serve(argv[2], nullptr, std::atoi(mode.c_str() + 5));
     if (mode.rfind("commands:", 0) == 0) return serve(argv[2], nullptr, 0, mode.c_str() + 9);
+    if (mode.rfind("latency:", 0) == 0) return serve(argv[2], nullptr, 0, nullptr, mode.c_str() + 8);
     if (mode.rfind("editor:", 0) == 0) {
         FakeEditor editor(mode.c_str() + 7);
         return serve(argv[2], &editor);

@@ -1,6 +1,7 @@
 // outpost.exe as a program under Wine, driven through the shared file the
 // way the Linux plug-in drives it.
 #include "e2e_support.h"
+#include "quill_look_ahead.h"
 #include "plugin/shared_memory.h"
 #include "protocol/handshake.h"
 #include "x_host.h"
@@ -367,6 +368,32 @@ TEST_F (Served, EditorClickReachesTheStateWithoutBlocksAndThenTheSound)
 
 	expectBlockSoundsWith ({0.25, Quill::kDefaultTone});
 	EXPECT_THAT (outpost->log (), HasSubstr ("[Outpost] Pending edits delivered to the processor\n"));
+}
+
+// A served plug-in's latency and tail are answered to GetLatency; when it
+// announces a new latency (here after a restored state moved it), outpost
+// reads both again and counts the change.
+TEST_F (Served, LatencyAndTailAreAnsweredAndAnAnnouncedChangeIsCounted)
+{
+	start (48000.0, QUILL_LOOKAHEAD_BUNDLE);
+	Tandem::UICommand* ui = shm.uiCommand ();
+	auto answered = [&] (uint32_t latency, uint32_t tail) {
+		ui->parentWindow = 0;
+		return command (Tandem::CommandCode::GetLatency) && ui->parentWindow == Tandem::packLatency (latency, tail);
+	};
+	const uint32_t before = static_cast<uint32_t> (Quill::kDefaultTone * Quill::kLookAheadRange + 0.5);
+	EXPECT_TRUE (answered (before, Quill::kLookAheadTail)) << outpost->log ();
+	const uint8_t report = ui->latencyReport.load ();
+
+	Tandem::StateData* state = shm.stateData ();
+	Quill::encodeState ({Quill::kDefaultGain, 0.25}, *reinterpret_cast<uint8_t (*)[Quill::kStateSize]> (state->stateBuffer));
+	state->stateSize = Quill::kStateSize;
+	ASSERT_TRUE (command (Tandem::CommandCode::SetState));
+	EXPECT_TRUE (waitFor ([&] { return ui->latencyReport.load () != report; }, 10.0)) << outpost->log ();
+	EXPECT_TRUE (answered (250, Quill::kLookAheadTail));
+	const std::string log = outpost->log ();
+	EXPECT_THAT (log, HasSubstr ("[ComponentHandler] Latency changed: reading latency and tail again\n"));
+	EXPECT_THAT (log, HasSubstr ("[Outpost] Latency reported: 250 samples, tail 4800 samples\n"));
 }
 
 // A served plug-in without an editor of its own gets outpost's generic one,

@@ -14,6 +14,8 @@ include(cmake/vst3sdk.cmake)
 add_library(fuzz_plugin STATIC
     plugin/processor.cpp
     plugin/own_message.cpp
+    plugin/latency_cache.cpp
+    plugin/command_region_link.cpp
     plugin/shared_memory.cpp
     plugin/child_process.cpp
     log/log.cpp)

@@ -3,7 +3,7 @@
 // and let go when the application ends. The native build has no Windows
 // module to load, so initialize stops after the mapping, as it does when the
 // served plug-in is missing.
-#include "application.h"
+#include "application_access.h"
 #include "test_output.h"
 
 #include <gtest/gtest.h>
@@ -17,10 +17,6 @@
 #include <string>
 
 namespace Tandem {
-
-struct OutpostApplicationTestAccess {
-    static void command(OutpostApplication& app) { app.processUICommand(); }
-};
 
 namespace {
 
@@ -40,28 +36,6 @@ int mappingsOf(const std::string& path) {
         if (line.find(path) != std::string::npos) ++n;
     return n;
 }
-
-// A file of the given size in the test's temporary folder, and our own
-// mapping of it, standing in for the Linux plug-in's side.
-struct SharedFile {
-    explicit SharedFile(off_t size) {
-        path = testing::TempDir() + "outpost_app_" + std::to_string(::getpid()) + "_" + std::to_string(size);
-        fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-        EXPECT_GE(fd, 0);
-        EXPECT_EQ(::ftruncate(fd, size), 0);
-        if (size >= static_cast<off_t>(kSharedMemorySize))
-            base = ::mmap(nullptr, kSharedMemorySize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-    }
-    ~SharedFile() {
-        if (base && base != MAP_FAILED) ::munmap(base, kSharedMemorySize);
-        ::close(fd);
-        ::unlink(path.c_str());
-    }
-    Regions regions() const { return regionsAt(base); }
-    std::string path;
-    int fd = -1;
-    void* base = nullptr;
-};
 
 TEST(OutpostStart, AMissingOrShortFileIsRefusedAndNothingIsKept) {
     const int before = openDescriptors();

@@ -2,12 +2,10 @@
 // host's component handler set on the controller, the editor view follows
 // outpost's edit count on a timer of the host's run loop (the frame's) and
 // calls setDirty(true) when the count moves.
+#include "host_objects.h"
 #include "test_support.h"
 
 #include "plugin/controller.h"
-
-#include "pluginterfaces/gui/iplugview.h"
-#include "pluginterfaces/vst/ivsteditcontroller.h"
 
 #include <gmock/gmock.h>
 
@@ -15,78 +13,8 @@ namespace Steinberg {
 namespace QuillMarlow {
 namespace {
 
-// The host's handler: counts setDirty(true).
-class TestHostHandler : public Vst::IComponentHandler, public Vst::IComponentHandler2
-{
-public:
-	tresult PLUGIN_API queryInterface (const TUID iid, void** obj) override
-	{
-		if (FUnknownPrivate::iidEqual (iid, Vst::IComponentHandler2::iid))
-			*obj = static_cast<Vst::IComponentHandler2*> (this);
-		else if (FUnknownPrivate::iidEqual (iid, Vst::IComponentHandler::iid) ||
-		         FUnknownPrivate::iidEqual (iid, FUnknown::iid))
-			*obj = static_cast<Vst::IComponentHandler*> (this);
-		else
-		{
-			*obj = nullptr;
-			return kNoInterface;
-		}
-		return kResultOk;
-	}
-	uint32 PLUGIN_API addRef () override { return 1; }
-	uint32 PLUGIN_API release () override { return 1; }
-	tresult PLUGIN_API beginEdit (Vst::ParamID) override { return kResultOk; }
-	tresult PLUGIN_API performEdit (Vst::ParamID, Vst::ParamValue) override { return kResultOk; }
-	tresult PLUGIN_API endEdit (Vst::ParamID) override { return kResultOk; }
-	tresult PLUGIN_API restartComponent (int32) override { return kResultOk; }
-	tresult PLUGIN_API setDirty (TBool state) override
-	{
-		dirtyCalls += state ? 1 : 0;
-		return kResultOk;
-	}
-	tresult PLUGIN_API requestOpenEditor (FIDString) override { return kResultFalse; }
-	tresult PLUGIN_API startGroupEdit () override { return kResultOk; }
-	tresult PLUGIN_API finishGroupEdit () override { return kResultOk; }
-
-	int dirtyCalls = 0;
-};
-
-// The host's frame with its run loop: keeps the one timer it is given.
-class TestFrame : public IPlugFrame, public Linux::IRunLoop
-{
-public:
-	tresult PLUGIN_API queryInterface (const TUID iid, void** obj) override
-	{
-		if (FUnknownPrivate::iidEqual (iid, Linux::IRunLoop::iid))
-			*obj = static_cast<Linux::IRunLoop*> (this);
-		else if (FUnknownPrivate::iidEqual (iid, IPlugFrame::iid) || FUnknownPrivate::iidEqual (iid, FUnknown::iid))
-			*obj = static_cast<IPlugFrame*> (this);
-		else
-		{
-			*obj = nullptr;
-			return kNoInterface;
-		}
-		return kResultOk;
-	}
-	uint32 PLUGIN_API addRef () override { return 1; }
-	uint32 PLUGIN_API release () override { return 1; }
-	tresult PLUGIN_API resizeView (IPlugView*, ViewRect*) override { return kResultOk; }
-	tresult PLUGIN_API registerEventHandler (Linux::IEventHandler*, Linux::FileDescriptor) override { return kResultOk; }
-	tresult PLUGIN_API unregisterEventHandler (Linux::IEventHandler*) override { return kResultOk; }
-	tresult PLUGIN_API registerTimer (Linux::ITimerHandler* handler, Linux::TimerInterval) override
-	{
-		timer = handler;
-		return kResultOk;
-	}
-	tresult PLUGIN_API unregisterTimer (Linux::ITimerHandler* handler) override
-	{
-		if (handler == timer)
-			timer = nullptr;
-		return kResultOk;
-	}
-
-	Linux::ITimerHandler* timer = nullptr;
-};
+using QuillMarlowTest::TestFrame;
+using QuillMarlowTest::TestHostHandler;
 
 TEST (EditWatcher, EditsCountedByOutpostMarkTheHostsProjectChangedOnItsRunLoop)
 {

@@ -230,7 +230,9 @@ TEST (StateTransfer, StateCommandsWaitForAPendingHideEditor)
 	std::vector<int32> taken;
 	for (int32 code; in >> code;)
 		taken.push_back (code);
-	const std::vector<int32> expected {hide, static_cast<int32> (Tandem::CommandCode::GetState), hide,
+	// The activation asked for latency and tail first.
+	const std::vector<int32> expected {static_cast<int32> (Tandem::CommandCode::GetLatency), hide,
+	                                   static_cast<int32> (Tandem::CommandCode::GetState), hide,
 	                                   static_cast<int32> (Tandem::CommandCode::SetState)};
 	EXPECT_EQ (taken, expected);
 	std::remove (log.c_str ());

@@ -1,0 +1,113 @@
+#include "plugin/latency_cache.h"
+
+#include "plugin/command_slot.h"
+
+#include "log/log.h"
+
+#include <mutex>
+#include <type_traits>
+
+namespace Steinberg {
+namespace QuillMarlow {
+
+namespace {
+
+// The host's thread may wait here (a watcher's timer): a hung outpost must
+// not hold it long.
+constexpr auto kLatencyTimeout = std::chrono::seconds (2);
+
+// Every cache, chained through `next_`: statics without destructors, so
+// that a host that exits with processors alive (destroying them after this
+// library's static objects) still finds them intact, and nothing is left
+// allocated when the library is unloaded.
+std::mutex s_mutex;
+LatencyCache* s_first = nullptr;
+static_assert (std::is_trivially_destructible<std::mutex>::value, "the lock outlives every destructor");
+
+} // namespace
+
+bool askServedLatency (const CommandRegionLink& region, uint32& latency, uint32& tail)
+{
+	// The region may go away between two looks (the processor terminates).
+	bool gone = false;
+	auto slotFree = [&] {
+		bool free = false;
+		gone = !region.with ([&free] (Tandem::UICommand& ui) { free = ui.processed.load (std::memory_order_acquire); });
+		return free || gone;
+	};
+	const Deadline deadline = std::chrono::steady_clock::now () + kLatencyTimeout;
+	if (!pollUntil (slotFree, deadline) || gone)
+		return false;
+	const bool posted = region.with ([] (Tandem::UICommand& ui) {
+		ui.parentWindow = 0;
+		postCommand (&ui, Tandem::CommandCode::GetLatency);
+	});
+	if (!posted || !pollUntil (slotFree, deadline) || gone)
+		return false;
+	uint64 answer = 0;
+	if (!region.with ([&answer] (Tandem::UICommand& ui) { answer = ui.parentWindow; }))
+		return false;
+	latency = Tandem::packedLatency (answer);
+	tail = Tandem::packedTail (answer);
+	return true;
+}
+
+LatencyCache::LatencyCache (int32 instanceId) : instanceId_ (instanceId)
+{
+	std::lock_guard<std::mutex> lock (s_mutex);
+	next_ = s_first;
+	s_first = this;
+}
+
+LatencyCache::~LatencyCache ()
+{
+	std::lock_guard<std::mutex> lock (s_mutex);
+	for (LatencyCache** link = &s_first; *link; link = &(*link)->next_)
+		if (*link == this)
+		{
+			*link = next_;
+			break;
+		}
+}
+
+LatencyCache* LatencyCache::findLocked (int32 instanceId)
+{
+	for (LatencyCache* cache = s_first; cache; cache = cache->next_)
+		if (cache->instanceId_ == instanceId)
+			return cache;
+	return nullptr;
+}
+
+void LatencyCache::fetch ()
+{
+	uint32 latency = 0, tail = 0;
+	if (!askServedLatency (CommandRegionLink::toProcessor (instanceId_), latency, tail))
+	{
+		Tandem::logError () << "[QuillMarlow #" << instanceId_ << "] outpost did not report latency and tail; keeping "
+		                    << this->latency () << " samples, tail " << this->tail () << " samples";
+		return;
+	}
+	latency_.store (latency, std::memory_order_relaxed);
+	tail_.store (tail, std::memory_order_relaxed);
+	Tandem::logInfo () << "[QuillMarlow #" << instanceId_ << "] Latency: " << latency << " samples, tail " << tail
+	                   << " samples";
+}
+
+bool LatencyCache::reportedLatency (int32 instanceId, uint32& latency)
+{
+	std::lock_guard<std::mutex> lock (s_mutex);
+	const LatencyCache* cache = findLocked (instanceId);
+	if (cache)
+		latency = cache->latency ();
+	return cache != nullptr;
+}
+
+void LatencyCache::takeTail (int32 instanceId, uint32 tail)
+{
+	std::lock_guard<std::mutex> lock (s_mutex);
+	if (LatencyCache* cache = findLocked (instanceId))
+		cache->tail_.store (tail, std::memory_order_relaxed);
+}
+
+} // namespace QuillMarlow
+} // namespace Steinberg

@@ -1,0 +1,68 @@
+#include "plugin/latency_watcher.h"
+
+#include "plugin/command_region_link.h"
+#include "plugin/latency_cache.h"
+
+#include "log/log.h"
+
+namespace Steinberg {
+namespace QuillMarlow {
+
+LatencyWatcher::LatencyWatcher ()
+: RunLoopTimer (kIntervalMs, "[QuillMarlowController] Host run loop refused a timer: latency changes will not reach "
+                             "the host")
+{
+}
+
+LatencyWatcher::~LatencyWatcher ()
+{
+	useRunLoopOf (nullptr);
+	setHostHandler (nullptr);
+}
+
+void LatencyWatcher::setHostHandler (Vst::IComponentHandler* hostHandler)
+{
+	if (hostHandler)
+		hostHandler->addRef ();
+	if (hostHandler_)
+		hostHandler_->release ();
+	hostHandler_ = hostHandler;
+}
+
+void LatencyWatcher::follow (int32 instanceId)
+{
+	following_ = true;
+	instanceId_ = instanceId;
+	seen_ = -1;
+}
+
+bool LatencyWatcher::check ()
+{
+	if (!following_ || !hostHandler_)
+		return false;
+	// The region lies in the processor's file, which may be unmapped.
+	const CommandRegionLink region = CommandRegionLink::toProcessor (instanceId_);
+	int32 count = 0;
+	if (!region.with ([&count] (Tandem::UICommand& ui) { count = ui.latencyReport.load (std::memory_order_acquire); }) ||
+	    count == seen_)
+		return false;
+	seen_ = count;
+	uint32 latency = 0, tail = 0, reported = 0;
+	if (!askServedLatency (region, latency, tail) || !LatencyCache::reportedLatency (instanceId_, reported))
+		return false;
+	if (latency == reported)
+	{
+		asked_ = -1;
+		LatencyCache::takeTail (instanceId_, tail);
+		return false;
+	}
+	if (asked_ == latency)
+		return false;
+	asked_ = latency;
+	Tandem::logInfo () << "[QuillMarlowController] Served plug-in's latency changed from " << reported << " to "
+	                   << latency << " samples: asking the host to restart the plug-in";
+	return hostHandler_->restartComponent (Vst::kLatencyChanged) == kResultOk;
+}
+
+} // namespace QuillMarlow
+} // namespace Steinberg

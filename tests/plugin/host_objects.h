@@ -1,0 +1,107 @@
+// The host's side of the controller's calls: its component handler and its
+// run loop (alone, as a host context may offer it, or with the editor's
+// frame), recording what the plug-in asked of them.
+#pragma once
+
+#include "pluginterfaces/gui/iplugview.h"
+#include "pluginterfaces/vst/ivsteditcontroller.h"
+
+namespace QuillMarlowTest {
+
+using namespace Steinberg;
+
+// The host's handler: counts setDirty(true) and restartComponent calls.
+class TestHostHandler : public Vst::IComponentHandler, public Vst::IComponentHandler2
+{
+public:
+	tresult PLUGIN_API queryInterface (const TUID iid, void** obj) override
+	{
+		if (FUnknownPrivate::iidEqual (iid, Vst::IComponentHandler2::iid))
+			*obj = static_cast<Vst::IComponentHandler2*> (this);
+		else if (FUnknownPrivate::iidEqual (iid, Vst::IComponentHandler::iid) ||
+		         FUnknownPrivate::iidEqual (iid, FUnknown::iid))
+			*obj = static_cast<Vst::IComponentHandler*> (this);
+		else
+		{
+			*obj = nullptr;
+			return kNoInterface;
+		}
+		return kResultOk;
+	}
+	uint32 PLUGIN_API addRef () override { return 1; }
+	uint32 PLUGIN_API release () override { return 1; }
+	tresult PLUGIN_API beginEdit (Vst::ParamID) override { return kResultOk; }
+	tresult PLUGIN_API performEdit (Vst::ParamID, Vst::ParamValue) override { return kResultOk; }
+	tresult PLUGIN_API endEdit (Vst::ParamID) override { return kResultOk; }
+	tresult PLUGIN_API restartComponent (int32 flags) override
+	{
+		++restartCalls;
+		restartFlags = flags;
+		return kResultOk;
+	}
+	tresult PLUGIN_API setDirty (TBool state) override
+	{
+		dirtyCalls += state ? 1 : 0;
+		return kResultOk;
+	}
+	tresult PLUGIN_API requestOpenEditor (FIDString) override { return kResultFalse; }
+	tresult PLUGIN_API startGroupEdit () override { return kResultOk; }
+	tresult PLUGIN_API finishGroupEdit () override { return kResultOk; }
+
+	int dirtyCalls = 0;
+	int restartCalls = 0;
+	int32 restartFlags = 0;
+};
+
+// The host's run loop: keeps the one timer it is given.
+class TestRunLoop : public Linux::IRunLoop
+{
+public:
+	tresult PLUGIN_API queryInterface (const TUID iid, void** obj) override
+	{
+		if (FUnknownPrivate::iidEqual (iid, Linux::IRunLoop::iid) || FUnknownPrivate::iidEqual (iid, FUnknown::iid))
+		{
+			*obj = static_cast<Linux::IRunLoop*> (this);
+			return kResultOk;
+		}
+		*obj = nullptr;
+		return kNoInterface;
+	}
+	uint32 PLUGIN_API addRef () override { return 1; }
+	uint32 PLUGIN_API release () override { return 1; }
+	tresult PLUGIN_API registerEventHandler (Linux::IEventHandler*, Linux::FileDescriptor) override { return kResultOk; }
+	tresult PLUGIN_API unregisterEventHandler (Linux::IEventHandler*) override { return kResultOk; }
+	tresult PLUGIN_API registerTimer (Linux::ITimerHandler* handler, Linux::TimerInterval) override
+	{
+		timer = handler;
+		return kResultOk;
+	}
+	tresult PLUGIN_API unregisterTimer (Linux::ITimerHandler* handler) override
+	{
+		if (handler == timer)
+			timer = nullptr;
+		return kResultOk;
+	}
+
+	Linux::ITimerHandler* timer = nullptr;
+};
+
+// The host's frame with its run loop.
+class TestFrame : public IPlugFrame, public TestRunLoop
+{
+public:
+	tresult PLUGIN_API queryInterface (const TUID iid, void** obj) override
+	{
+		if (FUnknownPrivate::iidEqual (iid, IPlugFrame::iid) || FUnknownPrivate::iidEqual (iid, FUnknown::iid))
+		{
+			*obj = static_cast<IPlugFrame*> (this);
+			return kResultOk;
+		}
+		return TestRunLoop::queryInterface (iid, obj);
+	}
+	uint32 PLUGIN_API addRef () override { return 1; }
+	uint32 PLUGIN_API release () override { return 1; }
+	tresult PLUGIN_API resizeView (IPlugView*, ViewRect*) override { return kResultOk; }
+};
+
+} // namespace QuillMarlowTest
