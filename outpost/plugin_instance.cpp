@@ -253,7 +253,8 @@ std::uint32_t PluginInstance::changeCount() const {
 }
 
 bool PluginInstance::readLatency(std::uint32_t& latency, std::uint32_t& tail) const {
-    if (!audioProcessor_ || !audioSetup_) return false;
+    // The flag first: it is set after the processor was taken.
+    if (!audioSetup_.load(std::memory_order_acquire) || !audioProcessor_) return false;
     latency = audioProcessor_->getLatencySamples();
     tail = audioProcessor_->getTailSamples();
     return true;

@@ -121,7 +121,9 @@ private:
     std::int32_t height_ = 600;
     bool embedded_ = false;
     Steinberg::Vst::IAudioProcessor* audioProcessor_ = nullptr;
-    bool audioSetup_ = false;
+    // Set once by whichever thread sets audio up (the audio thread when no
+    // sample rate was known at start); the main thread reads it.
+    std::atomic<bool> audioSetup_{false};
     double sampleRate_ = 48000.0;
     std::int32_t maxBlockSize_ = 512;
     bool viewAttached_ = false;
