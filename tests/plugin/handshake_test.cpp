@@ -9,6 +9,7 @@
 #include <memory>
 #include <random>
 #include <thread>
+#include <vector>
 
 namespace QuillMarlowTest {
 namespace {
@@ -72,6 +73,73 @@ TEST (Handshake, BlocksPostedAsEitherSideFallsAsleepAreAllAnsweredWithTheirOwnDa
 	EXPECT_EQ (lost, 0) << "a block was not answered: a wake-up was lost";
 	EXPECT_EQ (stale, 0);
 	EXPECT_GT (slept, kRounds / 20) << "the host side waited past its spin window often enough to be tested";
+}
+
+// A host's audio thread runs four instances in turn once per period, and
+// every outpost sleeps between its blocks, waking on its own timer shortly
+// before the next one is due, or woken by the post. No block may be lost
+// (the deadline is long: only a lost wake-up misses it) and each comes back
+// with its own data. Halfway through each period the outposts are looked at:
+// they sleep then, rather than spin.
+TEST (Handshake, PacedBlocksWithEveryOutpostAsleepInBetweenAreAllAnswered)
+{
+	constexpr int kInstances = 4, kCycles = 300;
+	constexpr auto kPeriod = milliseconds (4);
+	struct Instance
+	{
+		Tandem::AudioData audio {};
+		std::atomic<int> input {0}, output {0};
+		std::thread thread;
+	};
+	std::vector<std::unique_ptr<Instance>> chain;
+	std::atomic<bool> running {true};
+	for (int i = 0; i < kInstances; ++i)
+	{
+		chain.push_back (std::make_unique<Instance> ());
+		Instance& in = *chain.back ();
+		in.audio.outpostCanWake.store (1);
+		in.thread = std::thread ([&in, &running] {
+			Tandem::BlockRhythm rhythm;
+			auto keepGoing = [&] { return running.load (); };
+			while (Tandem::waitForBlock (in.audio, true, keepGoing, seconds (30), &rhythm))
+			{
+				in.output.store (in.input.load (std::memory_order_relaxed), std::memory_order_relaxed);
+				Tandem::finishBlock (in.audio);
+			}
+		});
+	}
+	int lost = 0, stale = 0, looked = 0, asleep = 0;
+	auto next = HandshakeClock::now ();
+	for (int n = 1; n <= kCycles && lost == 0; ++n)
+	{
+		next += kPeriod;
+		std::this_thread::sleep_until (next);
+		for (auto& in : chain)
+		{
+			in->input.store (n * 10 + static_cast<int> (&in - &chain[0]), std::memory_order_relaxed);
+			const bool woke = Tandem::postBlock (in->audio);
+			const auto answer = Tandem::waitForAnswer (
+			    in->audio, HandshakeClock::now () + seconds (5), seconds (30), [] { return true; }, woke);
+			lost += answer != Tandem::AnswerWait::Answered;
+			stale += in->output.load (std::memory_order_relaxed) != in->input.load (std::memory_order_relaxed);
+		}
+		std::this_thread::sleep_until (next + kPeriod / 2);
+		for (auto& in : chain)
+		{
+			Tandem::fullFence ();
+			++looked;
+			asleep += in->audio.outpostWaiting.load () != 0;
+		}
+	}
+	running = false;
+	for (auto& in : chain)
+	{
+		Tandem::futexWake (&in->audio.inputReady);
+		in->thread.join ();
+	}
+	EXPECT_EQ (lost, 0) << "a block was not answered: a wake-up was lost";
+	EXPECT_EQ (stale, 0);
+	EXPECT_GT (asleep, looked / 4) << "outposts sleep between paced blocks";
 }
 
 // An outpost that cannot make the wake-up call (its Wine traps system
