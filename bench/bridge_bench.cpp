@@ -18,7 +18,7 @@
 //
 //   bridge_bench [--json FILE] [--blocks N] [--trials N] [--seconds S]
 //                [--chain-seconds S] [--chains-only] [--bundle SO]
-//                [--design NAME] [--log FILE] [--tsv FILE]
+//                [--design NAME] [--log FILE] [--tsv FILE] [--no-spin-only]
 // WINEPREFIX must name a prefix where Quill is installed. The measured
 // instances' own log lines (and outpost's) go to the --log file, so that
 // they do not land between the table's rows.
@@ -111,7 +111,7 @@ RealTimeFigures streamAtRealTimePace(IPluginFactory* factory, int count, double 
 // as built and spin-only. Returns the JSON members "floor" and "chains";
 // writes the chain figures beside the floor as a TSV for the picture.
 std::string measureChains(FILE* out, IPluginFactory* factory, const std::string& design, double seconds,
-                          const std::string& tsv) {
+                          const std::string& tsv, bool withSpinOnly) {
     std::fprintf(out, "\nfloor: a native process wakes another blocked in FUTEX_WAIT once per period and spins for "
                       "its answer, %.0f s each\n", seconds);
     std::map<int, Stats> floor;
@@ -141,6 +141,7 @@ std::string measureChains(FILE* out, IPluginFactory* factory, const std::string&
         rows += std::string(group) + "\tN x floor median\t" + std::to_string(count * fl.median) + "\n";
         rows += std::string(group) + "\tN x floor p99\t" + std::to_string(count * fl.p99) + "\n";
         for (bool spinOnly : {false, true}) {
+            if (spinOnly && !withSpinOnly) continue;
             const ChainFigures f = runChain(factory, count, samples, seconds, spinOnly);
             printChainRow(out, f, spinOnly ? "spin-only" : "bridge");
             json += (first ? "" : ", ") + chainJson(f, spinOnly ? "spin-only" : design);
@@ -168,12 +169,16 @@ int main(int argc, char** argv) {
     int trials = 100;
     double seconds = 5.0;
     double chainSeconds = 10.0;
-    bool chainsOnly = false;
+    bool chainsOnly = false, withSpinOnly = true;
     std::string bundle = QM_BUNDLE_SO, design = "as built", logPath = "bridge_bench.log", tsv;
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
         if (option == "--chains-only") {
             chainsOnly = true;
+            continue;
+        }
+        if (option == "--no-spin-only") {
+            withSpinOnly = false;
             continue;
         }
         if (i + 1 >= argc) break;
@@ -214,7 +219,7 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    const std::string chains = measureChains(out, module.factory(), design, chainSeconds, tsv);
+    const std::string chains = measureChains(out, module.factory(), design, chainSeconds, tsv, withSpinOnly);
     if (chainsOnly) {
         if (!json.empty() && !writeJson(json, {}, chains)) {
             std::fprintf(out, "bridge_bench: cannot write %s\n", json.c_str());

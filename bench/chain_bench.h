@@ -92,7 +92,8 @@ inline ChainFigures runChain(Steinberg::IPluginFactory* factory, int count, int 
     std::vector<double> chainNs, blockNs;
     const auto end = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
     f.budgetUs = std::chrono::duration<double, std::micro>(period).count();
-    for (long cycle = 0; next < end; next += period, ++cycle) {
+    // Cycles that overrun their period are not made up for after the end.
+    for (long cycle = 0; next < end && Clock::now() < end; next += period, ++cycle) {
         std::this_thread::sleep_until(next);
         for (auto& b : blocks) b.fill(cycle * samples);
         const auto t0 = Clock::now();
