@@ -54,8 +54,7 @@ double cpuSeconds(pid_t pid) {
         ::getrusage(RUSAGE_SELF, &usage);
         return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
     }
-    return static_cast<double>(cpuTicks("/proc/" + std::to_string(pid) + "/stat")) /
-           static_cast<double>(::sysconf(_SC_CLK_TCK));
+    return processCpuSeconds(pid);
 }
 
 struct RealTimeFigures {

@@ -42,7 +42,7 @@ constexpr std::chrono::microseconds kSpinWindow{100};
 constexpr std::chrono::microseconds kTightSpin{10};
 // outpost wakes this long before a block is due at least, and at most.
 constexpr std::chrono::microseconds kMinWakeLead{30};
-constexpr std::chrono::microseconds kMaxWakeLead{400};
+constexpr std::chrono::microseconds kMaxWakeLead{250};
 // Streams with a longer period than this are not paced for outpost's timer.
 constexpr std::chrono::milliseconds kMaxPacedPeriod{100};
 // outpost's audio thread looks up this often while it sleeps without blocks.
@@ -130,11 +130,11 @@ public:
     HandshakeClock::duration wakeLead() const { return wakeLead_; }
     // After a timed sleep: the block was already there (the timer woke us
     // late, or a wake-up came first) or not yet. A late wake-up lengthens
-    // the lead by 20 us, a timely one shortens it by 2 us: about one block
-    // in ten finds outpost still asleep (and wakes it, as before), which
+    // the lead by 10 us, a timely one shortens it by 2 us: about one block
+    // in six finds outpost still asleep (and wakes it, as before), which
     // keeps the spin before a block short.
     void timerWas(bool late) {
-        const auto lead = late ? wakeLead_ + std::chrono::microseconds(20)
+        const auto lead = late ? wakeLead_ + std::chrono::microseconds(10)
                                : wakeLead_ - std::chrono::microseconds(2);
         wakeLead_ = std::clamp<HandshakeClock::duration>(lead, kMinWakeLead, kMaxWakeLead);
     }
