@@ -96,6 +96,13 @@ pid_t busiestThreadDuring (pid_t pid, Work work)
 	return best;
 }
 
+// The count of `name` in a "name count, name count" list.
+long callsNamed (const std::string& calls, const std::string& name)
+{
+	const size_t at = calls.find (name + " ");
+	return at == std::string::npos ? 0 : std::atol (calls.c_str () + at + name.size () + 1);
+}
+
 // outpost's audio thread under Wine, watched from outside with `strace -c`
 // attached to that one thread while 50000 blocks stream back to back: a
 // system call only for a block that came late (a futex sleep before it, a
@@ -172,11 +179,15 @@ TEST_F (Hardening, OutpostAudioThreadUnderWineMakesNoSystemCallPerBlock)
 			calls += (calls.empty () ? "" : ", ") + cells.back () + " " + cells[3];
 	}
 	ASSERT_GE (total, 0) << "no strace summary";
+	// A spin past its first microseconds gives the core away on each round
+	// (sched_yield): their number follows how long the waits were, not how
+	// many blocks came, so they are left out of the bound.
+	const long yields = callsNamed (calls, "sched_yield");
 	// A late block costs outpost at most a sleep, the wake-up that ends it
 	// and one of the host; a few calls more come from Wine itself (signals).
-	EXPECT_LE (total, 3 * lateBlocks + 50) << calls << "; " << lateBlocks << " late";
+	EXPECT_LE (total - yields, 3 * lateBlocks + 50) << calls << "; " << lateBlocks << " late";
 	// However loaded the machine, a call per block is far more than that.
-	EXPECT_LT (total, kBlocks / 2) << calls;
+	EXPECT_LT (total - yields, kBlocks / 2) << calls;
 	EXPECT_EQ (calls.find ("nanosleep"), std::string::npos) << calls;
 	EXPECT_EQ (calls.find ("write"), std::string::npos) << "its log lines are written by another thread: " << calls;
 	figures::report ("rt", "outpost's audio thread under Wine (strace -c), 50000 x 64 samples",
