@@ -141,7 +141,11 @@ TEST (Handshake, PacedBlocksWithEveryOutpostAsleepInBetweenAreAllAnswered)
 			lost += answer != Tandem::AnswerWait::Answered;
 			stale += in->output.load (std::memory_order_relaxed) != in->input.load (std::memory_order_relaxed);
 		}
+		// Only a look taken in the middle of a period on time counts: a host
+		// that fell behind (a loaded machine) posts its next blocks at once.
 		std::this_thread::sleep_until (next + kPeriod / 2);
+		if (HandshakeClock::now () > next + kPeriod * 3 / 4)
+			continue;
 		for (auto& in : chain)
 		{
 			Tandem::fullFence ();
@@ -157,7 +161,7 @@ TEST (Handshake, PacedBlocksWithEveryOutpostAsleepInBetweenAreAllAnswered)
 	}
 	EXPECT_EQ (lost, 0) << "a block was not answered: a wake-up was lost";
 	EXPECT_EQ (stale, 0);
-	EXPECT_GT (asleep, looked / 4) << "outposts sleep between paced blocks";
+	EXPECT_GE (asleep, looked / 2) << "outposts sleep between paced blocks";
 }
 
 // An outpost that cannot make the wake-up call (its Wine traps system
