@@ -82,7 +82,7 @@ inline ChainFigures runChain(Steinberg::IPluginFactory* factory, int count, int 
     // Warm-up: a second of cycles, not measured.
     const auto period = periodOf(samples);
     auto next = Clock::now();
-    for (auto until = next + std::chrono::seconds(1); next < until; next += period) {
+    for (auto until = next + std::chrono::seconds(1); next < until && Clock::now() < until; next += period) {
         std::this_thread::sleep_until(next);
         for (int i = 0; i < count; ++i) chain[i]->process(blocks[i]);
     }
@@ -92,6 +92,7 @@ inline ChainFigures runChain(Steinberg::IPluginFactory* factory, int count, int 
     std::vector<double> chainNs, blockNs;
     const auto end = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
     f.budgetUs = std::chrono::duration<double, std::micro>(period).count();
+    next = Clock::now();
     // Cycles that overrun their period are not made up for after the end.
     for (long cycle = 0; next < end && Clock::now() < end; next += period, ++cycle) {
         std::this_thread::sleep_until(next);
