@@ -42,7 +42,8 @@ inline void standIn(std::atomic<bool>& run, std::atomic<Tandem::AudioData*>& sha
     audio->audioReady.store(1);
     Tandem::fullFence();
     auto keepGoing = [&run] { return run.load(std::memory_order_relaxed); };
-    while (keepGoing() && Tandem::waitForBlock(*audio, true, keepGoing, std::chrono::milliseconds(10))) {
+    Tandem::BlockRhythm rhythm;
+    while (keepGoing() && Tandem::waitForBlock(*audio, true, keepGoing, std::chrono::milliseconds(10), &rhythm)) {
         const int channels = Tandem::clampCount(audio->numChannels, Tandem::kMaxChannels);
         const int samples = Tandem::clampCount(audio->numSamples, Tandem::kMaxBlockSize);
         for (int c = 0; c < channels; ++c)
@@ -59,16 +60,16 @@ struct Row {
     long timeouts;  // -1: not applicable
 };
 
-inline void printHeader() {
-    std::printf("%-22s %7s %3s %7s | %9s %9s %9s %9s %9s | %8s\n", "path", "samples", "ch", "blocks", "min us",
+inline void printHeader(FILE* out = stdout) {
+    std::fprintf(out, "%-22s %7s %3s %7s | %9s %9s %9s %9s %9s | %8s\n", "path", "samples", "ch", "blocks", "min us",
                 "median", "p99", "p99.9", "max", "timeouts");
 }
 
-inline void printRow(const Row& r) {
-    std::printf("%-22s %7d %3d %7d | %9.2f %9.2f %9.2f %9.2f %9.2f | %8s\n", r.path.c_str(), r.samples, r.channels,
+inline void printRow(const Row& r, FILE* out = stdout) {
+    std::fprintf(out, "%-22s %7d %3d %7d | %9.2f %9.2f %9.2f %9.2f %9.2f | %8s\n", r.path.c_str(), r.samples, r.channels,
                 r.blocks, r.stats.min, r.stats.median, r.stats.p99, r.stats.p999, r.stats.max,
                 r.timeouts < 0 ? "-" : std::to_string(r.timeouts).c_str());
-    std::fflush(stdout);
+    std::fflush(out);
 }
 
 inline bool writeJson(const std::string& path, const std::vector<Row>& rows, const std::string& extra = "") {

@@ -11,14 +11,24 @@
 //  - 1, 2, 4 and 8 instances, each on its own host thread at a real-time
 //    pace: blocks that came back dry and process() calls over the block's
 //    budget;
-//  - the time from setActive(true) to audio readiness, cold and warm.
+//  - the time from setActive(true) to audio readiness, cold and warm;
+//  - the machine's floor for a sleeping partner (floor_probe.h) and chains
+//    of instances on one host thread at a real-time pace (chain_bench.h),
+//    as built and spin-only.
 //
 //   bridge_bench [--json FILE] [--blocks N] [--trials N] [--seconds S]
-// WINEPREFIX must name a prefix where Quill is installed.
+//                [--chain-seconds S] [--chains-only] [--bundle SO]
+//                [--design NAME] [--log FILE] [--tsv FILE] [--no-spin-only]
+// WINEPREFIX must name a prefix where Quill is installed. The measured
+// instances' own log lines (and outpost's) go to the --log file, so that
+// they do not land between the table's rows.
 #include "bench_support.h"
+#include "chain_bench.h"
 #include "e2e_support.h"
+#include "floor_probe.h"
 
 #include <cstdlib>
+#include <map>
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
@@ -44,29 +54,8 @@ double cpuSeconds(pid_t pid) {
         ::getrusage(RUSAGE_SELF, &usage);
         return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
     }
-    return static_cast<double>(cpuTicks("/proc/" + std::to_string(pid) + "/stat")) /
-           static_cast<double>(::sysconf(_SC_CLK_TCK));
+    return processCpuSeconds(pid);
 }
-
-// The audio region of a processor's shared file, mapped here too, to switch
-// the hand-shake to spin-only.
-class AudioRegion {
-public:
-    explicit AudioRegion(const std::string& path) {
-        const int fd = ::open(path.c_str(), O_RDWR);
-        if (fd < 0) return;
-        void* base = ::mmap(nullptr, Tandem::kSharedMemorySize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-        ::close(fd);
-        if (base != MAP_FAILED) base_ = base;
-    }
-    ~AudioRegion() {
-        if (base_) ::munmap(base_, Tandem::kSharedMemorySize);
-    }
-    Tandem::AudioData* audio() const { return base_ ? Tandem::regionsAt(base_).audioData : nullptr; }
-
-private:
-    void* base_ = nullptr;
-};
 
 struct RealTimeFigures {
     int instances = 0;
@@ -116,6 +105,61 @@ RealTimeFigures streamAtRealTimePace(IPluginFactory* factory, int count, double 
     return total;
 }
 
+
+// The floor at the 64- and 128-sample periods, then the chains beside it,
+// as built and spin-only. Returns the JSON members "floor" and "chains";
+// writes the chain figures beside the floor as a TSV for the picture.
+std::string measureChains(FILE* out, IPluginFactory* factory, const std::string& design, double seconds,
+                          const std::string& tsv, bool withSpinOnly) {
+    std::fprintf(out, "\nfloor: a native process wakes another blocked in FUTEX_WAIT once per period and spins for "
+                      "its answer, %.0f s each\n", seconds);
+    std::map<int, Stats> floor;
+    std::string json = "  \"floor\": [";
+    for (int samples : {64, 128}) {
+        const Stats s = summarise(measureFloor(periodOf(samples), seconds));
+        floor[samples] = s;
+        std::fprintf(out, "  %3d samples (%4.0f us): median %.1f us, p99 %.1f us, max %.1f us\n", samples,
+                     samples / 48e-3, s.median, s.p99, s.max);
+        char entry[200];
+        std::snprintf(entry, sizeof entry, "%s{\"samples\": %d, \"median_us\": %.1f, \"p99_us\": %.1f, \"max_us\": %.1f}",
+                      samples == 64 ? "" : ", ", samples, s.median, s.p99, s.max);
+        json += entry;
+    }
+    json += "],\n  \"chains\": [";
+    std::fprintf(out, "\nchains on one host thread, each cycle paced at real time (48 kHz), %.0f s each; design: %s\n",
+                 seconds, design.c_str());
+    printChainHeader(out);
+    std::string rows = "group\tseries\tvalue\n";
+    bool first = true;
+    for (const auto& [count, samples] : std::vector<std::pair<int, int>>{{1, 64}, {4, 64}, {8, 128}, {8, 256}}) {
+        const Stats& fl = floor.count(samples) ? floor[samples] : floor[128];
+        std::fprintf(out, "%5d %7d %9.0f %-10s | %9.1f %9.1f %9s | %13s | %9.1f %9.1f |\n", count, samples,
+                     samples / 48e-3, "N x floor", count * fl.median, count * fl.p99, "", "", fl.median, fl.p99);
+        char group[40];
+        std::snprintf(group, sizeof group, "%d x %d", count, samples);
+        rows += std::string(group) + "\tN x floor median\t" + std::to_string(count * fl.median) + "\n";
+        rows += std::string(group) + "\tN x floor p99\t" + std::to_string(count * fl.p99) + "\n";
+        for (bool spinOnly : {false, true}) {
+            if (spinOnly && !withSpinOnly) continue;
+            const ChainFigures f = runChain(factory, count, samples, seconds, spinOnly);
+            printChainRow(out, f, spinOnly ? "spin-only" : "bridge");
+            json += (first ? "" : ", ") + chainJson(f, spinOnly ? "spin-only" : design);
+            first = false;
+            const std::string name = spinOnly ? "spin-only" : "bridge";
+            rows += std::string(group) + "\t" + name + " median\t" + std::to_string(f.chain.median) + "\n";
+            rows += std::string(group) + "\t" + name + " p99\t" + std::to_string(f.chain.p99) + "\n";
+        }
+    }
+    json += "]";
+    if (!tsv.empty()) {
+        if (FILE* t = std::fopen(tsv.c_str(), "w")) {
+            std::fputs(rows.c_str(), t);
+            std::fclose(t);
+        }
+    }
+    return json;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -123,23 +167,64 @@ int main(int argc, char** argv) {
     int blocks = 50000;
     int trials = 100;
     double seconds = 5.0;
-    for (int i = 1; i + 1 < argc; i += 2) {
+    double chainSeconds = 10.0;
+    bool chainsOnly = false, withSpinOnly = true;
+    std::string bundle = QM_BUNDLE_SO, design = "as built", logPath = "bridge_bench.log", tsv;
+    for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
-        if (option == "--json") json = argv[i + 1];
-        if (option == "--blocks") blocks = std::atoi(argv[i + 1]);
-        if (option == "--trials") trials = std::atoi(argv[i + 1]);
-        if (option == "--seconds") seconds = std::atof(argv[i + 1]);
+        if (option == "--chains-only") {
+            chainsOnly = true;
+            continue;
+        }
+        if (option == "--no-spin-only") {
+            withSpinOnly = false;
+            continue;
+        }
+        if (i + 1 >= argc) break;
+        const char* value = argv[++i];
+        if (option == "--json") json = value;
+        if (option == "--blocks") blocks = std::atoi(value);
+        if (option == "--trials") trials = std::atoi(value);
+        if (option == "--seconds") seconds = std::atof(value);
+        if (option == "--chain-seconds") chainSeconds = std::atof(value);
+        if (option == "--bundle") bundle = value;
+        if (option == "--design") design = value;
+        if (option == "--log") logPath = value;
+        if (option == "--tsv") tsv = value;
     }
     if (!std::getenv("WINEPREFIX")) {
         std::fprintf(stderr, "bridge_bench: set WINEPREFIX to a prefix with Quill installed\n");
         return 2;
     }
-    // The plug-in's and outpost's own lines also go to standard output; they
-    // start with '[' and scripts/bench.sh leaves them out.
-    BundleModule module;
-    if (!module.factory()) {
-        std::fprintf(stderr, "bridge_bench: cannot load %s\n", QM_BUNDLE_SO);
+    // The tables go to the original standard output; the plug-in's and
+    // outpost's lines (outpost inherits the descriptors) go to the log file.
+    // Close-on-exec, so that Wine's long-lived helpers never hold the
+    // caller's pipe open.
+    FILE* out = ::fdopen(::fcntl(1, F_DUPFD_CLOEXEC, 3), "w");
+    const int logFd = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (!out || logFd < 0) {
+        std::fprintf(stderr, "bridge_bench: cannot open %s\n", logPath.c_str());
         return 1;
+    }
+    std::fflush(out);
+    ::dup2(logFd, 1);
+    ::dup2(logFd, 2);
+    ::close(logFd);
+    std::fprintf(out, "bridge_bench (%s): the measured instances' log lines go to %s\n", design.c_str(),
+                 logPath.c_str());
+    BundleModule module(bundle.c_str());
+    if (!module.factory()) {
+        std::fprintf(out, "bridge_bench: cannot load %s\n", bundle.c_str());
+        return 1;
+    }
+
+    const std::string chains = measureChains(out, module.factory(), design, chainSeconds, tsv, withSpinOnly);
+    if (chainsOnly) {
+        if (!json.empty() && !writeJson(json, {}, chains)) {
+            std::fprintf(out, "bridge_bench: cannot write %s\n", json.c_str());
+            return 1;
+        }
+        return 0;
     }
 
     // Readiness: cold (no wineserver running for the prefix), then warm.
@@ -148,15 +233,15 @@ int main(int argc, char** argv) {
     const double warm = activationSeconds(module.factory());
 
     std::vector<Row> rows;
-    std::printf("Round trip through the bridge (real outpost and Quill under Wine), back to back\n");
-    printHeader();
+    std::fprintf(out, "Round trip through the bridge (real outpost and Quill under Wine), back to back\n");
+    printHeader(out);
     for (int samples : {64, 256, 1024}) {
         Processor p(module.factory(), samples);
         p.activate(true);
         const auto outposts = ownOutposts();
         AudioRegion region(outposts.empty() ? std::string() : outposts.back().sharedFile);
         if (!region.audio()) {
-            std::fprintf(stderr, "bridge_bench: cannot map the shared file of the outpost\n");
+            std::fprintf(out, "bridge_bench: cannot map the shared file of the outpost\n");
             return 1;
         }
         StereoBlock block(samples);
@@ -185,11 +270,11 @@ int main(int argc, char** argv) {
             native.push_back(nanosSince(t0));
         }
         rows.push_back({"bridge, spin then sleep", samples, 2, blocks, summarise(hybrid), hybridDry});
-        printRow(rows.back());
+        printRow(rows.back(), out);
         rows.push_back({"bridge, spin only", samples, 2, blocks, summarise(spin), spinDry});
-        printRow(rows.back());
+        printRow(rows.back(), out);
         rows.push_back({"Quill DSP natively", samples, 2, blocks, summarise(native), -1});
-        printRow(rows.back());
+        printRow(rows.back(), out);
     }
 
     // Idle: activated, a few blocks, then nothing for five seconds.
@@ -207,7 +292,7 @@ int main(int argc, char** argv) {
         outpostIdle = (cpuSeconds(outpost) - outpostBefore) / 5.0 * 100.0;
         hostIdle = (cpuSeconds(0) - hostBefore) / 5.0 * 100.0;
     }
-    std::printf("\nidle for 5 s after activation: outpost %.2f%% of a core, host process %.2f%% of a core\n",
+    std::fprintf(out, "\nidle for 5 s after activation: outpost %.2f%% of a core, host process %.2f%% of a core\n",
                 outpostIdle, hostIdle);
 
     // The first block after a second of silence, at 256 samples.
@@ -228,7 +313,7 @@ int main(int argc, char** argv) {
         }
     }
     const Stats firstStats = summarise(first);
-    std::printf("first block after 1 s of silence, %d trials: median %.1f us, p99 %.1f us, worst %.1f us, %ld dry\n",
+    std::fprintf(out, "first block after 1 s of silence, %d trials: median %.1f us, p99 %.1f us, worst %.1f us, %ld dry\n",
                 trials, firstStats.median, firstStats.p99, firstStats.max, firstDry);
 
     // The start of playback: the first 100 blocks of fresh activations.
@@ -246,19 +331,19 @@ int main(int argc, char** argv) {
             startDry += block.passedThrough();
         }
     }
-    std::printf("first 100 blocks of 20 activations at a real-time pace: %ld of 2000 dry\n", startDry);
+    std::fprintf(out, "first 100 blocks of 20 activations at a real-time pace: %ld of 2000 dry\n", startDry);
 
     // Many instances at a real-time pace.
-    std::printf("\ninstances at a real-time pace (256 samples, 48 kHz, budget 5.33 ms), %.0f s each\n", seconds);
-    std::printf("%9s %8s %8s %10s %12s %10s\n", "instances", "blocks", "dry", "dry %", "over budget", "worst ms");
+    std::fprintf(out, "\ninstances at a real-time pace (256 samples, 48 kHz, budget 5.33 ms), %.0f s each\n", seconds);
+    std::fprintf(out, "%9s %8s %8s %10s %12s %10s\n", "instances", "blocks", "dry", "dry %", "over budget", "worst ms");
     std::string many;
     for (int count : {1, 2, 4, 8}) {
         const RealTimeFigures f = streamAtRealTimePace(module.factory(), count, seconds);
         const double dryPercent = 100.0 * f.dry / std::max(1L, f.blocks);
         const double overPercent = 100.0 * f.overBudget / std::max(1L, f.blocks);
-        std::printf("%9d %8ld %8ld %9.3f%% %11.3f%% %10.2f\n", count, f.blocks, f.dry, dryPercent, overPercent,
+        std::fprintf(out, "%9d %8ld %8ld %9.3f%% %11.3f%% %10.2f\n", count, f.blocks, f.dry, dryPercent, overPercent,
                     f.worstMs);
-        std::fflush(stdout);
+        std::fflush(out);
         char entry[200];
         std::snprintf(entry, sizeof entry,
                       "%s{\"instances\": %d, \"blocks\": %ld, \"dry\": %ld, \"over_budget\": %ld, \"worst_ms\": %.3f}",
@@ -266,8 +351,8 @@ int main(int argc, char** argv) {
         many += entry;
     }
 
-    std::printf("\nactivation to audio readiness: cold prefix %.3f s, warm prefix %.3f s\n", cold, warm);
-    char extra[600];
+    std::fprintf(out, "\nactivation to audio readiness: cold prefix %.3f s, warm prefix %.3f s\n", cold, warm);
+    char extra[800];
     std::snprintf(extra, sizeof extra,
                   "  \"readiness_s\": {\"cold\": %.4f, \"warm\": %.4f},\n"
                   "  \"idle_cpu_percent\": {\"outpost\": %.3f, \"host\": %.3f},\n"
@@ -275,8 +360,9 @@ int main(int argc, char** argv) {
                   "  \"start_of_playback_dry_of_2000\": %ld,\n",
                   cold, warm, outpostIdle, hostIdle, firstStats.median, firstStats.p99, firstStats.max, firstDry,
                   startDry);
-    if (!json.empty() && !writeJson(json, rows, extra + std::string("  \"real_time_instances\": [") + many + "]")) {
-        std::fprintf(stderr, "bridge_bench: cannot write %s\n", json.c_str());
+    if (!json.empty() &&
+        !writeJson(json, rows, extra + std::string("  \"real_time_instances\": [") + many + "],\n" + chains)) {
+        std::fprintf(out, "bridge_bench: cannot write %s\n", json.c_str());
         return 1;
     }
     return 0;

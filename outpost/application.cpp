@@ -59,6 +59,10 @@ bool OutpostApplication::initialize() {
         return false;
     }
     logInfo() << "[Outpost] Memory-mapped file opened successfully";
+    // Locked (and so read in) now, the file costs the audio thread no page
+    // fault; without the lock it still works, with a fault now and then.
+    if (const std::int64_t locked = lockInMemory(uiCommand_, kSharedMemorySize); locked != 0)
+        logError() << "[Outpost] Could not lock the shared file in memory (" << locked << "); audio may page-fault";
 
     linuxCalls_ = linuxCallsUsable();
     hostPid_ = linuxParentPid();
@@ -336,8 +340,17 @@ void OutpostApplication::audioThreadFunc() {
     fullFence();
     logFromAudio("[Outpost] Audio ready signaled to Linux plugin");
 
+    if (linuxCalls_) {
+        const std::int64_t priority = preferPromptWakeUps();
+        if (priority == 0)
+            logFromAudio("[Outpost] Audio thread at real-time priority");
+        else
+            logFromAudio("[Outpost] Audio thread at normal priority (real-time refused: %lld)",
+                         static_cast<long long>(priority));
+    }
     std::int32_t blocks = 0;
     bool warned = false;
+    BlockRhythm rhythm;
     // The main thread asks for a 0-sample process() to deliver edits while
     // no blocks come.
     auto serviceFlush = [this] {
@@ -355,7 +368,7 @@ void OutpostApplication::audioThreadFunc() {
         }
         return true;
     };
-    while (audioThreadRunning_.load(std::memory_order_relaxed) && waitForBlock(audio, linuxCalls_, idle)) {
+    while (audioThreadRunning_.load(std::memory_order_relaxed) && waitForBlock(audio, linuxCalls_, idle, kIdleSlice, &rhythm)) {
         serviceFlush();
         ++blocks;
         if (blocks <= 10 || blocks % 10000 == 0)

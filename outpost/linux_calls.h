@@ -3,6 +3,7 @@
 // when the host that made it is gone.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -18,5 +19,15 @@ std::int64_t linuxParentPid();
 
 // Removes the file at a Linux path; true on success.
 bool removeLinuxFile(const std::string& path);
+
+// For the calling thread (outpost's audio thread): timers that fire on time
+// (no timer slack), and the lowest real-time priority when the system's
+// limits allow it. Returns the kernel's result of the priority request (0
+// when granted, a negative errno when not).
+std::int64_t preferPromptWakeUps();
+
+// Keeps `size` bytes at `address` in memory (no page faults on access);
+// the kernel's result (0 or a negative errno).
+std::int64_t lockInMemory(void* address, std::size_t size);
 
 }  // namespace Tandem

@@ -513,7 +513,7 @@ tresult PLUGIN_API QuillMarlowProcessor::process (Vst::ProcessData& data)
 		std::memcpy (audio->inputBuffers[i], in.channelBuffers32[i], bytes);
 
 	const auto posted = Tandem::HandshakeClock::now ();
-	Tandem::postBlock (*audio);
+	const bool wokeOutpost = Tandem::postBlock (*audio);
 
 	if (processCallCount_ <= 10)
 	{
@@ -528,7 +528,7 @@ tresult PLUGIN_API QuillMarlowProcessor::process (Vst::ProcessData& data)
 	const auto timeout = offline ? Tandem::HandshakeClock::duration (kOfflineTimeout) : blockTimeout (samples);
 	const auto slice = offline ? Tandem::HandshakeClock::duration (kOfflineProbeInterval) : timeout;
 	const Tandem::AnswerWait answer =
-	    Tandem::waitForAnswer (*audio, posted + timeout, slice, [pid] { return !processGone (pid); });
+	    Tandem::waitForAnswer (*audio, posted + timeout, slice, [pid] { return !processGone (pid); }, wokeOutpost);
 	const long long waitedUs =
 	    std::chrono::duration_cast<std::chrono::microseconds> (Tandem::HandshakeClock::now () - posted).count ();
 

@@ -1,5 +1,9 @@
 #include "plugin/shared_memory.h"
 
+#include "log/log.h"
+
+#include <atomic>
+
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -47,7 +51,10 @@ CreateResult SharedMemoryCreator::create(const std::string& path) {
         return {false, error};
     }
 
-    data_ = ::mmap(nullptr, size_, PROT_READ | PROT_WRITE, MAP_SHARED, fd_, 0);
+    // Read in now and locked: /tmp is on disk here, and the audio path must
+    // not wait for a page. Hosts limit locked memory; without the lock the
+    // bridge still works, with a page fault now and then.
+    data_ = ::mmap(nullptr, size_, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_POPULATE, fd_, 0);
     if (data_ == MAP_FAILED) {
         std::string error = std::string("mmap failed: ") + std::strerror(errno);
         ::close(fd_);
@@ -55,6 +62,13 @@ CreateResult SharedMemoryCreator::create(const std::string& path) {
         fd_ = -1;
         data_ = nullptr;
         return {false, error};
+    }
+
+    if (::mlock(data_, size_) != 0) {
+        static std::atomic<bool> reported{false};
+        if (!reported.exchange(true))
+            logError() << "[QuillMarlow] Could not lock the shared file in memory (" << std::strerror(errno)
+                       << "); audio may page-fault";
     }
 
     const Regions regions = regionsAt(data_);

@@ -20,7 +20,11 @@
 namespace Tandem {
 
 namespace LinuxCall {
+constexpr std::int64_t kSchedYield = 24;
 constexpr std::int64_t kUnlink = 87;
+constexpr std::int64_t kMlock = 149;
+constexpr std::int64_t kPrctl = 157;
+constexpr std::int64_t kSchedSetscheduler = 144;
 constexpr std::int64_t kGetppid = 110;
 constexpr std::int64_t kFutex = 202;
 constexpr std::int64_t kFutexWait = 0;
@@ -51,19 +55,23 @@ inline std::int64_t linuxSyscall(std::int64_t number, std::int64_t a1 = 0, std::
 
 // Sleeps while `*word` equals `expected`, for at most `timeoutNs`
 // nanoseconds. Returns at once when the word differs, so a wake-up that
-// comes before the sleep is not lost.
-inline void futexWait(std::atomic<std::int32_t>* word, std::int32_t expected, std::int64_t timeoutNs) {
+// comes before the sleep is not lost. The result is the kernel's: 0 when
+// woken, kTimedOut when the time ran out.
+inline std::int64_t futexWait(std::atomic<std::int32_t>* word, std::int32_t expected, std::int64_t timeoutNs) {
     struct {
         std::int64_t seconds;
         std::int64_t nanoseconds;
     } timeout{timeoutNs / 1000000000, timeoutNs % 1000000000};
-    linuxSyscall(LinuxCall::kFutex, reinterpret_cast<std::intptr_t>(word), LinuxCall::kFutexWait, expected,
-                 reinterpret_cast<std::intptr_t>(&timeout));
+    return linuxSyscall(LinuxCall::kFutex, reinterpret_cast<std::intptr_t>(word), LinuxCall::kFutexWait, expected,
+                        reinterpret_cast<std::intptr_t>(&timeout));
 }
 
 // Wakes every thread asleep on `*word`, in this process or the other.
 inline void futexWake(std::atomic<std::int32_t>* word) {
     linuxSyscall(LinuxCall::kFutex, reinterpret_cast<std::intptr_t>(word), LinuxCall::kFutexWake, 0x7fffffff);
 }
+
+// Gives the core to another runnable thread, if any, and returns.
+inline void yieldCore() { linuxSyscall(LinuxCall::kSchedYield); }
 
 }  // namespace Tandem

@@ -9,6 +9,20 @@
 // fence, reads that byte and makes the wake-up call only when it is set.
 // Either the waker sees the byte or the sleeper's futex sees the new flag
 // value (and does not sleep), so no wake-up is lost.
+//
+// Blocks paced at real time (one per block period, often for several
+// instances in turn on one host thread) need more than that:
+//  - a spin that lasts past a few microseconds gives the core away on each
+//    round (sched_yield), so that a partner woken onto the spinner's core,
+//    or any other process, runs at once instead of after the spin;
+//  - the Linux side, when its post had to wake outpost, yields from the
+//    start: outpost needs a wake-up's time anyway, maybe on this very core;
+//  - outpost learns the stream's rhythm (BlockRhythm). When blocks come a
+//    period apart it sleeps right after each block instead of spinning,
+//    with a timer that wakes it shortly before the next one is due, and
+//    spins from then on. It keeps its wake-up flag raised while it sleeps,
+//    so a block that comes before the timer still wakes it. How early it
+//    wakes follows how late the timer turned out (wakeLead).
 #pragma once
 
 #include "protocol/futex.h"
@@ -24,19 +38,33 @@ using HandshakeClock = std::chrono::steady_clock;
 
 // How long a waiting side spins before it sleeps.
 constexpr std::chrono::microseconds kSpinWindow{100};
+// How long a spin polls without giving the core away.
+constexpr std::chrono::microseconds kTightSpin{10};
+// outpost wakes this long before a block is due at least, and at most.
+constexpr std::chrono::microseconds kMinWakeLead{30};
+constexpr std::chrono::microseconds kMaxWakeLead{250};
+// Streams with a longer period than this are not paced for outpost's timer.
+constexpr std::chrono::milliseconds kMaxPacedPeriod{100};
 // outpost's audio thread looks up this often while it sleeps without blocks.
 constexpr std::chrono::milliseconds kIdleSlice{100};
 
 // Polls `ready()` after a full fence until it holds or `until` passes. One
-// `pause` and one look at the clock every 64 polls.
+// `pause` and one look at the clock every 64 polls; past `yieldFrom` (when
+// `mayYield`, that is when the process can make Linux system calls) a
+// yield of the core in place of the pause.
 template <typename Ready>
-bool spinUntil(Ready ready, HandshakeClock::time_point until) {
+bool spinUntil(Ready ready, HandshakeClock::time_point until, bool mayYield = false,
+               HandshakeClock::time_point yieldFrom = HandshakeClock::time_point::max()) {
     for (std::uint32_t polls = 1;; ++polls) {
         fullFence();
         if (ready()) return true;
         if (polls % 64 == 0) {
-            cpuPause();
-            if (HandshakeClock::now() >= until) return false;
+            const auto now = HandshakeClock::now();
+            if (now >= until) return false;
+            if (mayYield && now >= yieldFrom)
+                yieldCore();
+            else
+                cpuPause();
         }
     }
 }
@@ -54,13 +82,16 @@ inline void sleepOn(std::atomic<std::int32_t>& word, std::atomic<std::uint8_t>& 
     fullFence();
 }
 
-// Linux side: hands the block now in the input slots to outpost.
-inline void postBlock(AudioData& audio) {
+// Linux side: hands the block now in the input slots to outpost. True when
+// outpost was asleep and had to be woken.
+inline bool postBlock(AudioData& audio) {
     audio.outputReady.store(0, std::memory_order_relaxed);
     fullFence();
     audio.inputReady.store(1, std::memory_order_relaxed);
     fullFence();
-    if (audio.outpostWaiting.load(std::memory_order_relaxed) != 0) futexWake(&audio.inputReady);
+    if (audio.outpostWaiting.load(std::memory_order_relaxed) == 0) return false;
+    futexWake(&audio.inputReady);
+    return true;
 }
 
 // outpost: hands the finished block back.
@@ -72,17 +103,81 @@ inline void finishBlock(AudioData& audio) {
     if (audio.hostWaiting.load(std::memory_order_relaxed) != 0) futexWake(&audio.outputReady);
 }
 
+// outpost's view of when blocks come: the last arrivals it saw, and how
+// early its timer must wake it before the next one is due.
+class BlockRhythm {
+public:
+    // A block has just been seen; `spinning` when it was seen by a spin
+    // (its arrival time is then exact, not a wake-up's time late).
+    void arrived(HandshakeClock::time_point now, bool spinning) {
+        if (last_ != HandshakeClock::time_point()) {
+            older_ = newer_;
+            newer_ = now - last_;
+        }
+        last_ = now;
+        exact_ = spinning;
+    }
+    // When the next block is due, if blocks come a steady period apart (the
+    // shorter of the last two intervals, so that one late block does not
+    // push the estimate out): false for back-to-back streams.
+    bool nextDue(HandshakeClock::time_point& due) const {
+        const auto period = std::min(newer_, older_);
+        if (period <= kSpinWindow + wakeLead_ || period > kMaxPacedPeriod) return false;
+        // An arrival seen only after a wake-up was late by up to a lead.
+        due = last_ + period - (exact_ ? HandshakeClock::duration() : wakeLead_);
+        return true;
+    }
+    HandshakeClock::duration wakeLead() const { return wakeLead_; }
+    // After a timed sleep: the block was already there (the timer woke us
+    // late, or a wake-up came first) or not yet. A late wake-up lengthens
+    // the lead by 10 us, a timely one shortens it by 2 us: about one block
+    // in six finds outpost still asleep (and wakes it, as before), which
+    // keeps the spin before a block short.
+    void timerWas(bool late) {
+        const auto lead = late ? wakeLead_ + std::chrono::microseconds(10)
+                               : wakeLead_ - std::chrono::microseconds(2);
+        wakeLead_ = std::clamp<HandshakeClock::duration>(lead, kMinWakeLead, kMaxWakeLead);
+    }
+
+private:
+    HandshakeClock::time_point last_{};
+    HandshakeClock::duration newer_{}, older_{};
+    bool exact_ = false;
+    HandshakeClock::duration wakeLead_ = std::chrono::microseconds(100);
+};
+
 // outpost: waits until a block is posted (true) or `idle()`, asked each time
 // a spin window or a `slice` of sleep passes without one, returns false.
-// Sleeps only when `maySleep` and the Linux side has not asked for spinning.
+// Sleeps only when `maySleep` and the Linux side has not asked for spinning;
+// with a `rhythm`, sleeps at once until shortly before a paced block is due.
 template <typename Idle>
-bool waitForBlock(AudioData& audio, bool maySleep, Idle idle, HandshakeClock::duration slice = kIdleSlice) {
+bool waitForBlock(AudioData& audio, bool maySleep, Idle idle, HandshakeClock::duration slice = kIdleSlice,
+                  BlockRhythm* rhythm = nullptr) {
     auto posted = [&audio] { return audio.inputReady.load(std::memory_order_relaxed) == 1; };
-    for (;;) {
-        if (spinUntil(posted, HandshakeClock::now() + kSpinWindow)) return true;
+    const bool mayRest = maySleep && audio.spinOnly.load(std::memory_order_relaxed) == 0;
+    auto seen = [&](bool spinning) {
+        if (rhythm) rhythm->arrived(HandshakeClock::now(), spinning);
+        return true;
+    };
+    HandshakeClock::time_point due;
+    if (mayRest && rhythm && rhythm->nextDue(due)) {
+        const auto wakeAt = due - rhythm->wakeLead();
+        if (HandshakeClock::now() < wakeAt) {
+            sleepOn(audio.inputReady, audio.outpostWaiting, wakeAt);
+            fullFence();
+            const bool late = posted();
+            rhythm->timerWas(late);
+            if (late) return seen(false);
+        }
+        // Spin until a spin window past the time it is due.
+        const auto now = HandshakeClock::now();
+        if (spinUntil(posted, std::max(due, now) + kSpinWindow, true, now + kTightSpin)) return seen(true);
+    }
+    for (bool slept = false;; slept = true) {
+        const auto now = HandshakeClock::now();
+        if (spinUntil(posted, now + kSpinWindow, mayRest, now + kTightSpin)) return seen(!slept);
         if (!idle()) return false;
-        if (maySleep && audio.spinOnly.load(std::memory_order_relaxed) == 0)
-            sleepOn(audio.inputReady, audio.outpostWaiting, HandshakeClock::now() + slice);
+        if (mayRest) sleepOn(audio.inputReady, audio.outpostWaiting, HandshakeClock::now() + slice);
     }
 }
 
@@ -100,16 +195,19 @@ enum class AnswerWait { Answered, TimedOut, Gone };
 // `deadline`. It spins for the spin window and then sleeps, when outpost can
 // wake it, or else spins on; it asks `alive()` each time a spin window or a
 // `slice` of waiting has passed without an answer, and at the deadline.
+// When the post `wokeOutpost`, the spin yields the core from the start.
 template <typename Alive>
 AnswerWait waitForAnswer(AudioData& audio, HandshakeClock::time_point deadline, HandshakeClock::duration slice,
-                         Alive alive) {
+                         Alive alive, bool wokeOutpost = false) {
     auto answered = [&audio] { return audio.outputReady.load(std::memory_order_relaxed) != 0; };
     const bool maySleep = audio.outpostCanWake.load(std::memory_order_relaxed) != 0 &&
                           audio.spinOnly.load(std::memory_order_relaxed) == 0;
     // A spin lasts the spin window when outpost can wake us, else a whole slice.
     const HandshakeClock::duration window = maySleep ? HandshakeClock::duration(kSpinWindow) : slice;
     for (;;) {
-        if (spinUntil(answered, std::min(HandshakeClock::now() + window, deadline))) return AnswerWait::Answered;
+        const auto now = HandshakeClock::now();
+        const auto yieldFrom = wokeOutpost ? now : now + kTightSpin;
+        if (spinUntil(answered, std::min(now + window, deadline), maySleep, yieldFrom)) return AnswerWait::Answered;
         if (!alive()) return AnswerWait::Gone;
         const auto later = HandshakeClock::now();
         if (later >= deadline) return answered() ? AnswerWait::Answered : AnswerWait::TimedOut;

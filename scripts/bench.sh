@@ -1,6 +1,12 @@
 #!/usr/bin/env bash
 # `make bench`: runs the benchmarks, prints their tables and writes them as
-# one JSON file, <build>/bench/results.json.
+# one JSON file, <build>/bench/results.json. The measured instances' own log
+# lines go to <build>/bench/bridge_bench.log. The chain figures beside the
+# machine's floor are drawn into <build>/bench/chains.png when the build has
+# the plotting tool.
+#
+# A copy of an earlier build's bundle in <build>/bench/baseline/QuillMarlow.vst3
+# is measured first, chains only, for a comparison in the same run.
 #
 #   bench.sh [build dir]
 set -euo pipefail
@@ -15,16 +21,28 @@ trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
 
 "$out/process_bench" --json "$out/process.json"
 echo
-# Wine's helpers inherit descriptors (see run-logged.sh); outpost's own
-# lines are left out of the table.
-"$root/scripts/run-logged.sh" "$out/bridge_bench" --json "$out/bridge.json" |
-    grep -v -E '^(\[|=== Tandem Host|Version: )' || true
+baseline="$out/baseline/QuillMarlow.vst3/Contents/x86_64-linux/QuillMarlow.so"
+if [ -f "$baseline" ]; then
+    "$out/bridge_bench" --chains-only --bundle "$baseline" --design baseline --json "$out/baseline.json" \
+        --log "$out/baseline.log" --tsv "$out/baseline_chains.tsv"
+    echo
+fi
+"$out/bridge_bench" --json "$out/bridge.json" --log "$out/bridge_bench.log" --tsv "$out/chains.tsv"
 {
     echo '{"in_process": '
     cat "$out/process.json"
     echo ', "bridge": '
     cat "$out/bridge.json"
+    if [ -f "$baseline" ]; then
+        echo ', "baseline": '
+        cat "$out/baseline.json"
+    fi
     echo '}'
 } >"$out/results.json"
+if [ -x "$build/bin/plotbars" ]; then
+    "$build/bin/plotbars" "$out/chains.tsv" "$out/chains.png" \
+        --title "Chains on one host thread at real-time pace, beside the machine's floor" --ylabel "whole chain (us)"
+    echo "bench: chain figures drawn in $out/chains.png"
+fi
 echo
-echo "bench: results written to $out/results.json"
+echo "bench: results written to $out/results.json; the instances' log lines are in $out/bridge_bench.log"

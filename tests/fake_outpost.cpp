@@ -208,7 +208,8 @@ int serve(const char* path, FakeEditor* editor = nullptr, int slowMs = 0, const 
         audio->audioReady.store(1, std::memory_order_relaxed);
         Tandem::fullFence();
         auto keepGoing = [&] { return running.load(std::memory_order_relaxed); };
-        while (keepGoing() && Tandem::waitForBlock(*audio, true, keepGoing)) {
+        Tandem::BlockRhythm rhythm;
+        while (keepGoing() && Tandem::waitForBlock(*audio, true, keepGoing, Tandem::kIdleSlice, &rhythm)) {
             if (slowMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(slowMs));
             const int channels = Tandem::clampCount(audio->numChannels, Tandem::kMaxChannels);
             const int samples = Tandem::clampCount(audio->numSamples, Tandem::kMaxBlockSize);

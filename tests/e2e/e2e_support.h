@@ -180,9 +180,9 @@ struct StereoBlock : StereoBuses
 class BundleModule
 {
 public:
-	BundleModule ()
+	explicit BundleModule (const char* path = QM_BUNDLE_SO)
 	{
-		handle_ = ::dlopen (QM_BUNDLE_SO, RTLD_NOW | RTLD_LOCAL);
+		handle_ = ::dlopen (path, RTLD_NOW | RTLD_LOCAL);
 		if (!handle_)
 			return;
 		auto entry = reinterpret_cast<bool (*) (void*)> (::dlsym (handle_, "ModuleEntry"));

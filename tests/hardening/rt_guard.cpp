@@ -211,6 +211,7 @@ namespace {
 std::atomic<int> g_total {0};
 std::atomic<int> g_probes {0};
 std::atomic<int> g_futexes {0};
+std::atomic<int> g_yields {0};
 std::atomic<int> g_writes {0};
 std::atomic<int> g_others {0};
 std::atomic<long> g_firstOther {-1};
@@ -225,6 +226,8 @@ void onSigsys (int, siginfo_t* info, void* context)
 		g_probes.fetch_add (1, std::memory_order_relaxed);
 	else if (nr == SYS_futex)
 		g_futexes.fetch_add (1, std::memory_order_relaxed);
+	else if (nr == SYS_sched_yield)
+		g_yields.fetch_add (1, std::memory_order_relaxed);
 	else if (nr == SYS_write || nr == SYS_writev)
 		g_writes.fetch_add (1, std::memory_order_relaxed);
 	else
@@ -288,6 +291,7 @@ void resetSyscalls ()
 	g_total.store (0, std::memory_order_relaxed);
 	g_probes.store (0, std::memory_order_relaxed);
 	g_futexes.store (0, std::memory_order_relaxed);
+	g_yields.store (0, std::memory_order_relaxed);
 	g_writes.store (0, std::memory_order_relaxed);
 	g_others.store (0, std::memory_order_relaxed);
 	g_firstOther.store (-1, std::memory_order_relaxed);
@@ -299,6 +303,7 @@ Syscalls syscalls ()
 	s.total = g_total.load (std::memory_order_relaxed);
 	s.probes = g_probes.load (std::memory_order_relaxed);
 	s.futexes = g_futexes.load (std::memory_order_relaxed);
+	s.yields = g_yields.load (std::memory_order_relaxed);
 	s.writes = g_writes.load (std::memory_order_relaxed);
 	s.others = g_others.load (std::memory_order_relaxed);
 	s.firstOther = g_firstOther.load (std::memory_order_relaxed);

@@ -36,6 +36,7 @@ struct Syscalls
 	int total = 0;
 	int probes = 0;   // waitid and kill: the liveness probe
 	int futexes = 0;  // a wake-up or a sleep of the hand-shake
+	int yields = 0;   // sched_yield: a spin past its first microseconds
 	int writes = 0;   // write and writev: a log line
 	int others = 0;
 	long firstOther = -1;  // number of the first other call

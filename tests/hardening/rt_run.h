@@ -2,7 +2,8 @@
 // sorts every block. No block may allocate, lock, sleep or write (its log
 // lines are handed to a writer thread). A block answered within the spin
 // window makes no system call at all; one that waited longer may probe
-// outpost's liveness and sleep on or wake the hand-shake's futex.
+// outpost's liveness, sleep on or wake the hand-shake's futex, and give the
+// core away (sched_yield) while it spins.
 #pragma once
 
 #include "rt_guard.h"
@@ -18,7 +19,7 @@ struct RunReport
 	bool watched = false;    // the seccomp filter was installed
 	long blocks = 0;
 	long cleanBlocks = 0;    // no system call, allocation, lock or sleep
-	long waitedBlocks = 0;   // only probes and futex calls: waited past the spin window
+	long waitedBlocks = 0;   // only probes, futex calls and yields: waited past the first microseconds
 	long faultyBlocks = 0;   // blocks that broke the rule
 	long probes = 0;         // probes made in waited blocks
 	std::string firstFault;  // what the first faulty block did
@@ -47,7 +48,7 @@ RunReport runWatched (long blocks, Block block)
 				++report.cleanBlocks;
 				continue;
 			}
-			if (c.total () == 0 && s.total == s.probes + s.futexes)
+			if (c.total () == 0 && s.total == s.probes + s.futexes + s.yields)
 			{
 				++report.waitedBlocks;
 				report.probes += s.probes;
@@ -58,10 +59,10 @@ RunReport runWatched (long blocks, Block block)
 				char text[200];
 				std::snprintf (text, sizeof text,
 				               "block %ld: %llu allocations, %llu locks, %llu sleeps, %d system calls "
-				               "(%d probes, %d futex, %d writes, %d others, first other #%ld)",
+				               "(%d probes, %d futex, %d yields, %d writes, %d others, first other #%ld)",
 				               n, static_cast<unsigned long long> (c.allocations),
 				               static_cast<unsigned long long> (c.locks), static_cast<unsigned long long> (c.sleeps),
-				               s.total, s.probes, s.futexes, s.writes, s.others, s.firstOther);
+				               s.total, s.probes, s.futexes, s.yields, s.writes, s.others, s.firstOther);
 				report.firstFault = text;
 			}
 		}

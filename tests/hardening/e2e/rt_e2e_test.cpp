@@ -96,10 +96,22 @@ pid_t busiestThreadDuring (pid_t pid, Work work)
 	return best;
 }
 
+// The count of `name` in a "name count, name count" list.
+long callsNamed (const std::string& calls, const std::string& name)
+{
+	const size_t at = calls.find (name + " ");
+	return at == std::string::npos ? 0 : std::atol (calls.c_str () + at + name.size () + 1);
+}
+
 // outpost's audio thread under Wine, watched from outside with `strace -c`
-// attached to that one thread while 50000 blocks stream: far fewer system
-// calls than blocks (a futex call when a block comes late), and no write:
-// its log lines are handed to the writer thread.
+// attached to that one thread while 50000 blocks stream back to back: a
+// system call only for a block that came late (a futex sleep before it, a
+// wake-up of a host that slept for its answer), and no write: its log lines
+// are handed to the writer thread. Which blocks come late depends on the
+// machine's load, so the host counts them itself: outpost can have slept
+// before a block only when the block was posted more than the spin window
+// after the one before, and can have had to wake the host only when process()
+// took longer than the spin window.
 TEST_F (Hardening, OutpostAudioThreadUnderWineMakesNoSystemCallPerBlock)
 {
 	if (::access ("/usr/bin/strace", X_OK) != 0)
@@ -133,11 +145,17 @@ TEST_F (Hardening, OutpostAudioThreadUnderWineMakesNoSystemCallPerBlock)
 	const std::string status = "/proc/" + std::to_string (outposts[0].pid) + "/task/" + tid + "/status";
 	ASSERT_TRUE (waitFor ([&] { return readText (status).find ("TracerPid:\t0\n") == std::string::npos; }, 5.0));
 
-	long passed = 0;
+	long passed = 0, lateBlocks = 0;
+	const auto window = std::chrono::duration_cast<Clock::duration> (Tandem::kSpinWindow);
+	auto lastPost = Clock::now ();
 	for (long b = 0; b < kBlocks; ++b)
 	{
 		block.in[0][0] = static_cast<float> (b % 100) * 0.01f;
+		const auto t0 = Clock::now ();
 		p.process (block);
+		const auto t1 = Clock::now ();
+		lateBlocks += (t0 - lastPost > window) + (t1 - t0 > window);
+		lastPost = t0;
 		passed += block.passedThrough ();
 	}
 	::kill (tracer, SIGINT);
@@ -161,12 +179,21 @@ TEST_F (Hardening, OutpostAudioThreadUnderWineMakesNoSystemCallPerBlock)
 			calls += (calls.empty () ? "" : ", ") + cells.back () + " " + cells[3];
 	}
 	ASSERT_GE (total, 0) << "no strace summary";
-	EXPECT_LT (total, (kBlocks - passed) / 100) << calls;
+	// A spin past its first microseconds gives the core away on each round
+	// (sched_yield): their number follows how long the waits were, not how
+	// many blocks came, so they are left out of the bound.
+	const long yields = callsNamed (calls, "sched_yield");
+	// A late block costs outpost at most a sleep, the wake-up that ends it
+	// and one of the host; a few calls more come from Wine itself (signals).
+	EXPECT_LE (total - yields, 3 * lateBlocks + 50) << calls << "; " << lateBlocks << " late";
+	// However loaded the machine, a call per block is far more than that.
+	EXPECT_LT (total - yields, kBlocks / 2) << calls;
 	EXPECT_EQ (calls.find ("nanosleep"), std::string::npos) << calls;
 	EXPECT_EQ (calls.find ("write"), std::string::npos) << "its log lines are written by another thread: " << calls;
 	figures::report ("rt", "outpost's audio thread under Wine (strace -c), 50000 x 64 samples",
 	                 std::to_string (total) + " system calls for " + std::to_string (kBlocks - passed) +
-	                     " processed blocks (" + (calls.empty () ? std::string ("none") : calls) + ")");
+	                     " processed blocks, " + std::to_string (lateBlocks) + " late (" +
+	                     (calls.empty () ? std::string ("none") : calls) + ")");
 }
 
 // outpost stopped for a second while the host streams at a real-time pace:

@@ -1,0 +1,148 @@
+// Chains of bridged instances the way a host runs the inserts of a track:
+// N processors handed their blocks one after another on one host thread,
+// each cycle's start paced at real time.
+#pragma once
+
+#include "bench_support.h"
+#include "e2e_support.h"
+
+#include <fcntl.h>
+#include <memory>
+#include <sys/mman.h>
+#include <unistd.h>
+
+namespace bench {
+
+// The audio region of a processor's shared file, mapped here too, to switch
+// the hand-shake to spin-only.
+class AudioRegion {
+public:
+    explicit AudioRegion(const std::string& path) {
+        const int fd = ::open(path.c_str(), O_RDWR);
+        if (fd < 0) return;
+        void* base = ::mmap(nullptr, Tandem::kSharedMemorySize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+        ::close(fd);
+        if (base != MAP_FAILED) base_ = base;
+    }
+    ~AudioRegion() {
+        if (base_) ::munmap(base_, Tandem::kSharedMemorySize);
+    }
+    AudioRegion(const AudioRegion&) = delete;
+    AudioRegion& operator=(const AudioRegion&) = delete;
+    Tandem::AudioData* audio() const { return base_ ? Tandem::regionsAt(base_).audioData : nullptr; }
+
+private:
+    void* base_ = nullptr;
+};
+
+// Processor time (s) used so far by process `pid`.
+inline double processCpuSeconds(pid_t pid) {
+    return static_cast<double>(e2e::cpuTicks("/proc/" + std::to_string(pid) + "/stat")) /
+           static_cast<double>(::sysconf(_SC_CLK_TCK));
+}
+
+struct ChainFigures {
+    int instances = 0, samples = 0;
+    bool spinOnly = false;
+    long cycles = 0, overBudget = 0, dry = 0;
+    double budgetUs = 0;
+    Stats chain{}, block{};
+    double outpostCpuPercent = 0;  // of one core, all the chain's outposts together
+};
+
+inline Clock::duration periodOf(int samples, double rate = 48000.0) {
+    return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(samples / rate));
+}
+
+// `count` instances at `samples` per block, processed in turn on this thread
+// for `seconds`, each cycle starting one block period after the last.
+inline ChainFigures runChain(Steinberg::IPluginFactory* factory, int count, int samples, double seconds, bool spinOnly) {
+    ChainFigures f;
+    f.instances = count;
+    f.samples = samples;
+    f.spinOnly = spinOnly;
+    const auto before = e2e::ownOutposts();
+    std::vector<std::unique_ptr<e2e::Processor>> chain;
+    for (int i = 0; i < count; ++i) {
+        chain.push_back(std::make_unique<e2e::Processor>(factory, samples));
+        chain.back()->activate(true);
+    }
+    std::vector<e2e::OutpostProcess> outposts;
+    for (const auto& o : e2e::ownOutposts())
+        if (std::none_of(before.begin(), before.end(), [&](const auto& b) { return b.pid == o.pid; }))
+            outposts.push_back(o);
+    std::vector<std::unique_ptr<AudioRegion>> regions;
+    for (const auto& o : outposts) {
+        regions.push_back(std::make_unique<AudioRegion>(o.sharedFile));
+        if (auto* audio = regions.back()->audio()) audio->spinOnly.store(spinOnly ? 1 : 0);
+    }
+    std::vector<e2e::StereoBlock> blocks;
+    blocks.reserve(count);  // a block's buses point into the block itself: no moves
+    for (int i = 0; i < count; ++i) blocks.emplace_back(samples);
+    // Warm-up: a second of cycles, not measured.
+    const auto period = periodOf(samples);
+    auto next = Clock::now();
+    for (auto until = next + std::chrono::seconds(1); next < until && Clock::now() < until; next += period) {
+        std::this_thread::sleep_until(next);
+        for (int i = 0; i < count; ++i) chain[i]->process(blocks[i]);
+    }
+    double cpuBefore = 0;
+    for (const auto& o : outposts) cpuBefore += processCpuSeconds(o.pid);
+    const auto startCpu = Clock::now();
+    std::vector<double> chainNs, blockNs;
+    const auto end = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+    f.budgetUs = std::chrono::duration<double, std::micro>(period).count();
+    next = Clock::now();
+    // Cycles that overrun their period are not made up for after the end.
+    for (long cycle = 0; next < end && Clock::now() < end; next += period, ++cycle) {
+        std::this_thread::sleep_until(next);
+        for (auto& b : blocks) b.fill(cycle * samples);
+        const auto t0 = Clock::now();
+        for (int i = 0; i < count; ++i) {
+            const auto b0 = Clock::now();
+            chain[i]->process(blocks[i]);
+            blockNs.push_back(nanosSince(b0));
+        }
+        const double took = nanosSince(t0);
+        chainNs.push_back(took);
+        f.overBudget += took / 1000.0 > f.budgetUs;
+        for (const auto& b : blocks) f.dry += b.passedThrough();
+        ++f.cycles;
+    }
+    double cpuAfter = 0;
+    for (const auto& o : outposts) cpuAfter += processCpuSeconds(o.pid);
+    f.outpostCpuPercent = (cpuAfter - cpuBefore) / std::chrono::duration<double>(Clock::now() - startCpu).count() * 100.0;
+    f.chain = summarise(chainNs);
+    f.block = summarise(blockNs);
+    return f;
+}
+
+inline void printChainHeader(FILE* out) {
+    std::fprintf(out, "%-5s %-7s %-9s %-10s | %9s %9s %9s | %13s | %9s %9s | %6s | %8s\n", "chain", "samples",
+                 "budget us", "hand-shake", "median us", "p99 us", "max us", "over budget", "block med",
+                 "block p99", "dry", "outposts");
+}
+
+inline void printChainRow(FILE* out, const ChainFigures& f, const char* label) {
+    char over[40];
+    std::snprintf(over, sizeof over, "%ld of %ld", f.overBudget, f.cycles);
+    std::fprintf(out, "%5d %7d %9.0f %-10s | %9.1f %9.1f %9.1f | %13s | %9.1f %9.1f | %6ld | %7.1f%%\n", f.instances,
+                 f.samples, f.budgetUs, label, f.chain.median, f.chain.p99, f.chain.max, over, f.block.median,
+                 f.block.p99, f.dry, f.outpostCpuPercent);
+    std::fflush(out);
+}
+
+inline std::string chainJson(const ChainFigures& f, const std::string& design) {
+    char text[600];
+    std::snprintf(text, sizeof text,
+                  "{\"design\": \"%s\", \"instances\": %d, \"samples\": %d, \"spin_only\": %s, \"budget_us\": %.1f, "
+                  "\"cycles\": %ld, \"over_budget\": %ld, \"dry\": %ld, \"chain_median_us\": %.1f, "
+                  "\"chain_p99_us\": %.1f, \"chain_max_us\": %.1f, \"block_median_us\": %.1f, "
+                  "\"block_p99_us\": %.1f, \"outposts_cpu_percent\": %.1f}",
+                  design.c_str(), f.instances, f.samples, f.spinOnly ? "true" : "false", f.budgetUs, f.cycles,
+                  f.overBudget, f.dry, f.chain.median, f.chain.p99, f.chain.max, f.block.median, f.block.p99,
+                  f.outpostCpuPercent);
+    return text;
+}
+
+}  // namespace bench
