@@ -1,5 +1,5 @@
 #include "plugin/processor.h"
-#include "plugin/sleep_fully.h"
+#include "plugin/command_slot.h"
 
 #include "plugin/connection_messages.h"
 #include "plugin/plugids.h"
@@ -11,14 +11,8 @@
 #include "pluginterfaces/vst/ivstprocesscontext.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
-#include <csignal>
 #include <cstring>
-#include <ctime>
-#include <dlfcn.h>
-#include <filesystem>
-#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -36,60 +30,12 @@ constexpr auto kMinBlockTimeout = std::chrono::milliseconds (3);
 // and gives up only after the bound.
 constexpr auto kOfflineTimeout = std::chrono::seconds (10);
 constexpr auto kOfflineProbeInterval = std::chrono::milliseconds (10);
-constexpr auto kReadyTimeout = std::chrono::seconds (10);
 constexpr auto kStateTimeout = std::chrono::seconds (5);
-constexpr const char* kServedPluginPath = "C:\\\\Program Files\\\\Common Files\\\\VST3\\\\Quill.vst3";
 
 // Ids start at pid * 1000, computed in 32-bit arithmetic (it may wrap).
 int32 firstInstanceId ()
 {
 	return static_cast<int32> (static_cast<uint32> (::getpid ()) * 1000u);
-}
-
-// Liveness probe, one system call in the usual case. A child that has
-// exited but is not reaped yet still answers signal 0, so it is asked
-// whether it has exited (without reaping it) first; signal 0 decides only
-// when it is not our child to wait for (the host reaps or ignores SIGCHLD).
-bool processGone (pid_t pid)
-{
-	siginfo_t info {};
-	if (::waitid (P_PID, static_cast<id_t> (pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0)
-		return info.si_pid == pid;
-	return errno == ECHILD && ::kill (pid, 0) != 0 && errno == ESRCH;
-}
-
-// How a child that is gone ended, from its exit status (without reaping it);
-// empty when it is not our child to ask.
-std::string howProcessEnded (pid_t pid)
-{
-	siginfo_t info {};
-	if (::waitid (P_PID, static_cast<id_t> (pid), &info, WEXITED | WNOHANG | WNOWAIT) != 0 || info.si_pid != pid)
-		return {};
-	if (info.si_code == CLD_EXITED)
-		return "it exited with status " + std::to_string (info.si_status);
-	const char* name = ::strsignal (info.si_status);
-	return "it was killed by signal " + std::to_string (info.si_status) + (name ? std::string (" (") + name + ")" : "");
-}
-
-using Deadline = std::chrono::steady_clock::time_point;
-
-// Polls `ready` every 10 ms until it returns true or `deadline` passes.
-template <typename Ready>
-bool pollUntil (Ready ready, Deadline deadline)
-{
-	while (std::chrono::steady_clock::now () < deadline)
-	{
-		if (ready ())
-			return true;
-		std::this_thread::sleep_for (std::chrono::milliseconds (10));
-	}
-	return false;
-}
-
-void postCommand (Tandem::UICommand* ui, Tandem::CommandCode code)
-{
-	ui->command = static_cast<int32> (code);
-	ui->processed.store (false, std::memory_order_release);
 }
 
 // The slot holds one command, and the editor does not wait for its
@@ -110,18 +56,8 @@ std::vector<QuillMarlowProcessor*> QuillMarlowProcessor::s_activeInstances_;
 std::mutex QuillMarlowProcessor::s_instancesMutex_;
 std::atomic<int32> QuillMarlowProcessor::s_instanceCounter_ {firstInstanceId ()};
 
-std::string getBundlePath ()
-{
-	Dl_info info {};
-	if (::dladdr (reinterpret_cast<void*> (&getBundlePath), &info) == 0 || !info.dli_fname)
-		return {};
-	// Absolute, so that outpost is found whatever the host's current directory.
-	std::error_code error;
-	const auto library = std::filesystem::absolute (info.dli_fname, error);
-	return library.parent_path ().parent_path ().parent_path ().string ();
-}
-
-QuillMarlowProcessor::QuillMarlowProcessor () : instanceId_ (s_instanceCounter_.fetch_add (1))
+QuillMarlowProcessor::QuillMarlowProcessor ()
+: instanceId_ (s_instanceCounter_.fetch_add (1)), outpost_ (instanceId_, sharedMemory_)
 {
 	Tandem::logInfo () << "[QuillMarlow] New instance created with ID: " << instanceId_;
 	registerInstance ();
@@ -258,33 +194,6 @@ tresult PLUGIN_API QuillMarlowProcessor::canProcessSampleSize (int32 symbolicSam
 	return symbolicSampleSize == Vst::kSample32 ? kResultTrue : kResultFalse;
 }
 
-bool QuillMarlowProcessor::outpostAlive () const
-{
-	const pid_t pid = hostProcess_.pid ();
-	if (pid <= 0)
-		return false;
-	if (!processGone (pid))
-		return true;
-	reportOutpostEnd (pid);
-	return false;
-}
-
-void QuillMarlowProcessor::reportOutpostEnd (pid_t pid) const
-{
-	// Once per outpost: audio has only been passing through since then.
-	if (pid == endReported_)
-		return;
-	endReported_ = pid;
-	const std::string how = howProcessEnded (pid);
-	Tandem::logError () << "[QuillMarlow #" << instanceId_ << "] outpost has ended"
-	                    << (how.empty () ? std::string () : ": " + how) << "; audio passes through unprocessed";
-}
-
-bool QuillMarlowProcessor::outpostRunning () const
-{
-	return outpostAlive () && sharedMemory_.isMapped ();
-}
-
 tresult PLUGIN_API QuillMarlowProcessor::setActive (TBool state)
 {
 	if (!state)
@@ -294,9 +203,9 @@ tresult PLUGIN_API QuillMarlowProcessor::setActive (TBool state)
 	}
 
 	Tandem::logInfo () << "[QuillMarlow] Activation du plugin...";
-	if (outpostRunning ())
+	if (outpost_.running ())
 	{
-		Tandem::logInfo () << "[QuillMarlow] outpost déjà actif (PID: " << hostProcess_.pid () << "), réutilisation";
+		Tandem::logInfo () << "[QuillMarlow] outpost déjà actif (PID: " << outpost_.pid () << "), réutilisation";
 	}
 	else
 	{
@@ -355,102 +264,17 @@ void QuillMarlowProcessor::cleanupSharedMemory ()
 
 bool QuillMarlowProcessor::launchOutpost ()
 {
-	Tandem::logInfo () << "[QuillMarlow] Lancement du outpost...";
-	const std::string dir = getBundlePath ();
-	Tandem::logInfo () << "[QuillMarlow] Plugin directory: " << dir;
-
-	Tandem::OutpostConfig config;
-	config.winePath = "/usr/bin/wine";
-	config.hostPath = dir + "/Contents/Resources/outpost.exe";
-	config.vst3Path = kServedPluginPath;
-	config.sharedMemoryName = sharedMemory_.path ();
-	adjustOutpostConfig (config);
-
-	Tandem::logInfo () << "[QuillMarlow] Outpost: " << config.hostPath;
-	Tandem::logInfo () << "[QuillMarlow] VST3 path: " << config.vst3Path;
-	Tandem::logInfo () << "[QuillMarlow] Shared file: " << config.sharedMemoryName;
-
-	Tandem::AudioData* audio = sharedMemory_.audioData ();
-	if (audio)
-	{
-		audio->numChannels = 2;
-		audio->audioReady.store (0, std::memory_order_relaxed);
-		audio->outpostCanWake.store (0, std::memory_order_relaxed);
-		audio->outpostWaiting.store (0, std::memory_order_relaxed);
-		audio->hostWaiting.store (0, std::memory_order_relaxed);
-		audio->numSamples = maxSamplesPerBlock_;
-		audio->sampleRate = sampleRate_;
-		fullFence ();
-		Tandem::logInfo () << "[QuillMarlow] Audio params: " << sampleRate_ << " Hz, " << maxSamplesPerBlock_
-		                   << " samples";
-	}
-
-	const Tandem::ProcessResult result = hostProcess_.launchOutpost (config);
-	if (!result.success)
-	{
-		Tandem::logError () << "[QuillMarlow] Erreur launch: " << result.error;
+	bool cameUp = false;
+	if (!outpost_.launch ([this] (Tandem::OutpostConfig& config) { adjustOutpostConfig (config); }, sampleRate_,
+	                      maxSamplesPerBlock_, cameUp))
 		return false;
-	}
-
-	Tandem::logInfo () << "[QuillMarlow] Waiting for outpost to initialize audio...";
-	// A child that never comes up is taken as gone: its blocks pass through,
-	// and the next activation starts a new one.
-	outpostGone_ = !waitForAudioReady ();
-	Tandem::logInfo () << "[QuillMarlow] Outpost lancé (PID: " << hostProcess_.pid () << ")";
+	outpostGone_ = !cameUp;
 	return true;
-}
-
-bool QuillMarlowProcessor::waitForAudioReady ()
-{
-	Tandem::AudioData* audio = sharedMemory_.audioData ();
-	const auto deadline = std::chrono::steady_clock::now () + kReadyTimeout;
-	for (;;)
-	{
-		if (audio)
-		{
-			fullFence ();
-			if (audio->audioReady.load (std::memory_order_relaxed) == 1)
-			{
-				Tandem::logInfo () << "[QuillMarlow] Outpost audio ready!";
-				return true;
-			}
-		}
-		const pid_t pid = hostProcess_.pid ();
-		if (processGone (pid))
-		{
-			endReported_ = pid;
-			Tandem::logError () << "[QuillMarlow] outpost ended while starting: " << howProcessEnded (pid)
-			                    << "; audio passes through until the next activation";
-			return false;
-		}
-		if (std::chrono::steady_clock::now () >= deadline)
-		{
-			Tandem::logError () << "[QuillMarlow] Timeout waiting for outpost audio init!";
-			// It may still come up and answer later blocks.
-			return true;
-		}
-		std::this_thread::sleep_for (std::chrono::milliseconds (50));
-	}
 }
 
 void QuillMarlowProcessor::terminateOutpost ()
 {
-	const pid_t pid = hostProcess_.pid ();
-	if (pid <= 0)
-		return;
-	if (processGone (pid))
-	{
-		reportOutpostEnd (pid);
-		hostProcess_.terminate (500);  // only reaps what is left of it
-		return;
-	}
-	Tandem::logInfo () << "[QuillMarlow] Terminaison du outpost...";
-	if (Tandem::UICommand* ui = sharedMemory_.uiCommand ())
-	{
-		postCommand (ui, Tandem::CommandCode::Shutdown);
-		Tandem::sleepFully (500);
-	}
-	hostProcess_.terminate (500);
+	outpost_.terminate ();
 }
 
 void QuillMarlowProcessor::passthrough (const Vst::AudioBusBuffers& in, Vst::AudioBusBuffers& out,
@@ -473,7 +297,7 @@ tresult PLUGIN_API QuillMarlowProcessor::process (Vst::ProcessData& data)
 	++processCallCount_;
 	if (processCallCount_ % 10000 == 0)
 		Tandem::logFromAudio ("[QuillMarlow #%d] process() #%d - shm=%d wine_pid=%d", instanceId_, processCallCount_,
-		                      sharedMemory_.isMapped () ? 1 : 0, static_cast<int> (hostProcess_.pid ()));
+		                      sharedMemory_.isMapped () ? 1 : 0, static_cast<int> (outpost_.pid ()));
 
 	if (data.numInputs == 0 || data.numOutputs == 0 || !data.inputs || !data.outputs)
 		return kResultOk;
@@ -488,7 +312,7 @@ tresult PLUGIN_API QuillMarlowProcessor::process (Vst::ProcessData& data)
 	const size_t bytes = sizeof (float) * samples;
 
 	Tandem::AudioData* audio = sharedMemory_.audioData ();
-	const pid_t pid = hostProcess_.pid ();
+	const pid_t pid = outpost_.pid ();
 	if (!audio || pid <= 0 || outpostGone_)
 	{
 		if (processCallCount_ % 10000 == 1)
@@ -596,7 +420,7 @@ tresult PLUGIN_API QuillMarlowProcessor::getState (IBStream* stream)
 		return kResultOk;
 	};
 
-	if (!ui || !state || !outpostAlive ())
+	if (!ui || !state || !outpost_.alive ())
 	{
 		Tandem::logError () << "[QuillMarlow] Cannot get state - no connection to outpost";
 		return saveLastKnown ();
@@ -661,7 +485,7 @@ tresult PLUGIN_API QuillMarlowProcessor::setState (IBStream* stream)
 		state->stateSize = size;
 		Tandem::logInfo () << "[QuillMarlow] State loaded: " << size << " bytes";
 	}
-	if (!sharedMemory_.uiCommand () || !outpostAlive ())
+	if (!sharedMemory_.uiCommand () || !outpost_.alive ())
 	{
 		Tandem::logInfo () << "[QuillMarlow] State cached - will be applied when outpost starts";
 		return kResultOk;

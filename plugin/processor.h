@@ -3,7 +3,7 @@
 // the served plug-in's state.
 #pragma once
 
-#include "plugin/child_process.h"
+#include "plugin/outpost_lifecycle.h"
 #include "plugin/shared_memory.h"
 
 #include "log/log.h"
@@ -75,7 +75,7 @@ protected:
 	void terminateOutpost ();
 
 	const Tandem::SharedMemoryCreator& sharedMemory () const { return sharedMemory_; }
-	const Tandem::ChildProcess& hostProcess () const { return hostProcess_; }
+	const Tandem::ChildProcess& hostProcess () const { return outpost_.process (); }
 	int32 audioOkCount () const { return audioOkCount_; }
 	int32 timeoutCount () const { return timeoutCount_; }
 
@@ -86,24 +86,17 @@ private:
 	static QuillMarlowProcessor* findLocked (Match match);
 	void registerInstance ();
 	void unregisterInstance ();
-	// Main thread: whether outpost still runs; reports how it ended when not.
-	bool outpostAlive () const;
-	void reportOutpostEnd (pid_t pid) const;
-	bool outpostRunning () const;
 	void passthrough (const Vst::AudioBusBuffers& in, Vst::AudioBusBuffers& out, int32 channels,
 	                  int32 samples) const;
 	void sendStateToOutpost ();
 	// How long a real-time block of `samples` waits for outpost.
 	Tandem::HandshakeClock::duration blockTimeout (int32 samples) const;
-	// Waits for the new outpost's audio thread to report ready; false when
-	// the child ended first (a time-out is not an end: it may still come).
-	bool waitForAudioReady ();
 	bool writeState (IBStream* stream, const uint8* bytes, int32 size) const;
 
 	Tandem::AudioLogUser logUser_;
 	int32 instanceId_;
 	Tandem::SharedMemoryCreator sharedMemory_;
-	Tandem::ChildProcess hostProcess_;
+	OutpostLifecycle outpost_;
 	double sampleRate_ = 44100.0;
 	int32 maxSamplesPerBlock_ = 1024;
 	int32 processCallCount_ = 0;
@@ -120,8 +113,6 @@ private:
 	// kept so that project loads before activation and saves while outpost is
 	// gone lose nothing.
 	std::vector<uint8> lastState_;
-	// Main thread only: the outpost whose end has been reported.
-	mutable pid_t endReported_ = -1;
 
 	static std::vector<QuillMarlowProcessor*> s_activeInstances_;
 	static std::mutex s_instancesMutex_;

@@ -13,6 +13,7 @@ include(cmake/vst3sdk.cmake)
 # The processor's state transfer (no editor, no X11).
 add_library(fuzz_plugin STATIC
     plugin/processor.cpp
+    plugin/outpost_lifecycle.cpp
     plugin/shared_memory.cpp
     plugin/child_process.cpp
     log/log.cpp)
