@@ -1,5 +1,6 @@
 #include "plugin/processor.h"
 #include "plugin/command_slot.h"
+#include "plugin/sleep_fully.h"
 
 #include "plugin/connection_messages.h"
 #include "plugin/plugids.h"
@@ -31,23 +32,14 @@ constexpr auto kMinBlockTimeout = std::chrono::milliseconds (3);
 constexpr auto kOfflineTimeout = std::chrono::seconds (10);
 constexpr auto kOfflineProbeInterval = std::chrono::milliseconds (10);
 constexpr auto kStateTimeout = std::chrono::seconds (5);
+// The watcher's own state requests wait less: the host's thread may wait
+// for them to finish.
+constexpr auto kFetchTimeout = std::chrono::seconds (2);
 
 // Ids start at pid * 1000, computed in 32-bit arithmetic (it may wrap).
 int32 firstInstanceId ()
 {
 	return static_cast<int32> (static_cast<uint32> (::getpid ()) * 1000u);
-}
-
-// The slot holds one command, and the editor does not wait for its
-// HideEditor to be taken: a state command written over it would lose it.
-// So the slot must be free first; the wait counts against the answer's 5 s,
-// and a slot that never frees is taken all the same.
-Deadline postStateCommand (Tandem::UICommand* ui, Tandem::CommandCode code)
-{
-	const Deadline deadline = std::chrono::steady_clock::now () + kStateTimeout;
-	pollUntil ([ui] { return ui->processed.load (std::memory_order_acquire); }, deadline);
-	postCommand (ui, code);
-	return deadline;
 }
 
 } // namespace
@@ -57,7 +49,7 @@ std::mutex QuillMarlowProcessor::s_instancesMutex_;
 std::atomic<int32> QuillMarlowProcessor::s_instanceCounter_ {firstInstanceId ()};
 
 QuillMarlowProcessor::QuillMarlowProcessor ()
-: instanceId_ (s_instanceCounter_.fetch_add (1)), outpost_ (instanceId_, sharedMemory_)
+: instanceId_ (s_instanceCounter_.fetch_add (1)), outpost_ (instanceId_, sharedMemory_, slotLock_)
 {
 	Tandem::logInfo () << "[QuillMarlow] New instance created with ID: " << instanceId_;
 	registerInstance ();
@@ -66,6 +58,7 @@ QuillMarlowProcessor::QuillMarlowProcessor ()
 
 QuillMarlowProcessor::~QuillMarlowProcessor ()
 {
+	outpost_.stopWatch ();
 	unregisterInstance ();
 	cleanupSharedMemory ();
 	terminateOutpost ();
@@ -143,6 +136,8 @@ bool QuillMarlowProcessor::withUICommand (int32 instanceId, const std::function<
 	Tandem::UICommand* ui = found ? found->sharedMemory_.uiCommand () : nullptr;
 	if (!ui)
 		return false;
+	// The processor's own threads post into the slot too.
+	std::lock_guard<std::mutex> slot (found->slotLock_);
 	use (*ui);
 	return true;
 }
@@ -199,10 +194,14 @@ tresult PLUGIN_API QuillMarlowProcessor::setActive (TBool state)
 	if (!state)
 	{
 		Tandem::logInfo () << "[QuillMarlow] Désactivation du plugin (outpost maintenu en vie)";
+		// outpost is no longer restarted when it ends; its state is still kept.
+		outpost_.setActive (false);
 		return AudioEffect::setActive (false);
 	}
 
 	Tandem::logInfo () << "[QuillMarlow] Activation du plugin...";
+	// The watcher may be restarting outpost: the activation takes over.
+	outpost_.stopWatch ();
 	if (outpost_.running ())
 	{
 		Tandem::logInfo () << "[QuillMarlow] outpost déjà actif (PID: " << outpost_.pid () << "), réutilisation";
@@ -222,15 +221,33 @@ tresult PLUGIN_API QuillMarlowProcessor::setActive (TBool state)
 			return kResultFalse;
 		}
 		fullFence ();
-		if (!lastState_.empty () && sharedMemory_.audioData ()->audioReady.load (std::memory_order_relaxed) == 1)
-			sendStateToOutpost ();
+		if (sharedMemory_.audioData ()->audioReady.load (std::memory_order_relaxed) == 1)
+		{
+			std::lock_guard<std::mutex> lock (stateLock_);
+			sendStateToOutpost ([] { return false; });
+		}
 	}
+	startWatch ();
 	Tandem::logInfo () << "[QuillMarlow] Plugin activé avec succès";
 	return AudioEffect::setActive (true);
 }
 
+void QuillMarlowProcessor::startWatch ()
+{
+	OutpostLifecycle::Hooks hooks;
+	hooks.restoreState = [this] (const std::function<bool ()>& stopping, const std::function<void ()>& publish) {
+		std::lock_guard<std::mutex> lock (stateLock_);
+		const bool restored = sendStateToOutpost (stopping);
+		publish ();
+		return restored;
+	};
+	hooks.fetchState = [this] (const std::function<bool ()>& stopping) { fetchSettledState (stopping); };
+	outpost_.startWatch (std::move (hooks));
+}
+
 tresult PLUGIN_API QuillMarlowProcessor::terminate ()
 {
+	outpost_.stopWatch ();
 	cleanupSharedMemory ();
 	terminateOutpost ();
 	return AudioEffect::terminate ();
@@ -265,11 +282,8 @@ void QuillMarlowProcessor::cleanupSharedMemory ()
 bool QuillMarlowProcessor::launchOutpost ()
 {
 	bool cameUp = false;
-	if (!outpost_.launch ([this] (Tandem::OutpostConfig& config) { adjustOutpostConfig (config); }, sampleRate_,
-	                      maxSamplesPerBlock_, cameUp))
-		return false;
-	outpostGone_ = !cameUp;
-	return true;
+	return outpost_.launch ([this] (Tandem::OutpostConfig& config) { adjustOutpostConfig (config); }, sampleRate_,
+	                        maxSamplesPerBlock_, cameUp);
 }
 
 void QuillMarlowProcessor::terminateOutpost ()
@@ -297,7 +311,7 @@ tresult PLUGIN_API QuillMarlowProcessor::process (Vst::ProcessData& data)
 	++processCallCount_;
 	if (processCallCount_ % 10000 == 0)
 		Tandem::logFromAudio ("[QuillMarlow #%d] process() #%d - shm=%d wine_pid=%d", instanceId_, processCallCount_,
-		                      sharedMemory_.isMapped () ? 1 : 0, static_cast<int> (outpost_.pid ()));
+		                      sharedMemory_.isMapped () ? 1 : 0, static_cast<int> (outpost_.audioPid ()));
 
 	if (data.numInputs == 0 || data.numOutputs == 0 || !data.inputs || !data.outputs)
 		return kResultOk;
@@ -311,9 +325,21 @@ tresult PLUGIN_API QuillMarlowProcessor::process (Vst::ProcessData& data)
 	const int32 samples = Tandem::clampCount (data.numSamples, Tandem::kMaxBlockSize);
 	const size_t bytes = sizeof (float) * samples;
 
+	// The slots are ours only while outpost's link is up; while it is being
+	// restarted every block passes through.
+	struct BlockTurn
+	{
+		explicit BlockTurn (OutpostLifecycle& o) : outpost (o), turn (o.beginAudioBlock ()) {}
+		~BlockTurn () { outpost.endAudioBlock (); }
+		OutpostLifecycle& outpost;
+		const OutpostLifecycle::AudioTurn turn;
+	} blockTurn (outpost_);
+	if (blockTurn.turn == OutpostLifecycle::AudioTurn::ExchangeWithNewOutpost)
+		awaitingLateBlock_ = false;  // the new outpost's slots start empty
+
 	Tandem::AudioData* audio = sharedMemory_.audioData ();
-	const pid_t pid = outpost_.pid ();
-	if (!audio || pid <= 0 || outpostGone_)
+	const pid_t pid = outpost_.audioPid ();
+	if (!audio || pid <= 0 || blockTurn.turn == OutpostLifecycle::AudioTurn::PassThrough)
 	{
 		if (processCallCount_ % 10000 == 1)
 			Tandem::logFromAudio ("[QuillMarlow #%d] Passthrough mode (no outpost)", instanceId_);
@@ -363,8 +389,9 @@ tresult PLUGIN_API QuillMarlowProcessor::process (Vst::ProcessData& data)
 
 	if (answer == Tandem::AnswerWait::Gone)
 	{
-		// Every later block passes through at once, until an activation starts a new outpost.
-		outpostGone_ = true;
+		// Every later block passes through at once, until the watcher has
+		// started a new outpost.
+		outpost_.audioFoundGone ();
 		passthrough (in, out, channels, samples);
 		return kResultOk;
 	}
@@ -404,13 +431,36 @@ bool QuillMarlowProcessor::writeState (IBStream* stream, const uint8* bytes, int
 	return false;
 }
 
+bool QuillMarlowProcessor::postWhenFree (Tandem::CommandCode code, Deadline deadline,
+                                         const std::function<bool ()>& stopping, bool takeAnyway)
+{
+	Tandem::UICommand* ui = sharedMemory_.uiCommand ();
+	for (;;)
+	{
+		const bool late = std::chrono::steady_clock::now () >= deadline || stopping ();
+		{
+			std::lock_guard<std::mutex> slot (slotLock_);
+			if (ui->processed.load (std::memory_order_acquire) || (late && takeAnyway))
+			{
+				postCommand (ui, code);
+				return true;
+			}
+		}
+		if (late)
+			return false;
+		Tandem::sleepFully (10);
+	}
+}
+
 tresult PLUGIN_API QuillMarlowProcessor::getState (IBStream* stream)
 {
 	Tandem::logInfo () << "[QuillMarlow] getState() called - requesting state from outpost";
+	std::lock_guard<std::mutex> lock (stateLock_);
 	Tandem::UICommand* ui = sharedMemory_.uiCommand ();
 	Tandem::StateData* state = sharedMemory_.stateData ();
 
-	// Saving a project while outpost is gone keeps the last state we knew.
+	// Saving a project while outpost is gone (or being restarted) keeps the
+	// last state we knew.
 	auto saveLastKnown = [&] () -> tresult {
 		if (lastState_.empty () || !stream)
 			return kResultFalse;
@@ -420,15 +470,18 @@ tresult PLUGIN_API QuillMarlowProcessor::getState (IBStream* stream)
 		return kResultOk;
 	};
 
-	if (!ui || !state || !outpost_.alive ())
+	if (!ui || !state || !outpost_.serving ())
 	{
 		Tandem::logError () << "[QuillMarlow] Cannot get state - no connection to outpost";
 		return saveLastKnown ();
 	}
 
 	state->stateReady.store (false, std::memory_order_relaxed);
-	const Deadline deadline = postStateCommand (ui, Tandem::CommandCode::GetState);
-	if (!pollUntil ([&] { return state->stateReady.load (std::memory_order_acquire); }, deadline))
+	const Deadline deadline = postStateCommand (Tandem::CommandCode::GetState, [] { return false; });
+	// An outpost that ends meanwhile does not answer: no need to wait it out.
+	if (!pollUntil ([&] { return state->stateReady.load (std::memory_order_acquire) || !outpost_.alive (); },
+	                deadline) ||
+	    !state->stateReady.load (std::memory_order_acquire))
 	{
 		Tandem::logError () << "[QuillMarlow] Timeout waiting for state from outpost";
 		return saveLastKnown ();
@@ -445,6 +498,30 @@ tresult PLUGIN_API QuillMarlowProcessor::getState (IBStream* stream)
 		return kResultFalse;
 	Tandem::logInfo () << "[QuillMarlow] State saved: " << size << " bytes";
 	return kResultOk;
+}
+
+void QuillMarlowProcessor::fetchSettledState (const std::function<bool ()>& stopping)
+{
+	std::lock_guard<std::mutex> lock (stateLock_);
+	Tandem::StateData* state = sharedMemory_.stateData ();
+	if (!state || !sharedMemory_.uiCommand () || !outpost_.serving ())
+		return;
+	state->stateReady.store (false, std::memory_order_relaxed);
+	// Shorter than the host's waits: the host's thread may be waiting for
+	// this lock. A busy slot is left to its poster; the next edit tries again.
+	const Deadline deadline = std::chrono::steady_clock::now () + kFetchTimeout;
+	if (!postWhenFree (Tandem::CommandCode::GetState, deadline, stopping, false))
+		return;
+	pollUntil ([&] { return state->stateReady.load (std::memory_order_acquire) || stopping (); }, deadline);
+	const int32 size = state->stateSize;
+	if (!state->stateReady.load (std::memory_order_acquire) || size < 1 || size > Tandem::kMaxStateSize)
+	{
+		if (!stopping ())
+			Tandem::logError () << "[QuillMarlow #" << instanceId_ << "] outpost sent no state after the edits";
+		return;
+	}
+	lastState_.assign (state->stateBuffer, state->stateBuffer + size);
+	Tandem::logInfo () << "[QuillMarlow #" << instanceId_ << "] State kept after edits: " << size << " bytes";
 }
 
 tresult PLUGIN_API QuillMarlowProcessor::setState (IBStream* stream)
@@ -476,6 +553,7 @@ tresult PLUGIN_API QuillMarlowProcessor::setState (IBStream* stream)
 		Tandem::logError () << "[QuillMarlow] Failed to read state data";
 		return kResultFalse;
 	}
+	std::lock_guard<std::mutex> lock (stateLock_);
 	lastState_ = std::move (bytes);
 
 	Tandem::StateData* state = sharedMemory_.stateData ();
@@ -485,29 +563,44 @@ tresult PLUGIN_API QuillMarlowProcessor::setState (IBStream* stream)
 		state->stateSize = size;
 		Tandem::logInfo () << "[QuillMarlow] State loaded: " << size << " bytes";
 	}
-	if (!sharedMemory_.uiCommand () || !outpost_.alive ())
+	if (!sharedMemory_.uiCommand () || !outpost_.serving ())
 	{
 		Tandem::logInfo () << "[QuillMarlow] State cached - will be applied when outpost starts";
 		return kResultOk;
 	}
-	sendStateToOutpost ();
+	sendStateToOutpost ([] { return false; });
 	return kResultOk;
 }
 
-void QuillMarlowProcessor::sendStateToOutpost ()
+bool QuillMarlowProcessor::sendStateToOutpost (const std::function<bool ()>& stopping)
 {
 	Tandem::UICommand* ui = sharedMemory_.uiCommand ();
 	Tandem::StateData* state = sharedMemory_.stateData ();
 	if (!ui || !state || lastState_.empty ())
-		return;
+		return true;
 	std::memcpy (state->stateBuffer, lastState_.data (), lastState_.size ());
 	state->stateSize = static_cast<int32> (lastState_.size ());
 	state->stateReady.store (false, std::memory_order_relaxed);
-	const Deadline deadline = postStateCommand (ui, Tandem::CommandCode::SetState);
-	if (pollUntil ([&] { return ui->processed.load (std::memory_order_acquire); }, deadline))
+	const Deadline deadline = postStateCommand (Tandem::CommandCode::SetState, stopping);
+	if (pollUntil ([&] { return ui->processed.load (std::memory_order_acquire) || stopping (); }, deadline) &&
+	    ui->processed.load (std::memory_order_acquire))
+	{
 		Tandem::logInfo () << "[QuillMarlow] State sent to outpost";
-	else
-		Tandem::logError () << "[QuillMarlow] Timeout waiting for outpost to apply state";
+		return true;
+	}
+	Tandem::logError () << "[QuillMarlow] Timeout waiting for outpost to apply state";
+	return false;
+}
+
+Deadline QuillMarlowProcessor::postStateCommand (Tandem::CommandCode code, const std::function<bool ()>& stopping)
+{
+	// The slot holds one command, and the editor does not wait for its
+	// HideEditor to be taken: a state command written over it would lose it.
+	// So the slot must be free first; the wait counts against the answer's
+	// 5 s, and a slot that never frees is taken all the same.
+	const Deadline deadline = std::chrono::steady_clock::now () + kStateTimeout;
+	postWhenFree (code, deadline, stopping, true);
+	return deadline;
 }
 
 } // namespace QuillMarlow

@@ -12,6 +12,7 @@
 #include "public.sdk/source/vst/vstaudioeffect.h"
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -88,7 +89,18 @@ private:
 	void unregisterInstance ();
 	void passthrough (const Vst::AudioBusBuffers& in, Vst::AudioBusBuffers& out, int32 channels,
 	                  int32 samples) const;
-	void sendStateToOutpost ();
+	// Starts the watcher that restarts outpost and keeps the state current.
+	void startWatch ();
+	// Hands the latest state to outpost; the caller holds stateLock_.
+	bool sendStateToOutpost (const std::function<bool ()>& stopping);
+	// Watcher: fetches the state after edits settled.
+	void fetchSettledState (const std::function<bool ()>& stopping);
+	// Posts a command once the slot is free (under slotLock_), until
+	// `deadline` or `stopping`; then takes the slot anyway when `takeAnyway`.
+	bool postWhenFree (Tandem::CommandCode code, std::chrono::steady_clock::time_point deadline,
+	                   const std::function<bool ()>& stopping, bool takeAnyway);
+	std::chrono::steady_clock::time_point postStateCommand (Tandem::CommandCode code,
+	                                                        const std::function<bool ()>& stopping);
 	// How long a real-time block of `samples` waits for outpost.
 	Tandem::HandshakeClock::duration blockTimeout (int32 samples) const;
 	bool writeState (IBStream* stream, const uint8* bytes, int32 size) const;
@@ -96,6 +108,7 @@ private:
 	Tandem::AudioLogUser logUser_;
 	int32 instanceId_;
 	Tandem::SharedMemoryCreator sharedMemory_;
+	std::mutex slotLock_;  // see lastState_
 	OutpostLifecycle outpost_;
 	double sampleRate_ = 44100.0;
 	int32 maxSamplesPerBlock_ = 1024;
@@ -106,13 +119,14 @@ private:
 	// Audio thread only: a block timed out and outpost may still be working
 	// on it, so the slots are not ours until it has finished.
 	bool awaitingLateBlock_ = false;
-	// Audio thread only: a wait found outpost gone; blocks pass through until
-	// an activation starts a new one.
-	bool outpostGone_ = false;
-	// Main thread only: the last state the host gave us or outpost reported,
-	// kept so that project loads before activation and saves while outpost is
-	// gone lose nothing.
+	// The last state the host gave us or outpost reported, kept so that
+	// project loads before activation, saves while outpost is gone and
+	// restarts lose nothing. stateLock_ guards it and the state region for
+	// a whole exchange (host's thread or watcher); slotLock_ guards each
+	// post into the command slot (all posters: views, host's thread,
+	// watcher). Taken in this order; neither on the audio thread.
 	std::vector<uint8> lastState_;
+	std::mutex stateLock_;
 
 	static std::vector<QuillMarlowProcessor*> s_activeInstances_;
 	static std::mutex s_instancesMutex_;

@@ -152,31 +152,15 @@ tresult PLUGIN_API QuillMarlowView::attached (void* parent, FIDString type)
 	// `removed` does not wait for its HideEditor, and under Wine hiding can
 	// take two seconds. A ShowEditor posted over it would be answered by the
 	// hide's acknowledgement, without a window: let the earlier command finish.
-	bool pending = false;
-	if (!region_.with ([&] (Tandem::UICommand& ui) { pending = !ui.processed.load (std::memory_order_acquire); }))
-	{
-		Tandem::logError () << kRegionGone;
-		return kResultFalse;
-	}
-	if (pending)
-	{
-		Tandem::logInfo () << "[QuillMarlowView] Waiting for outpost to finish the previous command...";
-		if (!waitForAcknowledgement (kShowEditorTimeout))
-			return kResultFalse;
-	}
-
-	// ShowEditor: arguments first, then the code, then the flag outpost polls.
-	const bool posted = region_.with ([&] (Tandem::UICommand& ui) {
-		ui.parentWindow = parentWindow_;
-		ui.wineWindow = 0;
-		ui.command = static_cast<int32> (Tandem::CommandCode::ShowEditor);
-		ui.processed.store (false, std::memory_order_release);
-	});
+	const bool posted = postWhenFree (
+	    [&] (Tandem::UICommand& ui) {
+		    ui.parentWindow = parentWindow_;
+		    ui.wineWindow = 0;
+		    ui.command = static_cast<int32> (Tandem::CommandCode::ShowEditor);
+	    },
+	    kShowEditorTimeout, false);
 	if (!posted)
-	{
-		Tandem::logError () << kRegionGone;
 		return kResultFalse;
-	}
 	Tandem::logInfo () << "[QuillMarlowView] Waiting for outpost to create editor window...";
 	if (!waitForAcknowledgement (kShowEditorTimeout))
 		return kResultFalse;
@@ -273,10 +257,11 @@ tresult PLUGIN_API QuillMarlowView::removed ()
 		// has carried out the requests still queued.
 		sync ();
 	}
-	const bool hidden = region_.with ([] (Tandem::UICommand& ui) {
-		ui.command = static_cast<int32> (Tandem::CommandCode::HideEditor);
-		ui.processed.store (false, std::memory_order_release);
-	});
+	// Not waited for; a command in flight (a state request of the
+	// processor) gets a moment to finish before the hide is written anyway.
+	const bool hidden = postWhenFree (
+	    [] (Tandem::UICommand& ui) { ui.command = static_cast<int32> (Tandem::CommandCode::HideEditor); },
+	    std::chrono::milliseconds (500), true);
 	if (!hidden && region_.linked ())
 	{
 		Tandem::logInfo () << "[QuillMarlowView] HideEditor not posted: outpost's shared file is gone";
@@ -412,20 +397,54 @@ bool QuillMarlowView::waitForAcknowledgement (std::chrono::milliseconds timeout)
 	}
 }
 
+bool QuillMarlowView::postWhenFree (const std::function<void (Tandem::UICommand&)>& fill,
+                                    std::chrono::milliseconds timeout, bool takeAnyway)
+{
+	const auto deadline = std::chrono::steady_clock::now () + timeout;
+	bool told = false;
+	for (;;)
+	{
+		const bool late = std::chrono::steady_clock::now () >= deadline;
+		bool posted = false;
+		// The look and the post are one step under the region's lock: the
+		// processor posts into the same slot from its own threads.
+		const bool linked = region_.with ([&] (Tandem::UICommand& ui) {
+			if (!ui.processed.load (std::memory_order_acquire) && !(late && takeAnyway))
+				return;
+			fill (ui);
+			ui.processed.store (false, std::memory_order_release);
+			posted = true;
+		});
+		if (!linked)
+		{
+			if (!takeAnyway)
+				Tandem::logError () << kRegionGone;
+			return false;
+		}
+		if (posted)
+			return true;
+		if (late)
+		{
+			Tandem::logError () << "[QuillMarlowView] TIMEOUT waiting for outpost!";
+			return false;
+		}
+		if (!told)
+			Tandem::logInfo () << "[QuillMarlowView] Waiting for outpost to finish the previous command...";
+		told = true;
+		Tandem::sleepFully (10);
+	}
+}
+
 bool QuillMarlowView::exchangeEditorSize (Tandem::CommandCode code, int32& width, int32& height)
 {
 	// The host's thread waits here: a hung outpost must not hold it long.
 	constexpr auto kSizeTimeout = std::chrono::seconds (2);
-	bool pending = false;
-	if (!region_.with ([&] (Tandem::UICommand& ui) { pending = !ui.processed.load (std::memory_order_acquire); }))
-		return false;
-	if (pending && !waitForAcknowledgement (kSizeTimeout))
-		return false;
-	const bool posted = region_.with ([&] (Tandem::UICommand& ui) {
-		ui.parentWindow = Tandem::packEditorSize (width, height);
-		ui.command = static_cast<int32> (code);
-		ui.processed.store (false, std::memory_order_release);
-	});
+	const bool posted = postWhenFree (
+	    [&] (Tandem::UICommand& ui) {
+		    ui.parentWindow = Tandem::packEditorSize (width, height);
+		    ui.command = static_cast<int32> (code);
+	    },
+	    kSizeTimeout, false);
 	if (!posted || !waitForAcknowledgement (kSizeTimeout))
 		return false;
 	uint64 answer = 0;

@@ -20,6 +20,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -93,6 +94,12 @@ private:
 	// Waits up to `timeout` for outpost to acknowledge the posted command;
 	// false (with its message) on a time-out or when the region went away.
 	bool waitForAcknowledgement (std::chrono::milliseconds timeout);
+	// Posts the command that `fill` writes (code and arguments) once the
+	// slot is free, waiting up to `timeout`; with `takeAnyway` a slot still
+	// busy then is taken all the same. False when nothing was posted (the
+	// region is gone, or the slot stayed busy).
+	bool postWhenFree (const std::function<void (Tandem::UICommand&)>& fill, std::chrono::milliseconds timeout,
+	                   bool takeAnyway);
 	// Posts a size command with the size as its argument and waits for
 	// outpost's answer, which replaces the size; false when there is none.
 	bool exchangeEditorSize (Tandem::CommandCode code, int32& width, int32& height);

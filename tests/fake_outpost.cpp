@@ -6,7 +6,9 @@
 //   stubborn     like idle, but ignores SIGTERM
 //   serve        map the file, report audio readiness, multiply every block
 //                by kGain on an audio thread that spins and sleeps like
-//                outpost's, and answer GetState, SetState and Shutdown
+//                outpost's, and answer GetState, SetState and Shutdown;
+//                SIGUSR1 stands for an edit in the served editor: the
+//                state gets one more byte '+' and editCount grows
 //   slow:MS      like serve, but the audio thread sleeps MS milliseconds in
 //                every block before answering, as a slow served plug-in
 //   commands:FILE like serve, and appends the code of every command it
@@ -160,6 +162,10 @@ private:
     xcb_window_t window_ = 0;
 };
 
+volatile std::sig_atomic_t g_edits = 0;
+
+void countEdit(int) { g_edits = g_edits + 1; }
+
 [[noreturn]] void sleepForever() {
     for (;;) pause();
 }
@@ -192,7 +198,13 @@ int serve(const char* path, FakeEditor* editor = nullptr, int slowMs = 0, const 
     });
 
     std::vector<std::uint8_t> pluginState{'f', 'a', 'k', 'e'};
+    std::signal(SIGUSR1, countEdit);
+    int editsTaken = 0;
     while (running) {
+        for (; editsTaken < g_edits; ++editsTaken) {
+            pluginState.push_back('+');
+            ui->editCount.store(editsTaken + 1, std::memory_order_relaxed);
+        }
         if (!ui->processed.load(std::memory_order_acquire)) {
             if (commandLog) {
                 if (FILE* log = std::fopen(commandLog, "a")) {
