@@ -106,6 +106,9 @@ public:
 	// The outpost the audio thread talks to; read after beginAudioBlock.
 	pid_t audioPid () const { return audioPid_.load (std::memory_order_relaxed); }
 
+	// Whether the audio link is up (not ended, not being restarted); no
+	// system call.
+	bool linkUp () const { return link_.load (std::memory_order_acquire) != kGone; }
 	// Counts outposts started by a relaunch (0 for the activation's own).
 	int32 relaunchCount () const { return relaunches_.load (); }
 

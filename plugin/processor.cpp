@@ -142,6 +142,17 @@ bool QuillMarlowProcessor::withUICommand (int32 instanceId, const std::function<
 	return true;
 }
 
+bool QuillMarlowProcessor::outpostStatus (int32 instanceId, bool& up, int32& restarts)
+{
+	std::lock_guard<std::mutex> lock (s_instancesMutex_);
+	auto* found = findLocked ([instanceId] (const QuillMarlowProcessor& p) { return p.instanceId_ == instanceId; });
+	if (!found)
+		return false;
+	up = found->outpost_.linkUp ();
+	restarts = found->outpost_.relaunchCount ();
+	return true;
+}
+
 tresult PLUGIN_API QuillMarlowProcessor::connect (IConnectionPoint* other)
 {
 	const tresult result = AudioEffect::connect (other);

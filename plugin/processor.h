@@ -63,6 +63,10 @@ public:
 	// gone or has no file mapped. `use` must not call back into the registry.
 	static bool withUICommand (int32 instanceId, const std::function<void (Tandem::UICommand&)>& use);
 
+	// Whether the outpost of the processor `instanceId` is up and how often
+	// it was restarted; false when there is no such processor.
+	static bool outpostStatus (int32 instanceId, bool& up, int32& restarts);
+
 	int32 instanceId () const { return instanceId_; }
 
 protected:

@@ -152,14 +152,7 @@ tresult PLUGIN_API QuillMarlowView::attached (void* parent, FIDString type)
 	// `removed` does not wait for its HideEditor, and under Wine hiding can
 	// take two seconds. A ShowEditor posted over it would be answered by the
 	// hide's acknowledgement, without a window: let the earlier command finish.
-	const bool posted = postWhenFree (
-	    [&] (Tandem::UICommand& ui) {
-		    ui.parentWindow = parentWindow_;
-		    ui.wineWindow = 0;
-		    ui.command = static_cast<int32> (Tandem::CommandCode::ShowEditor);
-	    },
-	    kShowEditorTimeout, false);
-	if (!posted)
+	if (!postShowEditor (kShowEditorTimeout))
 		return kResultFalse;
 	Tandem::logInfo () << "[QuillMarlowView] Waiting for outpost to create editor window...";
 	if (!waitForAcknowledgement (kShowEditorTimeout))
@@ -174,15 +167,7 @@ tresult PLUGIN_API QuillMarlowView::attached (void* parent, FIDString type)
 		return kResultFalse;
 	}
 	Tandem::logInfo () << "[QuillMarlowView] Wine X11 Window ID: 0x" << std::hex << wineWindow_;
-	int32 report = 0, width = 0, height = 0;
-	if (readSizeReport (report, width, height) && Tandem::plausibleEditorSize (width, height))
-	{
-		editorWidth_ = width;
-		editorHeight_ = height;
-		servedSize_ = Tandem::packEditorSize (width, height);
-		servedResizable_ = Tandem::editorResizable (report);
-		sizeReportSeen_ = report;
-	}
+	takeEmbeddedEditorSize ();
 	Tandem::logInfo () << "[QuillMarlowView] Editor size: " << editorWidth_ << "x" << editorHeight_;
 	Tandem::logInfo () << "[QuillMarlowView] Using embedded mode (Wine window reparented into the host window)";
 
@@ -195,6 +180,11 @@ tresult PLUGIN_API QuillMarlowView::attached (void* parent, FIDString type)
 	if (!eventThread_.joinable ())
 	{
 		watchedAncestors_ = hostAncestors ();
+		bool up = true;
+		int32 restarts = 0;
+		if (region_.outpostStatus (up, restarts))
+			restartsSeen_ = restarts;
+		outpostGoneShown_ = false;
 		for (uint32 w : watchedAncestors_)
 		{
 			const uint32 mask = XCB_EVENT_MASK_STRUCTURE_NOTIFY;
@@ -395,6 +385,17 @@ bool QuillMarlowView::waitForAcknowledgement (std::chrono::milliseconds timeout)
 		}
 		Tandem::sleepFully (10);
 	}
+}
+
+bool QuillMarlowView::postShowEditor (std::chrono::milliseconds timeout)
+{
+	return postWhenFree (
+	    [this] (Tandem::UICommand& ui) {
+		    ui.parentWindow = parentWindow_;
+		    ui.wineWindow = 0;
+		    ui.command = static_cast<int32> (Tandem::CommandCode::ShowEditor);
+	    },
+	    timeout, false);
 }
 
 bool QuillMarlowView::postWhenFree (const std::function<void (Tandem::UICommand&)>& fill,

@@ -23,6 +23,18 @@ void QuillMarlowView::takeReportedSize ()
 	servedResizable_ = Tandem::editorResizable (report);
 }
 
+void QuillMarlowView::takeEmbeddedEditorSize ()
+{
+	int32 report = 0, width = 0, height = 0;
+	if (!readSizeReport (report, width, height) || !Tandem::plausibleEditorSize (width, height))
+		return;
+	editorWidth_ = width;
+	editorHeight_ = height;
+	servedSize_ = Tandem::packEditorSize (width, height);
+	servedResizable_ = Tandem::editorResizable (report);
+	sizeReportSeen_ = report;
+}
+
 tresult PLUGIN_API QuillMarlowView::getSize (ViewRect* size)
 {
 	if (size)

@@ -53,12 +53,28 @@ bool QuillMarlowView::createWrapperWindow ()
 
 	const uint32 wrapper = xcb_generate_id (connection_);
 	wrapperWindow_ = wrapper;
-	const uint32 eventMask = kWrapperEventMask;
+	// A plain grey shows wherever Wine's window is not (while outpost is
+	// restarted, say), rather than whatever the host window held.
+	const uint32 values[] = {kWrapperBackground, kWrapperEventMask};
 	xcb_create_window (connection_, XCB_COPY_FROM_PARENT, wrapper, parent, 0, 0, static_cast<uint16> (width),
 	                   static_cast<uint16> (height), 0, XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT,
-	                   XCB_CW_EVENT_MASK, &eventMask);
+	                   XCB_CW_BACK_PIXEL | XCB_CW_EVENT_MASK, values);
 	Tandem::logInfo () << "[QuillMarlowView] Wrapper window created: 0x" << std::hex << wrapper;
 
+	embedWineWindow (wrapper, previousWrapper);
+
+	Tandem::logInfo () << "[QuillMarlowView] Windows mapped";
+	Tandem::logInfo () << "[QuillMarlowView] Wrapper window architecture established!";
+	Tandem::logInfo () << "[QuillMarlowView] Hierarchy: DAW 0x" << std::hex << parent << " -> Wrapper 0x" << wrapper
+	                   << " -> Wine 0x" << wine;
+	debugWindowHierarchy ();
+	return true;
+}
+
+void QuillMarlowView::embedWineWindow (uint32 wrapper, uint32 previousWrapper)
+{
+	const uint32 wine = wineWindow ();
+	const int32 width = editorWidth_, height = editorHeight_;
 	// Follow Wine's window from now on: the Windows side moves it inside the
 	// wrapper, and a window manager may still try to frame it.
 	const uint32 wineMask = XCB_EVENT_MASK_STRUCTURE_NOTIFY;
@@ -89,10 +105,13 @@ bool QuillMarlowView::createWrapperWindow ()
 		free (atom);
 	}
 
-	Tandem::logInfo () << "[QuillMarlowView] Mapping wrapper window first...";
-	xcb_map_window (connection_, wrapper);
-	xcb_flush (connection_);
-	sync ();
+	if (wrapper != previousWrapper)
+	{
+		Tandem::logInfo () << "[QuillMarlowView] Mapping wrapper window first...";
+		xcb_map_window (connection_, wrapper);
+		xcb_flush (connection_);
+		sync ();
+	}
 
 	Tandem::logInfo () << "[QuillMarlowView] Mapping Wine window in wrapper...";
 	xcb_map_window (connection_, wine);
@@ -101,12 +120,6 @@ bool QuillMarlowView::createWrapperWindow ()
 	xcb_flush (connection_);
 	sync ();
 
-	Tandem::logInfo () << "[QuillMarlowView] Windows mapped";
-	Tandem::logInfo () << "[QuillMarlowView] Wrapper window architecture established!";
-	Tandem::logInfo () << "[QuillMarlowView] Hierarchy: DAW 0x" << std::hex << parent << " -> Wrapper 0x" << wrapper
-	                   << " -> Wine 0x" << wine;
-	debugWindowHierarchy ();
-	return true;
 }
 
 void QuillMarlowView::withdrawWineWindow (uint32 previousWrapper)

@@ -147,6 +147,42 @@ TEST (Recovery, CrashInTheServedProcessorIsReportedEndsOutpostAtOnceAndAudioCome
 	                     std::to_string (static_cast<int> (backMs)) + " ms");
 }
 
+// SIGKILL while blocks flow at real-time pace: the time until audio is
+// processed again goes to the figures; the state set before comes back.
+TEST (Recovery, KilledOutpostComesBackWithItsStateWhileBlocksFlow)
+{
+	CrashTrigger trigger;  // unarmed: plain Quill
+	Hosted h;
+	ASSERT_EQ (h->setActive (true), kResultOk);
+	const std::vector<uint8> state = quillStateStream (0.25, 0.5);
+	MemoryStream in;
+	in.write (const_cast<uint8*> (state.data ()), static_cast<int32> (state.size ()), nullptr);
+	in.seek (0, IBStream::kIBSeekSet, nullptr);
+	ASSERT_EQ (h->setState (&in), kResultOk);
+	StereoBlock block (256);
+	long sample = 0;
+	ASSERT_TRUE (streamUntil (h, block, sample, 10, [&] { return h->audioOkCount () > 50; }));
+	const pid_t first = h->outpostPid ();
+	ASSERT_GT (first, 0);
+
+	ASSERT_EQ (::kill (first, SIGKILL), 0);
+	const auto killed = Clock::now ();
+	int dry = 0;
+	const int32 okBefore = h->audioOkCount ();
+	ASSERT_TRUE (streamUntil (h, block, sample, 15, [&] {
+		dry += block.passedThrough ();
+		return h->audioOkCount () > okBefore && h->outpostPid () != first;
+	})) << "audio did not come back";
+	const double backMs = msSince (killed);
+	MemoryStream out;
+	ASSERT_EQ (h->getState (&out), kResultOk);
+	const auto* saved = reinterpret_cast<const uint8*> (out.getData ());
+	EXPECT_EQ (std::vector<uint8> (saved, saved + out.getSize ()), state) << "the state came back";
+	figures::report ("faults", "outpost SIGKILLed, 256-sample blocks at real-time pace",
+	                 "audio processed again after " + std::to_string (static_cast<int> (backMs)) + " ms (" +
+	                     std::to_string (dry) + " blocks passed through dry)");
+}
+
 TEST (Recovery, PluginThatCrashesAtEveryStartCostsThreeRestartsThenPassesThrough)
 {
 	CrashTrigger trigger;
