@@ -6,6 +6,10 @@
 
 #include <gmock/gmock.h>
 
+#include <fstream>
+#include <iterator>
+#include <unistd.h>
+
 namespace QuillMarlowTest {
 namespace {
 
@@ -37,9 +41,11 @@ int blocksUntilProcessedBy (TestProcessor& p, pid_t old, Bus& in, Bus& out, int 
 
 TEST (Recovery, KilledOutpostComesBackWithTheStateOfItsLastEdit)
 {
+	char commands[] = "/tmp/qm-recovery-commands-XXXXXX";
+	::close (::mkstemp (commands));
 	testing::internal::CaptureStdout ();
 	testing::internal::CaptureStderr ();
-	HostedProcessor p;
+	HostedProcessor p (std::string ("commands:") + commands);
 	ASSERT_EQ (p->setActive (true), kResultOk);
 	Bus in (2, 256), out (2, 256);
 	in.fill (1.0f);
@@ -47,10 +53,18 @@ TEST (Recovery, KilledOutpostComesBackWithTheStateOfItsLastEdit)
 
 	const pid_t first = p->outpostPid ();
 	ASSERT_GT (first, 0);
-	// An edit in the served editor, then a crash 1.5 s later: the edit
-	// settled and was fetched by then.
+	// An edit in the served editor; once it settled (a second later) the
+	// processor asks for the state (GetState, 9), and then outpost dies.
+	const auto edited = std::chrono::steady_clock::now ();
 	ASSERT_EQ (::kill (first, SIGUSR1), 0);
-	std::this_thread::sleep_for (std::chrono::milliseconds (1500));
+	auto fetched = [&] {
+		std::ifstream log (commands);
+		return std::string (std::istreambuf_iterator<char> (log), {}).find ("9\n") != std::string::npos;
+	};
+	for (int i = 0; i < 1000 && !fetched (); ++i)
+		std::this_thread::sleep_for (std::chrono::milliseconds (10));
+	ASSERT_TRUE (fetched ()) << "the state was not fetched after the edit";
+	EXPECT_GE (std::chrono::steady_clock::now () - edited, std::chrono::milliseconds (900)) << "edits settle first";
 	ASSERT_EQ (::kill (first, SIGKILL), 0);
 
 	const int blocks = blocksUntilProcessedBy (*p.p, first, in, out, 1000);
@@ -59,6 +73,7 @@ TEST (Recovery, KilledOutpostComesBackWithTheStateOfItsLastEdit)
 	EXPECT_EQ (savedState (*p.p), (std::vector<uint8> {'f', 'a', 'k', 'e', '+'}))
 	    << "the new outpost got the state with the edit";
 	EXPECT_FALSE (processExists (first)) << "the dead one was reaped";
+	::unlink (commands);
 
 	const std::string out1 = capturedStdout ();
 	const std::string err = testing::internal::GetCapturedStderr ();
