@@ -213,7 +213,8 @@ tresult PLUGIN_API QuillMarlowProcessor::setActive (TBool state)
 	Tandem::logInfo () << "[QuillMarlow] Activation du plugin...";
 	// The watcher may be restarting outpost: the activation takes over.
 	outpost_.stopWatch ();
-	if (outpost_.running ())
+	// An outpost whose restart was cut short never got its link: start anew.
+	if (outpost_.running () && outpost_.linkUp ())
 	{
 		Tandem::logInfo () << "[QuillMarlow] outpost déjà actif (PID: " << outpost_.pid () << "), réutilisation";
 	}
