@@ -285,7 +285,9 @@ void OutpostLifecycle::stopWatch ()
 
 void OutpostLifecycle::watch ()
 {
-	constexpr auto kTick = std::chrono::milliseconds (20);
+	// Seldom enough not to take the cores from the spinning audio threads
+	// (the audio thread flags an end it meets at once).
+	constexpr auto kTick = std::chrono::milliseconds (100);
 	auto stoppingNow = [this] { return stopping (); };
 	while (!stopping ())
 	{
