@@ -115,6 +115,8 @@ private:
 	void takeEmbeddedEditorSize ();
 	// Before attaching: takes the size outpost last reported as ours.
 	void takeReportedSize ();
+	// The same, with the report word; false when there was no size.
+	bool takeReportedSize (int32& report);
 	// Event thread: acts on a new size report of outpost.
 	void checkSizeReport ();
 	// Event thread (view_outpost_restart.cpp): follows outpost's restarts,
