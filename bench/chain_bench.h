@@ -6,6 +6,7 @@
 #include "bench_support.h"
 #include "e2e_support.h"
 
+#include <deque>
 #include <fcntl.h>
 #include <memory>
 #include <sys/mman.h>
@@ -76,8 +77,7 @@ inline ChainFigures runChain(Steinberg::IPluginFactory* factory, int count, int 
         regions.push_back(std::make_unique<AudioRegion>(o.sharedFile));
         if (auto* audio = regions.back()->audio()) audio->spinOnly.store(spinOnly ? 1 : 0);
     }
-    std::vector<e2e::StereoBlock> blocks;
-    blocks.reserve(count);  // a block's buses point into the block itself: no moves
+    std::deque<e2e::StereoBlock> blocks;  // a block's buses point into the block itself: never moved
     for (int i = 0; i < count; ++i) blocks.emplace_back(samples);
     // Warm-up: a second of cycles, not measured.
     const auto period = periodOf(samples);

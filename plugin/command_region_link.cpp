@@ -33,5 +33,10 @@ bool CommandRegionLink::with (const std::function<void (Tandem::UICommand&)>& us
 	return true;
 }
 
+bool CommandRegionLink::outpostStatus (bool& up, int32& restarts) const
+{
+	return processor_ && QuillMarlowProcessor::outpostStatus (instanceId_, up, restarts);
+}
+
 } // namespace QuillMarlow
 } // namespace Steinberg

@@ -31,6 +31,10 @@ public:
 	// running it, when the region is gone (or there never was one).
 	bool with (const std::function<void (Tandem::UICommand&)>& use) const;
 
+	// Whether the processor's outpost is up (not ended or being restarted)
+	// and how often it was restarted; false for a region of no processor.
+	bool outpostStatus (bool& up, int32& restarts) const;
+
 private:
 	bool processor_ = false;
 	int32 instanceId_ = 0;

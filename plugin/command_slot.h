@@ -1,6 +1,6 @@
-// Posting to outpost's command slot and waiting for its answer (never on the
-// audio thread): the slot holds one command, `processed` says when it is
-// free again.
+// Posting a command into the command slot of the shared file, and the plain
+// polling wait of the Linux side's command exchanges (never on the audio
+// thread).
 #pragma once
 
 #include "protocol/tandem_protocol.h"
@@ -26,6 +26,7 @@ bool pollUntil (Ready ready, Deadline deadline)
 	return false;
 }
 
+// The code first, then the flag outpost polls.
 inline void postCommand (Tandem::UICommand* ui, Tandem::CommandCode code)
 {
 	ui->command = static_cast<int32_t> (code);

@@ -28,24 +28,34 @@ static_assert (std::is_trivially_destructible<std::mutex>::value, "the lock outl
 
 bool askServedLatency (const CommandRegionLink& region, uint32& latency, uint32& tail)
 {
-	// The region may go away between two looks (the processor terminates).
-	bool gone = false;
-	auto slotFree = [&] {
-		bool free = false;
-		gone = !region.with ([&free] (Tandem::UICommand& ui) { free = ui.processed.load (std::memory_order_acquire); });
-		return free || gone;
+	// Every look at the slot is one visit of the region: the region may go
+	// away between two (the processor terminates), and another poster (the
+	// editor, the processor's watcher) may take the slot between them. So
+	// the command is posted in the visit that finds the slot free, and the
+	// answer read in the one that finds it answered.
+	bool gone = false, posted = false, answered = false;
+	uint64 answer = 0;
+	auto postIfFree = [&] {
+		gone = !region.with ([&posted] (Tandem::UICommand& ui) {
+			if (!ui.processed.load (std::memory_order_acquire))
+				return;
+			ui.parentWindow = 0;
+			postCommand (&ui, Tandem::CommandCode::GetLatency);
+			posted = true;
+		});
+		return posted || gone;
+	};
+	auto readAnswer = [&] {
+		gone = !region.with ([&] (Tandem::UICommand& ui) {
+			if (!ui.processed.load (std::memory_order_acquire))
+				return;
+			answer = ui.parentWindow;
+			answered = true;
+		});
+		return answered || gone;
 	};
 	const Deadline deadline = std::chrono::steady_clock::now () + kLatencyTimeout;
-	if (!pollUntil (slotFree, deadline) || gone)
-		return false;
-	const bool posted = region.with ([] (Tandem::UICommand& ui) {
-		ui.parentWindow = 0;
-		postCommand (&ui, Tandem::CommandCode::GetLatency);
-	});
-	if (!posted || !pollUntil (slotFree, deadline) || gone)
-		return false;
-	uint64 answer = 0;
-	if (!region.with ([&answer] (Tandem::UICommand& ui) { answer = ui.parentWindow; }))
+	if (!pollUntil (postIfFree, deadline) || gone || !pollUntil (readAnswer, deadline) || gone)
 		return false;
 	latency = Tandem::packedLatency (answer);
 	tail = Tandem::packedTail (answer);

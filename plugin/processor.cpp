@@ -1,5 +1,6 @@
 #include "plugin/processor.h"
 #include "plugin/command_slot.h"
+#include "plugin/sleep_fully.h"
 
 #include "plugin/connection_messages.h"
 #include "plugin/own_message.h"
@@ -13,14 +14,8 @@
 #include "pluginterfaces/vst/ivstprocesscontext.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
-#include <csignal>
 #include <cstring>
-#include <ctime>
-#include <dlfcn.h>
-#include <filesystem>
-#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -38,51 +33,15 @@ constexpr auto kMinBlockTimeout = std::chrono::milliseconds (3);
 // and gives up only after the bound.
 constexpr auto kOfflineTimeout = std::chrono::seconds (10);
 constexpr auto kOfflineProbeInterval = std::chrono::milliseconds (10);
-constexpr auto kReadyTimeout = std::chrono::seconds (10);
 constexpr auto kStateTimeout = std::chrono::seconds (5);
-constexpr const char* kServedPluginPath = "C:\\\\Program Files\\\\Common Files\\\\VST3\\\\Quill.vst3";
+// The watcher's own state requests wait less: the host's thread may wait
+// for them to finish.
+constexpr auto kFetchTimeout = std::chrono::seconds (2);
 
 // Ids start at pid * 1000, computed in 32-bit arithmetic (it may wrap).
 int32 firstInstanceId ()
 {
 	return static_cast<int32> (static_cast<uint32> (::getpid ()) * 1000u);
-}
-
-// Liveness probe, one system call in the usual case. A child that has
-// exited but is not reaped yet still answers signal 0, so it is asked
-// whether it has exited (without reaping it) first; signal 0 decides only
-// when it is not our child to wait for (the host reaps or ignores SIGCHLD).
-bool processGone (pid_t pid)
-{
-	siginfo_t info {};
-	if (::waitid (P_PID, static_cast<id_t> (pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0)
-		return info.si_pid == pid;
-	return errno == ECHILD && ::kill (pid, 0) != 0 && errno == ESRCH;
-}
-
-// How a child that is gone ended, from its exit status (without reaping it);
-// empty when it is not our child to ask.
-std::string howProcessEnded (pid_t pid)
-{
-	siginfo_t info {};
-	if (::waitid (P_PID, static_cast<id_t> (pid), &info, WEXITED | WNOHANG | WNOWAIT) != 0 || info.si_pid != pid)
-		return {};
-	if (info.si_code == CLD_EXITED)
-		return "it exited with status " + std::to_string (info.si_status);
-	const char* name = ::strsignal (info.si_status);
-	return "it was killed by signal " + std::to_string (info.si_status) + (name ? std::string (" (") + name + ")" : "");
-}
-
-// The slot holds one command, and the editor does not wait for its
-// HideEditor to be taken: a state command written over it would lose it.
-// So the slot must be free first; the wait counts against the answer's 5 s,
-// and a slot that never frees is taken all the same.
-Deadline postStateCommand (Tandem::UICommand* ui, Tandem::CommandCode code)
-{
-	const Deadline deadline = std::chrono::steady_clock::now () + kStateTimeout;
-	pollUntil ([ui] { return ui->processed.load (std::memory_order_acquire); }, deadline);
-	postCommand (ui, code);
-	return deadline;
 }
 
 } // namespace
@@ -96,18 +55,8 @@ std::vector<QuillMarlowProcessor*>& QuillMarlowProcessor::s_activeInstances_ = r
 std::mutex& QuillMarlowProcessor::s_instancesMutex_ = registryLock.get ();
 std::atomic<int32> QuillMarlowProcessor::s_instanceCounter_ {firstInstanceId ()};
 
-std::string getBundlePath ()
-{
-	Dl_info info {};
-	if (::dladdr (reinterpret_cast<void*> (&getBundlePath), &info) == 0 || !info.dli_fname)
-		return {};
-	// Absolute, so that outpost is found whatever the host's current directory.
-	std::error_code error;
-	const auto library = std::filesystem::absolute (info.dli_fname, error);
-	return library.parent_path ().parent_path ().parent_path ().string ();
-}
-
-QuillMarlowProcessor::QuillMarlowProcessor () : instanceId_ (s_instanceCounter_.fetch_add (1))
+QuillMarlowProcessor::QuillMarlowProcessor ()
+: instanceId_ (s_instanceCounter_.fetch_add (1)), outpost_ (instanceId_, sharedMemory_, slotLock_)
 {
 	Tandem::logInfo () << "[QuillMarlow] New instance created with ID: " << instanceId_;
 	registerInstance ();
@@ -116,6 +65,7 @@ QuillMarlowProcessor::QuillMarlowProcessor () : instanceId_ (s_instanceCounter_.
 
 QuillMarlowProcessor::~QuillMarlowProcessor ()
 {
+	outpost_.stopWatch ();
 	unregisterInstance ();
 	cleanupSharedMemory ();
 	terminateOutpost ();
@@ -197,7 +147,20 @@ bool QuillMarlowProcessor::withUICommand (int32 instanceId, const std::function<
 	Tandem::UICommand* ui = found ? found->sharedMemory_.uiCommand () : nullptr;
 	if (!ui)
 		return false;
+	// The processor's own threads post into the slot too.
+	std::lock_guard<std::mutex> slot (found->slotLock_);
 	use (*ui);
+	return true;
+}
+
+bool QuillMarlowProcessor::outpostStatus (int32 instanceId, bool& up, int32& restarts)
+{
+	std::lock_guard<std::mutex> lock (s_instancesMutex_);
+	auto* found = findLocked ([instanceId] (const QuillMarlowProcessor& p) { return p.instanceId_ == instanceId; });
+	if (!found)
+		return false;
+	up = found->outpost_.linkUp ();
+	restarts = found->outpost_.relaunchCount ();
 	return true;
 }
 
@@ -245,45 +208,23 @@ tresult PLUGIN_API QuillMarlowProcessor::canProcessSampleSize (int32 symbolicSam
 	return symbolicSampleSize == Vst::kSample32 ? kResultTrue : kResultFalse;
 }
 
-bool QuillMarlowProcessor::outpostAlive () const
-{
-	const pid_t pid = hostProcess_.pid ();
-	if (pid <= 0)
-		return false;
-	if (!processGone (pid))
-		return true;
-	reportOutpostEnd (pid);
-	return false;
-}
-
-void QuillMarlowProcessor::reportOutpostEnd (pid_t pid) const
-{
-	// Once per outpost: audio has only been passing through since then.
-	if (pid == endReported_)
-		return;
-	endReported_ = pid;
-	const std::string how = howProcessEnded (pid);
-	Tandem::logError () << "[QuillMarlow #" << instanceId_ << "] outpost has ended"
-	                    << (how.empty () ? std::string () : ": " + how) << "; audio passes through unprocessed";
-}
-
-bool QuillMarlowProcessor::outpostRunning () const
-{
-	return outpostAlive () && sharedMemory_.isMapped ();
-}
-
 tresult PLUGIN_API QuillMarlowProcessor::setActive (TBool state)
 {
 	if (!state)
 	{
 		Tandem::logInfo () << "[QuillMarlow] Désactivation du plugin (outpost maintenu en vie)";
+		// outpost is no longer restarted when it ends; its state is still kept.
+		outpost_.setActive (false);
 		return AudioEffect::setActive (false);
 	}
 
 	Tandem::logInfo () << "[QuillMarlow] Activation du plugin...";
-	if (outpostRunning ())
+	// The watcher may be restarting outpost: the activation takes over.
+	outpost_.stopWatch ();
+	// An outpost whose restart was cut short never got its link: start anew.
+	if (outpost_.running () && outpost_.linkUp ())
 	{
-		Tandem::logInfo () << "[QuillMarlow] outpost déjà actif (PID: " << hostProcess_.pid () << "), réutilisation";
+		Tandem::logInfo () << "[QuillMarlow] outpost déjà actif (PID: " << outpost_.pid () << "), réutilisation";
 	}
 	else
 	{
@@ -300,19 +241,37 @@ tresult PLUGIN_API QuillMarlowProcessor::setActive (TBool state)
 			return kResultFalse;
 		}
 		fullFence ();
-		if (!lastState_.empty () && sharedMemory_.audioData ()->audioReady.load (std::memory_order_relaxed) == 1)
-			sendStateToOutpost ();
+		if (sharedMemory_.audioData ()->audioReady.load (std::memory_order_relaxed) == 1)
+		{
+			std::lock_guard<std::mutex> lock (stateLock_);
+			sendStateToOutpost ([] { return false; });
+		}
 	}
 	// Latency and tail once outpost has come up (a hung one answers nothing).
 	fullFence ();
-	if (!outpostGone_ && sharedMemory_.audioData ()->audioReady.load (std::memory_order_relaxed) == 1)
+	if (outpost_.running () && sharedMemory_.audioData ()->audioReady.load (std::memory_order_relaxed) == 1)
 		latency_.fetch ();
+	startWatch ();
 	Tandem::logInfo () << "[QuillMarlow] Plugin activé avec succès";
 	return AudioEffect::setActive (true);
 }
 
+void QuillMarlowProcessor::startWatch ()
+{
+	OutpostLifecycle::Hooks hooks;
+	hooks.restoreState = [this] (const std::function<bool ()>& stopping, const std::function<void ()>& publish) {
+		std::lock_guard<std::mutex> lock (stateLock_);
+		const bool restored = sendStateToOutpost (stopping);
+		publish ();
+		return restored;
+	};
+	hooks.fetchState = [this] (const std::function<bool ()>& stopping) { fetchSettledState (stopping); };
+	outpost_.startWatch (std::move (hooks));
+}
+
 tresult PLUGIN_API QuillMarlowProcessor::terminate ()
 {
+	outpost_.stopWatch ();
 	cleanupSharedMemory ();
 	terminateOutpost ();
 	return AudioEffect::terminate ();
@@ -346,106 +305,14 @@ void QuillMarlowProcessor::cleanupSharedMemory ()
 
 bool QuillMarlowProcessor::launchOutpost ()
 {
-	Tandem::logInfo () << "[QuillMarlow] Lancement du outpost...";
-	const std::string dir = getBundlePath ();
-	Tandem::logInfo () << "[QuillMarlow] Plugin directory: " << dir;
-
-	Tandem::OutpostConfig config;
-	config.winePath = "/usr/bin/wine";
-	config.hostPath = dir + "/Contents/Resources/outpost.exe";
-	config.vst3Path = kServedPluginPath;
-	config.sharedMemoryName = sharedMemory_.path ();
-	adjustOutpostConfig (config);
-
-	Tandem::logInfo () << "[QuillMarlow] Outpost: " << config.hostPath;
-	Tandem::logInfo () << "[QuillMarlow] VST3 path: " << config.vst3Path;
-	Tandem::logInfo () << "[QuillMarlow] Shared file: " << config.sharedMemoryName;
-
-	Tandem::AudioData* audio = sharedMemory_.audioData ();
-	if (audio)
-	{
-		audio->numChannels = 2;
-		audio->audioReady.store (0, std::memory_order_relaxed);
-		audio->outpostCanWake.store (0, std::memory_order_relaxed);
-		audio->outpostWaiting.store (0, std::memory_order_relaxed);
-		audio->hostWaiting.store (0, std::memory_order_relaxed);
-		audio->numSamples = maxSamplesPerBlock_;
-		audio->sampleRate = sampleRate_;
-		fullFence ();
-		Tandem::logInfo () << "[QuillMarlow] Audio params: " << sampleRate_ << " Hz, " << maxSamplesPerBlock_
-		                   << " samples";
-	}
-
-	const Tandem::ProcessResult result = hostProcess_.launchOutpost (config);
-	if (!result.success)
-	{
-		Tandem::logError () << "[QuillMarlow] Erreur launch: " << result.error;
-		return false;
-	}
-
-	Tandem::logInfo () << "[QuillMarlow] Waiting for outpost to initialize audio...";
-	// A child that never comes up is taken as gone: its blocks pass through,
-	// and the next activation starts a new one.
-	outpostGone_ = !waitForAudioReady ();
-	Tandem::logInfo () << "[QuillMarlow] Outpost lancé (PID: " << hostProcess_.pid () << ")";
-	return true;
-}
-
-bool QuillMarlowProcessor::waitForAudioReady ()
-{
-	Tandem::AudioData* audio = sharedMemory_.audioData ();
-	const auto deadline = std::chrono::steady_clock::now () + kReadyTimeout;
-	for (;;)
-	{
-		if (audio)
-		{
-			fullFence ();
-			if (audio->audioReady.load (std::memory_order_relaxed) == 1)
-			{
-				Tandem::logInfo () << "[QuillMarlow] Outpost audio ready!";
-				return true;
-			}
-		}
-		const pid_t pid = hostProcess_.pid ();
-		if (processGone (pid))
-		{
-			endReported_ = pid;
-			Tandem::logError () << "[QuillMarlow] outpost ended while starting: " << howProcessEnded (pid)
-			                    << "; audio passes through until the next activation";
-			return false;
-		}
-		if (std::chrono::steady_clock::now () >= deadline)
-		{
-			Tandem::logError () << "[QuillMarlow] Timeout waiting for outpost audio init!";
-			// It may still come up and answer later blocks.
-			return true;
-		}
-		std::this_thread::sleep_for (std::chrono::milliseconds (50));
-	}
+	bool cameUp = false;
+	return outpost_.launch ([this] (Tandem::OutpostConfig& config) { adjustOutpostConfig (config); }, sampleRate_,
+	                        maxSamplesPerBlock_, cameUp);
 }
 
 void QuillMarlowProcessor::terminateOutpost ()
 {
-	const pid_t pid = hostProcess_.pid ();
-	if (pid <= 0)
-		return;
-	if (processGone (pid))
-	{
-		reportOutpostEnd (pid);
-		hostProcess_.terminate (500);  // only reaps what is left of it
-		return;
-	}
-	Tandem::logInfo () << "[QuillMarlow] Terminaison du outpost...";
-	if (Tandem::UICommand* ui = sharedMemory_.uiCommand ())
-	{
-		// outpost leaves within tens of milliseconds: waiting only that long
-		// keeps a host that releases several instances at once (or at its
-		// exit) quick. One that has not left after 500 ms gets signals.
-		postCommand (ui, Tandem::CommandCode::Shutdown);
-		pollUntil ([pid] { return processGone (pid); },
-		           std::chrono::steady_clock::now () + std::chrono::milliseconds (500));
-	}
-	hostProcess_.terminate (500);
+	outpost_.terminate ();
 }
 
 void QuillMarlowProcessor::passthrough (const Vst::AudioBusBuffers& in, Vst::AudioBusBuffers& out,
@@ -468,7 +335,7 @@ tresult PLUGIN_API QuillMarlowProcessor::process (Vst::ProcessData& data)
 	++processCallCount_;
 	if (processCallCount_ % 10000 == 0)
 		Tandem::logFromAudio ("[QuillMarlow #%d] process() #%d - shm=%d wine_pid=%d", instanceId_, processCallCount_,
-		                      sharedMemory_.isMapped () ? 1 : 0, static_cast<int> (hostProcess_.pid ()));
+		                      sharedMemory_.isMapped () ? 1 : 0, static_cast<int> (outpost_.audioPid ()));
 
 	if (data.numInputs == 0 || data.numOutputs == 0 || !data.inputs || !data.outputs)
 		return kResultOk;
@@ -482,9 +349,21 @@ tresult PLUGIN_API QuillMarlowProcessor::process (Vst::ProcessData& data)
 	const int32 samples = Tandem::clampCount (data.numSamples, Tandem::kMaxBlockSize);
 	const size_t bytes = sizeof (float) * samples;
 
+	// The slots are ours only while outpost's link is up; while it is being
+	// restarted every block passes through.
+	struct BlockTurn
+	{
+		explicit BlockTurn (OutpostLifecycle& o) : outpost (o), turn (o.beginAudioBlock ()) {}
+		~BlockTurn () { outpost.endAudioBlock (); }
+		OutpostLifecycle& outpost;
+		const OutpostLifecycle::AudioTurn turn;
+	} blockTurn (outpost_);
+	if (blockTurn.turn == OutpostLifecycle::AudioTurn::ExchangeWithNewOutpost)
+		awaitingLateBlock_ = false;  // the new outpost's slots start empty
+
 	Tandem::AudioData* audio = sharedMemory_.audioData ();
-	const pid_t pid = hostProcess_.pid ();
-	if (!audio || pid <= 0 || outpostGone_)
+	const pid_t pid = outpost_.audioPid ();
+	if (!audio || pid <= 0 || blockTurn.turn == OutpostLifecycle::AudioTurn::PassThrough)
 	{
 		if (processCallCount_ % 10000 == 1)
 			Tandem::logFromAudio ("[QuillMarlow #%d] Passthrough mode (no outpost)", instanceId_);
@@ -534,8 +413,9 @@ tresult PLUGIN_API QuillMarlowProcessor::process (Vst::ProcessData& data)
 
 	if (answer == Tandem::AnswerWait::Gone)
 	{
-		// Every later block passes through at once, until an activation starts a new outpost.
-		outpostGone_ = true;
+		// Every later block passes through at once, until the watcher has
+		// started a new outpost.
+		outpost_.audioFoundGone ();
 		passthrough (in, out, channels, samples);
 		return kResultOk;
 	}
@@ -575,13 +455,36 @@ bool QuillMarlowProcessor::writeState (IBStream* stream, const uint8* bytes, int
 	return false;
 }
 
+bool QuillMarlowProcessor::postWhenFree (Tandem::CommandCode code, Deadline deadline,
+                                         const std::function<bool ()>& stopping, bool takeAnyway)
+{
+	Tandem::UICommand* ui = sharedMemory_.uiCommand ();
+	for (;;)
+	{
+		const bool late = std::chrono::steady_clock::now () >= deadline || stopping ();
+		{
+			std::lock_guard<std::mutex> slot (slotLock_);
+			if (ui->processed.load (std::memory_order_acquire) || (late && takeAnyway))
+			{
+				postCommand (ui, code);
+				return true;
+			}
+		}
+		if (late)
+			return false;
+		Tandem::sleepFully (10);
+	}
+}
+
 tresult PLUGIN_API QuillMarlowProcessor::getState (IBStream* stream)
 {
 	Tandem::logInfo () << "[QuillMarlow] getState() called - requesting state from outpost";
+	std::lock_guard<std::mutex> lock (stateLock_);
 	Tandem::UICommand* ui = sharedMemory_.uiCommand ();
 	Tandem::StateData* state = sharedMemory_.stateData ();
 
-	// Saving a project while outpost is gone keeps the last state we knew.
+	// Saving a project while outpost is gone (or being restarted) keeps the
+	// last state we knew.
 	auto saveLastKnown = [&] () -> tresult {
 		if (lastState_.empty () || !stream)
 			return kResultFalse;
@@ -591,15 +494,18 @@ tresult PLUGIN_API QuillMarlowProcessor::getState (IBStream* stream)
 		return kResultOk;
 	};
 
-	if (!ui || !state || !outpostAlive ())
+	if (!ui || !state || !outpost_.serving ())
 	{
 		Tandem::logError () << "[QuillMarlow] Cannot get state - no connection to outpost";
 		return saveLastKnown ();
 	}
 
 	state->stateReady.store (false, std::memory_order_relaxed);
-	const Deadline deadline = postStateCommand (ui, Tandem::CommandCode::GetState);
-	if (!pollUntil ([&] { return state->stateReady.load (std::memory_order_acquire); }, deadline))
+	const Deadline deadline = postStateCommand (Tandem::CommandCode::GetState, [] { return false; });
+	// An outpost that ends meanwhile does not answer: no need to wait it out.
+	if (!pollUntil ([&] { return state->stateReady.load (std::memory_order_acquire) || !outpost_.alive (); },
+	                deadline) ||
+	    !state->stateReady.load (std::memory_order_acquire))
 	{
 		Tandem::logError () << "[QuillMarlow] Timeout waiting for state from outpost";
 		return saveLastKnown ();
@@ -616,6 +522,30 @@ tresult PLUGIN_API QuillMarlowProcessor::getState (IBStream* stream)
 		return kResultFalse;
 	Tandem::logInfo () << "[QuillMarlow] State saved: " << size << " bytes";
 	return kResultOk;
+}
+
+void QuillMarlowProcessor::fetchSettledState (const std::function<bool ()>& stopping)
+{
+	std::lock_guard<std::mutex> lock (stateLock_);
+	Tandem::StateData* state = sharedMemory_.stateData ();
+	if (!state || !sharedMemory_.uiCommand () || !outpost_.serving ())
+		return;
+	state->stateReady.store (false, std::memory_order_relaxed);
+	// Shorter than the host's waits: the host's thread may be waiting for
+	// this lock. A busy slot is left to its poster; the next edit tries again.
+	const Deadline deadline = std::chrono::steady_clock::now () + kFetchTimeout;
+	if (!postWhenFree (Tandem::CommandCode::GetState, deadline, stopping, false))
+		return;
+	pollUntil ([&] { return state->stateReady.load (std::memory_order_acquire) || stopping (); }, deadline);
+	const int32 size = state->stateSize;
+	if (!state->stateReady.load (std::memory_order_acquire) || size < 1 || size > Tandem::kMaxStateSize)
+	{
+		if (!stopping ())
+			Tandem::logError () << "[QuillMarlow #" << instanceId_ << "] outpost sent no state after the edits";
+		return;
+	}
+	lastState_.assign (state->stateBuffer, state->stateBuffer + size);
+	Tandem::logInfo () << "[QuillMarlow #" << instanceId_ << "] State kept after edits: " << size << " bytes";
 }
 
 tresult PLUGIN_API QuillMarlowProcessor::setState (IBStream* stream)
@@ -647,6 +577,7 @@ tresult PLUGIN_API QuillMarlowProcessor::setState (IBStream* stream)
 		Tandem::logError () << "[QuillMarlow] Failed to read state data";
 		return kResultFalse;
 	}
+	std::lock_guard<std::mutex> lock (stateLock_);
 	lastState_ = std::move (bytes);
 
 	Tandem::StateData* state = sharedMemory_.stateData ();
@@ -656,29 +587,44 @@ tresult PLUGIN_API QuillMarlowProcessor::setState (IBStream* stream)
 		state->stateSize = size;
 		Tandem::logInfo () << "[QuillMarlow] State loaded: " << size << " bytes";
 	}
-	if (!sharedMemory_.uiCommand () || !outpostAlive ())
+	if (!sharedMemory_.uiCommand () || !outpost_.serving ())
 	{
 		Tandem::logInfo () << "[QuillMarlow] State cached - will be applied when outpost starts";
 		return kResultOk;
 	}
-	sendStateToOutpost ();
+	sendStateToOutpost ([] { return false; });
 	return kResultOk;
 }
 
-void QuillMarlowProcessor::sendStateToOutpost ()
+bool QuillMarlowProcessor::sendStateToOutpost (const std::function<bool ()>& stopping)
 {
 	Tandem::UICommand* ui = sharedMemory_.uiCommand ();
 	Tandem::StateData* state = sharedMemory_.stateData ();
 	if (!ui || !state || lastState_.empty ())
-		return;
+		return true;
 	std::memcpy (state->stateBuffer, lastState_.data (), lastState_.size ());
 	state->stateSize = static_cast<int32> (lastState_.size ());
 	state->stateReady.store (false, std::memory_order_relaxed);
-	const Deadline deadline = postStateCommand (ui, Tandem::CommandCode::SetState);
-	if (pollUntil ([&] { return ui->processed.load (std::memory_order_acquire); }, deadline))
+	const Deadline deadline = postStateCommand (Tandem::CommandCode::SetState, stopping);
+	if (pollUntil ([&] { return ui->processed.load (std::memory_order_acquire) || stopping (); }, deadline) &&
+	    ui->processed.load (std::memory_order_acquire))
+	{
 		Tandem::logInfo () << "[QuillMarlow] State sent to outpost";
-	else
-		Tandem::logError () << "[QuillMarlow] Timeout waiting for outpost to apply state";
+		return true;
+	}
+	Tandem::logError () << "[QuillMarlow] Timeout waiting for outpost to apply state";
+	return false;
+}
+
+Deadline QuillMarlowProcessor::postStateCommand (Tandem::CommandCode code, const std::function<bool ()>& stopping)
+{
+	// The slot holds one command, and the editor does not wait for its
+	// HideEditor to be taken: a state command written over it would lose it.
+	// So the slot must be free first; the wait counts against the answer's
+	// 5 s, and a slot that never frees is taken all the same.
+	const Deadline deadline = std::chrono::steady_clock::now () + kStateTimeout;
+	postWhenFree (code, deadline, stopping, true);
+	return deadline;
 }
 
 } // namespace QuillMarlow

@@ -3,8 +3,8 @@
 // the served plug-in's state.
 #pragma once
 
-#include "plugin/child_process.h"
 #include "plugin/latency_cache.h"
+#include "plugin/outpost_lifecycle.h"
 #include "plugin/shared_memory.h"
 
 #include "log/log.h"
@@ -13,6 +13,7 @@
 #include "public.sdk/source/vst/vstaudioeffect.h"
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -67,6 +68,10 @@ public:
 	// gone or has no file mapped. `use` must not call back into the registry.
 	static bool withUICommand (int32 instanceId, const std::function<void (Tandem::UICommand&)>& use);
 
+	// Whether the outpost of the processor `instanceId` is up and how often
+	// it was restarted; false when there is no such processor.
+	static bool outpostStatus (int32 instanceId, bool& up, int32& restarts);
+
 	int32 instanceId () const { return instanceId_; }
 
 protected:
@@ -80,7 +85,7 @@ protected:
 	void terminateOutpost ();
 
 	const Tandem::SharedMemoryCreator& sharedMemory () const { return sharedMemory_; }
-	const Tandem::ChildProcess& hostProcess () const { return hostProcess_; }
+	const Tandem::ChildProcess& hostProcess () const { return outpost_.process (); }
 	int32 audioOkCount () const { return audioOkCount_; }
 	int32 timeoutCount () const { return timeoutCount_; }
 
@@ -91,25 +96,30 @@ private:
 	static QuillMarlowProcessor* findLocked (Match match);
 	void registerInstance ();
 	void unregisterInstance ();
-	// Main thread: whether outpost still runs; reports how it ended when not.
-	bool outpostAlive () const;
-	void reportOutpostEnd (pid_t pid) const;
-	bool outpostRunning () const;
 	void passthrough (const Vst::AudioBusBuffers& in, Vst::AudioBusBuffers& out, int32 channels,
 	                  int32 samples) const;
-	void sendStateToOutpost ();
+	// Starts the watcher that restarts outpost and keeps the state current.
+	void startWatch ();
+	// Hands the latest state to outpost; the caller holds stateLock_.
+	bool sendStateToOutpost (const std::function<bool ()>& stopping);
+	// Watcher: fetches the state after edits settled.
+	void fetchSettledState (const std::function<bool ()>& stopping);
+	// Posts a command once the slot is free (under slotLock_), until
+	// `deadline` or `stopping`; then takes the slot anyway when `takeAnyway`.
+	bool postWhenFree (Tandem::CommandCode code, std::chrono::steady_clock::time_point deadline,
+	                   const std::function<bool ()>& stopping, bool takeAnyway);
+	std::chrono::steady_clock::time_point postStateCommand (Tandem::CommandCode code,
+	                                                        const std::function<bool ()>& stopping);
 	// How long a real-time block of `samples` waits for outpost.
 	Tandem::HandshakeClock::duration blockTimeout (int32 samples) const;
-	// Waits for the new outpost's audio thread to report ready; false when
-	// the child ended first (a time-out is not an end: it may still come).
-	bool waitForAudioReady ();
 	bool writeState (IBStream* stream, const uint8* bytes, int32 size) const;
 
 	Tandem::AudioLogUser logUser_;
 	int32 instanceId_;
 	LatencyCache latency_ {instanceId_};
 	Tandem::SharedMemoryCreator sharedMemory_;
-	Tandem::ChildProcess hostProcess_;
+	std::mutex slotLock_;  // see lastState_
+	OutpostLifecycle outpost_;
 	double sampleRate_ = 44100.0;
 	int32 maxSamplesPerBlock_ = 1024;
 	int32 processCallCount_ = 0;
@@ -119,15 +129,14 @@ private:
 	// Audio thread only: a block timed out and outpost may still be working
 	// on it, so the slots are not ours until it has finished.
 	bool awaitingLateBlock_ = false;
-	// Audio thread only: a wait found outpost gone; blocks pass through until
-	// an activation starts a new one.
-	bool outpostGone_ = false;
-	// Main thread only: the last state the host gave us or outpost reported,
-	// kept so that project loads before activation and saves while outpost is
-	// gone lose nothing.
+	// The last state the host gave us or outpost reported, kept so that
+	// project loads before activation, saves while outpost is gone and
+	// restarts lose nothing. stateLock_ guards it and the state region for
+	// a whole exchange (host's thread or watcher); slotLock_ guards each
+	// post into the command slot (all posters: views, host's thread,
+	// watcher). Taken in this order; neither on the audio thread.
 	std::vector<uint8> lastState_;
-	// Main thread only: the outpost whose end has been reported.
-	mutable pid_t endReported_ = -1;
+	std::mutex stateLock_;
 
 	// Never destroyed: a host may release processors from its exit
 	// handlers, after this library's statics are gone.

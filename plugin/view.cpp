@@ -153,31 +153,8 @@ tresult PLUGIN_API QuillMarlowView::attached (void* parent, FIDString type)
 	// `removed` does not wait for its HideEditor, and under Wine hiding can
 	// take two seconds. A ShowEditor posted over it would be answered by the
 	// hide's acknowledgement, without a window: let the earlier command finish.
-	bool pending = false;
-	if (!region_.with ([&] (Tandem::UICommand& ui) { pending = !ui.processed.load (std::memory_order_acquire); }))
-	{
-		Tandem::logError () << kRegionGone;
+	if (!postShowEditor (kShowEditorTimeout))
 		return kResultFalse;
-	}
-	if (pending)
-	{
-		Tandem::logInfo () << "[QuillMarlowView] Waiting for outpost to finish the previous command...";
-		if (!waitForAcknowledgement (kShowEditorTimeout))
-			return kResultFalse;
-	}
-
-	// ShowEditor: arguments first, then the code, then the flag outpost polls.
-	const bool posted = region_.with ([&] (Tandem::UICommand& ui) {
-		ui.parentWindow = parentWindow_;
-		ui.wineWindow = 0;
-		ui.command = static_cast<int32> (Tandem::CommandCode::ShowEditor);
-		ui.processed.store (false, std::memory_order_release);
-	});
-	if (!posted)
-	{
-		Tandem::logError () << kRegionGone;
-		return kResultFalse;
-	}
 	Tandem::logInfo () << "[QuillMarlowView] Waiting for outpost to create editor window...";
 	if (!waitForAcknowledgement (kShowEditorTimeout))
 		return kResultFalse;
@@ -191,15 +168,7 @@ tresult PLUGIN_API QuillMarlowView::attached (void* parent, FIDString type)
 		return kResultFalse;
 	}
 	Tandem::logInfo () << "[QuillMarlowView] Wine X11 Window ID: 0x" << std::hex << wineWindow_;
-	int32 report = 0, width = 0, height = 0;
-	if (readSizeReport (report, width, height) && Tandem::plausibleEditorSize (width, height))
-	{
-		editorWidth_ = width;
-		editorHeight_ = height;
-		servedSize_ = Tandem::packEditorSize (width, height);
-		servedResizable_ = Tandem::editorResizable (report);
-		sizeReportSeen_ = report;
-	}
+	takeEmbeddedEditorSize ();
 	Tandem::logInfo () << "[QuillMarlowView] Editor size: " << editorWidth_ << "x" << editorHeight_;
 	Tandem::logInfo () << "[QuillMarlowView] Using embedded mode (Wine window reparented into the host window)";
 
@@ -212,6 +181,11 @@ tresult PLUGIN_API QuillMarlowView::attached (void* parent, FIDString type)
 	if (!eventThread_.joinable ())
 	{
 		watchedAncestors_ = hostAncestors ();
+		bool up = true;
+		int32 restarts = 0;
+		if (region_.outpostStatus (up, restarts))
+			restartsSeen_ = restarts;
+		outpostGoneShown_ = false;
 		for (uint32 w : watchedAncestors_)
 		{
 			const uint32 mask = XCB_EVENT_MASK_STRUCTURE_NOTIFY;
@@ -274,10 +248,11 @@ tresult PLUGIN_API QuillMarlowView::removed ()
 		// has carried out the requests still queued.
 		sync ();
 	}
-	const bool hidden = region_.with ([] (Tandem::UICommand& ui) {
-		ui.command = static_cast<int32> (Tandem::CommandCode::HideEditor);
-		ui.processed.store (false, std::memory_order_release);
-	});
+	// Not waited for; a command in flight (a state request of the
+	// processor) gets a moment to finish before the hide is written anyway.
+	const bool hidden = postWhenFree (
+	    [] (Tandem::UICommand& ui) { ui.command = static_cast<int32> (Tandem::CommandCode::HideEditor); },
+	    std::chrono::milliseconds (500), true);
 	if (!hidden && region_.linked ())
 	{
 		Tandem::logInfo () << "[QuillMarlowView] HideEditor not posted: outpost's shared file is gone";
@@ -413,20 +388,65 @@ bool QuillMarlowView::waitForAcknowledgement (std::chrono::milliseconds timeout)
 	}
 }
 
+bool QuillMarlowView::postShowEditor (std::chrono::milliseconds timeout)
+{
+	return postWhenFree (
+	    [this] (Tandem::UICommand& ui) {
+		    ui.parentWindow = parentWindow_;
+		    ui.wineWindow = 0;
+		    ui.command = static_cast<int32> (Tandem::CommandCode::ShowEditor);
+	    },
+	    timeout, false);
+}
+
+bool QuillMarlowView::postWhenFree (const std::function<void (Tandem::UICommand&)>& fill,
+                                    std::chrono::milliseconds timeout, bool takeAnyway)
+{
+	const auto deadline = std::chrono::steady_clock::now () + timeout;
+	bool told = false;
+	for (;;)
+	{
+		const bool late = std::chrono::steady_clock::now () >= deadline;
+		bool posted = false;
+		// The look and the post are one step under the region's lock: the
+		// processor posts into the same slot from its own threads.
+		const bool linked = region_.with ([&] (Tandem::UICommand& ui) {
+			if (!ui.processed.load (std::memory_order_acquire) && !(late && takeAnyway))
+				return;
+			fill (ui);
+			ui.processed.store (false, std::memory_order_release);
+			posted = true;
+		});
+		if (!linked)
+		{
+			if (!takeAnyway)
+				Tandem::logError () << kRegionGone;
+			return false;
+		}
+		if (posted)
+			return true;
+		if (late)
+		{
+			Tandem::logError () << "[QuillMarlowView] TIMEOUT waiting for outpost!";
+			return false;
+		}
+		if (!told)
+			Tandem::logInfo () << "[QuillMarlowView] Waiting for outpost to finish the previous command...";
+		told = true;
+		Tandem::sleepFully (10);
+	}
+}
+
 bool QuillMarlowView::exchangeEditorSize (Tandem::CommandCode code, int32& width, int32& height)
 {
 	// The host's thread waits here: a hung outpost must not hold it long.
 	constexpr auto kSizeTimeout = std::chrono::seconds (2);
-	bool pending = false;
-	if (!region_.with ([&] (Tandem::UICommand& ui) { pending = !ui.processed.load (std::memory_order_acquire); }))
-		return false;
-	if (pending && !waitForAcknowledgement (kSizeTimeout))
-		return false;
-	const bool posted = region_.with ([&] (Tandem::UICommand& ui) {
-		ui.parentWindow = Tandem::packEditorSize (width, height);
-		ui.command = static_cast<int32> (code);
-		ui.processed.store (false, std::memory_order_release);
-	});
+	const bool posted = postWhenFree (
+	    [&] (Tandem::UICommand& ui) {
+		    ui.parentWindow = Tandem::packEditorSize (width, height);
+		    ui.command = static_cast<int32> (code);
+	    },
+	    kSizeTimeout, false);
 	if (!posted || !waitForAcknowledgement (kSizeTimeout))
 		return false;
 	uint64 answer = 0;

@@ -21,6 +21,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -67,6 +68,9 @@ public:
 
 	// Builds host window > wrapper > Wine's window; true when the tree stands.
 	bool createWrapperWindow ();
+	// Puts Wine's window into `wrapper` at (0, 0), at the editor's size, and
+	// maps both; `previousWrapper` is the wrapper it may already be in.
+	void embedWineWindow (uint32 wrapper, uint32 previousWrapper);
 	// Logs the wrapper's and Wine's window state as the server sees it.
 	void debugWindowHierarchy ();
 	// Body of the X11 event thread (x11_event_thread.cpp).
@@ -94,15 +98,33 @@ private:
 	// Waits up to `timeout` for outpost to acknowledge the posted command;
 	// false (with its message) on a time-out or when the region went away.
 	bool waitForAcknowledgement (std::chrono::milliseconds timeout);
+	// Posts the command that `fill` writes (code and arguments) once the
+	// slot is free, waiting up to `timeout`; with `takeAnyway` a slot still
+	// busy then is taken all the same. False when nothing was posted (the
+	// region is gone, or the slot stayed busy).
+	bool postWhenFree (const std::function<void (Tandem::UICommand&)>& fill, std::chrono::milliseconds timeout,
+	                   bool takeAnyway);
 	// Posts a size command with the size as its argument and waits for
 	// outpost's answer, which replaces the size; false when there is none.
 	bool exchangeEditorSize (Tandem::CommandCode code, int32& width, int32& height);
 	// Reads outpost's size report: one consistent size and its report word.
 	bool readSizeReport (int32& report, int32& width, int32& height) const;
+	// Posts ShowEditor for the host window once the slot is free.
+	bool postShowEditor (std::chrono::milliseconds timeout);
+	// Once Wine's window is known: takes the size, resizability and report
+	// outpost last wrote as the served editor's.
+	void takeEmbeddedEditorSize ();
 	// Before attaching: takes the size outpost last reported as ours.
 	void takeReportedSize ();
+	// The same, with the report word; false when there was no size.
+	bool takeReportedSize (int32& report);
 	// Event thread: acts on a new size report of outpost.
 	void checkSizeReport ();
+	// Event thread (view_outpost_restart.cpp): follows outpost's restarts,
+	// `wine` being the thread's Wine window, replaced on a re-embedding.
+	void followOutpost (uint32 wrapper, uint32& wine);
+	bool embedRestartedEditor (uint32 wrapper);
+	void drawOutpostGone (uint32 wrapper);
 	// Host's user-interface thread: the served editor has a new size.
 	void followServedSize (int32 width, int32 height);
 	// Host's user-interface thread: asks the host's frame for this size.
@@ -147,7 +169,8 @@ private:
 	// Atomic: a second `attached` without `removed` replaces it while the
 	// thread of the first one reads it.
 	std::atomic<uint64> wrapperWindow_ {0};
-	uint64 wineWindow_ = 0;
+	// Atomic: the event thread replaces it when outpost was restarted.
+	std::atomic<uint64> wineWindow_ {0};
 	xcb_connection_t* connection_ = nullptr;
 	xcb_screen_t* screen_ = nullptr;
 	IPlugFrame* frame_ = nullptr;
@@ -180,6 +203,16 @@ private:
 	std::atomic<bool> hostLoopRegistered_ {false};
 	int eventFd_ = -1;
 	std::atomic<uint64> pendingSize_ {0};
+
+	// Event thread: outpost restarts seen so far, whether the wrapper says
+	// that outpost is gone and when it draws that again, and its text's GC.
+	int32 restartsSeen_ = 0;
+	bool outpostGoneShown_ = false;
+	std::chrono::steady_clock::time_point nextGoneDraw_ {};
+	uint32 goneTextGc_ = 0;
+
+	// Background of the wrapper, seen where Wine's window is not.
+	static constexpr uint32 kWrapperBackground = 0x3c3c3c;
 };
 
 } // namespace QuillMarlow

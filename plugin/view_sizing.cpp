@@ -13,14 +13,30 @@
 namespace Steinberg {
 namespace QuillMarlow {
 
-void QuillMarlowView::takeReportedSize ()
+bool QuillMarlowView::takeReportedSize (int32& report)
 {
-	int32 report = 0, width = 0, height = 0;
+	int32 width = 0, height = 0;
 	if (!readSizeReport (report, width, height) || !Tandem::plausibleEditorSize (width, height))
-		return;
+		return false;
 	editorWidth_ = width;
 	editorHeight_ = height;
 	servedResizable_ = Tandem::editorResizable (report);
+	return true;
+}
+
+void QuillMarlowView::takeReportedSize ()
+{
+	int32 report = 0;
+	takeReportedSize (report);
+}
+
+void QuillMarlowView::takeEmbeddedEditorSize ()
+{
+	int32 report = 0;
+	if (!takeReportedSize (report))
+		return;
+	servedSize_ = Tandem::packEditorSize (editorWidth_, editorHeight_);
+	sizeReportSeen_ = report;
 }
 
 tresult PLUGIN_API QuillMarlowView::getSize (ViewRect* size)

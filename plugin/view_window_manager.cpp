@@ -53,19 +53,35 @@ bool QuillMarlowView::createWrapperWindow ()
 
 	const uint32 wrapper = xcb_generate_id (connection_);
 	wrapperWindow_ = wrapper;
-	const uint32 eventMask = kWrapperEventMask;
+	// A plain grey shows wherever Wine's window is not (while outpost is
+	// restarted, say), rather than whatever the host window held.
+	const uint32 values[] = {kWrapperBackground, kWrapperEventMask};
 	// An XEmbed host reads `_XEMBED_INFO` as soon as it hears of the window.
 	// Under a server grab no other client's request runs between the two, so
 	// whoever learns of the window finds the property on it.
 	xcb_grab_server (connection_);
 	xcb_create_window (connection_, XCB_COPY_FROM_PARENT, wrapper, parent, 0, 0, static_cast<uint16> (width),
 	                   static_cast<uint16> (height), 0, XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT,
-	                   XCB_CW_EVENT_MASK, &eventMask);
+	                   XCB_CW_BACK_PIXEL | XCB_CW_EVENT_MASK, values);
 	writeXEmbedInfo (wrapper, false);
 	xcb_ungrab_server (connection_);
 	xcb_flush (connection_);
 	Tandem::logInfo () << "[QuillMarlowView] Wrapper window created: 0x" << std::hex << wrapper;
 
+	embedWineWindow (wrapper, previousWrapper);
+
+	Tandem::logInfo () << "[QuillMarlowView] Windows mapped";
+	Tandem::logInfo () << "[QuillMarlowView] Wrapper window architecture established!";
+	Tandem::logInfo () << "[QuillMarlowView] Hierarchy: DAW 0x" << std::hex << parent << " -> Wrapper 0x" << wrapper
+	                   << " -> Wine 0x" << wine;
+	debugWindowHierarchy ();
+	return true;
+}
+
+void QuillMarlowView::embedWineWindow (uint32 wrapper, uint32 previousWrapper)
+{
+	const uint32 wine = wineWindow ();
+	const int32 width = editorWidth_, height = editorHeight_;
 	// Follow Wine's window from now on: the Windows side moves it inside the
 	// wrapper, and a window manager may still try to frame it.
 	const uint32 wineMask = XCB_EVENT_MASK_STRUCTURE_NOTIFY;
@@ -96,12 +112,15 @@ bool QuillMarlowView::createWrapperWindow ()
 		free (atom);
 	}
 
-	// Mapped by us: a host that does not speak XEmbed never maps it. An
-	// XEmbed host maps it too, once the event thread sets XEMBED_MAPPED.
-	Tandem::logInfo () << "[QuillMarlowView] Mapping wrapper window first...";
-	xcb_map_window (connection_, wrapper);
-	xcb_flush (connection_);
-	sync ();
+	if (wrapper != previousWrapper)
+	{
+		// Mapped by us: a host that does not speak XEmbed never maps it. An
+		// XEmbed host maps it too, once the event thread sets XEMBED_MAPPED.
+		Tandem::logInfo () << "[QuillMarlowView] Mapping wrapper window first...";
+		xcb_map_window (connection_, wrapper);
+		xcb_flush (connection_);
+		sync ();
+	}
 
 	Tandem::logInfo () << "[QuillMarlowView] Mapping Wine window in wrapper...";
 	xcb_map_window (connection_, wine);
@@ -110,12 +129,6 @@ bool QuillMarlowView::createWrapperWindow ()
 	xcb_flush (connection_);
 	sync ();
 
-	Tandem::logInfo () << "[QuillMarlowView] Windows mapped";
-	Tandem::logInfo () << "[QuillMarlowView] Wrapper window architecture established!";
-	Tandem::logInfo () << "[QuillMarlowView] Hierarchy: DAW 0x" << std::hex << parent << " -> Wrapper 0x" << wrapper
-	                   << " -> Wine 0x" << wine;
-	debugWindowHierarchy ();
-	return true;
 }
 
 void QuillMarlowView::withdrawWineWindow (uint32 previousWrapper)

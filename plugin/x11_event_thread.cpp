@@ -60,7 +60,7 @@ void QuillMarlowView::handleX11Events ()
 
 	Tandem::logInfo () << "[QuillMarlowView] WM event thread started";
 	const uint32 wrapper = wrapperWindow ();
-	const uint32 wine = wineWindow ();
+	uint32 wine = wineWindow ();
 	const std::vector<uint32> ancestors = watchedAncestors_;
 	int takeBacks = 0;
 	auto nextSizeCheck = std::chrono::steady_clock::now ();
@@ -108,6 +108,7 @@ void QuillMarlowView::handleX11Events ()
 		if (std::chrono::steady_clock::now () >= nextSizeCheck)
 		{
 			checkSizeReport ();
+			followOutpost (wrapper, wine);
 			nextSizeCheck = std::chrono::steady_clock::now () + kSizeReportPeriod;
 		}
 		if (!askedToMap && std::chrono::steady_clock::now () >= nextEmbedderCheck)

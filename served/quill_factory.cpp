@@ -3,7 +3,8 @@
 // QUILL_SINGLE_OBJECT=1, with one class that is both; QUILL_NO_EDITOR=1
 // leaves the controller without an editor; QUILL_MODULE_ENTRY=1 gives the
 // module an InitDll and ExitDll (quill_module_entry.cpp); QUILL_LOOK_AHEAD=1
-// makes the one class the look-ahead test variant.
+// makes the one class the look-ahead test variant; QUILL_CRASH_ON_DEMAND=1
+// makes the test build that crashes when asked (quill_crash.h).
 #include <cstring>
 
 #include "pluginterfaces/base/ipluginbase.h"
@@ -23,6 +24,18 @@
 #endif
 #ifndef QUILL_LOOK_AHEAD
 #define QUILL_LOOK_AHEAD 0
+#endif
+#ifndef QUILL_CRASH_ON_DEMAND
+#define QUILL_CRASH_ON_DEMAND 0
+#endif
+
+#if QUILL_CRASH_ON_DEMAND
+#include "quill_crash.h"
+#define QUILL_PROCESSOR_CLASS CrashingProcessor
+#define QUILL_CONTROLLER_CLASS CrashingController
+#else
+#define QUILL_PROCESSOR_CLASS QuillProcessor
+#define QUILL_CONTROLLER_CLASS QuillController
 #endif
 
 using namespace Steinberg;
@@ -49,10 +62,10 @@ const ClassEntry kClasses[] = {
 #else
 const ClassEntry kClasses[] = {
     {&kProcessorUID, kAudioModuleCategory, "Quill",
-     [] { return static_cast<FUnknown*>(static_cast<Vst::IComponent*>(new QuillProcessor)); }},
+     [] { return static_cast<FUnknown*>(static_cast<Vst::IComponent*>(new QUILL_PROCESSOR_CLASS)); }},
     {&kControllerUID, kControllerCategory, "Quill Controller",
      [] {
-         auto* controller = new QuillController;
+         auto* controller = new QUILL_CONTROLLER_CLASS;
          if (QUILL_NO_EDITOR) controller->withoutEditor();
          return static_cast<FUnknown*>(static_cast<Vst::IEditController*>(controller));
      }},

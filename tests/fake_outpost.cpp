@@ -6,7 +6,9 @@
 //   stubborn     like idle, but ignores SIGTERM
 //   serve        map the file, report audio readiness, multiply every block
 //                by kGain on an audio thread that spins and sleeps like
-//                outpost's, and answer GetState, SetState and Shutdown
+//                outpost's, and answer GetState, SetState and Shutdown;
+//                SIGUSR1 stands for an edit in the served editor: the
+//                state gets one more byte '+' and editCount grows
 //   slow:MS      like serve, but the audio thread sleeps MS milliseconds in
 //                every block before answering, as a slow served plug-in
 //   commands:FILE like serve, and appends the code of every command it
@@ -186,6 +188,10 @@ struct LatencySource {
     }
 };
 
+volatile std::sig_atomic_t g_edits = 0;
+
+void countEdit(int) { g_edits = g_edits + 1; }
+
 [[noreturn]] void sleepForever() {
     for (;;) pause();
 }
@@ -222,8 +228,14 @@ int serve(const char* path, FakeEditor* editor = nullptr, int slowMs = 0, const 
     std::vector<std::uint8_t> pluginState{'f', 'a', 'k', 'e'};
     LatencySource latency{latencyFile};
     latency.poll(ui);
+    std::signal(SIGUSR1, countEdit);
+    int editsTaken = 0;
     for (int turn = 1; running; ++turn) {
         if (turn % 10 == 0) latency.poll(ui);
+        for (; editsTaken < g_edits; ++editsTaken) {
+            pluginState.push_back('+');
+            ui->editCount.store(editsTaken + 1, std::memory_order_relaxed);
+        }
         if (!ui->processed.load(std::memory_order_acquire)) {
             if (commandLog) {
                 if (FILE* log = std::fopen(commandLog, "a")) {

@@ -33,6 +33,7 @@ target_compile_definitions(hardening_e2e_tests PRIVATE
     QM_BUNDLE_SO="${QM_BUNDLE_DIR}/Contents/x86_64-linux/QuillMarlow.so"
     OUTPOST_EXE="${QM_BUNDLE_DIR}/Contents/Resources/outpost.exe"
     NULL_FACTORY_MODULE="${WINDOWS_BIN_DIR}/module_null_factory.dll"
+    CRASHING_QUILL_BUNDLE="${CMAKE_BINARY_DIR}/windows/served/crashing/Quill.vst3"
     QM_HOST="$<TARGET_FILE:qm_host>" QM_BUNDLE_DIR="${QM_BUNDLE_DIR}"
     WINE_TEST_PREFIX="${WINE_TEST_PREFIX}"
     WINE_TEST_DISPLAY="${WINE_TEST_DISPLAY}")

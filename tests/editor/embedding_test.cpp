@@ -287,6 +287,34 @@ TEST_P (Embedding, RemovedHandsTheWindowBackAndAttachEmbedsItAgain)
 	EXPECT_TRUE (waitFor ([&] { return host->pixel (hostWindow, 20, 200) == kEditorBand; }));
 }
 
+// outpost killed while its editor is embedded: the processor restarts it,
+// and the view embeds the new outpost's editor in the same wrapper.
+TEST_P (Embedding, TheEditorOfARestartedOutpostComesBackInTheSameWrapper)
+{
+	attach ();
+	const xcb_window_t firstWine = wine;
+	const pid_t first = (*processor)->outpostPid ();
+	ASSERT_GT (first, 0);
+	ASSERT_TRUE (tap->waitForOut ("[QuillMarlowView] WM event thread started\n"));
+
+	ASSERT_EQ (::kill (first, SIGKILL), 0);
+	ASSERT_TRUE (tap->waitForOut ("[QuillMarlowView] Editor of the restarted outpost embedded", 10000)) << tap->err ();
+	EXPECT_NE ((*processor)->outpostPid (), first);
+	EXPECT_EQ (qmView ()->wrapperWindow (), wrapper) << "the same wrapper";
+	wine = qmView ()->wineWindow ();
+	(void) firstWine;  // the server may hand the new client the same ids
+	auto* owner = xcb_get_property_reply (
+	    host->c, xcb_get_property (host->c, 0, wine, host->atom ("_NET_WM_PID"), XCB_ATOM_CARDINAL, 0, 1), nullptr);
+	ASSERT_NE (owner, nullptr);
+	ASSERT_EQ (xcb_get_property_value_length (owner), 4);
+	EXPECT_EQ (*static_cast<const uint32_t*> (xcb_get_property_value (owner)),
+	           static_cast<uint32_t> ((*processor)->outpostPid ()))
+	    << "the new outpost's window";
+	free (owner);
+	expectEmbedded ();
+	EXPECT_TRUE (waitFor ([&] { return host->pixel (hostWindow, 20, 200) == kEditorBand; }));
+}
+
 TEST_P (Embedding, ReleasingAnAttachedViewLeavesWineWindowAlive)
 {
 	attach ();

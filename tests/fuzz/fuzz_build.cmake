@@ -16,6 +16,7 @@ add_library(fuzz_plugin STATIC
     plugin/own_message.cpp
     plugin/latency_cache.cpp
     plugin/command_region_link.cpp
+    plugin/outpost_lifecycle.cpp
     plugin/shared_memory.cpp
     plugin/child_process.cpp
     log/log.cpp)

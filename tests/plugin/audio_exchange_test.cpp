@@ -241,7 +241,11 @@ TEST (Passthrough, OutpostKilledWhileStreaming)
 	EXPECT_EQ (out.data[0][1], in.data[0][1] * kGain);
 	Vst::ProcessData d = block (in, out, 64);
 
-	ASSERT_EQ (::kill (p->outpostPid (), SIGKILL), 0);
+	// Deactivated, so that no new outpost is started meanwhile.
+	ASSERT_EQ (p->setActive (false), kResultOk);
+	const pid_t pid = p->outpostPid ();
+	ASSERT_GT (pid, 0);
+	ASSERT_EQ (::kill (pid, SIGKILL), 0);
 	std::this_thread::sleep_for (std::chrono::milliseconds (100));
 	in.fill (2.0f);
 	testing::internal::CaptureStdout ();

@@ -126,6 +126,8 @@ TEST (StateTransfer, LastKnownStateSurvivesOutpostDeathAndIsReapplied)
 	const std::vector<uint8> state = pattern (64, 5);
 	ASSERT_EQ (restore (*p.p, framed (state)), kResultOk);
 
+	// Deactivated, so that nothing starts a new outpost meanwhile.
+	ASSERT_EQ (p->setActive (false), kResultOk);
 	ASSERT_EQ (::kill (p->outpostPid (), SIGKILL), 0);
 	std::this_thread::sleep_for (std::chrono::milliseconds (100));
 	testing::internal::CaptureStderr ();
