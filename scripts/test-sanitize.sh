@@ -37,7 +37,7 @@ export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 # vptr checks need the type information of classes that only the Windows
 # build has (PlugFrame), so they are left out.
 run_variant "$build-asan" "-fsanitize=address,undefined -fno-sanitize=vptr -fno-sanitize-recover=all -fno-omit-frame-pointer" \
-    "fake_outpost QuillMarlow plugin_tests editor_tests outpost_native_tests"
+    "fake_outpost QuillMarlow plugin_tests editor_tests outpost_native_tests plotbars"
 
 export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1"
 # ThreadSanitizer needs the address layout it knows: no randomisation. It
@@ -50,4 +50,4 @@ cmake -S . -B "$tsan_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=thread" -DCMAKE_SHARED_LINKER_FLAGS="-fsanitize=thread" \
     -DCMAKE_MODULE_LINKER_FLAGS="-fsanitize=thread" >/dev/null
 cmake --build "$tsan_dir" -j "$jobs" --target fake_outpost QuillMarlow plugin_tests outpost_native_tests
-(cd "$tsan_dir" && setarch "$(uname -m)" -R ctest --output-on-failure -j "$jobs" -E "$skip" -LE "e2e|editor")
+(cd "$tsan_dir" && setarch "$(uname -m)" -R ctest --output-on-failure -j "$jobs" -E "$skip" -LE "e2e|editor|tools")
