@@ -112,7 +112,6 @@ public:
 	// Counts outposts started by a relaunch (0 for the activation's own).
 	int32 relaunchCount () const { return relaunches_.load (); }
 
-	const Tandem::ChildProcess& process () const { return child_; }
 	pid_t pid () const;
 
 private:

@@ -65,7 +65,6 @@ QuillMarlowProcessor::QuillMarlowProcessor ()
 
 QuillMarlowProcessor::~QuillMarlowProcessor ()
 {
-	outpost_.stopWatch ();
 	unregisterInstance ();
 	cleanupSharedMemory ();
 	terminateOutpost ();
@@ -271,7 +270,6 @@ void QuillMarlowProcessor::startWatch ()
 
 tresult PLUGIN_API QuillMarlowProcessor::terminate ()
 {
-	outpost_.stopWatch ();
 	cleanupSharedMemory ();
 	terminateOutpost ();
 	return AudioEffect::terminate ();
@@ -299,6 +297,8 @@ bool QuillMarlowProcessor::initSharedMemory ()
 
 void QuillMarlowProcessor::cleanupSharedMemory ()
 {
+	// The watcher reads the file (edits, the link): it stops first.
+	outpost_.stopWatch ();
 	std::lock_guard<std::mutex> lock (s_instancesMutex_);
 	sharedMemory_.release ();
 }

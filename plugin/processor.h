@@ -85,7 +85,8 @@ protected:
 	void terminateOutpost ();
 
 	const Tandem::SharedMemoryCreator& sharedMemory () const { return sharedMemory_; }
-	const Tandem::ChildProcess& hostProcess () const { return outpost_.process (); }
+	// The running outpost's pid (-1 when none); the watcher may change it.
+	pid_t outpostPid () const { return outpost_.pid (); }
 	int32 audioOkCount () const { return audioOkCount_; }
 	int32 timeoutCount () const { return timeoutCount_; }
 

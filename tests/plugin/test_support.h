@@ -38,13 +38,12 @@ public:
 	explicit TestProcessor (std::string mode = "serve") : mode_ (std::move (mode)) {}
 
 	using QuillMarlowProcessor::cleanupSharedMemory;
-	using QuillMarlowProcessor::hostProcess;
+	using QuillMarlowProcessor::outpostPid;
 	using QuillMarlowProcessor::initSharedMemory;
 	using QuillMarlowProcessor::sharedMemory;
 	using QuillMarlowProcessor::audioOkCount;
 	using QuillMarlowProcessor::timeoutCount;
 
-	pid_t outpostPid () const { return hostProcess ().pid (); }
 	Tandem::AudioData* audio () const { return sharedMemory ().audioData (); }
 	std::string mode_;
 

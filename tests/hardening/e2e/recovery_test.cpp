@@ -26,7 +26,7 @@ class CrashingQuill : public Steinberg::QuillMarlow::QuillMarlowProcessor
 {
 public:
 	using QuillMarlowProcessor::audioOkCount;
-	pid_t outpostPid () const { return hostProcess ().pid (); }
+	using QuillMarlowProcessor::outpostPid;
 
 protected:
 	void adjustOutpostConfig (Tandem::OutpostConfig& config) override
