@@ -4,8 +4,6 @@
 
 #include "log/log.h"
 
-#include <mutex>
-#include <type_traits>
 
 namespace Steinberg {
 namespace QuillMarlow {
@@ -15,14 +13,6 @@ namespace {
 // The host's thread may wait here (a watcher's timer): a hung outpost must
 // not hold it long.
 constexpr auto kLatencyTimeout = std::chrono::seconds (2);
-
-// Every cache, chained through `next_`: statics without destructors, so
-// that a host that exits with processors alive (destroying them after this
-// library's static objects) still finds them intact, and nothing is left
-// allocated when the library is unloaded.
-std::mutex s_mutex;
-LatencyCache* s_first = nullptr;
-static_assert (std::is_trivially_destructible<std::mutex>::value, "the lock outlives every destructor");
 
 } // namespace
 
@@ -62,32 +52,6 @@ bool askServedLatency (const CommandRegionLink& region, uint32& latency, uint32&
 	return true;
 }
 
-LatencyCache::LatencyCache (int32 instanceId) : instanceId_ (instanceId)
-{
-	std::lock_guard<std::mutex> lock (s_mutex);
-	next_ = s_first;
-	s_first = this;
-}
-
-LatencyCache::~LatencyCache ()
-{
-	std::lock_guard<std::mutex> lock (s_mutex);
-	for (LatencyCache** link = &s_first; *link; link = &(*link)->next_)
-		if (*link == this)
-		{
-			*link = next_;
-			break;
-		}
-}
-
-LatencyCache* LatencyCache::findLocked (int32 instanceId)
-{
-	for (LatencyCache* cache = s_first; cache; cache = cache->next_)
-		if (cache->instanceId_ == instanceId)
-			return cache;
-	return nullptr;
-}
-
 void LatencyCache::fetch ()
 {
 	uint32 latency = 0, tail = 0;
@@ -101,22 +65,6 @@ void LatencyCache::fetch ()
 	tail_.store (tail, std::memory_order_relaxed);
 	Tandem::logInfo () << "[QuillMarlow #" << instanceId_ << "] Latency: " << latency << " samples, tail " << tail
 	                   << " samples";
-}
-
-bool LatencyCache::reportedLatency (int32 instanceId, uint32& latency)
-{
-	std::lock_guard<std::mutex> lock (s_mutex);
-	const LatencyCache* cache = findLocked (instanceId);
-	if (cache)
-		latency = cache->latency ();
-	return cache != nullptr;
-}
-
-void LatencyCache::takeTail (int32 instanceId, uint32 tail)
-{
-	std::lock_guard<std::mutex> lock (s_mutex);
-	if (LatencyCache* cache = findLocked (instanceId))
-		cache->tail_.store (tail, std::memory_order_relaxed);
 }
 
 } // namespace QuillMarlow

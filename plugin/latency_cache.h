@@ -24,10 +24,9 @@ bool askServedLatency (const CommandRegionLink& region, uint32& latency, uint32&
 class LatencyCache
 {
 public:
-	// The cache of the processor with this instance id; findable by that id
-	// for as long as it exists.
-	explicit LatencyCache (int32 instanceId);
-	~LatencyCache ();
+	// The cache of the processor with this instance id (processors find
+	// each other's through their registry, withLatencyCache).
+	explicit LatencyCache (int32 instanceId) : instanceId_ (instanceId) {}
 	LatencyCache (const LatencyCache&) = delete;
 	LatencyCache& operator= (const LatencyCache&) = delete;
 
@@ -37,20 +36,12 @@ public:
 	// Any thread.
 	uint32 latency () const { return latency_.load (std::memory_order_relaxed); }
 	uint32 tail () const { return tail_.load (std::memory_order_relaxed); }
-
-	// The latency that processor `instanceId` reports; false when there is
-	// no such processor.
-	static bool reportedLatency (int32 instanceId, uint32& latency);
-	// A new tail for processor `instanceId`, reported from now on: hosts
-	// read the tail whenever they need it, so it takes no restart.
-	static void takeTail (int32 instanceId, uint32 tail);
+	// A new tail, reported from now on: hosts read the tail whenever they
+	// need it, so it takes no restart.
+	void takeTail (uint32 tail) { tail_.store (tail, std::memory_order_relaxed); }
 
 private:
-	// The cache of that processor, or null; the caller holds the lock.
-	static LatencyCache* findLocked (int32 instanceId);
-
 	const int32 instanceId_;
-	LatencyCache* next_ = nullptr;
 	std::atomic<uint32> latency_ {0};
 	std::atomic<uint32> tail_ {0};
 };

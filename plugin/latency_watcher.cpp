@@ -2,6 +2,7 @@
 
 #include "plugin/command_region_link.h"
 #include "plugin/latency_cache.h"
+#include "plugin/processor.h"
 
 #include "log/log.h"
 
@@ -48,12 +49,13 @@ bool LatencyWatcher::check ()
 		return false;
 	seen_ = count;
 	uint32 latency = 0, tail = 0, reported = 0;
-	if (!askServedLatency (region, latency, tail) || !LatencyCache::reportedLatency (instanceId_, reported))
+	auto readReported = [&reported] (LatencyCache& cache) { reported = cache.latency (); };
+	if (!askServedLatency (region, latency, tail) || !QuillMarlowProcessor::withLatencyCache (instanceId_, readReported))
 		return false;
 	if (latency == reported)
 	{
 		asked_ = -1;
-		LatencyCache::takeTail (instanceId_, tail);
+		QuillMarlowProcessor::withLatencyCache (instanceId_, [tail] (LatencyCache& cache) { cache.takeTail (tail); });
 		return false;
 	}
 	if (asked_ == latency)

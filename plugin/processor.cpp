@@ -139,6 +139,15 @@ bool QuillMarlowProcessor::instanceIdOfUICommand (const Tandem::UICommand* ui, i
 	return found != nullptr;
 }
 
+bool QuillMarlowProcessor::withLatencyCache (int32 instanceId, const std::function<void (LatencyCache&)>& use)
+{
+	std::lock_guard<std::mutex> lock (s_instancesMutex_);
+	auto* found = findLocked ([instanceId] (const QuillMarlowProcessor& p) { return p.instanceId_ == instanceId; });
+	if (found)
+		use (found->latency_);
+	return found != nullptr;
+}
+
 bool QuillMarlowProcessor::withUICommand (int32 instanceId, const std::function<void (Tandem::UICommand&)>& use)
 {
 	std::lock_guard<std::mutex> lock (s_instancesMutex_);

@@ -67,6 +67,10 @@ public:
 	// the meantime. False, without running `use`, when that processor is
 	// gone or has no file mapped. `use` must not call back into the registry.
 	static bool withUICommand (int32 instanceId, const std::function<void (Tandem::UICommand&)>& use);
+	// Runs `use` on the latency cache of the processor `instanceId` while
+	// holding the registry lock; false, without running it, when that
+	// processor is gone. `use` must not call back into the registry.
+	static bool withLatencyCache (int32 instanceId, const std::function<void (LatencyCache&)>& use);
 
 	// Whether the outpost of the processor `instanceId` is up and how often
 	// it was restarted; false when there is no such processor.
