@@ -368,7 +368,8 @@ void OutpostApplication::audioThreadFunc() {
         }
         return true;
     };
-    while (audioThreadRunning_.load(std::memory_order_relaxed) && waitForBlock(audio, linuxCalls_, idle, kIdleSlice, &rhythm)) {
+    while (audioThreadRunning_.load(std::memory_order_relaxed) && waitForBlock(audio, linuxCalls_, idle, kIdleSlice, &rhythm,
+                                                                           uiCommand_ ? &uiCommand_->followsAnother : nullptr)) {
         serviceFlush();
         ++blocks;
         if (blocks <= 10 || blocks % 10000 == 0)

@@ -22,7 +22,13 @@
 //    with a timer that wakes it shortly before the next one is due, and
 //    spins from then on. It keeps its wake-up flag raised while it sleeps,
 //    so a block that comes before the timer still wakes it. How early it
-//    wakes follows how late the timer turned out (wakeLead).
+//    wakes follows how late the timer turned out (wakeLead);
+//  - but only the first of several instances on one host thread wakes
+//    early: the blocks of those that follow it (`followsAnother`) come a
+//    moment after the instance before them has finished, not at a steady
+//    time, and an outpost that spins early only keeps the instances still
+//    at work, or the host itself, off a core. Their outposts sleep until
+//    their block is posted.
 #pragma once
 
 #include "protocol/futex.h"
@@ -149,10 +155,11 @@ private:
 // outpost: waits until a block is posted (true) or `idle()`, asked each time
 // a spin window or a `slice` of sleep passes without one, returns false.
 // Sleeps only when `maySleep` and the Linux side has not asked for spinning;
-// with a `rhythm`, sleeps at once until shortly before a paced block is due.
+// with a `rhythm`, sleeps at once until shortly before a paced block is due,
+// or until it is posted when it `follows` another instance's.
 template <typename Idle>
 bool waitForBlock(AudioData& audio, bool maySleep, Idle idle, HandshakeClock::duration slice = kIdleSlice,
-                  BlockRhythm* rhythm = nullptr) {
+                  BlockRhythm* rhythm = nullptr, const std::atomic<std::uint8_t>* follows = nullptr) {
     auto posted = [&audio] { return audio.inputReady.load(std::memory_order_relaxed) == 1; };
     const bool mayRest = maySleep && audio.spinOnly.load(std::memory_order_relaxed) == 0;
     auto seen = [&](bool spinning) {
@@ -161,6 +168,14 @@ bool waitForBlock(AudioData& audio, bool maySleep, Idle idle, HandshakeClock::du
     };
     HandshakeClock::time_point due;
     if (mayRest && rhythm && rhythm->nextDue(due)) {
+        if (follows && follows->load(std::memory_order_relaxed) != 0) {
+            for (;;) {
+                sleepOn(audio.inputReady, audio.outpostWaiting, HandshakeClock::now() + slice);
+                fullFence();
+                if (posted()) return seen(false);
+                if (!idle()) return false;
+            }
+        }
         const auto wakeAt = due - rhythm->wakeLead();
         if (HandshakeClock::now() < wakeAt) {
             sleepOn(audio.inputReady, audio.outpostWaiting, wakeAt);

@@ -54,11 +54,17 @@ enum class CommandCode : std::int32_t {
 // latencyReport (byte 9, in what was padding) is outpost's count of the
 // changes of the served processor's latency or tail (0 at creation,
 // wrapping at 256). The values themselves are asked for with GetLatency.
+//
+// followsAnother (byte 10, also padding before) belongs to the audio
+// hand-shake: the Linux side sets it to 1 with each block that the host
+// runs right after another instance's on the same audio thread, else to 0
+// (see handshake.h).
 struct UICommand {
     std::int32_t command;
     std::atomic<std::int32_t> editCount;
     std::atomic<bool> processed;
     std::atomic<std::uint8_t> latencyReport;
+    std::atomic<std::uint8_t> followsAnother;
     std::atomic<std::int32_t> editorSizeReport;
     std::uint64_t parentWindow;
     std::uint64_t wineWindow;
@@ -113,6 +119,7 @@ static_assert(offsetof(UICommand, command) == 0, "UICommand layout");
 static_assert(offsetof(UICommand, editCount) == 4, "UICommand layout");
 static_assert(offsetof(UICommand, processed) == 8, "UICommand layout");
 static_assert(offsetof(UICommand, latencyReport) == 9, "UICommand layout");
+static_assert(offsetof(UICommand, followsAnother) == 10, "UICommand layout");
 static_assert(offsetof(UICommand, editorSizeReport) == 12, "UICommand layout");
 static_assert(offsetof(UICommand, parentWindow) == 16, "UICommand layout");
 static_assert(offsetof(UICommand, wineWindow) == 24, "UICommand layout");

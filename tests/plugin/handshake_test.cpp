@@ -94,11 +94,13 @@ TEST (Handshake, BlocksPostedAsEitherSideFallsAsleepAreAllAnsweredWithTheirOwnDa
 }
 
 // A host's audio thread runs four instances in turn once per period, and
-// every outpost sleeps between its blocks, waking on its own timer shortly
-// before the next one is due, or woken by the post. No block may be lost
-// (the deadline is long: only a lost wake-up misses it) and each comes back
-// with its own data. Halfway through each period the outposts are looked at:
-// they sleep then, rather than spin.
+// every outpost sleeps between its blocks: the first one's wakes on its own
+// timer shortly before the next block is due, or is woken by the post; the
+// others follow it and are woken by their posts. No block may be lost (the
+// deadline is long: only a lost wake-up misses it) and each comes back with
+// its own data. Halfway through each period the outposts are looked at: they
+// sleep then, rather than spin. When the host then stops for a while, the
+// followers sleep on: they never wake on a timer of their own.
 TEST (Handshake, PacedBlocksWithEveryOutpostAsleepInBetweenAreAllAnswered)
 {
 	constexpr int kInstances = 4, kCycles = 300;
@@ -106,7 +108,8 @@ TEST (Handshake, PacedBlocksWithEveryOutpostAsleepInBetweenAreAllAnswered)
 	struct Instance
 	{
 		Tandem::AudioData audio {};
-		std::atomic<int> input {0}, output {0};
+		std::atomic<std::uint8_t> follows {0};
+		std::atomic<int> input {0}, output {0}, idle {0};
 		std::thread thread;
 	};
 	std::vector<std::unique_ptr<Instance>> chain;
@@ -116,10 +119,14 @@ TEST (Handshake, PacedBlocksWithEveryOutpostAsleepInBetweenAreAllAnswered)
 		chain.push_back (std::make_unique<Instance> ());
 		Instance& in = *chain.back ();
 		in.audio.outpostCanWake.store (1);
+		in.follows.store (i > 0 ? 1 : 0);
 		in.thread = std::thread ([&in, &running] {
 			Tandem::BlockRhythm rhythm;
-			auto keepGoing = [&] { return running.load (); };
-			while (Tandem::waitForBlock (in.audio, true, keepGoing, seconds (30), &rhythm))
+			auto keepGoing = [&] {
+				++in.idle;
+				return running.load ();
+			};
+			while (Tandem::waitForBlock (in.audio, true, keepGoing, seconds (30), &rhythm, &in.follows))
 			{
 				in.output.store (in.input.load (std::memory_order_relaxed), std::memory_order_relaxed);
 				Tandem::finishBlock (in.audio);
@@ -127,11 +134,7 @@ TEST (Handshake, PacedBlocksWithEveryOutpostAsleepInBetweenAreAllAnswered)
 		});
 	}
 	int lost = 0, stale = 0, looked = 0, asleep = 0;
-	auto next = HandshakeClock::now ();
-	for (int n = 1; n <= kCycles && lost == 0; ++n)
-	{
-		next += kPeriod;
-		std::this_thread::sleep_until (next);
+	auto cycle = [&] (int n) {
 		for (auto& in : chain)
 		{
 			in->input.store (n * 10 + static_cast<int> (&in - &chain[0]), std::memory_order_relaxed);
@@ -141,6 +144,13 @@ TEST (Handshake, PacedBlocksWithEveryOutpostAsleepInBetweenAreAllAnswered)
 			lost += answer != Tandem::AnswerWait::Answered;
 			stale += in->output.load (std::memory_order_relaxed) != in->input.load (std::memory_order_relaxed);
 		}
+	};
+	auto next = HandshakeClock::now ();
+	for (int n = 1; n <= kCycles && lost == 0; ++n)
+	{
+		next += kPeriod;
+		std::this_thread::sleep_until (next);
+		cycle (n);
 		// Only a look taken in the middle of a period on time counts: a host
 		// that fell behind (a loaded machine) posts its next blocks at once.
 		std::this_thread::sleep_until (next + kPeriod / 2);
@@ -153,6 +163,25 @@ TEST (Handshake, PacedBlocksWithEveryOutpostAsleepInBetweenAreAllAnswered)
 			asleep += in->audio.outpostWaiting.load () != 0;
 		}
 	}
+	// Three more cycles, each a period after the last one's answers, so that
+	// every outpost goes by a steady period (a host that fell behind posts
+	// back to back, and back-to-back blocks are spun for). Past the time the
+	// next block was due, the first outpost has woken to look for it; a
+	// follower only wakes for a post or after its slice. Not judged when this
+	// thread was held up so long that the period counts as no rhythm at all.
+	const auto steadyFrom = HandshakeClock::now ();
+	for (int n = 1; n <= 3; ++n)
+	{
+		std::this_thread::sleep_for (kPeriod);
+		cycle (kCycles + n);
+	}
+	const bool steady = HandshakeClock::now () - steadyFrom < Tandem::kMaxPacedPeriod;
+	std::vector<int> idleBefore;
+	for (auto& in : chain)
+		idleBefore.push_back (in->idle.load ());
+	std::this_thread::sleep_for (kPeriod * 5);
+	for (int i = 1; i < kInstances && steady; ++i)
+		EXPECT_EQ (chain[i]->idle.load (), idleBefore[i]) << "follower " << i << " woke without a block";
 	running = false;
 	for (auto& in : chain)
 	{
