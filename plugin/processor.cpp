@@ -1,4 +1,5 @@
 #include "plugin/processor.h"
+#include "plugin/chain_links.h"
 #include "plugin/command_slot.h"
 #include "plugin/sleep_fully.h"
 
@@ -357,6 +358,9 @@ tresult PLUGIN_API QuillMarlowProcessor::process (Vst::ProcessData& data)
 		channels = 0;
 	const int32 samples = Tandem::clampCount (data.numSamples, Tandem::kMaxBlockSize);
 	const size_t bytes = sizeof (float) * samples;
+	const ChainLinks::Turn chainTurn (instanceId_, sampleRate_ > 0.0 && samples > 0
+	                                                   ? static_cast<std::int64_t> (samples * 1e9 / sampleRate_)
+	                                                   : 0);
 
 	// The slots are ours only while outpost's link is up; while it is being
 	// restarted every block passes through.
@@ -396,6 +400,8 @@ tresult PLUGIN_API QuillMarlowProcessor::process (Vst::ProcessData& data)
 
 	audio->numChannels = channels;
 	audio->numSamples = samples;
+	if (Tandem::UICommand* ui = sharedMemory_.uiCommand ())
+		ui->followsAnother.store (chainTurn.followsAnother () ? 1 : 0, std::memory_order_relaxed);
 	audio->sampleRate = sampleRate_;
 	for (int32 i = 0; i < channels; ++i)
 		std::memcpy (audio->inputBuffers[i], in.channelBuffers32[i], bytes);

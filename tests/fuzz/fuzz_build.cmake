@@ -17,6 +17,7 @@ add_library(fuzz_plugin STATIC
     plugin/latency_cache.cpp
     plugin/command_region_link.cpp
     plugin/outpost_lifecycle.cpp
+    plugin/chain_links.cpp
     plugin/shared_memory.cpp
     plugin/child_process.cpp
     log/log.cpp)

@@ -45,6 +45,7 @@ public:
 	using QuillMarlowProcessor::timeoutCount;
 
 	Tandem::AudioData* audio () const { return sharedMemory ().audioData (); }
+	Tandem::UICommand* ui () const { return sharedMemory ().uiCommand (); }
 	std::string mode_;
 
 protected:
