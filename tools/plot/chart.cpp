@@ -101,16 +101,22 @@ struct LegendEntry {
     Colour colour;
 };
 
-// One row between the title and the plot naming each colour, centred.
+// One row between the title and the plot naming each colour, centred; in
+// small letters when the full-size row would not fit.
 void legend(Canvas& canvas, Area area, const std::vector<LegendEntry>& entries) {
-    int width = 0;
-    for (const auto& e : entries) width += 30 + Canvas::textWidth(e.name) + 24;
-    int x = area.x + kLeftMargin + (area.width - kLeftMargin - kRightMargin - width) / 2;
-    const int y = area.y + 32;
+    auto rowWidth = [&](int scale) {
+        int width = 0;
+        for (const auto& e : entries) width += 15 * scale + Canvas::textWidth(e.name, scale) + 12 * scale;
+        return width;
+    };
+    const int room = area.width - kLeftMargin - kRightMargin;
+    const int scale = rowWidth(2) <= room ? 2 : 1;
+    int x = area.x + kLeftMargin + (room - rowWidth(scale)) / 2;
+    const int y = area.y + 32 + (scale == 1 ? 4 : 0);
     for (const auto& e : entries) {
-        canvas.fillRect(x, y + 5, 22, 6, e.colour);
-        canvas.text(x + 30, y, e.name, kBlack);
-        x += 30 + Canvas::textWidth(e.name) + 24;
+        canvas.fillRect(x, y + 5 * scale / 2, 11 * scale, 3 * scale, e.colour);
+        canvas.text(x + 15 * scale, y, e.name, kBlack, scale);
+        x += 15 * scale + Canvas::textWidth(e.name, scale) + 12 * scale;
     }
 }
 
