@@ -368,8 +368,10 @@ void OutpostApplication::audioThreadFunc() {
         }
         return true;
     };
-    while (audioThreadRunning_.load(std::memory_order_relaxed) && waitForBlock(audio, linuxCalls_, idle, kIdleSlice, &rhythm,
-                                                                           uiCommand_ ? &uiCommand_->followsAnother : nullptr)) {
+    // Set by the Linux side when its instance runs right behind another.
+    const std::atomic<std::uint8_t>* follows = uiCommand_ ? &uiCommand_->followsAnother : nullptr;
+    while (audioThreadRunning_.load(std::memory_order_relaxed) &&
+           waitForBlock(audio, linuxCalls_, idle, kIdleSlice, &rhythm, follows)) {
         serviceFlush();
         ++blocks;
         if (blocks <= 10 || blocks % 10000 == 0)
