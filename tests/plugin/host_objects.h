@@ -10,6 +10,19 @@ namespace QuillMarlowTest {
 
 using namespace Steinberg;
 
+// queryInterface of a host stand-in that is one interface (and FUnknown).
+template <typename Interface>
+tresult answerAs (Interface* self, const TUID iid, void** obj)
+{
+	if (FUnknownPrivate::iidEqual (iid, Interface::iid) || FUnknownPrivate::iidEqual (iid, FUnknown::iid))
+	{
+		*obj = self;
+		return kResultOk;
+	}
+	*obj = nullptr;
+	return kNoInterface;
+}
+
 // The host's handler: counts setDirty(true) and restartComponent calls.
 class TestHostHandler : public Vst::IComponentHandler, public Vst::IComponentHandler2
 {
@@ -59,13 +72,7 @@ class TestRunLoop : public Linux::IRunLoop
 public:
 	tresult PLUGIN_API queryInterface (const TUID iid, void** obj) override
 	{
-		if (FUnknownPrivate::iidEqual (iid, Linux::IRunLoop::iid) || FUnknownPrivate::iidEqual (iid, FUnknown::iid))
-		{
-			*obj = static_cast<Linux::IRunLoop*> (this);
-			return kResultOk;
-		}
-		*obj = nullptr;
-		return kNoInterface;
+		return answerAs<Linux::IRunLoop> (this, iid, obj);
 	}
 	uint32 PLUGIN_API addRef () override { return 1; }
 	uint32 PLUGIN_API release () override { return 1; }

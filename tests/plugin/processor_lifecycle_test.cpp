@@ -1,3 +1,4 @@
+#include "host_objects.h"
 #include "test_support.h"
 
 #include "plugin/controller.h"
@@ -80,13 +81,7 @@ public:
 	}
 	tresult PLUGIN_API queryInterface (const TUID iid, void** obj) override
 	{
-		if (FUnknownPrivate::iidEqual (iid, Vst::IHostApplication::iid) || FUnknownPrivate::iidEqual (iid, FUnknown::iid))
-		{
-			*obj = this;
-			return kResultOk;
-		}
-		*obj = nullptr;
-		return kNoInterface;
+		return answerAs<Vst::IHostApplication> (this, iid, obj);
 	}
 	uint32 PLUGIN_API addRef () override { return 1; }
 	uint32 PLUGIN_API release () override { return 1; }
