@@ -263,6 +263,9 @@ tresult PLUGIN_API QuillMarlowView::removed ()
 		Tandem::logInfo () << "[QuillMarlowView] Destroying wrapper window...";
 		xcb_destroy_window (connection_, wrapper);
 		xcb_flush (connection_);
+		// Gone when we return: the host may look at its window's children,
+		// or attach a new view, at once.
+		sync ();
 		wrapperWindow_ = 0;
 	}
 	wineWindow_ = 0;
