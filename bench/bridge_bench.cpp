@@ -14,11 +14,12 @@
 //  - the time from setActive(true) to audio readiness, cold and warm;
 //  - the machine's floor for a sleeping partner (floor_probe.h) and chains
 //    of instances on one host thread at a real-time pace (chain_bench.h),
-//    as built and spin-only.
+//    as built and spin-only, and as built again with the host thread at
+//    SCHED_FIFO (--host-fifo PRIORITY), as hosts run their audio threads.
 //
 //   bridge_bench [--json FILE] [--blocks N] [--trials N] [--seconds S]
 //                [--chain-seconds S] [--chain NxSAMPLES]... [--chains-only] [--bundle SO]
-//                [--design NAME] [--log FILE] [--tsv FILE] [--no-spin-only]
+//                [--design NAME] [--log FILE] [--tsv FILE] [--no-spin-only] [--host-fifo PRIORITY]
 // WINEPREFIX must name a prefix where Quill is installed. The measured
 // instances' own log lines (and outpost's) go to the --log file, so that
 // they do not land between the table's rows.
@@ -110,7 +111,8 @@ RealTimeFigures streamAtRealTimePace(IPluginFactory* factory, int count, double 
 // as built and spin-only. Returns the JSON members "floor" and "chains";
 // writes the chain figures beside the floor as a TSV for the picture.
 std::string measureChains(FILE* out, IPluginFactory* factory, const std::string& design, double seconds,
-                          const std::string& tsv, bool withSpinOnly, const std::vector<std::pair<int, int>>& shapes) {
+                          const std::string& tsv, bool withSpinOnly, int hostPriority,
+                          const std::vector<std::pair<int, int>>& shapes) {
     // More spinning outposts than cores starve each other: a single cycle
     // can take most of a second, and such a run never ends in its time.
     const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
@@ -146,18 +148,27 @@ std::string measureChains(FILE* out, IPluginFactory* factory, const std::string&
         std::snprintf(group, sizeof group, "%d x %d", count, samples);
         rows += std::string(group) + "\tN x floor median\t" + std::to_string(count * fl.median) + "\n";
         rows += std::string(group) + "\tN x floor p99\t" + std::to_string(count * fl.p99) + "\n";
-        for (bool spinOnly : {false, true}) {
+        enum class Run { AsBuilt, SpinOnly, FifoHost };
+        for (Run run : {Run::AsBuilt, Run::SpinOnly, Run::FifoHost}) {
+            const bool spinOnly = run == Run::SpinOnly;
             if (spinOnly && !withSpinOnly) continue;
+            if (run == Run::FifoHost && hostPriority <= 0) continue;
+            const std::string name = spinOnly ? "spin-only" : run == Run::FifoHost ? "FIFO host" : "bridge";
             if (spinOnly && count > cores) {
                 std::fprintf(out, "%5d %7d %9.0f %-10s | skipped: %d spinning outposts on %d cores starve each other\n",
-                             count, samples, samples / 48e-3, "spin-only", count, cores);
+                             count, samples, samples / 48e-3, name.c_str(), count, cores);
                 continue;
             }
-            const ChainFigures f = runChain(factory, count, samples, seconds, spinOnly);
-            printChainRow(out, f, spinOnly ? "spin-only" : "bridge");
+            const ChainFigures f =
+                runChain(factory, count, samples, seconds, spinOnly, run == Run::FifoHost ? hostPriority : 0);
+            if (f.refused) {
+                std::fprintf(out, "%5d %7d %9.0f %-10s | skipped: SCHED_FIFO %d refused to this process\n", count,
+                             samples, samples / 48e-3, name.c_str(), hostPriority);
+                continue;
+            }
+            printChainRow(out, f, name.c_str());
             json += (first ? "" : ", ") + chainJson(f, spinOnly ? "spin-only" : design);
             first = false;
-            const std::string name = spinOnly ? "spin-only" : "bridge";
             rows += std::string(group) + "\t" + name + " median\t" + std::to_string(f.chain.median) + "\n";
             rows += std::string(group) + "\t" + name + " p99\t" + std::to_string(f.chain.p99) + "\n";
         }
@@ -181,6 +192,7 @@ int main(int argc, char** argv) {
     double seconds = 5.0;
     double chainSeconds = 10.0;
     bool chainsOnly = false, withSpinOnly = true;
+    int hostPriority = 0;
     std::vector<std::pair<int, int>> shapes;
     std::string bundle = QM_BUNDLE_SO, design = "as built", logPath = "bridge_bench.log", tsv;
     for (int i = 1; i < argc; ++i) {
@@ -204,6 +216,7 @@ int main(int argc, char** argv) {
         if (option == "--design") design = value;
         if (option == "--log") logPath = value;
         if (option == "--tsv") tsv = value;
+        if (option == "--host-fifo") hostPriority = std::atoi(value);
         int count = 0, samples = 0;
         if (option == "--chain" && std::sscanf(value, "%dx%d", &count, &samples) == 2 && count > 0 && samples > 0)
             shapes.emplace_back(count, samples);
@@ -235,7 +248,7 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    const std::string chains = measureChains(out, module.factory(), design, chainSeconds, tsv, withSpinOnly, shapes);
+    const std::string chains = measureChains(out, module.factory(), design, chainSeconds, tsv, withSpinOnly, hostPriority, shapes);
     if (chainsOnly) {
         if (!json.empty() && !writeJson(json, {}, chains)) {
             std::fprintf(out, "bridge_bench: cannot write %s\n", json.c_str());

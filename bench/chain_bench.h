@@ -9,6 +9,8 @@
 #include <deque>
 #include <fcntl.h>
 #include <memory>
+#include <pthread.h>
+#include <sched.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -45,6 +47,8 @@ inline double processCpuSeconds(pid_t pid) {
 struct ChainFigures {
     int instances = 0, samples = 0;
     bool spinOnly = false;
+    int hostPriority = 0;  // SCHED_FIFO priority of the host thread; 0: as it was
+    bool refused = false;  // the system refused that priority: nothing was measured
     long cycles = 0, overBudget = 0, dry = 0;
     double budgetUs = 0;
     Stats chain{}, block{};
@@ -55,13 +59,40 @@ inline Clock::duration periodOf(int samples, double rate = 48000.0) {
     return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(samples / rate));
 }
 
+// Puts the calling thread at SCHED_FIFO `priority` for its lifetime, as
+// hosts run their audio threads where the system allows it, and back to
+// the normal policy at the end.
+class RealTimeThread {
+public:
+    explicit RealTimeThread(int priority) {
+        if (priority <= 0) return;
+        sched_param param{};
+        param.sched_priority = priority;
+        granted_ = ::pthread_setschedparam(::pthread_self(), SCHED_FIFO, &param) == 0;
+    }
+    ~RealTimeThread() {
+        if (!granted_) return;
+        sched_param param{};
+        ::pthread_setschedparam(::pthread_self(), SCHED_OTHER, &param);
+    }
+    RealTimeThread(const RealTimeThread&) = delete;
+    RealTimeThread& operator=(const RealTimeThread&) = delete;
+    bool granted() const { return granted_; }
+
+private:
+    bool granted_ = false;
+};
+
 // `count` instances at `samples` per block, processed in turn on this thread
-// for `seconds`, each cycle starting one block period after the last.
-inline ChainFigures runChain(Steinberg::IPluginFactory* factory, int count, int samples, double seconds, bool spinOnly) {
+// for `seconds`, each cycle starting one block period after the last; with
+// a `hostPriority`, this thread runs the cycles at that SCHED_FIFO priority.
+inline ChainFigures runChain(Steinberg::IPluginFactory* factory, int count, int samples, double seconds, bool spinOnly,
+                             int hostPriority = 0) {
     ChainFigures f;
     f.instances = count;
     f.samples = samples;
     f.spinOnly = spinOnly;
+    f.hostPriority = hostPriority;
     const auto before = e2e::ownOutposts();
     std::vector<std::unique_ptr<e2e::Processor>> chain;
     for (int i = 0; i < count; ++i) {
@@ -79,6 +110,12 @@ inline ChainFigures runChain(Steinberg::IPluginFactory* factory, int count, int 
     }
     std::deque<e2e::StereoBlock> blocks;  // a block's buses point into the block itself: never moved
     for (int i = 0; i < count; ++i) blocks.emplace_back(samples);
+    // Set after the outposts have started, so that they do not inherit it.
+    const RealTimeThread realTime(hostPriority);
+    if (hostPriority > 0 && !realTime.granted()) {
+        f.refused = true;
+        return f;
+    }
     // Warm-up: a second of cycles, not measured.
     const auto period = periodOf(samples);
     auto next = Clock::now();
@@ -135,11 +172,12 @@ inline void printChainRow(FILE* out, const ChainFigures& f, const char* label) {
 inline std::string chainJson(const ChainFigures& f, const std::string& design) {
     char text[600];
     std::snprintf(text, sizeof text,
-                  "{\"design\": \"%s\", \"instances\": %d, \"samples\": %d, \"spin_only\": %s, \"budget_us\": %.1f, "
+                  "{\"design\": \"%s\", \"instances\": %d, \"samples\": %d, \"spin_only\": %s, "
+                  "\"host_fifo_priority\": %d, \"budget_us\": %.1f, "
                   "\"cycles\": %ld, \"over_budget\": %ld, \"dry\": %ld, \"chain_median_us\": %.1f, "
                   "\"chain_p99_us\": %.1f, \"chain_max_us\": %.1f, \"block_median_us\": %.1f, "
                   "\"block_p99_us\": %.1f, \"outposts_cpu_percent\": %.1f}",
-                  design.c_str(), f.instances, f.samples, f.spinOnly ? "true" : "false", f.budgetUs, f.cycles,
+                  design.c_str(), f.instances, f.samples, f.spinOnly ? "true" : "false", f.hostPriority, f.budgetUs, f.cycles,
                   f.overBudget, f.dry, f.chain.median, f.chain.p99, f.chain.max, f.block.median, f.block.p99,
                   f.outpostCpuPercent);
     return text;
