@@ -108,7 +108,8 @@ RealTimeFigures streamAtRealTimePace(IPluginFactory* factory, int count, double 
 
 
 // The floor at the 64- and 128-sample periods, then the chains beside it,
-// as built and spin-only. Returns the JSON members "floor" and "chains";
+// as built, spin-only and, with a `hostPriority`, as built with the host
+// thread at that SCHED_FIFO priority. Returns the JSON members "floor" and "chains";
 // writes the chain figures beside the floor as a TSV for the picture.
 std::string measureChains(FILE* out, IPluginFactory* factory, const std::string& design, double seconds,
                           const std::string& tsv, bool withSpinOnly, int hostPriority,
@@ -248,7 +249,8 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    const std::string chains = measureChains(out, module.factory(), design, chainSeconds, tsv, withSpinOnly, hostPriority, shapes);
+    const std::string chains =
+        measureChains(out, module.factory(), design, chainSeconds, tsv, withSpinOnly, hostPriority, shapes);
     if (chainsOnly) {
         if (!json.empty() && !writeJson(json, {}, chains)) {
             std::fprintf(out, "bridge_bench: cannot write %s\n", json.c_str());

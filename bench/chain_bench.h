@@ -177,8 +177,8 @@ inline std::string chainJson(const ChainFigures& f, const std::string& design) {
                   "\"cycles\": %ld, \"over_budget\": %ld, \"dry\": %ld, \"chain_median_us\": %.1f, "
                   "\"chain_p99_us\": %.1f, \"chain_max_us\": %.1f, \"block_median_us\": %.1f, "
                   "\"block_p99_us\": %.1f, \"outposts_cpu_percent\": %.1f}",
-                  design.c_str(), f.instances, f.samples, f.spinOnly ? "true" : "false", f.hostPriority, f.budgetUs, f.cycles,
-                  f.overBudget, f.dry, f.chain.median, f.chain.p99, f.chain.max, f.block.median, f.block.p99,
+                  design.c_str(), f.instances, f.samples, f.spinOnly ? "true" : "false", f.hostPriority, f.budgetUs,
+                  f.cycles, f.overBudget, f.dry, f.chain.median, f.chain.p99, f.chain.max, f.block.median, f.block.p99,
                   f.outpostCpuPercent);
     return text;
 }
