@@ -1,6 +1,7 @@
 #include "application.h"
 
 #include "linux_calls.h"
+#include "next_to_host.h"
 #include "protocol/handshake.h"
 
 #include <chrono>
@@ -340,8 +341,10 @@ void OutpostApplication::audioThreadFunc() {
     fullFence();
     logFromAudio("[Outpost] Audio ready signaled to Linux plugin");
 
+    bool realTime = false;
     if (linuxCalls_) {
         const std::int64_t priority = preferPromptWakeUps();
+        realTime = priority == 0;
         if (priority == 0)
             logFromAudio("[Outpost] Audio thread at real-time priority");
         else
@@ -370,6 +373,7 @@ void OutpostApplication::audioThreadFunc() {
     };
     // Set by the Linux side when its instance runs right behind another.
     const std::atomic<std::uint8_t>* follows = uiCommand_ ? &uiCommand_->followsAnother : nullptr;
+    NextToHost nextToHost;
     while (audioThreadRunning_.load(std::memory_order_relaxed) &&
            waitForBlock(audio, linuxCalls_, idle, kIdleSlice, &rhythm, follows)) {
         serviceFlush();
@@ -377,6 +381,11 @@ void OutpostApplication::audioThreadFunc() {
         if (blocks <= 10 || blocks % 10000 == 0)
             logFromAudio("[Outpost-Audio] Processing block %d (samples=%d)", blocks, audio.numSamples);
         processAudioData();
+        if (realTime && follows && follows->load(std::memory_order_relaxed) != 0 &&
+            audio.spinOnly.load(std::memory_order_relaxed) == 0) {
+            const int hostCpu = uiCommand_->hostCpu.load(std::memory_order_relaxed) - 1;
+            if (nextToHost.shouldMove(hostCpu, currentCpu())) moveOntoCpu(hostCpu);
+        }
     }
     logFromAudio("[Outpost] Audio thread stopped (processed %d blocks)", blocks);
 }

@@ -2,7 +2,21 @@
 
 #include "protocol/futex.h"
 
+#include <cpuid.h>
+#include <x86intrin.h>
+
 namespace Tandem {
+
+namespace {
+
+// rdtscp reads the CPU number that Linux keeps in TSC_AUX (cpu | node << 12).
+bool canReadCpu() {
+    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+    return __get_cpuid(0x80000001, &eax, &ebx, &ecx, &edx) && (edx & (1u << 27)) != 0;
+}
+const bool cpuReadable = canReadCpu();
+
+}  // namespace
 
 std::int64_t linuxParentPid() {
     if (!linuxCallsUsable()) return 0;
@@ -26,6 +40,29 @@ std::int64_t preferPromptWakeUps() {
 std::int64_t lockInMemory(void* address, std::size_t size) {
     if (!linuxCallsUsable()) return -38;
     return linuxSyscall(LinuxCall::kMlock, reinterpret_cast<std::intptr_t>(address), static_cast<std::int64_t>(size));
+}
+
+int currentCpu() {
+    if (!cpuReadable) return -1;
+    unsigned aux = 0;
+    __rdtscp(&aux);
+    return static_cast<int>(aux & 0xfff);
+}
+
+bool moveOntoCpu(int cpu) {
+    constexpr int kMaxCpus = 1024;
+    std::uint64_t allowed[kMaxCpus / 64] = {};
+    if (!linuxCallsUsable() || cpu < 0 || cpu >= kMaxCpus) return false;
+    if (linuxSyscall(LinuxCall::kSchedGetaffinity, 0, sizeof allowed, reinterpret_cast<std::intptr_t>(allowed)) <= 0)
+        return false;
+    const std::uint64_t bit = std::uint64_t{1} << (cpu % 64);
+    if ((allowed[cpu / 64] & bit) == 0) return false;
+    std::uint64_t only[kMaxCpus / 64] = {};
+    only[cpu / 64] = bit;
+    if (linuxSyscall(LinuxCall::kSchedSetaffinity, 0, sizeof only, reinterpret_cast<std::intptr_t>(only)) != 0)
+        return false;
+    linuxSyscall(LinuxCall::kSchedSetaffinity, 0, sizeof allowed, reinterpret_cast<std::intptr_t>(allowed));
+    return true;
 }
 
 }  // namespace Tandem

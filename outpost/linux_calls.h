@@ -1,6 +1,6 @@
 // What outpost asks of the Linux kernel directly: futex wake-ups on the
-// shared file, its Linux parent's process id, and removing the shared file
-// when the host that made it is gone.
+// shared file, its Linux parent's process id, removing the shared file
+// when the host that made it is gone, and where its audio thread runs.
 #pragma once
 
 #include <cstddef>
@@ -29,5 +29,14 @@ std::int64_t preferPromptWakeUps();
 // Keeps `size` bytes at `address` in memory (no page faults on access);
 // the kernel's result (0 or a negative errno).
 std::int64_t lockInMemory(void* address, std::size_t size);
+
+// The CPU the calling thread runs on, read without a system call; -1 when
+// this processor cannot tell it that way.
+int currentCpu();
+
+// Moves the calling thread onto `cpu` now, then lets it run on every CPU it
+// was allowed before again: the kernel keeps it there until it has a reason
+// to move it. False, with nothing changed, when `cpu` is not an allowed one.
+bool moveOntoCpu(int cpu);
 
 }  // namespace Tandem

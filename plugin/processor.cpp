@@ -18,6 +18,7 @@
 #include <chrono>
 #include <cstring>
 #include <thread>
+#include <sched.h>
 #include <unistd.h>
 
 namespace Steinberg {
@@ -401,7 +402,11 @@ tresult PLUGIN_API QuillMarlowProcessor::process (Vst::ProcessData& data)
 	audio->numChannels = channels;
 	audio->numSamples = samples;
 	if (Tandem::UICommand* ui = sharedMemory_.uiCommand ())
+	{
 		ui->followsAnother.store (chainTurn.followsAnother () ? 1 : 0, std::memory_order_relaxed);
+		const int cpu = sched_getcpu (); // the C library reads it without a system call
+		ui->hostCpu.store (cpu >= 0 && cpu < 255 ? static_cast<uint8_t> (cpu + 1) : 0, std::memory_order_relaxed);
+	}
 	audio->sampleRate = sampleRate_;
 	for (int32 i = 0; i < channels; ++i)
 		std::memcpy (audio->inputBuffers[i], in.channelBuffers32[i], bytes);

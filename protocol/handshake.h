@@ -28,7 +28,8 @@
 //    moment after the instance before them has finished, not at a steady
 //    time, and an outpost that spins early only keeps the instances still
 //    at work, or the host itself, off a core. Their outposts sleep until
-//    their block is posted.
+//    their block is posted (and, at real-time priority, move next to the
+//    host thread's CPU after it: outpost/next_to_host.h).
 #pragma once
 
 #include "protocol/futex.h"

@@ -58,13 +58,16 @@ enum class CommandCode : std::int32_t {
 // followsAnother (byte 10, also padding before) belongs to the audio
 // hand-shake: the Linux side sets it to 1 with each block that the host
 // runs right after another instance's on the same audio thread, else to 0
-// (see handshake.h).
+// (see handshake.h). With the same store it sets hostCpu (byte 11) to the
+// number of the CPU its audio thread posts from plus one, or 0 when that
+// is unknown or above 254.
 struct UICommand {
     std::int32_t command;
     std::atomic<std::int32_t> editCount;
     std::atomic<bool> processed;
     std::atomic<std::uint8_t> latencyReport;
     std::atomic<std::uint8_t> followsAnother;
+    std::atomic<std::uint8_t> hostCpu;
     std::atomic<std::int32_t> editorSizeReport;
     std::uint64_t parentWindow;
     std::uint64_t wineWindow;
@@ -120,6 +123,7 @@ static_assert(offsetof(UICommand, editCount) == 4, "UICommand layout");
 static_assert(offsetof(UICommand, processed) == 8, "UICommand layout");
 static_assert(offsetof(UICommand, latencyReport) == 9, "UICommand layout");
 static_assert(offsetof(UICommand, followsAnother) == 10, "UICommand layout");
+static_assert(offsetof(UICommand, hostCpu) == 11, "UICommand layout");
 static_assert(offsetof(UICommand, editorSizeReport) == 12, "UICommand layout");
 static_assert(offsetof(UICommand, parentWindow) == 16, "UICommand layout");
 static_assert(offsetof(UICommand, wineWindow) == 24, "UICommand layout");

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <csignal>
 #include <sys/wait.h>
+#include <unistd.h>
 #include <thread>
 
 namespace QuillMarlowTest {
@@ -101,7 +102,8 @@ TEST_F (AudioExchange, ChannelAndSampleCountsStayWithinBusesAndSlots)
 
 // An instance run right behind another on the same host thread tells its
 // outpost so (which then sleeps until its block comes, instead of waking
-// early on a timer); the first of the two does not. Blocks of 8192 samples
+// early on a timer, and moves next to the host thread's CPU, which each
+// block names); the first of the two does not. Blocks of 8192 samples
 // last 170 ms: only a thread held up for 42 ms between the two could miss,
 // and it gets five tries.
 TEST_F (AudioExchange, AnInstanceRightBehindAnotherOnTheSameThreadTellsItsOutpost)
@@ -119,6 +121,9 @@ TEST_F (AudioExchange, AnInstanceRightBehindAnotherOnTheSameThreadTellsItsOutpos
 		Vst::ProcessData d = block (in, out, 8192);
 		ASSERT_EQ (q->process (d), kResultOk);
 		followed += q->ui ()->followsAnother.load ();
+		const int hostCpu = q->ui ()->hostCpu.load ();
+		EXPECT_GE (hostCpu, 1);
+		EXPECT_LE (hostCpu, ::sysconf (_SC_NPROCESSORS_CONF));
 	}
 	EXPECT_EQ (followed, 1);
 }
