@@ -2,8 +2,10 @@
 
 #include "protocol/futex.h"
 
+#if defined(__x86_64__)
 #include <cpuid.h>
 #include <x86intrin.h>
+#endif
 
 namespace Tandem {
 
@@ -11,8 +13,12 @@ namespace {
 
 // rdtscp reads the CPU number that Linux keeps in TSC_AUX (cpu | node << 12).
 bool canReadCpu() {
+#if defined(__x86_64__)
     unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
     return __get_cpuid(0x80000001, &eax, &ebx, &ecx, &edx) && (edx & (1u << 27)) != 0;
+#else
+    return false;
+#endif
 }
 const bool cpuReadable = canReadCpu();
 
@@ -43,10 +49,14 @@ std::int64_t lockInMemory(void* address, std::size_t size) {
 }
 
 int currentCpu() {
+#if defined(__x86_64__)
     if (!cpuReadable) return -1;
     unsigned aux = 0;
     __rdtscp(&aux);
     return static_cast<int>(aux & 0xfff);
+#else
+    return -1;
+#endif
 }
 
 bool moveOntoCpu(int cpu) {

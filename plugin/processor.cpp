@@ -17,8 +17,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
-#include <thread>
 #include <sched.h>
+#include <thread>
 #include <unistd.h>
 
 namespace Steinberg {
