@@ -5,8 +5,8 @@
 #include <chrono>
 #include <csignal>
 #include <sys/wait.h>
-#include <unistd.h>
 #include <thread>
+#include <unistd.h>
 
 namespace QuillMarlowTest {
 namespace {
