@@ -374,15 +374,24 @@ void OutpostApplication::audioThreadFunc() {
     // Set by the Linux side when its instance runs right behind another.
     const std::atomic<std::uint8_t>* follows = uiCommand_ ? &uiCommand_->followsAnother : nullptr;
     NextToHost nextToHost;
-    while (audioThreadRunning_.load(std::memory_order_relaxed) &&
-           waitForBlock(audio, linuxCalls_, idle, kIdleSlice, &rhythm, follows)) {
+    // In spin-only mode the thread never sleeps between blocks; at a
+    // real-time priority it would keep every normal process (the host among
+    // them) off its core until the kernel throttles it. It runs at the
+    // normal priority for as long as that mode lasts (and never moves).
+    bool atRealTime = realTime;
+    auto fitPriority = [&] {
+        const bool spinOnly = audio.spinOnly.load(std::memory_order_relaxed) != 0;
+        if (realTime && spinOnly == atRealTime) atRealTime = spinOnly ? leaveRealTime() != 0 : preferPromptWakeUps() == 0;
+    };
+    for (fitPriority(); audioThreadRunning_.load(std::memory_order_relaxed) &&
+                        waitForBlock(audio, linuxCalls_, idle, kIdleSlice, &rhythm, follows);
+         fitPriority()) {
         serviceFlush();
         ++blocks;
         if (blocks <= 10 || blocks % 10000 == 0)
             logFromAudio("[Outpost-Audio] Processing block %d (samples=%d)", blocks, audio.numSamples);
         processAudioData();
-        if (realTime && follows && follows->load(std::memory_order_relaxed) != 0 &&
-            audio.spinOnly.load(std::memory_order_relaxed) == 0) {
+        if (atRealTime && follows && follows->load(std::memory_order_relaxed) != 0) {
             const int hostCpu = uiCommand_->hostCpu.load(std::memory_order_relaxed) - 1;
             if (nextToHost.shouldMove(hostCpu, currentCpu())) moveOntoCpu(hostCpu);
         }

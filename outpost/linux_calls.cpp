@@ -43,6 +43,13 @@ std::int64_t preferPromptWakeUps() {
     return linuxSyscall(LinuxCall::kSchedSetscheduler, 0, kFifo, reinterpret_cast<std::intptr_t>(&priority));
 }
 
+std::int64_t leaveRealTime() {
+    constexpr std::int64_t kOther = 0;  // SCHED_OTHER
+    if (!linuxCallsUsable()) return -38;
+    const std::int32_t priority = 0;
+    return linuxSyscall(LinuxCall::kSchedSetscheduler, 0, kOther, reinterpret_cast<std::intptr_t>(&priority));
+}
+
 std::int64_t lockInMemory(void* address, std::size_t size) {
     if (!linuxCallsUsable()) return -38;
     return linuxSyscall(LinuxCall::kMlock, reinterpret_cast<std::intptr_t>(address), static_cast<std::int64_t>(size));

@@ -26,6 +26,9 @@ bool removeLinuxFile(const std::string& path);
 // when granted, a negative errno when not).
 std::int64_t preferPromptWakeUps();
 
+// Puts the calling thread back under the normal policy; the kernel's result.
+std::int64_t leaveRealTime();
+
 // Keeps `size` bytes at `address` in memory (no page faults on access);
 // the kernel's result (0 or a negative errno).
 std::int64_t lockInMemory(void* address, std::size_t size);

@@ -22,11 +22,13 @@
 #include <cstring>
 #include <dirent.h>
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <fstream>
 #include <functional>
 #include <iterator>
 #include <sstream>
 #include <string>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -137,6 +139,34 @@ inline std::vector<OutpostProcess> ownOutposts ()
 	std::sort (own.begin (), own.end (), [] (const auto& a, const auto& b) { return a.pid < b.pid; });
 	return own;
 }
+
+// The audio region of an outpost's shared file, mapped here too, to switch
+// its hand-shake to spin-only.
+class AudioRegion
+{
+public:
+	explicit AudioRegion (const std::string& path)
+	{
+		const int fd = ::open (path.c_str (), O_RDWR | O_CLOEXEC);
+		if (fd < 0)
+			return;
+		void* base = ::mmap (nullptr, Tandem::kSharedMemorySize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+		::close (fd);
+		if (base != MAP_FAILED)
+			base_ = base;
+	}
+	~AudioRegion ()
+	{
+		if (base_)
+			::munmap (base_, Tandem::kSharedMemorySize);
+	}
+	AudioRegion (const AudioRegion&) = delete;
+	AudioRegion& operator= (const AudioRegion&) = delete;
+	Tandem::AudioData* audio () const { return base_ ? Tandem::regionsAt (base_).audioData : nullptr; }
+
+private:
+	void* base_ = nullptr;
+};
 
 inline bool fileExists (const std::string& path)
 {

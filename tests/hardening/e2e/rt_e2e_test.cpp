@@ -96,6 +96,41 @@ pid_t busiestThreadDuring (pid_t pid, Work work)
 	return best;
 }
 
+// Threads of `pid` under a real-time policy (stat field 41 is the policy).
+int realTimeThreads (pid_t pid)
+{
+	int count = 0;
+	for (const auto& [tid, ticks] : threadTicks (pid))
+		count += statField ("/proc/" + std::to_string (pid) + "/task/" + std::to_string (tid) + "/stat", 41) != "0";
+	return count;
+}
+
+// The spin-only switch, kept for comparisons, makes outpost's audio thread
+// spin between blocks without end. At a real-time priority that thread would
+// keep the host off its core until the kernel throttles it, so it gives the
+// priority up for as long as the switch is on, and takes it back after.
+TEST_F (Hardening, ASpinOnlyOutpostLeavesItsRealTimePriorityWhileItSpins)
+{
+	Processor p (module.factory (), 64);
+	ASSERT_EQ (p.activate (true), kResultOk);
+	const auto outposts = ownOutposts ();
+	ASSERT_EQ (outposts.size (), 1u);
+	const pid_t outpost = outposts[0].pid;
+	StereoBlock block (64);
+	block.fill (0);
+	p.process (block);
+	if (!waitFor ([&] { return realTimeThreads (outpost) == 1; }, 5.0))
+		GTEST_SKIP () << "this machine refuses outpost a real-time priority";
+	AudioRegion region (outposts[0].sharedFile);
+	ASSERT_NE (region.audio (), nullptr);
+	region.audio ()->spinOnly.store (1);
+	p.process (block);
+	EXPECT_TRUE (waitFor ([&] { return realTimeThreads (outpost) == 0; }, 5.0));
+	region.audio ()->spinOnly.store (0);
+	p.process (block);
+	EXPECT_TRUE (waitFor ([&] { return realTimeThreads (outpost) == 1; }, 5.0));
+}
+
 // The count of `name` in a "name count, name count" list.
 long callsNamed (const std::string& calls, const std::string& name)
 {
