@@ -29,8 +29,9 @@
 #include "floor_probe.h"
 
 #include <cstdlib>
-#include <map>
 #include <fcntl.h>
+#include <map>
+#include <numeric>
 #include <sys/mman.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -107,10 +108,21 @@ RealTimeFigures streamAtRealTimePace(IPluginFactory* factory, int count, double 
 }
 
 
+// The cycles over budget of a chain of `count` with nothing but the floor's
+// wake-ups in it: the groups of `count` answers in a row whose sum is over
+// `budgetNs`, and the number of groups.
+std::pair<long, long> floorCyclesOver(const std::vector<double>& times, int count, double budgetNs) {
+    long over = 0, groups = 0;
+    for (size_t i = 0; i + count <= times.size(); i += count, ++groups)
+        over += std::accumulate(times.begin() + i, times.begin() + i + count, 0.0) > budgetNs;
+    return {over, groups};
+}
+
 // The floor at the 64- and 128-sample periods, then the chains beside it,
 // as built, spin-only and, with a `hostPriority`, as built with the host
-// thread at that SCHED_FIFO priority. Returns the JSON members "floor" and "chains";
-// writes the chain figures beside the floor as a TSV for the picture.
+// thread at that SCHED_FIFO priority. Returns the JSON members "floor",
+// "chains" and "floor_chains"; writes the chain figures beside the floor as
+// a TSV for the picture.
 std::string measureChains(FILE* out, IPluginFactory* factory, const std::string& design, double seconds,
                           const std::string& tsv, bool withSpinOnly, int hostPriority,
                           const std::vector<std::pair<int, int>>& shapes) {
@@ -120,11 +132,13 @@ std::string measureChains(FILE* out, IPluginFactory* factory, const std::string&
     std::fprintf(out, "\nfloor: a native process wakes another blocked in FUTEX_WAIT once per period and spins for "
                       "its answer, %.0f s each\n", seconds);
     std::map<int, Stats> floor;
+    std::map<int, std::vector<double>> floorTimes;
     std::string json = "  \"floor\": [";
     for (int samples : {64, 128}) {
         const std::vector<double> times = measureFloor(periodOf(samples), seconds);
         const Stats s = summarise(times);
         floor[samples] = s;
+        floorTimes[samples] = times;
         // The machine's own hiccups: answers that alone took longer than a block.
         const double budgetNs = samples / 48e-3 * 1000.0;
         const long over = std::count_if(times.begin(), times.end(), [&](double t) { return t > budgetNs; });
@@ -141,10 +155,19 @@ std::string measureChains(FILE* out, IPluginFactory* factory, const std::string&
     printChainHeader(out);
     std::string rows = "group\tseries\tvalue\n";
     bool first = true;
+    std::string floorJson;
     for (const auto& [count, samples] : shapes) {
-        const Stats& fl = floor.count(samples) ? floor[samples] : floor[128];
+        const int floorSamples = floor.count(samples) ? samples : 128;
+        const Stats& fl = floor[floorSamples];
+        const auto [floorOver, floorCycles] =
+            floorCyclesOver(floorTimes[floorSamples], count, samples / 48e-3 * 1000.0);
+        char over[64];
+        std::snprintf(over, sizeof over, "%ld of %ld", floorOver, floorCycles);
         std::fprintf(out, "%5d %7d %9.0f %-10s | %9.1f %9.1f %9s | %13s | %9.1f %9.1f |\n", count, samples,
-                     samples / 48e-3, "N x floor", count * fl.median, count * fl.p99, "", "", fl.median, fl.p99);
+                     samples / 48e-3, "N x floor", count * fl.median, count * fl.p99, "", over, fl.median, fl.p99);
+        floorJson += std::string(floorJson.empty() ? "" : ", ") + "{\"instances\": " + std::to_string(count) +
+                     ", \"samples\": " + std::to_string(samples) + ", \"over_budget\": " + std::to_string(floorOver) +
+                     ", \"cycles\": " + std::to_string(floorCycles) + "}";
         char group[40];
         std::snprintf(group, sizeof group, "%d x %d", count, samples);
         rows += std::string(group) + "\tN x floor median\t" + std::to_string(count * fl.median) + "\n";
@@ -174,7 +197,7 @@ std::string measureChains(FILE* out, IPluginFactory* factory, const std::string&
             rows += std::string(group) + "\t" + name + " p99\t" + std::to_string(f.chain.p99) + "\n";
         }
     }
-    json += "]";
+    json += "],\n  \"floor_chains\": [" + floorJson + "]";
     if (!tsv.empty()) {
         if (FILE* t = std::fopen(tsv.c_str(), "w")) {
             std::fputs(rows.c_str(), t);
