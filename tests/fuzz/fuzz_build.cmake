@@ -13,6 +13,9 @@ include(cmake/vst3sdk.cmake)
 # The processor's state transfer (no editor, no X11).
 add_library(fuzz_plugin STATIC
     plugin/processor.cpp
+    plugin/processor_registry.cpp
+    plugin/processor_audio.cpp
+    plugin/processor_state.cpp
     plugin/own_message.cpp
     plugin/latency_cache.cpp
     plugin/command_region_link.cpp

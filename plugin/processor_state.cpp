@@ -1,0 +1,215 @@
+// The plug-in's state: saved from outpost into the host's project,
+// restored from it into outpost, and kept here for an outpost that is gone.
+#include "plugin/processor.h"
+#include "plugin/command_slot.h"
+#include "plugin/sleep_fully.h"
+
+#include "log/log.h"
+
+#include "pluginterfaces/base/ibstream.h"
+
+#include <chrono>
+#include <cstring>
+
+namespace Steinberg {
+namespace QuillMarlow {
+
+namespace {
+
+constexpr auto kStateTimeout = std::chrono::seconds (5);
+// The watcher's own state requests wait less: the host's thread may wait
+// for them to finish.
+constexpr auto kFetchTimeout = std::chrono::seconds (2);
+
+} // namespace
+
+bool QuillMarlowProcessor::writeState (IBStream* stream, const uint8* bytes, int32 size) const
+{
+	// Stream format: 4-byte little-endian size, then the bytes. A host stream
+	// that refuses or shortens a write (a full disk) must not pass for a save.
+	const uint8 header[4] = {static_cast<uint8> (size), static_cast<uint8> (size >> 8),
+	                         static_cast<uint8> (size >> 16), static_cast<uint8> (size >> 24)};
+	auto writeAll = [stream] (const uint8* data, int32 count) {
+		int32 written = 0;
+		return stream->write (const_cast<uint8*> (data), count, &written) == kResultOk && written == count;
+	};
+	if (writeAll (header, 4) && writeAll (bytes, size))
+		return true;
+	Tandem::logError () << "[QuillMarlow] Failed to write state to the host's stream";
+	return false;
+}
+
+bool QuillMarlowProcessor::postWhenFree (Tandem::CommandCode code, Deadline deadline,
+                                         const std::function<bool ()>& stopping, bool takeAnyway)
+{
+	Tandem::UICommand* ui = sharedMemory_.uiCommand ();
+	for (;;)
+	{
+		const bool late = std::chrono::steady_clock::now () >= deadline || stopping ();
+		{
+			std::lock_guard<std::mutex> slot (slotLock_);
+			if (ui->processed.load (std::memory_order_acquire) || (late && takeAnyway))
+			{
+				postCommand (ui, code);
+				return true;
+			}
+		}
+		if (late)
+			return false;
+		Tandem::sleepFully (10);
+	}
+}
+
+tresult PLUGIN_API QuillMarlowProcessor::getState (IBStream* stream)
+{
+	Tandem::logInfo () << "[QuillMarlow] getState() called - requesting state from outpost";
+	std::lock_guard<std::mutex> lock (stateLock_);
+	Tandem::UICommand* ui = sharedMemory_.uiCommand ();
+	Tandem::StateData* state = sharedMemory_.stateData ();
+
+	// Saving a project while outpost is gone (or being restarted) keeps the
+	// last state we knew.
+	auto saveLastKnown = [&] () -> tresult {
+		if (lastState_.empty () || !stream)
+			return kResultFalse;
+		if (!writeState (stream, lastState_.data (), static_cast<int32> (lastState_.size ())))
+			return kResultFalse;
+		Tandem::logInfo () << "[QuillMarlow] Last known state saved: " << lastState_.size () << " bytes";
+		return kResultOk;
+	};
+
+	if (!ui || !state || !outpost_.serving ())
+	{
+		Tandem::logError () << "[QuillMarlow] Cannot get state - no connection to outpost";
+		return saveLastKnown ();
+	}
+
+	state->stateReady.store (false, std::memory_order_relaxed);
+	const Deadline deadline = postStateCommand (Tandem::CommandCode::GetState, [] { return false; });
+	// An outpost that ends meanwhile does not answer: no need to wait it out.
+	if (!pollUntil ([&] { return state->stateReady.load (std::memory_order_acquire) || !outpost_.alive (); },
+	                deadline) ||
+	    !state->stateReady.load (std::memory_order_acquire))
+	{
+		Tandem::logError () << "[QuillMarlow] Timeout waiting for state from outpost";
+		return saveLastKnown ();
+	}
+
+	const int32 size = state->stateSize;
+	if (size < 1 || size > Tandem::kMaxStateSize)
+	{
+		Tandem::logInfo () << "[QuillMarlow] No state data available";
+		return kResultOk;
+	}
+	lastState_.assign (state->stateBuffer, state->stateBuffer + size);
+	if (stream && !writeState (stream, lastState_.data (), size))
+		return kResultFalse;
+	Tandem::logInfo () << "[QuillMarlow] State saved: " << size << " bytes";
+	return kResultOk;
+}
+
+void QuillMarlowProcessor::fetchSettledState (const std::function<bool ()>& stopping)
+{
+	std::lock_guard<std::mutex> lock (stateLock_);
+	Tandem::StateData* state = sharedMemory_.stateData ();
+	if (!state || !sharedMemory_.uiCommand () || !outpost_.serving ())
+		return;
+	state->stateReady.store (false, std::memory_order_relaxed);
+	// Shorter than the host's waits: the host's thread may be waiting for
+	// this lock. A busy slot is left to its poster; the next edit tries again.
+	const Deadline deadline = std::chrono::steady_clock::now () + kFetchTimeout;
+	if (!postWhenFree (Tandem::CommandCode::GetState, deadline, stopping, false))
+		return;
+	pollUntil ([&] { return state->stateReady.load (std::memory_order_acquire) || stopping (); }, deadline);
+	const int32 size = state->stateSize;
+	if (!state->stateReady.load (std::memory_order_acquire) || size < 1 || size > Tandem::kMaxStateSize)
+	{
+		if (!stopping ())
+			Tandem::logError () << "[QuillMarlow #" << instanceId_ << "] outpost sent no state after the edits";
+		return;
+	}
+	lastState_.assign (state->stateBuffer, state->stateBuffer + size);
+	Tandem::logInfo () << "[QuillMarlow #" << instanceId_ << "] State kept after edits: " << size << " bytes";
+}
+
+tresult PLUGIN_API QuillMarlowProcessor::setState (IBStream* stream)
+{
+	Tandem::logInfo () << "[QuillMarlow] setState() called - restoring state to outpost";
+	if (!stream)
+		return kResultFalse;
+
+	uint8 header[4] = {};
+	int32 numRead = 0;
+	if (stream->read (header, 4, &numRead) != kResultOk || numRead != 4)
+	{
+		Tandem::logError () << "[QuillMarlow] Failed to read state size";
+		return kResultFalse;
+	}
+	const int32 size = static_cast<int32> (static_cast<uint32> (header[0]) | static_cast<uint32> (header[1]) << 8 |
+	                                       static_cast<uint32> (header[2]) << 16 |
+	                                       static_cast<uint32> (header[3]) << 24);
+	if (size < 1 || size > Tandem::kMaxStateSize)
+	{
+		Tandem::logError () << "[QuillMarlow] Invalid state size: " << size;
+		return kResultFalse;
+	}
+
+	// Read into memory first so that a short stream leaves the shared file as it was.
+	std::vector<uint8> bytes (static_cast<size_t> (size));
+	if (stream->read (bytes.data (), size, &numRead) != kResultOk || numRead != size)
+	{
+		Tandem::logError () << "[QuillMarlow] Failed to read state data";
+		return kResultFalse;
+	}
+	std::lock_guard<std::mutex> lock (stateLock_);
+	lastState_ = std::move (bytes);
+
+	Tandem::StateData* state = sharedMemory_.stateData ();
+	if (state)
+	{
+		std::memcpy (state->stateBuffer, lastState_.data (), lastState_.size ());
+		state->stateSize = size;
+		Tandem::logInfo () << "[QuillMarlow] State loaded: " << size << " bytes";
+	}
+	if (!sharedMemory_.uiCommand () || !outpost_.serving ())
+	{
+		Tandem::logInfo () << "[QuillMarlow] State cached - will be applied when outpost starts";
+		return kResultOk;
+	}
+	sendStateToOutpost ([] { return false; });
+	return kResultOk;
+}
+
+bool QuillMarlowProcessor::sendStateToOutpost (const std::function<bool ()>& stopping)
+{
+	Tandem::UICommand* ui = sharedMemory_.uiCommand ();
+	Tandem::StateData* state = sharedMemory_.stateData ();
+	if (!ui || !state || lastState_.empty ())
+		return true;
+	std::memcpy (state->stateBuffer, lastState_.data (), lastState_.size ());
+	state->stateSize = static_cast<int32> (lastState_.size ());
+	state->stateReady.store (false, std::memory_order_relaxed);
+	const Deadline deadline = postStateCommand (Tandem::CommandCode::SetState, stopping);
+	if (pollUntil ([&] { return ui->processed.load (std::memory_order_acquire) || stopping (); }, deadline) &&
+	    ui->processed.load (std::memory_order_acquire))
+	{
+		Tandem::logInfo () << "[QuillMarlow] State sent to outpost";
+		return true;
+	}
+	Tandem::logError () << "[QuillMarlow] Timeout waiting for outpost to apply state";
+	return false;
+}
+
+Deadline QuillMarlowProcessor::postStateCommand (Tandem::CommandCode code, const std::function<bool ()>& stopping)
+{
+	// The slot holds one command, and the editor does not wait for its
+	// HideEditor to be taken: a state command written over it would lose it.
+	// So the slot must be free first; the wait counts against the answer's
+	// 5 s, and a slot that never frees is taken all the same.
+	const Deadline deadline = std::chrono::steady_clock::now () + kStateTimeout;
+	postWhenFree (code, deadline, stopping, true);
+	return deadline;
+}
+
+} // namespace QuillMarlow
+} // namespace Steinberg
