@@ -9,8 +9,10 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <string>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace bench {
@@ -50,6 +52,17 @@ inline void standIn(std::atomic<bool>& run, std::atomic<Tandem::AudioData*>& sha
             std::memcpy(audio->outputBuffers[c], audio->inputBuffers[c], sizeof(float) * samples);
         Tandem::finishBlock(*audio);
     }
+}
+
+// Processor time (ms, all CPUs) that the hypervisor has taken from this
+// machine so far: the "steal" column of /proc/stat; 0 on bare metal. A burst
+// of it stops every thread, the measured ones among them, for milliseconds.
+inline double stolenMs() {
+    std::ifstream stat("/proc/stat");
+    std::string cpu;
+    long long user, nice, system, idle, iowait, irq, softirq, steal = 0;
+    stat >> cpu >> user >> nice >> system >> idle >> iowait >> irq >> softirq >> steal;
+    return cpu == "cpu" ? static_cast<double>(steal) * 1000.0 / static_cast<double>(::sysconf(_SC_CLK_TCK)) : 0.0;
 }
 
 // One row of a results table, printed and kept for the JSON file.

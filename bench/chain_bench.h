@@ -29,6 +29,7 @@ struct ChainFigures {
     double budgetUs = 0;
     Stats chain{}, block{};
     double outpostCpuPercent = 0;  // of one core, all the chain's outposts together
+    double stolenMs = 0;           // taken by the hypervisor while the cycles ran
 };
 
 inline Clock::duration periodOf(int samples, double rate = 48000.0) {
@@ -102,6 +103,7 @@ inline ChainFigures runChain(Steinberg::IPluginFactory* factory, int count, int 
     double cpuBefore = 0;
     for (const auto& o : outposts) cpuBefore += processCpuSeconds(o.pid);
     const auto startCpu = Clock::now();
+    const double stolenBefore = stolenMs();
     // Room for every cycle up front: the measured loop does not allocate.
     const auto expected = static_cast<size_t>(seconds / std::chrono::duration<double>(period).count()) + 2;
     std::vector<double> chainNs, blockNs;
@@ -128,6 +130,7 @@ inline ChainFigures runChain(Steinberg::IPluginFactory* factory, int count, int 
     }
     double cpuAfter = 0;
     for (const auto& o : outposts) cpuAfter += processCpuSeconds(o.pid);
+    f.stolenMs = stolenMs() - stolenBefore;
     f.outpostCpuPercent = (cpuAfter - cpuBefore) / std::chrono::duration<double>(Clock::now() - startCpu).count() * 100.0;
     f.chain = summarise(chainNs);
     f.block = summarise(blockNs);
@@ -135,17 +138,17 @@ inline ChainFigures runChain(Steinberg::IPluginFactory* factory, int count, int 
 }
 
 inline void printChainHeader(FILE* out) {
-    std::fprintf(out, "%-5s %-7s %-9s %-10s | %9s %9s %9s | %13s | %9s %9s | %6s | %8s\n", "chain", "samples",
-                 "budget us", "hand-shake", "median us", "p99 us", "max us", "over budget", "block med",
-                 "block p99", "dry", "outposts");
+    std::fprintf(out, "%-5s %-7s %-9s %-10s | %9s %9s %9s | %13s | %9s %9s | %6s | %8s | %9s\n", "chain",
+                 "samples", "budget us", "hand-shake", "median us", "p99 us", "max us", "over budget", "block med",
+                 "block p99", "dry", "outposts", "stolen ms");
 }
 
 inline void printChainRow(FILE* out, const ChainFigures& f, const char* label) {
     char over[40];
     std::snprintf(over, sizeof over, "%ld of %ld", f.overBudget, f.cycles);
-    std::fprintf(out, "%5d %7d %9.0f %-10s | %9.1f %9.1f %9.1f | %13s | %9.1f %9.1f | %6ld | %7.1f%%\n", f.instances,
-                 f.samples, f.budgetUs, label, f.chain.median, f.chain.p99, f.chain.max, over, f.block.median,
-                 f.block.p99, f.dry, f.outpostCpuPercent);
+    std::fprintf(out, "%5d %7d %9.0f %-10s | %9.1f %9.1f %9.1f | %13s | %9.1f %9.1f | %6ld | %7.1f%% | %9.0f\n",
+                 f.instances, f.samples, f.budgetUs, label, f.chain.median, f.chain.p99, f.chain.max, over,
+                 f.block.median, f.block.p99, f.dry, f.outpostCpuPercent, f.stolenMs);
     std::fflush(out);
 }
 
@@ -156,10 +159,10 @@ inline std::string chainJson(const ChainFigures& f, const std::string& design) {
                   "\"host_fifo_priority\": %d, \"budget_us\": %.1f, "
                   "\"cycles\": %ld, \"over_budget\": %ld, \"dry\": %ld, \"chain_median_us\": %.1f, "
                   "\"chain_p99_us\": %.1f, \"chain_max_us\": %.1f, \"block_median_us\": %.1f, "
-                  "\"block_p99_us\": %.1f, \"outposts_cpu_percent\": %.1f}",
+                  "\"block_p99_us\": %.1f, \"outposts_cpu_percent\": %.1f, \"stolen_ms\": %.0f}",
                   design.c_str(), f.instances, f.samples, f.spinOnly ? "true" : "false", f.hostPriority, f.budgetUs,
                   f.cycles, f.overBudget, f.dry, f.chain.median, f.chain.p99, f.chain.max, f.block.median, f.block.p99,
-                  f.outpostCpuPercent);
+                  f.outpostCpuPercent, f.stolenMs);
     return text;
 }
 
