@@ -118,6 +118,14 @@ std::pair<long, long> floorCyclesOver(const std::vector<double>& times, int coun
     return {over, groups};
 }
 
+// The hypervisor of a virtual machine may take its processors away for
+// milliseconds at a time, and in bursts of a hundred and more: no thread
+// runs then, bridged or not. A run in which it took more than this is
+// measured again, up to kAttempts times in all; every run is printed and in
+// the JSON, and the picture shows the one it disturbed least.
+constexpr double kQuietStolenMs = 20.0;
+constexpr int kAttempts = 3;
+
 // The floor at the 64- and 128-sample periods, then the chains beside it,
 // as built, spin-only and, with a `hostPriority`, as built with the host
 // thread at that SCHED_FIFO priority. Returns the JSON members "floor",
@@ -135,24 +143,33 @@ std::string measureChains(FILE* out, IPluginFactory* factory, const std::string&
     std::map<int, std::vector<double>> floorTimes;
     std::string json = "  \"floor\": [";
     for (int samples : {64, 128}) {
-        const double stolenBefore = stolenMs();
-        const std::vector<double> times = measureFloor(periodOf(samples), seconds);
-        const double stolen = stolenMs() - stolenBefore;
-        const Stats s = summarise(times);
-        floor[samples] = s;
-        floorTimes[samples] = times;
-        // The machine's own hiccups: answers that alone took longer than a block.
-        const double budgetNs = samples / 48e-3 * 1000.0;
-        const long over = std::count_if(times.begin(), times.end(), [&](double t) { return t > budgetNs; });
-        std::fprintf(out,
-                     "  %3d samples (%4.0f us): median %.1f us, p99 %.1f us, max %.1f us, over a block: %ld of %zu; "
-                     "stolen %.0f ms\n",
-                     samples, samples / 48e-3, s.median, s.p99, s.max, over, times.size(), stolen);
+        double keptStolen = 0;
+        for (int attempt = 1; attempt <= kAttempts; ++attempt) {
+            const double stolenBefore = stolenMs();
+            const std::vector<double> times = measureFloor(periodOf(samples), seconds);
+            const double stolen = stolenMs() - stolenBefore;
+            const Stats s = summarise(times);
+            // The machine's own hiccups: answers that alone took longer than a block.
+            const double budgetNs = samples / 48e-3 * 1000.0;
+            const long over = std::count_if(times.begin(), times.end(), [&](double t) { return t > budgetNs; });
+            std::fprintf(out,
+                         "  %3d samples (%4.0f us): median %.1f us, p99 %.1f us, max %.1f us, over a block: %ld of "
+                         "%zu; stolen %.0f ms%s\n",
+                         samples, samples / 48e-3, s.median, s.p99, s.max, over, times.size(), stolen,
+                         attempt > 1 ? " (measured again)" : "");
+            if (attempt == 1 || stolen < keptStolen) {
+                keptStolen = stolen;
+                floor[samples] = s;
+                floorTimes[samples] = times;
+            }
+            if (stolen <= kQuietStolenMs) break;
+        }
+        const Stats& s = floor[samples];
         char entry[240];
         std::snprintf(entry, sizeof entry,
                       "%s{\"samples\": %d, \"median_us\": %.1f, \"p99_us\": %.1f, \"max_us\": %.1f, "
                       "\"stolen_ms\": %.0f}",
-                      samples == 64 ? "" : ", ", samples, s.median, s.p99, s.max, stolen);
+                      samples == 64 ? "" : ", ", samples, s.median, s.p99, s.max, keptStolen);
         json += entry;
     }
     json += "],\n  \"chains\": [";
@@ -171,7 +188,7 @@ std::string measureChains(FILE* out, IPluginFactory* factory, const std::string&
             floorCyclesOver(floorTimes[floorSamples], count, samples / 48e-3 * 1000.0);
         char over[64];
         std::snprintf(over, sizeof over, "%ld of %ld", floorOver, floorCycles);
-        std::fprintf(out, "%5d %7d %9.0f %-10s | %9.1f %9.1f %9s | %13s | %9.1f %9.1f |\n", count, samples,
+        std::fprintf(out, "%5d %7d %9.0f %-12s | %9.1f %9.1f %9s | %13s | %9.1f %9.1f |\n", count, samples,
                      samples / 48e-3, "N x floor", count * fl.median, count * fl.p99, "", over, fl.median, fl.p99);
         floorJson += std::string(floorJson.empty() ? "" : ", ") + "{\"instances\": " + std::to_string(count) +
                      ", \"samples\": " + std::to_string(samples) + ", \"over_budget\": " + std::to_string(floorOver) +
@@ -187,22 +204,29 @@ std::string measureChains(FILE* out, IPluginFactory* factory, const std::string&
             if (run == Run::FifoHost && hostPriority <= 0) continue;
             const std::string name = spinOnly ? "spin-only" : run == Run::FifoHost ? "FIFO host" : "bridge";
             if (spinOnly && count > cores) {
-                std::fprintf(out, "%5d %7d %9.0f %-10s | skipped: %d spinning outposts on %d cores starve each other\n",
+                std::fprintf(out, "%5d %7d %9.0f %-12s | skipped: %d spinning outposts on %d cores starve each other\n",
                              count, samples, samples / 48e-3, name.c_str(), count, cores);
                 continue;
             }
-            const ChainFigures f =
-                runChain(factory, count, samples, seconds, spinOnly, run == Run::FifoHost ? hostPriority : 0);
-            if (f.refused) {
-                std::fprintf(out, "%5d %7d %9.0f %-10s | skipped: SCHED_FIFO %d refused to this process\n", count,
-                             samples, samples / 48e-3, name.c_str(), hostPriority);
-                continue;
+            ChainFigures kept;
+            for (int attempt = 1; attempt <= kAttempts; ++attempt) {
+                ChainFigures f =
+                    runChain(factory, count, samples, seconds, spinOnly, run == Run::FifoHost ? hostPriority : 0);
+                if (f.refused) {
+                    std::fprintf(out, "%5d %7d %9.0f %-12s | skipped: SCHED_FIFO %d refused to this process\n",
+                                 count, samples, samples / 48e-3, name.c_str(), hostPriority);
+                    break;
+                }
+                f.attempt = attempt;
+                printChainRow(out, f, (attempt > 1 ? name + " #" + std::to_string(attempt) : name).c_str());
+                json += (first ? "" : ", ") + chainJson(f, spinOnly ? "spin-only" : design);
+                first = false;
+                if (attempt == 1 || f.stolenMs < kept.stolenMs) kept = f;
+                if (f.stolenMs <= kQuietStolenMs) break;
             }
-            printChainRow(out, f, name.c_str());
-            json += (first ? "" : ", ") + chainJson(f, spinOnly ? "spin-only" : design);
-            first = false;
-            rows += std::string(group) + "\t" + name + " median\t" + std::to_string(f.chain.median) + "\n";
-            rows += std::string(group) + "\t" + name + " p99\t" + std::to_string(f.chain.p99) + "\n";
+            if (kept.cycles == 0) continue;
+            rows += std::string(group) + "\t" + name + " median\t" + std::to_string(kept.chain.median) + "\n";
+            rows += std::string(group) + "\t" + name + " p99\t" + std::to_string(kept.chain.p99) + "\n";
         }
     }
     json += "],\n  \"floor_chains\": [" + floorJson + "]";

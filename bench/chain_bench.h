@@ -30,6 +30,7 @@ struct ChainFigures {
     Stats chain{}, block{};
     double outpostCpuPercent = 0;  // of one core, all the chain's outposts together
     double stolenMs = 0;           // taken by the hypervisor while the cycles ran
+    int attempt = 1;               // runs of this chain so far, this one included
 };
 
 inline Clock::duration periodOf(int samples, double rate = 48000.0) {
@@ -138,7 +139,7 @@ inline ChainFigures runChain(Steinberg::IPluginFactory* factory, int count, int 
 }
 
 inline void printChainHeader(FILE* out) {
-    std::fprintf(out, "%-5s %-7s %-9s %-10s | %9s %9s %9s | %13s | %9s %9s | %6s | %8s | %9s\n", "chain",
+    std::fprintf(out, "%-5s %-7s %-9s %-12s | %9s %9s %9s | %13s | %9s %9s | %6s | %8s | %9s\n", "chain",
                  "samples", "budget us", "hand-shake", "median us", "p99 us", "max us", "over budget", "block med",
                  "block p99", "dry", "outposts", "stolen ms");
 }
@@ -146,7 +147,7 @@ inline void printChainHeader(FILE* out) {
 inline void printChainRow(FILE* out, const ChainFigures& f, const char* label) {
     char over[40];
     std::snprintf(over, sizeof over, "%ld of %ld", f.overBudget, f.cycles);
-    std::fprintf(out, "%5d %7d %9.0f %-10s | %9.1f %9.1f %9.1f | %13s | %9.1f %9.1f | %6ld | %7.1f%% | %9.0f\n",
+    std::fprintf(out, "%5d %7d %9.0f %-12s | %9.1f %9.1f %9.1f | %13s | %9.1f %9.1f | %6ld | %7.1f%% | %9.0f\n",
                  f.instances, f.samples, f.budgetUs, label, f.chain.median, f.chain.p99, f.chain.max, over,
                  f.block.median, f.block.p99, f.dry, f.outpostCpuPercent, f.stolenMs);
     std::fflush(out);
@@ -159,10 +160,11 @@ inline std::string chainJson(const ChainFigures& f, const std::string& design) {
                   "\"host_fifo_priority\": %d, \"budget_us\": %.1f, "
                   "\"cycles\": %ld, \"over_budget\": %ld, \"dry\": %ld, \"chain_median_us\": %.1f, "
                   "\"chain_p99_us\": %.1f, \"chain_max_us\": %.1f, \"block_median_us\": %.1f, "
-                  "\"block_p99_us\": %.1f, \"outposts_cpu_percent\": %.1f, \"stolen_ms\": %.0f}",
+                  "\"block_p99_us\": %.1f, \"outposts_cpu_percent\": %.1f, \"stolen_ms\": %.0f, "
+                  "\"attempt\": %d}",
                   design.c_str(), f.instances, f.samples, f.spinOnly ? "true" : "false", f.hostPriority, f.budgetUs,
                   f.cycles, f.overBudget, f.dry, f.chain.median, f.chain.p99, f.chain.max, f.block.median, f.block.p99,
-                  f.outpostCpuPercent, f.stolenMs);
+                  f.outpostCpuPercent, f.stolenMs, f.attempt);
     return text;
 }
 
