@@ -422,20 +422,27 @@ int main(int argc, char** argv) {
 
     // Many instances at a real-time pace.
     std::fprintf(out, "\ninstances at a real-time pace (256 samples, 48 kHz, budget 5.33 ms), %.0f s each\n", seconds);
-    std::fprintf(out, "%9s %8s %8s %10s %12s %10s\n", "instances", "blocks", "dry", "dry %", "over budget", "worst ms");
+    std::fprintf(out, "%9s %8s %8s %10s %12s %10s %10s\n", "instances", "blocks", "dry", "dry %", "over budget",
+                 "worst ms", "stolen ms");
     std::string many;
     for (int count : {1, 2, 4, 8}) {
-        const RealTimeFigures f = streamAtRealTimePace(module.factory(), count, seconds);
-        const double dryPercent = 100.0 * f.dry / std::max(1L, f.blocks);
-        const double overPercent = 100.0 * f.overBudget / std::max(1L, f.blocks);
-        std::fprintf(out, "%9d %8ld %8ld %9.3f%% %11.3f%% %10.2f\n", count, f.blocks, f.dry, dryPercent, overPercent,
-                    f.worstMs);
-        std::fflush(out);
-        char entry[200];
-        std::snprintf(entry, sizeof entry,
-                      "%s{\"instances\": %d, \"blocks\": %ld, \"dry\": %ld, \"over_budget\": %ld, \"worst_ms\": %.3f}",
-                      many.empty() ? "" : ", ", count, f.blocks, f.dry, f.overBudget, f.worstMs);
-        many += entry;
+        for (int attempt = 1; attempt <= kAttempts; ++attempt) {
+            const double stolenBefore = stolenMs();
+            const RealTimeFigures f = streamAtRealTimePace(module.factory(), count, seconds);
+            const double stolen = stolenMs() - stolenBefore;
+            const double dryPercent = 100.0 * f.dry / std::max(1L, f.blocks);
+            const double overPercent = 100.0 * f.overBudget / std::max(1L, f.blocks);
+            std::fprintf(out, "%9d %8ld %8ld %9.3f%% %11.3f%% %10.2f %10.0f%s\n", count, f.blocks, f.dry, dryPercent,
+                         overPercent, f.worstMs, stolen, attempt > 1 ? " (measured again)" : "");
+            std::fflush(out);
+            char entry[240];
+            std::snprintf(entry, sizeof entry,
+                          "%s{\"instances\": %d, \"blocks\": %ld, \"dry\": %ld, \"over_budget\": %ld, "
+                          "\"worst_ms\": %.3f, \"stolen_ms\": %.0f, \"attempt\": %d}",
+                          many.empty() ? "" : ", ", count, f.blocks, f.dry, f.overBudget, f.worstMs, stolen, attempt);
+            many += entry;
+            if (stolen <= kQuietStolenMs) break;
+        }
     }
 
     std::fprintf(out, "\nactivation to audio readiness: cold prefix %.3f s, warm prefix %.3f s\n", cold, warm);
