@@ -26,6 +26,14 @@ class Hardening : public ::testing::Test
 {
 protected:
 	void SetUp () override { ASSERT_NE (module.factory (), nullptr) << "cannot load " << QM_BUNDLE_SO; }
+	// Activates `p`, which starts exactly one outpost: that one.
+	static void activate (Processor& p, OutpostProcess& outpost)
+	{
+		ASSERT_EQ (p.activate (true), kResultOk);
+		const auto outposts = ownOutposts ();
+		ASSERT_EQ (outposts.size (), 1u);
+		outpost = outposts[0];
+	}
 	BundleModule module;
 };
 
@@ -112,23 +120,21 @@ int realTimeThreads (pid_t pid)
 TEST_F (Hardening, ASpinOnlyOutpostLeavesItsRealTimePriorityWhileItSpins)
 {
 	Processor p (module.factory (), 64);
-	ASSERT_EQ (p.activate (true), kResultOk);
-	const auto outposts = ownOutposts ();
-	ASSERT_EQ (outposts.size (), 1u);
-	const pid_t outpost = outposts[0].pid;
+	OutpostProcess outpost;
+	ASSERT_NO_FATAL_FAILURE (activate (p, outpost));
 	StereoBlock block (64);
 	block.fill (0);
 	p.process (block);
-	if (!waitFor ([&] { return realTimeThreads (outpost) == 1; }, 5.0))
+	if (!waitFor ([&] { return realTimeThreads (outpost.pid) == 1; }, 5.0))
 		GTEST_SKIP () << "this machine refuses outpost a real-time priority";
-	AudioRegion region (outposts[0].sharedFile);
+	AudioRegion region (outpost.sharedFile);
 	ASSERT_NE (region.audio (), nullptr);
 	region.audio ()->spinOnly.store (1);
 	p.process (block);
-	EXPECT_TRUE (waitFor ([&] { return realTimeThreads (outpost) == 0; }, 5.0));
+	EXPECT_TRUE (waitFor ([&] { return realTimeThreads (outpost.pid) == 0; }, 5.0));
 	region.audio ()->spinOnly.store (0);
 	p.process (block);
-	EXPECT_TRUE (waitFor ([&] { return realTimeThreads (outpost) == 1; }, 5.0));
+	EXPECT_TRUE (waitFor ([&] { return realTimeThreads (outpost.pid) == 1; }, 5.0));
 }
 
 // The count of `name` in a "name count, name count" list.
@@ -153,12 +159,11 @@ TEST_F (Hardening, OutpostAudioThreadUnderWineMakesNoSystemCallPerBlock)
 		GTEST_SKIP () << "strace is not installed";
 	constexpr long kBlocks = 50000;
 	Processor p (module.factory (), 64);
-	ASSERT_EQ (p.activate (true), kResultOk);
-	const auto outposts = ownOutposts ();
-	ASSERT_EQ (outposts.size (), 1u);
+	OutpostProcess outpost;
+	ASSERT_NO_FATAL_FAILURE (activate (p, outpost));
 	StereoBlock block (64);
 	block.fill (0);
-	const pid_t audioThread = busiestThreadDuring (outposts[0].pid, [&] {
+	const pid_t audioThread = busiestThreadDuring (outpost.pid, [&] {
 		for (int b = 0; b < 20000; ++b)
 			p.process (block);
 	});
@@ -177,7 +182,7 @@ TEST_F (Hardening, OutpostAudioThreadUnderWineMakesNoSystemCallPerBlock)
 		::_exit (127);
 	}
 	// Attached once the thread names a tracer.
-	const std::string status = "/proc/" + std::to_string (outposts[0].pid) + "/task/" + tid + "/status";
+	const std::string status = "/proc/" + std::to_string (outpost.pid) + "/task/" + tid + "/status";
 	ASSERT_TRUE (waitFor ([&] { return readText (status).find ("TracerPid:\t0\n") == std::string::npos; }, 5.0));
 
 	long passed = 0, lateBlocks = 0;
@@ -239,10 +244,9 @@ TEST_F (Hardening, OutpostAudioThreadUnderWineMakesNoSystemCallPerBlock)
 TEST_F (Hardening, OutpostStoppedForASecondPassesThroughAndRecovers)
 {
 	Processor p (module.factory (), 256);
-	ASSERT_EQ (p.activate (true), kResultOk);
-	const auto outposts = ownOutposts ();
-	ASSERT_EQ (outposts.size (), 1u);
-	const pid_t pid = outposts[0].pid;
+	OutpostProcess outpost;
+	ASSERT_NO_FATAL_FAILURE (activate (p, outpost));
+	const pid_t pid = outpost.pid;
 
 	StereoBlock block (256);
 	for (auto& channel : block.in)
