@@ -377,11 +377,16 @@ void OutpostApplication::audioThreadFunc() {
     // In spin-only mode the thread never sleeps between blocks; at a
     // real-time priority it would keep every normal process (the host among
     // them) off its core until the kernel throttles it. It runs at the
-    // normal priority for as long as that mode lasts (and never moves).
+    // normal priority for as long as that mode lasts (and never moves). A
+    // switch the kernel refuses is not tried again: no system call per block.
     bool atRealTime = realTime;
     auto fitPriority = [&] {
         const bool spinOnly = audio.spinOnly.load(std::memory_order_relaxed) != 0;
-        if (realTime && spinOnly == atRealTime) atRealTime = spinOnly ? leaveRealTime() != 0 : preferPromptWakeUps() == 0;
+        if (!realTime || spinOnly != atRealTime) return;
+        if ((spinOnly ? leaveRealTime() : preferPromptWakeUps()) == 0)
+            atRealTime = !spinOnly;
+        else
+            realTime = false;
     };
     for (fitPriority(); audioThreadRunning_.load(std::memory_order_relaxed) &&
                         waitForBlock(audio, linuxCalls_, idle, kIdleSlice, &rhythm, follows);
