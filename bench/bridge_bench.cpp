@@ -126,6 +126,22 @@ std::pair<long, long> floorCyclesOver(const std::vector<double>& times, int coun
 constexpr double kQuietStolenMs = 20.0;
 constexpr int kAttempts = 3;
 
+// Calls `measure(attempt)`, which returns the ms stolen during its run, until
+// a run is quiet or kAttempts runs are done.
+template <typename Measure>
+void measureUntilQuiet(Measure measure) {
+    for (int attempt = 1; attempt <= kAttempts; ++attempt)
+        if (measure(attempt) <= kQuietStolenMs) return;
+}
+
+// Runs `run` and returns the ms the hypervisor took meanwhile.
+template <typename Run>
+double stolenDuring(Run run) {
+    const double before = stolenMs();
+    run();
+    return stolenMs() - before;
+}
+
 // The floor at the 64- and 128-sample periods, then the chains beside it,
 // as built, spin-only and, with a `hostPriority`, as built with the host
 // thread at that SCHED_FIFO priority. Returns the JSON members "floor",
@@ -144,10 +160,9 @@ std::string measureChains(FILE* out, IPluginFactory* factory, const std::string&
     std::string json = "  \"floor\": [";
     for (int samples : {64, 128}) {
         double keptStolen = 0;
-        for (int attempt = 1; attempt <= kAttempts; ++attempt) {
-            const double stolenBefore = stolenMs();
-            const std::vector<double> times = measureFloor(periodOf(samples), seconds);
-            const double stolen = stolenMs() - stolenBefore;
+        measureUntilQuiet([&](int attempt) {
+            std::vector<double> times;
+            const double stolen = stolenDuring([&] { times = measureFloor(periodOf(samples), seconds); });
             const Stats s = summarise(times);
             // The machine's own hiccups: answers that alone took longer than a block.
             const double budgetNs = samples / 48e-3 * 1000.0;
@@ -160,10 +175,10 @@ std::string measureChains(FILE* out, IPluginFactory* factory, const std::string&
             if (attempt == 1 || stolen < keptStolen) {
                 keptStolen = stolen;
                 floor[samples] = s;
-                floorTimes[samples] = times;
+                floorTimes[samples] = std::move(times);
             }
-            if (stolen <= kQuietStolenMs) break;
-        }
+            return stolen;
+        });
         const Stats& s = floor[samples];
         char entry[240];
         std::snprintf(entry, sizeof entry,
@@ -209,21 +224,21 @@ std::string measureChains(FILE* out, IPluginFactory* factory, const std::string&
                 continue;
             }
             ChainFigures kept;
-            for (int attempt = 1; attempt <= kAttempts; ++attempt) {
+            measureUntilQuiet([&](int attempt) {
                 ChainFigures f =
                     runChain(factory, count, samples, seconds, spinOnly, run == Run::FifoHost ? hostPriority : 0);
                 if (f.refused) {
                     std::fprintf(out, "%5d %7d %9.0f %-12s | skipped: SCHED_FIFO %d refused to this process\n",
                                  count, samples, samples / 48e-3, name.c_str(), hostPriority);
-                    break;
+                    return 0.0;
                 }
                 f.attempt = attempt;
                 printChainRow(out, f, (attempt > 1 ? name + " #" + std::to_string(attempt) : name).c_str());
                 json += (first ? "" : ", ") + chainJson(f, spinOnly ? "spin-only" : design);
                 first = false;
                 if (attempt == 1 || f.stolenMs < kept.stolenMs) kept = f;
-                if (f.stolenMs <= kQuietStolenMs) break;
-            }
+                return f.stolenMs;
+            });
             if (kept.cycles == 0) continue;
             rows += std::string(group) + "\t" + name + " median\t" + std::to_string(kept.chain.median) + "\n";
             rows += std::string(group) + "\t" + name + " p99\t" + std::to_string(kept.chain.p99) + "\n";
@@ -426,10 +441,9 @@ int main(int argc, char** argv) {
                  "worst ms", "stolen ms");
     std::string many;
     for (int count : {1, 2, 4, 8}) {
-        for (int attempt = 1; attempt <= kAttempts; ++attempt) {
-            const double stolenBefore = stolenMs();
-            const RealTimeFigures f = streamAtRealTimePace(module.factory(), count, seconds);
-            const double stolen = stolenMs() - stolenBefore;
+        measureUntilQuiet([&](int attempt) {
+            RealTimeFigures f;
+            const double stolen = stolenDuring([&] { f = streamAtRealTimePace(module.factory(), count, seconds); });
             const double dryPercent = 100.0 * f.dry / std::max(1L, f.blocks);
             const double overPercent = 100.0 * f.overBudget / std::max(1L, f.blocks);
             std::fprintf(out, "%9d %8ld %8ld %9.3f%% %11.3f%% %10.2f %10.0f%s\n", count, f.blocks, f.dry, dryPercent,
@@ -441,8 +455,8 @@ int main(int argc, char** argv) {
                           "\"worst_ms\": %.3f, \"stolen_ms\": %.0f, \"attempt\": %d}",
                           many.empty() ? "" : ", ", count, f.blocks, f.dry, f.overBudget, f.worstMs, stolen, attempt);
             many += entry;
-            if (stolen <= kQuietStolenMs) break;
-        }
+            return stolen;
+        });
     }
 
     std::fprintf(out, "\nactivation to audio readiness: cold prefix %.3f s, warm prefix %.3f s\n", cold, warm);
