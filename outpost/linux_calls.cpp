@@ -22,6 +22,13 @@ bool canReadCpu() {
 }
 const bool cpuReadable = canReadCpu();
 
+// Puts the calling thread under `policy` at `priority` (all a struct
+// sched_param holds); the kernel's result.
+std::int64_t setPolicy(std::int64_t policy, std::int32_t priority) {
+    if (!linuxCallsUsable()) return -38;
+    return linuxSyscall(LinuxCall::kSchedSetscheduler, 0, policy, reinterpret_cast<std::intptr_t>(&priority));
+}
+
 }  // namespace
 
 std::int64_t linuxParentPid() {
@@ -39,15 +46,12 @@ std::int64_t preferPromptWakeUps() {
     constexpr std::int64_t kFifo = 1;            // SCHED_FIFO
     if (!linuxCallsUsable()) return -38;
     linuxSyscall(LinuxCall::kPrctl, kSetTimerSlack, 1);
-    const std::int32_t priority = 1;  // struct sched_param
-    return linuxSyscall(LinuxCall::kSchedSetscheduler, 0, kFifo, reinterpret_cast<std::intptr_t>(&priority));
+    return setPolicy(kFifo, 1);
 }
 
 std::int64_t leaveRealTime() {
     constexpr std::int64_t kOther = 0;  // SCHED_OTHER
-    if (!linuxCallsUsable()) return -38;
-    const std::int32_t priority = 0;
-    return linuxSyscall(LinuxCall::kSchedSetscheduler, 0, kOther, reinterpret_cast<std::intptr_t>(&priority));
+    return setPolicy(kOther, 0);
 }
 
 std::int64_t lockInMemory(void* address, std::size_t size) {
