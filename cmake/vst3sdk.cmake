@@ -44,12 +44,14 @@ set(_sdk_full_when_present
 
 # The SDK's hosting classes (host context, messages, attribute lists), which
 # the tests use as a host's objects, and what they need in the SDKs that
-# have it: 3.7.x names the host through StringConvert.
+# have it: 3.7.x names the host through StringConvert, which 3.7.14 and
+# later define in commonstringconvert.cpp.
 set(_sdk_hosting
     public.sdk/source/vst/hosting/hostclasses.cpp
     public.sdk/source/vst/hosting/pluginterfacesupport.cpp)
 set(_sdk_hosting_when_present
-    public.sdk/source/vst/utility/stringconvert.cpp)
+    public.sdk/source/vst/utility/stringconvert.cpp
+    public.sdk/source/common/commonstringconvert.cpp)
 
 # The project's stand-ins for them (relative to sdk/).
 set(_sdk_standins
