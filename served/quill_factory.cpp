@@ -3,7 +3,8 @@
 // QUILL_SINGLE_OBJECT=1, with one class that is both; QUILL_NO_EDITOR=1
 // leaves the controller without an editor; QUILL_MODULE_ENTRY=1 gives the
 // module an InitDll and ExitDll (quill_module_entry.cpp); QUILL_LOOK_AHEAD=1
-// makes the one class the look-ahead test variant; QUILL_CRASH_ON_DEMAND=1
+// makes the one class the look-ahead test variant, QUILL_SESSION=1 the one
+// that reports what the host told it (quill_session.h); QUILL_CRASH_ON_DEMAND=1
 // makes the test build that crashes when asked (quill_crash.h).
 #include <cstring>
 
@@ -14,6 +15,7 @@
 #include "quill_look_ahead.h"
 #include "quill_processor.h"
 #include "quill_refcount.h"
+#include "quill_session.h"
 #include "quill_single.h"
 
 #ifndef QUILL_SINGLE_OBJECT
@@ -24,6 +26,9 @@
 #endif
 #ifndef QUILL_LOOK_AHEAD
 #define QUILL_LOOK_AHEAD 0
+#endif
+#ifndef QUILL_SESSION
+#define QUILL_SESSION 0
 #endif
 #ifndef QUILL_CRASH_ON_DEMAND
 #define QUILL_CRASH_ON_DEMAND 0
@@ -54,7 +59,9 @@ struct ClassEntry {
 const ClassEntry kClasses[] = {
     {&kSingleUID, kAudioModuleCategory, "Quill Single",
      [] {
-         QuillSingle* single = QUILL_LOOK_AHEAD ? new QuillLookAhead : new QuillSingle;
+         QuillSingle* single = QUILL_LOOK_AHEAD ? new QuillLookAhead
+                               : QUILL_SESSION  ? new QuillSession
+                                                : new QuillSingle;
          if (QUILL_NO_EDITOR) single->withoutEditor();
          return static_cast<FUnknown*>(static_cast<Vst::IComponent*>(single));
      }},
