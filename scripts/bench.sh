@@ -43,7 +43,8 @@ fi
 } >"$out/results.json"
 if [ -x "$build/bin/plotbars" ]; then
     "$build/bin/plotbars" "$out/chains.tsv" "$out/chains.png" \
-        --title "Chains on one host thread at real-time pace, beside the machine's floor" --ylabel "whole chain (us)"
+        --title "Chains on one host thread at real-time pace, beside the machine's floor" --ylabel "whole chain (us)" \
+        --log-y
     echo "bench: chain figures drawn in $out/chains.png"
 fi
 echo

@@ -11,6 +11,8 @@ namespace plot {
 namespace {
 
 constexpr int kLeftMargin = 84, kRightMargin = 30, kTopMargin = 60, kBottomMargin = 56;
+// Pixels between the y ticks and their labels, and between those and the axis label.
+constexpr int kTickLabelGap = 9, kAxisLabelGap = 10;
 
 std::string format(const char* pattern, double v) {
     char buffer[64];
@@ -18,13 +20,24 @@ std::string format(const char* pattern, double v) {
     return buffer;
 }
 
-// About six ticks at 1, 2 or 5 times a power of ten.
-double linearStep(double low, double high) {
-    const double raw = (high - low) / 6;
-    const double power = std::pow(10.0, std::floor(std::log10(raw)));
+// The smallest 1, 2 or 5 times a power of ten that is at least `v`.
+double roundUp125(double v) {
+    const double power = std::pow(10.0, std::floor(std::log10(v)));
     for (double m : {1.0, 2.0, 5.0})
-        if (raw <= m * power) return m * power;
+        if (v <= m * power) return m * power;
     return 10 * power;
+}
+
+// About six ticks at 1, 2 or 5 times a power of ten.
+double linearStep(double low, double high) { return roundUp125((high - low) / 6); }
+
+// As many decimals as `unit` (a tick step, or a tick's power of ten) needs,
+// so that both kinds of axes read alike: "0.05", "20", "10000".
+std::string tickLabel(double v, double unit) {
+    const int decimals = std::max(0, static_cast<int>(-std::floor(std::log10(unit) + 1e-9)));
+    char pattern[16];
+    std::snprintf(pattern, sizeof pattern, "%%.%df", decimals);
+    return format(pattern, std::fabs(v) < unit * 1e-9 ? 0.0 : v);
 }
 
 struct Tick {
@@ -41,18 +54,15 @@ std::vector<Tick> ticks(const Axis& axis) {
         const bool dense = last - first <= 4;
         for (int decade = first; decade <= last; ++decade)
             for (double m : {1.0, 2.0, 5.0}) {
-                const double v = m * std::pow(10.0, decade);
+                const double power = std::pow(10.0, decade), v = m * power;
                 if ((m != 1 && !dense) || v < axis.low * 0.999 || v > axis.high * 1.001) continue;
-                list.push_back({v, v >= 1000 ? format("%gk", v / 1000) : format("%g", v)});
+                list.push_back({v, tickLabel(v, power)});
             }
         return list;
     }
     const double step = linearStep(axis.low, axis.high);
-    const int decimals = std::max(0, static_cast<int>(-std::floor(std::log10(step) + 1e-9)));
-    char pattern[16];
-    std::snprintf(pattern, sizeof pattern, "%%.%df", decimals);
     for (double v = std::ceil(axis.low / step - 1e-9) * step; v <= axis.high + step * 1e-9; v += step)
-        list.push_back({v, format(pattern, std::fabs(v) < step * 1e-9 ? 0.0 : v)});
+        list.push_back({v, tickLabel(v, step)});
     return list;
 }
 
@@ -67,21 +77,33 @@ struct Scale {
     }
 };
 
-Area plotArea(Area area) {
-    return {area.x + kLeftMargin, area.y + kTopMargin, area.width - kLeftMargin - kRightMargin,
+int widestLabel(const std::vector<Tick>& list) {
+    int width = 0;
+    for (const Tick& tick : list) width = std::max(width, Canvas::textWidth(tick.label));
+    return width;
+}
+
+// The plot rectangle, moved right when the y tick labels and the axis label
+// beside them need more room than the usual margin.
+Area plotArea(Area area, const Axis& y) {
+    int left = kTickLabelGap + widestLabel(ticks(y)) + 6;
+    if (!y.label.empty()) left += kAxisLabelGap + Canvas::textHeight();
+    left = std::max(kLeftMargin, left);
+    return {area.x + left, area.y + kTopMargin, area.width - left - kRightMargin,
             area.height - kTopMargin - kBottomMargin};
 }
 
 // Title, grid, ticks with labels and axis labels around the plot rectangle.
 void frame(Canvas& canvas, Area area, const std::string& title, const Scale* x, const Scale& y,
            const std::string& xLabel) {
-    const Area plot = plotArea(area);
+    const Area plot = plotArea(area, y.axis);
     canvas.text(area.x + (area.width - Canvas::textWidth(title)) / 2, area.y + 8, title, kBlack);
-    for (const Tick& tick : ticks(y.axis)) {
+    const std::vector<Tick> yTicks = ticks(y.axis);
+    for (const Tick& tick : yTicks) {
         const int py = y(tick.value);
         canvas.line(plot.x, py, plot.x + plot.width - 1, py, kGrid);
         canvas.line(plot.x - 5, py, plot.x - 1, py, kBlack);
-        canvas.text(plot.x - 9 - Canvas::textWidth(tick.label), py - 7, tick.label, kBlack);
+        canvas.text(plot.x - kTickLabelGap - Canvas::textWidth(tick.label), py - 7, tick.label, kBlack);
     }
     if (x)
         for (const Tick& tick : ticks(x->axis)) {
@@ -91,8 +113,9 @@ void frame(Canvas& canvas, Area area, const std::string& title, const Scale* x, 
             canvas.text(px - Canvas::textWidth(tick.label) / 2, plot.y + plot.height + 9, tick.label, kBlack);
         }
     canvas.rect(plot.x - 1, plot.y - 1, plot.width + 2, plot.height + 2, kBlack);
-    canvas.verticalText(area.x + 6, plot.y + (plot.height - Canvas::textWidth(y.axis.label)) / 2, y.axis.label,
-                        kBlack);
+    // Left of the widest tick label, so the two never run into each other.
+    const int labelX = plot.x - kTickLabelGap - widestLabel(yTicks) - kAxisLabelGap - Canvas::textHeight();
+    canvas.verticalText(labelX, plot.y + (plot.height - Canvas::textWidth(y.axis.label)) / 2, y.axis.label, kBlack);
     canvas.text(plot.x + (plot.width - Canvas::textWidth(xLabel)) / 2, area.y + area.height - 20, xLabel, kBlack);
 }
 
@@ -123,7 +146,7 @@ void legend(Canvas& canvas, Area area, const std::vector<LegendEntry>& entries) 
 }  // namespace
 
 void draw(Canvas& canvas, Area area, const LineChart& chart) {
-    const Area plot = plotArea(area);
+    const Area plot = plotArea(area, chart.y);
     const Scale x{chart.x, plot.x, plot.x + plot.width - 1};
     const Scale y{chart.y, plot.y + plot.height - 1, plot.y};
     frame(canvas, area, chart.title, &x, y, chart.x.label);
@@ -156,15 +179,30 @@ void draw(Canvas& canvas, Area area, const LineChart& chart) {
 }
 
 void draw(Canvas& canvas, Area area, const BarChart& chart) {
-    const Area plot = plotArea(area);
-    double low = 0, high = 0;
-    for (const auto& row : chart.values)
-        for (double v : row)
-            if (std::isfinite(v)) low = std::min(low, v), high = std::max(high, v);
-    if (high <= low) high = low + 1;
-    // Round the range out to whole ticks.
-    const double step = linearStep(low, high);
-    Axis yAxis{std::floor(low / step) * step, std::ceil(high * 1.08 / step) * step, false, chart.yLabel};
+    Axis yAxis{0, 1, chart.logY, chart.yLabel};
+    if (chart.logY) {
+        double smallest = HUGE_VAL, high = 0;
+        for (const auto& row : chart.values)
+            for (double v : row)
+                if (std::isfinite(v) && v > 0) smallest = std::min(smallest, v), high = std::max(high, v);
+        if (high <= 0) smallest = high = 1;
+        // A power of ten at most half the smallest bar, so that even that one
+        // stands a third of a decade tall; and headroom for the value over the
+        // tallest.
+        yAxis.low = std::pow(10.0, std::floor(std::log10(smallest / 2) + 1e-9));
+        const double decades = std::log10(high / yAxis.low);
+        yAxis.high = roundUp125(high * std::pow(10.0, 0.08 * decades));
+    } else {
+        double low = 0, high = 0;
+        for (const auto& row : chart.values)
+            for (double v : row)
+                if (std::isfinite(v)) low = std::min(low, v), high = std::max(high, v);
+        if (high <= low) high = low + 1;
+        // Round the range out to whole ticks.
+        const double step = linearStep(low, high);
+        yAxis.low = std::floor(low / step) * step, yAxis.high = std::ceil(high * 1.08 / step) * step;
+    }
+    const Area plot = plotArea(area, yAxis);
     const Scale y{yAxis, plot.y + plot.height - 1, plot.y};
     frame(canvas, area, chart.title, nullptr, y, "");
 
@@ -178,7 +216,9 @@ void draw(Canvas& canvas, Area area, const BarChart& chart) {
         for (int s = 0; s < seriesCount && g < static_cast<int>(chart.values.size()); ++s) {
             if (s >= static_cast<int>(chart.values[g].size()) || !std::isfinite(chart.values[g][s])) continue;
             const double v = chart.values[g][s];
-            const int top = y(std::max(v, 0.0)), bottom = y(std::min(v, 0.0));
+            if (chart.logY && v <= 0) continue;  // no place on a log axis
+            const int top = chart.logY ? y(v) : y(std::max(v, 0.0));
+            const int bottom = chart.logY ? y(yAxis.low) : y(std::min(v, 0.0));
             const int left = barsLeft + s * barWidth;
             canvas.fillRect(left, top, barWidth - 1, std::max(1, bottom - top), paletteColour(s));
             const std::string value = format(std::fabs(v) >= 100 ? "%.0f" : "%.3g", v);

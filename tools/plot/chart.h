@@ -35,6 +35,9 @@ struct LineChart {
 struct BarChart {
     std::string title;
     std::string yLabel;
+    // A logarithmic y axis: bars rise from below the smallest one, and
+    // values of 0 or less get no bar.
+    bool logY = false;
     std::vector<std::string> groups;  // along x
     std::vector<std::string> series;  // one bar of each per group
     // values[group][series]; NaN for a missing bar.

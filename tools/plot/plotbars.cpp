@@ -1,7 +1,8 @@
-// plotbars IN.tsv OUT.png [--title T] [--ylabel L]: draws a grouped bar
-// chart. IN.tsv starts with the header line "group<TAB>series<TAB>value";
-// each further line is one bar. Groups run along x and series get one
-// colour each, both in the order they first appear.
+// plotbars IN.tsv OUT.png [--title T] [--ylabel L] [--log-y]: draws a
+// grouped bar chart. IN.tsv starts with the header line
+// "group<TAB>series<TAB>value"; each further line is one bar. Groups run
+// along x and series get one colour each, both in the order they first
+// appear. --log-y keeps small bars visible beside one that is far taller.
 #include "chart.h"
 
 #include <algorithm>
@@ -55,16 +56,21 @@ bool readTable(const char* path, plot::BarChart& chart) {
 
 int main(int argc, char** argv) {
     if (argc < 3) {
-        std::fprintf(stderr, "usage: plotbars IN.tsv OUT.png [--title T] [--ylabel L]\n");
+        std::fprintf(stderr, "usage: plotbars IN.tsv OUT.png [--title T] [--ylabel L] [--log-y]\n");
         return 2;
     }
     plot::BarChart chart;
-    for (int i = 3; i < argc; i += 2) {
-        if (i + 1 >= argc || (std::strcmp(argv[i], "--title") && std::strcmp(argv[i], "--ylabel"))) {
+    for (int i = 3; i < argc; ++i) {
+        if (!std::strcmp(argv[i], "--log-y")) {
+            chart.logY = true;
+        } else if (i + 1 < argc && !std::strcmp(argv[i], "--title")) {
+            chart.title = argv[++i];
+        } else if (i + 1 < argc && !std::strcmp(argv[i], "--ylabel")) {
+            chart.yLabel = argv[++i];
+        } else {
             std::fprintf(stderr, "plotbars: unknown or incomplete option %s\n", argv[i]);
             return 2;
         }
-        (std::strcmp(argv[i], "--title") ? chart.yLabel : chart.title) = argv[i + 1];
     }
     if (!readTable(argv[1], chart)) return 1;
     const int width = std::max(800, 140 + static_cast<int>(chart.groups.size() * chart.series.size()) * 40);
