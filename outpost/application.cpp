@@ -3,6 +3,7 @@
 #include "linux_calls.h"
 #include "next_to_host.h"
 #include "protocol/handshake.h"
+#include "protocol/host_context.h"
 
 #include <chrono>
 #include <cstring>
@@ -34,12 +35,14 @@ void OutpostApplication::useView(void* view) {
     uiCommand_ = regions.uiCommand;
     audioData_ = regions.audioData;
     stateData_ = regions.stateData;
+    session_ = sessionAt(view);
 }
 
 void OutpostApplication::forgetView() {
     uiCommand_ = nullptr;
     audioData_ = nullptr;
     stateData_ = nullptr;
+    session_ = nullptr;
 }
 
 void OutpostApplication::stopAudioThread() {
@@ -60,9 +63,10 @@ bool OutpostApplication::initialize() {
         return false;
     }
     logInfo() << "[Outpost] Memory-mapped file opened successfully";
+    if (!acceptSessionRegion()) return false;
     // Locked (and so read in) now, the file costs the audio thread no page
     // fault; without the lock it still works, with a fault now and then.
-    if (const std::int64_t locked = lockInMemory(uiCommand_, kSharedMemorySize); locked != 0)
+    if (const std::int64_t locked = lockInMemory(uiCommand_, kFileSize); locked != 0)
         logError() << "[Outpost] Could not lock the shared file in memory (" << locked << "); audio may page-fault";
 
     linuxCalls_ = linuxCallsUsable();
@@ -93,14 +97,8 @@ bool OutpostApplication::initialize() {
     logInfo() << "[Outpost] Window will be created on ShowEditor command";
 
     running_ = true;
-
-    if (audioData_ && plugin_ && audioData_->sampleRate > 0.0) {
-        logInfo() << "[Outpost] Pre-initializing audio...";
-        if (plugin_->setupAudio(audioData_->sampleRate, kMaxBlockSize))
-            logInfo() << "[Outpost] Audio pre-initialized successfully";
-        else
-            logError() << "[Outpost] Audio pre-initialization failed";
-    }
+    // The served processor is set up and activated when the host activates
+    // its instance (the Activate command), with the host's setup.
 
     if (!audioThreadRunning_) {
         audioThreadRunning_ = true;
@@ -197,6 +195,14 @@ void OutpostApplication::processUICommand() {
         logInfo() << "[Outpost] Received GetLatency command";
         publishLatency(true);
         ui->parentWindow = packLatency(publishedLatency_, publishedTail_);
+        break;
+
+    case CommandCode::Activate:
+        handleActivate();
+        break;
+
+    case CommandCode::Deactivate:
+        handleDeactivate();
         break;
 
     case CommandCode::GetState:
@@ -364,6 +370,7 @@ void OutpostApplication::audioThreadFunc() {
     // Asked each time a spin window passes without a block.
     auto idle = [&] {
         if (!audioThreadRunning_.load(std::memory_order_relaxed)) return false;
+        followProcessing();
         serviceFlush();
         if (blocks == 0 && !warned) {
             logFromAudio("[Outpost-Audio] Still waiting for first audio block...");
@@ -413,19 +420,16 @@ void OutpostApplication::processAudioData() {
     const std::int32_t samples = clampCount(audioData_->numSamples, kMaxBlockSize);
     const std::int32_t channels = clampCount(audioData_->numChannels, kMaxChannels);
 
-    bool ready = plugin_->isAudioSetup();
-    if (!ready) {
-        logFromAudio("[Outpost] Setting up audio processing...");
-        ready = plugin_->setupAudio(audioData_->sampleRate, kMaxBlockSize);
-        if (ready) {
-            logFromAudio("[Outpost] Audio processing ready!");
-        } else {
-            logErrorFromAudio("[Outpost] Failed to setup audio!");
-            for (std::int32_t c = 0; c < channels; ++c)
-                std::memcpy(audioData_->outputBuffers[c], audioData_->inputBuffers[c], sizeof(float) * samples);
-        }
-    }
-    if (ready) plugin_->processAudio(&audioData_->inputBuffers[0][0], &audioData_->outputBuffers[0][0], samples, channels);
+    // What the host gave with this block; a served processor that is not
+    // active (the host has not activated it yet) leaves the block as it came.
+    followProcessing();
+    HostBlock host;
+    host.processMode = session_->blockMode;
+    host.context = loadHostContext(*session_, hostContext_);
+    host.inputSilenceFlags = session_->inputSilenceFlags;
+    plugin_->processAudio(&audioData_->inputBuffers[0][0], &audioData_->outputBuffers[0][0], samples, channels,
+                          &host);
+    session_->outputSilenceFlags = host.outputSilenceFlags;
 
     finishBlock(*audioData_);
 }

@@ -5,6 +5,8 @@
 #pragma once
 
 #include "log/log.h"
+#include "pluginterfaces/vst/ivstprocesscontext.h"
+#include "protocol/session_data.h"
 #include "protocol/tandem_protocol.h"
 #include "host_thread.h"
 #include "plugin_instance.h"
@@ -45,6 +47,17 @@ private:
     // advances latencyReport when they differ from what was published.
     void publishLatency(bool readAgain);
 
+    // The host's activation (application_activation.cpp). The session
+    // region must be the one this build speaks (written by a plug-in of the
+    // same build); outpost says which version it speaks either way.
+    bool acceptSessionRegion();
+    // A file shorter than this build's is refused (platform mapping code).
+    static bool sizeFits(std::int64_t size);
+    void handleActivate();
+    void handleDeactivate();
+    // Audio thread: the served processor follows the host's setProcessing.
+    void followProcessing();
+
     void audioThreadFunc();
     void processAudioData();
     void stopAudioThread();
@@ -84,10 +97,13 @@ private:
     UICommand* uiCommand_ = nullptr;
     AudioData* audioData_ = nullptr;
     StateData* stateData_ = nullptr;
+    SessionData* session_ = nullptr;
     // Before the loader: COM is left only after the module is freed.
     HostThread hostThread_;
     VST3Loader loader_;
     std::unique_ptr<PluginInstance> plugin_;
+    // Audio thread: the host's context of the block in hand.
+    Steinberg::Vst::ProcessContext hostContext_{};
     // What publishEditorSize last wrote; a width of 0 means nothing yet.
     std::int32_t publishedWidth_ = 0;
     std::int32_t publishedHeight_ = 0;

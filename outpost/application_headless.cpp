@@ -24,12 +24,11 @@ bool OutpostApplication::mapSharedFile() {
     }
     // A shorter file would fault when a region beyond its end is touched.
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || st.st_size < static_cast<off_t>(kSharedMemorySize)) {
-        logError() << "[Outpost] Failed to create file mapping";
+    if (::fstat(fd, &st) != 0 || !sizeFits(st.st_size)) {
         ::close(fd);
         return false;
     }
-    void* view = ::mmap(nullptr, kSharedMemorySize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    void* view = ::mmap(nullptr, kFileSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
     if (view == MAP_FAILED) {
         logError() << "[Outpost] Failed to map view of file";
         ::close(fd);
@@ -42,7 +41,7 @@ bool OutpostApplication::mapSharedFile() {
 
 void OutpostApplication::unmapSharedFile() {
     if (uiCommand_) {
-        ::munmap(uiCommand_, kSharedMemorySize);
+        ::munmap(uiCommand_, kFileSize);
         forgetView();
     }
     if (fileHandle_ != kNoFile) {

@@ -18,7 +18,15 @@ bool OutpostApplication::mapSharedFile() {
         logError() << "[Outpost] Error: " << error;
         return false;
     }
-    HANDLE mapping = CreateFileMappingA(file, nullptr, PAGE_READWRITE, 0, kSharedMemorySize, nullptr);
+    // A mapping longer than the file would grow it: a shorter file is
+    // refused before.
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(file, &size) || !sizeFits(size.QuadPart)) {
+        CloseHandle(file);
+        fileHandle_ = INVALID_HANDLE_VALUE;
+        return false;
+    }
+    HANDLE mapping = CreateFileMappingA(file, nullptr, PAGE_READWRITE, 0, kFileSize, nullptr);
     if (!mapping) {
         const DWORD error = GetLastError();
         logError() << "[Outpost] Failed to create file mapping";
@@ -27,7 +35,7 @@ bool OutpostApplication::mapSharedFile() {
         fileHandle_ = INVALID_HANDLE_VALUE;
         return false;
     }
-    void* view = MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, kSharedMemorySize);
+    void* view = MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, kFileSize);
     CloseHandle(mapping);  // the view keeps the mapping alive
     if (!view) {
         const DWORD error = GetLastError();

@@ -29,10 +29,7 @@ PluginInstance::~PluginInstance() {
     hideWindow();
     // A plug-in is stopped and deactivated before it is terminated; the
     // audio thread is gone by now.
-    if (audioSetup_) {
-        if (audioProcessor_) audioProcessor_->setProcessing(false);
-        if (component_) component_->setActive(false);
-    }
+    deactivate();
     if (componentHandler_) {
         if (controller_) controller_->setComponentHandler(nullptr);
         componentHandler_->detach();
@@ -253,8 +250,7 @@ std::uint32_t PluginInstance::changeCount() const {
 }
 
 bool PluginInstance::readLatency(std::uint32_t& latency, std::uint32_t& tail) const {
-    // The flag first: it is set after the processor was taken.
-    if (!audioSetup_.load(std::memory_order_acquire) || !audioProcessor_) return false;
+    if (!active_ || !audioProcessor_) return false;
     latency = audioProcessor_->getLatencySamples();
     tail = audioProcessor_->getTailSamples();
     return true;

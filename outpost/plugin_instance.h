@@ -11,6 +11,7 @@
 #include "pluginterfaces/gui/iplugview.h"
 #include "pluginterfaces/vst/ivstaudioprocessor.h"
 #include "pluginterfaces/vst/ivstcomponent.h"
+#include "pluginterfaces/vst/ivstprocesscontext.h"
 #include "pluginterfaces/vst/ivsteditcontroller.h"
 #include "parameter_changes.h"
 #include "parameter_queue.h"
@@ -21,6 +22,16 @@ namespace Tandem {
 class ComponentHandler;
 class HostApplication;
 class PlugFrame;
+
+// What the host gave with one block, and what the served processor gave
+// back beside the audio.
+struct HostBlock {
+    Steinberg::int32 processMode = Steinberg::Vst::kRealtime;
+    // Null when the host gave no context.
+    Steinberg::Vst::ProcessContext* context = nullptr;
+    std::uint64_t inputSilenceFlags = 0;
+    std::uint64_t outputSilenceFlags = 0;
+};
 
 class PluginInstance {
 public:
@@ -33,11 +44,25 @@ public:
     // controller. True when the component exists and is initialised.
     bool createInstance();
 
-    // Audio (the audio thread, or the main thread before it starts).
+    // The host's activation (main thread): sets the processor up with the
+    // host's setup and activates it (deactivating it first when it is
+    // active). The audio thread leaves the processor alone meanwhile: its
+    // blocks pass through. kResultOk, or what the plug-in refused with.
+    Steinberg::tresult activate(const Steinberg::Vst::ProcessSetup& setup);
+    // Stops its processing, then deactivates it (main thread).
+    void deactivate();
+    // Audio thread (or any thread while it does not run): processing
+    // started or stopped as the host says, once the processor is active.
+    void followProcessing(bool processing);
+    // Activation at `sampleRate` in real time, processing started: what a
+    // host does before its first block.
     bool setupAudio(double sampleRate, std::int32_t maxBlockSize);
-    // Channel c of the input/output lies c * kMaxBlockSize floats after the
-    // pointer. Counts are clamped to the slot bounds before use.
-    bool processAudio(const float* input, float* output, std::int32_t numSamples, std::int32_t numChannels);
+
+    // Audio thread. Channel c of the input/output lies c * kMaxBlockSize
+    // floats after the pointer. Counts are clamped to the slot bounds
+    // before use. Without `host`: real time, no context, no silence.
+    bool processAudio(const float* input, float* output, std::int32_t numSamples, std::int32_t numChannels,
+                      HostBlock* host = nullptr);
     // Audio thread: hands every edit waiting in the queue to the processor
     // in a process() call of 0 samples, the way VST 3 delivers parameters
     // without audio. False when the processor is not set up to process.
@@ -94,6 +119,7 @@ public:
     Steinberg::Vst::IComponent* component() const { return component_; }
     Steinberg::Vst::IEditController* controller() const { return controller_; }
     bool isAudioSetup() const { return audioSetup_; }
+    bool isProcessing() const { return processing_; }
 
 private:
     // Win32 parts (stand-ins without windows in native builds).
@@ -106,6 +132,21 @@ private:
     // Audio thread: sends the last value of each parameter the processor
     // reported to the main thread.
     void collectOutputChanges();
+    // Main thread: takes the processor from the audio thread (its blocks
+    // pass through from now on) and waits until it is outside.
+    void suspendAudio();
+    // The audio thread's turn with the processor: inside for the turn's
+    // length; `ready` tells whether the processor may be used.
+    class AudioTurn {
+    public:
+        explicit AudioTurn(PluginInstance& instance);
+        ~AudioTurn();
+        bool ready() const { return ready_; }
+
+    private:
+        PluginInstance& instance_;
+        bool ready_;
+    };
 
     Steinberg::IPluginFactory* factory_;
     Steinberg::Vst::IComponent* component_ = nullptr;
@@ -121,11 +162,18 @@ private:
     std::int32_t height_ = 600;
     bool embedded_ = false;
     Steinberg::Vst::IAudioProcessor* audioProcessor_ = nullptr;
-    // Set once by whichever thread sets audio up (the audio thread when no
-    // sample rate was known at start); the main thread reads it.
+    // True while the processor is active and the audio thread may use it;
+    // the main thread clears it (and waits until the audio thread is not
+    // inside) before it changes the processor's activation.
     std::atomic<bool> audioSetup_{false};
+    std::atomic<bool> audioInside_{false};
+    // Main thread, or the audio thread inside its turn.
+    bool active_ = false;
+    bool processing_ = false;
+    bool busesActivated_ = false;
     double sampleRate_ = 48000.0;
     std::int32_t maxBlockSize_ = 512;
+    Steinberg::int32 processMode_ = Steinberg::Vst::kRealtime;
     bool viewAttached_ = false;
 
     bool singleObject_ = false;  // controller_ is the component's own interface

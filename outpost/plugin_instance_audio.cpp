@@ -1,9 +1,8 @@
-// PluginInstance: audio setup and block processing.
+// PluginInstance: block processing, with what the host gave beside the audio.
 
 #include "plugin_instance.h"
 #include "log/log.h"
 #include "pluginterfaces/vst/ivstprocesscontext.h"
-#include "pluginterfaces/vst/vstspeaker.h"
 #include "protocol/tandem_protocol.h"
 
 using namespace Steinberg;
@@ -24,79 +23,14 @@ void copyThrough(const float* input, float* output, std::int32_t numSamples, std
 
 }  // namespace
 
-bool PluginInstance::setupAudio(double sampleRate, std::int32_t maxBlockSize) {
-    if (!component_) {
-        logError() << "[PluginInstance] No component for audio setup";
-        return false;
-    }
-    if (!audioProcessor_) {
-        IAudioProcessor* processor = nullptr;
-        if (component_->queryInterface(IAudioProcessor::iid, reinterpret_cast<void**>(&processor)) != kResultOk ||
-            !processor) {
-            logError() << "[PluginInstance] Component doesn't support IAudioProcessor";
-            return false;
-        }
-        audioProcessor_ = processor;
-        logInfo() << "[PluginInstance] Got IAudioProcessor interface";
-    }
-
-    ProcessSetup setup{};
-    setup.processMode = kRealtime;
-    setup.symbolicSampleSize = kSample32;
-    setup.maxSamplesPerBlock = maxBlockSize;
-    setup.sampleRate = sampleRate;
-    tresult result = audioProcessor_->setupProcessing(setup);
-    if (result != kResultOk) {
-        logError() << "[PluginInstance] setupProcessing failed: " << result;
-        return false;
-    }
-    logInfo() << "[PluginInstance] Audio setup: " << sampleRate << " Hz, " << maxBlockSize << " samples";
-
-    SpeakerArrangement inputArrangement = SpeakerArr::kStereo;
-    SpeakerArrangement outputArrangement = SpeakerArr::kStereo;
-    result = audioProcessor_->setBusArrangements(&inputArrangement, 1, &outputArrangement, 1);
-    if (result == kResultOk)
-        logInfo() << "[PluginInstance] Bus arrangements set to stereo";
-    else
-        logInfo() << "[PluginInstance] setBusArrangements returned: " << result << " (may be OK)";
-
-    result = component_->activateBus(kAudio, kInput, 0, true);
-    if (result == kResultOk)
-        logInfo() << "[PluginInstance] Input bus activated";
-    else
-        logInfo() << "[PluginInstance] activateBus(input) returned: " << result;
-
-    result = component_->activateBus(kAudio, kOutput, 0, true);
-    if (result == kResultOk)
-        logInfo() << "[PluginInstance] Output bus activated";
-    else
-        logInfo() << "[PluginInstance] activateBus(output) returned: " << result;
-
-    component_->setActive(true);
-    logInfo() << "[PluginInstance] Component activated";
-
-    result = audioProcessor_->setProcessing(true);
-    if (result == kResultOk)
-        logInfo() << "[PluginInstance] Processing started";
-    else
-        logInfo() << "[PluginInstance] setProcessing(true) returned: " << result;
-
-    maxBlockSize_ = maxBlockSize;
-    audioSetup_ = true;
-    sampleRate_ = sampleRate;
-    logInfo() << "[PluginInstance] Audio processing enabled";
-    return true;
-}
-
 bool PluginInstance::processAudio(const float* input, float* output, std::int32_t numSamples,
-                                  std::int32_t numChannels) {
+                                  std::int32_t numChannels, HostBlock* host) {
     // Process-wide: one set for all instances (outpost has one), touched only
     // by the audio thread.
     static std::int32_t processCallCount = 0;
-    static std::int64_t samplePosition = 0;
-    static ProcessContext processContext{};
-    static bool contextInitialized = false;
     static bool everModified = false;
+    HostBlock realTime;
+    if (!host) host = &realTime;
 
     ++processCallCount;
     // The counts come from a file another process writes: bound them to the
@@ -104,7 +38,10 @@ bool PluginInstance::processAudio(const float* input, float* output, std::int32_
     numSamples = clampCount(numSamples, kMaxBlockSize);
     numChannels = clampCount(numChannels, kMaxChannels);
 
-    if (!audioProcessor_ || !audioSetup_) {
+    // What passes through comes out as silent as it went in.
+    host->outputSilenceFlags = host->inputSilenceFlags;
+    const AudioTurn turn(*this);
+    if (!turn.ready()) {
         if (processCallCount <= 5)
             logFromAudio("[PluginInstance] PASSTHROUGH - audioProcessor_=%#llx audioSetup_=%d",
                          static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(audioProcessor_)),
@@ -123,31 +60,15 @@ bool PluginInstance::processAudio(const float* input, float* output, std::int32_
     }
     AudioBusBuffers inputBus;
     inputBus.numChannels = numChannels;
-    inputBus.silenceFlags = 0;
+    inputBus.silenceFlags = host->inputSilenceFlags;
     inputBus.channelBuffers32 = inputChannels;
     AudioBusBuffers outputBus;
     outputBus.numChannels = numChannels;
     outputBus.silenceFlags = 0;
     outputBus.channelBuffers32 = outputChannels;
 
-    if (!contextInitialized) {
-        processContext.state = ProcessContext::kPlaying | ProcessContext::kProjectTimeMusicValid |
-                               ProcessContext::kTempoValid | ProcessContext::kTimeSigValid |
-                               ProcessContext::kSmpteValid | ProcessContext::kContTimeValid;
-        processContext.sampleRate = sampleRate_;
-        processContext.tempo = 120.0;
-        processContext.timeSigNumerator = 4;
-        processContext.timeSigDenominator = 4;
-        contextInitialized = true;
-    }
-    processContext.projectTimeSamples = samplePosition;
-    processContext.continousTimeSamples = samplePosition;
-    processContext.projectTimeMusic =
-        static_cast<double>(samplePosition) / sampleRate_ * (processContext.tempo / 60.0);
-    samplePosition += numSamples;
-
     ProcessData data;
-    data.processMode = kRealtime;
+    data.processMode = host->processMode;
     data.symbolicSampleSize = kSample32;
     data.numSamples = numSamples;
     data.numInputs = 1;
@@ -163,11 +84,14 @@ bool PluginInstance::processAudio(const float* input, float* output, std::int32_
     data.outputParameterChanges = &outputChanges_;
     data.inputEvents = nullptr;
     data.outputEvents = nullptr;
-    data.processContext = &processContext;
+    // The host's own context, or none: nothing is made up.
+    data.processContext = host->context;
 
     const tresult result = audioProcessor_->process(data);
     collectOutputChanges();
+    host->outputSilenceFlags = outputBus.silenceFlags;
     if (result != kResultOk) {
+        host->outputSilenceFlags = host->inputSilenceFlags;
         if (processCallCount <= 5) logFromAudio("[PluginInstance] process() FAILED: %d", static_cast<int>(result));
         copyThrough(input, output, numSamples, numChannels);
         return false;
@@ -191,13 +115,14 @@ bool PluginInstance::processAudio(const float* input, float* output, std::int32_
 }
 
 bool PluginInstance::flushParameterChanges() {
-    if (!audioProcessor_ || !audioSetup_) return false;
+    const AudioTurn turn(*this);
+    if (!turn.ready()) return false;
     inputChanges_.clear();
     if (toProcessor_.drainInto(inputChanges_) == 0) return true;
     outputChanges_.clear();
     // No audio: no buses, no samples, no transport; only the changes.
     ProcessData data;
-    data.processMode = kRealtime;
+    data.processMode = processMode_;
     data.symbolicSampleSize = kSample32;
     data.numSamples = 0;
     data.numInputs = 0;

@@ -52,15 +52,8 @@ bool askServedLatency (const CommandRegionLink& region, uint32& latency, uint32&
 	return true;
 }
 
-void LatencyCache::fetch ()
+void LatencyCache::take (uint32 latency, uint32 tail)
 {
-	uint32 latency = 0, tail = 0;
-	if (!askServedLatency (CommandRegionLink::toProcessor (instanceId_), latency, tail))
-	{
-		Tandem::logError () << "[QuillMarlow #" << instanceId_ << "] outpost did not report latency and tail; keeping "
-		                    << this->latency () << " samples, tail " << this->tail () << " samples";
-		return;
-	}
 	latency_.store (latency, std::memory_order_relaxed);
 	tail_.store (tail, std::memory_order_relaxed);
 	Tandem::logInfo () << "[QuillMarlow #" << instanceId_ << "] Latency: " << latency << " samples, tail " << tail

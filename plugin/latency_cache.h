@@ -30,9 +30,8 @@ public:
 	LatencyCache (const LatencyCache&) = delete;
 	LatencyCache& operator= (const LatencyCache&) = delete;
 
-	// Main thread, with outpost ready: takes the values outpost reports now;
-	// keeps the last known ones when it does not answer.
-	void fetch ();
+	// Main thread: the values outpost reported with an activation.
+	void take (uint32 latency, uint32 tail);
 	// Any thread.
 	uint32 latency () const { return latency_.load (std::memory_order_relaxed); }
 	uint32 tail () const { return tail_.load (std::memory_order_relaxed); }

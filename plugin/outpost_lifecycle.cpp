@@ -113,7 +113,7 @@ bool OutpostLifecycle::serving () const
 }
 
 bool OutpostLifecycle::launch (const ConfigAdjuster& adjust, double sampleRate, int32 maxSamplesPerBlock,
-                               bool& cameUp)
+                               bool& cameUp, const std::function<bool ()>& stopping)
 {
 	Tandem::logInfo () << "[QuillMarlow] Lancement du outpost...";
 	const std::string dir = getBundlePath ();
@@ -138,7 +138,7 @@ bool OutpostLifecycle::launch (const ConfigAdjuster& adjust, double sampleRate, 
 		return false;
 	// A child that never comes up is taken as gone: its blocks pass through,
 	// and the next activation starts a new one.
-	cameUp = waitForAudioReady ([] { return false; }, "audio passes through until the next activation");
+	cameUp = waitForAudioReady (stopping, "audio passes through until the next activation");
 	audioPid_.store (pid (), std::memory_order_relaxed);
 	link_.store (cameUp ? kLive : kGone, std::memory_order_release);
 	Tandem::logInfo () << "[QuillMarlow] Outpost lancé (PID: " << pid () << ")";
@@ -155,6 +155,8 @@ bool OutpostLifecycle::startChild (const Tandem::OutpostConfig& config)
 		audio->outpostCanWake.store (0, std::memory_order_relaxed);
 		audio->outpostWaiting.store (0, std::memory_order_relaxed);
 		audio->hostWaiting.store (0, std::memory_order_relaxed);
+		if (Tandem::SessionData* session = file_.sessionData ())
+			session->outpostVersion.store (0, std::memory_order_relaxed);
 		audio->numSamples = maxSamplesPerBlock_;
 		audio->sampleRate = sampleRate_;
 		fullFence ();
@@ -182,18 +184,23 @@ bool OutpostLifecycle::waitForAudioReady (const std::function<bool ()>& stopping
 	const auto deadline = std::chrono::steady_clock::now () + kReadyTimeout;
 	for (;;)
 	{
-		if (audio)
+		const bool ready = audio && (fullFence (), audio->audioReady.load (std::memory_order_relaxed) == 1);
 		{
-			fullFence ();
-			if (audio->audioReady.load (std::memory_order_relaxed) == 1)
+			std::lock_guard<std::mutex> lock (childLock_);
+			const pid_t pid = child_.pid ();
+			// Asked before whether it ended: one that refuses our file says
+			// so and exits at once.
+			if (speaksAnotherVersion (ready))
+			{
+				endReported_ = pid;
+				child_.terminate (500);
+				return false;
+			}
+			if (ready)
 			{
 				Tandem::logInfo () << "[QuillMarlow] Outpost audio ready!";
 				return true;
 			}
-		}
-		{
-			std::lock_guard<std::mutex> lock (childLock_);
-			const pid_t pid = child_.pid ();
 			if (processGone (pid))
 			{
 				endReported_ = pid;
@@ -212,6 +219,21 @@ bool OutpostLifecycle::waitForAudioReady (const std::function<bool ()>& stopping
 		}
 		std::this_thread::sleep_for (std::chrono::milliseconds (10));
 	}
+}
+
+bool OutpostLifecycle::speaksAnotherVersion (bool ready) const
+{
+	const Tandem::SessionData* session = file_.sessionData ();
+	if (!session)
+		return false;
+	const uint32 spoken = session->outpostVersion.load (std::memory_order_acquire);
+	if (spoken == Tandem::kSessionVersion || (spoken == 0 && !ready))
+		return false;
+	Tandem::logError () << "[QuillMarlow #" << instanceId_ << "] outpost.exe comes from another build (it speaks "
+	                    << (spoken == 0 ? std::string ("no version") : "version " + std::to_string (spoken))
+	                    << " of the shared file, this plug-in version " << Tandem::kSessionVersion
+	                    << "): audio passes through unprocessed; reinstall QuillMarlow.vst3 as one bundle";
+	return true;
 }
 
 void OutpostLifecycle::terminate ()

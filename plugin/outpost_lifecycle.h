@@ -75,10 +75,12 @@ public:
 	~OutpostLifecycle ();
 
 	// Starts outpost on the shared file, `adjust` having the last word on
-	// the configuration, and waits for its audio thread to report ready.
-	// False when the start itself failed; `cameUp` tells whether outpost
-	// reported ready (a time-out counts as up: it may still come).
-	bool launch (const ConfigAdjuster& adjust, double sampleRate, int32 maxSamplesPerBlock, bool& cameUp);
+	// the configuration, and waits for its audio thread to report ready, or
+	// until `stopping` says so. False when the start itself failed; `cameUp`
+	// tells whether outpost reported ready (a time-out counts as up: it may
+	// still come). An outpost of another build is refused and stopped.
+	bool launch (const ConfigAdjuster& adjust, double sampleRate, int32 maxSamplesPerBlock, bool& cameUp,
+	             const std::function<bool ()>& stopping);
 	// Asks outpost to shut down, then ends it by signals.
 	void terminate ();
 
@@ -118,6 +120,9 @@ private:
 	enum : int32 { kLive = 0, kGone = 1, kReady = 2 };
 
 	void reportEnd (pid_t pid) const;
+	// Whether outpost has said it speaks another version of the file than
+	// ours (or, once it is ready, none); the caller holds childLock_.
+	bool speaksAnotherVersion (bool ready) const;
 	// Waits for the new outpost's audio thread to report ready; false when
 	// the child ended first or `stopping` said so (a time-out is not an end:
 	// it may still come).

@@ -24,6 +24,7 @@ QuillMarlowProcessor::QuillMarlowProcessor ()
 
 QuillMarlowProcessor::~QuillMarlowProcessor ()
 {
+	stopBackgroundStart ();
 	unregisterInstance ();
 	cleanupSharedMemory ();
 	terminateOutpost ();
@@ -52,6 +53,15 @@ tresult PLUGIN_API QuillMarlowProcessor::connect (IConnectionPoint* other)
 		Tandem::logInfo () << "[QuillMarlow #" << instanceId_ << "] Instance id sent to the controller";
 	else
 		Tandem::logError () << "[QuillMarlow #" << instanceId_ << "] The controller did not take our instance id";
+	// Hosts enumerate parameters and open editors before they activate us:
+	// outpost is started now, in the background. A host that only scans
+	// plug-ins creates and terminates us without connecting: no outpost.
+	std::lock_guard<std::mutex> start (startLock_);
+	if (prepareFirstStart () && !starter_.joinable ())
+		starter_ = std::thread ([this] {
+			std::lock_guard<std::mutex> lock (startLock_);
+			finishPendingStart ([this] { return cancelStart_.load (); });
+		});
 	return result;
 }
 
@@ -60,17 +70,11 @@ tresult PLUGIN_API QuillMarlowProcessor::initialize (FUnknown* context)
 	tresult result = AudioEffect::initialize (context);
 	if (result != kResultOk)
 		return result;
+	startTried_ = false;
+	cancelStart_.store (false);
 	addAudioInput (STR16 ("Stereo In"), Vst::SpeakerArr::kStereo);
 	addAudioOutput (STR16 ("Stereo Out"), Vst::SpeakerArr::kStereo);
 	return result;
-}
-
-tresult PLUGIN_API QuillMarlowProcessor::setupProcessing (Vst::ProcessSetup& setup)
-{
-	sampleRate_ = setup.sampleRate;
-	maxSamplesPerBlock_ = setup.maxSamplesPerBlock;
-	Tandem::logInfo () << "[QuillMarlow] Setup: " << sampleRate_ << " Hz, " << maxSamplesPerBlock_ << " samples";
-	return AudioEffect::setupProcessing (setup);
 }
 
 tresult PLUGIN_API QuillMarlowProcessor::canProcessSampleSize (int32 symbolicSampleSize)
@@ -78,69 +82,15 @@ tresult PLUGIN_API QuillMarlowProcessor::canProcessSampleSize (int32 symbolicSam
 	return symbolicSampleSize == Vst::kSample32 ? kResultTrue : kResultFalse;
 }
 
-tresult PLUGIN_API QuillMarlowProcessor::setActive (TBool state)
-{
-	if (!state)
-	{
-		Tandem::logInfo () << "[QuillMarlow] Désactivation du plugin (outpost maintenu en vie)";
-		// outpost is no longer restarted when it ends; its state is still kept.
-		outpost_.setActive (false);
-		return AudioEffect::setActive (false);
-	}
-
-	Tandem::logInfo () << "[QuillMarlow] Activation du plugin...";
-	// The watcher may be restarting outpost: the activation takes over.
-	outpost_.stopWatch ();
-	// An outpost whose restart was cut short never got its link: start anew.
-	if (outpost_.running () && outpost_.linkUp ())
-	{
-		Tandem::logInfo () << "[QuillMarlow] outpost déjà actif (PID: " << outpost_.pid () << "), réutilisation";
-	}
-	else
-	{
-		if (!initSharedMemory ())
-		{
-			Tandem::logError () << "[QuillMarlow] Erreur: Impossible d'initialiser la mémoire partagée";
-			return kResultFalse;
-		}
-		// The new file starts with both audio flags clear: nothing is in flight.
-		awaitingLateBlock_ = false;
-		if (!launchOutpost ())
-		{
-			Tandem::logError () << "[QuillMarlow] Erreur: Impossible de lancer le outpost";
-			return kResultFalse;
-		}
-		fullFence ();
-		if (sharedMemory_.audioData ()->audioReady.load (std::memory_order_relaxed) == 1)
-		{
-			std::lock_guard<std::mutex> lock (stateLock_);
-			sendStateToOutpost ([] { return false; });
-		}
-	}
-	// Latency and tail once outpost has come up (a hung one answers nothing).
-	fullFence ();
-	if (outpost_.running () && sharedMemory_.audioData ()->audioReady.load (std::memory_order_relaxed) == 1)
-		latency_.fetch ();
-	startWatch ();
-	Tandem::logInfo () << "[QuillMarlow] Plugin activé avec succès";
-	return AudioEffect::setActive (true);
-}
-
-void QuillMarlowProcessor::startWatch ()
-{
-	OutpostLifecycle::Hooks hooks;
-	hooks.restoreState = [this] (const std::function<bool ()>& stopping, const std::function<void ()>& publish) {
-		std::lock_guard<std::mutex> lock (stateLock_);
-		const bool restored = sendStateToOutpost (stopping);
-		publish ();
-		return restored;
-	};
-	hooks.fetchState = [this] (const std::function<bool ()>& stopping) { fetchSettledState (stopping); };
-	outpost_.startWatch (std::move (hooks));
-}
-
 tresult PLUGIN_API QuillMarlowProcessor::terminate ()
 {
+	stopBackgroundStart ();
+	{
+		// Nothing starts outpost any more.
+		std::lock_guard<std::mutex> start (startLock_);
+		startTried_ = true;
+		launchPending_ = false;
+	}
 	cleanupSharedMemory ();
 	terminateOutpost ();
 	return AudioEffect::terminate ();
@@ -172,13 +122,6 @@ void QuillMarlowProcessor::cleanupSharedMemory ()
 	outpost_.stopWatch ();
 	std::lock_guard<std::mutex> lock (s_instancesMutex_);
 	sharedMemory_.release ();
-}
-
-bool QuillMarlowProcessor::launchOutpost ()
-{
-	bool cameUp = false;
-	return outpost_.launch ([this] (Tandem::OutpostConfig& config) { adjustOutpostConfig (config); }, sampleRate_,
-	                        maxSamplesPerBlock_, cameUp);
 }
 
 void QuillMarlowProcessor::terminateOutpost ()

@@ -17,6 +17,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace Steinberg {
@@ -41,13 +42,18 @@ public:
 	tresult PLUGIN_API getState (IBStream* state) SMTG_OVERRIDE;
 	tresult PLUGIN_API canProcessSampleSize (int32 symbolicSampleSize) SMTG_OVERRIDE;
 	tresult PLUGIN_API setupProcessing (Vst::ProcessSetup& setup) SMTG_OVERRIDE;
+	// The served processor follows it, on outpost's audio thread; safe on
+	// the host's audio thread (no lock, no wait).
+	tresult PLUGIN_API setProcessing (TBool state) SMTG_OVERRIDE;
 	tresult PLUGIN_API process (Vst::ProcessData& data) SMTG_OVERRIDE;
 	// The served processor's: the latency as outpost reported it at
 	// activation, the tail as last reported (see LatencyCache).
 	uint32 PLUGIN_API getLatencySamples () SMTG_OVERRIDE { return latency_.latency (); }
 	uint32 PLUGIN_API getTailSamples () SMTG_OVERRIDE { return latency_.tail (); }
 	// Tells the controller the host connects us with which processor it
-	// belongs to (our instance id), so that its editor is ours.
+	// belongs to (our instance id), so that its editor is ours; and starts
+	// outpost in the background, since the controller and the editor need
+	// the served plug-in long before the host activates us.
 	tresult PLUGIN_API connect (IConnectionPoint* other) SMTG_OVERRIDE;
 
 	// Command region of the first registered processor whose shared file is
@@ -85,7 +91,8 @@ protected:
 
 	bool initSharedMemory ();
 	void cleanupSharedMemory ();
-	bool launchOutpost ();
+	// Starts outpost and waits until it is ready, or until `stopping`.
+	bool launchOutpost (const std::function<bool ()>& stopping = [] { return false; });
 	void terminateOutpost ();
 
 	const Tandem::SharedMemoryCreator& sharedMemory () const { return sharedMemory_; }
@@ -105,6 +112,26 @@ private:
 	                  int32 samples) const;
 	// Starts the watcher that restarts outpost and keeps the state current.
 	void startWatch ();
+
+	// Outpost before activation (processor_startup.cpp). The first of
+	// connect, setState, getState and setActive starts it; connect in the
+	// background. The callers hold startLock_.
+	// Creates the file for a first start; true when a launch is pending.
+	bool prepareFirstStart ();
+	// Carries out a pending launch (at most one).
+	void finishPendingStart (const std::function<bool ()>& stopping);
+	// Starts outpost if it never was; true when it runs and serves.
+	bool ensureOutpost ();
+	// Launches outpost on the mapped file and gives it the latest state.
+	bool launchAndRestore (const std::function<bool ()>& stopping);
+	// Cancels and joins a background start (no lock held).
+	void stopBackgroundStart ();
+
+	// The host's activation of the served processor
+	// (processor_activation.cpp).
+	enum class ServedActivation { Active, Refused, NoAnswer };
+	ServedActivation activateServed (const std::function<bool ()>& stopping);
+	void deactivateServed ();
 	// Hands the latest state to outpost; the caller holds stateLock_.
 	bool sendStateToOutpost (const std::function<bool ()>& stopping);
 	// Watcher: fetches the state after edits settled.
@@ -127,6 +154,17 @@ private:
 	OutpostLifecycle outpost_;
 	double sampleRate_ = 44100.0;
 	int32 maxSamplesPerBlock_ = 1024;
+	// The host's activation and processing state, for a restarted outpost.
+	std::atomic<bool> active_ {false};
+	std::atomic<bool> processing_ {false};
+	// Guards the start of outpost before activation; taken before
+	// stateLock_. The background start holds it while it launches, so that
+	// the host's calls that need outpost wait for it.
+	std::mutex startLock_;
+	bool startTried_ = false;
+	bool launchPending_ = false;
+	std::thread starter_;
+	std::atomic<bool> cancelStart_ {false};
 	int32 processCallCount_ = 0;
 	int32 timeoutCount_ = 0;
 	int32 audioOkCount_ = 0;

@@ -5,6 +5,7 @@
 
 #include "log/log.h"
 #include "protocol/handshake.h"
+#include "protocol/host_context.h"
 
 #include <algorithm>
 #include <chrono>
@@ -31,6 +32,7 @@ constexpr auto kOfflineProbeInterval = std::chrono::milliseconds (10);
 void QuillMarlowProcessor::passthrough (const Vst::AudioBusBuffers& in, Vst::AudioBusBuffers& out,
                                         int32 channels, int32 samples) const
 {
+	out.silenceFlags = in.silenceFlags;
 	for (int32 i = 0; i < channels; ++i)
 		if (in.channelBuffers32[i] != out.channelBuffers32[i])
 			std::memcpy (out.channelBuffers32[i], in.channelBuffers32[i], sizeof (float) * samples);
@@ -110,6 +112,12 @@ tresult PLUGIN_API QuillMarlowProcessor::process (Vst::ProcessData& data)
 		ui->hostCpu.store (cpu >= 0 && cpu < 255 ? static_cast<uint8_t> (cpu + 1) : 0, std::memory_order_relaxed);
 	}
 	audio->sampleRate = sampleRate_;
+	// What the host gave beside the audio: its mode, its context (or none)
+	// and which inputs are silent.
+	Tandem::SessionData* session = sharedMemory_.sessionData ();
+	session->blockMode = data.processMode;
+	Tandem::storeHostContext (*session, data.processContext);
+	session->inputSilenceFlags = in.silenceFlags;
 	for (int32 i = 0; i < channels; ++i)
 		std::memcpy (audio->inputBuffers[i], in.channelBuffers32[i], bytes);
 
@@ -158,6 +166,7 @@ tresult PLUGIN_API QuillMarlowProcessor::process (Vst::ProcessData& data)
 		                      processCallCount_, waitedUs);
 	for (int32 i = 0; i < channels; ++i)
 		std::memcpy (out.channelBuffers32[i], audio->outputBuffers[i], bytes);
+	out.silenceFlags = session->outputSilenceFlags;
 	return kResultOk;
 }
 

@@ -63,6 +63,8 @@ bool QuillMarlowProcessor::postWhenFree (Tandem::CommandCode code, Deadline dead
 tresult PLUGIN_API QuillMarlowProcessor::getState (IBStream* stream)
 {
 	Tandem::logInfo () << "[QuillMarlow] getState() called - requesting state from outpost";
+	// Before activation too, the state is the served plug-in's.
+	ensureOutpost ();
 	std::lock_guard<std::mutex> lock (stateLock_);
 	Tandem::UICommand* ui = sharedMemory_.uiCommand ();
 	Tandem::StateData* state = sharedMemory_.stateData ();
@@ -161,6 +163,8 @@ tresult PLUGIN_API QuillMarlowProcessor::setState (IBStream* stream)
 		Tandem::logError () << "[QuillMarlow] Failed to read state data";
 		return kResultFalse;
 	}
+	// Before activation too, the state goes to the served plug-in.
+	ensureOutpost ();
 	std::lock_guard<std::mutex> lock (stateLock_);
 	lastState_ = std::move (bytes);
 

@@ -24,7 +24,7 @@ bool SharedMemoryCreator::isMapped() const {
 CreateResult SharedMemoryCreator::create(const std::string& path) {
     release();
     path_ = path;
-    size_ = kSharedMemorySize;
+    size_ = kFileSize;
 
     fd_ = ::open(path_.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd_ == -1) {
@@ -75,6 +75,7 @@ CreateResult SharedMemoryCreator::create(const std::string& path) {
     uiCommand_ = regions.uiCommand;
     audioData_ = regions.audioData;
     stateData_ = regions.stateData;
+    sessionData_ = sessionAt(data_);
     initialiseRegions();
     return {true, {}};
 }
@@ -102,6 +103,11 @@ void SharedMemoryCreator::initialiseRegions() {
     // stateBuffer keeps whatever the file held; only the size says what is valid.
     stateData_->stateReady.store(false, std::memory_order_relaxed);
     stateData_->stateSize = 0;
+
+    // The session region says which build wrote the file; the host's
+    // session is written into it before outpost needs it.
+    std::memset(static_cast<void*>(sessionData_), 0, sizeof(SessionData));
+    writeSessionHeader(*sessionData_);
 }
 
 void SharedMemoryCreator::unmapAndClose() {
@@ -123,6 +129,7 @@ void SharedMemoryCreator::release() {
     uiCommand_ = nullptr;
     audioData_ = nullptr;
     stateData_ = nullptr;
+    sessionData_ = nullptr;
     size_ = 0;
     path_.clear();
 }

@@ -1,6 +1,7 @@
 // Creates, maps, initialises and removes the file shared with outpost.
 #pragma once
 
+#include "protocol/session_data.h"
 #include "protocol/tandem_protocol.h"
 
 #include <cstddef>
@@ -35,6 +36,7 @@ public:
     UICommand* uiCommand() const { return uiCommand_; }
     AudioData* audioData() const { return audioData_; }
     StateData* stateData() const { return stateData_; }
+    SessionData* sessionData() const { return sessionData_; }
 
 private:
     void unmapAndClose();
@@ -47,6 +49,7 @@ private:
     UICommand* uiCommand_ = nullptr;
     AudioData* audioData_ = nullptr;
     StateData* stateData_ = nullptr;
+    SessionData* sessionData_ = nullptr;
 };
 
 }  // namespace Tandem

@@ -39,6 +39,13 @@ enum class CommandCode : std::int32_t {
     // The served processor's latency and tail, answered in parentWindow,
     // packed by packLatency (outpost reads them again first).
     GetLatency = 22,
+    // The host's activation of the served processor: Activate sets it up
+    // with the host's ProcessSetup (in the session region) and activates
+    // it, answering its result and the latency and tail read after it
+    // there; Deactivate stops its processing and deactivates it. See
+    // session_data.h.
+    Activate = 23,
+    Deactivate = 24,
 };
 
 // Command slot: editor, state and shut-down commands. `processed` is 1 when

@@ -17,6 +17,8 @@
 //                latency and tail are the two numbers in FILE, read again
 //                every 10 ms; a change advances latencyReport. (The other
 //                serving modes answer GetLatency with 0 and 0.)
+//   otherbuild   like serve, but as an outpost.exe of a build before the
+//                session region: it never says which version it speaks
 //   editor:FILE  like serve, and stands in for Wine's editor window: the
 //                first ShowEditor creates a top-level X11 window (blue, with
 //                an amber band, _NET_WM_PID set to our pid as Wine does),
@@ -25,6 +27,7 @@
 //                focus and synthetic configure notices that reach the window
 //                are written to FILE, one line each.
 #include "protocol/handshake.h"
+#include "protocol/session_data.h"
 
 #include <xcb/xcb.h>
 
@@ -197,13 +200,16 @@ void countEdit(int) { g_edits = g_edits + 1; }
 }
 
 int serve(const char* path, FakeEditor* editor = nullptr, int slowMs = 0, const char* commandLog = nullptr,
-          const char* latencyFile = nullptr) {
+          const char* latencyFile = nullptr, bool speaksVersion = true) {
     int fd = open(path, O_RDWR);
     if (fd < 0) return 1;
-    void* base = mmap(nullptr, Tandem::kSharedMemorySize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    void* base = mmap(nullptr, Tandem::kFileSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
     close(fd);
     if (base == MAP_FAILED) return 1;
     const Tandem::Regions regions = Tandem::regionsAt(base);
+    // Speaks the version of the file that the plug-in of this build writes.
+    Tandem::SessionData* session = Tandem::sessionAt(base);
+    if (speaksVersion) session->outpostVersion.store(Tandem::kSessionVersion, std::memory_order_release);
     auto* ui = regions.uiCommand;
     auto* audio = regions.audioData;
     auto* state = regions.stateData;
@@ -256,6 +262,12 @@ int serve(const char* path, FakeEditor* editor = nullptr, int slowMs = 0, const 
                 if (state->stateSize > 0 && state->stateSize <= Tandem::kMaxStateSize)
                     pluginState.assign(state->stateBuffer, state->stateBuffer + state->stateSize);
                 break;
+            case Tandem::CommandCode::Activate:
+                latency.poll(ui);
+                session->latencySamples = latency.latency;
+                session->tailSamples = latency.tail;
+                session->activateResult = 0;
+                break;
             case Tandem::CommandCode::GetLatency:
                 latency.poll(ui);
                 ui->parentWindow = Tandem::packLatency(latency.latency, latency.tail);
@@ -276,7 +288,7 @@ int serve(const char* path, FakeEditor* editor = nullptr, int slowMs = 0, const 
     }
     Tandem::futexWake(&audio->inputReady);
     audioThread.join();
-    munmap(base, Tandem::kSharedMemorySize);
+    munmap(base, Tandem::kFileSize);
     return 0;
 }
 
@@ -292,6 +304,7 @@ int main(int argc, char** argv) {
         sleepForever();
     }
     if (mode == "serve") return serve(argv[2]);
+    if (mode == "otherbuild") return serve(argv[2], nullptr, 0, nullptr, nullptr, false);
     if (mode.rfind("slow:", 0) == 0) return serve(argv[2], nullptr, std::atoi(mode.c_str() + 5));
     if (mode.rfind("commands:", 0) == 0) return serve(argv[2], nullptr, 0, mode.c_str() + 9);
     if (mode.rfind("latency:", 0) == 0) return serve(argv[2], nullptr, 0, nullptr, mode.c_str() + 8);

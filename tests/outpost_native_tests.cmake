@@ -4,6 +4,7 @@
 set(_outpost_dir "${CMAKE_SOURCE_DIR}/outpost")
 add_library(outpost_native STATIC
     "${_outpost_dir}/application.cpp"
+    "${_outpost_dir}/application_activation.cpp"
     "${_outpost_dir}/application_headless.cpp"
     "${_outpost_dir}/host_thread_headless.cpp"
     "${_outpost_dir}/component_handler.cpp"
@@ -13,6 +14,7 @@ add_library(outpost_native STATIC
     "${_outpost_dir}/host_application.cpp"
     "${_outpost_dir}/memory_stream.cpp"
     "${_outpost_dir}/plugin_instance.cpp"
+    "${_outpost_dir}/plugin_instance_activation.cpp"
     "${_outpost_dir}/plugin_instance_audio.cpp"
     "${_outpost_dir}/plugin_instance_state.cpp"
     "${_outpost_dir}/plugin_instance_headless.cpp"

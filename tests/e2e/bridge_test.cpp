@@ -87,6 +87,23 @@ TEST_F (Bridge, AudioComesBackAsQuillComputesIt)
 	}
 }
 
+// A project or an audio interface changes rate: the host deactivates, sets
+// up again and activates. The served Quill then sounds as at the new rate
+// (its filter differs between the two by about 0.002 here).
+TEST_F (Bridge, ARateChangeReachesTheServedPlugIn)
+{
+	Processor p (module.factory (), 256);
+	ASSERT_EQ (p.activate (true), kResultOk);
+	QuillModel at48 (48000.0);
+	long sample = 0;
+	expectMostlyProcessed (streamAndCheck (p, at48, sample, 50), 50);
+	ASSERT_EQ (p.activate (false), kResultOk);
+	p.setup (44100.0);
+	ASSERT_EQ (p.activate (true), kResultOk);
+	QuillModel at44 (44100.0);
+	expectMostlyProcessed (streamAndCheck (p, at44, sample, 50), 50);
+}
+
 TEST_F (Bridge, StateSurvivesSaveAndRestoreIntoAFreshProcessor)
 {
 	const std::vector<uint8> brighter = quillStateStream (0.75, 0.3);

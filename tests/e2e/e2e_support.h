@@ -262,6 +262,13 @@ public:
 	}
 	bool valid () const { return component_ && processor_; }
 	tresult activate (bool on) { return component_->setActive (on); }
+	// Sets the processor up again at another rate (while inactive).
+	void setup (double rate)
+	{
+		rate_ = rate;
+		Vst::ProcessSetup setup {Vst::kRealtime, Vst::kSample32, blockSize_, rate};
+		processor_->setupProcessing (setup);
+	}
 	tresult process (StereoBlock& block)
 	{
 		Vst::ProcessData d = block.data ();

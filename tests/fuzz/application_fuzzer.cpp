@@ -23,6 +23,7 @@ struct OutpostApplicationTestAccess
 		app.uiCommand_ = regions.uiCommand;
 		app.audioData_ = regions.audioData;
 		app.stateData_ = regions.stateData;
+		app.session_ = sessionAt (base);
 		app.plugin_ = std::move (plugin);
 	}
 	static void audio (OutpostApplication& app) { app.processAudioData (); }
@@ -45,7 +46,7 @@ constexpr size_t kHeader = 80;  // command slot, audio header, state header
 
 unsigned char* sharedFile ()
 {
-	static unsigned char* file = static_cast<unsigned char*> (std::calloc (1, kSharedMemorySize));
+	static unsigned char* file = static_cast<unsigned char*> (std::calloc (1, kFileSize));
 	return file;
 }
 

@@ -14,7 +14,9 @@ include(cmake/vst3sdk.cmake)
 add_library(fuzz_plugin STATIC
     plugin/processor.cpp
     plugin/processor_registry.cpp
+    plugin/processor_activation.cpp
     plugin/processor_audio.cpp
+    plugin/processor_startup.cpp
     plugin/processor_state.cpp
     plugin/own_message.cpp
     plugin/latency_cache.cpp
@@ -30,6 +32,7 @@ target_link_libraries(fuzz_plugin PUBLIC vst3sdk Threads::Threads)
 # outpost's application and instance logic, natively.
 add_library(fuzz_outpost STATIC
     outpost/application.cpp
+    outpost/application_activation.cpp
     outpost/application_headless.cpp
     outpost/host_thread_headless.cpp
     outpost/component_handler.cpp
@@ -39,6 +42,7 @@ add_library(fuzz_outpost STATIC
     outpost/host_application.cpp
     outpost/memory_stream.cpp
     outpost/plugin_instance.cpp
+    outpost/plugin_instance_activation.cpp
     outpost/plugin_instance_audio.cpp
     outpost/plugin_instance_state.cpp
     outpost/plugin_instance_headless.cpp

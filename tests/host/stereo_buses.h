@@ -2,6 +2,7 @@
 #pragma once
 
 #include "pluginterfaces/vst/ivstaudioprocessor.h"
+#include "pluginterfaces/vst/ivstprocesscontext.h"
 
 #include <vector>
 
@@ -19,11 +20,17 @@ struct StereoBuses
 		inBus.numChannels = outBus.numChannels = 2;
 		inBus.channelBuffers32 = inPtrs;
 		outBus.channelBuffers32 = outPtrs;
+		context.state = Steinberg::Vst::ProcessContext::kPlaying | Steinberg::Vst::ProcessContext::kTempoValid |
+		                Steinberg::Vst::ProcessContext::kTimeSigValid;
+		context.sampleRate = 48000.0;
+		context.tempo = 120.0;
+		context.timeSigNumerator = context.timeSigDenominator = 4;
 	}
 	StereoBuses (const StereoBuses&) = delete;
 	StereoBuses& operator= (const StereoBuses&) = delete;
 
-	// A real-time block of 32-bit samples over the whole buffers.
+	// A real-time block of 32-bit samples over the whole buffers, with a
+	// playing transport's context as hosts give it.
 	Steinberg::Vst::ProcessData data ()
 	{
 		Steinberg::Vst::ProcessData d {};
@@ -33,6 +40,7 @@ struct StereoBuses
 		d.numInputs = d.numOutputs = 1;
 		d.inputs = &inBus;
 		d.outputs = &outBus;
+		d.processContext = &context;
 		return d;
 	}
 
@@ -40,4 +48,5 @@ struct StereoBuses
 	float* inPtrs[2];
 	float* outPtrs[2];
 	Steinberg::Vst::AudioBusBuffers inBus {}, outBus {};
+	Steinberg::Vst::ProcessContext context {};
 };

@@ -34,15 +34,18 @@ struct SharedFile {
         fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
         EXPECT_GE(fd, 0);
         EXPECT_EQ(::ftruncate(fd, size), 0);
-        if (size >= static_cast<off_t>(kSharedMemorySize))
-            base = ::mmap(nullptr, kSharedMemorySize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+        if (size >= static_cast<off_t>(kFileSize)) {
+            base = ::mmap(nullptr, kFileSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+            writeSessionHeader(*sessionAt(base));
+        }
     }
     ~SharedFile() {
-        if (base && base != MAP_FAILED) ::munmap(base, kSharedMemorySize);
+        if (base && base != MAP_FAILED) ::munmap(base, kFileSize);
         ::close(fd);
         ::unlink(path.c_str());
     }
     Regions regions() const { return regionsAt(base); }
+    SessionData& session() const { return *sessionAt(base); }
     std::string path;
     int fd = -1;
     void* base = nullptr;

@@ -59,8 +59,34 @@ TEST(OutpostStart, AMissingOrShortFileIsRefusedAndNothingIsKept) {
     EXPECT_EQ(openDescriptors(), before) << "a refused file leaves no descriptor open";
 }
 
+TEST(OutpostStart, AFileOfAnotherBuildIsRefusedWithOneClearLine) {
+    const std::string line = "[Outpost] The plug-in and this outpost.exe come from different builds: ";
+    {
+        // A plug-in from before the session region.
+        SharedFile file(kSharedMemorySize);
+        OutpostApplication app(file.path, "C:\\Quill.vst3");
+        Captured c = captureOutput([&] { EXPECT_FALSE(app.initialize()); });
+        EXPECT_TRUE(c.hasErr(line + "the shared file has 786512 bytes, this outpost.exe needs 786704. Refusing the "
+                                    "file; reinstall QuillMarlow.vst3 as one bundle"))
+            << c.err;
+    }
+    {
+        // A later plug-in: outpost says which version it speaks, for the
+        // plug-in to report.
+        SharedFile file(kFileSize);
+        file.session().version = kSessionVersion + 1;
+        OutpostApplication app(file.path, "C:\\Quill.vst3");
+        Captured c = captureOutput([&] { EXPECT_FALSE(app.initialize()); });
+        EXPECT_TRUE(c.hasErr(line + "the shared file speaks version 2 (192 bytes), this outpost.exe version 1 (192 "
+                                    "bytes). Refusing the file; reinstall QuillMarlow.vst3 as one bundle"))
+            << c.err;
+        EXPECT_FALSE(c.hasOut("[Outpost] Loading VST3 plugin"));
+        EXPECT_EQ(file.session().outpostVersion.load(), kSessionVersion);
+    }
+}
+
 TEST(OutpostStart, TheFileIsSharedWithTheLinuxSideAndLetGoAtTheEnd) {
-    SharedFile file(kSharedMemorySize);
+    SharedFile file(kFileSize);
     ASSERT_NE(file.base, MAP_FAILED);
     const int before = openDescriptors();
     {

@@ -40,7 +40,7 @@ TEST(OutpostLatency, ReadAtSetupAndOnAnnouncementsCountedWhenChangedAndAnswered)
     ON_CALL(component, getLatencySamples()).WillByDefault(Invoke([&latency] { return latency; }));
     ON_CALL(component, getTailSamples()).WillByDefault(Invoke([&tail] { return tail; }));
 
-    SharedFile file(kSharedMemorySize);
+    SharedFile file(kFileSize);
     ASSERT_NE(file.base, MAP_FAILED);
     UICommand* ui = file.regions().uiCommand;
     {
@@ -83,6 +83,28 @@ TEST(OutpostLatency, ReadAtSetupAndOnAnnouncementsCountedWhenChangedAndAnswered)
         EXPECT_TRUE(ui->processed.load());
         EXPECT_EQ(packedLatency(ui->parentWindow), 128u);
         EXPECT_EQ(packedTail(ui->parentWindow), kInfiniteTail);
+
+        // The host activates again at another rate, offline: the processor
+        // is set up with the host's setup, and the latency it applies at
+        // activation is the one answered.
+        SessionData& session = file.session();
+        session.sampleRate = 44100.0;
+        session.maxSamplesPerBlock = 256;
+        session.processMode = kOffline;
+        session.symbolicSampleSize = kSample32;
+        EXPECT_CALL(component, setupProcessing(Truly([](ProcessSetup& s) {
+                        return s.sampleRate == 44100.0 && s.maxSamplesPerBlock == 256 && s.processMode == kOffline;
+                    })));
+        EXPECT_CALL(component, setActive(_)).WillRepeatedly(Invoke([&latency](TBool on) {
+            if (on) latency = 64;
+            return kResultOk;
+        }));
+        ui->command = static_cast<std::int32_t>(CommandCode::Activate);
+        ui->processed.store(false);
+        captureOutput([&] { OutpostApplicationTestAccess::command(app); });
+        EXPECT_EQ(session.activateResult, kResultOk);
+        EXPECT_EQ(session.latencySamples, 64u);
+        EXPECT_EQ(session.tailSamples, kInfiniteTail);
     }
 }
 

@@ -40,10 +40,9 @@ struct SeenBlock {
     int32 numSamples;
     int32 inChannels;
     int32 outChannels;
-    TSamples projectTimeSamples;
-    double projectTimeMusic;
-    uint32 state;
-    double contextRate;
+    ProcessContext* context;
+    int32 processMode;
+    uint64 inputSilence;
 };
 
 class InstanceAudio : public Test {
@@ -64,8 +63,7 @@ protected:
         // By default the plug-in halves the signal and records the call.
         ON_CALL(component, process(_)).WillByDefault(Invoke([this](ProcessData& data) {
             seen.push_back({data.numSamples, data.inputs[0].numChannels, data.outputs[0].numChannels,
-                            data.processContext->projectTimeSamples, data.processContext->projectTimeMusic,
-                            data.processContext->state, data.processContext->sampleRate});
+                            data.processContext, data.processMode, data.inputs[0].silenceFlags});
             for (int32 c = 0; c < data.outputs[0].numChannels; ++c)
                 for (int32 i = 0; i < data.numSamples; ++i)
                     data.outputs[0].channelBuffers32[c][i] = data.inputs[0].channelBuffers32[c][i] * 0.5f;
@@ -83,10 +81,11 @@ protected:
     Captured setup(double rate = 48000.0) {
         return captureOutput([&] { EXPECT_TRUE(instance->setupAudio(rate, kMaxBlockSize)); });
     }
-    bool process(int32 samples, int32 channels, Captured* log = nullptr) {
+    bool process(int32 samples, int32 channels, Captured* log = nullptr, Tandem::HostBlock* host = nullptr) {
         bool result = false;
-        const Captured c = captureOutput(
-            [&] { result = instance->processAudio(slots.input.data(), slots.output.data(), samples, channels); });
+        const Captured c = captureOutput([&] {
+            result = instance->processAudio(slots.input.data(), slots.output.data(), samples, channels, host);
+        });
         if (log) *log = c;
         return result;
     }
@@ -156,17 +155,32 @@ TEST_F(InstanceAudio, SetupProcessingFailureKeepsCopyingThrough) {
     EXPECT_EQ(slots.out(1)[31], slots.in(1)[31]);
 }
 
-TEST_F(InstanceAudio, ThirdBlockOf512At48kSeesItsTransportPosition) {
+TEST_F(InstanceAudio, TheHostsContextModeAndSilenceReachTheBlockAndNothingIsMadeUp) {
     setup();
-    for (int i = 0; i < 3; ++i) ASSERT_TRUE(process(512, 2));
-    ASSERT_EQ(seen.size(), 3u);
-    // Relative to the first block this test processed (0 in a fresh process).
-    const TSamples start = seen[0].projectTimeSamples;
-    EXPECT_EQ(seen[2].projectTimeSamples, start + 1024);
-    EXPECT_DOUBLE_EQ(seen[2].projectTimeMusic, static_cast<double>(start + 1024) / 48000.0 * 2.0);
-    EXPECT_EQ(seen[2].state, 0x26602u);
-    EXPECT_EQ(seen[2].contextRate, 48000.0);
-    EXPECT_EQ(seen[2].numSamples, 512);
+    ProcessContext context{};
+    context.state = ProcessContext::kTempoValid | ProcessContext::kTimeSigValid;
+    context.tempo = 93.5;
+    context.projectTimeSamples = 123456789;
+    Tandem::HostBlock host;
+    host.processMode = kOffline;
+    host.context = &context;
+    host.inputSilenceFlags = 0x2;
+    ON_CALL(component, process(_)).WillByDefault(Invoke([this](ProcessData& data) {
+        seen.push_back({data.numSamples, 0, 0, data.processContext, data.processMode, data.inputs[0].silenceFlags});
+        data.outputs[0].silenceFlags = 0x1;
+        return kResultOk;
+    }));
+    ASSERT_TRUE(process(512, 2, nullptr, &host));
+    ASSERT_TRUE(process(512, 2));
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen[0].context, &context) << "the host's context itself, untouched";
+    EXPECT_EQ(context.projectTimeSamples, 123456789);
+    EXPECT_EQ(seen[0].processMode, kOffline);
+    EXPECT_EQ(seen[0].inputSilence, 0x2u);
+    EXPECT_EQ(host.outputSilenceFlags, 0x1u);
+    // A host that gives no context gives none: no tempo of our own.
+    EXPECT_EQ(seen[1].context, nullptr);
+    EXPECT_EQ(seen[1].processMode, kRealtime);
 }
 
 TEST_F(InstanceAudio, ActivatedLineComesOnceAtTheFirstModifiedBlock) {

@@ -215,6 +215,26 @@ TEST (ProcessorLifecycle, OutpostThatNeverReportsReadinessStillCountsAsLaunched)
 	EXPECT_TRUE (processExists (pid));
 }
 
+// An outpost.exe of another build must not misread the file: it is told
+// apart, said so in one line, stopped, and audio passes through.
+TEST (ProcessorLifecycle, AnOutpostOfAnotherBuildIsRefusedClearly)
+{
+	testing::internal::CaptureStderr ();
+	HostedProcessor p ("otherbuild");
+	EXPECT_EQ (p->setActive (true), kResultOk);
+	const std::string err = testing::internal::GetCapturedStderr ();
+	EXPECT_THAT (err, HasSubstr ("] outpost.exe comes from another build (it speaks no version of the shared file, "
+	                             "this plug-in version 1): audio passes through unprocessed; reinstall "
+	                             "QuillMarlow.vst3 as one bundle\n"));
+	EXPECT_THAT (err, Not (HasSubstr ("outpost has ended")));
+	EXPECT_EQ (p->outpostPid (), -1) << "stopped";
+	Bus in (2, 64), out (2, 64);
+	in.fill (1.0f);
+	Vst::ProcessData d = block (in, out, 64);
+	p->process (d);
+	EXPECT_EQ (out.data, in.data) << "passed through";
+}
+
 TEST (ProcessorLifecycle, FailedFileCreationFailsActivation)
 {
 	HostedProcessor p;

@@ -104,18 +104,19 @@ TEST (StateTransfer, MalformedStreamsAreRefusedAndLeaveTheFileAlone)
 	EXPECT_EQ (save (*p.p), framed (good)) << "outpost still has the good state";
 }
 
-TEST (StateTransfer, StateGivenBeforeActivationIsAppliedOnLaunch)
+// Hosts load a project (setState) long before they activate: the served
+// plug-in has the state from then on, and keeps it through the activation.
+TEST (StateTransfer, StateGivenBeforeActivationReachesTheServedPlugIn)
 {
 	HostedProcessor p;
 	const std::vector<uint8> state = pattern (1000, 3);
 	testing::internal::CaptureStdout ();
 	EXPECT_EQ (restore (*p.p, framed (state)), kResultOk) << "a project load must not lose the state";
-	EXPECT_THAT (capturedStdout (),
-	             HasSubstr ("[QuillMarlow] State cached - will be applied when outpost starts\n"));
-
-	testing::internal::CaptureStdout ();
-	ASSERT_EQ (p->setActive (true), kResultOk);
 	EXPECT_THAT (capturedStdout (), HasSubstr ("[QuillMarlow] State sent to outpost\n"));
+	EXPECT_GT (p->outpostPid (), 0);
+	EXPECT_EQ (save (*p.p), framed (state)) << "answered by the served plug-in, not kept here";
+
+	ASSERT_EQ (p->setActive (true), kResultOk);
 	EXPECT_EQ (save (*p.p), framed (state));
 }
 
@@ -232,8 +233,8 @@ TEST (StateTransfer, StateCommandsWaitForAPendingHideEditor)
 	std::vector<int32> taken;
 	for (int32 code; in >> code;)
 		taken.push_back (code);
-	// The activation asked for latency and tail first.
-	const std::vector<int32> expected {static_cast<int32> (Tandem::CommandCode::GetLatency), hide,
+	// The activation came first.
+	const std::vector<int32> expected {static_cast<int32> (Tandem::CommandCode::Activate), hide,
 	                                   static_cast<int32> (Tandem::CommandCode::GetState), hide,
 	                                   static_cast<int32> (Tandem::CommandCode::SetState)};
 	EXPECT_EQ (taken, expected);
@@ -242,7 +243,8 @@ TEST (StateTransfer, StateCommandsWaitForAPendingHideEditor)
 
 TEST (StateTransfer, NothingKnownYetMeansNoState)
 {
-	HostedProcessor p;
+	// An outpost that cannot start (the stand-in knows no such mode).
+	HostedProcessor p ("none");
 	testing::internal::CaptureStderr ();
 	save (*p.p, kResultFalse);
 	EXPECT_THAT (testing::internal::GetCapturedStderr (),

@@ -92,18 +92,25 @@ TEST_F(ModuleEntry, OutpostReleasesEveryObjectOfTheModuleBeforeItsExitDll) {
     HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                               nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(file, INVALID_HANDLE_VALUE);
-    HANDLE mapping = CreateFileMappingA(file, nullptr, PAGE_READWRITE, 0, Tandem::kSharedMemorySize, nullptr);
+    HANDLE mapping = CreateFileMappingA(file, nullptr, PAGE_READWRITE, 0, Tandem::kFileSize, nullptr);
     ASSERT_NE(mapping, nullptr);
-    void* view = MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, Tandem::kSharedMemorySize);
+    void* view = MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, Tandem::kFileSize);
     ASSERT_NE(view, nullptr);
     const Tandem::Regions regions = Tandem::regionsAt(view);
-    regions.audioData->sampleRate = 48000.0;
+    Tandem::SessionData& session = *Tandem::sessionAt(view);
+    Tandem::writeSessionHeader(session);
+    session.sampleRate = 48000.0;
+    session.maxSamplesPerBlock = 512;
+    session.symbolicSampleSize = Steinberg::Vst::kSample32;
     regions.uiCommand->processed = true;
 
     bool editorOpened = false;
     const Output o = capture([&] {
         OutpostApplication app(path, QUILL_ENTRY_BUNDLE);
         if (!app.initialize()) return;
+        regions.uiCommand->command = static_cast<std::int32_t>(Tandem::CommandCode::Activate);
+        regions.uiCommand->processed = false;
+        OutpostApplicationTestAccess::command(app);
         regions.uiCommand->command = static_cast<std::int32_t>(Tandem::CommandCode::ShowEditor);
         regions.uiCommand->processed = false;
         OutpostApplicationTestAccess::command(app);
@@ -115,7 +122,7 @@ TEST_F(ModuleEntry, OutpostReleasesEveryObjectOfTheModuleBeforeItsExitDll) {
     CloseHandle(file);
     DeleteFileA(path.c_str());
     EXPECT_NE(o.out.find("[Outpost] Initialized successfully\n"), std::string::npos) << o.out << o.err;
-    EXPECT_NE(o.out.find("[Outpost] Audio pre-initialized successfully\n"), std::string::npos);
+    EXPECT_NE(o.out.find("[PluginInstance] Component activated\n"), std::string::npos);
     EXPECT_TRUE(editorOpened) << o.out << o.err;
     EXPECT_EQ(exitDllReport(), "0") << "objects of the module alive at ExitDll";
 }

@@ -1,0 +1,75 @@
+// outpost's side of the host's session: the session region checked at
+// start, the host's activation and deactivation of the served processor
+// (commands), and its processing state (followed on the audio thread).
+#include "application.h"
+
+#include "protocol/handshake.h"
+
+namespace Tandem {
+
+namespace {
+
+constexpr const char* kOtherBuild = "[Outpost] The plug-in and this outpost.exe come from different builds: ";
+constexpr const char* kRefused = ". Refusing the file; reinstall QuillMarlow.vst3 as one bundle";
+
+}  // namespace
+
+bool OutpostApplication::sizeFits(std::int64_t size) {
+    if (size >= static_cast<std::int64_t>(kFileSize)) return true;
+    if (size >= static_cast<std::int64_t>(kSharedMemorySize))
+        logError() << kOtherBuild << "the shared file has " << size << " bytes, this outpost.exe needs " << kFileSize
+                   << kRefused;
+    else
+        logError() << "[Outpost] Failed to create file mapping";
+    return false;
+}
+
+bool OutpostApplication::acceptSessionRegion() {
+    SessionData& session = *session_;
+    // Said first, also when refused: the plug-in then knows why we leave.
+    session.outpostVersion.store(kSessionVersion, std::memory_order_release);
+    if (sessionHeaderMatches(session)) return true;
+    if (session.magic != kSessionMagic)
+        logError() << kOtherBuild << "the shared file has no session region this outpost.exe knows" << kRefused;
+    else
+        logError() << kOtherBuild << "the shared file speaks version " << session.version << " (" << session.size
+                   << " bytes), this outpost.exe version " << kSessionVersion << " (" << sizeof(SessionData)
+                   << " bytes)" << kRefused;
+    return false;
+}
+
+void OutpostApplication::handleActivate() {
+    SessionData& session = *session_;
+    const Steinberg::Vst::ProcessSetup setup{session.processMode, session.symbolicSampleSize,
+                                             session.maxSamplesPerBlock, session.sampleRate};
+    logInfo() << "[Outpost] Received Activate command: " << setup.sampleRate << " Hz, " << setup.maxSamplesPerBlock
+              << " samples, mode " << setup.processMode;
+    // The set-up comes from the other process: one the slots cannot carry,
+    // or no rate at all, is not handed to the plug-in.
+    Steinberg::tresult result = Steinberg::kInvalidArgument;
+    if (!plugin_)
+        result = Steinberg::kResultFalse;
+    else if (setup.sampleRate > 0.0 && setup.maxSamplesPerBlock >= 1 && setup.maxSamplesPerBlock <= kMaxBlockSize &&
+             setup.symbolicSampleSize == Steinberg::Vst::kSample32)
+        result = plugin_->activate(setup);
+    else
+        logError() << "[Outpost] Refusing an activation outside what the file carries";
+    session.activateResult = result;
+    // Plug-ins apply a new latency at activation: read it after.
+    publishLatency(true);
+    session.latencySamples = publishedLatency_;
+    session.tailSamples = publishedTail_;
+    // The processing state the host asked for meanwhile takes effect now.
+    wakeAudioThread();
+}
+
+void OutpostApplication::handleDeactivate() {
+    logInfo() << "[Outpost] Received Deactivate command";
+    if (plugin_) plugin_->deactivate();
+}
+
+void OutpostApplication::followProcessing() {
+    if (plugin_ && session_) plugin_->followProcessing(session_->processing.load(std::memory_order_acquire) != 0);
+}
+
+}  // namespace Tandem

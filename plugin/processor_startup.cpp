@@ -1,0 +1,76 @@
+// Starting outpost: before activation (the host's controller and editor need
+// the served plug-in from the moment the host connects us), and at
+// activation when none runs.
+#include "plugin/processor.h"
+
+#include "log/log.h"
+#include "protocol/handshake.h"
+
+namespace Steinberg {
+namespace QuillMarlow {
+
+using Tandem::fullFence;
+
+bool QuillMarlowProcessor::prepareFirstStart ()
+{
+	if (startTried_)
+		return launchPending_;
+	startTried_ = true;
+	// The file now, so that a view or state call finds it at once; the
+	// launch may follow on another thread.
+	launchPending_ = !outpost_.running () && initSharedMemory ();
+	return launchPending_;
+}
+
+void QuillMarlowProcessor::finishPendingStart (const std::function<bool ()>& stopping)
+{
+	if (!launchPending_)
+		return;
+	launchPending_ = false;
+	launchAndRestore (stopping);
+}
+
+bool QuillMarlowProcessor::ensureOutpost ()
+{
+	std::lock_guard<std::mutex> start (startLock_);
+	prepareFirstStart ();
+	finishPendingStart ([] { return false; });
+	return outpost_.running () && outpost_.linkUp ();
+}
+
+bool QuillMarlowProcessor::launchAndRestore (const std::function<bool ()>& stopping)
+{
+	// The new file starts with both audio flags clear: nothing is in flight
+	// (and no block comes while outpost is being started).
+	awaitingLateBlock_ = false;
+	if (!launchOutpost (stopping))
+	{
+		Tandem::logError () << "[QuillMarlow] Erreur: Impossible de lancer le outpost";
+		return false;
+	}
+	fullFence ();
+	if (sharedMemory_.audioData ()->audioReady.load (std::memory_order_relaxed) == 1)
+	{
+		std::lock_guard<std::mutex> lock (stateLock_);
+		sendStateToOutpost (stopping);
+	}
+	return true;
+}
+
+bool QuillMarlowProcessor::launchOutpost (const std::function<bool ()>& stopping)
+{
+	bool cameUp = false;
+	return outpost_.launch ([this] (Tandem::OutpostConfig& config) { adjustOutpostConfig (config); }, sampleRate_,
+	                        maxSamplesPerBlock_, cameUp, stopping);
+}
+
+void QuillMarlowProcessor::stopBackgroundStart ()
+{
+	if (!starter_.joinable ())
+		return;
+	cancelStart_.store (true);
+	starter_.join ();
+}
+
+} // namespace QuillMarlow
+} // namespace Steinberg

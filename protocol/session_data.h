@@ -1,0 +1,114 @@
+// The session region: what the host's session gives the served plug-in,
+// beyond the audio itself. It lies after the command, audio and state
+// regions (whose layout it leaves as it was), and grows with new versions.
+//
+// The region begins with a magic number, a version and its size, so that a
+// plug-in and an outpost.exe of different builds refuse each other instead
+// of misreading the file: the Linux side writes all three when it creates
+// the file; outpost checks them and writes the version it speaks into
+// outpostVersion before anything else (before audioReady), also when it
+// refuses the file and exits. The Linux side accepts an outpost whose
+// outpostVersion equals its own version, and no other (an outpost of a
+// build before this region never writes it).
+//
+// Fields and their writers, by phase:
+//  - Activation (the Activate command, posted like any command): the Linux
+//    side writes sampleRate, maxSamplesPerBlock, processMode and
+//    symbolicSampleSize (the host's ProcessSetup) before posting; outpost
+//    sets the served processor up with them and activates it, then writes
+//    activateResult (0, or the served plug-in's refusing result) and the
+//    latency and tail it reports after the activation (latencySamples,
+//    tailSamples) before it acknowledges. Deactivate takes no argument.
+//  - Processing: `processing` is the host's setProcessing, written by the
+//    Linux side whenever the host calls it (then it wakes outpost's audio
+//    thread if that sleeps); outpost's audio thread makes the served
+//    processor follow it before the next block, or when it wakes without
+//    one.
+//  - Each block (the audio hand-shake): before posting it, the Linux side
+//    writes blockMode (ProcessData's processMode), hasContext and, when 1,
+//    processContext (the host's ProcessContext byte for byte), and
+//    inputSilenceFlags; outpost reads them once it saw inputReady, and
+//    writes outputSilenceFlags (the served output bus's) before it sets
+//    outputReady. The Linux side reads them after outputReady.
+#pragma once
+
+#include "protocol/tandem_protocol.h"
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+
+namespace Tandem {
+
+constexpr std::uint32_t kSessionMagic = 0x51534d31;  // "QSM1"
+constexpr std::uint32_t kSessionVersion = 1;
+// VST 3's ProcessContext, the same layout on Linux and for Windows x64.
+constexpr std::size_t kProcessContextSize = 112;
+
+struct SessionData {
+    std::uint32_t magic;
+    std::uint32_t version;
+    std::uint32_t size;
+    std::atomic<std::uint32_t> outpostVersion;
+
+    double sampleRate;
+    std::int32_t maxSamplesPerBlock;
+    std::int32_t processMode;
+    std::int32_t symbolicSampleSize;
+    std::int32_t activateResult;
+    std::uint32_t latencySamples;
+    std::uint32_t tailSamples;
+    std::atomic<std::uint8_t> processing;
+    std::uint8_t reserved0[3];
+
+    std::int32_t blockMode;
+    std::uint8_t hasContext;
+    std::uint8_t reserved1[7];
+    std::uint64_t inputSilenceFlags;
+    std::uint64_t outputSilenceFlags;
+    alignas(8) std::uint8_t processContext[kProcessContextSize];
+};
+
+constexpr std::size_t kSessionDataOffset = kSharedMemorySize;
+constexpr std::size_t kFileSize = kSessionDataOffset + sizeof(SessionData);
+
+static_assert(offsetof(SessionData, magic) == 0, "SessionData layout");
+static_assert(offsetof(SessionData, version) == 4, "SessionData layout");
+static_assert(offsetof(SessionData, size) == 8, "SessionData layout");
+static_assert(offsetof(SessionData, outpostVersion) == 12, "SessionData layout");
+static_assert(offsetof(SessionData, sampleRate) == 16, "SessionData layout");
+static_assert(offsetof(SessionData, maxSamplesPerBlock) == 24, "SessionData layout");
+static_assert(offsetof(SessionData, processMode) == 28, "SessionData layout");
+static_assert(offsetof(SessionData, symbolicSampleSize) == 32, "SessionData layout");
+static_assert(offsetof(SessionData, activateResult) == 36, "SessionData layout");
+static_assert(offsetof(SessionData, latencySamples) == 40, "SessionData layout");
+static_assert(offsetof(SessionData, tailSamples) == 44, "SessionData layout");
+static_assert(offsetof(SessionData, processing) == 48, "SessionData layout");
+static_assert(offsetof(SessionData, blockMode) == 52, "SessionData layout");
+static_assert(offsetof(SessionData, hasContext) == 56, "SessionData layout");
+static_assert(offsetof(SessionData, inputSilenceFlags) == 64, "SessionData layout");
+static_assert(offsetof(SessionData, outputSilenceFlags) == 72, "SessionData layout");
+static_assert(offsetof(SessionData, processContext) == 80, "SessionData layout");
+static_assert(sizeof(SessionData) == 192, "SessionData layout");
+static_assert(kSessionDataOffset % 8 == 0, "the region starts 8-aligned");
+static_assert(kFileSize == 786704, "file size");
+
+inline SessionData* sessionAt(void* base) {
+    return reinterpret_cast<SessionData*>(static_cast<unsigned char*>(base) + kSessionDataOffset);
+}
+
+// Linux side, at creation: the header of this build's region.
+inline void writeSessionHeader(SessionData& session) {
+    session.magic = kSessionMagic;
+    session.version = kSessionVersion;
+    session.size = static_cast<std::uint32_t>(sizeof(SessionData));
+    session.outpostVersion.store(0, std::memory_order_relaxed);
+}
+
+// outpost: whether the region is the one this build speaks.
+inline bool sessionHeaderMatches(const SessionData& session) {
+    return session.magic == kSessionMagic && session.version == kSessionVersion &&
+           session.size == sizeof(SessionData);
+}
+
+}  // namespace Tandem
