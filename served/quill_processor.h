@@ -65,10 +65,10 @@ public:
 
 protected:
     virtual ~QuillProcessor();
-
-private:
+    // The block's last value of each parameter the host changed.
     void applyParameterChanges(Steinberg::Vst::ProcessData& data);
 
+private:
     RefCount refs_;
     // Written by the user-interface thread, read by the audio thread.
     std::atomic<double> gain_{kDefaultGain};

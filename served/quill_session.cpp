@@ -13,20 +13,6 @@ namespace Quill {
 
 namespace {
 
-// As Quill's own process does: the block's last value of each parameter.
-void applyLastValues(QuillProcessor& processor, IParameterChanges* changes) {
-    if (!changes) return;
-    const int32 count = changes->getParameterCount();
-    for (int32 i = 0; i < count; ++i) {
-        IParamValueQueue* queue = changes->getParameterData(i);
-        if (!queue || queue->getPointCount() <= 0) continue;
-        int32 offset = 0;
-        ParamValue value = 0.0;
-        if (queue->getPoint(queue->getPointCount() - 1, offset, value) == kResultOk)
-            processor.applyParameter(queue->getParameterId(), value);
-    }
-}
-
 void clear(float* channel, int32 from, int32 to) {
     if (channel && to > from) std::memset(channel + from, 0, sizeof(float) * static_cast<std::size_t>(to - from));
 }
@@ -76,7 +62,7 @@ tresult PLUGIN_API QuillSession::process(ProcessData& data) {
 
     // Edits still reach the parameters; Quill's sound takes them up in the
     // next short block.
-    applyLastValues(*this, data.inputParameterChanges);
+    applyParameterChanges(data);
 
     const AudioBusBuffers* in = data.numInputs >= 1 && data.inputs ? &data.inputs[0] : nullptr;
     const uint64 inputFlags = in ? in->silenceFlags : 0;
