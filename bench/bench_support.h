@@ -3,6 +3,7 @@
 #pragma once
 
 #include "protocol/handshake.h"
+#include "protocol/session_data.h"
 
 #include <algorithm>
 #include <atomic>
@@ -40,6 +41,9 @@ inline void standIn(std::atomic<bool>& run, std::atomic<Tandem::AudioData*>& sha
     Tandem::AudioData* audio = nullptr;
     while (run && !(audio = shared.load())) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     if (!audio) return;
+    // Says it speaks this build's file, as outpost does before it is ready.
+    void* base = reinterpret_cast<unsigned char*>(audio) - Tandem::kAudioDataOffset;
+    Tandem::sessionAt(base)->outpostVersion.store(Tandem::kSessionVersion);
     audio->outpostCanWake.store(1);
     audio->audioReady.store(1);
     Tandem::fullFence();

@@ -18,7 +18,7 @@
 //    SCHED_FIFO (--host-fifo PRIORITY), as hosts run their audio threads.
 //
 //   bridge_bench [--json FILE] [--blocks N] [--trials N] [--seconds S]
-//                [--chain-seconds S] [--chain NxSAMPLES]... [--chains-only] [--bundle SO]
+//                [--chain-seconds S] [--chain NxSAMPLES]... [--compare-only] [--bundle SO]
 //                [--design NAME] [--log FILE] [--tsv FILE] [--no-spin-only] [--host-fifo PRIORITY]
 // WINEPREFIX must name a prefix where Quill is installed. The measured
 // instances' own log lines (and outpost's) go to the --log file, so that
@@ -254,6 +254,56 @@ std::string measureChains(FILE* out, IPluginFactory* factory, const std::string&
     return json;
 }
 
+// Round trips back to back, as built and spin-only in alternating
+// stretches, beside Quill's DSP run natively. Every block carries a host's
+// context, as hosts give it. False when the shared file cannot be mapped.
+bool measureBackToBack(FILE* out, IPluginFactory* factory, int blocks, std::vector<Row>& rows) {
+    std::fprintf(out, "Round trip through the bridge (real outpost and Quill under Wine), back to back\n");
+    printHeader(out);
+    for (int samples : {64, 256, 1024}) {
+        Processor p(factory, samples);
+        p.activate(true);
+        const auto outposts = ownOutposts();
+        AudioRegion region(outposts.empty() ? std::string() : outposts.back().sharedFile);
+        if (!region.audio()) {
+            std::fprintf(out, "bridge_bench: cannot map the shared file of the outpost\n");
+            return false;
+        }
+        StereoBlock block(samples);
+        std::vector<double> hybrid, spin, native;
+        long hybridDry = 0, spinDry = 0;
+        for (int b = 0; b < 1000; ++b) p.process(block);  // warm-up
+        // Ten alternating stretches of each, so that drift hits both alike.
+        for (int stretch = 0; stretch < 20; ++stretch) {
+            const bool spinOnly = stretch % 2 == 1;
+            region.audio()->spinOnly.store(spinOnly ? 1 : 0);
+            auto& times = spinOnly ? spin : hybrid;
+            long& dry = spinOnly ? spinDry : hybridDry;
+            for (int b = 0; b < blocks / 10; ++b) {
+                block.fill(static_cast<long>(b) * samples);
+                const auto t0 = Clock::now();
+                p.process(block);
+                times.push_back(nanosSince(t0));
+                dry += block.passedThrough();
+            }
+        }
+        region.audio()->spinOnly.store(0);
+        QuillModel model(48000.0);
+        for (int b = 0; b < blocks; ++b) {
+            const auto t0 = Clock::now();
+            model.dsp.process(block.inPtrs, block.outPtrs, 2, samples);
+            native.push_back(nanosSince(t0));
+        }
+        rows.push_back({"bridge, spin then sleep", samples, 2, blocks, summarise(hybrid), hybridDry});
+        printRow(rows.back(), out);
+        rows.push_back({"bridge, spin only", samples, 2, blocks, summarise(spin), spinDry});
+        printRow(rows.back(), out);
+        rows.push_back({"Quill DSP natively", samples, 2, blocks, summarise(native), -1});
+        printRow(rows.back(), out);
+    }
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -262,14 +312,14 @@ int main(int argc, char** argv) {
     int trials = 100;
     double seconds = 5.0;
     double chainSeconds = 10.0;
-    bool chainsOnly = false, withSpinOnly = true;
+    bool compareOnly = false, withSpinOnly = true;
     int hostPriority = 0;
     std::vector<std::pair<int, int>> shapes;
     std::string bundle = QM_BUNDLE_SO, design = "as built", logPath = "bridge_bench.log", tsv;
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
-        if (option == "--chains-only") {
-            chainsOnly = true;
+        if (option == "--compare-only") {
+            compareOnly = true;
             continue;
         }
         if (option == "--no-spin-only") {
@@ -321,8 +371,10 @@ int main(int argc, char** argv) {
 
     const std::string chains =
         measureChains(out, module.factory(), design, chainSeconds, tsv, withSpinOnly, hostPriority, shapes);
-    if (chainsOnly) {
-        if (!json.empty() && !writeJson(json, {}, chains)) {
+    if (compareOnly) {
+        std::vector<Row> rows;
+        if (!measureBackToBack(out, module.factory(), blocks, rows)) return 1;
+        if (!json.empty() && !writeJson(json, rows, chains)) {
             std::fprintf(out, "bridge_bench: cannot write %s\n", json.c_str());
             return 1;
         }
@@ -335,49 +387,7 @@ int main(int argc, char** argv) {
     const double warm = activationSeconds(module.factory());
 
     std::vector<Row> rows;
-    std::fprintf(out, "Round trip through the bridge (real outpost and Quill under Wine), back to back\n");
-    printHeader(out);
-    for (int samples : {64, 256, 1024}) {
-        Processor p(module.factory(), samples);
-        p.activate(true);
-        const auto outposts = ownOutposts();
-        AudioRegion region(outposts.empty() ? std::string() : outposts.back().sharedFile);
-        if (!region.audio()) {
-            std::fprintf(out, "bridge_bench: cannot map the shared file of the outpost\n");
-            return 1;
-        }
-        StereoBlock block(samples);
-        std::vector<double> hybrid, spin, native;
-        long hybridDry = 0, spinDry = 0;
-        for (int b = 0; b < 1000; ++b) p.process(block);  // warm-up
-        // Ten alternating stretches of each, so that drift hits both alike.
-        for (int stretch = 0; stretch < 20; ++stretch) {
-            const bool spinOnly = stretch % 2 == 1;
-            region.audio()->spinOnly.store(spinOnly ? 1 : 0);
-            auto& times = spinOnly ? spin : hybrid;
-            long& dry = spinOnly ? spinDry : hybridDry;
-            for (int b = 0; b < blocks / 10; ++b) {
-                block.fill(static_cast<long>(b) * samples);
-                const auto t0 = Clock::now();
-                p.process(block);
-                times.push_back(nanosSince(t0));
-                dry += block.passedThrough();
-            }
-        }
-        region.audio()->spinOnly.store(0);
-        QuillModel model(48000.0);
-        for (int b = 0; b < blocks; ++b) {
-            const auto t0 = Clock::now();
-            model.dsp.process(block.inPtrs, block.outPtrs, 2, samples);
-            native.push_back(nanosSince(t0));
-        }
-        rows.push_back({"bridge, spin then sleep", samples, 2, blocks, summarise(hybrid), hybridDry});
-        printRow(rows.back(), out);
-        rows.push_back({"bridge, spin only", samples, 2, blocks, summarise(spin), spinDry});
-        printRow(rows.back(), out);
-        rows.push_back({"Quill DSP natively", samples, 2, blocks, summarise(native), -1});
-        printRow(rows.back(), out);
-    }
+    if (!measureBackToBack(out, module.factory(), blocks, rows)) return 1;
 
     // Idle: activated, a few blocks, then nothing for five seconds.
     double outpostIdle = 0, hostIdle = 0;

@@ -184,7 +184,8 @@ bool OutpostLifecycle::waitForAudioReady (const std::function<bool ()>& stopping
 	const auto deadline = std::chrono::steady_clock::now () + kReadyTimeout;
 	for (;;)
 	{
-		const bool ready = audio && (fullFence (), audio->audioReady.load (std::memory_order_relaxed) == 1);
+		fullFence ();
+		const bool ready = audio && audio->audioReady.load (std::memory_order_relaxed) == 1;
 		{
 			std::lock_guard<std::mutex> lock (childLock_);
 			const pid_t pid = child_.pid ();

@@ -6,7 +6,8 @@
 # the plotting tool.
 #
 # A copy of an earlier build's bundle in <build>/bench/baseline/QuillMarlow.vst3
-# is measured first, chains only, for a comparison in the same run.
+# is measured first (chains, and round trips back to back), for a comparison
+# in the same run.
 #
 #   bench.sh [build dir]
 set -euo pipefail
@@ -23,7 +24,7 @@ trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
 echo
 baseline="$out/baseline/QuillMarlow.vst3/Contents/x86_64-linux/QuillMarlow.so"
 if [ -f "$baseline" ]; then
-    "$out/bridge_bench" --chains-only --bundle "$baseline" --design baseline --json "$out/baseline.json" \
+    "$out/bridge_bench" --compare-only --bundle "$baseline" --design baseline --json "$out/baseline.json" \
         --log "$out/baseline.log" --tsv "$out/baseline_chains.tsv"
     echo
 fi
