@@ -422,15 +422,17 @@ void OutpostLifecycle::handleEnd ()
 		return;  // the next turn finds it gone and counts this end too
 	audioPid_.store (pid (), std::memory_order_relaxed);
 	editCountSeen_ = editCountFetched_ = 0;
-	// The state goes back first; the audio thread takes the link over at its
-	// next block once `publish` has run (under the processor's state lock, so
-	// that a state the host sets meanwhile is not lost).
+	// The state and the host's activation go back first (the hook); the
+	// audio thread takes the link over at its next block once `publish` has
+	// run (under the processor's state lock, so that a state the host sets
+	// meanwhile is not lost).
 	auto publish = [this] {
 		fullFence ();
 		link_.store (kReady, std::memory_order_seq_cst);
 	};
 	if (!hooks_.restoreState || !hooks_.restoreState (stoppingNow, publish))
-		Tandem::logError () << "[QuillMarlow #" << instanceId_ << "] The restarted outpost did not take the state back";
+		Tandem::logError () << "[QuillMarlow #" << instanceId_
+		                    << "] The restarted outpost did not take the state or the activation back";
 	if (link_.load () != kReady)
 		publish ();
 	relaunches_.fetch_add (1);

@@ -50,8 +50,8 @@ public:
 	// What the audio thread may do with the current block.
 	enum class AudioTurn { Exchange, ExchangeWithNewOutpost, PassThrough };
 	// Work the watcher leaves to the processor, on the watcher's thread:
-	// give a new outpost the latest state (false when it failed) and then
-	// call `publish`, which hands the new outpost to the audio thread, before
+	// give a new outpost the latest state and the host's activation (false
+	// when either failed) and then call `publish`, which hands the new outpost to the audio thread, before
 	// a state the host sets meanwhile could be missed; and keep that state
 	// current once edits have settled. Each returns early when `stopping`
 	// says so.
