@@ -17,6 +17,7 @@
 //                latency and tail are the two numbers in FILE, read again
 //                every 10 ms; a change advances latencyReport. (The other
 //                serving modes answer GetLatency with 0 and 0.)
+//   refusing     like serve, but the served plug-in refuses to activate
 //   otherbuild   like serve, but as an outpost.exe of a build before the
 //                session region: it never says which version it speaks
 //   editor:FILE  like serve, and stands in for Wine's editor window: the
@@ -200,7 +201,7 @@ void countEdit(int) { g_edits = g_edits + 1; }
 }
 
 int serve(const char* path, FakeEditor* editor = nullptr, int slowMs = 0, const char* commandLog = nullptr,
-          const char* latencyFile = nullptr, bool speaksVersion = true) {
+          const char* latencyFile = nullptr, bool speaksVersion = true, bool refusesActivation = false) {
     int fd = open(path, O_RDWR);
     if (fd < 0) return 1;
     void* base = mmap(nullptr, Tandem::kFileSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
@@ -266,7 +267,7 @@ int serve(const char* path, FakeEditor* editor = nullptr, int slowMs = 0, const 
                 latency.poll(ui);
                 session->latencySamples = latency.latency;
                 session->tailSamples = latency.tail;
-                session->activateResult = 0;
+                session->activateResult = refusesActivation ? 1 : 0;
                 break;
             case Tandem::CommandCode::GetLatency:
                 latency.poll(ui);
@@ -305,6 +306,7 @@ int main(int argc, char** argv) {
     }
     if (mode == "serve") return serve(argv[2]);
     if (mode == "otherbuild") return serve(argv[2], nullptr, 0, nullptr, nullptr, false);
+    if (mode == "refusing") return serve(argv[2], nullptr, 0, nullptr, nullptr, true, true);
     if (mode.rfind("slow:", 0) == 0) return serve(argv[2], nullptr, std::atoi(mode.c_str() + 5));
     if (mode.rfind("commands:", 0) == 0) return serve(argv[2], nullptr, 0, mode.c_str() + 9);
     if (mode.rfind("latency:", 0) == 0) return serve(argv[2], nullptr, 0, nullptr, mode.c_str() + 8);

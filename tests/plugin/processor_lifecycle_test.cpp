@@ -235,6 +235,18 @@ TEST (ProcessorLifecycle, AnOutpostOfAnotherBuildIsRefusedClearly)
 	EXPECT_EQ (out.data, in.data) << "passed through";
 }
 
+// A served plug-in that refuses the host's set-up fails the host's
+// activation, as the plug-in itself would.
+TEST (ProcessorLifecycle, AServedPlugInThatRefusesToActivateFailsTheActivation)
+{
+	testing::internal::CaptureStderr ();
+	HostedProcessor p ("refusing", 512, 44100.0);
+	EXPECT_EQ (p->setActive (true), kResultFalse);
+	EXPECT_THAT (testing::internal::GetCapturedStderr (),
+	             HasSubstr ("] The served plug-in refused its activation at 44100 Hz, 512 samples, realtime (result 1)"));
+	EXPECT_GT (p->outpostPid (), 0) << "outpost stays for the next activation";
+}
+
 TEST (ProcessorLifecycle, FailedFileCreationFailsActivation)
 {
 	HostedProcessor p;

@@ -5,6 +5,8 @@
 #include "plugin/test_support.h"
 #include "figures.h"
 
+#include "pluginterfaces/vst/ivstprocesscontext.h"
+
 #include <mutex>
 #include <vector>
 
@@ -62,12 +64,18 @@ TEST (RtSafety, ProcessAgainstTheStandInNeverAllocatesLocksSleepsOrWrites)
 	Bus in (2, kSamples), out (2, kSamples);
 	long wrong = 0;
 	long processed = 0;
+	// Blocks carry the host's context, as hosts give it.
+	Vst::ProcessContext context {};
+	context.state = Vst::ProcessContext::kPlaying | Vst::ProcessContext::kTempoValid;
+	context.tempo = 93.5;
 
 	const rtguard::RunReport r = rtguard::runWatched (kBlocks, [&] (long n) {
 		in.data[0][0] = static_cast<float> (n);
 		in.data[1][kSamples - 1] = static_cast<float> (-n);
+		context.projectTimeSamples = n * kSamples;
 		const int32 okBefore = p->audioOkCount ();
 		Vst::ProcessData d = block (in, out, kSamples);
+		d.processContext = &context;
 		p->process (d);
 		if (p->audioOkCount () > okBefore)
 		{
