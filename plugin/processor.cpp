@@ -5,14 +5,11 @@
 #include "plugin/plugids.h"
 
 #include "log/log.h"
-#include "protocol/handshake.h"
 
 #include <string>
 
 namespace Steinberg {
 namespace QuillMarlow {
-
-using Tandem::fullFence;
 
 QuillMarlowProcessor::QuillMarlowProcessor ()
 : instanceId_ (s_instanceCounter_.fetch_add (1)), outpost_ (instanceId_, sharedMemory_, slotLock_)
