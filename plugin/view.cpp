@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <sys/eventfd.h>
@@ -208,6 +209,16 @@ tresult PLUGIN_API QuillMarlowView::attached (void* parent, FIDString type)
 
 	xcb_flush (connection_);
 	registerWithRunLoop ();
+	// A host that never asked for our size has its window at a size of its
+	// own: that is the size it has accepted so far.
+	if (hostWidth_ <= 0 || hostHeight_ <= 0)
+		if (auto* g = xcb_get_geometry_reply (connection_,
+		                                      xcb_get_geometry (connection_, static_cast<uint32> (parentWindow_)), nullptr))
+		{
+			hostWidth_ = g->width;
+			hostHeight_ = g->height;
+			std::free (g);
+		}
 	// The host sized its window before it knew the editor: ask it to fit.
 	if (editorWidth_ != hostWidth_ || editorHeight_ != hostHeight_)
 		askHostToResize (editorWidth_, editorHeight_);

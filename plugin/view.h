@@ -188,8 +188,8 @@ private:
 	// Windows whose moves the thread follows; set before the thread starts.
 	std::vector<uint32> watchedAncestors_;
 
-	// Sizes. The last size the host was told (getSize) or gave (onSize), 0
-	// while unknown; the served editor's size and whether the host may
+	// Sizes. The last size the host was told (getSize), gave (onSize) or
+	// accepted (resizeView), 0 while unknown; the served editor's size and whether the host may
 	// resize it, as outpost last reported; the report word seen last.
 	int32 hostWidth_ = 0;
 	int32 hostHeight_ = 0;

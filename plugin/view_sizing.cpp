@@ -1,6 +1,7 @@
 // Sizes between the host, the view and the served editor. The host learns
 // the editor's size from getSize (as outpost last reported it) and, when that
-// was not yet the real one, through IPlugFrame::resizeView after attaching.
+// was not yet the real one, through IPlugFrame::resizeView after attaching;
+// getSize reports a new size once the host has accepted it.
 // A resize the served editor asks for reaches us as a new size report of
 // outpost; the event thread sees it and, through the host's run loop, has the
 // host's user-interface thread resize our windows and ask the host. A resize
@@ -44,15 +45,21 @@ tresult PLUGIN_API QuillMarlowView::getSize (ViewRect* size)
 	if (size)
 	{
 		// Not embedded yet: outpost keeps the size of the editor it made for
-		// an earlier view (800 x 600 before there was any).
+		// an earlier view (800 x 600 before there was any). Embedded: the
+		// size the host has accepted, not yet the one the editor asks for.
+		// Hosts that compare the two before they resize (the SDK's editor
+		// host) would otherwise see nothing to do.
 		if (!wineWindow_)
 			takeReportedSize ();
+		if (!wineWindow_ || hostWidth_ <= 0 || hostHeight_ <= 0)
+		{
+			hostWidth_ = editorWidth_;
+			hostHeight_ = editorHeight_;
+		}
 		size->left = 0;
 		size->top = 0;
-		size->right = editorWidth_;
-		size->bottom = editorHeight_;
-		hostWidth_ = editorWidth_;
-		hostHeight_ = editorHeight_;
+		size->right = hostWidth_;
+		size->bottom = hostHeight_;
 	}
 	return kResultOk;
 }
@@ -130,8 +137,8 @@ void QuillMarlowView::checkSizeReport ()
 	}
 	// No run loop: our own windows follow, the host's window cannot be asked.
 	resizeEmbeddedWindows (width, height);
-	editorWidth_ = width;
-	editorHeight_ = height;
+	editorWidth_ = hostWidth_ = width;
+	editorHeight_ = hostHeight_ = height;
 	Tandem::logInfo () << "[QuillMarlowView] Host offers no run loop: its window is not asked for " << width << "x" << height;
 }
 
@@ -161,12 +168,21 @@ void QuillMarlowView::askHostToResize (int32 width, int32 height)
 	if (!frame_)
 	{
 		Tandem::logInfo () << "[QuillMarlowView] No host frame: the host window is not asked for " << width << "x" << height;
+		hostWidth_ = width;
+		hostHeight_ = height;
 		return;
 	}
 	Tandem::logInfo () << "[QuillMarlowView] Asking host to resize to " << width << "x" << height;
 	ViewRect rect (0, 0, width, height);
 	const tresult result = frame_->resizeView (this, &rect);
-	if (result != kResultOk)
+	// Accepted: reported from now on (the host's onSize may have said so
+	// already).
+	if (result == kResultOk)
+	{
+		hostWidth_ = width;
+		hostHeight_ = height;
+	}
+	else
 		Tandem::logError () << "[QuillMarlowView] Host did not resize to " << width << "x" << height << " (result " << result
 		                    << ")";
 }

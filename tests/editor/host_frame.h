@@ -31,6 +31,12 @@ public:
 		if (!view || !size)
 			return Steinberg::kInvalidArgument;
 		requests.emplace_back (size->getWidth (), size->getHeight ());
+		// As the SDK's editor host does: a view that already reports the
+		// size needs nothing done.
+		Steinberg::ViewRect now {};
+		view->getSize (&now);
+		if (now.getWidth () == size->getWidth () && now.getHeight () == size->getHeight ())
+			return Steinberg::kResultTrue;
 		const uint32_t wh[] = {static_cast<uint32_t> (size->getWidth ()), static_cast<uint32_t> (size->getHeight ())};
 		xcb_configure_window (host_.c, window_, XCB_CONFIG_WINDOW_WIDTH | XCB_CONFIG_WINDOW_HEIGHT, wh);
 		xcb_flush (host_.c);
