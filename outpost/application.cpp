@@ -422,8 +422,8 @@ void OutpostApplication::processAudioData() {
 
     // What the host gave with this block; a served processor that is not
     // active (the host has not activated it yet) leaves the block as it came.
-    followProcessing();
     HostBlock host;
+    host.processing = session_->processing.load(std::memory_order_acquire) != 0;
     host.processMode = session_->blockMode;
     host.context = loadHostContext(*session_, hostContext_);
     host.inputSilenceFlags = session_->inputSilenceFlags;

@@ -26,6 +26,8 @@ class PlugFrame;
 // What the host gave with one block, and what the served processor gave
 // back beside the audio.
 struct HostBlock {
+    // The host's setProcessing, followed before the block is processed.
+    bool processing = true;
     Steinberg::int32 processMode = Steinberg::Vst::kRealtime;
     // Null when the host gave no context.
     Steinberg::Vst::ProcessContext* context = nullptr;
@@ -135,6 +137,8 @@ private:
     // Main thread: takes the processor from the audio thread (its blocks
     // pass through from now on) and waits until it is outside.
     void suspendAudio();
+    // Inside the audio thread's turn: processing started or stopped.
+    void applyProcessing(bool processing);
     // The audio thread's turn with the processor: inside for the turn's
     // length; `ready` tells whether the processor may be used.
     class AudioTurn {

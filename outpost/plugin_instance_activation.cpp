@@ -126,7 +126,11 @@ void PluginInstance::deactivate() {
 
 void PluginInstance::followProcessing(bool processing) {
     const AudioTurn turn(*this);
-    if (!turn.ready() || processing == processing_) return;
+    if (turn.ready()) applyProcessing(processing);
+}
+
+void PluginInstance::applyProcessing(bool processing) {
+    if (processing == processing_) return;
     // Plug-ins that do nothing here answer kNotImplemented: the state follows
     // the host's all the same.
     const tresult result = audioProcessor_->setProcessing(processing);

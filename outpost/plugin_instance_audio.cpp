@@ -49,6 +49,7 @@ bool PluginInstance::processAudio(const float* input, float* output, std::int32_
         copyThrough(input, output, numSamples, numChannels);
         return false;
     }
+    applyProcessing(host->processing);
 
     Sample32* inputChannels[kMaxChannels] = {};
     Sample32* outputChannels[kMaxChannels] = {};
