@@ -60,6 +60,8 @@ public:
     void adoptParams(double gain, double tone);
     // A host takes the edits.
     bool linked() const { return handler_ != nullptr; }
+    // Asks the host to restart the plug-in; false without a host handler.
+    bool restartHost(Steinberg::int32 flags) { return handler_ && handler_->restartComponent(flags) == Steinberg::kResultOk; }
 
     // Builds without an editor: createView gives no view, as plug-ins that
     // leave the editor to their host do.

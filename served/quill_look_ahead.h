@@ -17,12 +17,6 @@ public:
     Steinberg::uint32 PLUGIN_API getLatencySamples() override;
     Steinberg::uint32 PLUGIN_API getTailSamples() override { return kLookAheadTail; }
     Steinberg::tresult PLUGIN_API setState(Steinberg::IBStream* state) override;
-    Steinberg::tresult PLUGIN_API setComponentHandler(Steinberg::Vst::IComponentHandler* handler) override;
-
-private:
-    ~QuillLookAhead() override;
-
-    Steinberg::Vst::IComponentHandler* handler_ = nullptr;
 };
 
 }  // namespace Quill

@@ -19,10 +19,6 @@ void clear(float* channel, int32 from, int32 to) {
 
 }  // namespace
 
-QuillSession::~QuillSession() {
-    if (handler_) handler_->release();
-}
-
 uint32 QuillSession::requestedLatency() const {
     return static_cast<uint32>(std::lround(currentParams().tone * kSessionLatencyRange));
 }
@@ -112,16 +108,8 @@ tresult PLUGIN_API QuillSession::setState(IBStream* state) {
     const uint32 before = requestedLatency();
     const tresult result = QuillSingle::setState(state);
     const uint32 after = requestedLatency();
-    if (result == kResultOk && after != before && after != appliedLatency_ && handler_)
-        handler_->restartComponent(kLatencyChanged);
+    if (result == kResultOk && after != before && after != appliedLatency_) restartHost(kLatencyChanged);
     return result;
-}
-
-tresult PLUGIN_API QuillSession::setComponentHandler(IComponentHandler* handler) {
-    if (handler) handler->addRef();
-    if (handler_) handler_->release();
-    handler_ = handler;
-    return QuillSingle::setComponentHandler(handler);
 }
 
 }  // namespace Quill

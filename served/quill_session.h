@@ -25,18 +25,14 @@ public:
     Steinberg::uint32 PLUGIN_API getLatencySamples() override { return appliedLatency_; }
     Steinberg::uint32 PLUGIN_API getTailSamples() override { return 0; }
     Steinberg::tresult PLUGIN_API setState(Steinberg::IBStream* state) override;
-    Steinberg::tresult PLUGIN_API setComponentHandler(Steinberg::Vst::IComponentHandler* handler) override;
 
 private:
-    ~QuillSession() override;
-
     Steinberg::uint32 requestedLatency() const;
 
     // Calls and the last setup; the host makes them between blocks, never
     // during one, so process reads them without locking.
     SessionReport session_{};
     Steinberg::uint32 appliedLatency_ = kSessionInitialLatency;
-    Steinberg::Vst::IComponentHandler* handler_ = nullptr;
 };
 
 }  // namespace Quill

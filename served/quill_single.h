@@ -48,6 +48,8 @@ public:
 
 protected:
     ~QuillSingle() override;
+    // The controller half's host: asked to restart the plug-in.
+    void restartHost(Steinberg::int32 flags) { edit_->restartHost(flags); }
 
 private:
     QuillController* edit_;
