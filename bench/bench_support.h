@@ -3,7 +3,7 @@
 #pragma once
 
 #include "protocol/handshake.h"
-#include "protocol/session_data.h"
+#include "protocol/parameter_data.h"
 
 #include <algorithm>
 #include <atomic>

@@ -25,6 +25,8 @@ OutpostApplication::OutpostApplication(std::string sharedMemoryName, std::string
 
 OutpostApplication::~OutpostApplication() {
     stopAudioThread();
+    stopWaker();
+    parameters_.reset();
     plugin_.reset();
     running_ = false;
     unmapSharedFile();
@@ -36,6 +38,7 @@ void OutpostApplication::useView(void* view) {
     audioData_ = regions.audioData;
     stateData_ = regions.stateData;
     session_ = sessionAt(view);
+    parameterData_ = parametersAt(view);
 }
 
 void OutpostApplication::forgetView() {
@@ -43,6 +46,7 @@ void OutpostApplication::forgetView() {
     audioData_ = nullptr;
     stateData_ = nullptr;
     session_ = nullptr;
+    parameterData_ = nullptr;
 }
 
 void OutpostApplication::stopAudioThread() {
@@ -66,7 +70,7 @@ bool OutpostApplication::initialize() {
     if (!acceptSessionRegion()) return false;
     // Locked (and so read in) now, the file costs the audio thread no page
     // fault; without the lock it still works, with a fault now and then.
-    if (const std::int64_t locked = lockInMemory(uiCommand_, kFileSize); locked != 0)
+    if (const std::int64_t locked = lockInMemory(uiCommand_, kAudioPartSize); locked != 0)
         logError() << "[Outpost] Could not lock the shared file in memory (" << locked << "); audio may page-fault";
 
     linuxCalls_ = linuxCallsUsable();
@@ -95,8 +99,11 @@ bool OutpostApplication::initialize() {
     }
     logInfo() << "[Outpost] Plugin instance created successfully!";
     logInfo() << "[Outpost] Window will be created on ShowEditor command";
+    // The host lists the parameters long before it activates anything.
+    startParameters();
 
     running_ = true;
+    startWaker();
     // The served processor is set up and activated when the host activates
     // its instance (the Activate command), with the host's setup.
 
@@ -120,6 +127,7 @@ void OutpostApplication::run() {
         if (plugin_) {
             plugin_->processMessages();
             plugin_->serviceParameters();
+            serviceParameters();
             // Tells the Linux side that the project changed.
             if (uiCommand_)
                 uiCommand_->editCount.store(static_cast<std::int32_t>(plugin_->changeCount()), std::memory_order_relaxed);
@@ -135,9 +143,10 @@ void OutpostApplication::run() {
         // slower turn keeps an idle outpost cheap (each turn asks Wine's
         // server for messages) and commands still start within 50 ms. A
         // message that comes wakes the wait at once.
-        HostThread::waitForMessages(std::chrono::milliseconds(editorShown_ ? 10 : 50));
+        hostThread_.waitForMessages(std::chrono::milliseconds(editorShown_ ? 10 : 50));
     }
     stopAudioThread();
+    stopWaker();
     logInfo() << "[Outpost] Main loop ended";
 }
 
@@ -229,6 +238,8 @@ void OutpostApplication::processUICommand() {
             flushEditsToProcessor();
             const bool ok = plugin_->setState(stateData_->stateBuffer, size);
             logInfo() << "[Outpost] State restored: " << (ok ? "OK" : "FAILED");
+            // The host reads the values right after the state.
+            publishParametersAfterState();
         }
         break;
     }
@@ -427,9 +438,15 @@ void OutpostApplication::processAudioData() {
     host.processMode = session_->blockMode;
     host.context = loadHostContext(*session_, hostContext_);
     host.inputSilenceFlags = session_->inputSilenceFlags;
+    BlockParameters& points = parameterData_->block;
+    host.inputPoints = points.input;
+    host.inputPointCount = points.inputCount;
+    host.holdEdits = parameterData_->request.hostListens.load(std::memory_order_relaxed) == 1;
+    host.outputPoints = points.output;
     plugin_->processAudio(&audioData_->inputBuffers[0][0], &audioData_->outputBuffers[0][0], samples, channels,
                           &host);
     session_->outputSilenceFlags = host.outputSilenceFlags;
+    points.outputCount = host.outputPointCount;
 
     finishBlock(*audioData_);
 }

@@ -6,9 +6,10 @@
 
 #include "log/log.h"
 #include "pluginterfaces/vst/ivstprocesscontext.h"
-#include "protocol/session_data.h"
+#include "protocol/parameter_data.h"
 #include "protocol/tandem_protocol.h"
 #include "host_thread.h"
+#include "parameter_mirror.h"
 #include "plugin_instance.h"
 #include "vst3_loader.h"
 
@@ -58,6 +59,17 @@ private:
     // Audio thread: the served processor follows the host's setProcessing.
     void followProcessing();
 
+    // The parameter region (application_parameters.cpp): published once the
+    // served plug-in exists, kept current on each main-loop turn and after
+    // a state was set.
+    void startParameters();
+    void serviceParameters();
+    void publishParametersAfterState();
+    // A thread that sleeps on the region's `wake` word and ends the main
+    // thread's wait when the Linux side asks something of it.
+    void startWaker();
+    void stopWaker();
+
     void audioThreadFunc();
     void processAudioData();
     void stopAudioThread();
@@ -98,10 +110,14 @@ private:
     AudioData* audioData_ = nullptr;
     StateData* stateData_ = nullptr;
     SessionData* session_ = nullptr;
+    ParameterData* parameterData_ = nullptr;
     // Before the loader: COM is left only after the module is freed.
     HostThread hostThread_;
     VST3Loader loader_;
     std::unique_ptr<PluginInstance> plugin_;
+    std::unique_ptr<ParameterMirror> parameters_;
+    std::thread waker_;
+    std::atomic<bool> wakerRunning_{false};
     // Audio thread: the host's context of the block in hand.
     Steinberg::Vst::ProcessContext hostContext_{};
     // What publishEditorSize last wrote; a width of 0 means nothing yet.

@@ -3,6 +3,10 @@
 
 #include "parameter_queue.h"
 
+#include "pluginterfaces/gui/iplugview.h"
+
+#include <cstring>
+
 using namespace Steinberg;
 using namespace Steinberg::Vst;
 
@@ -34,6 +38,7 @@ uint32 PLUGIN_API ComponentHandler::release() {
 
 tresult PLUGIN_API ComponentHandler::beginEdit(ParamID id) {
     logInfo() << "[ComponentHandler] beginEdit " << id;
+    relay(RingKind::BeginEdit, id);
     return kResultOk;
 }
 
@@ -42,11 +47,13 @@ tresult PLUGIN_API ComponentHandler::performEdit(ParamID id, ParamValue valueNor
     if (valueNormalized != valueNormalized) return kInvalidArgument;  // NaN reaches no processor
     edits_->post(id, valueNormalized);
     changes_.fetch_add(1, std::memory_order_relaxed);
+    relay(RingKind::PerformEdit, id, valueNormalized);
     return kResultOk;
 }
 
 tresult PLUGIN_API ComponentHandler::endEdit(ParamID id) {
     logInfo() << "[ComponentHandler] endEdit " << id;
+    relay(RingKind::EndEdit, id);
     return kResultOk;
 }
 
@@ -59,16 +66,50 @@ tresult PLUGIN_API ComponentHandler::restartComponent(int32 flags) {
         logInfo() << "[ComponentHandler] I/O change or reload requested; not supported, the plug-in keeps running";
     if (flags & (kLatencyChanged | kIoChanged | kReloadComponent))
         latencyAnnounced_.store(true, std::memory_order_relaxed);
+    // The host hears of these once the list and values are published again.
+    parametersAnnounced_ |= flags & (kParamValuesChanged | kParamTitlesChanged | kParamIdMappingChanged);
     return kResultOk;
 }
 
 tresult PLUGIN_API ComponentHandler::setDirty(TBool state) {
     if (state) changes_.fetch_add(1, std::memory_order_relaxed);
+    relay(RingKind::SetDirty, 0, state ? 1.0 : 0.0);
     return kResultOk;
 }
 
-tresult PLUGIN_API ComponentHandler::requestOpenEditor(FIDString) { return kResultFalse; }
-tresult PLUGIN_API ComponentHandler::startGroupEdit() { return kResultOk; }
-tresult PLUGIN_API ComponentHandler::finishGroupEdit() { return kResultOk; }
+// Only the editor view exists on the host's side.
+tresult PLUGIN_API ComponentHandler::requestOpenEditor(FIDString name) {
+    if (!ring_ || !listening_ || listening_->load(std::memory_order_relaxed) != 1 || (name && std::strcmp(name, ViewType::kEditor) != 0)) return kResultFalse;
+    relay(RingKind::RequestOpenEditor);
+    return kResultOk;
+}
+
+tresult PLUGIN_API ComponentHandler::startGroupEdit() {
+    relay(RingKind::StartGroupEdit);
+    return kResultOk;
+}
+
+tresult PLUGIN_API ComponentHandler::finishGroupEdit() {
+    relay(RingKind::FinishGroupEdit);
+    return kResultOk;
+}
+
+void ComponentHandler::relay(RingKind kind, uint32 id, double value) {
+    if (!ring_ || !listening_ || listening_->load(std::memory_order_relaxed) != 1) return;
+    flushRelay();
+    const RingEntry entry{static_cast<int32>(kind), id, value};
+    if (waiting_.empty() && pushRing(*ring_, entry)) return;
+    // A host that stopped reading does not make us keep everything.
+    if (waiting_.size() >= kMaxWaiting) {
+        if (!relayCut_) logError() << "[ComponentHandler] The host reads no edits: later ones are not relayed";
+        relayCut_ = true;
+        return;
+    }
+    waiting_.push_back(entry);
+}
+
+void ComponentHandler::flushRelay() {
+    while (ring_ && !waiting_.empty() && pushRing(*ring_, waiting_.front())) waiting_.pop_front();
+}
 
 }  // namespace Tandem

@@ -2,10 +2,17 @@
 // outpost gives the served controller. Edits the controller reports
 // (beginEdit, performEdit, endEdit) go to the audio thread through the
 // instance's parameter queue and reach the processor with the next block.
-// All calls are expected on outpost's main thread, where the editor lives.
+// Once relayTo has given it the parameter region's ring, it also passes
+// every edit and announcement on to the Linux side, for the host's own
+// component handler. All calls are expected on outpost's main thread,
+// where the editor lives.
 #pragma once
 
 #include <atomic>
+#include <deque>
+#include <utility>
+
+#include "protocol/parameter_data.h"
 
 #include "pluginterfaces/vst/ivsteditcontroller.h"
 
@@ -46,6 +53,20 @@ public:
     // True once after the plug-in announced that its latency or tail may
     // have changed.
     bool takeLatencyAnnouncement() { return latencyAnnounced_.exchange(false, std::memory_order_relaxed); }
+    // The restartComponent flags about parameters announced since the last
+    // call, for the host once the list and values are published again.
+    Steinberg::int32 takeParameterAnnouncement() { return std::exchange(parametersAnnounced_, 0); }
+
+    // The ring to the host's handler (null: none), used while `listening`
+    // is 1. What does not fit waits here and goes in with the next calls,
+    // in order.
+    void relayTo(Ring* ring, const std::atomic<Steinberg::int32>* listening) {
+        ring_ = ring;
+        listening_ = listening;
+    }
+    void relay(RingKind kind, Steinberg::uint32 id = 0, double value = 0.0);
+    // Moves what waits into the ring as far as it has room.
+    void flushRelay();
 
 private:
     virtual ~ComponentHandler() = default;
@@ -54,6 +75,12 @@ private:
     std::atomic<Steinberg::int32> refCount_{1};
     std::atomic<Steinberg::uint32> changes_{0};
     std::atomic<bool> latencyAnnounced_{false};
+    Steinberg::int32 parametersAnnounced_ = 0;
+    Ring* ring_ = nullptr;
+    const std::atomic<Steinberg::int32>* listening_ = nullptr;
+    static constexpr std::size_t kMaxWaiting = 65536;
+    std::deque<RingEntry> waiting_;
+    bool relayCut_ = false;
 };
 
 }  // namespace Tandem

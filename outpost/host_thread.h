@@ -7,6 +7,8 @@
 #pragma once
 
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 
 namespace Tandem {
 
@@ -24,11 +26,19 @@ public:
     bool enter();
 
     // Waits up to `timeout`, returning early when a message arrives for the
-    // calling thread (without removing it).
-    static void waitForMessages(std::chrono::milliseconds timeout);
+    // calling thread (without removing it) or wake() is called.
+    void waitForMessages(std::chrono::milliseconds timeout);
+    // Ends the thread's wait, from any thread (the next one, if it is not
+    // waiting now).
+    void wake();
 
 private:
     bool oleInitialized_ = false;
+    void* wakeEvent_ = nullptr;
+    // Without Win32: the wait and its wake-up.
+    std::mutex wakeLock_;
+    std::condition_variable woken_;
+    bool wakePending_ = false;
 };
 
 }  // namespace Tandem

@@ -1,8 +1,8 @@
 // HostThread without Win32, for native builds of the application logic:
-// there is no COM and no message queue, so the wait is a plain sleep.
+// there is no COM and no message queue, so the wait only ends early for a
+// wake-up.
 #include "host_thread.h"
 
-#include <thread>
 
 namespace Tandem {
 
@@ -13,6 +13,18 @@ bool HostThread::enter() {
     return true;
 }
 
-void HostThread::waitForMessages(std::chrono::milliseconds timeout) { std::this_thread::sleep_for(timeout); }
+void HostThread::waitForMessages(std::chrono::milliseconds timeout) {
+    std::unique_lock<std::mutex> lock(wakeLock_);
+    woken_.wait_for(lock, timeout, [this] { return wakePending_; });
+    wakePending_ = false;
+}
+
+void HostThread::wake() {
+    {
+        std::lock_guard<std::mutex> lock(wakeLock_);
+        wakePending_ = true;
+    }
+    woken_.notify_one();
+}
 
 }  // namespace Tandem

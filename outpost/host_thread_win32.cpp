@@ -27,9 +27,11 @@ const char* makeDpiAware() {
 
 HostThread::~HostThread() {
     if (oleInitialized_) OleUninitialize();
+    if (wakeEvent_) CloseHandle(static_cast<HANDLE>(wakeEvent_));
 }
 
 bool HostThread::enter() {
+    if (!wakeEvent_) wakeEvent_ = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     if (oleInitialized_) return true;
     const HRESULT result = OleInitialize(nullptr);
     // S_FALSE: this thread was already in a single-threaded apartment; the
@@ -50,7 +52,13 @@ bool HostThread::enter() {
 void HostThread::waitForMessages(std::chrono::milliseconds timeout) {
     // MWMO_INPUTAVAILABLE: also returns at once for messages already queued
     // but not yet removed, so nothing waits a whole tick.
-    MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(timeout.count()), QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    HANDLE event = static_cast<HANDLE>(wakeEvent_);
+    MsgWaitForMultipleObjectsEx(event ? 1 : 0, event ? &event : nullptr, static_cast<DWORD>(timeout.count()),
+                                QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+}
+
+void HostThread::wake() {
+    if (wakeEvent_) SetEvent(static_cast<HANDLE>(wakeEvent_));
 }
 
 }  // namespace Tandem

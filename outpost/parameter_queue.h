@@ -61,6 +61,8 @@ public:
     // value per parameter winning; an edit of a parameter the changes have
     // no room for stays queued for the next block. Returns the count taken.
     std::size_t drainInto(ParameterChanges& changes);
+    // Audio thread: the oldest waiting edit, taken; false when none waits.
+    bool take(ParameterEdit& edit) { return ring_.pop(edit); }
 
 private:
     ParameterRing ring_;

@@ -2,6 +2,7 @@
 #include "plugin_instance.h"
 #include "log/log.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "component_handler.h"
@@ -230,12 +231,12 @@ void PluginInstance::disconnectComponents() {
 }
 
 void PluginInstance::connectComponentHandler() {
-    // Room for one change per parameter in every block, both ways; reserved
-    // now, before the audio thread exists.
+    // Room for one change per parameter the host sees in every block, both
+    // ways; reserved now, before the audio thread exists.
     const int32 parameters = controller_->getParameterCount();
     if (parameters > 0) {
-        inputChanges_.reserve(parameters);
-        outputChanges_.reserve(parameters);
+        inputChanges_.reserve(std::min(parameters, kMaxParameters));
+        outputChanges_.reserve(std::min(parameters, kMaxParameters));
     }
     componentHandler_ = new ComponentHandler(&toProcessor_);
     const tresult result = controller_->setComponentHandler(componentHandler_);
@@ -254,6 +255,22 @@ bool PluginInstance::readLatency(std::uint32_t& latency, std::uint32_t& tail) co
     latency = audioProcessor_->getLatencySamples();
     tail = audioProcessor_->getTailSamples();
     return true;
+}
+
+void PluginInstance::relayEditsTo(Ring* ring, const std::atomic<int32>* listening) {
+    if (componentHandler_) componentHandler_->relayTo(ring, listening);
+}
+
+void PluginInstance::flushEditRelay() {
+    if (componentHandler_) componentHandler_->flushRelay();
+}
+
+int32 PluginInstance::takeParameterAnnouncement() {
+    return componentHandler_ ? componentHandler_->takeParameterAnnouncement() : 0;
+}
+
+void PluginInstance::relayRestart(int32 flags) {
+    if (componentHandler_) componentHandler_->relay(RingKind::Restart, static_cast<uint32>(flags));
 }
 
 bool PluginInstance::takeLatencyAnnouncement() {

@@ -13,8 +13,10 @@
 #include "pluginterfaces/vst/ivstcomponent.h"
 #include "pluginterfaces/vst/ivstprocesscontext.h"
 #include "pluginterfaces/vst/ivsteditcontroller.h"
+#include "held_edits.h"
 #include "parameter_changes.h"
 #include "parameter_queue.h"
+#include "protocol/parameter_data.h"
 #include "win32.h"
 
 namespace Tandem {
@@ -33,6 +35,15 @@ struct HostBlock {
     Steinberg::Vst::ProcessContext* context = nullptr;
     std::uint64_t inputSilenceFlags = 0;
     std::uint64_t outputSilenceFlags = 0;
+    // The host's parameter changes (kMaxInputPoints at most).
+    const ParameterPoint* inputPoints = nullptr;
+    std::int32_t inputPointCount = 0;
+    // The host hears the controller's edits and sends them back: they wait
+    // for that (see HeldEdits) instead of reaching the processor at once.
+    bool holdEdits = false;
+    // Room for the processor's changes (kMaxOutputPoints), and their count.
+    ParameterPoint* outputPoints = nullptr;
+    std::int32_t outputPointCount = 0;
 };
 
 class PluginInstance {
@@ -75,10 +86,18 @@ public:
     // taken yet. serviceParameters, once per main-loop turn, moves edits kept
     // aside into the queue and gives the controller the values the
     // processor reported.
-    bool hasPendingEdits() const { return toProcessor_.hasPending(); }
+    bool hasPendingEdits() const { return toProcessor_.hasPending() || !heldEdits_.empty(); }
     void serviceParameters();
     // Grows with every edit the controller reports; 0 without a controller.
     std::uint32_t changeCount() const;
+    // The host's side of the controller's edits (main thread): they go
+    // into `ring` while `listening` is 1 (see ComponentHandler::relayTo).
+    void relayEditsTo(Ring* ring, const std::atomic<Steinberg::int32>* listening);
+    void flushEditRelay();
+    // restartComponent flags about parameters announced since the last call.
+    Steinberg::int32 takeParameterAnnouncement();
+    // A restart the host should hear of, after what the edits said so far.
+    void relayRestart(Steinberg::int32 flags);
     // Latency and tail (main thread): what the processor returns now. False,
     // leaving both alone, before audio is set up.
     bool readLatency(std::uint32_t& latency, std::uint32_t& tail) const;
@@ -131,9 +150,12 @@ private:
     void disconnectComponents();
     // Gives the controller outpost's component handler (createInstance).
     void connectComponentHandler();
+    // Audio thread: the block's changes, the host's and the controller's
+    // edits (which wait for the host's echo when it hears them).
+    void gatherChanges(const HostBlock& host, std::int32_t numSamples);
     // Audio thread: sends the last value of each parameter the processor
-    // reported to the main thread.
-    void collectOutputChanges();
+    // reported to the main thread, and all of them to the host.
+    void collectOutputChanges(HostBlock* host = nullptr);
     // Main thread: takes the processor from the audio thread (its blocks
     // pass through from now on) and waits until it is outside.
     void suspendAudio();
@@ -186,6 +208,7 @@ private:
     ParameterRing fromProcessor_{1024};  // audio thread -> main thread
     ParameterChanges inputChanges_;      // audio thread only, once audio runs
     ParameterChanges outputChanges_;
+    HeldEdits heldEdits_;                // audio thread
     std::atomic<std::uint32_t> droppedOutputs_{0};
     bool editorResizable_ = false;
 };

@@ -3,6 +3,7 @@
 #include "plugin_instance.h"
 #include "log/log.h"
 #include "pluginterfaces/vst/ivstprocesscontext.h"
+#include "protocol/block_parameters.h"
 #include "protocol/tandem_protocol.h"
 
 using namespace Steinberg;
@@ -38,8 +39,9 @@ bool PluginInstance::processAudio(const float* input, float* output, std::int32_
     numSamples = clampCount(numSamples, kMaxBlockSize);
     numChannels = clampCount(numChannels, kMaxChannels);
 
-    // What passes through comes out as silent as it went in.
+    // What passes through comes out as silent as it went in, and reports nothing.
     host->outputSilenceFlags = host->inputSilenceFlags;
+    host->outputPointCount = 0;
     const AudioTurn turn(*this);
     if (!turn.ready()) {
         if (processCallCount <= 5)
@@ -76,10 +78,9 @@ bool PluginInstance::processAudio(const float* input, float* output, std::int32_
     data.numOutputs = 1;
     data.inputs = &inputBus;
     data.outputs = &outputBus;
-    // The controller's edits since the last block, and room for the values
+    // The host's changes and the controller's edits, and room for the values
     // the processor reports back.
-    inputChanges_.clear();
-    toProcessor_.drainInto(inputChanges_);
+    gatherChanges(*host, numSamples);
     outputChanges_.clear();
     data.inputParameterChanges = &inputChanges_;
     data.outputParameterChanges = &outputChanges_;
@@ -89,7 +90,7 @@ bool PluginInstance::processAudio(const float* input, float* output, std::int32_
     data.processContext = host->context;
 
     const tresult result = audioProcessor_->process(data);
-    collectOutputChanges();
+    collectOutputChanges(host);
     host->outputSilenceFlags = outputBus.silenceFlags;
     if (result != kResultOk) {
         host->outputSilenceFlags = host->inputSilenceFlags;
@@ -119,7 +120,9 @@ bool PluginInstance::flushParameterChanges() {
     const AudioTurn turn(*this);
     if (!turn.ready()) return false;
     inputChanges_.clear();
-    if (toProcessor_.drainInto(inputChanges_) == 0) return true;
+    const bool held = !heldEdits_.empty();
+    heldEdits_.release(inputChanges_, HeldEdits::Clock::now(), true);
+    if (toProcessor_.drainInto(inputChanges_) == 0 && !held) return true;
     outputChanges_.clear();
     // No audio: no buses, no samples, no transport; only the changes.
     ProcessData data;
@@ -140,12 +143,49 @@ bool PluginInstance::flushParameterChanges() {
     return result == kResultOk;
 }
 
-void PluginInstance::collectOutputChanges() {
+void PluginInstance::gatherChanges(const HostBlock& host, std::int32_t numSamples) {
+    inputChanges_.clear();
+    if (host.inputPoints) readPoints(host.inputPoints, host.inputPointCount, kMaxInputPoints, numSamples, inputChanges_);
+    const int32 hostQueues = inputChanges_.getParameterCount();
+    auto hostSends = [&](ParamID id) {
+        for (int32 q = 0; q < hostQueues; ++q)
+            if (inputChanges_.queue(q)->id() == id) return true;
+        return false;
+    };
+    if (!host.holdEdits && heldEdits_.empty() && hostQueues == 0) {
+        toProcessor_.drainInto(inputChanges_);
+        return;
+    }
+    const auto now = HeldEdits::Clock::now();
+    for (int32 q = 0; q < hostQueues; ++q) heldEdits_.hostSent(inputChanges_.queue(q)->id());
+    ParameterEdit edit{};
+    while (toProcessor_.take(edit)) {
+        // In this block the host drives the parameter.
+        if (hostSends(edit.id)) continue;
+        if (!host.holdEdits || !heldEdits_.hold(edit.id, edit.value, now)) inputChanges_.setValue(edit.id, edit.value);
+    }
+    heldEdits_.release(inputChanges_, now, !host.holdEdits);
+}
+
+void PluginInstance::collectOutputChanges(HostBlock* host) {
     for (int32 i = 0; i < outputChanges_.getParameterCount(); ++i) {
         ParamValueQueue* queue = outputChanges_.queue(i);
         ParamValue value = 0.0;
         if (!queue->lastValue(value)) continue;
         if (!fromProcessor_.push({queue->id(), value})) droppedOutputs_.fetch_add(1, std::memory_order_relaxed);
+    }
+    if (!host || !host->outputPoints) return;
+    PointsCut cut = PointsCut::None;
+    host->outputPointCount = writePoints(&outputChanges_, host->outputPoints, kMaxOutputPoints, cut);
+    if (cut != PointsCut::None) {
+        // First occurrences, then every 1000th.
+        static std::uint32_t cuts = 0;
+        if (++cuts <= 3 || cuts % 1000 == 0)
+            logFromAudio("[PluginInstance] The processor reported more parameter points than the host's block "
+                         "takes (%d): %s (%u blocks so far)",
+                         static_cast<int>(kMaxOutputPoints),
+                         cut == PointsCut::ToLastPoints ? "kept the last point of each" : "left parameters out",
+                         cuts);
     }
 }
 

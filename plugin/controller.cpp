@@ -2,6 +2,7 @@
 #include "log/log.h"
 
 #include "plugin/connection_messages.h"
+#include "plugin/edit_relay.h"
 #include "plugin/edit_watcher.h"
 #include "plugin/latency_watcher.h"
 #include "plugin/processor.h"
@@ -28,11 +29,29 @@ tresult PLUGIN_API QuillMarlowController::initialize (FUnknown* context)
 		latencyWatcher_->setHostHandler (getComponentHandler ());
 		latencyWatcher_->useRunLoopOf (context);
 	}
+	if (result == kResultOk && !editRelay_)
+	{
+		editRelay_ = new EditRelay (parameters_);
+		editRelay_->setHostHandler (getComponentHandler ());
+		editRelay_->useRunLoopOf (context);
+		// Without a run loop of its own, the latency watcher rides along.
+		editRelay_->carry (latencyWatcher_);
+	}
 	return result;
 }
 
 tresult PLUGIN_API QuillMarlowController::terminate ()
 {
+	if (editRelay_)
+	{
+		editRelay_->useRunLoopOf (nullptr);
+		editRelay_->carry (nullptr);
+		editRelay_->setHostHandler (nullptr);
+		editRelay_->detach ();
+		editRelay_->release ();
+		editRelay_ = nullptr;
+	}
+	parameters_.setListening (false);
 	if (latencyWatcher_)
 	{
 		latencyWatcher_->useRunLoopOf (nullptr);
@@ -48,6 +67,9 @@ tresult PLUGIN_API QuillMarlowController::setComponentHandler (Vst::IComponentHa
 	const tresult result = EditController::setComponentHandler (handler);
 	if (latencyWatcher_)
 		latencyWatcher_->setHostHandler (handler);
+	if (editRelay_)
+		editRelay_->setHostHandler (handler);
+	parameters_.setListening (handler != nullptr);
 	return result;
 }
 
@@ -66,6 +88,8 @@ tresult PLUGIN_API QuillMarlowController::notify (Vst::IMessage* message)
 	processorKnown_ = true;
 	if (latencyWatcher_)
 		latencyWatcher_->follow (processorId_);
+	parameters_.follow (processorId_);
+	parameters_.setListening (getComponentHandler () != nullptr);
 	Tandem::logInfo () << "[QuillMarlowController] Connected to processor #" << processorId_;
 	return kResultOk;
 }
@@ -117,8 +141,9 @@ IPlugView* PLUGIN_API QuillMarlowController::createView (FIDString name)
 	if (Vst::IComponentHandler* handler = getComponentHandler ())
 	{
 		auto* watcher = new EditWatcher (region, handler);
-		// Without a run loop of its own, the latency watcher rides along.
-		watcher->carry (latencyWatcher_);
+		// Without a run loop of its own, the edit relay (and the latency
+		// watcher with it) rides along.
+		watcher->carry (editRelay_);
 		view->watchEdits (watcher);
 		watcher->release ();
 	}

@@ -17,7 +17,9 @@ namespace QuillMarlow {
 class EditWatcher : public RunLoopTimer
 {
 public:
-	static constexpr Linux::TimerInterval kIntervalMs = 100;
+	// Short: the edit relay rides along while the host offers no run loop
+	// of its own, and edits must reach the host's handler at once.
+	static constexpr Linux::TimerInterval kIntervalMs = 10;
 
 	// Reads the count through `region`; takes a reference on the host's handler.
 	EditWatcher (CommandRegionLink region, Vst::IComponentHandler* hostHandler);

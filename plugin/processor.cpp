@@ -55,10 +55,14 @@ tresult PLUGIN_API QuillMarlowProcessor::connect (IConnectionPoint* other)
 	// plug-ins creates and terminates us without connecting: no outpost.
 	std::lock_guard<std::mutex> start (startLock_);
 	if (prepareFirstStart () && !starter_.joinable ())
+	{
+		starting_.store (true);
 		starter_ = std::thread ([this] {
 			std::lock_guard<std::mutex> lock (startLock_);
 			finishPendingStart ([this] { return cancelStart_.load (); });
+			starting_.store (false);
 		});
+	}
 	return result;
 }
 

@@ -77,6 +77,14 @@ public:
 	// holding the registry lock; false, without running it, when that
 	// processor is gone. `use` must not call back into the registry.
 	static bool withLatencyCache (int32 instanceId, const std::function<void (LatencyCache&)>& use);
+	// Runs `use` on the parameter region of the processor `instanceId` while
+	// holding the registry lock; false, without running it, when that
+	// processor is gone or has no file mapped. `use` must not call back into
+	// the registry.
+	static bool withParameters (int32 instanceId, const std::function<void (Tandem::ParameterData&)>& use);
+	// Whether the outpost of the processor `instanceId` serves, or is being
+	// started (so that waiting for it makes sense).
+	static bool outpostComing (int32 instanceId, bool& up);
 
 	// Whether the outpost of the processor `instanceId` is up and how often
 	// it was restarted; false when there is no such processor.
@@ -142,6 +150,10 @@ private:
 	                   const std::function<bool ()>& stopping, bool takeAnyway);
 	std::chrono::steady_clock::time_point postStateCommand (Tandem::CommandCode code,
 	                                                        const std::function<bool ()>& stopping);
+	// The host's parameter changes of a block (audio thread): whether it has
+	// any, and into the parameter region with the block.
+	static bool hasPoints (Vst::IParameterChanges* changes);
+	void sendParameterChanges (Vst::IParameterChanges* changes);
 	// How long a real-time block of `samples` waits for outpost.
 	Tandem::HandshakeClock::duration blockTimeout (int32 samples) const;
 	bool writeState (IBStream* stream, const uint8* bytes, int32 size) const;
@@ -165,9 +177,12 @@ private:
 	bool launchPending_ = false;
 	std::thread starter_;
 	std::atomic<bool> cancelStart_ {false};
+	// True while the background start runs.
+	std::atomic<bool> starting_ {false};
 	int32 processCallCount_ = 0;
 	int32 timeoutCount_ = 0;
 	int32 audioOkCount_ = 0;
+	int32 pointsCutCount_ = 0;
 
 	// Audio thread only: a block timed out and outpost may still be working
 	// on it, so the slots are not ours until it has finished.

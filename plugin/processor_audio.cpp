@@ -4,6 +4,7 @@
 #include "plugin/chain_links.h"
 
 #include "log/log.h"
+#include "protocol/block_parameters.h"
 #include "protocol/handshake.h"
 #include "protocol/host_context.h"
 
@@ -52,11 +53,14 @@ tresult PLUGIN_API QuillMarlowProcessor::process (Vst::ProcessData& data)
 		Tandem::logFromAudio ("[QuillMarlow #%d] process() #%d - shm=%d wine_pid=%d", instanceId_, processCallCount_,
 		                      sharedMemory_.isMapped () ? 1 : 0, static_cast<int> (outpost_.audioPid ()));
 
-	if (data.numInputs == 0 || data.numOutputs == 0 || !data.inputs || !data.outputs)
+	// A call without buses may still carry parameter changes (hosts send
+	// them so while no audio runs): they go to outpost with no channels.
+	const bool buses = data.numInputs > 0 && data.numOutputs > 0 && data.inputs && data.outputs;
+	if (!buses && !hasPoints (data.inputParameterChanges))
 		return kResultOk;
-
-	const Vst::AudioBusBuffers& in = data.inputs[0];
-	Vst::AudioBusBuffers& out = data.outputs[0];
+	Vst::AudioBusBuffers noInput, noOutput;
+	const Vst::AudioBusBuffers& in = buses ? data.inputs[0] : noInput;
+	Vst::AudioBusBuffers& out = buses ? data.outputs[0] : noOutput;
 	// Never write past the output bus, never read past the input bus.
 	int32 channels = std::min ({in.numChannels, out.numChannels, Tandem::kMaxChannels});
 	if (channels < 0 || !in.channelBuffers32 || !out.channelBuffers32)
@@ -118,6 +122,7 @@ tresult PLUGIN_API QuillMarlowProcessor::process (Vst::ProcessData& data)
 	session->blockMode = data.processMode;
 	Tandem::storeHostContext (*session, data.processContext);
 	session->inputSilenceFlags = in.silenceFlags;
+	sendParameterChanges (data.inputParameterChanges);
 	for (int32 i = 0; i < channels; ++i)
 		std::memcpy (audio->inputBuffers[i], in.channelBuffers32[i], bytes);
 
@@ -167,7 +172,41 @@ tresult PLUGIN_API QuillMarlowProcessor::process (Vst::ProcessData& data)
 	for (int32 i = 0; i < channels; ++i)
 		std::memcpy (out.channelBuffers32[i], audio->outputBuffers[i], bytes);
 	out.silenceFlags = session->outputSilenceFlags;
+	if (data.outputParameterChanges)
+	{
+		const Tandem::BlockParameters& points = sharedMemory_.parameterData ()->block;
+		Tandem::readPoints (points.output, points.outputCount, Tandem::kMaxOutputPoints, samples,
+		                    *data.outputParameterChanges);
+	}
 	return kResultOk;
+}
+
+bool QuillMarlowProcessor::hasPoints (Vst::IParameterChanges* changes)
+{
+	if (!changes)
+		return false;
+	for (int32 i = 0; i < changes->getParameterCount (); ++i)
+		if (Vst::IParamValueQueue* queue = changes->getParameterData (i))
+			if (queue->getPointCount () > 0)
+				return true;
+	return false;
+}
+
+void QuillMarlowProcessor::sendParameterChanges (Vst::IParameterChanges* changes)
+{
+	Tandem::BlockParameters& points = sharedMemory_.parameterData ()->block;
+	Tandem::PointsCut cut = Tandem::PointsCut::None;
+	points.inputCount = Tandem::writePoints (changes, points.input, Tandem::kMaxInputPoints, cut);
+	if (cut == Tandem::PointsCut::None)
+		return;
+	// First occurrences, then every 1000th.
+	if (++pointsCutCount_ <= 3 || pointsCutCount_ % 1000 == 0)
+		Tandem::logFromAudio ("[QuillMarlow #%d] The host gave more parameter points in one block than outpost takes "
+		                      "(%d): %s (%d blocks so far)",
+		                      instanceId_, static_cast<int> (Tandem::kMaxInputPoints),
+		                      cut == Tandem::PointsCut::ToLastPoints ? "kept the last point of each parameter"
+		                                                            : "left the parameters beyond out",
+		                      pointsCutCount_);
 }
 
 } // namespace QuillMarlow

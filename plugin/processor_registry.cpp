@@ -114,6 +114,27 @@ bool QuillMarlowProcessor::withUICommand (int32 instanceId, const std::function<
 	return true;
 }
 
+bool QuillMarlowProcessor::withParameters (int32 instanceId, const std::function<void (Tandem::ParameterData&)>& use)
+{
+	std::lock_guard<std::mutex> lock (s_instancesMutex_);
+	auto* found = findLocked ([instanceId] (const QuillMarlowProcessor& p) { return p.instanceId_ == instanceId; });
+	Tandem::ParameterData* parameters = found ? found->sharedMemory_.parameterData () : nullptr;
+	if (!parameters)
+		return false;
+	use (*parameters);
+	return true;
+}
+
+bool QuillMarlowProcessor::outpostComing (int32 instanceId, bool& up)
+{
+	std::lock_guard<std::mutex> lock (s_instancesMutex_);
+	auto* found = findLocked ([instanceId] (const QuillMarlowProcessor& p) { return p.instanceId_ == instanceId; });
+	if (!found)
+		return false;
+	up = found->outpost_.serving ();
+	return up || found->starting_.load ();
+}
+
 bool QuillMarlowProcessor::outpostStatus (int32 instanceId, bool& up, int32& restarts)
 {
 	std::lock_guard<std::mutex> lock (s_instancesMutex_);

@@ -46,8 +46,9 @@ uint32 PLUGIN_API RunLoopTimer::release ()
 void PLUGIN_API RunLoopTimer::onTimer ()
 {
 	tick ();
+	// A passenger without a run loop rides along, with its own passenger.
 	if (passenger_ && !passenger_->hasRunLoop ())
-		passenger_->tick ();
+		passenger_->onTimer ();
 }
 
 void RunLoopTimer::carry (RunLoopTimer* passenger)

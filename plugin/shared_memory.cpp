@@ -5,6 +5,7 @@
 #include <atomic>
 
 #include <cerrno>
+#include <cstddef>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -51,10 +52,11 @@ CreateResult SharedMemoryCreator::create(const std::string& path) {
         return {false, error};
     }
 
-    // Read in now and locked: /tmp is on disk here, and the audio path must
-    // not wait for a page. Hosts limit locked memory; without the lock the
-    // bridge still works, with a page fault now and then.
-    data_ = ::mmap(nullptr, size_, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_POPULATE, fd_, 0);
+    // The part the audio path touches is read in now and locked: /tmp is on
+    // disk here, and the audio path must not wait for a page. Hosts limit
+    // locked memory; without the lock the bridge still works, with a page
+    // fault now and then. The parameter list beyond is read as it is used.
+    data_ = ::mmap(nullptr, size_, PROT_READ | PROT_WRITE, MAP_SHARED, fd_, 0);
     if (data_ == MAP_FAILED) {
         std::string error = std::string("mmap failed: ") + std::strerror(errno);
         ::close(fd_);
@@ -64,7 +66,8 @@ CreateResult SharedMemoryCreator::create(const std::string& path) {
         return {false, error};
     }
 
-    if (::mlock(data_, size_) != 0) {
+    ::madvise(data_, kAudioPartSize, MADV_WILLNEED);
+    if (::mlock(data_, kAudioPartSize) != 0) {
         static std::atomic<bool> reported{false};
         if (!reported.exchange(true))
             logError() << "[QuillMarlow] Could not lock the shared file in memory (" << std::strerror(errno)
@@ -76,6 +79,7 @@ CreateResult SharedMemoryCreator::create(const std::string& path) {
     audioData_ = regions.audioData;
     stateData_ = regions.stateData;
     sessionData_ = sessionAt(data_);
+    parameterData_ = parametersAt(data_);
     initialiseRegions();
     return {true, {}};
 }
@@ -108,6 +112,16 @@ void SharedMemoryCreator::initialiseRegions() {
     // session is written into it before outpost needs it.
     std::memset(static_cast<void*>(sessionData_), 0, sizeof(SessionData));
     writeSessionHeader(*sessionData_);
+
+    // No list until outpost publishes one; the rings and the request empty.
+    ParameterData& parameters = *parameterData_;
+    parameters.block.inputCount = 0;
+    parameters.block.outputCount = 0;
+    std::memset(static_cast<void*>(&parameters.request), 0, sizeof parameters.request);
+    std::memset(static_cast<void*>(&parameters.hostValues), 0, offsetof(Ring, entries));
+    std::memset(static_cast<void*>(&parameters.edits), 0, offsetof(Ring, entries));
+    parameters.list.sequence.store(0, std::memory_order_relaxed);
+    parameters.list.count = 0;
 }
 
 void SharedMemoryCreator::unmapAndClose() {
@@ -130,6 +144,7 @@ void SharedMemoryCreator::release() {
     audioData_ = nullptr;
     stateData_ = nullptr;
     sessionData_ = nullptr;
+    parameterData_ = nullptr;
     size_ = 0;
     path_.clear();
 }

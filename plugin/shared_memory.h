@@ -1,7 +1,7 @@
 // Creates, maps, initialises and removes the file shared with outpost.
 #pragma once
 
-#include "protocol/session_data.h"
+#include "protocol/parameter_data.h"
 #include "protocol/tandem_protocol.h"
 
 #include <cstddef>
@@ -37,6 +37,7 @@ public:
     AudioData* audioData() const { return audioData_; }
     StateData* stateData() const { return stateData_; }
     SessionData* sessionData() const { return sessionData_; }
+    ParameterData* parameterData() const { return parameterData_; }
 
 private:
     void unmapAndClose();
@@ -50,6 +51,7 @@ private:
     AudioData* audioData_ = nullptr;
     StateData* stateData_ = nullptr;
     SessionData* sessionData_ = nullptr;
+    ParameterData* parameterData_ = nullptr;
 };
 
 }  // namespace Tandem

@@ -41,7 +41,8 @@
 namespace Tandem {
 
 constexpr std::uint32_t kSessionMagic = 0x51534d31;  // "QSM1"
-constexpr std::uint32_t kSessionVersion = 1;
+// 2: the parameter region follows (protocol/parameter_data.h).
+constexpr std::uint32_t kSessionVersion = 2;
 // VST 3's ProcessContext, the same layout on Linux and for Windows x64.
 constexpr std::size_t kProcessContextSize = 112;
 
@@ -70,7 +71,6 @@ struct SessionData {
 };
 
 constexpr std::size_t kSessionDataOffset = kSharedMemorySize;
-constexpr std::size_t kFileSize = kSessionDataOffset + sizeof(SessionData);
 
 static_assert(offsetof(SessionData, magic) == 0, "SessionData layout");
 static_assert(offsetof(SessionData, version) == 4, "SessionData layout");
@@ -91,7 +91,6 @@ static_assert(offsetof(SessionData, outputSilenceFlags) == 72, "SessionData layo
 static_assert(offsetof(SessionData, processContext) == 80, "SessionData layout");
 static_assert(sizeof(SessionData) == 192, "SessionData layout");
 static_assert(kSessionDataOffset % 8 == 0, "the region starts 8-aligned");
-static_assert(kFileSize == 786704, "file size");
 
 inline SessionData* sessionAt(void* base) {
     return reinterpret_cast<SessionData*>(static_cast<unsigned char*>(base) + kSessionDataOffset);

@@ -28,7 +28,7 @@
 //                focus and synthetic configure notices that reach the window
 //                are written to FILE, one line each.
 #include "protocol/handshake.h"
-#include "protocol/session_data.h"
+#include "protocol/parameter_data.h"
 
 #include <xcb/xcb.h>
 

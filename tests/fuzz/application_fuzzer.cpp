@@ -24,15 +24,23 @@ struct OutpostApplicationTestAccess
 		app.audioData_ = regions.audioData;
 		app.stateData_ = regions.stateData;
 		app.session_ = sessionAt (base);
+		app.parameterData_ = parametersAt (base);
 		app.plugin_ = std::move (plugin);
 	}
 	static void audio (OutpostApplication& app) { app.processAudioData (); }
+	// Publishes the list, then one main-loop turn of the parameter region.
+	static void parameters (OutpostApplication& app)
+	{
+		app.startParameters ();
+		app.serviceParameters ();
+	}
 	static void detach (OutpostApplication& app)
 	{
 		app.plugin_.reset ();
 		app.uiCommand_ = nullptr;
 		app.audioData_ = nullptr;
 		app.stateData_ = nullptr;
+		app.parameterData_ = nullptr;
 	}
 };
 
@@ -43,6 +51,9 @@ namespace {
 using namespace Tandem;
 
 constexpr size_t kHeader = 80;  // command slot, audio header, state header
+// After the behaviour's 6 bytes: the block's point count, the request's
+// kind and serial, and the host value ring's count.
+constexpr size_t kParameterHeader = 16;
 
 unsigned char* sharedFile ()
 {
@@ -54,7 +65,7 @@ unsigned char* sharedFile ()
 
 extern "C" int LLVMFuzzerTestOneInput (const std::uint8_t* data, size_t size)
 {
-	if (size < kHeader + 6)
+	if (size < kHeader + 6 + kParameterHeader)
 		return 0;
 	unsigned char* file = sharedFile ();
 	std::memcpy (file + kUICommandOffset, data, 40);
@@ -71,12 +82,30 @@ extern "C" int LLVMFuzzerTestOneInput (const std::uint8_t* data, size_t size)
 	std::memcpy (&behaviour.stateSize, data + kHeader + 1, 4);
 	behaviour.stateSize = clampCount (behaviour.stateSize, kMaxStateSize + 16);
 	behaviour.stateFill = data[kHeader + 5];
-	// The rest of the input is the start of the input slots and state bytes.
-	const size_t rest = size - kHeader - 6;
+	// The parameter region as the Linux side (or anything else) left it.
+	ParameterData* parameters = parametersAt (file);
+	const std::uint8_t* p = data + kHeader + 6;
+	std::memcpy (&parameters->block.inputCount, p, 4);
+	std::memcpy (&parameters->request.kind, p + 4, 4);
+	std::int32_t serial = 0;
+	std::memcpy (&serial, p + 8, 4);
+	parameters->request.posted.store (serial);
+	parameters->request.answered.store (0);
+	std::uint32_t written = 0;
+	std::memcpy (&written, p + 12, 4);
+	parameters->hostValues.written.store (written);
+	parameters->hostValues.read.store (0);
+	// The rest of the input is the start of the input slots, state bytes,
+	// the block's points, the request's arguments and the host's values.
+	const std::uint8_t* body = p + kParameterHeader;
+	const size_t rest = size - kHeader - 6 - kParameterHeader;
 	auto* audio = reinterpret_cast<AudioData*> (file + kAudioDataOffset);
 	auto* state = reinterpret_cast<StateData*> (file + kStateDataOffset);
-	std::memcpy (audio->inputBuffers, data + kHeader + 6, std::min (rest, sizeof audio->inputBuffers));
-	std::memcpy (state->stateBuffer, data + kHeader + 6, std::min (rest, sizeof state->stateBuffer));
+	std::memcpy (audio->inputBuffers, body, std::min (rest, sizeof audio->inputBuffers));
+	std::memcpy (state->stateBuffer, body, std::min (rest, sizeof state->stateBuffer));
+	std::memcpy (parameters->block.input, body, std::min (rest, sizeof parameters->block.input));
+	std::memcpy (&parameters->request.id, body, std::min (rest, sizeof parameters->request - 16));
+	std::memcpy (parameters->hostValues.entries, body, std::min (rest, sizeof parameters->hostValues.entries));
 
 	OutpostApplication app ("/nonexistent", "fuzz");
 	fuzzplug::Factory* factory = nullptr;
@@ -118,7 +147,15 @@ extern "C" int LLVMFuzzerTestOneInput (const std::uint8_t* data, size_t size)
 	if (code == static_cast<std::int32_t> (CommandCode::ShowEditor) && ui->wineWindow != 0)
 		fail ("a window id without a window");
 
+	OutpostApplicationTestAccess::parameters (app);
+	if (component && parameters->request.answered.load () != parameters->request.posted.load ())
+		fail ("request not answered");
+	if (parameters->list.count < 0 || parameters->list.count > kMaxParameters)
+		fail ("a list count outside the list");
+
 	OutpostApplicationTestAccess::audio (app);
+	if (component && (parameters->block.outputCount < 0 || parameters->block.outputCount > kMaxOutputPoints))
+		fail ("an output point count outside the block");
 	if (component)
 	{
 		if (audio->inputReady.load () != 0 || audio->outputReady.load () != 1)

@@ -33,11 +33,14 @@ target_link_libraries(fuzz_plugin PUBLIC vst3sdk Threads::Threads)
 add_library(fuzz_outpost STATIC
     outpost/application.cpp
     outpost/application_activation.cpp
+    outpost/application_parameters.cpp
     outpost/application_headless.cpp
     outpost/host_thread_headless.cpp
     outpost/component_handler.cpp
     outpost/parameter_changes.cpp
     outpost/parameter_queue.cpp
+    outpost/held_edits.cpp
+    outpost/parameter_mirror.cpp
     outpost/vst3_loader_headless.cpp
     outpost/host_application.cpp
     outpost/memory_stream.cpp

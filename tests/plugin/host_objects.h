@@ -6,6 +6,9 @@
 #include "pluginterfaces/gui/iplugview.h"
 #include "pluginterfaces/vst/ivsteditcontroller.h"
 
+#include <algorithm>
+#include <vector>
+
 namespace QuillMarlowTest {
 
 using namespace Steinberg;
@@ -66,7 +69,7 @@ public:
 	int32 restartFlags = 0;
 };
 
-// The host's run loop: keeps the one timer it is given.
+// The host's run loop: keeps the timers it is given; `timer` is the first.
 class TestRunLoop : public Linux::IRunLoop
 {
 public:
@@ -80,16 +83,24 @@ public:
 	tresult PLUGIN_API unregisterEventHandler (Linux::IEventHandler*) override { return kResultOk; }
 	tresult PLUGIN_API registerTimer (Linux::ITimerHandler* handler, Linux::TimerInterval) override
 	{
-		timer = handler;
+		timers.push_back (handler);
+		timer = timers.front ();
 		return kResultOk;
 	}
 	tresult PLUGIN_API unregisterTimer (Linux::ITimerHandler* handler) override
 	{
-		if (handler == timer)
-			timer = nullptr;
+		timers.erase (std::remove (timers.begin (), timers.end (), handler), timers.end ());
+		timer = timers.empty () ? nullptr : timers.front ();
 		return kResultOk;
 	}
+	// One tick of every timer.
+	void fire ()
+	{
+		for (Linux::ITimerHandler* each : std::vector<Linux::ITimerHandler*> (timers))
+			each->onTimer ();
+	}
 
+	std::vector<Linux::ITimerHandler*> timers;
 	Linux::ITimerHandler* timer = nullptr;
 };
 

@@ -61,8 +61,8 @@ TEST_P (Latency, ServedValuesReachTheHostAndOnlyALatencyChangeRestartsItOnce)
 		ASSERT_NE (view, nullptr);
 		view->setFrame (&frame);
 	}
-	Linux::ITimerHandler* timer = contextRunLoop ? runLoop.timer : frame.timer;
-	ASSERT_NE (timer, nullptr) << "a timer on the host's run loop";
+	TestRunLoop& hostLoop = contextRunLoop ? static_cast<TestRunLoop&> (runLoop) : frame;
+	ASSERT_NE (hostLoop.timer, nullptr) << "a timer on the host's run loop";
 
 	Tandem::UICommand* ui = p->sharedMemory ().uiCommand ();
 	ASSERT_NE (ui, nullptr);
@@ -75,9 +75,9 @@ TEST_P (Latency, ServedValuesReachTheHostAndOnlyALatencyChangeRestartsItOnce)
 			std::this_thread::sleep_for (std::chrono::milliseconds (5));
 		return ui->latencyReport.load () != before;
 	};
-	auto tick = [timer] {
+	auto tick = [&hostLoop] {
 		for (int i = 0; i < 3; ++i)
-			timer->onTimer ();
+			hostLoop.fire ();
 	};
 
 	tick ();

@@ -134,10 +134,12 @@ TEST (Module, FactoryDescribesTheTwoClasses)
 	ASSERT_EQ (factory->createInstance (kController, Vst::IEditController::iid, reinterpret_cast<void**> (&controller)),
 	           kResultOk);
 	EXPECT_EQ (controller->initialize (nullptr), kResultOk);
-	EXPECT_EQ (controller->getParameterCount (), 0);
+	EXPECT_EQ (controller->getParameterCount (), 0) << "no processor, no served parameters";
 	Vst::IUnitInfo* units = nullptr;
-	EXPECT_NE (controller->queryInterface (Vst::IUnitInfo::iid, reinterpret_cast<void**> (&units)), kResultOk)
-	    << "no units or program lists";
+	ASSERT_EQ (controller->queryInterface (Vst::IUnitInfo::iid, reinterpret_cast<void**> (&units)), kResultOk)
+	    << "the served plug-in's units and program lists";
+	EXPECT_EQ (units->getUnitCount (), 0);
+	units->release ();
 	EXPECT_EQ (controller->terminate (), kResultOk);
 	controller->release ();
 

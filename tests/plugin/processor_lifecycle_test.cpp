@@ -224,7 +224,7 @@ TEST (ProcessorLifecycle, AnOutpostOfAnotherBuildIsRefusedClearly)
 	EXPECT_EQ (p->setActive (true), kResultOk);
 	const std::string err = testing::internal::GetCapturedStderr ();
 	EXPECT_THAT (err, HasSubstr ("] outpost.exe comes from another build (it speaks no version of the shared file, "
-	                             "this plug-in version 1): audio passes through unprocessed; reinstall "
+	                             "this plug-in version 2): audio passes through unprocessed; reinstall "
 	                             "QuillMarlow.vst3 as one bundle\n"));
 	EXPECT_THAT (err, Not (HasSubstr ("outpost has ended")));
 	EXPECT_EQ (p->outpostPid (), -1) << "stopped";

@@ -1,0 +1,110 @@
+#include "plugin/edit_relay.h"
+
+#include "log/log.h"
+
+namespace Steinberg {
+namespace QuillMarlow {
+
+EditRelay::EditRelay (ParameterMirror& mirror)
+: RunLoopTimer (kIntervalMs, "[QuillMarlowController] The host's run loop refused the edit timer"), mirror_ (&mirror)
+{
+}
+
+EditRelay::~EditRelay ()
+{
+	useRunLoopOf (nullptr);
+	setHostHandler (nullptr);
+}
+
+void EditRelay::setHostHandler (Vst::IComponentHandler* hostHandler)
+{
+	if (hostHandler)
+		hostHandler->addRef ();
+	if (hostHandler2_)
+		hostHandler2_->release ();
+	hostHandler2_ = nullptr;
+	if (hostHandler_)
+		hostHandler_->release ();
+	hostHandler_ = hostHandler;
+	if (hostHandler_ &&
+	    (hostHandler_->queryInterface (Vst::IComponentHandler2::iid, reinterpret_cast<void**> (&hostHandler2_)) !=
+	         kResultOk ||
+	     !hostHandler2_))
+		hostHandler2_ = nullptr;
+}
+
+void EditRelay::detach ()
+{
+	mirror_ = nullptr;
+}
+
+int32 EditRelay::pass ()
+{
+	if (!mirror_)
+		return 0;
+	mirror_->followRelaunch ();
+	int32 passed = 0;
+	Tandem::RingEntry entry {};
+	while (mirror_ && mirror_->nextEdit (entry))
+	{
+		passOne (entry);
+		++passed;
+	}
+	return passed;
+}
+
+void EditRelay::passOne (const Tandem::RingEntry& entry)
+{
+	using Tandem::RingKind;
+	switch (static_cast<RingKind> (entry.kind))
+	{
+		case RingKind::BeginEdit:
+			if (hostHandler_)
+				hostHandler_->beginEdit (entry.id);
+			break;
+		case RingKind::PerformEdit:
+			// The host may read the value back at once.
+			mirror_->edited (entry.id, entry.value);
+			if (hostHandler_)
+				hostHandler_->performEdit (entry.id, entry.value);
+			break;
+		case RingKind::EndEdit:
+			if (hostHandler_)
+				hostHandler_->endEdit (entry.id);
+			break;
+		case RingKind::StartGroupEdit:
+			if (hostHandler2_)
+				hostHandler2_->startGroupEdit ();
+			break;
+		case RingKind::FinishGroupEdit:
+			if (hostHandler2_)
+				hostHandler2_->finishGroupEdit ();
+			break;
+		case RingKind::SetDirty:
+			if (hostHandler2_)
+				hostHandler2_->setDirty (entry.value != 0.0);
+			break;
+		case RingKind::RequestOpenEditor:
+			if (hostHandler2_)
+				hostHandler2_->requestOpenEditor (Vst::ViewType::kEditor);
+			break;
+		case RingKind::Restart: {
+			int32 flags = static_cast<int32> (entry.id) &
+			              (Vst::kParamValuesChanged | Vst::kParamTitlesChanged | Tandem::kParamIdMappingChanged);
+			// The host reads the list again: it must be the new one.
+			flags |= mirror_->refresh (false);
+			if (flags && hostHandler_)
+			{
+				Tandem::logInfo () << "[QuillMarlowController] The served plug-in's parameters changed: "
+				                   << "restartComponent(0x" << std::hex << flags << ")";
+				hostHandler_->restartComponent (flags);
+			}
+			break;
+		}
+		default:
+			break;
+	}
+}
+
+} // namespace QuillMarlow
+} // namespace Steinberg

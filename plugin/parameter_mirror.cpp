@@ -1,0 +1,452 @@
+#include "plugin/parameter_mirror.h"
+
+#include "plugin/processor.h"
+
+#include "log/log.h"
+#include "protocol/futex.h"
+#include "protocol/parameter_layout.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <thread>
+
+namespace Steinberg {
+namespace QuillMarlow {
+
+namespace {
+
+// A seqlock read gives up after this many tries (a writer that died
+// half-way leaves the sequence odd).
+constexpr int kReadTries = 1000;
+
+struct EntryCopy
+{
+	uint32 sequence;
+	Vst::ParamID id;
+	double value;
+	double textValue;
+	Vst::String128 text;
+};
+
+bool readEntry (const Tandem::ParameterValue& entry, EntryCopy& copy)
+{
+	for (int attempt = 0; attempt < kReadTries; ++attempt)
+	{
+		const uint32 before = entry.sequence.load (std::memory_order_acquire);
+		if (before & 1u)
+		{
+			Tandem::cpuPause ();
+			continue;
+		}
+		copy.id = entry.id;
+		copy.value = entry.value;
+		copy.textValue = entry.textValue;
+		std::memcpy (copy.text, entry.text, sizeof copy.text);
+		std::atomic_thread_fence (std::memory_order_acquire);
+		if (entry.sequence.load (std::memory_order_relaxed) == before)
+		{
+			copy.sequence = before;
+			Tandem::terminateText (copy.text);
+			return std::isfinite (copy.value);
+		}
+	}
+	return false;
+}
+
+const char* requestName (Tandem::ParameterRequestKind kind)
+{
+	switch (kind)
+	{
+		case Tandem::ParameterRequestKind::StringByValue: return "getParamStringByValue";
+		case Tandem::ParameterRequestKind::ValueByString: return "getParamValueByString";
+		case Tandem::ParameterRequestKind::NormalizedToPlain: return "normalizedParamToPlain";
+		case Tandem::ParameterRequestKind::PlainToNormalized: return "plainParamToNormalized";
+		case Tandem::ParameterRequestKind::ProgramName: return "getProgramName";
+	}
+	return "request";
+}
+
+} // namespace
+
+void ParameterMirror::follow (int32 instanceId)
+{
+	instanceId_ = instanceId;
+	following_ = true;
+	copied_ = false;
+	bool up = false;
+	QuillMarlowProcessor::outpostStatus (instanceId_, up, relaunches_);
+	setListening (listening_);
+}
+
+void ParameterMirror::setListening (bool listening)
+{
+	listening_ = listening;
+	if (following_)
+		QuillMarlowProcessor::withParameters (instanceId_, [listening] (Tandem::ParameterData& region) {
+			region.request.hostListens.store (listening ? 1 : 0, std::memory_order_relaxed);
+		});
+}
+
+bool ParameterMirror::copyList (Tandem::ParameterData& region)
+{
+	const Tandem::ParameterList& list = region.list;
+	for (int attempt = 0; attempt < kReadTries; ++attempt)
+	{
+		const uint32 before = list.sequence.load (std::memory_order_acquire);
+		if (before == 0)
+			return false;
+		if (before & 1u)
+		{
+			std::this_thread::yield ();
+			continue;
+		}
+		// The counts come from the other process: bounded by the arrays.
+		const int32 count = Tandem::clampCount (list.count, Tandem::kMaxParameters);
+		const int32 units = Tandem::clampCount (list.unitCount, Tandem::kMaxUnits);
+		const int32 programLists = Tandem::clampCount (list.programListCount, Tandem::kMaxProgramLists);
+		parameters_.resize (static_cast<size_t> (count));
+		units_.resize (static_cast<size_t> (units));
+		programLists_.resize (static_cast<size_t> (programLists));
+		for (int32 i = 0; i < count; ++i)
+			Tandem::readParameterInfo (list.parameters[i], parameters_[static_cast<size_t> (i)]);
+		for (int32 i = 0; i < units; ++i)
+			Tandem::readUnitInfo (list.units[i], units_[static_cast<size_t> (i)]);
+		for (int32 i = 0; i < programLists; ++i)
+			Tandem::readProgramListInfo (list.programLists[i], programLists_[static_cast<size_t> (i)]);
+		std::atomic_thread_fence (std::memory_order_acquire);
+		if (list.sequence.load (std::memory_order_relaxed) != before)
+			continue;
+		sequence_ = before;
+		indexOf_.clear ();
+		for (int32 i = 0; i < count; ++i)
+			indexOf_.emplace (parameters_[static_cast<size_t> (i)].id, i);
+		values_.assign (static_cast<size_t> (count), 0.0);
+		for (int32 i = 0; i < count; ++i)
+		{
+			EntryCopy entry {};
+			if (readEntry (region.values[i], entry) && entry.id == parameters_[static_cast<size_t> (i)].id)
+				values_[static_cast<size_t> (i)] = entry.value;
+			else
+				values_[static_cast<size_t> (i)] = parameters_[static_cast<size_t> (i)].defaultNormalizedValue;
+		}
+		overrides_.clear ();
+		return true;
+	}
+	return false;
+}
+
+int32 ParameterMirror::refresh (bool wait)
+{
+	if (!following_)
+		return 0;
+	const auto deadline = std::chrono::steady_clock::now () + kStartWait;
+	for (;;)
+	{
+		bool published = false;
+		int32 flags = 0;
+		QuillMarlowProcessor::withParameters (instanceId_, [&] (Tandem::ParameterData& region) {
+			region.request.hostListens.store (listening_ ? 1 : 0, std::memory_order_relaxed);
+			const uint32 sequence = region.list.sequence.load (std::memory_order_acquire);
+			published = sequence != 0;
+			if (!published || (copied_ && sequence == sequence_))
+				return;
+			const bool first = !copied_;
+			const std::vector<Vst::ParameterInfo> before = parameters_;
+			if (!copyList (region))
+				return;
+			copied_ = true;
+			if (first)
+				return;
+			bool sameIds = before.size () == parameters_.size ();
+			bool same = sameIds;
+			for (size_t i = 0; sameIds && i < before.size (); ++i)
+			{
+				sameIds = before[i].id == parameters_[i].id;
+				same = same && std::memcmp (&before[i], &parameters_[i], sizeof before[i]) == 0;
+			}
+			if (!sameIds)
+				flags = Vst::kParamTitlesChanged | Tandem::kParamIdMappingChanged;
+			else if (!same)
+				flags = Vst::kParamTitlesChanged;
+		});
+		if (published || !wait || copied_)
+			return flags;
+		bool up = false;
+		if (!QuillMarlowProcessor::outpostComing (instanceId_, up) || up ||
+		    std::chrono::steady_clock::now () >= deadline)
+			return flags;
+		std::this_thread::sleep_for (std::chrono::milliseconds (2));
+	}
+}
+
+bool ParameterMirror::followRelaunch ()
+{
+	bool up = false;
+	int32 relaunches = 0;
+	if (!following_ || !QuillMarlowProcessor::outpostStatus (instanceId_, up, relaunches) || !up ||
+	    relaunches == relaunches_)
+		return false;
+	relaunches_ = relaunches;
+	Tandem::logInfo () << "[QuillMarlowController] outpost was relaunched: giving it back " << hostSet_.size ()
+	                   << " values the host set";
+	for (const auto& set : hostSet_)
+		setValue (set.first, set.second);
+	return true;
+}
+
+bool ParameterMirror::known (Vst::ParamID id, int32& index) const
+{
+	const auto found = indexOf_.find (id);
+	if (found == indexOf_.end ())
+		return false;
+	index = found->second;
+	return true;
+}
+
+bool ParameterMirror::info (int32 index, Vst::ParameterInfo& info) const
+{
+	if (index < 0 || index >= count ())
+		return false;
+	info = parameters_[static_cast<size_t> (index)];
+	return true;
+}
+
+Vst::ParamValue ParameterMirror::value (Vst::ParamID id)
+{
+	int32 index = 0;
+	if (!known (id, index))
+		return 0.0;
+	EntryCopy entry {};
+	bool read = false;
+	QuillMarlowProcessor::withParameters (instanceId_, [&] (Tandem::ParameterData& region) {
+		read = readEntry (region.values[index], entry) && entry.id == id;
+	});
+	const auto overridden = overrides_.find (id);
+	if (overridden != overrides_.end ())
+	{
+		// Set here, and outpost has not published since.
+		if (!read || entry.sequence == overridden->second.sequence)
+			return overridden->second.value;
+		overrides_.erase (overridden);
+	}
+	if (read)
+		values_[static_cast<size_t> (index)] = entry.value;
+	return values_[static_cast<size_t> (index)];
+}
+
+tresult ParameterMirror::setValue (Vst::ParamID id, Vst::ParamValue value)
+{
+	int32 index = 0;
+	if (!known (id, index) || !std::isfinite (value))
+		return kInvalidArgument;
+	value = std::clamp (value, 0.0, 1.0);
+	uint32 sequence = 0;
+	const bool sent = QuillMarlowProcessor::withParameters (instanceId_, [&] (Tandem::ParameterData& region) {
+		sequence = region.values[index].sequence.load (std::memory_order_acquire);
+		sendHeldValues (region);
+		const Tandem::RingEntry entry {static_cast<int32> (Tandem::RingKind::SetValue), id, value};
+		if (!heldValues_.empty () || !Tandem::pushRing (region.hostValues, entry))
+		{
+			// The newest value of a parameter replaces one kept before.
+			auto same = std::find_if (heldValues_.begin (), heldValues_.end (),
+			                          [id] (const Tandem::RingEntry& e) { return e.id == id; });
+			if (same != heldValues_.end ())
+				same->value = value;
+			else
+				heldValues_.push_back (entry);
+		}
+		region.request.wake.fetch_add (1, std::memory_order_release);
+		Tandem::futexWake (&region.request.wake);
+	});
+	overrides_[id] = {value, sequence};
+	values_[static_cast<size_t> (index)] = value;
+	hostSet_[id] = value;
+	return sent ? kResultOk : kResultFalse;
+}
+
+void ParameterMirror::sendHeldValues (Tandem::ParameterData& region)
+{
+	size_t moved = 0;
+	while (moved < heldValues_.size () && Tandem::pushRing (region.hostValues, heldValues_[moved]))
+		++moved;
+	heldValues_.erase (heldValues_.begin (), heldValues_.begin () + static_cast<std::ptrdiff_t> (moved));
+}
+
+void ParameterMirror::edited (Vst::ParamID id, Vst::ParamValue value)
+{
+	int32 index = 0;
+	if (!known (id, index) || !std::isfinite (value))
+		return;
+	uint32 sequence = 0;
+	QuillMarlowProcessor::withParameters (instanceId_, [&] (Tandem::ParameterData& region) {
+		sequence = region.values[index].sequence.load (std::memory_order_acquire);
+	});
+	overrides_[id] = {value, sequence};
+	values_[static_cast<size_t> (index)] = value;
+}
+
+bool ParameterMirror::ask (Tandem::ParameterRequestKind kind, Vst::ParamID id, double value, int32 index,
+                           const Vst::TChar* text, Tandem::ParameterRequest& answer)
+{
+	if (!following_)
+		return false;
+	bool answered = false;
+	bool busy = false;
+	QuillMarlowProcessor::withParameters (instanceId_, [&] (Tandem::ParameterData& region) {
+		Tandem::ParameterRequest& request = region.request;
+		const int32 posted = request.posted.load (std::memory_order_relaxed);
+		// An earlier request outpost never answered: the host does not wait
+		// for this one.
+		if (request.answered.load (std::memory_order_acquire) != posted)
+		{
+			busy = true;
+			return;
+		}
+		request.kind = static_cast<int32> (kind);
+		request.id = id;
+		request.index = index;
+		request.value = value;
+		if (text)
+			Tandem::copyText (request.text, text);
+		else
+			request.text[0] = 0;
+		const int32 serial = posted + 1;
+		request.posted.store (serial, std::memory_order_release);
+		request.wake.fetch_add (1, std::memory_order_release);
+		Tandem::futexWake (&request.wake);
+		const auto deadline = std::chrono::steady_clock::now () + kAnswerWait;
+		for (;;)
+		{
+			const int32 now = request.answered.load (std::memory_order_acquire);
+			if (now == serial)
+			{
+				answer.result = request.result;
+				answer.answerValue = request.answerValue;
+				std::memcpy (answer.text, request.text, sizeof answer.text);
+				answered = true;
+				return;
+			}
+			const auto left = deadline - std::chrono::steady_clock::now ();
+			if (left <= std::chrono::steady_clock::duration::zero ())
+				return;
+			Tandem::futexWait (&request.answered, now,
+			                   std::chrono::duration_cast<std::chrono::nanoseconds> (left).count ());
+		}
+	});
+	if (answered)
+	{
+		silenceReported_ = false;
+		return true;
+	}
+	if (!silenceReported_)
+		Tandem::logError () << "[QuillMarlowController] The served plug-in "
+		                    << (busy ? "has still not answered an earlier request" : "did not answer ")
+		                    << (busy ? "" : requestName (kind)) << (busy ? "" : " within 20 ms")
+		                    << ": the host gets no answer from it until it does";
+	silenceReported_ = true;
+	return false;
+}
+
+tresult ParameterMirror::stringByValue (Vst::ParamID id, Vst::ParamValue value, Vst::String128 string)
+{
+	int32 index = 0;
+	if (!string || !known (id, index))
+		return kInvalidArgument;
+	// Hosts mostly show the current value: outpost published its string.
+	EntryCopy entry {};
+	bool current = false;
+	QuillMarlowProcessor::withParameters (instanceId_, [&] (Tandem::ParameterData& region) {
+		current = readEntry (region.values[index], entry) && entry.id == id && entry.textValue == value;
+	});
+	if (current)
+	{
+		std::memcpy (string, entry.text, sizeof entry.text);
+		return kResultOk;
+	}
+	Tandem::ParameterRequest answer {};
+	if (!ask (Tandem::ParameterRequestKind::StringByValue, id, value, 0, nullptr, answer) ||
+	    answer.result != kResultOk)
+		return kResultFalse;
+	Tandem::copyText (string, answer.text);
+	return kResultOk;
+}
+
+tresult ParameterMirror::valueByString (Vst::ParamID id, const Vst::TChar* string, Vst::ParamValue& value)
+{
+	int32 index = 0;
+	if (!string || !known (id, index))
+		return kInvalidArgument;
+	Vst::String128 text {};
+	for (int32 i = 0; i < Tandem::kTextLength - 1 && string[i]; ++i)
+		text[i] = string[i];
+	Tandem::ParameterRequest answer {};
+	if (!ask (Tandem::ParameterRequestKind::ValueByString, id, 0.0, 0, text, answer) || answer.result != kResultOk ||
+	    !std::isfinite (answer.answerValue))
+		return kResultFalse;
+	value = std::clamp (answer.answerValue, 0.0, 1.0);
+	return kResultOk;
+}
+
+Vst::ParamValue ParameterMirror::toPlain (Vst::ParamID id, Vst::ParamValue normalized)
+{
+	int32 index = 0;
+	Tandem::ParameterRequest answer {};
+	if (!known (id, index) || !ask (Tandem::ParameterRequestKind::NormalizedToPlain, id, normalized, 0, nullptr, answer) ||
+	    !std::isfinite (answer.answerValue))
+		return normalized;
+	return answer.answerValue;
+}
+
+Vst::ParamValue ParameterMirror::toNormalized (Vst::ParamID id, Vst::ParamValue plain)
+{
+	int32 index = 0;
+	Tandem::ParameterRequest answer {};
+	if (!known (id, index) || !ask (Tandem::ParameterRequestKind::PlainToNormalized, id, plain, 0, nullptr, answer) ||
+	    !std::isfinite (answer.answerValue))
+		return std::clamp (plain, 0.0, 1.0);
+	return std::clamp (answer.answerValue, 0.0, 1.0);
+}
+
+bool ParameterMirror::unit (int32 index, Vst::UnitInfo& info) const
+{
+	if (index < 0 || index >= unitCount ())
+		return false;
+	info = units_[static_cast<size_t> (index)];
+	return true;
+}
+
+bool ParameterMirror::programList (int32 index, Vst::ProgramListInfo& info) const
+{
+	if (index < 0 || index >= programListCount ())
+		return false;
+	info = programLists_[static_cast<size_t> (index)];
+	return true;
+}
+
+tresult ParameterMirror::programName (Vst::ProgramListID list, int32 index, Vst::String128 name)
+{
+	if (!name)
+		return kInvalidArgument;
+	Tandem::ParameterRequest answer {};
+	if (!ask (Tandem::ParameterRequestKind::ProgramName, static_cast<Vst::ParamID> (list), 0.0, index, nullptr,
+	          answer) ||
+	    answer.result != kResultOk)
+		return kResultFalse;
+	Tandem::copyText (name, answer.text);
+	return kResultOk;
+}
+
+bool ParameterMirror::nextEdit (Tandem::RingEntry& entry)
+{
+	bool taken = false;
+	if (following_)
+		QuillMarlowProcessor::withParameters (instanceId_, [&] (Tandem::ParameterData& region) {
+			sendHeldValues (region);
+			taken = Tandem::popRing (region.edits, entry);
+		});
+	return taken;
+}
+
+} // namespace QuillMarlow
+} // namespace Steinberg
