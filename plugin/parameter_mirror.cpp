@@ -170,10 +170,12 @@ int32 ParameterMirror::refresh (bool wait)
 			else if (!same)
 				flags = Vst::kParamTitlesChanged;
 		});
-		if (published || !wait || copied_)
+		if (!wait || copied_)
 			return flags;
+		// outpost publishes its list before it reports ready, and may be
+		// writing it right now.
 		bool up = false;
-		if (!QuillMarlowProcessor::outpostComing (instanceId_, up) || up ||
+		if ((!published && !QuillMarlowProcessor::outpostComing (instanceId_, up)) ||
 		    std::chrono::steady_clock::now () >= deadline)
 			return flags;
 		std::this_thread::sleep_for (std::chrono::milliseconds (2));
@@ -195,8 +197,11 @@ bool ParameterMirror::followRelaunch ()
 	return true;
 }
 
-bool ParameterMirror::known (Vst::ParamID id, int32& index) const
+bool ParameterMirror::known (Vst::ParamID id, int32& index)
 {
+	// A host may set or read a value before it asked for the list.
+	if (!copied_)
+		refresh (true);
 	const auto found = indexOf_.find (id);
 	if (found == indexOf_.end ())
 		return false;

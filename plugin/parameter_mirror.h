@@ -66,7 +66,8 @@ public:
 	bool nextEdit (Tandem::RingEntry& entry);
 
 private:
-	bool known (Vst::ParamID id, int32& index) const;
+	// The list index of `id`, with the list copied first if it never was.
+	bool known (Vst::ParamID id, int32& index);
 	// Copies outpost's list if it has published one; false otherwise.
 	bool copyList (Tandem::ParameterData& region);
 	// Asks outpost; false when it gave no answer in time (or cannot).

@@ -4,15 +4,19 @@
 // leaves the controller without an editor; QUILL_MODULE_ENTRY=1 gives the
 // module an InitDll and ExitDll (quill_module_entry.cpp); QUILL_LOOK_AHEAD=1
 // makes the one class the look-ahead test variant, QUILL_SESSION=1 the one
-// that reports what the host told it (quill_session.h); QUILL_CRASH_ON_DEMAND=1
+// that reports what the host told it (quill_session.h), QUILL_PARAMETERS=1 the
+// one with parameters of every kind (quill_parameters.h), QUILL_FLOOD=1 the one
+// that floods its host with them (quill_flood.h); QUILL_CRASH_ON_DEMAND=1
 // makes the test build that crashes when asked (quill_crash.h).
 #include <cstring>
 
 #include "pluginterfaces/base/ipluginbase.h"
 #include "quill_controller.h"
+#include "quill_flood.h"
 #include "quill_ids.h"
 #include "quill_module_entry.h"
 #include "quill_look_ahead.h"
+#include "quill_parameters.h"
 #include "quill_processor.h"
 #include "quill_refcount.h"
 #include "quill_session.h"
@@ -29,6 +33,12 @@
 #endif
 #ifndef QUILL_SESSION
 #define QUILL_SESSION 0
+#endif
+#ifndef QUILL_PARAMETERS
+#define QUILL_PARAMETERS 0
+#endif
+#ifndef QUILL_FLOOD
+#define QUILL_FLOOD 0
 #endif
 #ifndef QUILL_CRASH_ON_DEMAND
 #define QUILL_CRASH_ON_DEMAND 0
@@ -59,8 +69,11 @@ struct ClassEntry {
 const ClassEntry kClasses[] = {
     {&kSingleUID, kAudioModuleCategory, "Quill Single",
      [] {
+         // Not a QuillSingle: its controller half is its own.
+         if (QUILL_PARAMETERS) return static_cast<FUnknown*>(static_cast<Vst::IComponent*>(new QuillParameters));
          QuillSingle* single = QUILL_LOOK_AHEAD ? new QuillLookAhead
                                : QUILL_SESSION  ? new QuillSession
+                               : QUILL_FLOOD    ? new QuillFlood
                                                 : new QuillSingle;
          if (QUILL_NO_EDITOR) single->withoutEditor();
          return static_cast<FUnknown*>(static_cast<Vst::IComponent*>(single));

@@ -1,0 +1,311 @@
+// The host drives the served plug-in's parameters: a Quill with the kinds
+// of parameters hosts meet (served/quill_parameters.h) is listed, converted,
+// automated, metered, edited and bypassed through the bridge exactly as the
+// served controller and processor do it themselves; a plug-in that floods
+// the host (served/quill_flood.h) is cut without the host waiting.
+#include "e2e_support.h"
+
+#include "quill_parameters_ids.h"
+#include "../host/host_parameter_changes.h"
+
+#include "plugin/controller.h"
+#include "plugin/processor.h"
+
+#include "pluginterfaces/vst/ivstunits.h"
+
+#include <gmock/gmock.h>
+
+namespace e2e {
+namespace {
+
+using Steinberg::QuillMarlow::QuillMarlowController;
+using Steinberg::QuillMarlow::QuillMarlowProcessor;
+
+constexpr int kBlock = 256;
+
+class ServedBy : public QuillMarlowProcessor
+{
+public:
+	explicit ServedBy (const char* bundle) : bundle_ (bundle) {}
+	using QuillMarlowProcessor::audioOkCount;
+	using QuillMarlowProcessor::outpostPid;
+
+protected:
+	void adjustOutpostConfig (Tandem::OutpostConfig& config) override
+	{
+		config.hostPath = OUTPOST_EXE;
+		config.vst3Path = bundle_;
+	}
+
+private:
+	const char* bundle_;
+};
+
+// The host's handler, recording what it was told, in order.
+class RecordingHandler : public Vst::IComponentHandler, public Vst::IComponentHandler2
+{
+public:
+	tresult PLUGIN_API queryInterface (const TUID iid, void** obj) override
+	{
+		if (FUnknownPrivate::iidEqual (iid, Vst::IComponentHandler2::iid))
+			*obj = static_cast<Vst::IComponentHandler2*> (this);
+		else if (FUnknownPrivate::iidEqual (iid, Vst::IComponentHandler::iid) ||
+		         FUnknownPrivate::iidEqual (iid, FUnknown::iid))
+			*obj = static_cast<Vst::IComponentHandler*> (this);
+		else
+		{
+			*obj = nullptr;
+			return kNoInterface;
+		}
+		return kResultOk;
+	}
+	uint32 PLUGIN_API addRef () override { return 1; }
+	uint32 PLUGIN_API release () override { return 1; }
+	tresult PLUGIN_API beginEdit (Vst::ParamID id) override { return note ("begin " + std::to_string (id)); }
+	tresult PLUGIN_API performEdit (Vst::ParamID id, Vst::ParamValue v) override
+	{
+		return note ("perform " + std::to_string (id) + " " + std::to_string (v));
+	}
+	tresult PLUGIN_API endEdit (Vst::ParamID id) override { return note ("end " + std::to_string (id)); }
+	tresult PLUGIN_API restartComponent (int32 flags) override { return note ("restart " + std::to_string (flags)); }
+	tresult PLUGIN_API setDirty (TBool state) override { return note (state ? "dirty" : "clean"); }
+	tresult PLUGIN_API requestOpenEditor (FIDString) override { return note ("open editor"); }
+	tresult PLUGIN_API startGroupEdit () override { return note ("group start"); }
+	tresult PLUGIN_API finishGroupEdit () override { return note ("group end"); }
+
+	std::vector<std::string> calls;
+
+private:
+	tresult note (const std::string& call)
+	{
+		calls.push_back (call);
+		return kResultOk;
+	}
+};
+
+std::string text (const Vst::TChar* s)
+{
+	std::string out;
+	for (int i = 0; i < 128 && s[i]; ++i)
+		out += static_cast<char> (s[i]);
+	return out;
+}
+
+// A processor and controller as a host pairs them: initialised, connected,
+// the controller with the host's handler; not set up, not active.
+struct Hosted
+{
+	explicit Hosted (const char* bundle) : p (new ServedBy (bundle))
+	{
+		p->initialize (nullptr);
+		auto* edit = static_cast<Vst::IEditController*> (QuillMarlowController::createInstance (nullptr));
+		c = static_cast<QuillMarlowController*> (edit);
+		c->initialize (nullptr);
+		c->setComponentHandler (&handler);
+		auto* controllerPoint = static_cast<Vst::IConnectionPoint*> (c);
+		p->connect (controllerPoint);
+		controllerPoint->connect (p);
+	}
+	~Hosted ()
+	{
+		auto* controllerPoint = static_cast<Vst::IConnectionPoint*> (c);
+		p->disconnect (controllerPoint);
+		controllerPoint->disconnect (p);
+		c->terminate ();
+		c->release ();
+		p->terminate ();
+		p->release ();
+	}
+	void start ()
+	{
+		Vst::ProcessSetup setup {Vst::kRealtime, Vst::kSample32, kBlock, 48000.0};
+		ASSERT_EQ (p->setupProcessing (setup), kResultOk);
+		ASSERT_EQ (p->setActive (true), kResultOk);
+		p->setProcessing (true);
+	}
+	// One block that outpost processed (the input ramps from 0.01 up).
+	bool process (StereoBlock& block, HostParameterChanges* in, HostParameterChanges* out = nullptr)
+	{
+		for (int i = 0; i < kBlock; ++i)
+			block.in[0][i] = block.in[1][i] = 0.01f * static_cast<float> (i + 1) / kBlock;
+		Vst::ProcessData d = block.data ();
+		d.inputParameterChanges = in;
+		d.outputParameterChanges = out;
+		const int32 before = p->audioOkCount ();
+		p->process (d);
+		return p->audioOkCount () > before;
+	}
+	// Passes the relayed edits on, as the host's run loop would, until `done`.
+	bool passEditsUntil (const std::function<bool ()>& done)
+	{
+		return waitFor ([&] {
+			c->passEdits ();
+			return done ();
+		}, 5.0);
+	}
+	ServedBy* p;
+	QuillMarlowController* c = nullptr;
+	RecordingHandler handler;
+};
+
+TEST (Parameters, TheListStringsUnitsAndValuesAreTheServedControllersBeforeActivation)
+{
+	Hosted h (QUILL_PARAMETERS_BUNDLE);
+	ASSERT_EQ (h.c->getParameterCount (), static_cast<int32> (Quill::kParametersCount));
+	for (int32 i = 0; i < static_cast<int32> (Quill::kParametersCount); ++i)
+	{
+		Vst::ParameterInfo info {};
+		ASSERT_EQ (h.c->getParameterInfo (i, info), kResultOk);
+		const Quill::ParametersInfo& served = Quill::kParametersInfo[i];
+		EXPECT_EQ (info.id, static_cast<Vst::ParamID> (i));
+		EXPECT_EQ (text (info.title), served.title);
+		EXPECT_EQ (text (info.shortTitle), served.shortTitle);
+		EXPECT_EQ (text (info.units), served.units);
+		EXPECT_EQ (info.stepCount, served.stepCount);
+		EXPECT_EQ (info.defaultNormalizedValue, served.defaultValue);
+		EXPECT_EQ (info.flags, served.flags) << served.title;
+		EXPECT_EQ (info.unitId, served.unitId);
+		EXPECT_EQ (h.c->getParamNormalized (i), served.defaultValue);
+	}
+
+	// Strings: of the current value (published), and of any other (asked).
+	Vst::String128 s {};
+	ASSERT_EQ (h.c->getParamStringByValue (Quill::kParamMode, 0.0, s), kResultOk);
+	EXPECT_EQ (text (s), "Soft");
+	ASSERT_EQ (h.c->getParamStringByValue (Quill::kParamMode, 1.0, s), kResultOk);
+	EXPECT_EQ (text (s), "Hard");
+	Vst::ParamValue value = 0.0;
+	const Vst::TChar warm[] = {'W', 'a', 'r', 'm', 0};
+	ASSERT_EQ (h.c->getParamValueByString (Quill::kParamMode, const_cast<Vst::TChar*> (warm), value), kResultOk);
+	EXPECT_EQ (value, 0.5);
+	EXPECT_NEAR (h.c->normalizedParamToPlain (Quill::kParamTone, 0.5), Quill::parametersToneHz (0.5), 1e-9);
+	EXPECT_NEAR (h.c->plainParamToNormalized (Quill::kParamTone, Quill::parametersToneHz (0.25)), 0.25, 1e-9);
+
+	// Units and the program list behind Program.
+	Vst::IUnitInfo* units = nullptr;
+	ASSERT_EQ (h.c->queryInterface (Vst::IUnitInfo::iid, reinterpret_cast<void**> (&units)), kResultOk);
+	ASSERT_EQ (units->getUnitCount (), 2);
+	Vst::UnitInfo unit {};
+	ASSERT_EQ (units->getUnitInfo (1, unit), kResultOk);
+	EXPECT_EQ (unit.id, Quill::kCharacterUnit);
+	EXPECT_EQ (text (unit.name), Quill::kCharacterUnitName);
+	EXPECT_EQ (unit.programListId, Quill::kCharacterProgramList);
+	ASSERT_EQ (units->getProgramListCount (), 1);
+	Vst::ProgramListInfo list {};
+	ASSERT_EQ (units->getProgramListInfo (0, list), kResultOk);
+	EXPECT_EQ (list.programCount, Quill::kCharacterProgramCount);
+	ASSERT_EQ (units->getProgramName (Quill::kCharacterProgramList, 2, s), kResultOk);
+	EXPECT_EQ (text (s), "Dark");
+	units->release ();
+
+	// A value the host sets is the served controller's, and stays it.
+	ASSERT_EQ (h.c->setParamNormalized (Quill::kParamTone, 0.25), kResultOk);
+	EXPECT_EQ (h.c->getParamNormalized (Quill::kParamTone), 0.25);
+	ASSERT_EQ (h.c->getParamStringByValue (Quill::kParamTone, 0.25, s), kResultOk);
+	EXPECT_EQ (text (s), std::to_string (static_cast<int> (std::lround (Quill::parametersToneHz (0.25)))));
+	std::this_thread::sleep_for (std::chrono::milliseconds (200));
+	EXPECT_EQ (h.c->getParamNormalized (Quill::kParamTone), 0.25);
+}
+
+TEST (Parameters, AutomationStepsAtItsOffsetMetersComeBackAndBypassIsTheServedOne)
+{
+	Hosted h (QUILL_PARAMETERS_BUNDLE);
+	h.start ();
+	StereoBlock block (kBlock);
+	HostParameterChanges in, out;
+	in.add (Quill::kParamGain, 0, 0.25);
+	in.add (Quill::kParamGain, 100, 0.5);
+	ASSERT_TRUE (waitFor ([&] { return h.process (block, &in, &out); }, 10.0));
+	for (int i = 0; i < kBlock; ++i)
+		ASSERT_EQ (block.out[0][i], block.in[0][i] * (i < 100 ? 0.25f : 0.5f)) << "sample " << i;
+	Vst::ParamValue meter = 0.0;
+	ASSERT_TRUE (out.last (Quill::kParamMeter, meter)) << "the meter comes back in the same block";
+	EXPECT_EQ (meter, static_cast<double> (block.in[0][kBlock - 1]));
+
+	// The host's bypass switches the served plug-in's own.
+	in.clear ();
+	in.add (Quill::kParamBypass, 0, 1.0);
+	ASSERT_TRUE (h.process (block, &in));
+	EXPECT_EQ (block.out[0], block.in[0]);
+	in.clear ();
+	in.add (Quill::kParamBypass, 0, 0.0);
+	ASSERT_TRUE (h.process (block, &in));
+	EXPECT_EQ (block.out[0][kBlock - 1], block.in[0][kBlock - 1] * 0.5f);
+}
+
+TEST (Parameters, AnEditReachesTheHostOnceAndTheSoundFollowsTheHost)
+{
+	Hosted h (QUILL_PARAMETERS_BUNDLE);
+	h.start ();
+	StereoBlock block (kBlock);
+	ASSERT_TRUE (waitFor ([&] { return h.process (block, nullptr); }, 10.0));
+
+	// A drag in the served editor, in order, once.
+	ASSERT_EQ (h.c->setParamNormalized (Quill::kParamEdit, 1.0), kResultOk);
+	const std::vector<std::string> drag = {"group start", "begin 0", "perform 0 0.250000", "perform 0 0.500000",
+	                                       "end 0", "group end", "dirty"};
+	ASSERT_TRUE (h.passEditsUntil ([&] { return h.handler.calls.size () >= drag.size (); }));
+	std::this_thread::sleep_for (std::chrono::milliseconds (100));
+	h.c->passEdits ();
+	EXPECT_EQ (h.handler.calls, drag);
+	EXPECT_EQ (h.c->getParamNormalized (Quill::kParamGain), Quill::kEditDragLast);
+
+	// A host that does not send the edit back still hears it in the sound.
+	ASSERT_TRUE (waitFor ([&] {
+		h.process (block, nullptr);
+		return block.out[0][0] == block.in[0][0] * 0.5f;
+	}, 5.0));
+
+	// Playing automation, the host drives: an edit meanwhile does not
+	// override it, then or later.
+	h.handler.calls.clear ();
+	HostParameterChanges automation;
+	automation.add (Quill::kParamGain, 0, 0.75);
+	ASSERT_EQ (h.c->setParamNormalized (Quill::kParamEdit, 1.0), kResultOk);
+	const auto until = std::chrono::steady_clock::now () + std::chrono::milliseconds (400);
+	while (std::chrono::steady_clock::now () < until)
+	{
+		h.c->passEdits ();
+		h.process (block, &automation);
+		std::this_thread::sleep_for (std::chrono::milliseconds (5));
+	}
+	EXPECT_EQ (h.handler.calls, drag) << "the host heard the edit";
+	ASSERT_TRUE (h.process (block, &automation));
+	EXPECT_EQ (block.out[0][0], block.in[0][0] * 0.75f);
+}
+
+TEST (Parameters, AListTheServedPlugInChangesReachesTheHost)
+{
+	Hosted h (QUILL_PARAMETERS_BUNDLE);
+	ASSERT_EQ (h.c->getParameterCount (), static_cast<int32> (Quill::kParametersCount));
+	ASSERT_EQ (h.c->setParamNormalized (Quill::kParamMode, 1.0), kResultOk);
+	const std::string restart = "restart " + std::to_string (Vst::kParamTitlesChanged);
+	ASSERT_TRUE (h.passEditsUntil ([&] {
+		return std::find (h.handler.calls.begin (), h.handler.calls.end (), restart) != h.handler.calls.end ();
+	}));
+	Vst::ParameterInfo info {};
+	ASSERT_EQ (h.c->getParameterInfo (Quill::kParamGain, info), kResultOk);
+	EXPECT_EQ (text (info.title), Quill::kDriveTitle) << "the host reads the new list";
+	EXPECT_EQ (text (info.shortTitle), Quill::kDriveShortTitle);
+}
+
+TEST (Parameters, AFloodingPlugInIsCutAndAConversionThatNeverReturnsDoesNotHoldTheHost)
+{
+	Hosted h (QUILL_FLOOD_BUNDLE);
+	ASSERT_EQ (h.c->getParameterCount (), Tandem::kMaxParameters);
+	Vst::ParameterInfo info {};
+	ASSERT_EQ (h.c->getParameterInfo (Tandem::kMaxParameters - 1, info), kResultOk);
+	EXPECT_EQ (text (info.title), std::string (127, 'P')) << "ended within its array";
+
+	Vst::String128 s {};
+	const auto asked = std::chrono::steady_clock::now ();
+	EXPECT_NE (h.c->getParamStringByValue (1, Quill::kFloodHangValue, s), kResultOk);
+	EXPECT_NE (h.c->getParamStringByValue (1, 0.25, s), kResultOk) << "outpost is still stuck";
+	EXPECT_LT (std::chrono::steady_clock::now () - asked, std::chrono::milliseconds (500));
+	// What outpost published still answers.
+	ASSERT_EQ (h.c->getParamStringByValue (1, 0.5, s), kResultOk);
+	EXPECT_EQ (text (s), "0.50");
+}
+
+} // namespace
+} // namespace e2e
