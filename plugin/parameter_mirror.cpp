@@ -300,10 +300,25 @@ bool ParameterMirror::ask (Tandem::ParameterRequestKind kind, Vst::ParamID id, d
 	bool busy = false;
 	QuillMarlowProcessor::withParameters (instanceId_, [&] (Tandem::ParameterData& region) {
 		Tandem::ParameterRequest& request = region.request;
+		// Waits until outpost has answered `serial`, for at most kAnswerWait.
+		auto awaitAnswer = [&request] (int32 serial) {
+			const auto deadline = std::chrono::steady_clock::now () + kAnswerWait;
+			for (;;)
+			{
+				const int32 now = request.answered.load (std::memory_order_acquire);
+				if (now == serial)
+					return true;
+				const auto left = deadline - std::chrono::steady_clock::now ();
+				if (left <= std::chrono::steady_clock::duration::zero ())
+					return false;
+				Tandem::futexWait (&request.answered, now,
+				                   std::chrono::duration_cast<std::chrono::nanoseconds> (left).count ());
+			}
+		};
 		const int32 posted = request.posted.load (std::memory_order_relaxed);
-		// An earlier request outpost never answered: the host does not wait
-		// for this one.
-		if (request.answered.load (std::memory_order_acquire) != posted)
+		// An earlier request is still unanswered: a late answer is waited
+		// for, one that never came (silenceReported_) is not.
+		if (request.answered.load (std::memory_order_acquire) != posted && (silenceReported_ || !awaitAnswer (posted)))
 		{
 			busy = true;
 			return;
@@ -320,24 +335,12 @@ bool ParameterMirror::ask (Tandem::ParameterRequestKind kind, Vst::ParamID id, d
 		request.posted.store (serial, std::memory_order_release);
 		request.wake.fetch_add (1, std::memory_order_release);
 		Tandem::futexWake (&request.wake);
-		const auto deadline = std::chrono::steady_clock::now () + kAnswerWait;
-		for (;;)
-		{
-			const int32 now = request.answered.load (std::memory_order_acquire);
-			if (now == serial)
-			{
-				answer.result = request.result;
-				answer.answerValue = request.answerValue;
-				std::memcpy (answer.text, request.text, sizeof answer.text);
-				answered = true;
-				return;
-			}
-			const auto left = deadline - std::chrono::steady_clock::now ();
-			if (left <= std::chrono::steady_clock::duration::zero ())
-				return;
-			Tandem::futexWait (&request.answered, now,
-			                   std::chrono::duration_cast<std::chrono::nanoseconds> (left).count ());
-		}
+		if (!awaitAnswer (serial))
+			return;
+		answer.result = request.result;
+		answer.answerValue = request.answerValue;
+		std::memcpy (answer.text, request.text, sizeof answer.text);
+		answered = true;
 	});
 	if (answered)
 	{
@@ -345,10 +348,15 @@ bool ParameterMirror::ask (Tandem::ParameterRequestKind kind, Vst::ParamID id, d
 		return true;
 	}
 	if (!silenceReported_)
-		Tandem::logError () << "[QuillMarlowController] The served plug-in "
-		                    << (busy ? "has still not answered an earlier request" : "did not answer ")
-		                    << (busy ? "" : requestName (kind)) << (busy ? "" : " within 20 ms")
-		                    << ": the host gets no answer from it until it does";
+	{
+		if (busy)
+			Tandem::logError () << "[QuillMarlowController] The served plug-in has still not answered an earlier "
+			                       "request: the host gets no answer from it until it does";
+		else
+			Tandem::logError () << "[QuillMarlowController] The served plug-in did not answer " << requestName (kind)
+			                    << " within " << kAnswerWait.count ()
+			                    << " ms: the host gets no answer from it until it does";
+	}
 	silenceReported_ = true;
 	return false;
 }

@@ -24,7 +24,7 @@ class ParameterMirror
 public:
 	// How long the host waits for outpost's answer to one request, and for
 	// an outpost being started to publish its list.
-	static constexpr std::chrono::milliseconds kAnswerWait {20};
+	static constexpr std::chrono::milliseconds kAnswerWait {100};
 	static constexpr std::chrono::seconds kStartWait {12};
 
 	// The processor whose outpost serves the parameters.
@@ -97,6 +97,8 @@ private:
 	std::unordered_map<Vst::ParamID, Override> overrides_;
 	std::vector<Tandem::RingEntry> heldValues_;
 	std::unordered_map<Vst::ParamID, Vst::ParamValue> hostSet_;
+	// outpost left a request unanswered beyond kAnswerWait: later ones do
+	// not wait until it answers again.
 	bool silenceReported_ = false;
 };
 
