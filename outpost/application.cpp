@@ -446,7 +446,8 @@ void OutpostApplication::processAudioData() {
     plugin_->processAudio(&audioData_->inputBuffers[0][0], &audioData_->outputBuffers[0][0], samples, channels,
                           &host);
     session_->outputSilenceFlags = host.outputSilenceFlags;
-    points.outputCount = host.outputPointCount;
+    // Written only when it changes: the line is the Linux side's too.
+    if (points.outputCount != host.outputPointCount) points.outputCount = host.outputPointCount;
 
     finishBlock(*audioData_);
 }

@@ -65,9 +65,9 @@ tresult PLUGIN_API ParameterChanges::queryInterface(const TUID iid, void** obj) 
     return answer<IParameterChanges>(iid, this, obj);
 }
 
-IParamValueQueue* PLUGIN_API ParameterChanges::getParameterData(int32 index) { return queue(index); }
+ParamValueQueue* PLUGIN_API ParameterChanges::getParameterData(int32 index) { return queue(index); }
 
-IParamValueQueue* PLUGIN_API ParameterChanges::addParameterData(const ParamID& id, int32& index) {
+ParamValueQueue* PLUGIN_API ParameterChanges::addParameterData(const ParamID& id, int32& index) {
     int32 at = find(id);
     if (at < 0) {
         if (used_ == capacity()) return nullptr;
@@ -86,7 +86,7 @@ bool ParameterChanges::canTake(ParamID id) const { return used_ < capacity() || 
 
 bool ParameterChanges::setValue(ParamID id, ParamValue value) {
     int32 index = 0;
-    IParamValueQueue* q = addParameterData(id, index);
+    ParamValueQueue* q = addParameterData(id, index);
     if (!q) return false;
     queues_[index].reset(id);
     int32 point = 0;

@@ -11,7 +11,7 @@
 namespace Tandem {
 
 // The points of one parameter within one block, in sample-offset order.
-class ParamValueQueue : public Steinberg::Vst::IParamValueQueue {
+class ParamValueQueue final : public Steinberg::Vst::IParamValueQueue {
 public:
     static constexpr Steinberg::int32 kMaxPoints = 16;
 
@@ -48,7 +48,7 @@ private:
     Point points_[kMaxPoints] = {};
 };
 
-class ParameterChanges : public Steinberg::Vst::IParameterChanges {
+class ParameterChanges final : public Steinberg::Vst::IParameterChanges {
 public:
     static constexpr Steinberg::int32 kDefaultCapacity = 64;
 
@@ -62,10 +62,12 @@ public:
     Steinberg::uint32 PLUGIN_API release() override { return 1; }
 
     Steinberg::int32 PLUGIN_API getParameterCount() override { return used_; }
-    Steinberg::Vst::IParamValueQueue* PLUGIN_API getParameterData(Steinberg::int32 index) override;
+    // The queues are ours (covariant returns): the audio thread's own calls
+    // need no virtual dispatch.
+    ParamValueQueue* PLUGIN_API getParameterData(Steinberg::int32 index) override;
     // The queue of `id`, added when the block has none yet; null when every
     // reserved queue is in use.
-    Steinberg::Vst::IParamValueQueue* PLUGIN_API addParameterData(const Steinberg::Vst::ParamID& id,
+    ParamValueQueue* PLUGIN_API addParameterData(const Steinberg::Vst::ParamID& id,
                                                                   Steinberg::int32& index) override;
 
     // Room for `parameters` distinct parameters per block. Main thread, while

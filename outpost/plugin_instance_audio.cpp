@@ -156,15 +156,20 @@ void PluginInstance::gatherChanges(const HostBlock& host, std::int32_t numSample
         toProcessor_.drainInto(inputChanges_);
         return;
     }
-    const auto now = HeldEdits::Clock::now();
-    for (int32 q = 0; q < hostQueues; ++q) heldEdits_.hostSent(inputChanges_.queue(q)->id());
+    for (int32 q = 0; q < hostQueues && !heldEdits_.empty(); ++q) heldEdits_.hostSent(inputChanges_.queue(q)->id());
+    // The clock only when an edit is held or to be held.
+    HeldEdits::Clock::time_point now{};
+    auto clock = [&now] {
+        if (now == HeldEdits::Clock::time_point{}) now = HeldEdits::Clock::now();
+        return now;
+    };
     ParameterEdit edit{};
     while (toProcessor_.take(edit)) {
         // In this block the host drives the parameter.
         if (hostSends(edit.id)) continue;
-        if (!host.holdEdits || !heldEdits_.hold(edit.id, edit.value, now)) inputChanges_.setValue(edit.id, edit.value);
+        if (!host.holdEdits || !heldEdits_.hold(edit.id, edit.value, clock())) inputChanges_.setValue(edit.id, edit.value);
     }
-    heldEdits_.release(inputChanges_, now, !host.holdEdits);
+    if (!heldEdits_.empty()) heldEdits_.release(inputChanges_, clock(), !host.holdEdits);
 }
 
 void PluginInstance::collectOutputChanges(HostBlock* host) {

@@ -31,6 +31,9 @@ fi
 # Hosts run their audio threads at real-time priority where the system
 # allows it: the chains are measured that way too.
 "$out/bridge_bench" --json "$out/bridge.json" --log "$out/bridge_bench.log" --tsv "$out/chains.tsv" --host-fifo 70
+echo
+# The instances' log lines go with the bridge bench's; the figures to the terminal.
+"$out/parameters_bench" 2>>"$out/bridge_bench.log" | grep -v '^\[' | tee "$out/parameters.txt"
 {
     echo '{"in_process": '
     cat "$out/process.json"

@@ -18,14 +18,19 @@ void fill(char16_t c, String128 out) {
     for (int i = 0; i < 128; ++i) out[i] = static_cast<char16>(c);
 }
 
-bool known(ParamID id) { return id < static_cast<ParamID>(kFloodParameterCount); }
-
 double clamped(double value) {
     if (!(value >= 0.0)) return 0.0;
     return value > 1.0 ? 1.0 : value;
 }
 
 }  // namespace
+
+QuillFlood::QuillFlood() {
+    if (const char* count = std::getenv("QUILL_FLOOD_PARAMETERS")) {
+        const long n = std::strtol(count, nullptr, 10);
+        if (n > 0 && n <= kFloodParameterCount) count_ = static_cast<int32>(n);
+    }
+}
 
 tresult PLUGIN_API QuillFlood::process(ProcessData& data) {
     if (data.numSamples <= 0 || data.numOutputs < 1 || !data.outputs) return kResultOk;
@@ -48,7 +53,7 @@ tresult PLUGIN_API QuillFlood::process(ProcessData& data) {
 }
 
 tresult PLUGIN_API QuillFlood::getParameterInfo(int32 paramIndex, ParameterInfo& info) {
-    if (paramIndex < 0 || paramIndex >= kFloodParameterCount) return kInvalidArgument;
+    if (paramIndex < 0 || paramIndex >= count_) return kInvalidArgument;
     std::memset(&info, 0, sizeof info);
     info.id = static_cast<ParamID>(paramIndex);
     fill(kFloodTitleChar, info.title);
