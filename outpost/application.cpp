@@ -200,6 +200,12 @@ void OutpostApplication::processUICommand() {
         handleEditorSizeCommand(static_cast<CommandCode>(ui->command));
         break;
 
+    case CommandCode::PrepareEditor:
+        logInfo() << "[Outpost] Received PrepareEditor command";
+        if (plugin_ && plugin_->prepareEditor()) publishEditorSize();
+        ui->parentWindow = plugin_ && plugin_->hasEditor() ? packEditorSize(plugin_->width(), plugin_->height()) : 0;
+        break;
+
     case CommandCode::GetLatency:
         logInfo() << "[Outpost] Received GetLatency command";
         publishLatency(true);
@@ -251,7 +257,7 @@ void OutpostApplication::processUICommand() {
 }
 
 void OutpostApplication::publishEditorSize() {
-    if (!uiCommand_ || !plugin_ || !plugin_->hasWindow()) return;
+    if (!uiCommand_ || !plugin_ || (!plugin_->hasWindow() && !plugin_->hasEditor())) return;
     const std::int32_t width = plugin_->width(), height = plugin_->height();
     const bool resizable = plugin_->editorResizable();
     if (width == publishedWidth_ && height == publishedHeight_ && resizable == publishedResizable_) return;

@@ -115,6 +115,10 @@ public:
     bool createWindow(bool embedding);
     std::uint64_t getX11WindowId() const;
     bool createEditor();
+    // Makes the served editor's view and reads its size and resizability,
+    // without a window (createEditor attaches it later). False when the
+    // plug-in has no editor of its own.
+    bool prepareEditor();
     bool showWindow();
     void hideWindow();
     // Dispatches up to 50 pending messages of the calling thread.

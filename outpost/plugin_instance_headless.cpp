@@ -9,6 +9,7 @@ HINSTANCE PluginInstance::ownModuleHandle() { return nullptr; }
 bool PluginInstance::createWindow(bool) { return false; }
 std::uint64_t PluginInstance::getX11WindowId() const { return 0; }
 bool PluginInstance::createEditor() { return false; }
+bool PluginInstance::prepareEditor() { return false; }
 bool PluginInstance::showWindow() { return false; }
 void PluginInstance::hideWindow() {}
 void PluginInstance::processMessages() {}

@@ -117,6 +117,25 @@ std::uint64_t PluginInstance::getX11WindowId() const {
     return id;
 }
 
+bool PluginInstance::prepareEditor() {
+    if (view_) return true;
+    if (!controller_) return false;
+    view_ = controller_->createView("editor");
+    if (!view_) {
+        logInfo() << "[PluginInstance] No editor of its own to prepare";
+        return false;
+    }
+    editorResizable_ = view_->canResize() == kResultTrue;
+    ViewRect size{};
+    if (view_->getSize(&size) == kResultOk && plausibleEditorSize(size.right - size.left, size.bottom - size.top)) {
+        width_ = size.right - size.left;
+        height_ = size.bottom - size.top;
+    }
+    logInfo() << "[PluginInstance] Editor prepared: " << width_ << "x" << height_
+              << (editorResizable_ ? " (resizable)" : "");
+    return true;
+}
+
 bool PluginInstance::createEditor() {
     logInfo() << "[PluginInstance] Creating editor...";
     if (!controller_) {
@@ -132,7 +151,7 @@ bool PluginInstance::createEditor() {
         logError() << "[PluginInstance] PlugFrame not created!";
         return false;
     }
-    if (component_) {
+    if (!view_ && component_) {
         logInfo() << "[PluginInstance] Activating component before creating view...";
         const tresult result = component_->setActive(true);
         if (result == kResultOk)
@@ -141,8 +160,10 @@ bool PluginInstance::createEditor() {
             logInfo() << "[PluginInstance] Component activation returned " << result << " (may be normal for some plugins)";
     }
 
-    logInfo() << "[PluginInstance] Calling controller->createView(\"editor\")...";
-    view_ = controller_->createView("editor");
+    if (!view_) {
+        logInfo() << "[PluginInstance] Calling controller->createView(\"editor\")...";
+        view_ = controller_->createView("editor");
+    }
     if (!view_) {
         logInfo() << "[PluginInstance] createView(\"editor\") returned nullptr";
         logInfo() << "[PluginInstance] This is often caused by:";

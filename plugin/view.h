@@ -118,6 +118,9 @@ private:
 	void takeReportedSize ();
 	// The same, with the report word; false when there was no size.
 	bool takeReportedSize (int32& report);
+	// The same; when outpost never made an editor, it makes the served one
+	// first (once).
+	void takeReportedSizeOrPrepare ();
 	// Event thread: acts on a new size report of outpost.
 	void checkSizeReport ();
 	// Event thread (view_outpost_restart.cpp): follows outpost's restarts,
@@ -193,6 +196,8 @@ private:
 	// resize it, as outpost last reported; the report word seen last.
 	int32 hostWidth_ = 0;
 	int32 hostHeight_ = 0;
+	// The served editor was asked for before attaching (once per view).
+	bool prepareAsked_ = false;
 	std::atomic<uint64> servedSize_ {0};
 	std::atomic<bool> servedResizable_ {false};
 	std::atomic<int32> sizeReportSeen_ {0};

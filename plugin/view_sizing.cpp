@@ -40,6 +40,27 @@ void QuillMarlowView::takeEmbeddedEditorSize ()
 	sizeReportSeen_ = report;
 }
 
+void QuillMarlowView::takeReportedSizeOrPrepare ()
+{
+	int32 report = 0, reportedWidth = 0, reportedHeight = 0;
+	if (!readSizeReport (report, reportedWidth, reportedHeight) || report != 0 || prepareAsked_)
+	{
+		takeReportedSize ();
+		return;
+	}
+	// No editor was made yet: outpost makes the served one now, so that the
+	// host's first window has its size (hosts make it before attaching).
+	prepareAsked_ = true;
+	int32 width = editorWidth_, height = editorHeight_;
+	if (exchangeEditorSize (Tandem::CommandCode::PrepareEditor, width, height))
+	{
+		editorWidth_ = width;
+		editorHeight_ = height;
+		takeReportedSize ();
+		Tandem::logInfo () << "[QuillMarlowView] The served editor's size before attaching: " << width << "x" << height;
+	}
+}
+
 tresult PLUGIN_API QuillMarlowView::getSize (ViewRect* size)
 {
 	if (size)
@@ -50,7 +71,7 @@ tresult PLUGIN_API QuillMarlowView::getSize (ViewRect* size)
 		// Hosts that compare the two before they resize (the SDK's editor
 		// host) would otherwise see nothing to do.
 		if (!wineWindow_)
-			takeReportedSize ();
+			takeReportedSizeOrPrepare ();
 		if (!wineWindow_ || hostWidth_ <= 0 || hostHeight_ <= 0)
 		{
 			hostWidth_ = editorWidth_;
@@ -93,7 +114,7 @@ tresult PLUGIN_API QuillMarlowView::onSize (ViewRect* newSize)
 tresult PLUGIN_API QuillMarlowView::canResize ()
 {
 	if (!wineWindow_)
-		takeReportedSize ();
+		takeReportedSizeOrPrepare ();
 	return servedResizable_ ? kResultTrue : kResultFalse;
 }
 

@@ -46,6 +46,11 @@ enum class CommandCode : std::int32_t {
     // session_data.h.
     Activate = 23,
     Deactivate = 24,
+    // Makes the served editor before any window exists, so that its size
+    // is known when the host first asks (before it attaches a view): the
+    // size is reported as any size change, and answered in parentWindow
+    // like CheckEditorSize.
+    PrepareEditor = 25,
 };
 
 // Command slot: editor, state and shut-down commands. `processed` is 1 when

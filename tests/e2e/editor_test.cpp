@@ -288,10 +288,19 @@ TEST_P (RealEditor, RemovedHandsWineWindowBackAndAttachedEmbedsItAgain)
 // reaches Quill, which keeps to its minimum.
 TEST_P (RealEditor, SizesFollowQuillAndTheHost)
 {
+	// Hosts make their window from the size before attaching: the served
+	// editor's own, although outpost never showed an editor yet.
+	ViewRect before {};
+	ASSERT_EQ (view->getSize (&before), kResultOk);
+	EXPECT_EQ (before.getWidth (), kQuillWidth);
+	EXPECT_EQ (before.getHeight (), kQuillHeight);
+	const uint32_t wh[] = {static_cast<uint32_t> (before.getWidth ()), static_cast<uint32_t> (before.getHeight ())};
+	xcb_configure_window (host->c, hostWindow, XCB_CONFIG_WINDOW_WIDTH | XCB_CONFIG_WINDOW_HEIGHT, wh);
+	xcb_flush (host->c);
 	QuillMarlowTest::HostFrame frame (*host, hostWindow);
 	view->setFrame (&frame);
 	attach ();
-	EXPECT_EQ (frame.requests, (std::vector<std::pair<int, int>> {{kQuillWidth, kQuillHeight}}));
+	EXPECT_TRUE (frame.requests.empty ()) << "the host's window has the size already";
 	EXPECT_TRUE (QuillMarlowTest::waitFor ([&] {
 		const auto g = host->geometry (hostWindow);
 		return g.width == kQuillWidth && g.height == kQuillHeight;
@@ -304,9 +313,9 @@ TEST_P (RealEditor, SizesFollowQuillAndTheHost)
 	                                                              std::to_string (origin.second + 20)));
 	ASSERT_TRUE (QuillMarlowTest::xdotool (WINE_TEST_DISPLAY, "click 3"));
 	EXPECT_TRUE (tap->waitForOut ("[Quill] Editor asks for 640x400\n", 10000)) << tap->out ();
-	EXPECT_TRUE (frame.runUntil ([&] { return frame.requests.size () == 2; }, 10000)) << tap->out ();
-	ASSERT_EQ (frame.requests.size (), 2u);
-	EXPECT_EQ (frame.requests[1], std::make_pair (640, 400));
+	EXPECT_TRUE (frame.runUntil ([&] { return frame.requests.size () == 1; }, 10000)) << tap->out ();
+	ASSERT_EQ (frame.requests.size (), 1u);
+	EXPECT_EQ (frame.requests[0], std::make_pair (640, 400));
 	EXPECT_TRUE (QuillMarlowTest::waitFor ([&] {
 		return host->geometry (hostWindow).width == 640 && host->geometry (wrapper) == HostDisplay::Rect {0, 0, 640, 400};
 	}));
@@ -329,7 +338,7 @@ TEST_P (RealEditor, SizesFollowQuillAndTheHost)
 	    << host->geometry (wine).width << "x" << host->geometry (wine).height;
 	EXPECT_EQ (host->geometry (wrapper), (HostDisplay::Rect {0, 0, 720, 450}));
 	frame.runUntil ([] { return false; }, 300);
-	EXPECT_EQ (frame.requests.size (), 2u) << "the host's own size is not asked back";
+	EXPECT_EQ (frame.requests.size (), 1u) << "the host's own size is not asked back";
 
 	// A host without a run loop: our windows follow Quill, and the host is
 	// not called from the event thread.
