@@ -1,5 +1,6 @@
 #include "plugin/parameter_mirror.h"
 
+#include "plugin/parameter_list_copy.h"
 #include "plugin/processor.h"
 
 #include "log/log.h"
@@ -15,44 +16,6 @@ namespace Steinberg {
 namespace QuillMarlow {
 
 namespace {
-
-// A seqlock read gives up after this many tries (a writer that died
-// half-way leaves the sequence odd).
-constexpr int kReadTries = 1000;
-
-struct EntryCopy
-{
-	uint32 sequence;
-	Vst::ParamID id;
-	double value;
-	double textValue;
-	Vst::String128 text;
-};
-
-bool readEntry (const Tandem::ParameterValue& entry, EntryCopy& copy)
-{
-	for (int attempt = 0; attempt < kReadTries; ++attempt)
-	{
-		const uint32 before = entry.sequence.load (std::memory_order_acquire);
-		if (before & 1u)
-		{
-			Tandem::cpuPause ();
-			continue;
-		}
-		copy.id = entry.id;
-		copy.value = entry.value;
-		copy.textValue = entry.textValue;
-		std::memcpy (copy.text, entry.text, sizeof copy.text);
-		std::atomic_thread_fence (std::memory_order_acquire);
-		if (entry.sequence.load (std::memory_order_relaxed) == before)
-		{
-			copy.sequence = before;
-			Tandem::terminateText (copy.text);
-			return std::isfinite (copy.value);
-		}
-	}
-	return false;
-}
 
 const char* requestName (Tandem::ParameterRequestKind kind)
 {
@@ -90,50 +53,27 @@ void ParameterMirror::setListening (bool listening)
 
 bool ParameterMirror::copyList (Tandem::ParameterData& region)
 {
-	const Tandem::ParameterList& list = region.list;
-	for (int attempt = 0; attempt < kReadTries; ++attempt)
+	ListCopy copy;
+	if (!copyParameterList (region.list, copy))
+		return false;
+	sequence_ = copy.sequence;
+	parameters_ = std::move (copy.parameters);
+	units_ = std::move (copy.units);
+	programLists_ = std::move (copy.programLists);
+	const int32 count = this->count ();
+	indexOf_.clear ();
+	for (int32 i = 0; i < count; ++i)
+		indexOf_.emplace (parameters_[static_cast<size_t> (i)].id, i);
+	values_.assign (static_cast<size_t> (count), 0.0);
+	for (int32 i = 0; i < count; ++i)
 	{
-		const uint32 before = list.sequence.load (std::memory_order_acquire);
-		if (before == 0)
-			return false;
-		if (before & 1u)
-		{
-			std::this_thread::yield ();
-			continue;
-		}
-		// The counts come from the other process: bounded by the arrays.
-		const int32 count = Tandem::clampCount (list.count, Tandem::kMaxParameters);
-		const int32 units = Tandem::clampCount (list.unitCount, Tandem::kMaxUnits);
-		const int32 programLists = Tandem::clampCount (list.programListCount, Tandem::kMaxProgramLists);
-		parameters_.resize (static_cast<size_t> (count));
-		units_.resize (static_cast<size_t> (units));
-		programLists_.resize (static_cast<size_t> (programLists));
-		for (int32 i = 0; i < count; ++i)
-			Tandem::readParameterInfo (list.parameters[i], parameters_[static_cast<size_t> (i)]);
-		for (int32 i = 0; i < units; ++i)
-			Tandem::readUnitInfo (list.units[i], units_[static_cast<size_t> (i)]);
-		for (int32 i = 0; i < programLists; ++i)
-			Tandem::readProgramListInfo (list.programLists[i], programLists_[static_cast<size_t> (i)]);
-		std::atomic_thread_fence (std::memory_order_acquire);
-		if (list.sequence.load (std::memory_order_relaxed) != before)
-			continue;
-		sequence_ = before;
-		indexOf_.clear ();
-		for (int32 i = 0; i < count; ++i)
-			indexOf_.emplace (parameters_[static_cast<size_t> (i)].id, i);
-		values_.assign (static_cast<size_t> (count), 0.0);
-		for (int32 i = 0; i < count; ++i)
-		{
-			EntryCopy entry {};
-			if (readEntry (region.values[i], entry) && entry.id == parameters_[static_cast<size_t> (i)].id)
-				values_[static_cast<size_t> (i)] = entry.value;
-			else
-				values_[static_cast<size_t> (i)] = parameters_[static_cast<size_t> (i)].defaultNormalizedValue;
-		}
-		overrides_.clear ();
-		return true;
+		ValueCopy entry {};
+		const Vst::ParameterInfo& info = parameters_[static_cast<size_t> (i)];
+		values_[static_cast<size_t> (i)] =
+		    readValueEntry (region.values[i], entry) && entry.id == info.id ? entry.value : info.defaultNormalizedValue;
 	}
-	return false;
+	overrides_.clear ();
+	return true;
 }
 
 int32 ParameterMirror::refresh (bool wait)
@@ -222,10 +162,10 @@ Vst::ParamValue ParameterMirror::value (Vst::ParamID id)
 	int32 index = 0;
 	if (!known (id, index))
 		return 0.0;
-	EntryCopy entry {};
+	ValueCopy entry {};
 	bool read = false;
 	QuillMarlowProcessor::withParameters (instanceId_, [&] (Tandem::ParameterData& region) {
-		read = readEntry (region.values[index], entry) && entry.id == id;
+		read = readValueEntry (region.values[index], entry) && entry.id == id;
 	});
 	const auto overridden = overrides_.find (id);
 	if (overridden != overrides_.end ())
@@ -367,10 +307,10 @@ tresult ParameterMirror::stringByValue (Vst::ParamID id, Vst::ParamValue value, 
 	if (!string || !known (id, index))
 		return kInvalidArgument;
 	// Hosts mostly show the current value: outpost published its string.
-	EntryCopy entry {};
+	ValueCopy entry {};
 	bool current = false;
 	QuillMarlowProcessor::withParameters (instanceId_, [&] (Tandem::ParameterData& region) {
-		current = readEntry (region.values[index], entry) && entry.id == id && entry.textValue == value;
+		current = readValueEntry (region.values[index], entry) && entry.id == id && entry.textValue == value;
 	});
 	if (current)
 	{

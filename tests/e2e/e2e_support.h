@@ -269,9 +269,11 @@ public:
 		Vst::ProcessSetup setup {Vst::kRealtime, Vst::kSample32, blockSize_, rate};
 		processor_->setupProcessing (setup);
 	}
-	tresult process (StereoBlock& block)
+	tresult process (StereoBlock& block, Vst::IParameterChanges* in = nullptr, Vst::IParameterChanges* out = nullptr)
 	{
 		Vst::ProcessData d = block.data ();
+		d.inputParameterChanges = in;
+		d.outputParameterChanges = out;
 		return processor_->process (d);
 	}
 	std::vector<uint8> saveState (tresult* result = nullptr)

@@ -1,6 +1,8 @@
 // A host's parameter changes for one block (IParameterChanges), as test
-// hosts and the bench hand them to process() and take them back: a few
-// queues of points, kept in the order they were added.
+// hosts and the bench hand them to process() and take them back: queues of
+// up to kMaxPoints points, kept in the order they were added. Within the
+// room reserved up front nothing allocates, as in a real host's audio
+// thread.
 #pragma once
 
 #include "pluginterfaces/vst/ivstparameterchanges.h"
@@ -22,28 +24,40 @@ public:
 		Steinberg::uint32 PLUGIN_API addRef () override { return 1; }
 		Steinberg::uint32 PLUGIN_API release () override { return 1; }
 		Steinberg::Vst::ParamID PLUGIN_API getParameterId () override { return id_; }
-		Steinberg::int32 PLUGIN_API getPointCount () override { return static_cast<Steinberg::int32> (points.size ()); }
+		static constexpr Steinberg::int32 kMaxPoints = 64;
+		Steinberg::int32 PLUGIN_API getPointCount () override { return count_; }
 		Steinberg::tresult PLUGIN_API getPoint (Steinberg::int32 index, Steinberg::int32& offset,
 		                                        Steinberg::Vst::ParamValue& value) override
 		{
 			if (index < 0 || index >= getPointCount ())
 				return Steinberg::kResultFalse;
-			offset = points[static_cast<size_t> (index)].first;
-			value = points[static_cast<size_t> (index)].second;
+			offset = points_[index].first;
+			value = points_[index].second;
 			return Steinberg::kResultOk;
 		}
 		Steinberg::tresult PLUGIN_API addPoint (Steinberg::int32 offset, Steinberg::Vst::ParamValue value,
 		                                        Steinberg::int32& index) override
 		{
-			index = getPointCount ();
-			points.emplace_back (offset, value);
+			if (count_ == kMaxPoints)
+				return Steinberg::kResultFalse;
+			index = count_;
+			points_[count_++] = {offset, value};
 			return Steinberg::kResultOk;
 		}
 		Steinberg::Vst::ParamID id () const { return id_; }
-		std::vector<std::pair<Steinberg::int32, Steinberg::Vst::ParamValue>> points;
+		// The last point's value; false without points.
+		bool last (Steinberg::Vst::ParamValue& value) const
+		{
+			if (count_ == 0)
+				return false;
+			value = points_[count_ - 1].second;
+			return true;
+		}
 
 	private:
 		Steinberg::Vst::ParamID id_;
+		Steinberg::int32 count_ = 0;
+		std::pair<Steinberg::int32, Steinberg::Vst::ParamValue> points_[kMaxPoints] = {};
 	};
 
 	// Room for `parameters` queues: nothing allocates while a block runs.
@@ -86,11 +100,8 @@ public:
 	bool last (Steinberg::Vst::ParamID id, Steinberg::Vst::ParamValue& value) const
 	{
 		for (const Queue& q : queues_)
-			if (q.id () == id && !q.points.empty ())
-			{
-				value = q.points.back ().second;
-				return true;
-			}
+			if (q.id () == id)
+				return q.last (value);
 		return false;
 	}
 	void clear () { queues_.clear (); }

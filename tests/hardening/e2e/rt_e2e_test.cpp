@@ -7,6 +7,7 @@
 #include "rt_run.h"
 
 #include "plugin/processor.h"
+#include "../../host/host_parameter_changes.h"
 
 #include <algorithm>
 #include <atomic>
@@ -39,7 +40,8 @@ protected:
 
 // The bundle's code calls malloc, pthread_mutex_lock and the rest through
 // this program's replacements (it exports them), so the watch covers the
-// real module as a host loads it.
+// real module as a host loads it, automation in and reported values out
+// included.
 TEST_F (Hardening, ProcessThroughTheRealOutpostNeverAllocatesLocksSleepsOrWrites)
 {
 	constexpr long kBlocks = 100000;
@@ -47,11 +49,17 @@ TEST_F (Hardening, ProcessThroughTheRealOutpostNeverAllocatesLocksSleepsOrWrites
 	ASSERT_TRUE (p.valid ());
 	ASSERT_EQ (p.activate (true), kResultOk);
 	StereoBlock block (64);
+	// Automation in every block, and room for what the plug-in reports.
+	HostParameterChanges automation, reported;
+	automation.add (Quill::kGainId, 0, 0.5);
+	automation.add (Quill::kGainId, 32, 0.6);
+	automation.add (Quill::kToneId, 16, 0.4);
 	long passed = 0;
 	const rtguard::RunReport r = rtguard::runWatched (kBlocks, [&] (long n) {
 		block.in[0][0] = 0.25f + static_cast<float> (n % 1000) * 1e-4f;
 		block.in[1][0] = -block.in[0][0];
-		p.process (block);
+		reported.clear ();
+		p.process (block, &automation, &reported);
 		if (block.out[0][0] == block.in[0][0] && block.out[1][0] == block.in[1][0])
 			++passed;
 	});
