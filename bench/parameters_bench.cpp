@@ -9,7 +9,7 @@
 #include "quill_parameters_ids.h"
 
 #include "plugin/controller.h"
-#include "plugin/processor.h"
+#include "e2e/served_processor.h"
 
 #include <cstdlib>
 
@@ -19,29 +19,6 @@ using namespace Steinberg;
 using bench::Clock;
 using Steinberg::QuillMarlow::QuillMarlowController;
 using Steinberg::QuillMarlow::QuillMarlowProcessor;
-
-class ServedBy : public QuillMarlowProcessor
-{
-public:
-	explicit ServedBy (const char* bundle) : bundle_ (bundle) {}
-	using QuillMarlowProcessor::audioOkCount;
-	// outpost has reported ready.
-	bool up () const
-	{
-		const Tandem::AudioData* audio = sharedMemory ().audioData ();
-		return audio && audio->audioReady.load () == 1;
-	}
-
-protected:
-	void adjustOutpostConfig (Tandem::OutpostConfig& config) override
-	{
-		config.hostPath = OUTPOST_EXE;
-		config.vst3Path = bundle_;
-	}
-
-private:
-	const char* bundle_;
-};
 
 // The host's handler: notes when an edit began.
 class Handler : public Vst::IComponentHandler
@@ -68,7 +45,7 @@ public:
 // A processor and controller, initialised and connected as hosts do.
 struct Hosted
 {
-	explicit Hosted (const char* bundle) : p (new ServedBy (bundle))
+	explicit Hosted (const char* bundle) : p (new ServedProcessor (bundle))
 	{
 		p->initialize (nullptr);
 		c = static_cast<QuillMarlowController*> (
@@ -93,7 +70,8 @@ struct Hosted
 		const auto until = Clock::now () + std::chrono::seconds (20);
 		while (Clock::now () < until)
 		{
-			if (p->up ())
+			const Tandem::AudioData* audio = p->sharedMemory ().audioData ();
+			if (audio && audio->audioReady.load () == 1)
 				return true;
 			std::this_thread::sleep_for (std::chrono::microseconds (200));
 		}
@@ -111,7 +89,7 @@ struct Hosted
 		}
 		return n;
 	}
-	ServedBy* p;
+	ServedProcessor* p;
 	QuillMarlowController* c = nullptr;
 	Handler handler;
 	Clock::time_point connected;

@@ -9,7 +9,7 @@
 #include "../host/host_parameter_changes.h"
 
 #include "plugin/controller.h"
-#include "plugin/processor.h"
+#include "served_processor.h"
 
 #include "pluginterfaces/vst/ivstunits.h"
 
@@ -22,24 +22,6 @@ using Steinberg::QuillMarlow::QuillMarlowController;
 using Steinberg::QuillMarlow::QuillMarlowProcessor;
 
 constexpr int kBlock = 256;
-
-class ServedBy : public QuillMarlowProcessor
-{
-public:
-	explicit ServedBy (const char* bundle) : bundle_ (bundle) {}
-	using QuillMarlowProcessor::audioOkCount;
-	using QuillMarlowProcessor::outpostPid;
-
-protected:
-	void adjustOutpostConfig (Tandem::OutpostConfig& config) override
-	{
-		config.hostPath = OUTPOST_EXE;
-		config.vst3Path = bundle_;
-	}
-
-private:
-	const char* bundle_;
-};
 
 // The host's handler, recording what it was told, in order.
 class RecordingHandler : public Vst::IComponentHandler, public Vst::IComponentHandler2
@@ -95,7 +77,7 @@ std::string text (const Vst::TChar* s)
 // the controller with the host's handler; not set up, not active.
 struct Hosted
 {
-	explicit Hosted (const char* bundle) : p (new ServedBy (bundle))
+	explicit Hosted (const char* bundle) : p (new ServedProcessor (bundle))
 	{
 		p->initialize (nullptr);
 		auto* edit = static_cast<Vst::IEditController*> (QuillMarlowController::createInstance (nullptr));
@@ -143,7 +125,7 @@ struct Hosted
 			return done ();
 		}, 5.0);
 	}
-	ServedBy* p;
+	ServedProcessor* p;
 	QuillMarlowController* c = nullptr;
 	RecordingHandler handler;
 };
@@ -274,19 +256,45 @@ TEST (Parameters, AnEditReachesTheHostOnceAndTheSoundFollowsTheHost)
 	EXPECT_EQ (block.out[0][0], block.in[0][0] * 0.75f);
 }
 
-TEST (Parameters, AListTheServedPlugInChangesReachesTheHost)
+TEST (Parameters, AListOrValuesTheServedPlugInChangesReachTheHost)
 {
 	Hosted h (QUILL_PARAMETERS_BUNDLE);
 	ASSERT_EQ (h.c->getParameterCount (), static_cast<int32> (Quill::kParametersCount));
-	ASSERT_EQ (h.c->setParamNormalized (Quill::kParamMode, 1.0), kResultOk);
 	const std::string restart = "restart " + std::to_string (Vst::kParamTitlesChanged);
-	ASSERT_TRUE (h.passEditsUntil ([&] {
+	auto restarted = [&] {
 		return std::find (h.handler.calls.begin (), h.handler.calls.end (), restart) != h.handler.calls.end ();
-	}));
-	Vst::ParameterInfo info {};
-	ASSERT_EQ (h.c->getParameterInfo (Quill::kParamGain, info), kResultOk);
-	EXPECT_EQ (text (info.title), Quill::kDriveTitle) << "the host reads the new list";
-	EXPECT_EQ (text (info.shortTitle), Quill::kDriveShortTitle);
+	};
+	auto gainTitle = [&] {
+		Vst::ParameterInfo info {};
+		EXPECT_EQ (h.c->getParameterInfo (Quill::kParamGain, info), kResultOk);
+		return text (info.title);
+	};
+
+	// The plug-in says so.
+	ASSERT_EQ (h.c->setParamNormalized (Quill::kParamMode, 1.0), kResultOk);
+	ASSERT_TRUE (h.passEditsUntil (restarted));
+	EXPECT_EQ (gainTitle (), Quill::kDriveTitle) << "the host reads the new list";
+
+	// A project load: the processor's state, then the controller's; the host
+	// reads the loaded values and the list they bring, at once.
+	h.handler.calls.clear ();
+	double values[Quill::kParametersCount] = {};
+	values[Quill::kParamGain] = 0.3;
+	values[Quill::kParamMode] = 0.0;
+	uint8 bytes[Quill::kParametersStateSize] = {};
+	Quill::encodeParametersState (values, bytes);
+	MemoryStream stream;
+	const uint8 size[4] = {static_cast<uint8> (sizeof bytes), 0, 0, 0};
+	stream.write (const_cast<uint8*> (size), 4, nullptr);
+	stream.write (bytes, sizeof bytes, nullptr);
+	stream.seek (0, IBStream::kIBSeekSet, nullptr);
+	ASSERT_EQ (h.p->setState (&stream), kResultOk);
+	stream.seek (0, IBStream::kIBSeekSet, nullptr);
+	ASSERT_EQ (h.c->setComponentState (&stream), kResultOk);
+	EXPECT_TRUE (restarted ());
+	EXPECT_EQ (gainTitle (), Quill::kParametersInfo[Quill::kParamGain].title);
+	EXPECT_EQ (h.c->getParamNormalized (Quill::kParamGain), 0.3);
+	EXPECT_EQ (h.c->getParamNormalized (Quill::kParamMode), 0.0);
 }
 
 TEST (Parameters, AFloodingPlugInIsCutAndAConversionThatNeverReturnsDoesNotHoldTheHost)

@@ -8,7 +8,7 @@
 
 #include <gmock/gmock.h>
 
-#include "plugin/processor.h"
+#include "served_processor.h"
 
 #include <csignal>
 
@@ -16,20 +16,6 @@ namespace e2e {
 namespace {
 
 constexpr int kBlock = 64;
-
-// A processor of the bundle's code serving the reporting Quill.
-class SessionQuill : public Steinberg::QuillMarlow::QuillMarlowProcessor
-{
-public:
-	using QuillMarlowProcessor::outpostPid;
-
-protected:
-	void adjustOutpostConfig (Tandem::OutpostConfig& config) override
-	{
-		config.hostPath = OUTPOST_EXE;
-		config.vst3Path = QUILL_SESSION_BUNDLE;
-	}
-};
 
 struct Hosted
 {
@@ -77,8 +63,8 @@ struct Hosted
 		}
 		return false;
 	}
-	SessionQuill* operator-> () const { return p; }
-	SessionQuill* p = new SessionQuill;
+	ServedProcessor* operator-> () const { return p; }
+	ServedProcessor* p = new ServedProcessor (QUILL_SESSION_BUNDLE);
 };
 
 // A host at 93.5 bpm in 7/8, from somewhere in the middle of a project.

@@ -8,7 +8,7 @@
 
 #include <gmock/gmock.h>
 
-#include "plugin/processor.h"
+#include "served_processor.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -20,21 +20,6 @@ namespace e2e {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// A processor of the bundle's code serving the crash-on-demand Quill.
-class CrashingQuill : public Steinberg::QuillMarlow::QuillMarlowProcessor
-{
-public:
-	using QuillMarlowProcessor::audioOkCount;
-	using QuillMarlowProcessor::outpostPid;
-
-protected:
-	void adjustOutpostConfig (Tandem::OutpostConfig& config) override
-	{
-		config.hostPath = OUTPOST_EXE;
-		config.vst3Path = CRASHING_QUILL_BUNDLE;
-	}
-};
 
 // The file whose content tells the crash-on-demand Quill where to crash;
 // outpost inherits the variable that names it.
@@ -71,8 +56,8 @@ struct Hosted
 		p->terminate ();
 		p->release ();
 	}
-	CrashingQuill* operator-> () const { return p; }
-	CrashingQuill* p = new CrashingQuill;
+	ServedProcessor* operator-> () const { return p; }
+	ServedProcessor* p = new ServedProcessor (CRASHING_QUILL_BUNDLE);
 };
 
 // One 256-sample block at real-time pace; true when outpost processed it.

@@ -6,7 +6,7 @@
 #include "figures.h"
 #include "rt_run.h"
 
-#include "plugin/processor.h"
+#include "served_processor.h"
 #include "../../host/host_parameter_changes.h"
 
 #include <algorithm>
@@ -399,27 +399,6 @@ TEST_F (Hardening, FourProcessorsUnderWineEachStreamTheirOwnAudio)
 		EXPECT_NE (::kill (o.pid, 0), 0) << "outpost " << o.pid << " left running";
 }
 
-// A processor of the bundle's code whose launch is pointed elsewhere.
-class Misconfigured : public Steinberg::QuillMarlow::QuillMarlowProcessor
-{
-public:
-	Misconfigured (std::string hostPath, std::string pluginPath)
-	: hostPath_ (std::move (hostPath)), pluginPath_ (std::move (pluginPath))
-	{
-	}
-	using QuillMarlowProcessor::audioOkCount;
-
-protected:
-	void adjustOutpostConfig (Tandem::OutpostConfig& config) override
-	{
-		config.hostPath = hostPath_;
-		config.vst3Path = pluginPath_;
-	}
-
-private:
-	std::string hostPath_, pluginPath_;
-};
-
 // Each case is a processor activated on a thread of its own, then fed
 // blocks. The child ends in each case, and activation returns when it does.
 TEST_F (Hardening, LaunchFailuresEndWithTheChildAndPassAudioThrough)
@@ -441,7 +420,7 @@ TEST_F (Hardening, LaunchFailuresEndWithTheChildAndPassAudioThrough)
 	std::vector<std::thread> threads;
 	for (auto& c : cases)
 		threads.emplace_back ([&c] {
-			auto* p = new Misconfigured (c.host, c.plugin);
+			auto* p = new ServedProcessor (c.plugin, c.host);
 			c.sharedFile = "/tmp/tandem_" + std::to_string (p->instanceId ()) + ".shm";
 			p->initialize (nullptr);
 			Vst::ProcessSetup setup {Vst::kRealtime, Vst::kSample32, 256, 48000.0};

@@ -1,0 +1,30 @@
+// A processor of the bundle's code, as the end-to-end tests and the bench
+// host it: its outpost serves another bundle (one of Quill's test
+// variants), or its launch is pointed at another program altogether.
+#pragma once
+
+#include "plugin/processor.h"
+
+#include <string>
+
+class ServedProcessor : public Steinberg::QuillMarlow::QuillMarlowProcessor
+{
+public:
+	explicit ServedProcessor (std::string bundle, std::string outpost = OUTPOST_EXE)
+	: bundle_ (std::move (bundle)), outpost_ (std::move (outpost))
+	{
+	}
+	using QuillMarlowProcessor::audioOkCount;
+	using QuillMarlowProcessor::outpostPid;
+	using QuillMarlowProcessor::sharedMemory;
+
+protected:
+	void adjustOutpostConfig (Tandem::OutpostConfig& config) override
+	{
+		config.hostPath = outpost_;
+		config.vst3Path = bundle_;
+	}
+
+private:
+	std::string bundle_, outpost_;
+};
