@@ -23,7 +23,11 @@ tresult PLUGIN_API QuillMarlowController::setComponentState (IBStream*)
 int32 PLUGIN_API QuillMarlowController::getParameterCount ()
 {
 	// Hosts ask right after connecting us, while outpost may still start.
-	parameters_.refresh (true);
+	// Later lists reach a host with a handler through restartComponent,
+	// so that it never reads a list it was not told of; one without a
+	// handler gets the newest.
+	if (!parameters_.copied () || !getComponentHandler ())
+		parameters_.refresh (true);
 	return parameters_.count ();
 }
 
