@@ -45,8 +45,9 @@ void OutpostApplication::startWaker() {
     waker_ = std::thread([this] {
         std::atomic<std::int32_t>& word = parameterData_->request.wake;
         std::int32_t seen = word.load(std::memory_order_acquire);
+        // stopWaker wakes it at the end; the time-out is a safety net.
         while (wakerRunning_.load(std::memory_order_relaxed)) {
-            futexWait(&word, seen, std::chrono::nanoseconds(std::chrono::milliseconds(100)).count());
+            futexWait(&word, seen, std::chrono::nanoseconds(std::chrono::seconds(1)).count());
             const std::int32_t now = word.load(std::memory_order_acquire);
             if (now == seen) continue;
             seen = now;

@@ -395,6 +395,9 @@ bool ParameterMirror::nextEdit (Tandem::RingEntry& entry)
 	bool taken = false;
 	if (following_)
 		QuillMarlowProcessor::withParameters (instanceId_, [&] (Tandem::ParameterData& region) {
+			// The file may have been made after we were told whether the
+			// host listens.
+			region.request.hostListens.store (listening_ ? 1 : 0, std::memory_order_relaxed);
 			sendHeldValues (region);
 			taken = Tandem::popRing (region.edits, entry);
 		});

@@ -33,7 +33,7 @@ fi
 "$out/bridge_bench" --json "$out/bridge.json" --log "$out/bridge_bench.log" --tsv "$out/chains.tsv" --host-fifo 70
 echo
 # The instances' log lines go with the bridge bench's; the figures to the terminal.
-"$out/parameters_bench" 2>>"$out/bridge_bench.log" | grep -v '^\[' | tee "$out/parameters.txt"
+"$out/parameters_bench" 2>>"$out/bridge_bench.log" | grep -v -e '^\[' -e '^=== Tandem Host' -e '^Version: ' | tee "$out/parameters.txt"
 {
     echo '{"in_process": '
     cat "$out/process.json"
