@@ -171,22 +171,41 @@ static_assert(sizeof(ParameterPoint) == 16, "ParameterPoint layout");
 static_assert(offsetof(BlockParameters, input) == 8, "BlockParameters layout");
 static_assert(offsetof(BlockParameters, output) == 8 + 16 * kMaxInputPoints, "BlockParameters layout");
 static_assert(sizeof(BlockParameters) == 8 + 16 * (kMaxInputPoints + kMaxOutputPoints), "BlockParameters layout");
+static_assert(offsetof(ParameterRequest, posted) == 0, "ParameterRequest layout");
+static_assert(offsetof(ParameterRequest, answered) == 4, "ParameterRequest layout");
+static_assert(offsetof(ParameterRequest, wake) == 8, "ParameterRequest layout");
 static_assert(offsetof(ParameterRequest, kind) == 12, "ParameterRequest layout");
+static_assert(offsetof(ParameterRequest, id) == 16, "ParameterRequest layout");
+static_assert(offsetof(ParameterRequest, index) == 20, "ParameterRequest layout");
+static_assert(offsetof(ParameterRequest, hostListens) == 36, "ParameterRequest layout");
 static_assert(offsetof(ParameterRequest, value) == 24, "ParameterRequest layout");
 static_assert(offsetof(ParameterRequest, result) == 32, "ParameterRequest layout");
 static_assert(offsetof(ParameterRequest, answerValue) == 40, "ParameterRequest layout");
 static_assert(offsetof(ParameterRequest, text) == 48, "ParameterRequest layout");
 static_assert(sizeof(ParameterRequest) == 304, "ParameterRequest layout");
 static_assert(sizeof(RingEntry) == 16, "RingEntry layout");
-static_assert(offsetof(Ring, entries) == 8, "Ring layout");
+static_assert(offsetof(Ring, read) == 4 && offsetof(Ring, entries) == 8, "Ring layout");
+static_assert(sizeof(Ring) == 8 + 16 * kRingSlots, "Ring layout");
 static_assert(offsetof(ParameterList, parameters) == 24, "ParameterList layout");
+static_assert(offsetof(ParameterList, count) == 4 && offsetof(ParameterList, reportedCount) == 8 &&
+                  offsetof(ParameterList, unitCount) == 12 && offsetof(ParameterList, programListCount) == 16,
+              "ParameterList layout");
 static_assert(offsetof(ParameterList, units) == 24 + kParameterInfoSize * kMaxParameters, "ParameterList layout");
+static_assert(offsetof(ParameterList, programLists) == offsetof(ParameterList, units) + kUnitInfoSize * kMaxUnits,
+              "ParameterList layout");
+static_assert(offsetof(ParameterValue, id) == 4 && offsetof(ParameterValue, value) == 8 &&
+                  offsetof(ParameterValue, textValue) == 16 && offsetof(ParameterValue, text) == 24,
+              "ParameterValue layout");
 static_assert(sizeof(ParameterValue) == 280, "ParameterValue layout");
-static_assert(offsetof(ParameterData, request) == sizeof(BlockParameters), "ParameterData layout");
+static_assert(offsetof(ParameterData, request) == 49160, "ParameterData layout");
+static_assert(offsetof(ParameterData, hostValues) == 49464 && offsetof(ParameterData, edits) == 65856,
+              "ParameterData layout");
+static_assert(offsetof(ParameterData, list) == 82248 && offsetof(ParameterData, values) == 3411808,
+              "ParameterData layout");
 static_assert(offsetof(ParameterData, list) % 8 == 0 && offsetof(ParameterData, values) % 8 == 0,
               "ParameterData layout");
 static_assert(kParameterDataOffset == 786704, "the region follows the session region");
-static_assert(kFileSize == 786704 + sizeof(ParameterData), "file size");
+static_assert(kFileSize == 5345392, "file size");
 
 inline ParameterData* parametersAt(void* base) {
     return reinterpret_cast<ParameterData*>(static_cast<unsigned char*>(base) + kParameterDataOffset);

@@ -1,4 +1,5 @@
 #include "quill_controller.h"
+#include "quill_text.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -15,16 +16,6 @@ using namespace Steinberg;
 using namespace Steinberg::Vst;
 
 namespace Quill {
-
-namespace {
-
-void toString128(const char* text, String128 out) {
-    int i = 0;
-    for (; text[i] && i < 127; ++i) out[i] = static_cast<char16>(static_cast<unsigned char>(text[i]));
-    out[i] = 0;
-}
-
-}  // namespace
 
 QuillController::QuillController() = default;
 
@@ -112,8 +103,8 @@ tresult PLUGIN_API QuillController::getParamStringByValue(ParamID id, ParamValue
 
 tresult PLUGIN_API QuillController::getParamValueByString(ParamID id, TChar* string, ParamValue& valueNormalized) {
     if (id >= kParamCount || !string) return kInvalidArgument;
-    char text[64] = {};
-    for (int i = 0; i < 63 && string[i]; ++i) text[i] = string[i] < 128 ? static_cast<char>(string[i]) : ' ';
+    char text[64];
+    toNarrow(string, text);
     char* end = nullptr;
     const double plain = std::strtod(text, &end);
     if (end == text) return kResultFalse;

@@ -1,4 +1,5 @@
 #include "quill_parameters.h"
+#include "quill_text.h"
 
 #include <cmath>
 #include <cstdio>
@@ -20,17 +21,6 @@ static_assert(kFlagCanAutomate == ParameterInfo::kCanAutomate && kFlagReadOnly =
               "the tests read the flags from quill_parameters_ids.h");
 
 namespace {
-
-void toString128(const char* text, String128 out) {
-    int i = 0;
-    for (; text[i] && i < 127; ++i) out[i] = static_cast<char16>(static_cast<unsigned char>(text[i]));
-    out[i] = 0;
-}
-
-void toNarrow(const TChar* text, char (&out)[64]) {
-    std::memset(out, 0, sizeof out);
-    for (int i = 0; i < 63 && text[i]; ++i) out[i] = text[i] < 128 ? static_cast<char>(text[i]) : ' ';
-}
 
 const char* const* namesOf(ParamID id) {
     static const char* const kOffOn[2] = {"Off", "On"};

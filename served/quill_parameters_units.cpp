@@ -1,4 +1,5 @@
 #include "quill_parameters_units.h"
+#include "quill_text.h"
 
 #include <cstring>
 
@@ -8,16 +9,6 @@ using namespace Steinberg;
 using namespace Steinberg::Vst;
 
 namespace Quill {
-
-namespace {
-
-void toString128(const char* text, String128 out) {
-    int i = 0;
-    for (; text[i] && i < 127; ++i) out[i] = static_cast<char16>(static_cast<unsigned char>(text[i]));
-    out[i] = 0;
-}
-
-}  // namespace
 
 int32 PLUGIN_API QuillParametersUnits::getUnitCount() { return 2; }
 
