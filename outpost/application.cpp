@@ -127,7 +127,7 @@ void OutpostApplication::run() {
         if (plugin_) {
             plugin_->processMessages();
             plugin_->serviceParameters();
-            serviceParameters();
+            serviceParameterRegion();
             // Tells the Linux side that the project changed.
             if (uiCommand_)
                 uiCommand_->editCount.store(static_cast<std::int32_t>(plugin_->changeCount()), std::memory_order_relaxed);

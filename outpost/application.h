@@ -63,7 +63,7 @@ private:
     // served plug-in exists, kept current on each main-loop turn and after
     // a state was set.
     void startParameters();
-    void serviceParameters();
+    void serviceParameterRegion();
     void publishParametersAfterState();
     // A thread that sleeps on the region's `wake` word and ends the main
     // thread's wait when the Linux side asks something of it.

@@ -16,7 +16,7 @@ void OutpostApplication::startParameters() {
     plugin_->relayEditsTo(&parameterData_->edits, &parameterData_->request.hostListens);
 }
 
-void OutpostApplication::serviceParameters() {
+void OutpostApplication::serviceParameterRegion() {
     if (!parameters_) return;
     parameters_->takeHostValues();
     parameters_->serveRequest(linuxCalls_);

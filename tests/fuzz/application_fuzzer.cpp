@@ -32,7 +32,7 @@ struct OutpostApplicationTestAccess
 	static void parameters (OutpostApplication& app)
 	{
 		app.startParameters ();
-		app.serviceParameters ();
+		app.serviceParameterRegion ();
 	}
 	static void detach (OutpostApplication& app)
 	{
