@@ -29,7 +29,6 @@ public:
 
 	// The processor whose outpost serves the parameters.
 	void follow (int32 instanceId);
-	bool following () const { return following_; }
 	// Whether a list was copied.
 	bool copied () const { return copied_; }
 	// Whether the host hears the served controller's edits (it gave us a
