@@ -7,6 +7,7 @@
 
 #include "quill_parameters_ids.h"
 #include "../host/host_parameter_changes.h"
+#include "../plugin/host_objects.h"
 
 #include "plugin/controller.h"
 #include "served_processor.h"
@@ -24,25 +25,9 @@ using Steinberg::QuillMarlow::QuillMarlowProcessor;
 constexpr int kBlock = 256;
 
 // The host's handler, recording what it was told, in order.
-class RecordingHandler : public Vst::IComponentHandler, public Vst::IComponentHandler2
+class RecordingHandler : public QuillMarlowTest::TestHostHandler
 {
 public:
-	tresult PLUGIN_API queryInterface (const TUID iid, void** obj) override
-	{
-		if (FUnknownPrivate::iidEqual (iid, Vst::IComponentHandler2::iid))
-			*obj = static_cast<Vst::IComponentHandler2*> (this);
-		else if (FUnknownPrivate::iidEqual (iid, Vst::IComponentHandler::iid) ||
-		         FUnknownPrivate::iidEqual (iid, FUnknown::iid))
-			*obj = static_cast<Vst::IComponentHandler*> (this);
-		else
-		{
-			*obj = nullptr;
-			return kNoInterface;
-		}
-		return kResultOk;
-	}
-	uint32 PLUGIN_API addRef () override { return 1; }
-	uint32 PLUGIN_API release () override { return 1; }
 	tresult PLUGIN_API beginEdit (Vst::ParamID id) override { return note ("begin " + std::to_string (id)); }
 	tresult PLUGIN_API performEdit (Vst::ParamID id, Vst::ParamValue v) override
 	{
