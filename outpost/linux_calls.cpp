@@ -11,16 +11,23 @@ namespace Tandem {
 
 namespace {
 
-// rdtscp reads the CPU number that Linux keeps in TSC_AUX (cpu | node << 12).
-bool canReadCpu() {
+// Linux keeps the CPU number where a program can read it without a system
+// call, in three places: the TSC_AUX register (cpu | node << 12), which
+// rdpid and rdtscp read, and the limit of the per-CPU segment of its
+// descriptor table (selector 0x7b, same encoding), which lsl reads on every
+// x86-64 processor. The vDSO's getcpu tries them in the same order.
+enum class CpuReader { kNone, kRdpid, kRdtscp, kSegmentLimit };
+
+CpuReader findCpuReader() {
 #if defined(__x86_64__)
     unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
-    return __get_cpuid(0x80000001, &eax, &ebx, &ecx, &edx) && (edx & (1u << 27)) != 0;
-#else
-    return false;
+    if (__get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx) && (ecx & (1u << 22)) != 0) return CpuReader::kRdpid;
+    if (__get_cpuid(0x80000001, &eax, &ebx, &ecx, &edx) && (edx & (1u << 27)) != 0) return CpuReader::kRdtscp;
+    if (cpuFromSegmentLimit() >= 0) return CpuReader::kSegmentLimit;
 #endif
+    return CpuReader::kNone;
 }
-const bool cpuReadable = canReadCpu();
+const CpuReader cpuReader = findCpuReader();
 
 // Puts the calling thread under `policy` at `priority` (all a struct
 // sched_param holds); the kernel's result.
@@ -59,15 +66,38 @@ std::int64_t lockInMemory(void* address, std::size_t size) {
     return linuxSyscall(LinuxCall::kMlock, reinterpret_cast<std::intptr_t>(address), static_cast<std::int64_t>(size));
 }
 
-int currentCpu() {
+int cpuFromSegmentLimit() {
 #if defined(__x86_64__)
-    if (!cpuReadable) return -1;
-    unsigned aux = 0;
-    __rdtscp(&aux);
-    return static_cast<int>(aux & 0xfff);
+    unsigned limit = 0;
+    unsigned char valid = 0;
+    asm volatile("lsl %[selector], %[limit]\n\tsetz %[valid]"
+                 : [limit] "=r"(limit), [valid] "=q"(valid)
+                 : [selector] "r"(0x7bu)
+                 : "cc");
+    return valid ? static_cast<int>(limit & 0xfff) : -1;
 #else
     return -1;
 #endif
+}
+
+int currentCpu() {
+#if defined(__x86_64__)
+    switch (cpuReader) {
+        case CpuReader::kRdpid: {
+            std::uint64_t aux = 0;
+            asm volatile("rdpid %0" : "=r"(aux));
+            return static_cast<int>(aux & 0xfff);
+        }
+        case CpuReader::kRdtscp: {
+            unsigned aux = 0;
+            __rdtscp(&aux);
+            return static_cast<int>(aux & 0xfff);
+        }
+        case CpuReader::kSegmentLimit: return cpuFromSegmentLimit();
+        case CpuReader::kNone: break;
+    }
+#endif
+    return -1;
 }
 
 bool moveOntoCpu(int cpu) {

@@ -37,6 +37,11 @@ std::int64_t lockInMemory(void* address, std::size_t size);
 // this processor cannot tell it that way.
 int currentCpu();
 
+// The CPU number as the segment limit of Linux's per-CPU descriptor tells
+// it (what currentCpu falls back to on processors without rdpid or
+// rdtscp); -1 where no such descriptor is there.
+int cpuFromSegmentLimit();
+
 // Moves the calling thread onto `cpu` now, then lets it run on every CPU it
 // was allowed before again: the kernel keeps it there until it has a reason
 // to move it. False, with nothing changed, when `cpu` is not an allowed one.

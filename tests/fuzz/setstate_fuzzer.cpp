@@ -73,6 +73,11 @@ class Processor : public QuillMarlow::QuillMarlowProcessor
 public:
 	using QuillMarlowProcessor::initSharedMemory;
 	using QuillMarlowProcessor::sharedMemory;
+
+protected:
+	// No outpost ever comes: a start fails at once instead of running Wine
+	// (which would first make a prefix in the user's home).
+	void adjustOutpostConfig (Tandem::OutpostConfig& config) override { config.winePath = "/nonexistent/wine"; }
 };
 
 Processor* processor ()
