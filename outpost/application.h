@@ -9,6 +9,7 @@
 #include "protocol/parameter_data.h"
 #include "protocol/tandem_protocol.h"
 #include "host_thread.h"
+#include "midi_controller_mirror.h"
 #include "parameter_mirror.h"
 #include "plugin_instance.h"
 #include "vst3_loader.h"
@@ -116,6 +117,7 @@ private:
     VST3Loader loader_;
     std::unique_ptr<PluginInstance> plugin_;
     std::unique_ptr<ParameterMirror> parameters_;
+    std::unique_ptr<MidiControllerMirror> midi_;
     std::thread waker_;
     std::atomic<bool> wakerRunning_{false};
     // Audio thread: the host's context of the block in hand.

@@ -12,6 +12,9 @@ namespace Tandem {
 void OutpostApplication::startParameters() {
     if (!plugin_ || !parameterData_) return;
     parameters_ = std::make_unique<ParameterMirror>(*parameterData_, plugin_->controller());
+    // Before the list: a Linux side that has the list knows them too.
+    midi_ = std::make_unique<MidiControllerMirror>(*parameterData_, plugin_->component(), plugin_->controller());
+    midi_->publish();
     parameters_->publishList();
     plugin_->relayEditsTo(&parameterData_->edits, &parameterData_->request.hostListens);
 }
@@ -19,12 +22,14 @@ void OutpostApplication::startParameters() {
 void OutpostApplication::serviceParameterRegion() {
     if (!parameters_) return;
     parameters_->takeHostValues();
-    parameters_->serveRequest(linuxCalls_);
+    if (!midi_->serveRequest(linuxCalls_)) parameters_->serveRequest(linuxCalls_);
     // A list announced by the plug-in is published before the host hears
     // of it, so that the host reads the new one.
     Steinberg::int32 flags = plugin_->takeParameterAnnouncement();
     if (flags & (Steinberg::Vst::kParamTitlesChanged | kParamIdMappingChanged))
         flags |= parameters_->publishList();
+    // A new MIDI mapping, too, is published before the host asks again.
+    if (flags & Steinberg::Vst::kMidiCCAssignmentChanged) midi_->publishMapping();
     parameters_->publishValues();
     if (flags) plugin_->relayRestart(flags);
     plugin_->flushEditRelay();
@@ -35,6 +40,7 @@ void OutpostApplication::publishParametersAfterState() {
     // A state may bring another list (a plug-in that builds it from its
     // state) without the plug-in saying so.
     const Steinberg::int32 flags = parameters_->publishList() | plugin_->takeParameterAnnouncement();
+    if (flags & Steinberg::Vst::kMidiCCAssignmentChanged) midi_->publishMapping();
     parameters_->publishValues();
     if (flags) plugin_->relayRestart(flags);
 }

@@ -66,8 +66,10 @@ tresult PLUGIN_API ComponentHandler::restartComponent(int32 flags) {
         logInfo() << "[ComponentHandler] I/O change or reload requested; not supported, the plug-in keeps running";
     if (flags & (kLatencyChanged | kIoChanged | kReloadComponent))
         latencyAnnounced_.store(true, std::memory_order_relaxed);
-    // The host hears of these once the list and values are published again.
-    parametersAnnounced_ |= flags & (kParamValuesChanged | kParamTitlesChanged | kParamIdMappingChanged);
+    // The host hears of these once the list and values (and the MIDI
+    // mapping) are published again.
+    parametersAnnounced_ |= flags & (kParamValuesChanged | kParamTitlesChanged | kParamIdMappingChanged |
+                                     kMidiCCAssignmentChanged | kNoteExpressionChanged);
     return kResultOk;
 }
 

@@ -1,12 +1,18 @@
 // The plug-in's edit controller: the served controller's mirror. It shows
-// the host the served plug-in's parameters, units and program lists, passes
+// the host the served plug-in's parameters, units and program lists (and
+// its MIDI and note interfaces when it has them), passes
 // values both ways and the served controller's edits on to the host, and
 // hands out the editor view that embeds the served plug-in's Windows editor.
 #pragma once
 
+#include "plugin/midi_controller_mirror.h"
 #include "plugin/parameter_mirror.h"
 
 #include "public.sdk/source/vst/vsteditcontroller.h"
+#include "pluginterfaces/vst/ivstmidicontrollers.h"
+#include "pluginterfaces/vst/ivstmidilearn.h"
+#include "pluginterfaces/vst/ivstnoteexpression.h"
+#include "pluginterfaces/vst/ivstphysicalui.h"
 #include "pluginterfaces/vst/ivstunits.h"
 
 namespace Steinberg {
@@ -15,7 +21,13 @@ namespace QuillMarlow {
 class EditRelay;
 class LatencyWatcher;
 
-class QuillMarlowController : public Vst::EditController, public Vst::IUnitInfo
+class QuillMarlowController : public Vst::EditController,
+                              public Vst::IUnitInfo,
+                              public Vst::IMidiMapping,
+                              public Vst::INoteExpressionController,
+                              public Vst::IKeyswitchController,
+                              public Vst::INoteExpressionPhysicalUIMapping,
+                              public Vst::IMidiLearn
 {
 public:
 	static FUnknown* createInstance (void* context);
@@ -65,14 +77,31 @@ public:
 	                                 Vst::UnitID& unitId) SMTG_OVERRIDE;
 	tresult PLUGIN_API setUnitProgramData (int32 listOrUnitId, int32 programIndex, IBStream* data) SMTG_OVERRIDE;
 
+	// The served controller's MIDI and note interfaces (controller_midi.cpp),
+	// offered when it has them.
+	tresult PLUGIN_API getMidiControllerAssignment (int32 busIndex, int16 channel, Vst::CtrlNumber midiControllerNumber,
+	                                                Vst::ParamID& id) SMTG_OVERRIDE;
+	int32 PLUGIN_API getNoteExpressionCount (int32 busIndex, int16 channel) SMTG_OVERRIDE;
+	tresult PLUGIN_API getNoteExpressionInfo (int32 busIndex, int16 channel, int32 noteExpressionIndex,
+	                                          Vst::NoteExpressionTypeInfo& info) SMTG_OVERRIDE;
+	tresult PLUGIN_API getNoteExpressionStringByValue (int32 busIndex, int16 channel, Vst::NoteExpressionTypeID id,
+	                                                   Vst::NoteExpressionValue valueNormalized,
+	                                                   Vst::String128 string) SMTG_OVERRIDE;
+	tresult PLUGIN_API getNoteExpressionValueByString (int32 busIndex, int16 channel, Vst::NoteExpressionTypeID id,
+	                                                   const Vst::TChar* string,
+	                                                   Vst::NoteExpressionValue& valueNormalized) SMTG_OVERRIDE;
+	int32 PLUGIN_API getKeyswitchCount (int32 busIndex, int16 channel) SMTG_OVERRIDE;
+	tresult PLUGIN_API getKeyswitchInfo (int32 busIndex, int16 channel, int32 keySwitchIndex,
+	                                     Vst::KeyswitchInfo& info) SMTG_OVERRIDE;
+	tresult PLUGIN_API getPhysicalUIMapping (int32 busIndex, int16 channel, Vst::PhysicalUIMapList& list) SMTG_OVERRIDE;
+	tresult PLUGIN_API onLiveMIDIControllerInput (int32 busIndex, int16 channel, Vst::CtrlNumber midiCC) SMTG_OVERRIDE;
+
 	// Passes on what the served controller relayed (tests call it where a
 	// host's run loop would).
 	int32 passEdits ();
 
 	OBJ_METHODS (QuillMarlowController, EditController)
-	DEFINE_INTERFACES
-		DEF_INTERFACE (IUnitInfo)
-	END_DEFINE_INTERFACES (EditController)
+	tresult PLUGIN_API queryInterface (const TUID iid, void** obj) SMTG_OVERRIDE;
 	REFCOUNT_METHODS (EditController)
 
 private:
@@ -82,6 +111,7 @@ private:
 	// Passes the served controller's edits on to the host's handler.
 	EditRelay* editRelay_ = nullptr;
 	ParameterMirror parameters_;
+	MidiControllerMirror midi_ {parameters_};
 	Vst::UnitID selectedUnit_ = Vst::kRootUnitId;
 	bool processorKnown_ = false;
 	int32 processorId_ = 0;

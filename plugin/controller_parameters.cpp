@@ -121,11 +121,6 @@ tresult PLUGIN_API QuillMarlowController::selectUnit (Vst::UnitID unitId)
 	return kResultOk;
 }
 
-tresult PLUGIN_API QuillMarlowController::getUnitByBus (Vst::MediaType, Vst::BusDirection, int32, int32, Vst::UnitID&)
-{
-	return kResultFalse;
-}
-
 tresult PLUGIN_API QuillMarlowController::setUnitProgramData (int32, int32, IBStream*)
 {
 	return kResultFalse;

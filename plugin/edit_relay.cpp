@@ -90,7 +90,8 @@ void EditRelay::passOne (const Tandem::RingEntry& entry)
 			break;
 		case RingKind::Restart: {
 			int32 flags = static_cast<int32> (entry.id) &
-			              (Vst::kParamValuesChanged | Vst::kParamTitlesChanged | Tandem::kParamIdMappingChanged);
+			              (Vst::kParamValuesChanged | Vst::kParamTitlesChanged | Tandem::kParamIdMappingChanged |
+			               Vst::kMidiCCAssignmentChanged | Vst::kNoteExpressionChanged);
 			// The host reads the list again: it must be the new one.
 			flags |= mirror_->refresh (false);
 			if (flags && hostHandler_)

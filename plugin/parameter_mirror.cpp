@@ -26,6 +26,16 @@ const char* requestName (Tandem::ParameterRequestKind kind)
 		case Tandem::ParameterRequestKind::NormalizedToPlain: return "normalizedParamToPlain";
 		case Tandem::ParameterRequestKind::PlainToNormalized: return "plainParamToNormalized";
 		case Tandem::ParameterRequestKind::ProgramName: return "getProgramName";
+		case Tandem::ParameterRequestKind::MidiControllerAssignment: return "getMidiControllerAssignment";
+		case Tandem::ParameterRequestKind::NoteExpressionCount: return "getNoteExpressionCount";
+		case Tandem::ParameterRequestKind::NoteExpressionInfo: return "getNoteExpressionInfo";
+		case Tandem::ParameterRequestKind::NoteExpressionString: return "getNoteExpressionStringByValue";
+		case Tandem::ParameterRequestKind::NoteExpressionValue: return "getNoteExpressionValueByString";
+		case Tandem::ParameterRequestKind::KeyswitchCount: return "getKeyswitchCount";
+		case Tandem::ParameterRequestKind::KeyswitchInfo: return "getKeyswitchInfo";
+		case Tandem::ParameterRequestKind::PhysicalUIMapping: return "getPhysicalUIMapping";
+		case Tandem::ParameterRequestKind::MidiLearn: return "onLiveMIDIControllerInput";
+		case Tandem::ParameterRequestKind::UnitByBus: return "getUnitByBus";
 	}
 	return "request";
 }
@@ -231,8 +241,14 @@ void ParameterMirror::edited (Vst::ParamID id, Vst::ParamValue value)
 	values_[static_cast<size_t> (index)] = value;
 }
 
+bool ParameterMirror::withRegion (const RegionAccess& use)
+{
+	return following_ && QuillMarlowProcessor::withParameters (instanceId_, use);
+}
+
 bool ParameterMirror::ask (Tandem::ParameterRequestKind kind, Vst::ParamID id, double value, int32 index,
-                           const Vst::TChar* text, Tandem::ParameterRequest& answer)
+                           const Vst::TChar* text, Tandem::ParameterRequest& answer, const RegionAccess& post,
+                           const RegionAccess& take)
 {
 	if (!following_)
 		return false;
@@ -271,6 +287,8 @@ bool ParameterMirror::ask (Tandem::ParameterRequestKind kind, Vst::ParamID id, d
 			Tandem::copyText (request.text, text);
 		else
 			request.text[0] = 0;
+		if (post)
+			post (region);
 		const int32 serial = posted + 1;
 		request.posted.store (serial, std::memory_order_release);
 		request.wake.fetch_add (1, std::memory_order_release);
@@ -280,6 +298,8 @@ bool ParameterMirror::ask (Tandem::ParameterRequestKind kind, Vst::ParamID id, d
 		answer.result = request.result;
 		answer.answerValue = request.answerValue;
 		std::memcpy (answer.text, request.text, sizeof answer.text);
+		if (take)
+			take (region);
 		answered = true;
 	});
 	if (answered)

@@ -13,6 +13,7 @@
 #include "pluginterfaces/vst/ivstunits.h"
 
 #include <chrono>
+#include <functional>
 #include <unordered_map>
 #include <vector>
 
@@ -31,6 +32,12 @@ public:
 	void follow (int32 instanceId);
 	// Whether a list was copied.
 	bool copied () const { return copied_; }
+	// The processor followed; false while there is none.
+	bool following (int32& instanceId) const
+	{
+		instanceId = instanceId_;
+		return following_;
+	}
 	// Whether the host hears the served controller's edits (it gave us a
 	// component handler): outpost relays them only then.
 	void setListening (bool listening);
@@ -66,14 +73,21 @@ public:
 	// Takes the next edit or announcement outpost relayed; false when none.
 	bool nextEdit (Tandem::RingEntry& entry);
 
+	// Asks outpost; false when it gave no answer in time (or cannot).
+	// `post` writes further arguments into the region before the request
+	// is posted, `take` reads further answers once it was answered.
+	using RegionAccess = std::function<void (Tandem::ParameterData&)>;
+	// Runs `use` on the followed processor's region; false when there is none.
+	bool withRegion (const RegionAccess& use);
+	bool ask (Tandem::ParameterRequestKind kind, Vst::ParamID id, double value, int32 index,
+	          const Vst::TChar* text, Tandem::ParameterRequest& answer, const RegionAccess& post = nullptr,
+	          const RegionAccess& take = nullptr);
+
 private:
 	// The list index of `id`, with the list copied first if it never was.
 	bool known (Vst::ParamID id, int32& index);
 	// Copies outpost's list if it has published one; false otherwise.
 	bool copyList (Tandem::ParameterData& region);
-	// Asks outpost; false when it gave no answer in time (or cannot).
-	bool ask (Tandem::ParameterRequestKind kind, Vst::ParamID id, double value, int32 index,
-	          const Vst::TChar* text, Tandem::ParameterRequest& answer);
 	// Moves host values that found the ring full into it.
 	void sendHeldValues (Tandem::ParameterData& region);
 

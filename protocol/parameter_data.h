@@ -34,8 +34,11 @@
 //    `written`, the reader `read`, each after the entry it guards.
 //  - `wake`: the Linux side adds one and wakes outpost's main thread after
 //    a request or a host value.
+//  - `midi` (since version 3): the served controller's MIDI and note
+//    interfaces, see protocol/midi_controller_data.h.
 #pragma once
 
+#include "protocol/midi_controller_data.h"
 #include "protocol/session_data.h"
 
 #include <atomic>
@@ -82,6 +85,18 @@ enum class ParameterRequestKind : std::int32_t {
     NormalizedToPlain = 3,  // id, value -> answerValue
     PlainToNormalized = 4,  // id, value -> answerValue
     ProgramName = 5,        // id (list), index -> text
+    // The MIDI and note interfaces: bus and channel, and the payload, are
+    // in the MIDI field (protocol/midi_controller_data.h).
+    MidiControllerAssignment = 6,  // bus, channel, index (controller) -> result, answerValue (id)
+    NoteExpressionCount = 7,       // bus, channel -> result (the count)
+    NoteExpressionInfo = 8,        // bus, channel, index -> result, payload
+    NoteExpressionString = 9,      // bus, channel, id, value -> result, text
+    NoteExpressionValue = 10,      // bus, channel, id, text -> result, answerValue
+    KeyswitchCount = 11,           // bus, channel -> result (the count)
+    KeyswitchInfo = 12,            // bus, channel, index -> result, payload
+    PhysicalUIMapping = 13,        // bus, channel, count, payload -> result, count, payload
+    MidiLearn = 14,                // bus, channel, index (controller) -> result
+    UnitByBus = 15,                // id (media type), index (direction), bus, channel -> result, answerValue (unit)
 };
 
 struct ParameterRequest {
@@ -160,6 +175,7 @@ struct ParameterData {
     Ring edits;
     ParameterList list;
     ParameterValue values[kMaxParameters];
+    MidiControllerData midi;
 };
 
 constexpr std::size_t kParameterDataOffset = kSessionDataOffset + sizeof(SessionData);
@@ -205,7 +221,8 @@ static_assert(offsetof(ParameterData, list) == 82248 && offsetof(ParameterData, 
 static_assert(offsetof(ParameterData, list) % 8 == 0 && offsetof(ParameterData, values) % 8 == 0,
               "ParameterData layout");
 static_assert(kParameterDataOffset == 786704, "the region follows the session region");
-static_assert(kFileSize == 5345392, "file size");
+static_assert(offsetof(ParameterData, midi) == 4558688, "ParameterData layout");
+static_assert(kFileSize == 5379720, "file size");
 
 inline ParameterData* parametersAt(void* base) {
     return reinterpret_cast<ParameterData*>(static_cast<unsigned char*>(base) + kParameterDataOffset);

@@ -42,7 +42,8 @@ namespace Tandem {
 
 constexpr std::uint32_t kSessionMagic = 0x51534d31;  // "QSM1"
 // 2: the parameter region follows (protocol/parameter_data.h).
-constexpr std::uint32_t kSessionVersion = 2;
+// 3: the parameter region ends in the MIDI field (protocol/midi_controller_data.h).
+constexpr std::uint32_t kSessionVersion = 3;
 // VST 3's ProcessContext, the same layout on Linux and for Windows x64.
 constexpr std::size_t kProcessContextSize = 112;
 

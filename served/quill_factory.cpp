@@ -5,7 +5,8 @@
 // module an InitDll and ExitDll (quill_module_entry.cpp); QUILL_LOOK_AHEAD=1
 // makes the one class the look-ahead test variant, QUILL_SESSION=1 the one
 // that reports what the host told it (quill_session.h), QUILL_PARAMETERS=1 the
-// one with parameters of every kind (quill_parameters.h), QUILL_FLOOD=1 the one
+// one with parameters of every kind (quill_parameters.h), QUILL_MIDI_MAPPING=1
+// that one with MIDI and note interfaces (quill_midi_mapping.h), QUILL_FLOOD=1 the one
 // that floods its host with them (quill_flood.h); QUILL_CRASH_ON_DEMAND=1
 // makes the test build that crashes when asked (quill_crash.h).
 #include <cstring>
@@ -16,6 +17,7 @@
 #include "quill_ids.h"
 #include "quill_module_entry.h"
 #include "quill_look_ahead.h"
+#include "quill_midi_mapping.h"
 #include "quill_parameters.h"
 #include "quill_processor.h"
 #include "quill_refcount.h"
@@ -36,6 +38,9 @@
 #endif
 #ifndef QUILL_PARAMETERS
 #define QUILL_PARAMETERS 0
+#endif
+#ifndef QUILL_MIDI_MAPPING
+#define QUILL_MIDI_MAPPING 0
 #endif
 #ifndef QUILL_FLOOD
 #define QUILL_FLOOD 0
@@ -70,6 +75,7 @@ const ClassEntry kClasses[] = {
     {&kSingleUID, kAudioModuleCategory, "Quill Single",
      [] {
          // Not a QuillSingle: its controller half is its own.
+         if (QUILL_MIDI_MAPPING) return static_cast<FUnknown*>(static_cast<Vst::IComponent*>(new QuillMidiMapping));
          if (QUILL_PARAMETERS) return static_cast<FUnknown*>(static_cast<Vst::IComponent*>(new QuillParameters));
          QuillSingle* single = QUILL_LOOK_AHEAD ? new QuillLookAhead
                                : QUILL_SESSION  ? new QuillSession

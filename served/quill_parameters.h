@@ -63,6 +63,7 @@ public:
 
 protected:
     ~QuillParameters() override;
+    void restartHost(Steinberg::int32 flags);
 
 private:
     // Gain's titles follow the mode. A change is announced to the host;
@@ -70,7 +71,7 @@ private:
     void followMode(bool always);
     // What an editor's drag of Gain would tell the host.
     void playDrag();
-    void restartHost(Steinberg::int32 flags);
+
 
     // Audio half: written by process() and setState, read by getState.
     std::atomic<double> running_[kParametersCount];

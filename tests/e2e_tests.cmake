@@ -24,6 +24,7 @@ target_compile_definitions(e2e_tests PRIVATE
     QUILL_LOOKAHEAD_BUNDLE="${CMAKE_BINARY_DIR}/windows/served/lookahead/Quill.vst3"
     QUILL_SESSION_BUNDLE="${CMAKE_BINARY_DIR}/windows/served/session/Quill.vst3"
     QUILL_PARAMETERS_BUNDLE="${CMAKE_BINARY_DIR}/windows/served/parameters/Quill.vst3"
+    QUILL_MIDI_MAPPING_BUNDLE="${CMAKE_BINARY_DIR}/windows/served/midi_mapping/Quill.vst3"
     QUILL_FLOOD_BUNDLE="${CMAKE_BINARY_DIR}/windows/served/flood/Quill.vst3"
     WINE_TEST_DISPLAY="${WINE_TEST_DISPLAY}"
     OPENBOX_PATH="${OPENBOX}" XDOTOOL_PATH="${XDOTOOL}")

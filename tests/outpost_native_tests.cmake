@@ -12,6 +12,7 @@ add_library(outpost_native STATIC
     "${_outpost_dir}/parameter_changes.cpp"
     "${_outpost_dir}/parameter_queue.cpp"
     "${_outpost_dir}/held_edits.cpp"
+    "${_outpost_dir}/midi_controller_mirror.cpp"
     "${_outpost_dir}/parameter_mirror.cpp"
     "${_outpost_dir}/vst3_loader_headless.cpp"
     "${_outpost_dir}/host_application.cpp"

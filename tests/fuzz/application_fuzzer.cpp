@@ -96,7 +96,8 @@ extern "C" int LLVMFuzzerTestOneInput (const std::uint8_t* data, size_t size)
 	parameters->hostValues.written.store (written);
 	parameters->hostValues.read.store (0);
 	// The rest of the input is the start of the input slots, state bytes,
-	// the block's points, the request's arguments and the host's values.
+	// the block's points, the request's arguments, the host's values and the
+	// MIDI requests' arguments.
 	const std::uint8_t* body = p + kParameterHeader;
 	const size_t rest = size - kHeader - 6 - kParameterHeader;
 	auto* audio = reinterpret_cast<AudioData*> (file + kAudioDataOffset);
@@ -106,6 +107,7 @@ extern "C" int LLVMFuzzerTestOneInput (const std::uint8_t* data, size_t size)
 	std::memcpy (parameters->block.input, body, std::min (rest, sizeof parameters->block.input));
 	std::memcpy (&parameters->request.id, body, std::min (rest, sizeof parameters->request - 16));
 	std::memcpy (parameters->hostValues.entries, body, std::min (rest, sizeof parameters->hostValues.entries));
+	std::memcpy (&parameters->midi.bus, body, std::min (rest, offsetof (MidiControllerData, mapping) - 4));
 
 	OutpostApplication app ("/nonexistent", "fuzz");
 	fuzzplug::Factory* factory = nullptr;

@@ -40,6 +40,7 @@ add_library(fuzz_outpost STATIC
     outpost/parameter_changes.cpp
     outpost/parameter_queue.cpp
     outpost/held_edits.cpp
+    outpost/midi_controller_mirror.cpp
     outpost/parameter_mirror.cpp
     outpost/vst3_loader_headless.cpp
     outpost/host_application.cpp
