@@ -1,17 +1,20 @@
 // The Linux side's reading of the parameter region, against any bytes: the
 // list and values outpost published, and the points it reported back for
-// the host's block. Whatever the region holds, a copy has its counts within
-// the arrays and ended texts, and the host gets points inside its block
-// with values in 0..1.
+// the host's block, and the MIDI field (controller assignments, note
+// expression and keyswitch infos, physical UI maps). Whatever the region
+// holds, a copy has its counts within the arrays and ended texts, and the
+// host gets points inside its block with values in 0..1.
 #include "fuzz_support.h"
 
 #include "plugin/parameter_list_copy.h"
 #include "protocol/block_parameters.h"
+#include "protocol/midi_controller_layout.h"
 #include "host/host_parameter_changes.h"
 
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 using namespace Steinberg;
 using namespace Steinberg::QuillMarlow;
@@ -85,6 +88,30 @@ extern "C" int LLVMFuzzerTestOneInput (const std::uint8_t* data, size_t size)
 		if (readValueEntry (r.values[i], value) && (!std::isfinite (value.value) || !ended (value.text)))
 			fail ("a value that is no number, or a text without an end");
 	}
+
+	// The MIDI field, under the list's sequence and counts.
+	Tandem::MidiControllerData& midi = r.midi;
+	midi.mapping.sequence.store (sequence);
+	std::memcpy (&midi.mapping.busCount, data + 4, 4);
+	std::memcpy (&midi.count, data + 8, 4);
+	fill (midi.payload, sizeof midi.payload);
+	fill (midi.mapping.ids, sizeof midi.mapping.ids);
+	static std::vector<uint32> ids (sizeof midi.mapping.ids / 4);
+	int32 buses = -1;
+	uint32 mapped = 0;
+	if (Tandem::copyMidiMapping (midi.mapping, ids.data (), buses, mapped) &&
+	    (buses < 0 || buses > Tandem::kMappedBuses || mapped == 0 || (mapped & 1u)))
+		fail ("a MIDI mapping copied with its buses beyond the table, or while none was published whole");
+	Vst::NoteExpressionTypeInfo expression {};
+	Tandem::readNoteExpressionInfo (midi, expression);
+	Vst::KeyswitchInfo keyswitch {};
+	Tandem::readKeyswitchInfo (midi, keyswitch);
+	if (!ended (expression.title) || !ended (expression.shortTitle) || !ended (expression.units) ||
+	    !ended (keyswitch.title) || !ended (keyswitch.shortTitle))
+		fail ("a note expression or keyswitch text without an end");
+	Vst::PhysicalUIMap maps[4] = {};
+	if (Tandem::readPhysicalUIMaps (midi, maps, 4) > 4)
+		fail ("more physical UI maps than asked for");
 
 	HostParameterChanges host (Tandem::kMaxOutputPoints);
 	Tandem::readPoints (r.block.output, r.block.outputCount, Tandem::kMaxOutputPoints, samples, host);

@@ -68,8 +68,8 @@ TEST(OutpostStart, AFileOfAnotherBuildIsRefusedWithOneClearLine) {
         SharedFile file(kSharedMemorySize);
         OutpostApplication app(file.path, "C:\\Quill.vst3");
         Captured c = captureOutput([&] { EXPECT_FALSE(app.initialize()); });
-        EXPECT_TRUE(c.hasErr(line + "the shared file has 786512 bytes, this outpost.exe needs 5345392. Refusing the "
-                                    "file; reinstall QuillMarlow.vst3 as one bundle"))
+        EXPECT_TRUE(c.hasErr(line + "the shared file has 786512 bytes, this outpost.exe needs " +
+                             std::to_string(kFileSize) + ". Refusing the file; reinstall QuillMarlow.vst3 as one bundle"))
             << c.err;
     }
     {
@@ -79,8 +79,9 @@ TEST(OutpostStart, AFileOfAnotherBuildIsRefusedWithOneClearLine) {
         file.session().version = kSessionVersion + 1;
         OutpostApplication app(file.path, "C:\\Quill.vst3");
         Captured c = captureOutput([&] { EXPECT_FALSE(app.initialize()); });
-        EXPECT_TRUE(c.hasErr(line + "the shared file speaks version 3 (192 bytes), this outpost.exe version 2 (192 "
-                                    "bytes). Refusing the file; reinstall QuillMarlow.vst3 as one bundle"))
+        EXPECT_TRUE(c.hasErr(line + "the shared file speaks version " + std::to_string(kSessionVersion + 1) +
+                             " (192 bytes), this outpost.exe version " + std::to_string(kSessionVersion) +
+                             " (192 bytes). Refusing the file; reinstall QuillMarlow.vst3 as one bundle"))
             << c.err;
         EXPECT_FALSE(c.hasOut("[Outpost] Loading VST3 plugin"));
         EXPECT_EQ(file.session().outpostVersion.load(), kSessionVersion);

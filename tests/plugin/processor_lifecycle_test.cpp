@@ -224,8 +224,8 @@ TEST (ProcessorLifecycle, AnOutpostOfAnotherBuildIsRefusedClearly)
 	EXPECT_EQ (p->setActive (true), kResultOk);
 	const std::string err = testing::internal::GetCapturedStderr ();
 	EXPECT_THAT (err, HasSubstr ("] outpost.exe comes from another build (it speaks no version of the shared file, "
-	                             "this plug-in version 2): audio passes through unprocessed; reinstall "
-	                             "QuillMarlow.vst3 as one bundle\n"));
+	                             "this plug-in version " + std::to_string (Tandem::kSessionVersion) +
+	                             "): audio passes through unprocessed; reinstall QuillMarlow.vst3 as one bundle\n"));
 	EXPECT_THAT (err, Not (HasSubstr ("outpost has ended")));
 	EXPECT_EQ (p->outpostPid (), -1) << "stopped";
 	Bus in (2, 64), out (2, 64);
