@@ -26,6 +26,7 @@ OutpostApplication::OutpostApplication(std::string sharedMemoryName, std::string
 OutpostApplication::~OutpostApplication() {
     stopAudioThread();
     stopWaker();
+    midi_.reset();
     parameters_.reset();
     plugin_.reset();
     running_ = false;
