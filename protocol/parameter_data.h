@@ -61,9 +61,11 @@ constexpr std::size_t kParameterInfoSize = 792;
 constexpr std::size_t kUnitInfoSize = 268;
 constexpr std::size_t kProgramListInfoSize = 264;
 
-// restartComponent's kParamIDMappingChanged (VST 3.7.11), which older SDK
-// headers lack: the parameters' ids changed.
-constexpr std::int32_t kParamIdMappingChanged = 1 << 10;
+// restartComponent's flags that older SDK headers lack: kKeyswitchChanged
+// (the keyswitches changed) and kParamIDMappingChanged (VST 3.7.11: the
+// parameters' ids changed).
+constexpr std::int32_t kKeyswitchChanged = 1 << 10;
+constexpr std::int32_t kParamIdMappingChanged = 1 << 11;
 
 // One point of a parameter's automation within a block.
 struct ParameterPoint {
