@@ -6,6 +6,9 @@ CMAKE_ARGS ?=
 # Where `make install` puts the plug-in (hosts scan ~/.vst3 per user,
 # /usr/lib/vst3 or /usr/local/lib/vst3 system-wide).
 VST3_DIR ?= $(HOME)/.vst3
+# Where `make install` puts the quillmarlow command (PREFIX/bin) and the
+# bridge it copies into the bundles it makes (PREFIX/lib/quillmarlow).
+PREFIX ?= $(HOME)/.local
 # The Wine prefix `make install-served` installs Quill.vst3 into.
 WINEPREFIX ?= $(HOME)/.wine
 
@@ -36,6 +39,11 @@ install: build
 	rm -rf "$(VST3_DIR)/QuillMarlow.vst3"
 	cp -r $(BUILD)/QuillMarlow.vst3 "$(VST3_DIR)/"
 	@echo "Installed $(VST3_DIR)/QuillMarlow.vst3"
+	mkdir -p "$(PREFIX)/bin" "$(PREFIX)/lib/quillmarlow"
+	rm -rf "$(PREFIX)/lib/quillmarlow/QuillMarlow.vst3"
+	cp -r $(BUILD)/QuillMarlow.vst3 "$(PREFIX)/lib/quillmarlow/"
+	install -m 755 $(BUILD)/bin/quillmarlow "$(PREFIX)/bin/quillmarlow"
+	@echo "Installed $(PREFIX)/bin/quillmarlow (run: quillmarlow sync)"
 
 install-served: build
 	@test -f "$(WINEPREFIX)/system.reg" || { echo "Creating the Wine prefix $(WINEPREFIX)"; \

@@ -20,8 +20,11 @@ void acknowledge(UICommand* ui) {
 
 }  // namespace
 
-OutpostApplication::OutpostApplication(std::string sharedMemoryName, std::string vst3Path)
-    : sharedMemoryName_(std::move(sharedMemoryName)), vst3Path_(std::move(vst3Path)), fileHandle_(kNoFile) {}
+OutpostApplication::OutpostApplication(std::string sharedMemoryName, std::string vst3Path, std::string classId)
+    : sharedMemoryName_(std::move(sharedMemoryName)),
+      vst3Path_(std::move(vst3Path)),
+      classId_(std::move(classId)),
+      fileHandle_(kNoFile) {}
 
 OutpostApplication::~OutpostApplication() {
     stopAudioThread();
@@ -92,7 +95,7 @@ bool OutpostApplication::initialize() {
     logInfo() << "[Outpost] VST3 plugin loaded successfully!";
     logInfo() << "[Outpost] Factory: " << static_cast<void*>(loader_.factory());
 
-    plugin_ = std::make_unique<PluginInstance>(loader_.factory());
+    plugin_ = std::make_unique<PluginInstance>(loader_.factory(), classId_);
     if (!plugin_->createInstance()) {
         logError() << "[Outpost] Failed to create plugin instance";
         logError() << "[Outpost] Failed to load VST3 plugin";
@@ -462,12 +465,14 @@ void OutpostApplication::processAudioData() {
 int outpostMain(int argc, char** argv) {
     logInfo() << "=== Tandem Host ===";
     logInfo() << "Version: 0.1.0 MVP";
-    if (argc < 3) {
-        logError() << "Usage: " << argv[0] << " <shared_memory_name> <vst3_path>";
+    // Two arguments serve the fixed plug-in; a made bundle adds the module
+    // file and the class to serve, which replace it.
+    if (argc < 3 || argc == 4) {
+        logError() << "Usage: " << argv[0] << " <shared_memory_name> <vst3_path> [<module_path> <class_id>]";
         logError() << "Example: " << argv[0] << " /tandem_12345 \"C:\\\\Program Files\\\\VST3\\\\Quill.vst3\"";
         return 1;
     }
-    OutpostApplication app(argv[1], argv[2]);
+    OutpostApplication app(argv[1], argc >= 5 ? argv[3] : argv[2], argc >= 5 ? argv[4] : "");
     if (!app.initialize()) {
         logError() << "[Outpost] Initialization failed";
         return 1;

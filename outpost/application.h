@@ -23,7 +23,9 @@ namespace Tandem {
 
 class OutpostApplication {
 public:
-    OutpostApplication(std::string sharedMemoryName, std::string vst3Path);
+    // `classId` (32 hex digits) names the audio class to serve; empty: the
+    // module's last audio class.
+    OutpostApplication(std::string sharedMemoryName, std::string vst3Path, std::string classId = {});
     ~OutpostApplication();
     OutpostApplication(const OutpostApplication&) = delete;
     OutpostApplication& operator=(const OutpostApplication&) = delete;
@@ -95,6 +97,7 @@ private:
     AudioLogUser logUser_;
     std::string sharedMemoryName_;
     std::string vst3Path_;
+    std::string classId_;
     // Direct Linux system calls work: the audio thread may sleep between
     // blocks, and the host's exit is watched through our parent's id.
     bool linuxCalls_ = false;

@@ -3,6 +3,8 @@
 #include "log/log.h"
 
 #include <algorithm>
+#include <cctype>
+#include <cstdio>
 #include <cstring>
 
 #include "component_handler.h"
@@ -18,10 +20,28 @@ namespace Tandem {
 namespace {
 const char kAudioModuleCategory[] = "Audio Module Class";
 const char kControllerCategory[] = "Component Controller Class";
+
+// The class id as 32 hex digits, the way FUID writes it on every platform.
+std::string classIdText(const TUID cid) {
+    const FUID id = FUID::fromTUID(cid);
+    char text[40];
+    std::snprintf(text, sizeof text, "%08X%08X%08X%08X", static_cast<unsigned>(id.getLong1()),
+                  static_cast<unsigned>(id.getLong2()), static_cast<unsigned>(id.getLong3()),
+                  static_cast<unsigned>(id.getLong4()));
+    return text;
+}
+
+bool sameClassId(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i])))
+            return false;
+    return true;
+}
 }  // namespace
 
-PluginInstance::PluginInstance(IPluginFactory* factory)
-    : factory_(factory), hostApplication_(new HostApplication), hInstance_(ownModuleHandle()) {
+PluginInstance::PluginInstance(IPluginFactory* factory, std::string classId)
+    : factory_(factory), classId_(std::move(classId)), hostApplication_(new HostApplication), hInstance_(ownModuleHandle()) {
     if (factory_) factory_->addRef();
     logInfo() << "[PluginInstance] HostApplication created";
 }
@@ -86,9 +106,10 @@ bool PluginInstance::createInstance() {
         scratch.name[PClassInfo::kNameSize - 1] = '\0';
         logInfo() << "[PluginInstance] Class " << i << ": " << scratch.name << " (category: " << scratch.category
                   << ")";
-        // The loop runs to the end: of several classes in one category the
-        // last one is used.
+        // The loop runs to the end: of several audio classes the one asked
+        // for, or else the last one, is used.
         if (std::strcmp(scratch.category, kAudioModuleCategory) == 0) {
+            if (!classId_.empty() && !sameClassId(classId_, classIdText(scratch.cid))) continue;
             processorInfo = scratch;
             foundProcessor = true;
             logInfo() << "[PluginInstance] Found processor: " << scratch.name;
@@ -100,7 +121,10 @@ bool PluginInstance::createInstance() {
     }
 
     if (count < 1 || !foundProcessor) {
-        logError() << "[PluginInstance] No audio processor found in factory";
+        if (!classId_.empty())
+            logError() << "[PluginInstance] The module has no audio class " << classId_;
+        else
+            logError() << "[PluginInstance] No audio processor found in factory";
         return false;
     }
 
@@ -135,6 +159,14 @@ bool PluginInstance::createInstance() {
         return true;
     }
 
+    // The component names its own controller; a module may hold several,
+    // and the last one need not be it.
+    TUID named = {};
+    if (component_->getControllerClassId(named) == kResultOk && FUID::fromTUID(named).isValid()) {
+        std::memcpy(controllerInfo.cid, named, sizeof(TUID));
+        foundController = true;
+        logInfo() << "[PluginInstance] The component names its controller " << classIdText(named);
+    }
     if (!foundController) {
         logInfo() << "[PluginInstance] No controller found";
         logInfo() << "[PluginInstance] Plugin instance created successfully";

@@ -48,7 +48,9 @@ struct HostBlock {
 
 class PluginInstance {
 public:
-    explicit PluginInstance(Steinberg::IPluginFactory* factory);
+    // `classId` (32 hex digits, as FUID writes it) names the audio class to
+    // create; empty: the factory's last audio class.
+    explicit PluginInstance(Steinberg::IPluginFactory* factory, std::string classId = {});
     ~PluginInstance();
     PluginInstance(const PluginInstance&) = delete;
     PluginInstance& operator=(const PluginInstance&) = delete;
@@ -179,6 +181,7 @@ private:
     };
 
     Steinberg::IPluginFactory* factory_;
+    std::string classId_;
     Steinberg::Vst::IComponent* component_ = nullptr;
     Steinberg::Vst::IEditController* controller_ = nullptr;
     Steinberg::IPlugView* view_ = nullptr;

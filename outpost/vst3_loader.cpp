@@ -14,6 +14,15 @@ using ModuleEntryProc = bool (PLUGIN_API*)();
 ModuleEntryProc moduleEntryProc(HMODULE module, const char* name) {
     return reinterpret_cast<ModuleEntryProc>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
 }
+
+// Paths come as UTF-8 (plug-ins live under names of any language).
+HMODULE loadLibraryUtf8(const std::string& path) {
+    const int length = MultiByteToWideChar(CP_UTF8, 0, path.c_str(), -1, nullptr, 0);
+    if (length <= 0) return LoadLibraryA(path.c_str());
+    std::wstring wide(static_cast<size_t>(length), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, path.c_str(), -1, &wide[0], length);
+    return LoadLibraryW(wide.c_str());
+}
 }  // namespace
 
 VST3Loader::~VST3Loader() { unload(); }
@@ -21,15 +30,22 @@ VST3Loader::~VST3Loader() { unload(); }
 bool VST3Loader::load(const std::string& path) {
     logInfo() << "[VST3Loader] Loading plugin: " << path;
     std::string loaded = path;
-    module_ = LoadLibraryA(path.c_str());
+    error_.clear();
+    module_ = loadLibraryUtf8(path);
     if (!module_) {
+        const DWORD error = GetLastError();
         module_ = loadFromBundle(path, loaded);
-        if (!module_) return false;
+        if (!module_) {
+            error_ = error == ERROR_BAD_EXE_FORMAT ? "not a 64-bit Windows module"
+                                                   : "Windows could not load it (error " + std::to_string(error) + ")";
+            return false;
+        }
     }
     logInfo() << "[VST3Loader] Module loaded successfully";
     logInfo() << "[VST3Loader] Module file: " << loaded;
 
     if (!enterModule()) {
+        error_ = "its InitDll refused to initialise";
         unload();
         return false;
     }
@@ -38,12 +54,14 @@ bool VST3Loader::load(const std::string& path) {
         reinterpret_cast<void (*)()>(GetProcAddress(module_, "GetPluginFactory")));
     if (!getFactoryProc_) {
         logError() << "[VST3Loader] GetPluginFactory not found";
+        error_ = "it has no GetPluginFactory (not a VST 3 module)";
         unload();
         return false;
     }
     factory_ = getFactoryProc_();
     if (!factory_) {
         logError() << "[VST3Loader] GetPluginFactory returned null";
+        error_ = "its GetPluginFactory returned no factory";
         unload();
         return false;
     }

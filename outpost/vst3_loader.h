@@ -27,6 +27,8 @@ public:
     std::string getPluginName() const { return "VST3 Plugin"; }
 
     Steinberg::IPluginFactory* factory() const { return factory_; }
+    // Why the last load failed, in words.
+    const std::string& error() const { return error_; }
 
 private:
     using GetFactoryProc = Steinberg::IPluginFactory* (PLUGIN_API*)();
@@ -42,6 +44,7 @@ private:
     // The module was entered (InitDll succeeded, or it has none): its
     // ExitDll, when it has one, is owed before the module is freed.
     bool entered_ = false;
+    std::string error_;
 };
 
 }  // namespace Tandem

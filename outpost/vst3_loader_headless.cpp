@@ -9,6 +9,7 @@ VST3Loader::~VST3Loader() { unload(); }
 
 bool VST3Loader::load(const std::string& path) {
     logError() << "[VST3Loader] Failed to load module: " << path << " (no Windows modules natively)";
+    error_ = "no Windows modules natively";
     return false;
 }
 

@@ -18,12 +18,15 @@ namespace {
 // Everything the child needs is built before fork: after fork in a
 // multi-threaded host only async-signal-safe calls are allowed, which rules
 // out getenv/setenv/unsetenv and any allocation.
-std::vector<std::string> childEnvironment() {
+std::vector<std::string> childEnvironment(const std::string& winePrefix) {
     std::vector<std::string> env;
     bool hasDisplay = false;
     for (char** entry = environ; entry && *entry; ++entry) {
         const char* e = *entry;
         if (std::strncmp(e, "WAYLAND_DISPLAY=", 16) == 0) {
+            continue;
+        }
+        if (!winePrefix.empty() && std::strncmp(e, "WINEPREFIX=", 11) == 0) {
             continue;
         }
         if (std::strncmp(e, "DISPLAY=", 8) == 0) {
@@ -33,6 +36,9 @@ std::vector<std::string> childEnvironment() {
     }
     if (!hasDisplay) {
         env.emplace_back("DISPLAY=:0");
+    }
+    if (!winePrefix.empty()) {
+        env.push_back("WINEPREFIX=" + winePrefix);
     }
     return env;
 }
@@ -54,8 +60,12 @@ ChildProcess::~ChildProcess() {
 }
 
 ProcessResult ChildProcess::launchOutpost(const OutpostConfig& config) {
-    std::vector<std::string> env = childEnvironment();
+    std::vector<std::string> env = childEnvironment(config.winePrefix);
     std::vector<std::string> args{config.winePath, config.hostPath, config.sharedMemoryName, config.vst3Path};
+    if (!config.modulePath.empty()) {
+        args.push_back(config.modulePath);
+        args.push_back(config.classId);
+    }
     std::vector<char*> envp = pointersTo(env);
     std::vector<char*> argv = pointersTo(args);
 

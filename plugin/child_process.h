@@ -13,6 +13,13 @@ struct OutpostConfig {
     std::string hostPath;
     std::string sharedMemoryName;
     std::string vst3Path;
+    // A made bundle's class: the module file (a Windows path) and the
+    // class id that outpost serves, passed after the two arguments above;
+    // empty for the fixed plug-in. The module's Wine prefix, when given,
+    // replaces the host's WINEPREFIX.
+    std::string modulePath;
+    std::string classId;
+    std::string winePrefix;
     // Runs in the child between fork and exec, after the environment has
     // been prepared. The host may be multi-threaded, so it must only make
     // async-signal-safe calls (no allocation, no locks, no stdio).
@@ -33,8 +40,9 @@ public:
     ChildProcess& operator=(const ChildProcess&) = delete;
 
     // Ends any previous child, then runs `winePath hostPath sharedMemoryName
-    // vst3Path` with the host's environment less WAYLAND_DISPLAY and with
-    // DISPLAY=:0 when DISPLAY is unset.
+    // vst3Path [modulePath classId]` with the host's environment less
+    // WAYLAND_DISPLAY, with DISPLAY=:0 when DISPLAY is unset and with the
+    // configuration's WINEPREFIX when it names one.
     ProcessResult launchOutpost(const OutpostConfig& config);
 
     // SIGTERM, up to `timeoutMs` for the child to end, then SIGKILL.

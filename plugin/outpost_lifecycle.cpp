@@ -132,6 +132,8 @@ bool OutpostLifecycle::launch (const ConfigAdjuster& adjust, double sampleRate, 
 
 	Tandem::logInfo () << "[QuillMarlow] Outpost: " << config.hostPath;
 	Tandem::logInfo () << "[QuillMarlow] VST3 path: " << config.vst3Path;
+	if (!config.modulePath.empty ())
+		Tandem::logInfo () << "[QuillMarlow] Served module: " << config.modulePath << ", class " << config.classId;
 	Tandem::logInfo () << "[QuillMarlow] Shared file: " << config.sharedMemoryName;
 
 	if (!startChild (config_))

@@ -27,9 +27,20 @@ QuillMarlowProcessor::~QuillMarlowProcessor ()
 	terminateOutpost ();
 }
 
+QuillMarlowProcessor::QuillMarlowProcessor (const ServedTarget& target) : QuillMarlowProcessor ()
+{
+	served_ = target;
+	setControllerClass (target.controller);
+}
+
 FUnknown* QuillMarlowProcessor::createInstance (void*)
 {
 	return static_cast<Vst::IAudioProcessor*> (new QuillMarlowProcessor ());
+}
+
+FUnknown* QuillMarlowProcessor::createServed (const ServedTarget& target)
+{
+	return static_cast<Vst::IAudioProcessor*> (new QuillMarlowProcessor (target));
 }
 
 tresult PLUGIN_API QuillMarlowProcessor::connect (IConnectionPoint* other)

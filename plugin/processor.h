@@ -5,6 +5,7 @@
 
 #include "plugin/latency_cache.h"
 #include "plugin/outpost_lifecycle.h"
+#include "plugin/served_target.h"
 #include "plugin/shared_memory.h"
 
 #include "log/log.h"
@@ -31,9 +32,12 @@ class QuillMarlowProcessor : public Vst::AudioEffect
 {
 public:
 	QuillMarlowProcessor ();
+	// A processor of a made bundle: its outpost serves `target`.
+	explicit QuillMarlowProcessor (const ServedTarget& target);
 	~QuillMarlowProcessor () override;
 
 	static FUnknown* createInstance (void* context);
+	static FUnknown* createServed (const ServedTarget& target);
 
 	tresult PLUGIN_API initialize (FUnknown* context) SMTG_OVERRIDE;
 	tresult PLUGIN_API terminate () SMTG_OVERRIDE;
@@ -159,6 +163,8 @@ private:
 	bool writeState (IBStream* stream, const uint8* bytes, int32 size) const;
 
 	Tandem::AudioLogUser logUser_;
+	// What a made bundle's class serves; no module for the QuillMarlow class.
+	ServedTarget served_;
 	int32 instanceId_;
 	LatencyCache latency_ {instanceId_};
 	Tandem::SharedMemoryCreator sharedMemory_;

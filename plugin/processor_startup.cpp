@@ -6,6 +6,8 @@
 #include "log/log.h"
 #include "protocol/handshake.h"
 
+#include <filesystem>
+
 namespace Steinberg {
 namespace QuillMarlow {
 
@@ -59,9 +61,27 @@ bool QuillMarlowProcessor::launchAndRestore (const std::function<bool ()>& stopp
 
 bool QuillMarlowProcessor::launchOutpost (const std::function<bool ()>& stopping)
 {
+	// A made bundle outlives the Windows plug-in it was made for: say so
+	// once per start instead of letting outpost fail under Wine.
+	std::error_code error;
+	if (!served_.module.empty () && !std::filesystem::exists (served_.module, error))
+	{
+		Tandem::logError () << "[QuillMarlow #" << instanceId_ << "] The served module is gone: " << served_.module
+		                    << " (run quillmarlow sync); audio passes through unprocessed";
+		return false;
+	}
 	bool cameUp = false;
-	return outpost_.launch ([this] (Tandem::OutpostConfig& config) { adjustOutpostConfig (config); }, sampleRate_,
-	                        maxSamplesPerBlock_, cameUp, stopping);
+	return outpost_.launch (
+	    [this] (Tandem::OutpostConfig& config) {
+		    if (!served_.module.empty ())
+		    {
+			    config.modulePath = served_.windowsModule;
+			    config.classId = served_.classId;
+			    config.winePrefix = served_.prefix;
+		    }
+		    adjustOutpostConfig (config);
+	    },
+	    sampleRate_, maxSamplesPerBlock_, cameUp, stopping);
 }
 
 void QuillMarlowProcessor::stopBackgroundStart ()

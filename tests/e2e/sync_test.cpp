@@ -1,0 +1,202 @@
+// `quillmarlow sync` on the test prefix, with our own plug-ins installed as
+// vendors install them: a module of several classes in a vendor's
+// sub-folder, a copy of Quill under another folder (the same class ids),
+// modules that hang or crash while read, a file that is not a module and a
+// plug-in whose name a bundle of the user's already has. Then the made
+// bundles as a host uses them, class by class.
+#include "e2e_support.h"
+
+#include "plugin/served_record.h"
+#include "quill_suite.h"
+#include "../host/stereo_buses.h"
+
+#include <filesystem>
+
+namespace e2e {
+namespace {
+
+namespace fs = std::filesystem;
+
+const fs::path kVst3 = fs::path (WINE_TEST_PREFIX) / "drive_c/Program Files/Common Files/VST3";
+const fs::path kOurs = kVst3 / "QMSync";
+
+std::string run (const std::string& command)
+{
+	std::string out;
+	FILE* pipe = ::popen ((command + " 2>&1").c_str (), "r");
+	char buffer[4096];
+	while (pipe && std::fgets (buffer, sizeof buffer, pipe))
+		out += buffer;
+	if (pipe)
+		::pclose (pipe);
+	return out;
+}
+
+class Sync : public ::testing::Test
+{
+public:
+	static void SetUpTestSuite ()
+	{
+		fs::remove_all (kOurs);
+		fs::create_directories (kOurs / "Copy");
+		fs::copy (SERVED_DIR "/suite/Plume", kOurs / "Plume", fs::copy_options::recursive);
+		fs::copy (SERVED_DIR "/Quill.vst3", kOurs / "Copy/Quill.vst3", fs::copy_options::recursive);
+		for (const char* name : {"Hang.vst3", "Crash.vst3", "Named.vst3"})
+			fs::copy_file (fs::path (SERVED_DIR "/modules") / name, kOurs / name);
+		std::ofstream (kOurs / "Notes.vst3") << "not a module";
+		dir () = fs::temp_directory_path () / ("qm_sync_" + std::to_string (::getpid ()));
+		fs::create_directories (dir () / "Named.vst3");
+		std::ofstream (dir () / "Named.vst3/mine.txt") << "the user's";
+		first () = sync ();
+	}
+	static void TearDownTestSuite ()
+	{
+		fs::remove_all (kOurs);
+		fs::remove_all (dir ());
+	}
+	static std::string sync () { return run (std::string (QUILLMARLOW) + " sync --vst3-dir '" + dir ().string () + "'"); }
+	static fs::path& dir ()
+	{
+		static fs::path d;
+		return d;
+	}
+	static std::string& first ()
+	{
+		static std::string out;
+		return out;
+	}
+};
+
+bool has (const std::string& out, const std::string& line)
+{
+	return out.find (line) != std::string::npos;
+}
+
+TEST_F (Sync, AModuleThatHangsOrCrashesWhileReadIsSkippedAndTheRestAreMade)
+{
+	EXPECT_TRUE (has (first (), "skipped  QMSync/Hang.vst3: did not answer within 10 s")) << first ();
+	EXPECT_TRUE (has (first (), "skipped  QMSync/Crash.vst3: crashed while read")) << first ();
+	EXPECT_TRUE (has (first (), "skipped  QMSync/Notes.vst3: not a Windows module")) << first ();
+	EXPECT_TRUE (has (first (), "new      QMSync/Plume/Quill Suite.vst3 -> Quill Suite.vst3 (4 classes)")) << first ();
+}
+
+TEST_F (Sync, TheSecondOfTwoPluginsWithTheSameClassIdIsSkippedNamingBoth)
+{
+	EXPECT_TRUE (has (first (), "new      QMSync/Copy/Quill.vst3 -> Quill.vst3")) << first ();
+	EXPECT_TRUE (has (first (), "skipped  Quill.vst3: class id 51C1A7E04B1D4E119A7F0C3D2E8B5701 is already served by "
+	                            "QMSync/Copy/Quill.vst3"))
+	    << first ();
+}
+
+// A made bundle as a host uses it: its factory lists the module's classes
+// under their own ids, and each audio class serves itself.
+struct Made
+{
+	explicit Made (const fs::path& library) : handle (::dlopen (library.c_str (), RTLD_NOW | RTLD_LOCAL))
+	{
+		auto get = handle ? reinterpret_cast<IPluginFactory* (*) ()> (::dlsym (handle, "GetPluginFactory")) : nullptr;
+		factory = get ? get () : nullptr;
+	}
+	~Made ()
+	{
+		if (factory)
+			factory->release ();
+		if (handle)
+			::dlclose (handle);
+	}
+	// The last output sample once outpost answers, processing `level` in.
+	float serve (const FUID& cid, float level)
+	{
+		void* obj = nullptr;
+		factory->createInstance (cid.toTUID (), Vst::IComponent::iid, &obj);
+		auto* component = static_cast<Vst::IComponent*> (obj);
+		if (!component)
+			return -1;
+		Vst::IAudioProcessor* processor = nullptr;
+		component->initialize (nullptr);
+		component->queryInterface (Vst::IAudioProcessor::iid, reinterpret_cast<void**> (&processor));
+		Vst::ProcessSetup setup {Vst::kRealtime, Vst::kSample32, 64, 48000.0};
+		processor->setupProcessing (setup);
+		float last = -1;
+		if (component->setActive (true) == kResultOk)
+		{
+			processor->setProcessing (true);
+			StereoBuses block (64);
+			for (int attempt = 0; attempt < 400; ++attempt)
+			{
+				std::fill (block.in[0].begin (), block.in[0].end (), level);
+				std::fill (block.in[1].begin (), block.in[1].end (), level);
+				Vst::ProcessData data = block.data ();
+				processor->process (data);
+				last = block.out[0].back ();
+				if (attempt > 20 && last != level)
+					break;
+				std::this_thread::sleep_for (std::chrono::milliseconds (5));
+			}
+			processor->setProcessing (false);
+			component->setActive (false);
+		}
+		processor->release ();
+		component->terminate ();
+		component->release ();
+		return last;
+	}
+	void* handle;
+	IPluginFactory* factory;
+};
+
+TEST_F (Sync, AMultiClassModuleIsServedClassByClass)
+{
+	const fs::path bundle = dir () / "Quill Suite.vst3";
+	Tandem::ServedRecord record;
+	std::string error;
+	ASSERT_TRUE (Tandem::readServedRecord (bundle.string (), record, error)) << error;
+	ASSERT_EQ (record.classes.size (), 4u);
+	EXPECT_EQ (record.classes[2].subCategories, "Instrument|Synth");
+	EXPECT_EQ (record.classes[0].name, "Quill Suite \xC3\x89" "chos");
+	ASSERT_EQ (record.classes[2].buses.size (), 2u);
+	EXPECT_EQ (record.classes[2].buses[0].name, "Synth Out");
+	EXPECT_EQ (record.classes[2].buses[1].mediaType, "event");
+	EXPECT_TRUE (record.classes[2].sample64);
+	EXPECT_TRUE (fs::exists (bundle / "Contents/Resources/moduleinfo.json"));
+
+	Made made (bundle / "Contents/x86_64-linux/Quill Suite.so");
+	ASSERT_NE (made.factory, nullptr);
+	ASSERT_EQ (made.factory->countClasses (), 4);
+	PClassInfo info {};
+	made.factory->getClassInfo (2, &info);
+	EXPECT_EQ (FUID::fromTUID (info.cid), Quill::kSuiteSynthUID);
+	// The effect is Quill at -6 dB; the synth fills its output with its level.
+	EXPECT_NEAR (made.serve (Quill::kSuiteEffectUID, 0.8f), 0.4f, 0.02f);
+	EXPECT_FLOAT_EQ (made.serve (Quill::kSuiteSynthUID, 0.8f), Quill::kSuiteSynthLevel);
+}
+
+TEST_F (Sync, AddsRefreshesRemovesAndLeavesWhatItDidNotMakeAlone)
+{
+	EXPECT_TRUE (has (first (), "skipped  QMSync/Named.vst3: " + (dir () / "Named.vst3").string () +
+	                                " exists and was not made by quillmarlow: left alone"))
+	    << first ();
+	EXPECT_EQ (readText ((dir () / "Named.vst3/mine.txt").string ()), "the user's");
+
+	const std::string again = sync ();
+	EXPECT_TRUE (has (again, "unchanged QMSync/Plume/Quill Suite.vst3 (Quill Suite)")) << again;
+	EXPECT_FALSE (has (again, "new ")) << again;
+
+	const fs::path module = kOurs / "Plume/Quill Suite.vst3/Contents/x86_64-win/Quill Suite.vst3";
+	fs::last_write_time (module, fs::last_write_time (module) + std::chrono::seconds (10));
+	const std::string refreshed = sync ();
+	EXPECT_TRUE (has (refreshed, "refreshed QMSync/Plume/Quill Suite.vst3 -> Quill Suite.vst3")) << refreshed;
+
+	fs::remove_all (kOurs / "Plume");
+	const std::string removed = sync ();
+	EXPECT_TRUE (has (removed, "removed  Quill Suite.vst3")) << removed;
+	EXPECT_FALSE (fs::exists (dir () / "Quill Suite.vst3"));
+	EXPECT_TRUE (fs::exists (dir () / "Quill.vst3"));
+	EXPECT_EQ (readText ((dir () / "Named.vst3/mine.txt").string ()), "the user's");
+	// Nothing half-made is left behind.
+	for (const auto& entry : fs::directory_iterator (dir ()))
+		EXPECT_NE (entry.path ().filename ().string ().front (), '.') << entry.path ();
+}
+
+} // namespace
+} // namespace e2e
