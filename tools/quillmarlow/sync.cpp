@@ -4,6 +4,7 @@
 // sync did not make is never touched.
 #include "bundle_maker.h"
 #include "commands.h"
+#include "failed_reads.h"
 #include "finder.h"
 #include "made_bundles.h"
 #include "reader.h"
@@ -94,6 +95,7 @@ int syncCommand(const Options& options) {
     }
 
     Counts counts;
+    FailedReads failedReads;
     for (const std::string& folder : found.unreadable) {
         std::printf("skipped  %s: the folder cannot be read\n", folder.c_str());
         ++counts.skipped;
@@ -122,6 +124,12 @@ int syncCommand(const Options& options) {
             ++counts.unchanged;
             for (const Tandem::ServedClass& c : work.made->record.classes)
                 if (servedClass(c)) servedIds.emplace(c.cid, plugin.relative);
+            continue;
+        }
+        const std::string failedBefore = failedReads.reason(plugin.module, work.size, work.time, bridge.id);
+        if (!failedBefore.empty()) {
+            std::printf("skipped  %s: %s (unchanged since then)\n", plugin.relative.c_str(), failedBefore.c_str());
+            ++counts.skipped;
             continue;
         }
         toRead.push_back(work);
@@ -162,9 +170,11 @@ int syncCommand(const Options& options) {
             ++counts.skipped;
         };
         if (!answer.ok) {
+            failedReads.failed(work.found.module, work.size, work.time, bridge.id, answer.error);
             skip(answer.error);
             continue;
         }
+        failedReads.read(work.found.module);
         Tandem::ServedRecord record;
         record.prefix = options.prefix;
         record.source = work.found.source;
@@ -239,6 +249,7 @@ int syncCommand(const Options& options) {
         ++counts.removed;
     }
 
+    failedReads.save();
     std::printf("%d new, %d refreshed, %d unchanged, %d removed, %d skipped; bundles in %s\n", counts.added,
                 counts.refreshed, counts.unchanged, counts.removed, counts.skipped, options.dir.c_str());
     if (found.plugins.empty()) {
