@@ -41,10 +41,11 @@ elapsed() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.4f", b - a }'; }
         s=$(elapsed "$t0" "$t1")
         if [ -z "$best" ] || awk -v s="$s" -v b="$best" 'BEGIN { exit !(s < b) }'; then best=$s; fi
     done
-    wine_running=$(pgrep -u "$(id -u)" -c wineserver || true)
-    printf '  scan of one made bundle (vst3host list, best of 5): %.3f s; wineservers running afterwards: %s\n' "$best" "$wine_running"
+    printf '  scan of one made bundle (vst3host list, with the prefix cold, best of 5): %.3f s\n' "$best"
     echo "  one served instance (activation to its first processed block; memory as PSS):"
-    "$out/served_bench" "$bundle" --label "cold prefix" || true
+    # The instances' own log lines go to the log; their figures here.
+    served() { "$out/served_bench" "$bundle" --label "$1" 2>>"$out/bridge_bench.log" | grep -e '^cold' -e '^warm' || true; }
+    served "cold prefix"
     wineserver -p >/dev/null 2>&1 || true
-    for run in 1 2 3; do "$out/served_bench" "$bundle" --label "warm prefix" || true; done
+    for run in 1 2 3; do served "warm prefix"; done
 } | tee "$out/sync.txt"
