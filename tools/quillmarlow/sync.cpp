@@ -7,6 +7,7 @@
 #include "failed_reads.h"
 #include "finder.h"
 #include "made_bundles.h"
+#include "module_info.h"
 #include "reader.h"
 
 #include <cstdio>
@@ -135,28 +136,37 @@ int syncCommand(const Options& options) {
         toRead.push_back(work);
     }
 
-    std::vector<ModuleClasses> answers;
-    if (!toRead.empty()) {
+    // A bundle's own moduleinfo.json answers without Wine; the rest are
+    // read under Wine, all in one start.
+    std::vector<ModuleClasses> answers(toRead.size());
+    std::vector<size_t> underWine;
+    for (size_t i = 0; i < toRead.size(); ++i)
+        if (toRead[i].found.source == toRead[i].found.module ||
+            !classesFromModuleInfo(toRead[i].found.source, answers[i]))
+            underWine.push_back(i);
+    if (!underWine.empty()) {
         ReadRequest request;
         request.prefix = options.prefix;
         request.outpost = bridge.outpost;
-        for (const Work& work : toRead) request.windowsModules.push_back(work.found.windowsModule);
+        for (size_t i : underWine) request.windowsModules.push_back(toRead[i].found.windowsModule);
         if (::access(request.wine.c_str(), X_OK) != 0) {
             std::fprintf(stderr, "quillmarlow: Wine is not installed (%s): apt-get install wine wine64\n",
                          request.wine.c_str());
             return 1;
         }
-        std::fprintf(stderr, "quillmarlow: reading %zu plug-in%s under Wine...\n", toRead.size(),
-                     toRead.size() == 1 ? "" : "s");
+        std::fprintf(stderr, "quillmarlow: reading %zu plug-in%s under Wine...\n", underWine.size(),
+                     underWine.size() == 1 ? "" : "s");
         size_t done = 0;
         request.progress = [&](size_t index, const ModuleClasses&) {
-            std::fprintf(stderr, "quillmarlow: [%zu/%zu] %s\n", ++done, toRead.size(),
-                         toRead[index].found.relative.c_str());
+            std::fprintf(stderr, "quillmarlow: [%zu/%zu] %s\n", ++done, underWine.size(),
+                         toRead[underWine[index]].found.relative.c_str());
         };
-        if (!readModules(request, answers, why)) {
+        std::vector<ModuleClasses> read;
+        if (!readModules(request, read, why)) {
             std::fprintf(stderr, "quillmarlow: %s\n", why.c_str());
             return 1;
         }
+        for (size_t k = 0; k < underWine.size(); ++k) answers[underWine[k]] = read[k];
     }
 
     const std::map<std::string, std::string> nativeIds =
