@@ -120,6 +120,30 @@ TEST_F(InstanceCreation, LastProcessorClassInFactoryOrderIsUsed) {
     destroy();
 }
 
+// A module of several classes: the class asked for by its id, with the
+// controller its component names (not the last one of the factory).
+TEST_F(InstanceCreation, TheClassAskedForGetsTheControllerItsComponentNames) {
+    factory.addClass('A', kModule, "First");
+    factory.addClass('C', kControllerClass, "First's");
+    factory.addClass('B', kModule, "Second");
+    factory.addClass('E', kControllerClass, "Second's");
+    ON_CALL(component, getControllerClassId(_)).WillByDefault(Invoke([](TUID cid) {
+        std::memset(cid, 'C', sizeof(TUID));
+        return kResultOk;
+    }));
+    EXPECT_CALL(factory, createInstance(Truly([](FIDString cid) { return isClass(cid, 'A'); }), _, _));
+    EXPECT_CALL(factory, createInstance(Truly([](FIDString cid) { return isClass(cid, 'B'); }), _, _)).Times(0);
+    EXPECT_CALL(factory, createInstance(Truly([](FIDString cid) { return isClass(cid, 'C'); }), _, _));
+    EXPECT_CALL(factory, createInstance(Truly([](FIDString cid) { return isClass(cid, 'E'); }), _, _)).Times(0);
+    bool created = false;
+    const Captured log = captureOutput([&] {
+        instance = std::make_unique<PluginInstance>(&factory, "41414141414141414141414141414141");
+        created = instance->createInstance();
+    });
+    EXPECT_TRUE(created) << log.out << log.err;
+    destroy();
+}
+
 TEST_F(InstanceCreation, OneObjectDesignUsesTheComponentsController) {
     component.single = true;
     factory.addClass('A', kModule, "Proc");

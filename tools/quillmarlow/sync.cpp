@@ -10,10 +10,14 @@
 #include "module_info.h"
 #include "reader.h"
 
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <set>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -46,6 +50,22 @@ struct Work {
     const MadeBundle* made = nullptr;
     std::int64_t size = 0, time = 0;
 };
+
+// What an interrupted sync left: bundles written under a temporary name
+// (".X.vst3.new-PID", ".X.vst3.old-PID") by a sync that no longer runs.
+void removeLeftovers(const std::string& dir) {
+    std::error_code error;
+    for (fs::directory_iterator it(dir, error), end; !error && it != end; it.increment(error)) {
+        const std::string name = it->path().filename().string();
+        size_t mark = name.rfind(".vst3.new-");
+        if (mark == std::string::npos) mark = name.rfind(".vst3.old-");
+        if (name.front() != '.' || mark == std::string::npos) continue;
+        const pid_t pid = static_cast<pid_t>(std::atol(name.c_str() + mark + 10));
+        if (pid > 0 && pid != ::getpid() && ::kill(pid, 0) == 0) continue;
+        std::error_code ignored;
+        fs::remove_all(it->path(), ignored);
+    }
+}
 
 bool underUnreadable(const std::string& source, const std::vector<std::string>& unreadable) {
     for (const std::string& folder : unreadable)
@@ -86,6 +106,14 @@ int syncCommand(const Options& options) {
         return 1;
     }
 
+    // One sync at a time in a folder.
+    const std::string lockPath = options.dir + "/.quillmarlow-sync.lock";
+    const int lock = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (lock < 0 || ::flock(lock, LOCK_EX | LOCK_NB) != 0) {
+        std::fprintf(stderr, "quillmarlow: another sync is running in %s\n", options.dir.c_str());
+        return 1;
+    }
+    removeLeftovers(options.dir);
     const FoundPlugins found = findPlugins(options.prefix, vst3);
     const BundlesInDir bundles = bundlesIn(options.dir);
     std::map<std::string, const MadeBundle*> madeBySource;
