@@ -171,6 +171,12 @@ TEST_F (Sync, AMultiClassModuleIsServedClassByClass)
 	PClassInfo info {};
 	made.factory->getClassInfo (2, &info);
 	EXPECT_EQ (FUID::fromTUID (info.cid), Quill::kSuiteSynthUID);
+	// A host loads every bundle into one process: each lists its own classes.
+	{
+		Made other (dir () / "Quill.vst3/Contents/x86_64-linux/Quill.so");
+		ASSERT_NE (other.factory, nullptr);
+		EXPECT_EQ (other.factory->countClasses (), 2);
+	}
 	// The effect is Quill at -6 dB; the synth fills its output with its level.
 	EXPECT_NEAR (made.serve (Quill::kSuiteEffectUID, 0.8f), 0.4f, 0.02f);
 	EXPECT_FLOAT_EQ (made.serve (Quill::kSuiteSynthUID, 0.8f), Quill::kSuiteSynthLevel);

@@ -5,7 +5,9 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -28,9 +30,31 @@ bool completeBridge(const fs::path& bundle, Bridge& bridge) {
     return !bridge.id.empty() && fs::exists(bridge.outpost);
 }
 
-// A hard link where the folder shares the bridge's file system (the same
-// bytes, no space taken; a new install replaces the bridge's files rather
-// than writing into them), or else a copy.
+// The library is a copy, never a link: a host that loads two made bundles
+// whose libraries are one file (a hard link, a symbolic link) gets that
+// library once, and both bundles would list the first one's classes. The
+// copy leaves the debugging information out (a tenth of the size) where
+// strip is installed.
+bool copyLibrary(const fs::path& from, const fs::path& to, std::error_code& error) {
+    if (!fs::copy_file(from, to, fs::copy_options::overwrite_existing, error)) return false;
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const int null = ::open("/dev/null", O_WRONLY);
+        if (null >= 0) {
+            ::dup2(null, 1);
+            ::dup2(null, 2);
+        }
+        ::execlp("strip", "strip", "--strip-debug", to.c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    int status = 0;
+    if (pid > 0) ::waitpid(pid, &status, 0);
+    return true;
+}
+
+// outpost.exe: a hard link where the folder shares the bridge's file system
+// (no space taken; a new install replaces the bridge's files rather than
+// writing into them), or else a copy.
 bool linkOrCopy(const fs::path& from, const fs::path& to, std::error_code& error) {
     fs::create_hard_link(from, to, error);
     if (!error) return true;
@@ -128,7 +152,7 @@ bool makeBundle(const Bridge& bridge, const std::string& dir, const std::string&
     const fs::path linuxDir = temp / "Contents/x86_64-linux";
     const fs::path resources = temp / "Contents/Resources";
     bool ok = fs::create_directories(linuxDir, failure) && fs::create_directories(resources, failure);
-    ok = ok && linkOrCopy(bridge.library, linuxDir / (name + ".so"), failure);
+    ok = ok && copyLibrary(bridge.library, linuxDir / (name + ".so"), failure);
     ok = ok && linkOrCopy(bridge.outpost, resources / "outpost.exe", failure);
     ok = ok && writeFile(resources / "served.json", Tandem::servedRecordJson(record));
     ok = ok && writeFile(resources / "moduleinfo.json", moduleInfoJson(name, record));

@@ -1,4 +1,4 @@
-// Writing a made bundle: X.vst3 with the bridge's library (named
+// Writing a made bundle: X.vst3 with a copy of the bridge's library (named
 // after the bundle), outpost.exe, the record of what it serves and the
 // moduleinfo.json that hosts read instead of loading it. The bundle is
 // written under a temporary name and renamed when complete, so that a host
