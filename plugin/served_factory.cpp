@@ -8,6 +8,7 @@
 #include "pluginterfaces/vst/ivstaudioprocessor.h"
 #include "pluginterfaces/vst/ivsteditcontroller.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -110,6 +111,8 @@ public:
 		// object that is both) gets ours: the bridge's controller is a class
 		// apart in any case.
 		bool ownController = false;
+		std::vector<std::string> controllers;
+		std::vector<std::string> named;
 		for (const Tandem::ServedClass& c : record.classes)
 		{
 			const bool audio = c.category == Tandem::kAudioModuleClass;
@@ -127,11 +130,30 @@ public:
 				target->buses = c.buses;
 				target->sample64 = c.sample64;
 				ownController = ownController || c.controller.empty ();
+				if (!c.controller.empty ())
+					named.push_back (c.controller);
 				add (c, cid, createServedProcessor, target.get ());
 				targets_.push_back (std::move (target));
 			}
 			else
+			{
+				controllers.push_back (c.cid);
 				add (c, cid, QuillMarlowController::createInstance, nullptr);
+			}
+		}
+		// A component may name a controller its factory does not list: the
+		// host creates it from us all the same.
+		for (const std::string& cid : named)
+		{
+			if (std::find (controllers.begin (), controllers.end (), cid) != controllers.end ())
+				continue;
+			Tandem::ServedClass c;
+			c.cid = cid;
+			c.category = Tandem::kComponentControllerClass;
+			c.name = "Controller";
+			c.vendor = record.factory.vendor;
+			add (c, servedClassId (cid), QuillMarlowController::createInstance, nullptr);
+			controllers.push_back (cid);
 		}
 		if (ownController)
 		{
