@@ -468,7 +468,8 @@ int outpostMain(int argc, char** argv) {
     // Two arguments serve the fixed plug-in; a made bundle adds the module
     // file and the class to serve, which replace it.
     if (argc < 3 || argc == 4) {
-        logError() << "Usage: " << argv[0] << " <shared_memory_name> <vst3_path> [<module_path> <class_id>]";
+        logError() << "Usage: " << argv[0] << " <shared_memory_name> <vst3_path>";
+        logError() << "       " << argv[0] << " <shared_memory_name> <vst3_path> <module_path> <class_id>";
         logError() << "Example: " << argv[0] << " /tandem_12345 \"C:\\\\Program Files\\\\VST3\\\\Quill.vst3\"";
         return 1;
     }
