@@ -133,6 +133,10 @@ int syncCommand(const Options& options) {
     // Class ids already served by bundles that stay as they are; each new
     // plug-in's ids are checked against them and against each other.
     std::map<std::string, std::string> servedIds;
+    for (const MadeBundle& made : bundles.made)
+        if (made.record.prefix != options.prefix)
+            for (const Tandem::ServedClass& c : made.record.classes)
+                if (servedClass(c)) servedIds.emplace(c.cid, made.path + " (from the prefix " + made.record.prefix + ")");
     std::vector<Work> toRead;
     std::set<std::string> seenSources;
     for (const FoundPlugin& plugin : found.plugins) {
