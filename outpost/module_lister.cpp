@@ -26,6 +26,9 @@ constexpr DWORD kModuleBoundMs = 10000;
 
 HANDLE s_output = INVALID_HANDLE_VALUE;
 std::atomic<int> s_current{-1};
+// The last module whose answer is written: one that crashes or hangs only
+// when it is freed keeps its answer (a host frees it at its very end).
+std::atomic<int> s_answered{-1};
 HANDLE s_moduleDone = nullptr;
 
 void writeLine(const std::string& line) {
@@ -36,7 +39,8 @@ void writeLine(const std::string& line) {
 }
 
 void endWith(int index, const std::string& error) {
-    writeLine("{\"index\":" + std::to_string(index) + ",\"ok\":false,\"error\":\"" + error + "\"}");
+    if (s_answered.load() != index)
+        writeLine("{\"index\":" + std::to_string(index) + ",\"ok\":false,\"error\":\"" + error + "\"}");
     TerminateProcess(GetCurrentProcess(), 3);
 }
 
@@ -260,8 +264,9 @@ int listModules(int argc, char** argv) {
             line += ",\"ok\":false,\"error\":" + quoted(loader.error()) + "}";
         else
             line += ",\"ok\":true" + readModule(loader.factory()) + "}";
-        loader.unload();
         writeLine(line);
+        s_answered.store(index);
+        loader.unload();
     }
     finished.store(true);
     SetEvent(s_moduleDone);
