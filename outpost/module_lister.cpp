@@ -1,5 +1,6 @@
 #include "module_lister.h"
 
+#include "class_id.h"
 #include "host_application.h"
 #include "vst3_loader.h"
 #include "win32.h"
@@ -98,15 +99,6 @@ std::string quoted(const std::string& text) {
         }
     }
     return out + "\"";
-}
-
-std::string classIdText(const TUID cid) {
-    const FUID id = FUID::fromTUID(cid);
-    char text[40];
-    std::snprintf(text, sizeof text, "%08X%08X%08X%08X", static_cast<unsigned>(id.getLong1()),
-                  static_cast<unsigned>(id.getLong2()), static_cast<unsigned>(id.getLong3()),
-                  static_cast<unsigned>(id.getLong4()));
-    return text;
 }
 
 // What the component of an audio class says of itself: its controller,

@@ -3,10 +3,9 @@
 #include "log/log.h"
 
 #include <algorithm>
-#include <cctype>
-#include <cstdio>
 #include <cstring>
 
+#include "class_id.h"
 #include "component_handler.h"
 #include "host_application.h"
 #include "memory_stream.h"
@@ -20,24 +19,6 @@ namespace Tandem {
 namespace {
 const char kAudioModuleCategory[] = "Audio Module Class";
 const char kControllerCategory[] = "Component Controller Class";
-
-// The class id as 32 hex digits, the way FUID writes it on every platform.
-std::string classIdText(const TUID cid) {
-    const FUID id = FUID::fromTUID(cid);
-    char text[40];
-    std::snprintf(text, sizeof text, "%08X%08X%08X%08X", static_cast<unsigned>(id.getLong1()),
-                  static_cast<unsigned>(id.getLong2()), static_cast<unsigned>(id.getLong3()),
-                  static_cast<unsigned>(id.getLong4()));
-    return text;
-}
-
-bool sameClassId(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i])))
-            return false;
-    return true;
-}
 }  // namespace
 
 PluginInstance::PluginInstance(IPluginFactory* factory, std::string classId)

@@ -1,5 +1,6 @@
 #include "made_bundles.h"
 
+#include "outpost/class_id.h"
 #include "pluginterfaces/base/ipluginbase.h"
 
 #include <nlohmann/json.hpp>
@@ -42,12 +43,7 @@ void idsFromModuleInfo(const fs::path& file, const std::string& bundle, std::map
     for (Steinberg::int32 i = 0; factory && i < factory->countClasses(); ++i) {
         Steinberg::PClassInfo info{};
         if (factory->getClassInfo(i, &info) != Steinberg::kResultOk) continue;
-        const Steinberg::FUID id = Steinberg::FUID::fromTUID(info.cid);
-        char text[40];
-        std::snprintf(text, sizeof text, "%08X%08X%08X%08X\n", static_cast<unsigned>(id.getLong1()),
-                      static_cast<unsigned>(id.getLong2()), static_cast<unsigned>(id.getLong3()),
-                      static_cast<unsigned>(id.getLong4()));
-        out += text;
+        out += Tandem::classIdText(info.cid) + "\n";
     }
     (void)!::write(fd, out.data(), out.size());
     ::_exit(0);
