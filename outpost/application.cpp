@@ -225,34 +225,11 @@ void OutpostApplication::processUICommand() {
         break;
 
     case CommandCode::GetState:
-        logInfo() << "[Outpost] Received GetState command";
-        // The state must hold every edit made so far.
-        flushEditsToProcessor();
-        if (plugin_) {
-            const std::int32_t n = plugin_->getState(stateData_->stateBuffer, kMaxStateSize);
-            stateData_->stateSize = n;
-            stateData_->stateReady.store(true, std::memory_order_release);
-            logInfo() << "[Outpost] State saved: " << n << " bytes";
-        } else {
-            stateData_->stateSize = 0;
-            stateData_->stateReady.store(true, std::memory_order_release);
-        }
+    case CommandCode::SetState:
+    case CommandCode::GetControllerState:
+    case CommandCode::SetControllerState:
+        handleStateCommand(static_cast<CommandCode>(ui->command));
         break;
-
-    case CommandCode::SetState: {
-        logInfo() << "[Outpost] Received SetState command";
-        // The size comes from the other process: one beyond the buffer is no state.
-        const std::int32_t size = stateData_->stateSize;
-        if (plugin_ && size > 0 && size <= kMaxStateSize) {
-            // Edits made before the restore must not land on top of it.
-            flushEditsToProcessor();
-            const bool ok = plugin_->setState(stateData_->stateBuffer, size);
-            logInfo() << "[Outpost] State restored: " << (ok ? "OK" : "FAILED");
-            // The host reads the values right after the state.
-            publishParametersAfterState();
-        }
-        break;
-    }
 
     default:
         break;

@@ -51,6 +51,10 @@ private:
     // advances latencyReport when they differ from what was published.
     void publishLatency(bool readAgain);
 
+    // The state commands (application_state.cpp): the served processor's
+    // state and its controller's own, through the state region.
+    void handleStateCommand(CommandCode code);
+
     // The host's activation (application_activation.cpp). The session
     // region must be the one this build speaks (written by a plug-in of the
     // same build); outpost says which version it speaks either way.

@@ -12,7 +12,12 @@ tresult PLUGIN_API MemoryStream::queryInterface(const TUID iid, void** obj) {
     if (!obj) return kInvalidArgument;
     if (FUnknownPrivate::iidEqual(iid, IBStream::iid) || FUnknownPrivate::iidEqual(iid, FUnknown::iid)) {
         addRef();
-        *obj = this;
+        *obj = static_cast<IBStream*>(this);
+        return kResultOk;
+    }
+    if (FUnknownPrivate::iidEqual(iid, ISizeableStream::iid)) {
+        addRef();
+        *obj = static_cast<ISizeableStream*>(this);
         return kResultOk;
     }
     *obj = nullptr;
@@ -42,7 +47,8 @@ tresult PLUGIN_API MemoryStream::read(void* buffer, int32 numBytes, int32* numBy
         position_ += static_cast<std::int32_t>(n);
     }
     if (numBytesRead) *numBytesRead = static_cast<int32>(n);
-    return available < numBytes ? kResultFalse : kResultOk;
+    // A short read, or one at the end, is no failure: the count tells.
+    return kResultOk;
 }
 
 tresult PLUGIN_API MemoryStream::write(void* buffer, int32 numBytes, int32* numBytesWritten) {
@@ -95,6 +101,23 @@ tresult PLUGIN_API MemoryStream::seek(int64 pos, int32 mode, int64* result) {
 
 tresult PLUGIN_API MemoryStream::tell(int64* pos) {
     if (pos) *pos = position_;
+    return kResultOk;
+}
+
+tresult PLUGIN_API MemoryStream::getStreamSize(int64& size) {
+    size = static_cast<int64>(data_.size());
+    return kResultOk;
+}
+
+tresult PLUGIN_API MemoryStream::setStreamSize(int64 size) {
+    // The same bounds as a write: a 32-bit position reaches every byte.
+    if (size < 0) return kInvalidArgument;
+    if (size > std::numeric_limits<std::int32_t>::max()) return kResultFalse;
+    try {
+        data_.resize(static_cast<std::size_t>(size), 0);
+    } catch (const std::bad_alloc&) {
+        return kOutOfMemory;
+    }
     return kResultOk;
 }
 

@@ -1,5 +1,9 @@
 // MemoryStream: an IBStream over a growable byte vector, through which the
-// served plug-in's state is taken out and put back.
+// served plug-in's states are taken out and put back. It reads as the SDK's
+// own stream and hosts' streams do: a read near the end copies what there
+// is and still succeeds, and the stream tells its size (plug-ins made with
+// JUCE read a stream they cannot size in blocks and drop the short last one
+// otherwise).
 #pragma once
 
 #include <cstdint>
@@ -9,7 +13,7 @@
 
 namespace Tandem {
 
-class MemoryStream : public Steinberg::IBStream {
+class MemoryStream : public Steinberg::IBStream, public Steinberg::ISizeableStream {
 public:
     MemoryStream() = default;
 
@@ -24,6 +28,9 @@ public:
     Steinberg::tresult PLUGIN_API seek(Steinberg::int64 pos, Steinberg::int32 mode,
                                        Steinberg::int64* result = nullptr) override;
     Steinberg::tresult PLUGIN_API tell(Steinberg::int64* pos) override;
+
+    Steinberg::tresult PLUGIN_API getStreamSize(Steinberg::int64& size) override;
+    Steinberg::tresult PLUGIN_API setStreamSize(Steinberg::int64 size) override;
 
     // Direct access for the owner: filled before handing the stream to the
     // plug-in, read after the plug-in wrote to it.

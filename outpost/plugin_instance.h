@@ -109,7 +109,14 @@ public:
 
     // State (main thread): the component's state as opaque bytes.
     std::int32_t getState(std::uint8_t* buffer, std::int32_t capacity);
-    bool setState(const std::uint8_t* data, std::int32_t size);
+    // kResultOk, or the result with which the component refused the state,
+    // or its controller refused it in setComponentState.
+    Steinberg::tresult setState(const std::uint8_t* data, std::int32_t size);
+    // The controller's own state (main thread). `size` is 0 when it keeps
+    // none (also a controller that is the component itself: its state is the
+    // component's). kResultOk, or the controller's failure.
+    Steinberg::tresult getControllerState(std::uint8_t* buffer, std::int32_t capacity, std::int32_t& size);
+    Steinberg::tresult setControllerState(const std::uint8_t* data, std::int32_t size);
 
     // Windows and editor (main thread only). In embedding mode a borderless
     // top-level container holds the plug-in window; the container's X11

@@ -1,4 +1,5 @@
-// PluginInstance: the component's state in and out as opaque bytes.
+// PluginInstance: the component's state and the controller's own state in
+// and out as opaque bytes.
 #include <cstring>
 
 #include "memory_stream.h"
@@ -35,10 +36,10 @@ std::int32_t PluginInstance::getState(std::uint8_t* buffer, std::int32_t capacit
     return numRead;
 }
 
-bool PluginInstance::setState(const std::uint8_t* data, std::int32_t size) {
+tresult PluginInstance::setState(const std::uint8_t* data, std::int32_t size) {
     if (!component_) {
         logError() << "[PluginInstance] No component for setState";
-        return false;
+        return kResultFalse;
     }
     MemoryStream* stream = new MemoryStream;
     if (size > 0 && data) stream->data().assign(data, data + size);
@@ -47,19 +48,65 @@ bool PluginInstance::setState(const std::uint8_t* data, std::int32_t size) {
     if (result != kResultOk) {
         logError() << "[PluginInstance] component->setState failed: " << result;
         stream->release();
-        return false;
+        return result;
     }
     if (controller_) {
         // The controller reads the same bytes from the start, wherever the
         // component stopped reading.
         stream->setPosition(0);
         result = controller_->setComponentState(stream);
-        if (result != kResultOk && result != kNotImplemented)
+        // A controller without the call refuses nothing.
+        if (result != kResultOk && result != kNotImplemented) {
             logInfo() << "[PluginInstance] controller->setComponentState returned: " << result;
+            stream->release();
+            return result;
+        }
     }
     stream->release();
     logInfo() << "[PluginInstance] State restored: " << size << " bytes";
-    return true;
+    return kResultOk;
+}
+
+tresult PluginInstance::getControllerState(std::uint8_t* buffer, std::int32_t capacity, std::int32_t& size) {
+    size = 0;
+    if (!controller_ || singleObject_) return kResultOk;
+    MemoryStream* stream = new MemoryStream;
+    const tresult result = controller_->getState(stream);
+    const std::int64_t length = static_cast<std::int64_t>(stream->data().size());
+    if (result == kNotImplemented) {
+        stream->release();
+        return kResultOk;
+    }
+    if (result != kResultOk) {
+        logError() << "[PluginInstance] controller->getState failed: " << result;
+        stream->release();
+        return result;
+    }
+    if (length > capacity || (length > 0 && !buffer)) {
+        logError() << "[PluginInstance] Controller state size invalid: " << length;
+        stream->release();
+        return kResultFalse;
+    }
+    if (length > 0) std::memcpy(buffer, stream->data().data(), static_cast<std::size_t>(length));
+    stream->release();
+    size = static_cast<std::int32_t>(length);
+    logInfo() << "[PluginInstance] Controller state retrieved: " << size << " bytes";
+    return kResultOk;
+}
+
+tresult PluginInstance::setControllerState(const std::uint8_t* data, std::int32_t size) {
+    if (!controller_ || singleObject_ || size <= 0 || !data) return kResultOk;
+    MemoryStream* stream = new MemoryStream;
+    stream->data().assign(data, data + size);
+    const tresult result = controller_->setState(stream);
+    stream->release();
+    // A controller without a state of its own has nothing to refuse.
+    if (result != kResultOk && result != kNotImplemented) {
+        logError() << "[PluginInstance] controller->setState failed: " << result;
+        return result;
+    }
+    logInfo() << "[PluginInstance] Controller state restored: " << size << " bytes";
+    return kResultOk;
 }
 
 }  // namespace Tandem

@@ -49,6 +49,11 @@ public:
 	Vst::ParamValue PLUGIN_API getParamNormalized (Vst::ParamID id) SMTG_OVERRIDE;
 	tresult PLUGIN_API setParamNormalized (Vst::ParamID id, Vst::ParamValue value) SMTG_OVERRIDE;
 
+	// The served controller's own state (controller_state.cpp), through the
+	// processor we are connected with.
+	tresult PLUGIN_API getState (IBStream* state) SMTG_OVERRIDE;
+	tresult PLUGIN_API setState (IBStream* state) SMTG_OVERRIDE;
+
 	IPlugView* PLUGIN_API createView (FIDString name) SMTG_OVERRIDE;
 	// Takes the instance id of the processor the host connected us with.
 	tresult PLUGIN_API notify (Vst::IMessage* message) SMTG_OVERRIDE;

@@ -93,6 +93,17 @@ public:
 	// Whether the outpost of the processor `instanceId` is up and how often
 	// it was restarted; false when there is no such processor.
 	static bool outpostStatus (int32 instanceId, bool& up, int32& restarts);
+	// Runs `use` on the processor `instanceId`, holding a reference to it
+	// but not the registry lock (`use` may wait for outpost); false, without
+	// running it, when that processor is gone.
+	static bool withProcessor (int32 instanceId, const std::function<void (QuillMarlowProcessor&)>& use);
+
+	// The served controller's own state, for our controller's getState and
+	// setState (processor_controller_state.cpp): through outpost as the
+	// processor's state goes, in the same stream format (a size of 0 when the
+	// served controller keeps none), and kept here like it.
+	tresult getControllerState (IBStream* stream);
+	tresult setControllerState (IBStream* stream);
 
 	int32 instanceId () const { return instanceId_; }
 
@@ -144,8 +155,21 @@ private:
 	enum class ServedActivation { Active, Refused, NoAnswer };
 	ServedActivation activateServed (const std::function<bool ()>& stopping);
 	void deactivateServed ();
-	// Hands the latest state to outpost; the caller holds stateLock_.
-	bool sendStateToOutpost (const std::function<bool ()>& stopping);
+	// Hands the latest state to outpost; the caller holds stateLock_. True
+	// when the served plug-in took it; `served` gets its result.
+	bool sendStateToOutpost (const std::function<bool ()>& stopping, int32* served = nullptr);
+	// The same for the served controller's own state, when we have one.
+	bool sendControllerStateToOutpost (const std::function<bool ()>& stopping, int32* served = nullptr);
+	// Reads a state in the host's stream format. `mayBeEmpty`: a stream with
+	// nothing in it, or a size of 0, is no state (a project saved without one).
+	enum class StateRead { Bytes, Empty, Failed };
+	StateRead readState (IBStream* stream, std::vector<uint8>& bytes, bool mayBeEmpty) const;
+	// The one line that says the served plug-in refused a state of ours.
+	void reportRefusal (const char* what, int32 result, size_t size) const;
+	// Whether a save gives back a refused state (see stateRefused_).
+	bool keepsRefused (bool refused) const;
+	// After states went to a new outpost: which of them it refused.
+	void noteRefusals (int32 processorResult, int32 controllerResult);
 	// Watcher: fetches the state after edits settled.
 	void fetchSettledState (const std::function<bool ()>& stopping);
 	// Posts a command once the slot is free (under slotLock_), until
@@ -200,6 +224,16 @@ private:
 	// post into the command slot (all posters: views, host's thread,
 	// watcher). Taken in this order; neither on the audio thread.
 	std::vector<uint8> lastState_;
+	// The same for the served controller's own state; empty while none is
+	// known (or it keeps none).
+	std::vector<uint8> lastControllerState_;
+	// A state the served plug-in refused is what a save gives back (the
+	// plug-in holds something else, which the project never had) until the
+	// host sets another or an edit in the served editor makes the plug-in's
+	// own the one to keep: refusedEdits_ is the edit count at the refusal.
+	bool stateRefused_ = false;
+	bool controllerStateRefused_ = false;
+	int32 refusedEdits_ = 0;
 	std::mutex stateLock_;
 
 	// Never destroyed: a host may release processors from its exit

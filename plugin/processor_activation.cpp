@@ -102,10 +102,15 @@ tresult PLUGIN_API QuillMarlowProcessor::setProcessing (TBool state)
 void QuillMarlowProcessor::startWatch ()
 {
 	OutpostLifecycle::Hooks hooks;
-	// A new outpost lives our session: the state, then the activation.
+	// A new outpost lives our session: the states, then the activation. A
+	// state the served plug-in refuses was refused before: it was said then.
 	hooks.restoreState = [this] (const std::function<bool ()>& stopping, const std::function<void ()>& publish) {
 		std::lock_guard<std::mutex> lock (stateLock_);
-		const bool restored = sendStateToOutpost (stopping);
+		int32 processorResult = kResultOk, controllerResult = kResultOk;
+		const bool restored = (sendStateToOutpost (stopping, &processorResult) || processorResult != kResultOk) &&
+		                      (sendControllerStateToOutpost (stopping, &controllerResult) ||
+		                       controllerResult != kResultOk);
+		noteRefusals (processorResult, controllerResult);
 		const bool activated = !active_.load () || activateServed (stopping) == ServedActivation::Active;
 		publish ();
 		return restored && activated;

@@ -146,5 +146,21 @@ bool QuillMarlowProcessor::outpostStatus (int32 instanceId, bool& up, int32& res
 	return true;
 }
 
+bool QuillMarlowProcessor::withProcessor (int32 instanceId, const std::function<void (QuillMarlowProcessor&)>& use)
+{
+	QuillMarlowProcessor* found = nullptr;
+	{
+		std::lock_guard<std::mutex> lock (s_instancesMutex_);
+		found = findLocked ([instanceId] (const QuillMarlowProcessor& p) { return p.instanceId_ == instanceId; });
+		if (found)
+			found->addRef ();
+	}
+	if (!found)
+		return false;
+	use (*found);
+	found->release ();
+	return true;
+}
+
 } // namespace QuillMarlow
 } // namespace Steinberg

@@ -54,7 +54,10 @@ bool QuillMarlowProcessor::launchAndRestore (const std::function<bool ()>& stopp
 	if (sharedMemory_.audioData ()->audioReady.load (std::memory_order_relaxed) == 1)
 	{
 		std::lock_guard<std::mutex> lock (stateLock_);
-		sendStateToOutpost (stopping);
+		int32 processorResult = kResultOk, controllerResult = kResultOk;
+		sendStateToOutpost (stopping, &processorResult);
+		sendControllerStateToOutpost (stopping, &controllerResult);
+		noteRefusals (processorResult, controllerResult);
 	}
 	return true;
 }

@@ -5,6 +5,7 @@
 #include "plugin/sleep_fully.h"
 
 #include "log/log.h"
+#include "protocol/state_commands.h"
 
 #include "pluginterfaces/base/ibstream.h"
 
@@ -33,7 +34,7 @@ bool QuillMarlowProcessor::writeState (IBStream* stream, const uint8* bytes, int
 		int32 written = 0;
 		return stream->write (const_cast<uint8*> (data), count, &written) == kResultOk && written == count;
 	};
-	if (writeAll (header, 4) && writeAll (bytes, size))
+	if (writeAll (header, 4) && (size == 0 || writeAll (bytes, size)))
 		return true;
 	Tandem::logError () << "[QuillMarlow] Failed to write state to the host's stream";
 	return false;
@@ -86,6 +87,9 @@ tresult PLUGIN_API QuillMarlowProcessor::getState (IBStream* stream)
 		return saveLastKnown ();
 	}
 
+	if (keepsRefused (stateRefused_))
+		return saveLastKnown ();
+
 	state->stateReady.store (false, std::memory_order_relaxed);
 	const Deadline deadline = postStateCommand (Tandem::CommandCode::GetState, [] { return false; });
 	// An outpost that ends meanwhile does not answer: no need to wait it out.
@@ -131,7 +135,16 @@ void QuillMarlowProcessor::fetchSettledState (const std::function<bool ()>& stop
 		return;
 	}
 	lastState_.assign (state->stateBuffer, state->stateBuffer + size);
+	stateRefused_ = controllerStateRefused_ = false;
 	Tandem::logInfo () << "[QuillMarlow #" << instanceId_ << "] State kept after edits: " << size << " bytes";
+	// The editor's own state (a page, a zoom) may have changed with them.
+	state->stateReady.store (false, std::memory_order_relaxed);
+	if (!postWhenFree (Tandem::CommandCode::GetControllerState, deadline, stopping, false) ||
+	    !pollUntil ([&] { return state->stateReady.load (std::memory_order_acquire) || stopping (); }, deadline) ||
+	    !state->stateReady.load (std::memory_order_acquire) || Tandem::answeredResult (*sharedMemory_.uiCommand ()) != kResultOk)
+		return;
+	const int32 controllerSize = Tandem::clampCount (state->stateSize, Tandem::kMaxStateSize);
+	lastControllerState_.assign (state->stateBuffer, state->stateBuffer + controllerSize);
 }
 
 tresult PLUGIN_API QuillMarlowProcessor::setState (IBStream* stream)
@@ -140,33 +153,15 @@ tresult PLUGIN_API QuillMarlowProcessor::setState (IBStream* stream)
 	if (!stream)
 		return kResultFalse;
 
-	uint8 header[4] = {};
-	int32 numRead = 0;
-	if (stream->read (header, 4, &numRead) != kResultOk || numRead != 4)
-	{
-		Tandem::logError () << "[QuillMarlow] Failed to read state size";
+	std::vector<uint8> bytes;
+	if (readState (stream, bytes, false) != StateRead::Bytes)
 		return kResultFalse;
-	}
-	const int32 size = static_cast<int32> (static_cast<uint32> (header[0]) | static_cast<uint32> (header[1]) << 8 |
-	                                       static_cast<uint32> (header[2]) << 16 |
-	                                       static_cast<uint32> (header[3]) << 24);
-	if (size < 1 || size > Tandem::kMaxStateSize)
-	{
-		Tandem::logError () << "[QuillMarlow] Invalid state size: " << size;
-		return kResultFalse;
-	}
-
-	// Read into memory first so that a short stream leaves the shared file as it was.
-	std::vector<uint8> bytes (static_cast<size_t> (size));
-	if (stream->read (bytes.data (), size, &numRead) != kResultOk || numRead != size)
-	{
-		Tandem::logError () << "[QuillMarlow] Failed to read state data";
-		return kResultFalse;
-	}
 	// Before activation too, the state goes to the served plug-in.
 	ensureOutpost ();
 	std::lock_guard<std::mutex> lock (stateLock_);
 	lastState_ = std::move (bytes);
+	stateRefused_ = false;
+	const int32 size = static_cast<int32> (lastState_.size ());
 
 	Tandem::StateData* state = sharedMemory_.stateData ();
 	if (state)
@@ -180,11 +175,66 @@ tresult PLUGIN_API QuillMarlowProcessor::setState (IBStream* stream)
 		Tandem::logInfo () << "[QuillMarlow] State cached - will be applied when outpost starts";
 		return kResultOk;
 	}
-	sendStateToOutpost ([] { return false; });
-	return kResultOk;
+	// A state the served plug-in refuses is the host's to hear of; the bytes
+	// stay ours all the same, so that saving again loses nothing.
+	int32 served = kResultOk;
+	sendStateToOutpost ([] { return false; }, &served);
+	stateRefused_ = served != kResultOk;
+	refusedEdits_ = sharedMemory_.uiCommand ()->editCount.load (std::memory_order_relaxed);
+	return Tandem::hostResult (served);
 }
 
-bool QuillMarlowProcessor::sendStateToOutpost (const std::function<bool ()>& stopping)
+void QuillMarlowProcessor::noteRefusals (int32 processorResult, int32 controllerResult)
+{
+	// A new outpost's plug-in that refuses them again holds something else:
+	// a save still gives the bytes back.
+	stateRefused_ = processorResult != kResultOk;
+	controllerStateRefused_ = controllerResult != kResultOk;
+	if (const Tandem::UICommand* ui = sharedMemory_.uiCommand ())
+		refusedEdits_ = ui->editCount.load (std::memory_order_relaxed);
+}
+
+bool QuillMarlowProcessor::keepsRefused (bool refused) const
+{
+	const Tandem::UICommand* ui = sharedMemory_.uiCommand ();
+	return refused && ui && ui->editCount.load (std::memory_order_relaxed) == refusedEdits_;
+}
+
+QuillMarlowProcessor::StateRead QuillMarlowProcessor::readState (IBStream* stream, std::vector<uint8>& bytes,
+                                                                 bool mayBeEmpty) const
+{
+	// Stream format: 4-byte little-endian size, then the bytes.
+	uint8 header[4] = {};
+	int32 numRead = 0;
+	const tresult headerRead = stream->read (header, 4, &numRead);
+	if (mayBeEmpty && numRead == 0)
+		return StateRead::Empty;
+	if (headerRead != kResultOk || numRead != 4)
+	{
+		Tandem::logError () << "[QuillMarlow] Failed to read state size";
+		return StateRead::Failed;
+	}
+	const int32 size = static_cast<int32> (static_cast<uint32> (header[0]) | static_cast<uint32> (header[1]) << 8 |
+	                                       static_cast<uint32> (header[2]) << 16 |
+	                                       static_cast<uint32> (header[3]) << 24);
+	if (mayBeEmpty && size == 0)
+		return StateRead::Empty;
+	if (size < 1 || size > Tandem::kMaxStateSize)
+	{
+		Tandem::logError () << "[QuillMarlow] Invalid state size: " << size;
+		return StateRead::Failed;
+	}
+	// Read into memory first so that a short stream leaves the shared file as it was.
+	bytes.resize (static_cast<size_t> (size));
+	if (stream->read (bytes.data (), size, &numRead) != kResultOk || numRead != size)
+	{
+		Tandem::logError () << "[QuillMarlow] Failed to read state data";
+		return StateRead::Failed;
+	}
+	return StateRead::Bytes;
+}
+
+bool QuillMarlowProcessor::sendStateToOutpost (const std::function<bool ()>& stopping, int32* served)
 {
 	Tandem::UICommand* ui = sharedMemory_.uiCommand ();
 	Tandem::StateData* state = sharedMemory_.stateData ();
@@ -197,11 +247,26 @@ bool QuillMarlowProcessor::sendStateToOutpost (const std::function<bool ()>& sto
 	if (pollUntil ([&] { return ui->processed.load (std::memory_order_acquire) || stopping (); }, deadline) &&
 	    ui->processed.load (std::memory_order_acquire))
 	{
+		const int32 result = Tandem::answeredResult (*ui);
+		if (served)
+			*served = result;
+		if (result != kResultOk)
+		{
+			reportRefusal ("state", result, lastState_.size ());
+			return false;
+		}
 		Tandem::logInfo () << "[QuillMarlow] State sent to outpost";
 		return true;
 	}
 	Tandem::logError () << "[QuillMarlow] Timeout waiting for outpost to apply state";
 	return false;
+}
+
+void QuillMarlowProcessor::reportRefusal (const char* what, int32 result, size_t size) const
+{
+	Tandem::logError () << "[QuillMarlow #" << instanceId_ << "] The served plug-in refused its " << what
+	                    << " (result " << result << ", " << size
+	                    << " bytes): the host is told; the bytes are kept and saved with the project";
 }
 
 Deadline QuillMarlowProcessor::postStateCommand (Tandem::CommandCode code, const std::function<bool ()>& stopping)

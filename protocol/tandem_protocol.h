@@ -51,6 +51,11 @@ enum class CommandCode : std::int32_t {
     // size is reported as any size change, and answered in parentWindow
     // like CheckEditorSize.
     PrepareEditor = 25,
+    // The served controller's own state, through the state region like the
+    // processor's (see state_commands.h, which also says how SetState and
+    // these answer the served plug-in's result).
+    GetControllerState = 26,
+    SetControllerState = 27,
 };
 
 // Command slot: editor, state and shut-down commands. `processed` is 1 when

@@ -8,7 +8,10 @@
 // one with parameters of every kind (quill_parameters.h), QUILL_MIDI_MAPPING=1
 // that one with MIDI and note interfaces (quill_midi_mapping.h), QUILL_FLOOD=1 the one
 // that floods its host with them (quill_flood.h); QUILL_CRASH_ON_DEMAND=1
-// makes the test build that crashes when asked (quill_crash.h).
+// makes the test build that crashes when asked (quill_crash.h);
+// QUILL_BLOCK_STATE=1 the one that reads its states as plug-ins made with
+// JUCE do (quill_block_state.h), QUILL_MESSAGE_THREAD=1 the one that takes
+// its gain on the thread that created it (quill_message_thread.h).
 #include <cstring>
 
 #include "pluginterfaces/base/ipluginbase.h"
@@ -18,6 +21,7 @@
 #include "quill_module_entry.h"
 #include "quill_look_ahead.h"
 #include "quill_midi_mapping.h"
+#include "quill_message_thread.h"
 #include "quill_parameters.h"
 #include "quill_processor.h"
 #include "quill_refcount.h"
@@ -48,11 +52,21 @@
 #ifndef QUILL_CRASH_ON_DEMAND
 #define QUILL_CRASH_ON_DEMAND 0
 #endif
+#ifndef QUILL_BLOCK_STATE
+#define QUILL_BLOCK_STATE 0
+#endif
+#ifndef QUILL_MESSAGE_THREAD
+#define QUILL_MESSAGE_THREAD 0
+#endif
 
 #if QUILL_CRASH_ON_DEMAND
 #include "quill_crash.h"
 #define QUILL_PROCESSOR_CLASS CrashingProcessor
 #define QUILL_CONTROLLER_CLASS CrashingController
+#elif QUILL_BLOCK_STATE
+#include "quill_block_state.h"
+#define QUILL_PROCESSOR_CLASS BlockStateProcessor
+#define QUILL_CONTROLLER_CLASS BlockStateController
 #else
 #define QUILL_PROCESSOR_CLASS QuillProcessor
 #define QUILL_CONTROLLER_CLASS QuillController
@@ -80,6 +94,7 @@ const ClassEntry kClasses[] = {
          QuillSingle* single = QUILL_LOOK_AHEAD ? new QuillLookAhead
                                : QUILL_SESSION  ? new QuillSession
                                : QUILL_FLOOD    ? new QuillFlood
+                               : QUILL_MESSAGE_THREAD ? new QuillMessageThread
                                                 : new QuillSingle;
          if (QUILL_NO_EDITOR) single->withoutEditor();
          return static_cast<FUnknown*>(static_cast<Vst::IComponent*>(single));

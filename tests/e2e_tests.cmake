@@ -28,6 +28,8 @@ target_compile_definitions(e2e_tests PRIVATE
     QUILL_FLOOD_BUNDLE="${CMAKE_BINARY_DIR}/windows/served/flood/Quill.vst3"
     SERVED_DIR="${CMAKE_BINARY_DIR}/windows/served"
     QUILLMARLOW="$<TARGET_FILE:quillmarlow>"
+    QUILL_BLOCKSTATE_BUNDLE="${CMAKE_BINARY_DIR}/windows/served/blockstate/Quill.vst3"
+    QUILL_MESSAGETHREAD_BUNDLE="${CMAKE_BINARY_DIR}/windows/served/messagethread/Quill.vst3"
     WINE_TEST_DISPLAY="${WINE_TEST_DISPLAY}"
     OPENBOX_PATH="${OPENBOX}" XDOTOOL_PATH="${XDOTOOL}")
 add_dependencies(e2e_tests QuillMarlow bundle_outpost vst3host exit_host quillmarlow)

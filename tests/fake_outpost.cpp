@@ -6,7 +6,8 @@
 //   stubborn     like idle, but ignores SIGTERM
 //   serve        map the file, report audio readiness, multiply every block
 //                by kGain on an audio thread that spins and sleeps like
-//                outpost's, and answer GetState, SetState and Shutdown;
+//                outpost's, and answer GetState, SetState, the
+//                controller's state commands and Shutdown;
 //                SIGUSR1 stands for an edit in the served editor: the
 //                state gets one more byte '+' and editCount grows
 //   slow:MS      like serve, but the audio thread sleeps MS milliseconds in
@@ -29,6 +30,7 @@
 //                are written to FILE, one line each.
 #include "protocol/handshake.h"
 #include "protocol/parameter_data.h"
+#include "protocol/state_commands.h"
 
 #include <xcb/xcb.h>
 
@@ -233,6 +235,7 @@ int serve(const char* path, FakeEditor* editor = nullptr, int slowMs = 0, const 
     });
 
     std::vector<std::uint8_t> pluginState{'f', 'a', 'k', 'e'};
+    std::vector<std::uint8_t> controllerState;
     LatencySource latency{latencyFile};
     latency.poll(ui);
     std::signal(SIGUSR1, countEdit);
@@ -262,6 +265,19 @@ int serve(const char* path, FakeEditor* editor = nullptr, int slowMs = 0, const 
             case Tandem::CommandCode::SetState:
                 if (state->stateSize > 0 && state->stateSize <= Tandem::kMaxStateSize)
                     pluginState.assign(state->stateBuffer, state->stateBuffer + state->stateSize);
+                Tandem::answerResult(*ui, 0);
+                break;
+            case Tandem::CommandCode::GetControllerState:
+                if (!controllerState.empty())
+                    std::memcpy(state->stateBuffer, controllerState.data(), controllerState.size());
+                state->stateSize = static_cast<std::int32_t>(controllerState.size());
+                Tandem::answerResult(*ui, 0);
+                state->stateReady.store(true, std::memory_order_release);
+                break;
+            case Tandem::CommandCode::SetControllerState:
+                if (state->stateSize > 0 && state->stateSize <= Tandem::kMaxStateSize)
+                    controllerState.assign(state->stateBuffer, state->stateBuffer + state->stateSize);
+                Tandem::answerResult(*ui, 0);
                 break;
             case Tandem::CommandCode::Activate:
                 latency.poll(ui);

@@ -6,6 +6,7 @@ add_library(outpost_native STATIC
     "${_outpost_dir}/application.cpp"
     "${_outpost_dir}/application_activation.cpp"
     "${_outpost_dir}/application_parameters.cpp"
+    "${_outpost_dir}/application_state.cpp"
     "${_outpost_dir}/application_headless.cpp"
     "${_outpost_dir}/host_thread_headless.cpp"
     "${_outpost_dir}/component_handler.cpp"

@@ -130,7 +130,8 @@ extern "C" int LLVMFuzzerTestOneInput (const std::uint8_t* data, size_t size)
 	app.processUICommand ();
 	if (!ui->processed.load ())
 		fail ("command not acknowledged");
-	if (code == static_cast<std::int32_t> (CommandCode::GetState))
+	if (code == static_cast<std::int32_t> (CommandCode::GetState) ||
+	    code == static_cast<std::int32_t> (CommandCode::GetControllerState))
 	{
 		if (!state->stateReady.load ())
 			fail ("GetState without stateReady");

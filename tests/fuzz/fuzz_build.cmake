@@ -18,6 +18,7 @@ add_library(fuzz_plugin STATIC
     plugin/processor_audio.cpp
     plugin/processor_startup.cpp
     plugin/processor_state.cpp
+    plugin/processor_controller_state.cpp
     plugin/own_message.cpp
     plugin/latency_cache.cpp
     plugin/command_region_link.cpp
@@ -34,6 +35,7 @@ add_library(fuzz_outpost STATIC
     outpost/application.cpp
     outpost/application_activation.cpp
     outpost/application_parameters.cpp
+    outpost/application_state.cpp
     outpost/application_headless.cpp
     outpost/host_thread_headless.cpp
     outpost/component_handler.cpp

@@ -3,7 +3,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "fake_plugin.h"
@@ -112,18 +114,19 @@ TEST_F(InstanceState, ControllerReadsTheSameBytesFromTheStart) {
         seenByController = readAll(s);
         return kResultOk;
     }));
-    const Captured log = captureOutput([&] { EXPECT_TRUE(instance->setState(state.data(), 40)); });
+    const Captured log = captureOutput([&] { EXPECT_EQ(instance->setState(state.data(), 40), kResultOk); });
     EXPECT_EQ(seenByController, state);
     EXPECT_TRUE(log.hasOut("[PluginInstance] State restored: 40 bytes"));
 }
 
-TEST_F(InstanceState, ControllerRefusalsAreReportedUnlessNotImplemented) {
+// A refusal is the host's to hear; a controller without the call refuses nothing.
+TEST_F(InstanceState, ControllerRefusalsAreReturnedUnlessNotImplemented) {
     create();
     const std::vector<std::uint8_t> state = pattern(8);
     EXPECT_CALL(controller, setComponentState(_)).WillOnce(Return(kNotImplemented)).WillOnce(Return(kResultFalse));
-    Captured log = captureOutput([&] { EXPECT_TRUE(instance->setState(state.data(), 8)); });
+    Captured log = captureOutput([&] { EXPECT_EQ(instance->setState(state.data(), 8), kResultOk); });
     EXPECT_EQ(log.count("controller->setComponentState returned"), 0);
-    log = captureOutput([&] { EXPECT_TRUE(instance->setState(state.data(), 8)); });
+    log = captureOutput([&] { EXPECT_EQ(instance->setState(state.data(), 8), kResultFalse); });
     EXPECT_TRUE(log.hasOut("[PluginInstance] controller->setComponentState returned: 1"));
 }
 
@@ -132,7 +135,7 @@ TEST_F(InstanceState, ComponentRefusalSkipsTheController) {
     const std::vector<std::uint8_t> state = pattern(8);
     EXPECT_CALL(component, setState(_)).WillOnce(Return(kResultFalse));
     EXPECT_CALL(controller, setComponentState(_)).Times(0);
-    const Captured log = captureOutput([&] { EXPECT_FALSE(instance->setState(state.data(), 8)); });
+    const Captured log = captureOutput([&] { EXPECT_EQ(instance->setState(state.data(), 8), kResultFalse); });
     EXPECT_TRUE(log.hasErr("[PluginInstance] component->setState failed: 1"));
 }
 
@@ -146,8 +149,42 @@ TEST_F(InstanceState, WithoutControllerTheComponentIsStillRestored) {
         seenByComponent = readAll(s);
         return kResultOk;
     }));
-    captureOutput([&] { EXPECT_TRUE(instance->setState(state.data(), 8)); });
+    captureOutput([&] { EXPECT_EQ(instance->setState(state.data(), 8), kResultOk); });
     EXPECT_EQ(seenByComponent, state);
+}
+
+// The controller's own state, in and out; a controller without one (or one
+// that refuses) is told apart from an empty one.
+TEST_F(InstanceState, ControllerStateRoundTripsAndARefusalIsReturned) {
+    create();
+    const std::vector<std::uint8_t> state = pattern(10000);
+    EXPECT_CALL(controller, getState(_))
+        .WillOnce(Invoke(writesState(state)))
+        .WillOnce(Return(kNotImplemented))
+        .WillOnce(Return(kInternalError));
+    std::vector<std::uint8_t> buffer(Tandem::kMaxStateSize);
+    std::int32_t size = -1;
+    captureOutput([&] { EXPECT_EQ(instance->getControllerState(buffer.data(), Tandem::kMaxStateSize, size), kResultOk); });
+    ASSERT_EQ(size, 10000);
+    EXPECT_TRUE(std::equal(state.begin(), state.end(), buffer.begin()));
+    captureOutput([&] { EXPECT_EQ(instance->getControllerState(buffer.data(), Tandem::kMaxStateSize, size), kResultOk); });
+    EXPECT_EQ(size, 0);
+    const Captured failed =
+        captureOutput([&] { EXPECT_EQ(instance->getControllerState(buffer.data(), Tandem::kMaxStateSize, size), kInternalError); });
+    EXPECT_EQ(size, 0);
+    EXPECT_TRUE(failed.hasErr("[PluginInstance] controller->getState failed: " + std::to_string(kInternalError)));
+
+    std::vector<std::uint8_t> seen;
+    EXPECT_CALL(controller, setState(_))
+        .WillOnce(Invoke([&](IBStream* s) {
+            seen = readAll(s);
+            return kResultOk;
+        }))
+        .WillOnce(Return(kResultFalse));
+    captureOutput([&] { EXPECT_EQ(instance->setControllerState(state.data(), 10000), kResultOk); });
+    EXPECT_EQ(seen, state);
+    const Captured refused = captureOutput([&] { EXPECT_EQ(instance->setControllerState(state.data(), 10000), kResultFalse); });
+    EXPECT_TRUE(refused.hasErr("[PluginInstance] controller->setState failed: 1"));
 }
 
 TEST(InstanceStateWithoutComponent, ReportsMissingComponent) {
@@ -156,7 +193,7 @@ TEST(InstanceStateWithoutComponent, ReportsMissingComponent) {
         instance = new PluginInstance(nullptr);
         std::uint8_t buffer[4];
         EXPECT_EQ(instance->getState(buffer, 4), 0);
-        EXPECT_FALSE(instance->setState(buffer, 4));
+        EXPECT_EQ(instance->setState(buffer, 4), kResultFalse);
         EXPECT_FALSE(instance->setupAudio(48000.0, 8192));
         delete instance;
     });

@@ -150,6 +150,43 @@ TEST (StateTransfer, LastKnownStateSurvivesOutpostDeathAndIsReapplied)
 	EXPECT_EQ (save (*p.p), framed (newer));
 }
 
+// The served controller's own state: a project without one opens as
+// before, one given while outpost is gone is kept for the next outpost.
+TEST (StateTransfer, TheControllersStateIsKeptForTheNextOutpostAndAProjectWithoutOneOpens)
+{
+	HostedProcessor p;
+	ASSERT_EQ (p->setActive (true), kResultOk);
+	auto saveController = [&] {
+		MemoryStream stream;
+		EXPECT_EQ (p->getControllerState (&stream), kResultOk);
+		return streamBytes (stream);
+	};
+	auto restoreController = [&] (const std::vector<uint8>& bytes) {
+		MemoryStream stream;
+		if (!bytes.empty ())
+			stream.write (const_cast<uint8*> (bytes.data ()), static_cast<int32> (bytes.size ()), nullptr);
+		stream.seek (0, IBStream::kIBSeekSet, nullptr);
+		return p->setControllerState (&stream);
+	};
+	EXPECT_EQ (saveController (), framed ({})) << "the served controller keeps none";
+	EXPECT_EQ (restoreController ({}), kResultOk) << "a project saved without it";
+	EXPECT_EQ (restoreController (framed ({})), kResultOk);
+	const std::vector<uint8> state = pattern (5000, 9);
+	ASSERT_EQ (restoreController (framed (state)), kResultOk);
+	EXPECT_EQ (saveController (), framed (state));
+
+	ASSERT_EQ (p->setActive (false), kResultOk);
+	ASSERT_EQ (::kill (p->outpostPid (), SIGKILL), 0);
+	std::this_thread::sleep_for (std::chrono::milliseconds (100));
+	testing::internal::CaptureStderr ();
+	EXPECT_EQ (saveController (), framed (state)) << "saving while outpost is gone keeps it";
+	const std::vector<uint8> newer = pattern (70, 4);
+	EXPECT_EQ (restoreController (framed (newer)), kResultOk);
+	testing::internal::GetCapturedStderr ();
+	ASSERT_EQ (p->setActive (true), kResultOk);
+	EXPECT_EQ (saveController (), framed (newer)) << "answered by the new outpost";
+}
+
 // A host stream with room for `room` bytes, like a file on a full disk: a
 // write copies what fits and fails when that is not all of it.
 class FullStream : public MemoryStream

@@ -161,7 +161,7 @@ TEST(QuillTwoObjects, StateRoundTripIsBitExactAndReachesTheDsp) {
 
     const std::vector<std::uint8_t> wanted = stateOf(0.8, 0.25);
     testing::internal::CaptureStdout();
-    ASSERT_TRUE(instance.setState(wanted.data(), static_cast<std::int32_t>(wanted.size())));
+    ASSERT_EQ(instance.setState(wanted.data(), static_cast<std::int32_t>(wanted.size())), Steinberg::kResultOk);
     const std::string log = testing::internal::GetCapturedStdout();
     EXPECT_TRUE(contains(log, "[PluginInstance] State restored: 24 bytes\n"));
     EXPECT_FALSE(contains(log, "setComponentState returned"));
@@ -185,7 +185,7 @@ TEST(QuillTwoObjects, RefusedStateLeavesTheOldOne) {
     std::vector<std::uint8_t> future = stateOf(0.1, 0.1);
     future[4] = 99;  // a version this build does not know
     testing::internal::CaptureStderr();
-    EXPECT_FALSE(host.instance->setState(future.data(), static_cast<std::int32_t>(future.size())));
+    EXPECT_EQ(host.instance->setState(future.data(), static_cast<std::int32_t>(future.size())), Steinberg::kResultFalse);
     EXPECT_TRUE(contains(testing::internal::GetCapturedStderr(), "[PluginInstance] component->setState failed: 1\n"));
     EXPECT_EQ(savedState(*host.instance), before);
 }
@@ -209,7 +209,7 @@ TEST(QuillOneObject, ProcessesAndRoundTripsState) {
 
     const std::vector<std::uint8_t> wanted = stateOf(0.3, 0.9);
     testing::internal::CaptureStdout();
-    ASSERT_TRUE(instance.setState(wanted.data(), static_cast<std::int32_t>(wanted.size())));
+    ASSERT_EQ(instance.setState(wanted.data(), static_cast<std::int32_t>(wanted.size())), Steinberg::kResultOk);
     testing::internal::GetCapturedStdout();
     EXPECT_EQ(savedState(instance), wanted);
     EXPECT_DOUBLE_EQ(instance.controller()->getParamNormalized(Quill::kGainId), 0.3);

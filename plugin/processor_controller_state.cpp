@@ -1,0 +1,115 @@
+// The served controller's own state (its editor's page, zoom and size, and
+// whatever else a plug-in keeps in its controller): saved from outpost into
+// the host's project through our controller, restored from it, and kept here
+// for an outpost that is not up yet or is started again.
+#include "plugin/processor.h"
+#include "plugin/command_slot.h"
+
+#include "log/log.h"
+#include "protocol/state_commands.h"
+
+#include <cstring>
+
+namespace Steinberg {
+namespace QuillMarlow {
+
+tresult QuillMarlowProcessor::getControllerState (IBStream* stream)
+{
+	if (!stream)
+		return kInvalidArgument;
+	ensureOutpost ();
+	std::lock_guard<std::mutex> lock (stateLock_);
+	Tandem::UICommand* ui = sharedMemory_.uiCommand ();
+	Tandem::StateData* state = sharedMemory_.stateData ();
+	// Without an outpost the last state known is the one to save.
+	auto saveLastKnown = [&] () -> tresult {
+		return writeState (stream, lastControllerState_.data (), static_cast<int32> (lastControllerState_.size ()))
+		           ? kResultOk
+		           : kResultFalse;
+	};
+	if (!ui || !state || !outpost_.serving () || keepsRefused (controllerStateRefused_))
+		return saveLastKnown ();
+
+	state->stateReady.store (false, std::memory_order_relaxed);
+	const Deadline deadline = postStateCommand (Tandem::CommandCode::GetControllerState, [] { return false; });
+	if (!pollUntil ([&] { return state->stateReady.load (std::memory_order_acquire) || !outpost_.alive (); },
+	                deadline) ||
+	    !state->stateReady.load (std::memory_order_acquire))
+	{
+		Tandem::logError () << "[QuillMarlow] Timeout waiting for the controller's state from outpost";
+		return saveLastKnown ();
+	}
+	const int32 result = Tandem::answeredResult (*ui);
+	if (result != kResultOk)
+	{
+		Tandem::logError () << "[QuillMarlow #" << instanceId_
+		                    << "] The served controller could not save its state (result " << result << ")";
+		return Tandem::hostResult (result);
+	}
+	const int32 size = Tandem::clampCount (state->stateSize, Tandem::kMaxStateSize);
+	lastControllerState_.assign (state->stateBuffer, state->stateBuffer + size);
+	if (!writeState (stream, lastControllerState_.data (), size))
+		return kResultFalse;
+	Tandem::logInfo () << "[QuillMarlow] Controller state saved: " << size << " bytes";
+	return kResultOk;
+}
+
+tresult QuillMarlowProcessor::setControllerState (IBStream* stream)
+{
+	if (!stream)
+		return kInvalidArgument;
+	std::vector<uint8> bytes;
+	const StateRead read = readState (stream, bytes, true);
+	// A project saved before the controller's state was kept has none.
+	if (read == StateRead::Empty)
+		return kResultOk;
+	if (read == StateRead::Failed)
+		return kResultFalse;
+	ensureOutpost ();
+	std::lock_guard<std::mutex> lock (stateLock_);
+	lastControllerState_ = std::move (bytes);
+	controllerStateRefused_ = false;
+	Tandem::logInfo () << "[QuillMarlow] Controller state loaded: " << lastControllerState_.size () << " bytes";
+	Tandem::UICommand* ui = sharedMemory_.uiCommand ();
+	if (!ui || !outpost_.serving ())
+	{
+		Tandem::logInfo () << "[QuillMarlow] Controller state cached - will be applied when outpost starts";
+		return kResultOk;
+	}
+	int32 served = kResultOk;
+	sendControllerStateToOutpost ([] { return false; }, &served);
+	controllerStateRefused_ = served != kResultOk;
+	refusedEdits_ = ui->editCount.load (std::memory_order_relaxed);
+	return Tandem::hostResult (served);
+}
+
+bool QuillMarlowProcessor::sendControllerStateToOutpost (const std::function<bool ()>& stopping, int32* served)
+{
+	Tandem::UICommand* ui = sharedMemory_.uiCommand ();
+	Tandem::StateData* state = sharedMemory_.stateData ();
+	if (!ui || !state || lastControllerState_.empty ())
+		return true;
+	std::memcpy (state->stateBuffer, lastControllerState_.data (), lastControllerState_.size ());
+	state->stateSize = static_cast<int32> (lastControllerState_.size ());
+	state->stateReady.store (false, std::memory_order_relaxed);
+	const Deadline deadline = postStateCommand (Tandem::CommandCode::SetControllerState, stopping);
+	if (!pollUntil ([&] { return ui->processed.load (std::memory_order_acquire) || stopping (); }, deadline) ||
+	    !ui->processed.load (std::memory_order_acquire))
+	{
+		Tandem::logError () << "[QuillMarlow] Timeout waiting for outpost to apply the controller's state";
+		return false;
+	}
+	const int32 result = Tandem::answeredResult (*ui);
+	if (served)
+		*served = result;
+	if (result != kResultOk)
+	{
+		reportRefusal ("controller's state", result, lastControllerState_.size ());
+		return false;
+	}
+	Tandem::logInfo () << "[QuillMarlow] Controller state sent to outpost";
+	return true;
+}
+
+} // namespace QuillMarlow
+} // namespace Steinberg
