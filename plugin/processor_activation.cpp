@@ -106,6 +106,7 @@ void QuillMarlowProcessor::startWatch ()
 	hooks.restoreState = [this] (const std::function<bool ()>& stopping, const std::function<void ()>& publish) {
 		std::lock_guard<std::mutex> lock (stateLock_);
 		const bool restored = sendStateToOutpost (stopping);
+		adoptServedBuses (stopping);
 		const bool activated = !active_.load () || activateServed (stopping) == ServedActivation::Active;
 		publish ();
 		return restored && activated;

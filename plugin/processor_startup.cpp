@@ -51,8 +51,11 @@ bool QuillMarlowProcessor::launchAndRestore (const std::function<bool ()>& stopp
 	fullFence ();
 	if (sharedMemory_.audioData ()->audioReady.load (std::memory_order_relaxed) == 1)
 	{
-		std::lock_guard<std::mutex> lock (stateLock_);
-		sendStateToOutpost (stopping);
+		{
+			std::lock_guard<std::mutex> lock (stateLock_);
+			sendStateToOutpost (stopping);
+		}
+		adoptServedBuses (stopping);
 	}
 	return true;
 }

@@ -43,7 +43,10 @@ namespace Tandem {
 constexpr std::uint32_t kSessionMagic = 0x51534d31;  // "QSM1"
 // 2: the parameter region follows (protocol/parameter_data.h).
 // 3: the parameter region ends in the MIDI field (protocol/midi_controller_data.h).
-constexpr std::uint32_t kSessionVersion = 3;
+// 4: the bus and event regions follow it (protocol/bus_data.h,
+//    protocol/event_data.h); a block of other buses than one each way
+//    travels in the bus region's pools, with its silence flags there.
+constexpr std::uint32_t kSessionVersion = 4;
 // VST 3's ProcessContext, the same layout on Linux and for Windows x64.
 constexpr std::size_t kProcessContextSize = 112;
 

@@ -26,6 +26,7 @@ target_compile_definitions(e2e_tests PRIVATE
     QUILL_PARAMETERS_BUNDLE="${CMAKE_BINARY_DIR}/windows/served/parameters/Quill.vst3"
     QUILL_MIDI_MAPPING_BUNDLE="${CMAKE_BINARY_DIR}/windows/served/midi_mapping/Quill.vst3"
     QUILL_FLOOD_BUNDLE="${CMAKE_BINARY_DIR}/windows/served/flood/Quill.vst3"
+    QUILL_SHAPES_DIR="${CMAKE_BINARY_DIR}/windows/served"
     WINE_TEST_DISPLAY="${WINE_TEST_DISPLAY}"
     OPENBOX_PATH="${OPENBOX}" XDOTOOL_PATH="${XDOTOOL}")
 add_dependencies(e2e_tests QuillMarlow bundle_outpost vst3host exit_host)
