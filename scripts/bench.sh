@@ -34,6 +34,7 @@ fi
 echo
 # The instances' log lines go with the bridge bench's; the figures to the terminal.
 "$out/parameters_bench" 2>>"$out/bridge_bench.log" | grep -v -e '^\[' -e '^=== Tandem Host' -e '^Version: ' | tee "$out/parameters.txt"
+"$out/buses_bench" 2>>"$out/bridge_bench.log" | grep -v -e '^\[' -e '^=== Tandem Host' -e '^Version: ' | tee "$out/buses.txt"
 {
     echo '{"in_process": '
     cat "$out/process.json"
