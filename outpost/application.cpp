@@ -43,6 +43,8 @@ void OutpostApplication::useView(void* view) {
     stateData_ = regions.stateData;
     session_ = sessionAt(view);
     parameterData_ = parametersAt(view);
+    busData_ = busesAt(view);
+    eventData_ = eventsAt(view);
 }
 
 void OutpostApplication::forgetView() {
@@ -51,6 +53,8 @@ void OutpostApplication::forgetView() {
     stateData_ = nullptr;
     session_ = nullptr;
     parameterData_ = nullptr;
+    busData_ = nullptr;
+    eventData_ = nullptr;
 }
 
 void OutpostApplication::stopAudioThread() {
@@ -74,7 +78,10 @@ bool OutpostApplication::initialize() {
     if (!acceptSessionRegion()) return false;
     // Locked (and so read in) now, the file costs the audio thread no page
     // fault; without the lock it still works, with a fault now and then.
-    if (const std::int64_t locked = lockInMemory(uiCommand_, kAudioPartSize); locked != 0)
+    std::int64_t locked = lockInMemory(uiCommand_, kAudioPartSize);
+    for (const LockedRange& range : kLockedBusRanges)
+        if (locked == 0) locked = lockInMemory(reinterpret_cast<unsigned char*>(uiCommand_) + range.offset, range.size);
+    if (locked != 0)
         logError() << "[Outpost] Could not lock the shared file in memory (" << locked << "); audio may page-fault";
 
     linuxCalls_ = linuxCallsUsable();
@@ -103,7 +110,8 @@ bool OutpostApplication::initialize() {
     }
     logInfo() << "[Outpost] Plugin instance created successfully!";
     logInfo() << "[Outpost] Window will be created on ShowEditor command";
-    // The host lists the parameters long before it activates anything.
+    // The host lists the buses and parameters long before it activates anything.
+    startBuses();
     startParameters();
 
     running_ = true;
@@ -138,6 +146,7 @@ void OutpostApplication::run() {
         }
         // The served editor may have asked its frame for another size.
         publishEditorSize();
+        relayOtherRestarts();
         publishLatency(false);
         if (uiCommand_ && !uiCommand_->processed.load(std::memory_order_acquire)) {
             logInfo() << "[Outpost] *** COMMAND RECEIVED: " << uiCommand_->command << " ***";
@@ -232,6 +241,7 @@ void OutpostApplication::processUICommand() {
         break;
 
     default:
+        handleBusCommand(ui->command);
         break;
     }
     acknowledge(ui);
@@ -430,8 +440,13 @@ void OutpostApplication::processAudioData() {
     host.inputPointCount = points.inputCount;
     host.holdEdits = parameterData_->request.hostListens.load(std::memory_order_relaxed) == 1;
     host.outputPoints = points.output;
-    plugin_->processAudio(&audioData_->inputBuffers[0][0], &audioData_->outputBuffers[0][0], samples, channels,
-                          &host);
+    host.inputEvents = &eventData_->input;
+    host.outputEvents = &eventData_->output;
+    if (busData_->block.pools == 1)
+        processBusBlock(samples, host);
+    else
+        plugin_->processAudio(&audioData_->inputBuffers[0][0], &audioData_->outputBuffers[0][0], samples, channels,
+                              &host);
     session_->outputSilenceFlags = host.outputSilenceFlags;
     // Written only when it changes: the line is the Linux side's too.
     if (points.outputCount != host.outputPointCount) points.outputCount = host.outputPointCount;

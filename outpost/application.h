@@ -6,6 +6,7 @@
 
 #include "log/log.h"
 #include "pluginterfaces/vst/ivstprocesscontext.h"
+#include "protocol/event_data.h"
 #include "protocol/parameter_data.h"
 #include "protocol/tandem_protocol.h"
 #include "host_thread.h"
@@ -79,6 +80,16 @@ private:
 
     void audioThreadFunc();
     void processAudioData();
+    // Audio thread: a block of any buses, in the bus region's pools.
+    void processBusBlock(std::int32_t samples, HostBlock& host);
+    // The served buses in the bus region (application_buses.cpp): published
+    // after creation, and the host's bus commands.
+    void startBuses();
+    void handleBusCommand(std::int32_t code);
+    // Main thread: restart flags the served plug-in raised besides those
+    // about parameters, relayed to the host after the buses they announce
+    // were published again.
+    void relayOtherRestarts();
     void stopAudioThread();
     // True when the Linux process that started us has gone away.
     bool hostGone() const;
@@ -119,6 +130,8 @@ private:
     StateData* stateData_ = nullptr;
     SessionData* session_ = nullptr;
     ParameterData* parameterData_ = nullptr;
+    BusData* busData_ = nullptr;
+    EventData* eventData_ = nullptr;
     // Before the loader: COM is left only after the module is freed.
     HostThread hostThread_;
     VST3Loader loader_;

@@ -50,7 +50,8 @@ void OutpostApplication::handleActivate() {
     if (!plugin_)
         result = Steinberg::kResultFalse;
     else if (setup.sampleRate > 0.0 && setup.maxSamplesPerBlock >= 1 && setup.maxSamplesPerBlock <= kMaxBlockSize &&
-             setup.symbolicSampleSize == Steinberg::Vst::kSample32)
+             (setup.symbolicSampleSize == Steinberg::Vst::kSample32 ||
+              setup.symbolicSampleSize == Steinberg::Vst::kSample64))
         result = plugin_->activate(setup);
     else
         logError() << "[Outpost] Refusing an activation outside what the file carries";

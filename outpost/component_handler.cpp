@@ -62,14 +62,16 @@ tresult PLUGIN_API ComponentHandler::restartComponent(int32 flags) {
     if (flags & (kParamValuesChanged | kParamTitlesChanged))
         logInfo() << "[ComponentHandler] Parameter values or titles changed";
     if (flags & kLatencyChanged) logInfo() << "[ComponentHandler] Latency changed: reading latency and tail again";
-    if (flags & (kIoChanged | kReloadComponent))
-        logInfo() << "[ComponentHandler] I/O change or reload requested; not supported, the plug-in keeps running";
+    if (flags & (kIoChanged | kIoTitlesChanged))
+        logInfo() << "[ComponentHandler] Buses changed: publishing them again for the host";
     if (flags & (kLatencyChanged | kIoChanged | kReloadComponent))
         latencyAnnounced_.store(true, std::memory_order_relaxed);
     // The host hears of these once the list and values (and the MIDI
-    // mapping) are published again.
-    parametersAnnounced_ |= flags & (kParamValuesChanged | kParamTitlesChanged | kParamIdMappingChanged |
-                                     kMidiCCAssignmentChanged | kNoteExpressionChanged);
+    // mapping) are published again, of the others once the buses are.
+    const int32 aboutParameters = kParamValuesChanged | kParamTitlesChanged | kParamIdMappingChanged |
+                                  kMidiCCAssignmentChanged | kNoteExpressionChanged;
+    parametersAnnounced_ |= flags & aboutParameters;
+    othersAnnounced_.fetch_or(flags & ~aboutParameters, std::memory_order_relaxed);
     return kResultOk;
 }
 

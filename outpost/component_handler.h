@@ -33,10 +33,11 @@ public:
     Steinberg::tresult PLUGIN_API performEdit(Steinberg::Vst::ParamID id,
                                               Steinberg::Vst::ParamValue valueNormalized) override;
     Steinberg::tresult PLUGIN_API endEdit(Steinberg::Vst::ParamID id) override;
-    // Parameter values and titles are accepted (whoever shows them asks the
-    // controller again). Latency changes, and I/O or reload requests (which
-    // may change latency or tail), are noted for takeLatencyAnnouncement;
-    // I/O and reload themselves are only logged.
+    // Every flag reaches the host as raised: those about parameters once
+    // the list and values are published again (takeParameterAnnouncement),
+    // the others once the buses are (takeOtherAnnouncement). Latency
+    // changes, and I/O or reload requests (which may change latency or
+    // tail), are also noted for takeLatencyAnnouncement.
     Steinberg::tresult PLUGIN_API restartComponent(Steinberg::int32 flags) override;
 
     // IComponentHandler2
@@ -56,6 +57,8 @@ public:
     // The restartComponent flags about parameters announced since the last
     // call, for the host once the list and values are published again.
     Steinberg::int32 takeParameterAnnouncement() { return std::exchange(parametersAnnounced_, 0); }
+    // The other restartComponent flags announced since the last call.
+    Steinberg::int32 takeOtherAnnouncement() { return othersAnnounced_.exchange(0, std::memory_order_relaxed); }
 
     // The ring to the host's handler (null: none), used while `listening`
     // is 1. What does not fit waits here and goes in with the next calls,
@@ -76,6 +79,7 @@ private:
     std::atomic<Steinberg::uint32> changes_{0};
     std::atomic<bool> latencyAnnounced_{false};
     Steinberg::int32 parametersAnnounced_ = 0;
+    std::atomic<Steinberg::int32> othersAnnounced_{0};
     Ring* ring_ = nullptr;
     const std::atomic<Steinberg::int32>* listening_ = nullptr;
     static constexpr std::size_t kMaxWaiting = 65536;

@@ -282,6 +282,10 @@ int32 PluginInstance::takeParameterAnnouncement() {
     return componentHandler_ ? componentHandler_->takeParameterAnnouncement() : 0;
 }
 
+int32 PluginInstance::takeOtherAnnouncement() {
+    return componentHandler_ ? componentHandler_->takeOtherAnnouncement() : 0;
+}
+
 void PluginInstance::relayRestart(int32 flags) {
     if (componentHandler_) componentHandler_->relay(RingKind::Restart, static_cast<uint32>(flags));
 }

@@ -13,9 +13,11 @@
 #include "pluginterfaces/vst/ivstcomponent.h"
 #include "pluginterfaces/vst/ivstprocesscontext.h"
 #include "pluginterfaces/vst/ivsteditcontroller.h"
+#include "event_lists.h"
 #include "held_edits.h"
 #include "parameter_changes.h"
 #include "parameter_queue.h"
+#include "protocol/bus_data.h"
 #include "protocol/parameter_data.h"
 #include "win32.h"
 
@@ -24,6 +26,24 @@ namespace Tandem {
 class ComponentHandler;
 class HostApplication;
 class PlugFrame;
+
+// One direction of a block's audio as the host gave it: `busCount` buses
+// whose channels lie one after another from `base`, `stride` bytes apart.
+struct BlockAudio {
+    std::uint8_t* base = nullptr;
+    std::size_t stride = 0;
+    std::int32_t busCount = 0;
+    std::int32_t channels[kMaxAudioBuses] = {};
+    std::uint64_t silence[kMaxAudioBuses] = {};
+};
+
+// The served component's audio buses (channel counts) and event buses, as
+// the audio thread builds its blocks from them.
+struct ServedLayout {
+    std::int32_t audioBuses[2] = {};
+    std::int32_t channels[2][kMaxAudioBuses] = {};
+    std::int32_t eventBuses[2] = {};
+};
 
 // What the host gave with one block, and what the served processor gave
 // back beside the audio.
@@ -44,6 +64,9 @@ struct HostBlock {
     // Room for the processor's changes (kMaxOutputPoints), and their count.
     ParameterPoint* outputPoints = nullptr;
     std::int32_t outputPointCount = 0;
+    // The host's events, and room for the processor's (null: none).
+    const EventBlock* inputEvents = nullptr;
+    EventBlock* outputEvents = nullptr;
 };
 
 class PluginInstance {
@@ -78,6 +101,28 @@ public:
     // before use. Without `host`: real time, no context, no silence.
     bool processAudio(const float* input, float* output, std::int32_t numSamples, std::int32_t numChannels,
                       HostBlock* host = nullptr);
+    // Audio thread: a block of any buses. The served processor gets each of
+    // its buses with its own channel count: channels the host did not give
+    // read silence, those it did not ask for are written nowhere, and host
+    // channels beyond the served ones come back silent. `sampleSize` is
+    // VST 3's; a block of a size the processor was not set up for passes
+    // through. Counts are clamped before use.
+    bool processBlock(std::int32_t numSamples, std::int32_t sampleSize, BlockAudio& input, BlockAudio& output,
+                      HostBlock* host = nullptr);
+
+    // Buses (main thread). Activates the buses the served component flags
+    // active by default (and the main audio buses, as before), once after
+    // creation.
+    void activateDefaultBuses();
+    // Writes the served component's buses, and the sample sizes its
+    // processor takes, into `list`; the audio thread builds its blocks from
+    // them from now on.
+    void publishBuses(BusList& list);
+    // The host's calls, passed to the served component or processor.
+    Steinberg::tresult setBusArrangements(const BusRequest& request);
+    Steinberg::tresult activateBus(const BusRequest& request);
+    Steinberg::tresult setIoMode(std::int32_t mode);
+    Steinberg::tresult routingInfo(BusRequest& request);
     // Audio thread: hands every edit waiting in the queue to the processor
     // in a process() call of 0 samples, the way VST 3 delivers parameters
     // without audio. False when the processor is not set up to process.
@@ -98,6 +143,8 @@ public:
     void flushEditRelay();
     // restartComponent flags about parameters announced since the last call.
     Steinberg::int32 takeParameterAnnouncement();
+    // The other restart flags announced since the last call.
+    Steinberg::int32 takeOtherAnnouncement();
     // A restart the host should hear of, after what the edits said so far.
     void relayRestart(Steinberg::int32 flags);
     // Latency and tail (main thread): what the processor returns now. False,
@@ -169,6 +216,18 @@ private:
     // Audio thread: sends the last value of each parameter the processor
     // reported to the main thread, and all of them to the host.
     void collectOutputChanges(HostBlock* host = nullptr);
+    // Reads the served buses into the audio thread's layout, and into
+    // `list` when given (main thread).
+    void readLayout(BusList* list = nullptr);
+    // The processor interface of the component (null when it has none).
+    Steinberg::Vst::IAudioProcessor* processor();
+    // Audio thread: the block as it came, each output bus from the input
+    // bus of its index (silence where there is none).
+    static void passThrough(std::int32_t numSamples, std::size_t sampleBytes, const BlockAudio& input,
+                            BlockAudio& output);
+    // Audio thread: logs the events a block left out (first occurrences,
+    // then every 1000th).
+    static void logEventCuts(const EventCuts& in, const EventCuts& out);
     // Main thread: takes the processor from the audio thread (its blocks
     // pass through from now on) and waits until it is outside.
     void suspendAudio();
@@ -210,7 +269,6 @@ private:
     // Main thread, or the audio thread inside its turn.
     bool active_ = false;
     bool processing_ = false;
-    bool busesActivated_ = false;
     double sampleRate_ = 48000.0;
     std::int32_t maxBlockSize_ = 512;
     Steinberg::int32 processMode_ = Steinberg::Vst::kRealtime;
@@ -223,6 +281,22 @@ private:
     ParameterChanges inputChanges_;      // audio thread only, once audio runs
     ParameterChanges outputChanges_;
     HeldEdits heldEdits_;                // audio thread
+    // Written on the main thread while the audio thread leaves the
+    // processor alone (see publishBuses).
+    ServedLayout layout_;
+    bool busesActivated_ = false;
+    bool activeBuses_[kBusKinds][kMaxAudioBuses] = {};
+    Steinberg::int32 sampleSize_ = Steinberg::Vst::kSample32;
+    // Audio thread only.
+    InputEventList inputEvents_;
+    OutputEventList outputEvents_;
+    static constexpr std::int32_t kMaxServedChannels = 256;
+    void* channelPointers_[2][kMaxServedChannels] = {};
+    Steinberg::Vst::AudioBusBuffers busBuffers_[2][kMaxAudioBuses] = {};
+    // What served channels read where the host gave none, and write where
+    // the host takes none.
+    alignas(64) double silence_[kMaxBlockSize] = {};
+    alignas(64) double sink_[kMaxBlockSize] = {};
     std::atomic<std::uint32_t> droppedOutputs_{0};
     bool editorResizable_ = false;
 };

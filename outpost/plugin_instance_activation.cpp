@@ -52,17 +52,14 @@ tresult PluginInstance::activate(const ProcessSetup& wanted) {
     suspendAudio();
     // A set-up is only taken by an inactive processor.
     deactivate();
-    if (!audioProcessor_) {
-        IAudioProcessor* processor = nullptr;
-        if (component_->queryInterface(IAudioProcessor::iid, reinterpret_cast<void**>(&processor)) != kResultOk ||
-            !processor) {
-            logError() << "[PluginInstance] Component doesn't support IAudioProcessor";
-            return kNoInterface;
-        }
-        audioProcessor_ = processor;
-        logInfo() << "[PluginInstance] Got IAudioProcessor interface";
+    if (!processor()) {
+        logError() << "[PluginInstance] Component doesn't support IAudioProcessor";
+        return kNoInterface;
     }
 
+    // The buses the block is built from (a host that never asked gets the defaults).
+    activateDefaultBuses();
+    readLayout();
     ProcessSetup setup = wanted;
     tresult result = audioProcessor_->setupProcessing(setup);
     if (result != kResultOk) {
@@ -72,30 +69,6 @@ tresult PluginInstance::activate(const ProcessSetup& wanted) {
     logInfo() << "[PluginInstance] Audio setup: " << setup.sampleRate << " Hz, " << setup.maxSamplesPerBlock
               << " samples" << (setup.processMode == kOffline ? ", offline" : "")
               << (setup.processMode == kPrefetch ? ", prefetch" : "");
-
-    // The buses stay as they are once set: one stereo bus each way.
-    if (!busesActivated_) {
-        SpeakerArrangement inputArrangement = SpeakerArr::kStereo;
-        SpeakerArrangement outputArrangement = SpeakerArr::kStereo;
-        result = audioProcessor_->setBusArrangements(&inputArrangement, 1, &outputArrangement, 1);
-        if (result == kResultOk)
-            logInfo() << "[PluginInstance] Bus arrangements set to stereo";
-        else
-            logInfo() << "[PluginInstance] setBusArrangements returned: " << result << " (may be OK)";
-
-        result = component_->activateBus(kAudio, kInput, 0, true);
-        if (result == kResultOk)
-            logInfo() << "[PluginInstance] Input bus activated";
-        else
-            logInfo() << "[PluginInstance] activateBus(input) returned: " << result;
-
-        result = component_->activateBus(kAudio, kOutput, 0, true);
-        if (result == kResultOk)
-            logInfo() << "[PluginInstance] Output bus activated";
-        else
-            logInfo() << "[PluginInstance] activateBus(output) returned: " << result;
-        busesActivated_ = true;
-    }
 
     result = component_->setActive(true);
     if (result != kResultOk) {
@@ -107,6 +80,7 @@ tresult PluginInstance::activate(const ProcessSetup& wanted) {
     sampleRate_ = setup.sampleRate;
     maxBlockSize_ = setup.maxSamplesPerBlock;
     processMode_ = setup.processMode;
+    sampleSize_ = setup.symbolicSampleSize;
     audioSetup_.store(true, std::memory_order_release);
     return kResultOk;
 }

@@ -6,26 +6,52 @@
 #include "protocol/block_parameters.h"
 #include "protocol/tandem_protocol.h"
 
+#include <cstring>
+
 using namespace Steinberg;
 using namespace Steinberg::Vst;
 
 namespace Tandem {
 
-namespace {
+bool PluginInstance::processAudio(const float* input, float* output, std::int32_t numSamples,
+                                  std::int32_t numChannels, HostBlock* host) {
+    // One bus each way, in slots kMaxBlockSize samples apart.
+    HostBlock realTime;
+    if (!host) host = &realTime;
+    numChannels = clampCount(numChannels, kMaxChannels);
+    BlockAudio in, out;
+    in.base = reinterpret_cast<std::uint8_t*>(const_cast<float*>(input));
+    out.base = reinterpret_cast<std::uint8_t*>(output);
+    in.stride = out.stride = sizeof(float) * kMaxBlockSize;
+    in.busCount = out.busCount = 1;
+    in.channels[0] = out.channels[0] = numChannels;
+    in.silence[0] = host->inputSilenceFlags;
+    const bool processed = processBlock(numSamples, kSample32, in, out, host);
+    host->outputSilenceFlags = out.silence[0];
+    return processed;
+}
 
-// Copies channels 0..numChannels-1 from input slots to output slots.
-void copyThrough(const float* input, float* output, std::int32_t numSamples, std::int32_t numChannels) {
-    for (std::int32_t c = 0; c < numChannels; ++c) {
-        const float* src = input + static_cast<std::ptrdiff_t>(c) * kMaxBlockSize;
-        float* dst = output + static_cast<std::ptrdiff_t>(c) * kMaxBlockSize;
-        for (std::int32_t i = 0; i < numSamples; ++i) dst[i] = src[i];
+void PluginInstance::passThrough(std::int32_t numSamples, std::size_t sampleBytes, const BlockAudio& input,
+                                 BlockAudio& output) {
+    const std::size_t bytes = sampleBytes * static_cast<std::size_t>(numSamples);
+    std::int32_t inChannel = 0, outChannel = 0;
+    for (std::int32_t b = 0; b < output.busCount; ++b) {
+        const std::int32_t given = b < input.busCount ? input.channels[b] : 0;
+        for (std::int32_t c = 0; c < output.channels[b]; ++c) {
+            std::uint8_t* to = output.base + (outChannel + c) * output.stride;
+            if (c < given)
+                std::memmove(to, input.base + (inChannel + c) * input.stride, bytes);
+            else
+                std::memset(to, 0, bytes);
+        }
+        output.silence[b] = b < input.busCount ? input.silence[b] : ~std::uint64_t{0};
+        outChannel += output.channels[b];
+        inChannel += given;
     }
 }
 
-}  // namespace
-
-bool PluginInstance::processAudio(const float* input, float* output, std::int32_t numSamples,
-                                  std::int32_t numChannels, HostBlock* host) {
+bool PluginInstance::processBlock(std::int32_t numSamples, std::int32_t sampleSize, BlockAudio& input,
+                                  BlockAudio& output, HostBlock* host) {
     // Process-wide: one set for all instances (outpost has one), touched only
     // by the audio thread.
     static std::int32_t processCallCount = 0;
@@ -35,74 +61,123 @@ bool PluginInstance::processAudio(const float* input, float* output, std::int32_
 
     ++processCallCount;
     // The counts come from a file another process writes: bound them to the
-    // slots before anything is built or copied.
+    // pools before anything is built or copied.
     numSamples = clampCount(numSamples, kMaxBlockSize);
-    numChannels = clampCount(numChannels, kMaxChannels);
+    const std::size_t sampleBytes = sampleSize == kSample64 ? sizeof(double) : sizeof(float);
+    for (BlockAudio* audio : {&input, &output}) {
+        audio->busCount = clampCount(audio->busCount, kMaxAudioBuses);
+        std::int32_t room = audio->stride >= sampleBytes * static_cast<std::size_t>(numSamples)
+                                ? (audio->stride ? static_cast<std::int32_t>(kChannelPoolBytes / audio->stride) : 0)
+                                : 0;
+        room = clampCount(room, kMaxBusChannels);
+        for (std::int32_t b = 0; b < audio->busCount; ++b) {
+            audio->channels[b] = clampCount(audio->channels[b], room);
+            room -= audio->channels[b];
+        }
+    }
 
     // What passes through comes out as silent as it went in, and reports nothing.
-    host->outputSilenceFlags = host->inputSilenceFlags;
     host->outputPointCount = 0;
+    if (host->outputEvents) host->outputEvents->count = 0;
     const AudioTurn turn(*this);
-    if (!turn.ready()) {
+    if (!turn.ready() || sampleSize != sampleSize_) {
         if (processCallCount <= 5)
             logFromAudio("[PluginInstance] PASSTHROUGH - audioProcessor_=%#llx audioSetup_=%d",
                          static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(audioProcessor_)),
                          audioSetup_ ? 1 : 0);
-        copyThrough(input, output, numSamples, numChannels);
+        passThrough(numSamples, sampleBytes, input, output);
         return false;
     }
     applyProcessing(host->processing);
 
-    Sample32* inputChannels[kMaxChannels] = {};
-    Sample32* outputChannels[kMaxChannels] = {};
-    for (std::int32_t c = 0; c < numChannels; ++c) {
-        // The plug-in's interface takes non-const channel pointers; inputs are
-        // only read.
-        inputChannels[c] = const_cast<float*>(input) + static_cast<std::ptrdiff_t>(c) * kMaxBlockSize;
-        outputChannels[c] = output + static_cast<std::ptrdiff_t>(c) * kMaxBlockSize;
+    // Each served bus with its own channels: the host's where it gave them,
+    // else silence (inputs) or the sink (outputs).
+    bool readsSilence = false;
+    bool fits = true;
+    for (std::int32_t dir = 0; dir < 2 && fits; ++dir) {
+        const BlockAudio& audio = dir == 0 ? input : output;
+        std::int32_t hostChannel = 0, pointer = 0;
+        for (std::int32_t b = 0; b < layout_.audioBuses[dir]; ++b) {
+            const std::int32_t served = layout_.channels[dir][b];
+            const std::int32_t given = b < audio.busCount ? audio.channels[b] : 0;
+            if (pointer + served > kMaxServedChannels) {
+                fits = false;
+                break;
+            }
+            AudioBusBuffers& bus = busBuffers_[dir][b];
+            bus.numChannels = served;
+            bus.silenceFlags = dir == 0 ? (b < audio.busCount ? audio.silence[b] : ~std::uint64_t{0}) : 0;
+            bus.channelBuffers32 = reinterpret_cast<Sample32**>(&channelPointers_[dir][pointer]);
+            for (std::int32_t c = 0; c < served; ++c) {
+                void* at = c < given ? static_cast<void*>(audio.base + (hostChannel + c) * audio.stride)
+                                     : static_cast<void*>(dir == 0 ? silence_ : sink_);
+                readsSilence |= dir == 0 && c >= given;
+                channelPointers_[dir][pointer++] = at;
+            }
+            hostChannel += given;
+        }
     }
-    AudioBusBuffers inputBus;
-    inputBus.numChannels = numChannels;
-    inputBus.silenceFlags = host->inputSilenceFlags;
-    inputBus.channelBuffers32 = inputChannels;
-    AudioBusBuffers outputBus;
-    outputBus.numChannels = numChannels;
-    outputBus.silenceFlags = 0;
-    outputBus.channelBuffers32 = outputChannels;
+    if (!fits) {
+        if (processCallCount <= 5) logFromAudio("[PluginInstance] The served buses have more channels than %d",
+                                                static_cast<int>(kMaxServedChannels));
+        passThrough(numSamples, sampleBytes, input, output);
+        return false;
+    }
+    // A processor may write into its inputs: the silence is made anew.
+    if (readsSilence) std::memset(silence_, 0, sampleBytes * static_cast<std::size_t>(numSamples));
 
     ProcessData data;
     data.processMode = host->processMode;
-    data.symbolicSampleSize = kSample32;
+    data.symbolicSampleSize = sampleSize;
     data.numSamples = numSamples;
-    data.numInputs = 1;
-    data.numOutputs = 1;
-    data.inputs = &inputBus;
-    data.outputs = &outputBus;
+    data.numInputs = layout_.audioBuses[0];
+    data.numOutputs = layout_.audioBuses[1];
+    data.inputs = data.numInputs ? busBuffers_[0] : nullptr;
+    data.outputs = data.numOutputs ? busBuffers_[1] : nullptr;
     // The host's changes and the controller's edits, and room for the values
     // the processor reports back.
     gatherChanges(*host, numSamples);
     outputChanges_.clear();
     data.inputParameterChanges = &inputChanges_;
     data.outputParameterChanges = &outputChanges_;
-    data.inputEvents = nullptr;
-    data.outputEvents = nullptr;
+    // The host's events, and room for the processor's.
+    EventCuts inputCuts, outputCuts;
+    if (host->inputEvents)
+        inputEvents_.read(*host->inputEvents, numSamples, layout_.eventBuses[0], inputCuts);
+    else
+        inputEvents_.clear();
+    data.inputEvents = &inputEvents_;
+    if (host->outputEvents) outputEvents_.start(*host->outputEvents, numSamples, layout_.eventBuses[1]);
+    data.outputEvents = host->outputEvents ? &outputEvents_ : nullptr;
     // The host's own context, or none: nothing is made up.
     data.processContext = host->context;
 
     const tresult result = audioProcessor_->process(data);
     collectOutputChanges(host);
-    host->outputSilenceFlags = outputBus.silenceFlags;
+    if (host->outputEvents) outputCuts = outputEvents_.finish();
+    if (inputCuts.any() || outputCuts.any()) logEventCuts(inputCuts, outputCuts);
     if (result != kResultOk) {
-        host->outputSilenceFlags = host->inputSilenceFlags;
+        if (host->outputEvents) host->outputEvents->count = 0;
         if (processCallCount <= 5) logFromAudio("[PluginInstance] process() FAILED: %d", static_cast<int>(result));
-        copyThrough(input, output, numSamples, numChannels);
+        passThrough(numSamples, sampleBytes, input, output);
         return false;
+    }
+    // Host channels the served buses do not have come back silent.
+    std::int32_t hostChannel = 0;
+    for (std::int32_t b = 0; b < output.busCount; ++b) {
+        const std::int32_t served = b < layout_.audioBuses[1] ? layout_.channels[1][b] : 0;
+        for (std::int32_t c = served; c < output.channels[b]; ++c)
+            std::memset(output.base + (hostChannel + c) * output.stride, 0,
+                        sampleBytes * static_cast<std::size_t>(numSamples));
+        output.silence[b] = b < layout_.audioBuses[1] && served > 0 ? busBuffers_[1][b].silenceFlags : ~std::uint64_t{0};
+        hostChannel += output.channels[b];
     }
 
     // An empty block has no first sample and cannot have been modified.
-    const bool hasSample = numChannels > 0 && numSamples > 0;
-    const float in0 = hasSample ? input[0] : 0.0f;
-    const float out0 = hasSample ? output[0] : 0.0f;
+    const bool hasSample = sampleSize == kSample32 && input.busCount > 0 && output.busCount > 0 &&
+                           input.channels[0] > 0 && output.channels[0] > 0 && numSamples > 0;
+    const float in0 = hasSample ? *reinterpret_cast<const float*>(input.base) : 0.0f;
+    const float out0 = hasSample ? *reinterpret_cast<const float*>(output.base) : 0.0f;
     const bool modified = hasSample && !(in0 == out0);  // NaN on either side counts as modified
 
     if (modified && !everModified) {
@@ -114,6 +189,21 @@ bool PluginInstance::processAudio(const float* input, float* output, std::int32_
         logFromAudio("[PluginInstance] process() #%d in[0]=%g out[0]=%g modified=%s", processCallCount,
                      static_cast<double>(in0), static_cast<double>(out0), modified ? "YES" : "NO");
     return true;
+}
+
+void PluginInstance::logEventCuts(const EventCuts& in, const EventCuts& out) {
+    static std::uint32_t blocks = 0;
+    if (++blocks > 3 && blocks % 1000 != 0) return;
+    for (const EventCuts* cuts : {&in, &out}) {
+        if (!cuts->any()) continue;
+        logFromAudio("[PluginInstance] %s events left out of a block: %d beyond the %d a block holds, %d with "
+                     "more bytes than the %d a block holds, %d outside the block, %d on a bus that does not exist, "
+                     "%d malformed (%u blocks so far)",
+                     cuts == &in ? "The host's" : "The served processor's", static_cast<int>(cuts->full),
+                     static_cast<int>(kMaxEvents), static_cast<int>(cuts->tooLarge), static_cast<int>(kMaxEventBytes),
+                     static_cast<int>(cuts->outside), static_cast<int>(cuts->noBus),
+                     static_cast<int>(cuts->malformed), blocks);
+    }
 }
 
 bool PluginInstance::flushParameterChanges() {

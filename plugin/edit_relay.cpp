@@ -1,5 +1,7 @@
 #include "plugin/edit_relay.h"
 
+#include "plugin/processor.h"
+
 #include "log/log.h"
 
 namespace Steinberg {
@@ -89,14 +91,20 @@ void EditRelay::passOne (const Tandem::RingEntry& entry)
 				hostHandler2_->requestOpenEditor (Vst::ViewType::kEditor);
 			break;
 		case RingKind::Restart: {
-			int32 flags = static_cast<int32> (entry.id) &
-			              (Vst::kParamValuesChanged | Vst::kParamTitlesChanged | Tandem::kParamIdMappingChanged |
-			               Vst::kMidiCCAssignmentChanged | Vst::kNoteExpressionChanged);
+			// Every flag as the served plug-in raised it.
+			int32 flags = static_cast<int32> (entry.id);
+			const int32 aboutParameters = Vst::kParamValuesChanged | Vst::kParamTitlesChanged |
+			                              Tandem::kParamIdMappingChanged | Vst::kMidiCCAssignmentChanged |
+			                              Vst::kNoteExpressionChanged;
 			// The host reads the list again: it must be the new one.
-			flags |= mirror_->refresh (false);
+			if (flags & aboutParameters)
+				flags |= mirror_->refresh (false);
+			// The same for the buses, which outpost published before it relayed this.
+			if (flags & (Vst::kIoChanged | Vst::kIoTitlesChanged))
+				QuillMarlowProcessor::refreshBuses (mirror_->instanceId ());
 			if (flags && hostHandler_)
 			{
-				Tandem::logInfo () << "[QuillMarlowController] The served plug-in's parameters changed: "
+				Tandem::logInfo () << "[QuillMarlowController] The served plug-in asks its host to restart: "
 				                   << "restartComponent(0x" << std::hex << flags << ")";
 				hostHandler_->restartComponent (flags);
 			}

@@ -41,6 +41,15 @@ bool LatencyWatcher::check ()
 {
 	if (!following_ || !hostHandler_)
 		return false;
+	// outpost read other buses than the host was given: the host reads them again.
+	int32 busChanges = 0;
+	if (QuillMarlowProcessor::busChangeCount (instanceId_, busChanges) && busChanges != busChangesSeen_)
+	{
+		busChangesSeen_ = busChanges;
+		Tandem::logInfo () << "[QuillMarlowController] The served plug-in's buses differ from the ones the host has: "
+		                      "restartComponent(kIoChanged)";
+		hostHandler_->restartComponent (Vst::kIoChanged);
+	}
 	// The region lies in the processor's file, which may be unmapped.
 	const CommandRegionLink region = CommandRegionLink::toProcessor (instanceId_);
 	int32 count = 0;

@@ -6,7 +6,9 @@
 // latency other than the one the processor reports makes it call the host's
 // restartComponent(kLatencyChanged) once; the host then restarts the
 // processor, which takes the new values on activation. A change of the tail
-// alone needs no restart: the processor reports the new tail at once.
+// alone needs no restart: the processor reports the new tail at once. It
+// also tells the host (kIoChanged) when outpost, once up, read other buses
+// than the ones the host was given before it ran.
 #pragma once
 
 #include "plugin/run_loop_timer.h"
@@ -42,6 +44,8 @@ private:
 	// The latency the host was last asked to restart for, while the
 	// processor still reports another; -1 when none is pending.
 	int64 asked_ = -1;
+	// The processor's count of bus changes the host was told of.
+	int32 busChangesSeen_ = 0;
 };
 
 } // namespace QuillMarlow

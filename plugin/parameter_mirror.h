@@ -30,6 +30,8 @@ public:
 
 	// The processor whose outpost serves the parameters.
 	void follow (int32 instanceId);
+	// The processor followed (after follow).
+	int32 instanceId () const { return instanceId_; }
 	// Whether a list was copied.
 	bool copied () const { return copied_; }
 	// The processor followed; false while there is none.

@@ -84,14 +84,15 @@ tresult PLUGIN_API QuillMarlowProcessor::initialize (FUnknown* context)
 		return result;
 	startTried_ = false;
 	cancelStart_.store (false);
-	addAudioInput (STR16 ("Stereo In"), Vst::SpeakerArr::kStereo);
-	addAudioOutput (STR16 ("Stereo Out"), Vst::SpeakerArr::kStereo);
+	// Hosts ask for the buses right away: the ones known without outpost.
+	std::lock_guard<std::mutex> lock (busLock_);
+	buses_ = initialServedBuses ();
+	eventInputBuses_.store (buses_.count (Tandem::kEventInputs));
+	eventOutputBuses_.store (buses_.count (Tandem::kEventOutputs));
+	hostArranged_ = false;
+	hostActivations_.clear ();
+	hostIoMode_ = -1;
 	return result;
-}
-
-tresult PLUGIN_API QuillMarlowProcessor::canProcessSampleSize (int32 symbolicSampleSize)
-{
-	return symbolicSampleSize == Vst::kSample32 ? kResultTrue : kResultFalse;
 }
 
 tresult PLUGIN_API QuillMarlowProcessor::terminate ()

@@ -6,9 +6,11 @@
 #include "plugin/latency_cache.h"
 #include "plugin/outpost_lifecycle.h"
 #include "plugin/served_target.h"
+#include "plugin/served_buses.h"
 #include "plugin/shared_memory.h"
 
 #include "log/log.h"
+#include "protocol/block_events.h"
 #include "protocol/handshake.h"
 
 #include "public.sdk/source/vst/vstaudioeffect.h"
@@ -59,6 +61,30 @@ public:
 	// outpost in the background, since the controller and the editor need
 	// the served plug-in long before the host activates us.
 	tresult PLUGIN_API connect (IConnectionPoint* other) SMTG_OVERRIDE;
+
+	// The served plug-in's buses (processor_buses.cpp): answered from the
+	// list the host was given; the calls that change them reach the served
+	// component once outpost runs, and are given again to a restarted one.
+	int32 PLUGIN_API getBusCount (Vst::MediaType type, Vst::BusDirection dir) SMTG_OVERRIDE;
+	tresult PLUGIN_API getBusInfo (Vst::MediaType type, Vst::BusDirection dir, int32 index,
+	                               Vst::BusInfo& bus) SMTG_OVERRIDE;
+	tresult PLUGIN_API getRoutingInfo (Vst::RoutingInfo& inInfo, Vst::RoutingInfo& outInfo) SMTG_OVERRIDE;
+	tresult PLUGIN_API activateBus (Vst::MediaType type, Vst::BusDirection dir, int32 index,
+	                                TBool state) SMTG_OVERRIDE;
+	tresult PLUGIN_API setIoMode (Vst::IoMode mode) SMTG_OVERRIDE;
+	tresult PLUGIN_API setBusArrangements (Vst::SpeakerArrangement* inputs, int32 numIns,
+	                                       Vst::SpeakerArrangement* outputs, int32 numOuts) SMTG_OVERRIDE;
+	tresult PLUGIN_API getBusArrangement (Vst::BusDirection dir, int32 index,
+	                                      Vst::SpeakerArrangement& arr) SMTG_OVERRIDE;
+
+	// Reads the served buses of the processor `instanceId` again, after
+	// outpost announced a change of them; false when there is no such
+	// processor.
+	static bool refreshBuses (int32 instanceId);
+	// How often the buses the host was given changed without the host being
+	// told (outpost read other ones than the host had); false when there is
+	// no such processor.
+	static bool busChangeCount (int32 instanceId, int32& count);
 
 	// Command region of the first registered processor whose shared file is
 	// mapped, or null.
@@ -131,8 +157,6 @@ private:
 	static QuillMarlowProcessor* findLocked (Match match);
 	void registerInstance ();
 	void unregisterInstance ();
-	void passthrough (const Vst::AudioBusBuffers& in, Vst::AudioBusBuffers& out, int32 channels,
-	                  int32 samples) const;
 	// Starts the watcher that restarts outpost and keeps the state current.
 	void startWatch ();
 
@@ -178,10 +202,31 @@ private:
 	                   const std::function<bool ()>& stopping, bool takeAnyway);
 	std::chrono::steady_clock::time_point postStateCommand (Tandem::CommandCode code,
 	                                                        const std::function<bool ()>& stopping);
-	// The host's parameter changes of a block (audio thread): whether it has
-	// any, and into the parameter region with the block.
-	static bool hasPoints (Vst::IParameterChanges* changes);
+	// The host's parameter changes of a block (audio thread), into the
+	// parameter region with the block.
 	void sendParameterChanges (Vst::IParameterChanges* changes);
+	// Buses (processor_buses.cpp). A bus command through the command slot:
+	// `fill` writes the arguments; false when outpost gave no answer.
+	bool busCommand (int32 code, const std::function<void (Tandem::BusRequest&)>& fill,
+	                 Tandem::BusRequest* answer = nullptr,
+	                 const std::function<bool ()>& stopping = [] { return false; });
+	// Reads outpost's list into buses_; true when the host's buses changed.
+	bool readBusesFromOutpost ();
+	// After a launch: the host's bus calls given to the new outpost, then
+	// its buses read; a host whose buses changed is told (busChanges_).
+	void adoptServedBuses (const std::function<bool ()>& stopping);
+	// Audio thread: a block of other buses than one each way with the same
+	// channels, through the pools (false: nothing posted, passed through).
+	void writeBusBlock (const Vst::ProcessData& data, int32 samples);
+	void readBusBlock (Vst::ProcessData& data, int32 samples);
+	// Audio thread: the host's events into the file, the served processor's
+	// out of it; logs what was left out.
+	void sendEvents (Vst::IEventList* events, int32 samples);
+	void receiveEvents (Vst::IEventList* events, int32 samples);
+	void logEventCuts (const Tandem::EventCuts& cuts, bool host);
+	// Audio thread: every output bus from the input bus of its index, or
+	// silence.
+	static void passthroughBuses (Vst::ProcessData& data, int32 samples);
 	// How long a real-time block of `samples` waits for outpost.
 	Tandem::HandshakeClock::duration blockTimeout (int32 samples) const;
 	bool writeState (IBStream* stream, const uint8* bytes, int32 size) const;
@@ -213,6 +258,36 @@ private:
 	int32 timeoutCount_ = 0;
 	int32 audioOkCount_ = 0;
 	int32 pointsCutCount_ = 0;
+	int32 eventCutCount_ = 0;
+
+	// The buses the host is given (guarded by busLock_), and what the host
+	// set, given again to a restarted outpost. busCommandLock_ serialises
+	// the bus commands; taken before busLock_, never on the audio thread.
+	std::mutex busLock_;
+	std::mutex busCommandLock_;
+	ServedBuses buses_;
+	bool hostArranged_ = false;
+	struct BusActivation
+	{
+		int32 kind;
+		int32 index;
+		bool state;
+	};
+	std::vector<BusActivation> hostActivations_;
+
+	std::vector<Vst::SpeakerArrangement> hostInputs_, hostOutputs_;
+	std::atomic<int32> hostIoMode_ {-1};
+	std::atomic<int32> busChanges_ {0};
+	// For the audio thread: event buses each way, channels the host's
+	// buses may have in all (the file's pools).
+	std::atomic<int32> eventInputBuses_ {0};
+	std::atomic<int32> eventOutputBuses_ {0};
+	// Audio thread: the served processor's event bytes, valid until the
+	// next block.
+	std::vector<uint8> eventBytes_ = std::vector<uint8> (Tandem::kMaxEventBytes);
+	// Audio thread: the buses and channels of the block in flight.
+	int32 blockBuses_[2] = {};
+	int32 blockChannels_[2][Tandem::kMaxAudioBuses] = {};
 
 	// Audio thread only: a block timed out and outpost may still be working
 	// on it, so the slots are not ours until it has finished.

@@ -111,6 +111,7 @@ void QuillMarlowProcessor::startWatch ()
 		                      (sendControllerStateToOutpost (stopping, &controllerResult) ||
 		                       controllerResult != kResultOk);
 		noteRefusals (processorResult, controllerResult);
+		adoptServedBuses (stopping);
 		const bool activated = !active_.load () || activateServed (stopping) == ServedActivation::Active;
 		publish ();
 		return restored && activated;

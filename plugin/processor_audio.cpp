@@ -4,6 +4,7 @@
 #include "plugin/chain_links.h"
 
 #include "log/log.h"
+#include "protocol/block_events.h"
 #include "protocol/block_parameters.h"
 #include "protocol/handshake.h"
 #include "protocol/host_context.h"
@@ -30,13 +31,30 @@ constexpr auto kOfflineProbeInterval = std::chrono::milliseconds (10);
 
 } // namespace
 
-void QuillMarlowProcessor::passthrough (const Vst::AudioBusBuffers& in, Vst::AudioBusBuffers& out,
-                                        int32 channels, int32 samples) const
+void QuillMarlowProcessor::passthroughBuses (Vst::ProcessData& data, int32 samples)
 {
-	out.silenceFlags = in.silenceFlags;
-	for (int32 i = 0; i < channels; ++i)
-		if (in.channelBuffers32[i] != out.channelBuffers32[i])
-			std::memcpy (out.channelBuffers32[i], in.channelBuffers32[i], sizeof (float) * samples);
+	const bool doubles = data.symbolicSampleSize == Vst::kSample64;
+	const size_t bytes = (doubles ? sizeof (double) : sizeof (float)) * samples;
+	for (int32 b = 0; b < data.numOutputs && data.outputs; ++b)
+	{
+		Vst::AudioBusBuffers& out = data.outputs[b];
+		void** to = doubles ? reinterpret_cast<void**> (out.channelBuffers64) : reinterpret_cast<void**> (out.channelBuffers32);
+		if (!to)
+			continue;
+		const Vst::AudioBusBuffers* in = b < data.numInputs && data.inputs ? &data.inputs[b] : nullptr;
+		void** from = !in ? nullptr
+		              : doubles ? reinterpret_cast<void**> (in->channelBuffers64)
+		                        : reinterpret_cast<void**> (in->channelBuffers32);
+		const int32 given = from ? in->numChannels : 0;
+		for (int32 c = 0; c < out.numChannels; ++c)
+		{
+			if (c < given && from[c] && to[c] != from[c])
+				std::memcpy (to[c], from[c], bytes);
+			else if (c >= given || !from[c])
+				std::memset (to[c], 0, bytes);
+		}
+		out.silenceFlags = given > 0 ? in->silenceFlags : ~uint64 {0};
+	}
 }
 
 Tandem::HandshakeClock::duration QuillMarlowProcessor::blockTimeout (int32 samples) const
@@ -53,19 +71,22 @@ tresult PLUGIN_API QuillMarlowProcessor::process (Vst::ProcessData& data)
 		Tandem::logFromAudio ("[QuillMarlow #%d] process() #%d - shm=%d wine_pid=%d", instanceId_, processCallCount_,
 		                      sharedMemory_.isMapped () ? 1 : 0, static_cast<int> (outpost_.audioPid ()));
 
-	// A call without buses may still carry parameter changes (hosts send
-	// them so while no audio runs): they go to outpost with no channels.
-	const bool buses = data.numInputs > 0 && data.numOutputs > 0 && data.inputs && data.outputs;
-	if (!buses && !hasPoints (data.inputParameterChanges))
-		return kResultOk;
-	Vst::AudioBusBuffers noInput, noOutput;
-	const Vst::AudioBusBuffers& in = buses ? data.inputs[0] : noInput;
-	Vst::AudioBusBuffers& out = buses ? data.outputs[0] : noOutput;
-	// Never write past the output bus, never read past the input bus.
-	int32 channels = std::min ({in.numChannels, out.numChannels, Tandem::kMaxChannels});
-	if (channels < 0 || !in.channelBuffers32 || !out.channelBuffers32)
-		channels = 0;
 	const int32 samples = Tandem::clampCount (data.numSamples, Tandem::kMaxBlockSize);
+	// Every block goes to outpost, whatever its buses: an instrument has no
+	// input, a MIDI effect no audio, and a call without samples may carry
+	// parameter changes or events.
+	// The commonest block, one 32-bit bus each way with the same channels (a
+	// stereo effect), travels in the audio region's slots; every other one
+	// through the bus region's pools.
+	Vst::AudioBusBuffers noBus;
+	const bool oneEach = data.numInputs == 1 && data.numOutputs == 1 && data.inputs && data.outputs &&
+	                     data.symbolicSampleSize == Vst::kSample32 &&
+	                     data.inputs[0].numChannels == data.outputs[0].numChannels &&
+	                     data.inputs[0].numChannels <= Tandem::kMaxChannels && data.inputs[0].channelBuffers32 &&
+	                     data.outputs[0].channelBuffers32;
+	const Vst::AudioBusBuffers& in = oneEach ? data.inputs[0] : noBus;
+	Vst::AudioBusBuffers& out = oneEach ? data.outputs[0] : noBus;
+	const int32 channels = oneEach ? std::max (in.numChannels, 0) : 0;
 	const size_t bytes = sizeof (float) * samples;
 	const ChainLinks::Turn chainTurn (instanceId_, sampleRate_ > 0.0 && samples > 0
 	                                                   ? static_cast<std::int64_t> (samples * 1e9 / sampleRate_)
@@ -89,7 +110,7 @@ tresult PLUGIN_API QuillMarlowProcessor::process (Vst::ProcessData& data)
 	{
 		if (processCallCount_ % 10000 == 1)
 			Tandem::logFromAudio ("[QuillMarlow #%d] Passthrough mode (no outpost)", instanceId_);
-		passthrough (in, out, channels, samples);
+		passthroughBuses (data, samples);
 		return kResultOk;
 	}
 
@@ -101,7 +122,7 @@ tresult PLUGIN_API QuillMarlowProcessor::process (Vst::ProcessData& data)
 		    audio->outputReady.load (std::memory_order_relaxed) == 0)
 		{
 			Tandem::wakeIfAsleepOnPostedBlock (*audio);
-			passthrough (in, out, channels, samples);
+			passthroughBuses (data, samples);
 			return kResultOk;
 		}
 		awaitingLateBlock_ = false;
@@ -109,6 +130,8 @@ tresult PLUGIN_API QuillMarlowProcessor::process (Vst::ProcessData& data)
 
 	audio->numChannels = channels;
 	audio->numSamples = samples;
+	Tandem::BusData* buses = sharedMemory_.busData ();
+	buses->block.pools = oneEach ? 0 : 1;
 	if (Tandem::UICommand* ui = sharedMemory_.uiCommand ())
 	{
 		ui->followsAnother.store (chainTurn.followsAnother () ? 1 : 0, std::memory_order_relaxed);
@@ -121,10 +144,16 @@ tresult PLUGIN_API QuillMarlowProcessor::process (Vst::ProcessData& data)
 	Tandem::SessionData* session = sharedMemory_.sessionData ();
 	session->blockMode = data.processMode;
 	Tandem::storeHostContext (*session, data.processContext);
-	session->inputSilenceFlags = in.silenceFlags;
 	sendParameterChanges (data.inputParameterChanges);
-	for (int32 i = 0; i < channels; ++i)
-		std::memcpy (audio->inputBuffers[i], in.channelBuffers32[i], bytes);
+	sendEvents (data.inputEvents, samples);
+	if (oneEach)
+	{
+		session->inputSilenceFlags = in.silenceFlags;
+		for (int32 i = 0; i < channels; ++i)
+			std::memcpy (audio->inputBuffers[i], in.channelBuffers32[i], bytes);
+	}
+	else
+		writeBusBlock (data, samples);
 
 	const auto posted = Tandem::HandshakeClock::now ();
 	const bool wokeOutpost = Tandem::postBlock (*audio);
@@ -151,7 +180,7 @@ tresult PLUGIN_API QuillMarlowProcessor::process (Vst::ProcessData& data)
 		// Every later block passes through at once, until the watcher has
 		// started a new outpost.
 		outpost_.audioFoundGone ();
-		passthrough (in, out, channels, samples);
+		passthroughBuses (data, samples);
 		return kResultOk;
 	}
 	if (answer == Tandem::AnswerWait::TimedOut)
@@ -161,7 +190,7 @@ tresult PLUGIN_API QuillMarlowProcessor::process (Vst::ProcessData& data)
 		if (timeoutCount_ <= 10 || timeoutCount_ % 100 == 0)
 			Tandem::logFromAudio ("[QuillMarlow #%d] TIMEOUT #%d (block %d, waited %lld us)", instanceId_,
 			                      timeoutCount_, processCallCount_, waitedUs);
-		passthrough (in, out, channels, samples);
+		passthroughBuses (data, samples);
 		return kResultOk;
 	}
 
@@ -169,9 +198,15 @@ tresult PLUGIN_API QuillMarlowProcessor::process (Vst::ProcessData& data)
 	if (audioOkCount_ <= 10 || audioOkCount_ % 10000 == 0)
 		Tandem::logFromAudio ("[QuillMarlow #%d] Audio OK #%d (block %d, waited %lld us)", instanceId_, audioOkCount_,
 		                      processCallCount_, waitedUs);
-	for (int32 i = 0; i < channels; ++i)
-		std::memcpy (out.channelBuffers32[i], audio->outputBuffers[i], bytes);
-	out.silenceFlags = session->outputSilenceFlags;
+	if (oneEach)
+	{
+		for (int32 i = 0; i < channels; ++i)
+			std::memcpy (out.channelBuffers32[i], audio->outputBuffers[i], bytes);
+		out.silenceFlags = session->outputSilenceFlags;
+	}
+	else
+		readBusBlock (data, samples);
+	receiveEvents (data.outputEvents, samples);
 	if (data.outputParameterChanges)
 	{
 		const Tandem::BlockParameters& points = sharedMemory_.parameterData ()->block;
@@ -181,15 +216,128 @@ tresult PLUGIN_API QuillMarlowProcessor::process (Vst::ProcessData& data)
 	return kResultOk;
 }
 
-bool QuillMarlowProcessor::hasPoints (Vst::IParameterChanges* changes)
+void QuillMarlowProcessor::writeBusBlock (const Vst::ProcessData& data, int32 samples)
 {
-	if (!changes)
-		return false;
-	for (int32 i = 0; i < changes->getParameterCount (); ++i)
-		if (Vst::IParamValueQueue* queue = changes->getParameterData (i))
-			if (queue->getPointCount () > 0)
-				return true;
-	return false;
+	Tandem::BusBlock& block = sharedMemory_.busData ()->block;
+	uint8* pool = sharedMemory_.busData ()->inputPool;
+	const bool doubles = data.symbolicSampleSize == Vst::kSample64;
+	const int32 sampleSize = doubles ? Vst::kSample64 : Vst::kSample32;
+	const size_t stride = Tandem::channelStride (samples, sampleSize);
+	const size_t bytes = (doubles ? sizeof (double) : sizeof (float)) * samples;
+	block.sampleSize = sampleSize;
+	// Each direction's channels, bus after bus, as far as the pool holds them
+	// (the host was refused layouts beyond it).
+	for (int32 dir = 0; dir < 2; ++dir)
+	{
+		const Vst::AudioBusBuffers* buses = dir == 0 ? data.inputs : data.outputs;
+		const int32 count = buses ? Tandem::clampCount (dir == 0 ? data.numInputs : data.numOutputs, Tandem::kMaxAudioBuses) : 0;
+		int32 room = Tandem::poolChannels (samples, sampleSize);
+		for (int32 b = 0; b < count; ++b)
+		{
+			const Vst::AudioBusBuffers& bus = buses[b];
+			void* const* channels = doubles ? reinterpret_cast<void* const*> (bus.channelBuffers64)
+			                                : reinterpret_cast<void* const*> (bus.channelBuffers32);
+			// An inactive bus may come without buffers: it carries nothing.
+			const int32 n = channels ? Tandem::clampCount (bus.numChannels, room) : 0;
+			blockChannels_[dir][b] = n;
+			if (dir == 0)
+			{
+				block.inputChannels[b] = static_cast<uint8> (n);
+				block.inputSilence[b] = bus.silenceFlags;
+				for (int32 c = 0; c < n; ++c)
+				{
+					if (channels[c])
+						std::memcpy (pool, channels[c], bytes);
+					else
+						std::memset (pool, 0, bytes);
+					pool += stride;
+				}
+			}
+			else
+				block.outputChannels[b] = static_cast<uint8> (n);
+			room -= n;
+		}
+		(dir == 0 ? block.inputCount : block.outputCount) = count;
+		blockBuses_[dir] = count;
+	}
+}
+
+void QuillMarlowProcessor::readBusBlock (Vst::ProcessData& data, int32 samples)
+{
+	const Tandem::BusBlock& block = sharedMemory_.busData ()->block;
+	const uint8* pool = sharedMemory_.busData ()->outputPool;
+	const bool doubles = data.symbolicSampleSize == Vst::kSample64;
+	const size_t stride = Tandem::channelStride (samples, doubles ? Vst::kSample64 : Vst::kSample32);
+	const size_t bytes = (doubles ? sizeof (double) : sizeof (float)) * samples;
+	// The counts are the ones written with the block, not what the file says now.
+	for (int32 b = 0; b < blockBuses_[1]; ++b)
+	{
+		Vst::AudioBusBuffers& bus = data.outputs[b];
+		void** channels = doubles ? reinterpret_cast<void**> (bus.channelBuffers64)
+		                          : reinterpret_cast<void**> (bus.channelBuffers32);
+		const int32 n = blockChannels_[1][b];
+		for (int32 c = 0; c < n; ++c, pool += stride)
+			if (channels[c])
+				std::memcpy (channels[c], pool, bytes);
+		// Channels beyond what the file holds come back silent.
+		for (int32 c = n; channels && c < bus.numChannels; ++c)
+			if (channels[c])
+				std::memset (channels[c], 0, bytes);
+		bus.silenceFlags = block.outputSilence[b];
+	}
+}
+
+void QuillMarlowProcessor::sendEvents (Vst::IEventList* events, int32 samples)
+{
+	Tandem::EventBlock& block = sharedMemory_.eventData ()->input;
+	const int32 count = events ? events->getEventCount () : 0;
+	if (count <= 0)
+	{
+		block.count = 0;
+		return;
+	}
+	Tandem::EventWriter writer (block, samples, eventInputBuses_.load (std::memory_order_relaxed));
+	for (int32 i = 0; i < count; ++i)
+	{
+		if (writer.count () == Tandem::kMaxEvents)
+		{
+			// The rest cannot fit: counted, not read.
+			writer.cuts.full += count - i;
+			break;
+		}
+		Vst::Event e {};
+		if (events->getEvent (i, e) == kResultOk)
+			writer.add (e);
+	}
+	writer.finish ();
+	if (writer.cuts.any ())
+		logEventCuts (writer.cuts, true);
+}
+
+void QuillMarlowProcessor::receiveEvents (Vst::IEventList* events, int32 samples)
+{
+	const Tandem::EventBlock& block = sharedMemory_.eventData ()->output;
+	if (!events || block.count == 0)
+		return;
+	Tandem::EventCuts cuts;
+	Tandem::readEvents (block, samples, eventOutputBuses_.load (std::memory_order_relaxed), eventBytes_.data (), *events,
+	                    cuts);
+	if (cuts.any ())
+		logEventCuts (cuts, false);
+}
+
+void QuillMarlowProcessor::logEventCuts (const Tandem::EventCuts& cuts, bool host)
+{
+	// First occurrences, then every 1000th.
+	if (++eventCutCount_ > 3 && eventCutCount_ % 1000 != 0)
+		return;
+	Tandem::logFromAudio ("[QuillMarlow #%d] %s events left out of a block: %d beyond the %d a block holds, %d with "
+	                      "more bytes than the %d a block holds, %d outside the block, %d on a bus that does not "
+	                      "exist, %d malformed (%d blocks so far)",
+	                      instanceId_, host ? "The host's" : "The served processor's", static_cast<int> (cuts.full),
+	                      static_cast<int> (Tandem::kMaxEvents), static_cast<int> (cuts.tooLarge),
+	                      static_cast<int> (Tandem::kMaxEventBytes), static_cast<int> (cuts.outside),
+	                      static_cast<int> (cuts.noBus), static_cast<int> (cuts.malformed), eventCutCount_);
 }
 
 void QuillMarlowProcessor::sendParameterChanges (Vst::IParameterChanges* changes)

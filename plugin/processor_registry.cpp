@@ -101,6 +101,24 @@ bool QuillMarlowProcessor::withLatencyCache (int32 instanceId, const std::functi
 	return found != nullptr;
 }
 
+bool QuillMarlowProcessor::refreshBuses (int32 instanceId)
+{
+	std::lock_guard<std::mutex> lock (s_instancesMutex_);
+	auto* found = findLocked ([instanceId] (const QuillMarlowProcessor& p) { return p.instanceId_ == instanceId; });
+	if (found)
+		found->readBusesFromOutpost ();
+	return found != nullptr;
+}
+
+bool QuillMarlowProcessor::busChangeCount (int32 instanceId, int32& count)
+{
+	std::lock_guard<std::mutex> lock (s_instancesMutex_);
+	auto* found = findLocked ([instanceId] (const QuillMarlowProcessor& p) { return p.instanceId_ == instanceId; });
+	if (found)
+		count = found->busChanges_.load ();
+	return found != nullptr;
+}
+
 bool QuillMarlowProcessor::withUICommand (int32 instanceId, const std::function<void (Tandem::UICommand&)>& use)
 {
 	std::lock_guard<std::mutex> lock (s_instancesMutex_);

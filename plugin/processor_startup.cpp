@@ -53,11 +53,14 @@ bool QuillMarlowProcessor::launchAndRestore (const std::function<bool ()>& stopp
 	fullFence ();
 	if (sharedMemory_.audioData ()->audioReady.load (std::memory_order_relaxed) == 1)
 	{
-		std::lock_guard<std::mutex> lock (stateLock_);
-		int32 processorResult = kResultOk, controllerResult = kResultOk;
-		sendStateToOutpost (stopping, &processorResult);
-		sendControllerStateToOutpost (stopping, &controllerResult);
-		noteRefusals (processorResult, controllerResult);
+		{
+			std::lock_guard<std::mutex> lock (stateLock_);
+			int32 processorResult = kResultOk, controllerResult = kResultOk;
+			sendStateToOutpost (stopping, &processorResult);
+			sendControllerStateToOutpost (stopping, &controllerResult);
+			noteRefusals (processorResult, controllerResult);
+		}
+		adoptServedBuses (stopping);
 	}
 	return true;
 }

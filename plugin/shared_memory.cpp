@@ -67,7 +67,12 @@ CreateResult SharedMemoryCreator::create(const std::string& path) {
     }
 
     ::madvise(data_, kAudioPartSize, MADV_WILLNEED);
-    if (::mlock(data_, kAudioPartSize) != 0) {
+    bool locked = ::mlock(data_, kAudioPartSize) == 0;
+    for (const LockedRange& range : kLockedBusRanges) {
+        ::madvise(static_cast<unsigned char*>(data_) + range.offset, range.size, MADV_WILLNEED);
+        locked = locked && ::mlock(static_cast<unsigned char*>(data_) + range.offset, range.size) == 0;
+    }
+    if (!locked) {
         static std::atomic<bool> reported{false};
         if (!reported.exchange(true))
             logError() << "[QuillMarlow] Could not lock the shared file in memory (" << std::strerror(errno)
@@ -80,6 +85,8 @@ CreateResult SharedMemoryCreator::create(const std::string& path) {
     stateData_ = regions.stateData;
     sessionData_ = sessionAt(data_);
     parameterData_ = parametersAt(data_);
+    busData_ = busesAt(data_);
+    eventData_ = eventsAt(data_);
     initialiseRegions();
     return {true, {}};
 }
@@ -122,6 +129,14 @@ void SharedMemoryCreator::initialiseRegions() {
     std::memset(static_cast<void*>(&parameters.edits), 0, offsetof(Ring, entries));
     parameters.list.sequence.store(0, std::memory_order_relaxed);
     parameters.list.count = 0;
+
+    // No buses and no events until outpost and the host give some.
+    std::memset(static_cast<void*>(&busData_->block), 0, sizeof busData_->block);
+    busData_->list.sequence.store(0, std::memory_order_relaxed);
+    std::memset(busData_->list.counts, 0, sizeof busData_->list.counts);
+    busData_->list.sampleSizes = 0;
+    eventData_->input.count = eventData_->output.count = 0;
+    eventData_->input.bytesUsed = eventData_->output.bytesUsed = 0;
 }
 
 void SharedMemoryCreator::unmapAndClose() {
@@ -145,6 +160,8 @@ void SharedMemoryCreator::release() {
     stateData_ = nullptr;
     sessionData_ = nullptr;
     parameterData_ = nullptr;
+    busData_ = nullptr;
+    eventData_ = nullptr;
     size_ = 0;
     path_.clear();
 }

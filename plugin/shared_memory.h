@@ -1,6 +1,7 @@
 // Creates, maps, initialises and removes the file shared with outpost.
 #pragma once
 
+#include "protocol/event_data.h"
 #include "protocol/parameter_data.h"
 #include "protocol/tandem_protocol.h"
 
@@ -38,6 +39,8 @@ public:
     StateData* stateData() const { return stateData_; }
     SessionData* sessionData() const { return sessionData_; }
     ParameterData* parameterData() const { return parameterData_; }
+    BusData* busData() const { return busData_; }
+    EventData* eventData() const { return eventData_; }
 
 private:
     void unmapAndClose();
@@ -52,6 +55,8 @@ private:
     StateData* stateData_ = nullptr;
     SessionData* sessionData_ = nullptr;
     ParameterData* parameterData_ = nullptr;
+    BusData* busData_ = nullptr;
+    EventData* eventData_ = nullptr;
 };
 
 }  // namespace Tandem

@@ -181,7 +181,9 @@ struct ParameterData {
 };
 
 constexpr std::size_t kParameterDataOffset = kSessionDataOffset + sizeof(SessionData);
-constexpr std::size_t kFileSize = kParameterDataOffset + sizeof(ParameterData);
+// The bus and event regions follow (bus_data.h, event_data.h), which ends
+// the file (kFileSize).
+constexpr std::size_t kParameterDataEnd = kParameterDataOffset + sizeof(ParameterData);
 // The part of the file that the audio threads touch: locked in memory.
 constexpr std::size_t kAudioPartSize = kParameterDataOffset + sizeof(BlockParameters);
 
@@ -224,7 +226,7 @@ static_assert(offsetof(ParameterData, list) % 8 == 0 && offsetof(ParameterData, 
               "ParameterData layout");
 static_assert(kParameterDataOffset == 786704, "the region follows the session region");
 static_assert(offsetof(ParameterData, midi) == 4558688, "ParameterData layout");
-static_assert(kFileSize == 5379720, "file size");
+static_assert(kParameterDataEnd == 5379720, "the region ends where version 3 of the file ended");
 
 inline ParameterData* parametersAt(void* base) {
     return reinterpret_cast<ParameterData*>(static_cast<unsigned char*>(base) + kParameterDataOffset);

@@ -45,7 +45,10 @@ constexpr std::uint32_t kSessionMagic = 0x51534d31;  // "QSM1"
 // 3: the parameter region ends in the MIDI field (protocol/midi_controller_data.h).
 // 4: the controller's state commands; state commands answer their result
 //    (protocol/state_commands.h).
-constexpr std::uint32_t kSessionVersion = 4;
+// 5: the bus and event regions follow it (protocol/bus_data.h,
+//    protocol/event_data.h); a block of other buses than one each way
+//    travels in the bus region's pools, with its silence flags there.
+constexpr std::uint32_t kSessionVersion = 5;
 // VST 3's ProcessContext, the same layout on Linux and for Windows x64.
 constexpr std::size_t kProcessContextSize = 112;
 

@@ -36,6 +36,8 @@ echo
 "$out/parameters_bench" 2>>"$out/bridge_bench.log" | grep -v -e '^\[' -e '^=== Tandem Host' -e '^Version: ' | tee "$out/parameters.txt"
 echo
 bash "$root/scripts/sync-bench.sh" "$build" 2>>"$out/bridge_bench.log"
+echo
+"$out/buses_bench" 2>>"$out/bridge_bench.log" | grep -v -e '^\[' -e '^=== Tandem Host' -e '^Version: ' | tee "$out/buses.txt"
 {
     echo '{"in_process": '
     cat "$out/process.json"

@@ -7,7 +7,8 @@
 // that reports what the host told it (quill_session.h), QUILL_PARAMETERS=1 the
 // one with parameters of every kind (quill_parameters.h), QUILL_MIDI_MAPPING=1
 // that one with MIDI and note interfaces (quill_midi_mapping.h), QUILL_FLOOD=1 the one
-// that floods its host with them (quill_flood.h); QUILL_CRASH_ON_DEMAND=1
+// that floods its host with them (quill_flood.h), QUILL_SHAPE=<n> the one
+// with the buses of that shape (quill_bus_shapes.h); QUILL_CRASH_ON_DEMAND=1
 // makes the test build that crashes when asked (quill_crash.h);
 // QUILL_BLOCK_STATE=1 the one that reads its states as plug-ins made with
 // JUCE do (quill_block_state.h), QUILL_MESSAGE_THREAD=1 the one that takes
@@ -15,6 +16,7 @@
 #include <cstring>
 
 #include "pluginterfaces/base/ipluginbase.h"
+#include "quill_bus_shapes.h"
 #include "quill_controller.h"
 #include "quill_flood.h"
 #include "quill_ids.h"
@@ -48,6 +50,9 @@
 #endif
 #ifndef QUILL_FLOOD
 #define QUILL_FLOOD 0
+#endif
+#ifndef QUILL_SHAPE
+#define QUILL_SHAPE 0
 #endif
 #ifndef QUILL_CRASH_ON_DEMAND
 #define QUILL_CRASH_ON_DEMAND 0
@@ -91,6 +96,8 @@ const ClassEntry kClasses[] = {
          // Not a QuillSingle: its controller half is its own.
          if (QUILL_MIDI_MAPPING) return static_cast<FUnknown*>(static_cast<Vst::IComponent*>(new QuillMidiMapping));
          if (QUILL_PARAMETERS) return static_cast<FUnknown*>(static_cast<Vst::IComponent*>(new QuillParameters));
+         if (QUILL_SHAPE)
+             return static_cast<FUnknown*>(static_cast<Vst::IComponent*>(new QuillBusShapes(Shape(QUILL_SHAPE))));
          QuillSingle* single = QUILL_LOOK_AHEAD ? new QuillLookAhead
                                : QUILL_SESSION  ? new QuillSession
                                : QUILL_FLOOD    ? new QuillFlood

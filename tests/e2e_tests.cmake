@@ -30,6 +30,7 @@ target_compile_definitions(e2e_tests PRIVATE
     QUILLMARLOW="$<TARGET_FILE:quillmarlow>"
     QUILL_BLOCKSTATE_BUNDLE="${CMAKE_BINARY_DIR}/windows/served/blockstate/Quill.vst3"
     QUILL_MESSAGETHREAD_BUNDLE="${CMAKE_BINARY_DIR}/windows/served/messagethread/Quill.vst3"
+    QUILL_SHAPES_DIR="${CMAKE_BINARY_DIR}/windows/served"
     WINE_TEST_DISPLAY="${WINE_TEST_DISPLAY}"
     OPENBOX_PATH="${OPENBOX}" XDOTOOL_PATH="${XDOTOOL}")
 add_dependencies(e2e_tests QuillMarlow bundle_outpost vst3host exit_host quillmarlow)

@@ -29,11 +29,14 @@
 //                focus and synthetic configure notices that reach the window
 //                are written to FILE, one line each.
 #include "protocol/handshake.h"
+#include "protocol/bus_layout.h"
+#include "protocol/event_data.h"
 #include "protocol/parameter_data.h"
 #include "protocol/state_commands.h"
 
 #include <xcb/xcb.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cinttypes>
 #include <csignal>
@@ -202,6 +205,10 @@ void countEdit(int) { g_edits = g_edits + 1; }
     for (;;) pause();
 }
 
+// "events": an instrument's shape, one event bus each way besides the
+// stereo ones, whose events come back unchanged.
+bool g_events = false;
+
 int serve(const char* path, FakeEditor* editor = nullptr, int slowMs = 0, const char* commandLog = nullptr,
           const char* latencyFile = nullptr, bool speaksVersion = true, bool refusesActivation = false) {
     int fd = open(path, O_RDWR);
@@ -216,6 +223,27 @@ int serve(const char* path, FakeEditor* editor = nullptr, int slowMs = 0, const 
     auto* ui = regions.uiCommand;
     auto* audio = regions.audioData;
     auto* state = regions.stateData;
+    Tandem::BusData* buses = Tandem::busesAt(base);
+    Tandem::EventData* events = Tandem::eventsAt(base);
+    if (g_events) {
+        Tandem::writeBusList(buses->list, [](Tandem::BusList& list) {
+            const char16_t* names[4] = {u"In", u"Out", u"MIDI In", u"MIDI Out"};
+            for (int kind = 0; kind < Tandem::kBusKinds; ++kind) {
+                list.counts[kind] = 1;
+                Steinberg::Vst::BusInfo info{};
+                info.mediaType = kind < 2 ? Steinberg::Vst::kAudio : Steinberg::Vst::kEvent;
+                info.direction = kind % 2;
+                info.channelCount = kind < 2 ? 2 : 16;
+                for (int i = 0; names[kind][i]; ++i) info.name[i] = static_cast<Steinberg::Vst::TChar>(names[kind][i]);
+                info.flags = Steinberg::Vst::BusInfo::kDefaultActive;
+                Tandem::BusRecord& record = Tandem::busRecord(list, kind, 0);
+                Tandem::writeBusInfo(record, info);
+                record.active = 1;
+                record.arrangement = kind < 2 ? 3 : 0;  // stereo
+            }
+            list.sampleSizes = Tandem::kTakes32;
+        });
+    }
 
     std::atomic<bool> running{true};
     std::thread audioThread([&] {
@@ -228,8 +256,34 @@ int serve(const char* path, FakeEditor* editor = nullptr, int slowMs = 0, const 
             if (slowMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(slowMs));
             const int channels = Tandem::clampCount(audio->numChannels, Tandem::kMaxChannels);
             const int samples = Tandem::clampCount(audio->numSamples, Tandem::kMaxBlockSize);
-            for (int c = 0; c < channels; ++c)
-                for (int i = 0; i < samples; ++i) audio->outputBuffers[c][i] = audio->inputBuffers[c][i] * kGain;
+            Tandem::BusBlock& block = buses->block;
+            if (g_events) {
+                const int count = Tandem::clampCount(events->input.count, Tandem::kMaxEvents);
+                std::memcpy(events->output.records, events->input.records, count * Tandem::kEventRecordSize);
+                std::memcpy(events->output.bytes, events->input.bytes,
+                            Tandem::clampCount(events->input.bytesUsed, Tandem::kMaxEventBytes));
+                events->output.bytesUsed = events->input.bytesUsed;
+                events->output.count = count;
+            }
+            if (block.pools != 1) {
+                for (int c = 0; c < channels; ++c)
+                    for (int i = 0; i < samples; ++i) audio->outputBuffers[c][i] = audio->inputBuffers[c][i] * kGain;
+            } else {
+                // Buses in the pools (32-bit): output channel k from input channel k, else silence.
+                auto total = [](const std::uint8_t* counts, std::int32_t buses) {
+                    int sum = 0;
+                    for (int b = 0; b < Tandem::clampCount(buses, Tandem::kMaxAudioBuses); ++b) sum += counts[b];
+                    return std::min(sum, Tandem::poolChannels(0, 0));
+                };
+                const int ins = total(block.inputChannels, block.inputCount);
+                const int outs = total(block.outputChannels, block.outputCount);
+                const std::size_t stride = Tandem::channelStride(samples, 0);
+                for (int c = 0; c < outs; ++c) {
+                    auto* to = reinterpret_cast<float*>(buses->outputPool + c * stride);
+                    const auto* from = reinterpret_cast<const float*>(buses->inputPool + c * stride);
+                    for (int i = 0; i < samples; ++i) to[i] = c < ins ? from[i] * kGain : 0.0f;
+                }
+            }
             Tandem::finishBlock(*audio);
         }
     });
@@ -321,6 +375,10 @@ int main(int argc, char** argv) {
         sleepForever();
     }
     if (mode == "serve") return serve(argv[2]);
+    if (mode == "events") {
+        g_events = true;
+        return serve(argv[2]);
+    }
     if (mode == "otherbuild") return serve(argv[2], nullptr, 0, nullptr, nullptr, false);
     if (mode == "refusing") return serve(argv[2], nullptr, 0, nullptr, nullptr, true, true);
     if (mode.rfind("slow:", 0) == 0) return serve(argv[2], nullptr, std::atoi(mode.c_str() + 5));

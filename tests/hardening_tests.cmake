@@ -61,7 +61,7 @@ ExternalProject_Add(fuzz
     INSTALL_COMMAND ""
     BUILD_ALWAYS ON)
 set(QM_FUZZ_SECONDS 20 CACHE STRING "Seconds each fuzz target runs in the tests")
-foreach(target setstate memory_stream application parameters)
+foreach(target setstate memory_stream application parameters events)
     add_test(NAME fuzz.${target}
         COMMAND bash "${CMAKE_CURRENT_SOURCE_DIR}/fuzz/run-fuzzer.sh"
                 "${CMAKE_BINARY_DIR}/fuzz/${target}_fuzzer"

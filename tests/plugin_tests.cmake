@@ -2,7 +2,7 @@
 # native stand-in for Wine + outpost.
 add_executable(fake_outpost fake_outpost.cpp)
 target_include_directories(fake_outpost PRIVATE "${CMAKE_SOURCE_DIR}")
-target_link_libraries(fake_outpost PRIVATE Threads::Threads)
+target_link_libraries(fake_outpost PRIVATE vst3sdk Threads::Threads)
 target_compile_options(fake_outpost PRIVATE ${QM_WARNINGS})
 
 # The SDK's own host objects (IHostApplication making messages and attribute

@@ -16,6 +16,8 @@ add_library(fuzz_plugin STATIC
     plugin/processor_registry.cpp
     plugin/processor_activation.cpp
     plugin/processor_audio.cpp
+    plugin/processor_buses.cpp
+    plugin/served_buses.cpp
     plugin/processor_startup.cpp
     plugin/processor_state.cpp
     plugin/processor_controller_state.cpp
@@ -36,6 +38,7 @@ add_library(fuzz_outpost STATIC
     outpost/application_activation.cpp
     outpost/application_parameters.cpp
     outpost/application_state.cpp
+    outpost/application_buses.cpp
     outpost/application_headless.cpp
     outpost/host_thread_headless.cpp
     outpost/component_handler.cpp
@@ -50,6 +53,8 @@ add_library(fuzz_outpost STATIC
     outpost/plugin_instance.cpp
     outpost/plugin_instance_activation.cpp
     outpost/plugin_instance_audio.cpp
+    outpost/plugin_instance_buses.cpp
+    outpost/event_lists.cpp
     outpost/plugin_instance_state.cpp
     outpost/plugin_instance_headless.cpp
     outpost/linux_calls.cpp
@@ -58,7 +63,7 @@ add_library(fuzz_outpost STATIC
 target_include_directories(fuzz_outpost PUBLIC "${CMAKE_SOURCE_DIR}/outpost" "${CMAKE_SOURCE_DIR}")
 target_link_libraries(fuzz_outpost PUBLIC vst3sdk Threads::Threads)
 
-foreach(target setstate memory_stream application parameters)
+foreach(target setstate memory_stream application parameters events)
     add_executable(${target}_fuzzer tests/fuzz/${target}_fuzzer.cpp)
     target_link_options(${target}_fuzzer PRIVATE -fsanitize=fuzzer)
 endforeach()
@@ -69,3 +74,5 @@ target_include_directories(application_fuzzer PRIVATE tests/fuzz)
 target_include_directories(setstate_fuzzer PRIVATE tests/fuzz)
 target_link_libraries(parameters_fuzzer PRIVATE vst3sdk)
 target_include_directories(parameters_fuzzer PRIVATE tests/fuzz tests "${CMAKE_SOURCE_DIR}")
+target_link_libraries(events_fuzzer PRIVATE vst3sdk)
+target_include_directories(events_fuzzer PRIVATE tests/fuzz "${CMAKE_SOURCE_DIR}")

@@ -74,6 +74,23 @@ private:
 class MockComponent : public IComponent, public IAudioProcessor, public IConnectionPoint, public IEditController,
                       public RefCounted {
 public:
+    // A stereo effect's buses unless a test says otherwise.
+    MockComponent() {
+        ON_CALL(*this, getBusCount(testing::_, testing::_)).WillByDefault(testing::Invoke([](MediaType type, BusDirection) {
+            return type == kAudio ? 1 : 0;
+        }));
+        ON_CALL(*this, getBusInfo(testing::_, testing::_, testing::_, testing::_))
+            .WillByDefault(testing::Invoke([](MediaType type, BusDirection dir, int32 index, BusInfo& info) {
+                if (type != kAudio || index != 0) return kInvalidArgument;
+                info = {};
+                info.mediaType = kAudio;
+                info.direction = dir;
+                info.channelCount = 2;
+                info.busType = kMain;
+                info.flags = BusInfo::kDefaultActive;
+                return kResultOk;
+            }));
+    }
     tresult PLUGIN_API queryInterface(const TUID iid, void** obj) override {
         if (FUnknownPrivate::iidEqual(iid, IComponent::iid)) return answer(static_cast<IComponent*>(this), obj);
         if (processor && FUnknownPrivate::iidEqual(iid, IAudioProcessor::iid))

@@ -115,23 +115,22 @@ TEST_F(InstanceAudio, BlockBeforeSetupIsCopiedThroughForItsChannelsOnly) {
 TEST_F(InstanceAudio, SetupCallsThePluginInOrderAndToleratesRefusals) {
     {
         InSequence order;
+        // The buses the plug-in activates by default, and no arrangement made up.
+        EXPECT_CALL(component, activateBus(kAudio, kInput, 0, true)).WillOnce(Return(kResultFalse));
+        EXPECT_CALL(component, activateBus(kAudio, kOutput, 0, true));
+        EXPECT_CALL(component, setBusArrangements(_, _, _, _)).Times(0);
         EXPECT_CALL(component, setupProcessing(Truly([](ProcessSetup& s) {
                         return s.processMode == kRealtime && s.symbolicSampleSize == kSample32 &&
                                s.maxSamplesPerBlock == kMaxBlockSize && s.sampleRate == 44100.0;
                     })));
-        EXPECT_CALL(component, setBusArrangements(Pointee(SpeakerArr::kStereo), 1, Pointee(SpeakerArr::kStereo), 1))
-            .WillOnce(Return(kResultFalse));
-        EXPECT_CALL(component, activateBus(kAudio, kInput, 0, true));
-        EXPECT_CALL(component, activateBus(kAudio, kOutput, 0, true));
         EXPECT_CALL(component, setActive(true));
         EXPECT_CALL(component, setProcessing(true));
     }
     const Captured log = setup(44100.0);
     EXPECT_TRUE(log.hasOut("[PluginInstance] Audio setup: 44100 Hz, 8192 samples"));
-    EXPECT_TRUE(log.hasOut("[PluginInstance] setBusArrangements returned: 1 (may be OK)"));
     EXPECT_TRUE(log.hasOut("[PluginInstance] Audio processing enabled"));
     EXPECT_TRUE(instance->isAudioSetup());
-    // With the refused arrangement the block still goes to the plug-in.
+    // With a bus activation refused the block still goes to the plug-in.
     EXPECT_TRUE(process(64, 2));
     ASSERT_EQ(seen.size(), 1u);
     EXPECT_EQ(seen[0].inChannels, 2);
@@ -228,24 +227,29 @@ TEST_F(InstanceAudio, CountsFromTheFileAreClampedToTheSlots) {
     ASSERT_TRUE(process(100000, 50));
     ASSERT_EQ(seen.size(), 1u);
     EXPECT_EQ(seen[0].numSamples, kMaxBlockSize);
-    EXPECT_EQ(seen[0].inChannels, kMaxChannels);
-    EXPECT_EQ(slots.out(7)[8191], slots.in(7)[8191] * 0.5f);
+    // The plug-in gets its own (stereo) buses; the host's channels beyond
+    // them come back silent.
+    EXPECT_EQ(seen[0].inChannels, 2);
+    EXPECT_EQ(slots.out(1)[8191], slots.in(1)[8191] * 0.5f);
+    EXPECT_EQ(slots.out(7)[8191], 0.0f);
 
     // Negative counts become an empty block, also on the copy-through path.
     ASSERT_TRUE(process(-5, -3));
     EXPECT_EQ(seen[1].numSamples, 0);
-    EXPECT_EQ(seen[1].inChannels, 0);
     EXPECT_CALL(component, process(_)).WillOnce(Return(kResultFalse));
     std::fill(slots.output.begin(), slots.output.end(), -7.0f);
     EXPECT_FALSE(process(100000, 9));
     EXPECT_EQ(slots.out(7)[8191], slots.in(7)[8191]);
 }
 
-TEST_F(InstanceAudio, ZeroChannelsReachProcessAndCopyNothing) {
+TEST_F(InstanceAudio, ZeroChannelsFromTheHostReadSilenceAndCopyNothing) {
     setup();
+    std::fill(slots.input.begin(), slots.input.end(), 1.0f);
     EXPECT_CALL(component, process(_)).WillOnce(Invoke([](ProcessData& data) {
-        EXPECT_EQ(data.inputs[0].numChannels, 0);
-        EXPECT_EQ(data.outputs[0].numChannels, 0);
+        // The plug-in's own stereo buses, reading silence where the host gave nothing.
+        EXPECT_EQ(data.inputs[0].numChannels, 2);
+        EXPECT_EQ(data.outputs[0].numChannels, 2);
+        EXPECT_EQ(data.inputs[0].channelBuffers32[1][63], 0.0f);
         return kResultFalse;
     }));
     EXPECT_FALSE(process(64, 0));

@@ -72,12 +72,12 @@ TEST_F (SharedFile, NewFileHasTheInitialLayoutAndIsPrivate)
 
 	struct stat st {};
 	ASSERT_EQ (::stat (path.c_str (), &st), 0);
-	EXPECT_EQ (st.st_size, 5379720);
+	EXPECT_EQ (st.st_size, 9832400);
 	EXPECT_EQ (st.st_mode & 0777, 0600u);
 
 	// Read back through the file, not the mapping: what outpost will see.
 	const auto bytes = readFile (path);
-	ASSERT_EQ (bytes.size (), 5379720u);
+	ASSERT_EQ (bytes.size (), 9832400u);
 	EXPECT_EQ (at<int32_t> (bytes, 0), 5);        // command Idle
 	EXPECT_EQ (at<int32_t> (bytes, 4), 0);        // editCount
 	EXPECT_EQ (at<uint8_t> (bytes, 8), 1);        // processed
@@ -135,7 +135,7 @@ TEST_F (SharedFile, StaleFileOfOurOwnIsResizedAndReinitialised)
 	SharedMemoryCreator shm;
 	ASSERT_TRUE (shm.create (path).success);
 	const auto bytes = readFile (path);
-	ASSERT_EQ (bytes.size (), 5379720u);
+	ASSERT_EQ (bytes.size (), 9832400u);
 	EXPECT_EQ (at<int32_t> (bytes, 0), 5);
 	EXPECT_EQ (at<int32_t> (bytes, 56), 2);
 	EXPECT_EQ (at<float> (bytes, 72), 0.0f) << "audio buffers are cleared";
@@ -153,7 +153,7 @@ TEST_F (SharedFile, SecondCreateRemovesTheFirstFile)
 	const std::string second = dir + "/tandem_2.shm";
 	ASSERT_TRUE (shm.create (second).success);
 	EXPECT_EQ (sizeOf (path), -1);
-	EXPECT_EQ (sizeOf (second), 5379720);
+	EXPECT_EQ (sizeOf (second), 9832400);
 	EXPECT_EQ (shm.path (), second);
 }
 
@@ -277,7 +277,7 @@ TEST_F (SharedFile, AnotherUserCanNeitherPlantNorReadTheFile)
 	// The same from the other side: run as that user, we refuse a file of ours.
 	EXPECT_EQ (other.run ([&] { return SharedMemoryCreator ().create (path).success ? 1 : 0; }), 0);
 	EXPECT_TRUE (shm.isMapped ());
-	EXPECT_EQ (sizeOf (path), 5379720) << "and leave it as it was";
+	EXPECT_EQ (sizeOf (path), 9832400) << "and leave it as it was";
 	if (!HasFailure ())
 		figures::report ("inputs", "shared file against a second user made by the test",
 		                 "planted link and planted 0666 file refused and left alone; ours 0600, "

@@ -45,6 +45,7 @@ public:
 	using QuillMarlowProcessor::timeoutCount;
 
 	Tandem::AudioData* audio () const { return sharedMemory ().audioData (); }
+	const Tandem::SharedMemoryCreator& shm () const { return sharedMemory (); }
 	Tandem::UICommand* ui () const { return sharedMemory ().uiCommand (); }
 	std::string mode_;
 
@@ -114,18 +115,23 @@ inline Vst::ProcessData block (Bus& in, Bus& out, int32 samples)
 
 // Processes one block until it went through outpost (not passed through):
 // on a loaded machine the stand-in may miss the block time-out now and then.
-inline bool exchange (TestProcessor& p, Bus& in, Bus& out, int32 samples)
+inline bool exchangeData (TestProcessor& p, Vst::ProcessData& d)
 {
 	for (int attempt = 0; attempt < 500; ++attempt)
 	{
 		const int32 before = p.audioOkCount ();
-		Vst::ProcessData d = block (in, out, samples);
 		p.process (d);
 		if (p.audioOkCount () > before)
 			return true;
 		std::this_thread::sleep_for (std::chrono::milliseconds (2));
 	}
 	return false;
+}
+
+inline bool exchange (TestProcessor& p, Bus& in, Bus& out, int32 samples)
+{
+	Vst::ProcessData d = block (in, out, samples);
+	return exchangeData (p, d);
 }
 
 // A host stream holding `size` followed by `bytes`.

@@ -4,6 +4,7 @@
 #include "rt_run.h"
 #include "plugin/test_support.h"
 #include "figures.h"
+#include "host/host_event_list.h"
 
 #include "pluginterfaces/vst/ivstprocesscontext.h"
 
@@ -52,16 +53,33 @@ TEST (RtGuard, SeesAllocationsLocksSleepsAndSystemCalls)
 	EXPECT_EQ (rtguard::syscalls ().total, 0);
 }
 
-// 100000 blocks of 64 samples through the stand-in, back to back. The
-// detector is armed for every block, the logging ones included: their lines
-// are handed to the writer thread.
+// 100000 blocks of 64 samples through the stand-in, back to back, with
+// notes and a SysEx each way. The detector is armed for every block, the
+// logging ones included: their lines are handed to the writer thread.
 TEST (RtSafety, ProcessAgainstTheStandInNeverAllocatesLocksSleepsOrWrites)
 {
 	constexpr long kBlocks = 100000;
 	constexpr int32 kSamples = 64;
-	HostedProcessor p ("serve", kSamples);
+	HostedProcessor p ("events", kSamples);
 	ASSERT_EQ (p->setActive (true), kResultOk);
+	ASSERT_EQ (p->getBusCount (Vst::kEvent, Vst::kOutput), 1) << "the stand-in's event buses, read at its start";
 	Bus in (2, kSamples), out (2, kSamples);
+	// The stand-in sends every event back.
+	HostEventList events, back;
+	const uint8 sysex[16] = {0xF0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 0xF7};
+	Vst::Event e {};
+	e.type = Vst::Event::kNoteOnEvent;
+	e.noteOn = {0, 60, 0.0f, 0.8f, 0, 1};
+	events.addEvent (e);
+	e.type = Vst::Event::kDataEvent;
+	e.sampleOffset = 16;
+	e.data = {sizeof sysex, Vst::DataEvent::kMidiSysEx, sysex};
+	events.addEvent (e);
+	e.type = Vst::Event::kNoteOffEvent;
+	e.sampleOffset = 32;
+	e.noteOff = {0, 60, 0.0f, 1, 0.0f};
+	events.addEvent (e);
+	long eventsLost = 0;
 	long wrong = 0;
 	long processed = 0;
 	// Blocks carry the host's context, as hosts give it.
@@ -76,10 +94,15 @@ TEST (RtSafety, ProcessAgainstTheStandInNeverAllocatesLocksSleepsOrWrites)
 		const int32 okBefore = p->audioOkCount ();
 		Vst::ProcessData d = block (in, out, kSamples);
 		d.processContext = &context;
+		d.inputEvents = &events;
+		d.outputEvents = &back;
+		back.clear ();
 		p->process (d);
 		if (p->audioOkCount () > okBefore)
 		{
 			++processed;
+			if (back.events ().size () != 3 || back.events ()[1].data.bytes[15] != 0xF7)
+				++eventsLost;
 			// The stand-in halves every sample: this block's, not an earlier one's.
 			if (out.data[0][0] != 0.5f * in.data[0][0] || out.data[1][kSamples - 1] != 0.5f * in.data[1][kSamples - 1])
 				++wrong;
@@ -92,6 +115,7 @@ TEST (RtSafety, ProcessAgainstTheStandInNeverAllocatesLocksSleepsOrWrites)
 	// (the bench measures it); some always do.
 	EXPECT_GT (r.cleanBlocks, 0) << "back-to-back blocks are answered within the spin window";
 	EXPECT_EQ (wrong, 0) << "a processed block came back with another block's samples";
+	EXPECT_EQ (eventsLost, 0) << "a processed block came back without its events";
 	// A stand-in starved of the processor for a while (a busy machine) holds
 	// a late block that long, and the blocks meanwhile pass through.
 	EXPECT_GE (processed, kBlocks / 100) << "enough blocks went through the stand-in to cover the exchange";

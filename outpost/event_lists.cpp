@@ -1,0 +1,62 @@
+#include "event_lists.h"
+
+#include <cstring>
+
+using namespace Steinberg;
+using namespace Steinberg::Vst;
+
+namespace Tandem {
+
+namespace {
+
+tresult answerEventList(IEventList* list, const TUID iid, void** obj) {
+    if (!obj) return kInvalidArgument;
+    if (FUnknownPrivate::iidEqual(iid, IEventList::iid) || FUnknownPrivate::iidEqual(iid, FUnknown::iid)) {
+        *obj = list;
+        return kResultOk;
+    }
+    *obj = nullptr;
+    return kNoInterface;
+}
+
+}  // namespace
+
+tresult PLUGIN_API InputEventList::queryInterface(const TUID iid, void** obj) { return answerEventList(this, iid, obj); }
+
+tresult PLUGIN_API InputEventList::getEvent(int32 index, Event& e) {
+    if (index < 0 || index >= count_) return kInvalidArgument;
+    e = events_[index];
+    return kResultOk;
+}
+
+// read() fills the list through it.
+tresult PLUGIN_API InputEventList::addEvent(Event& e) {
+    if (count_ == kMaxEvents) return kResultFalse;
+    events_[count_++] = e;
+    return kResultOk;
+}
+
+void InputEventList::read(const EventBlock& block, std::int32_t numSamples, std::int32_t busCount, EventCuts& cuts) {
+    count_ = 0;
+    readEvents(block, numSamples, busCount, bytes_, *this, cuts);
+}
+
+EventBlock OutputEventList::unused_{};
+
+tresult PLUGIN_API OutputEventList::queryInterface(const TUID iid, void** obj) { return answerEventList(this, iid, obj); }
+
+tresult PLUGIN_API OutputEventList::getEvent(int32 index, Event& e) {
+    if (index < 0 || index >= writer_.count()) return kInvalidArgument;
+    std::memcpy(&e, block_->records[index], sizeof e);
+    if (const std::size_t slot = eventBytesSlot(e.type)) {
+        std::uint64_t at = 0;
+        std::memcpy(&at, block_->records[index] + slot, sizeof at);
+        const std::uint8_t* bytes = block_->bytes + at;
+        std::memcpy(reinterpret_cast<std::uint8_t*>(&e) + slot, &bytes, sizeof bytes);
+    }
+    return kResultOk;
+}
+
+tresult PLUGIN_API OutputEventList::addEvent(Event& e) { return writer_.add(e) ? kResultOk : kResultFalse; }
+
+}  // namespace Tandem

@@ -1,0 +1,70 @@
+// The event lists outpost hands to the served processor with each block:
+// the host's events read from the file, and the processor's own written
+// straight into the file as it adds them (so that its SysEx bytes and texts
+// are copied while its pointers are valid). Fixed storage: on the audio
+// thread nothing allocates.
+#pragma once
+
+#include "protocol/block_events.h"
+
+#include "pluginterfaces/vst/ivstevents.h"
+
+namespace Tandem {
+
+// The host's events of one block.
+class InputEventList final : public Steinberg::Vst::IEventList {
+public:
+    // Owned by the plug-in instance: the counts are fixed at 1.
+    Steinberg::tresult PLUGIN_API queryInterface(const Steinberg::TUID iid, void** obj) override;
+    Steinberg::uint32 PLUGIN_API addRef() override { return 1; }
+    Steinberg::uint32 PLUGIN_API release() override { return 1; }
+
+    Steinberg::int32 PLUGIN_API getEventCount() override { return count_; }
+    Steinberg::tresult PLUGIN_API getEvent(Steinberg::int32 index, Steinberg::Vst::Event& e) override;
+    Steinberg::tresult PLUGIN_API addEvent(Steinberg::Vst::Event& e) override;
+
+    // Takes the block's events from the file; what was left out is counted.
+    void read(const EventBlock& block, std::int32_t numSamples, std::int32_t busCount, EventCuts& cuts);
+    void clear() { count_ = 0; }
+
+private:
+    Steinberg::int32 count_ = 0;
+    Steinberg::Vst::Event events_[kMaxEvents] = {};
+    // The events' bytes, copied out of the file.
+    std::uint8_t bytes_[kMaxEventBytes] = {};
+};
+
+// The served processor's events of one block, into the file.
+class OutputEventList final : public Steinberg::Vst::IEventList {
+public:
+    OutputEventList() : writer_(unused_, 0, 0) {}
+
+    Steinberg::tresult PLUGIN_API queryInterface(const Steinberg::TUID iid, void** obj) override;
+    Steinberg::uint32 PLUGIN_API addRef() override { return 1; }
+    Steinberg::uint32 PLUGIN_API release() override { return 1; }
+
+    Steinberg::int32 PLUGIN_API getEventCount() override { return writer_.count(); }
+    // The event as written (its bytes in the file).
+    Steinberg::tresult PLUGIN_API getEvent(Steinberg::int32 index, Steinberg::Vst::Event& e) override;
+    // kResultFalse when the event is left out (see EventWriter).
+    Steinberg::tresult PLUGIN_API addEvent(Steinberg::Vst::Event& e) override;
+
+    // A new block into `block`, of `numSamples`, for `busCount` event output buses.
+    void start(EventBlock& block, std::int32_t numSamples, std::int32_t busCount) {
+        block_ = &block;
+        writer_.restart(block, numSamples, busCount);
+    }
+    // Publishes the block's events; what was left out.
+    const EventCuts& finish() {
+        writer_.finish();
+        return writer_.cuts;
+    }
+
+private:
+    // Before the first block the writer points at a block of its own size 0.
+    static EventBlock unused_;
+    EventBlock* block_ = &unused_;
+    EventWriter writer_;
+};
+
+}  // namespace Tandem

@@ -1,0 +1,267 @@
+// The served plug-in's buses as the host's: the list the host is given, the
+// host's calls that change it carried to the served component, and the
+// list read back from outpost.
+#include "plugin/processor.h"
+#include "plugin/command_slot.h"
+
+#include "log/log.h"
+
+#include <algorithm>
+#include "protocol/handshake.h"
+
+#include "pluginterfaces/vst/vstspeaker.h"
+
+namespace Steinberg {
+namespace QuillMarlow {
+
+namespace {
+
+// A bus command is a call into the served component: short.
+constexpr auto kBusCommandTimeout = std::chrono::seconds (2);
+
+int32 channelsOf (const Vst::SpeakerArrangement* arrangements, int32 count)
+{
+	int32 channels = 0;
+	for (int32 i = 0; i < count; ++i)
+		channels += Vst::SpeakerArr::getChannelCount (arrangements[i]);
+	return channels;
+}
+
+} // namespace
+
+int32 PLUGIN_API QuillMarlowProcessor::getBusCount (Vst::MediaType type, Vst::BusDirection dir)
+{
+	std::lock_guard<std::mutex> lock (busLock_);
+	if ((type != Vst::kAudio && type != Vst::kEvent) || (dir != Vst::kInput && dir != Vst::kOutput))
+		return 0;
+	return buses_.count (busKind (type, dir));
+}
+
+tresult PLUGIN_API QuillMarlowProcessor::getBusInfo (Vst::MediaType type, Vst::BusDirection dir, int32 index,
+                                                     Vst::BusInfo& bus)
+{
+	std::lock_guard<std::mutex> lock (busLock_);
+	const ServedBus* found = buses_.find (type, dir, index);
+	if (!found)
+		return kInvalidArgument;
+	bus = found->info;
+	return kResultTrue;
+}
+
+tresult PLUGIN_API QuillMarlowProcessor::getRoutingInfo (Vst::RoutingInfo& inInfo, Vst::RoutingInfo& outInfo)
+{
+	Tandem::BusRequest answer {};
+	auto fill = [&] (Tandem::BusRequest& request) {
+		request.routing[0] = inInfo.mediaType;
+		request.routing[1] = inInfo.busIndex;
+		request.routing[2] = inInfo.channel;
+	};
+	// Before outpost runs, as a plug-in without routing answers.
+	if (!busCommand (Tandem::kGetRoutingInfoCommand, fill, &answer))
+		return kNotImplemented;
+	outInfo.mediaType = answer.routing[3];
+	outInfo.busIndex = answer.routing[4];
+	outInfo.channel = answer.routing[5];
+	return answer.result;
+}
+
+tresult PLUGIN_API QuillMarlowProcessor::activateBus (Vst::MediaType type, Vst::BusDirection dir, int32 index,
+                                                      TBool state)
+{
+	{
+		std::lock_guard<std::mutex> lock (busLock_);
+		ServedBus* bus = buses_.find (type, dir, index);
+		if (!bus)
+			return kInvalidArgument;
+		bus->active = state != 0;
+		// The last call for each bus is what a new outpost is given.
+		const int32 kind = busKind (type, dir);
+		hostActivations_.erase (std::remove_if (hostActivations_.begin (), hostActivations_.end (),
+		                                        [&] (const BusActivation& a) { return a.kind == kind && a.index == index; }),
+		                        hostActivations_.end ());
+		hostActivations_.push_back ({kind, index, state != 0});
+	}
+	// Before outpost runs, the call waits for it (see adoptServedBuses).
+	Tandem::BusRequest answer {};
+	auto fill = [&] (Tandem::BusRequest& request) {
+		request.mediaType = type;
+		request.direction = dir;
+		request.index = index;
+		request.state = state ? 1 : 0;
+	};
+	if (!busCommand (Tandem::kActivateBusCommand, fill, &answer))
+		return kResultTrue;
+	readBusesFromOutpost ();
+	return answer.result;
+}
+
+tresult PLUGIN_API QuillMarlowProcessor::setIoMode (Vst::IoMode mode)
+{
+	hostIoMode_ = mode;
+	Tandem::BusRequest answer {};
+	if (!busCommand (Tandem::kSetIoModeCommand, [mode] (Tandem::BusRequest& request) { request.ioMode = mode; },
+	                 &answer))
+		return kResultOk;
+	return answer.result;
+}
+
+tresult PLUGIN_API QuillMarlowProcessor::setBusArrangements (Vst::SpeakerArrangement* inputs, int32 numIns,
+                                                             Vst::SpeakerArrangement* outputs, int32 numOuts)
+{
+	if (numIns < 0 || numOuts < 0 || (numIns > 0 && !inputs) || (numOuts > 0 && !outputs))
+		return kInvalidArgument;
+	const int32 inChannels = numIns <= Tandem::kMaxAudioBuses ? channelsOf (inputs, numIns) : 0;
+	const int32 outChannels = numOuts <= Tandem::kMaxAudioBuses ? channelsOf (outputs, numOuts) : 0;
+	if (numIns > Tandem::kMaxAudioBuses || numOuts > Tandem::kMaxAudioBuses || inChannels > Tandem::kMaxBusChannels ||
+	    outChannels > Tandem::kMaxBusChannels)
+	{
+		Tandem::logError () << "[QuillMarlow #" << instanceId_ << "] Refused a layout of " << numIns << " input buses ("
+		                    << inChannels << " channels) and " << numOuts << " output buses (" << outChannels
+		                    << " channels): the bridge carries at most " << Tandem::kMaxAudioBuses << " buses and "
+		                    << Tandem::kMaxBusChannels << " channels each way";
+		return kResultFalse;
+	}
+	{
+		// The layout the host has already: nothing to ask (and no outpost to start).
+		std::lock_guard<std::mutex> lock (busLock_);
+		bool same = numIns == buses_.count (Tandem::kAudioInputs) && numOuts == buses_.count (Tandem::kAudioOutputs);
+		for (int32 i = 0; same && i < numIns; ++i)
+			same = buses_.kinds[Tandem::kAudioInputs][i].arrangement == inputs[i];
+		for (int32 i = 0; same && i < numOuts; ++i)
+			same = buses_.kinds[Tandem::kAudioOutputs][i].arrangement == outputs[i];
+		if (same)
+			return kResultTrue;
+	}
+	// The served plug-in decides: it accepts, adapts or refuses.
+	ensureOutpost ();
+	auto fill = [&] (Tandem::BusRequest& request) {
+		request.inputCount = numIns;
+		request.outputCount = numOuts;
+		for (int32 i = 0; i < numIns; ++i)
+			request.inputs[i] = inputs[i];
+		for (int32 i = 0; i < numOuts; ++i)
+			request.outputs[i] = outputs[i];
+	};
+	Tandem::BusRequest answer {};
+	if (!busCommand (Tandem::kSetBusArrangementsCommand, fill, &answer))
+	{
+		Tandem::logError () << "[QuillMarlow #" << instanceId_
+		                    << "] outpost did not answer the host's bus arrangement: refused";
+		return kResultFalse;
+	}
+	const tresult result = answer.result;
+	if (result == kResultTrue)
+	{
+		std::lock_guard<std::mutex> lock (busLock_);
+		hostArranged_ = true;
+		hostInputs_.assign (inputs, inputs + numIns);
+		hostOutputs_.assign (outputs, outputs + numOuts);
+	}
+	readBusesFromOutpost ();
+	return result;
+}
+
+tresult PLUGIN_API QuillMarlowProcessor::getBusArrangement (Vst::BusDirection dir, int32 index,
+                                                            Vst::SpeakerArrangement& arr)
+{
+	std::lock_guard<std::mutex> lock (busLock_);
+	const ServedBus* bus = buses_.find (Vst::kAudio, dir, index);
+	if (!bus)
+		return kInvalidArgument;
+	arr = bus->arrangement;
+	return kResultTrue;
+}
+
+tresult PLUGIN_API QuillMarlowProcessor::canProcessSampleSize (int32 symbolicSampleSize)
+{
+	std::lock_guard<std::mutex> lock (busLock_);
+	const int32 bit = symbolicSampleSize == Vst::kSample32 ? Tandem::kTakes32
+	                  : symbolicSampleSize == Vst::kSample64 ? Tandem::kTakes64
+	                                                         : 0;
+	return (buses_.sampleSizes & bit) ? kResultTrue : kResultFalse;
+}
+
+bool QuillMarlowProcessor::busCommand (int32 code, const std::function<void (Tandem::BusRequest&)>& fill,
+                                       Tandem::BusRequest* answer, const std::function<bool ()>& stopping)
+{
+	std::lock_guard<std::mutex> command (busCommandLock_);
+	Tandem::UICommand* ui = sharedMemory_.uiCommand ();
+	Tandem::BusData* bus = sharedMemory_.busData ();
+	Tandem::fullFence ();
+	if (!ui || !bus || !outpost_.running () ||
+	    sharedMemory_.audioData ()->audioReady.load (std::memory_order_relaxed) != 1)
+		return false;
+	fill (bus->request);
+	const Deadline deadline = std::chrono::steady_clock::now () + kBusCommandTimeout;
+	if (!postWhenFree (static_cast<Tandem::CommandCode> (code), deadline, stopping, false))
+		return false;
+	pollUntil ([&] { return ui->processed.load (std::memory_order_acquire) || stopping () || !outpost_.alive (); },
+	           deadline);
+	if (!ui->processed.load (std::memory_order_acquire))
+		return false;
+	if (answer)
+		*answer = bus->request;
+	return true;
+}
+
+bool QuillMarlowProcessor::readBusesFromOutpost ()
+{
+	Tandem::BusData* bus = sharedMemory_.busData ();
+	ServedBuses read;
+	// An outpost that has published nothing yet leaves the host's list alone.
+	if (!bus || bus->list.sequence.load (std::memory_order_acquire) == 0 || !readServedBuses (bus->list, read))
+		return false;
+	std::lock_guard<std::mutex> lock (busLock_);
+	const bool changed = !sameBuses (buses_, read);
+	buses_ = std::move (read);
+	eventInputBuses_.store (buses_.count (Tandem::kEventInputs));
+	eventOutputBuses_.store (buses_.count (Tandem::kEventOutputs));
+	return changed;
+}
+
+void QuillMarlowProcessor::adoptServedBuses (const std::function<bool ()>& stopping)
+{
+	// What the host set, given again in the order it did.
+	std::vector<BusActivation> activations;
+	bool arranged = false;
+	std::vector<Vst::SpeakerArrangement> inputs, outputs;
+	{
+		std::lock_guard<std::mutex> lock (busLock_);
+		activations = hostActivations_;
+		arranged = hostArranged_;
+		inputs = hostInputs_;
+		outputs = hostOutputs_;
+	}
+	if (hostIoMode_ >= 0)
+		busCommand (Tandem::kSetIoModeCommand, [this] (Tandem::BusRequest& r) { r.ioMode = hostIoMode_; }, nullptr, stopping);
+	if (arranged)
+		busCommand (
+		    Tandem::kSetBusArrangementsCommand,
+		    [&] (Tandem::BusRequest& r) {
+			    r.inputCount = static_cast<int32> (inputs.size ());
+			    r.outputCount = static_cast<int32> (outputs.size ());
+			    std::copy (inputs.begin (), inputs.end (), r.inputs);
+			    std::copy (outputs.begin (), outputs.end (), r.outputs);
+		    },
+		    nullptr, stopping);
+	for (const BusActivation& a : activations)
+		busCommand (
+		    Tandem::kActivateBusCommand,
+		    [&] (Tandem::BusRequest& r) {
+			    r.mediaType = a.kind < Tandem::kEventInputs ? Vst::kAudio : Vst::kEvent;
+			    r.direction = a.kind % 2 == 0 ? Vst::kInput : Vst::kOutput;
+			    r.index = a.index;
+			    r.state = a.state ? 1 : 0;
+		    },
+		    nullptr, stopping);
+	if (readBusesFromOutpost ())
+	{
+		Tandem::logInfo () << "[QuillMarlow #" << instanceId_
+		                   << "] The served plug-in's buses differ from those the host was given: the host reads "
+		                      "them again";
+		busChanges_.fetch_add (1);
+	}
+}
+
+} // namespace QuillMarlow
+} // namespace Steinberg
