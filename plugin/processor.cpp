@@ -86,7 +86,7 @@ tresult PLUGIN_API QuillMarlowProcessor::initialize (FUnknown* context)
 	cancelStart_.store (false);
 	// Hosts ask for the buses right away: the ones known without outpost.
 	std::lock_guard<std::mutex> lock (busLock_);
-	buses_ = initialServedBuses ();
+	buses_ = initialServedBuses (served_);
 	eventInputBuses_.store (buses_.count (Tandem::kEventInputs));
 	eventOutputBuses_.store (buses_.count (Tandem::kEventOutputs));
 	hostArranged_ = false;

@@ -1,10 +1,13 @@
 #include "plugin/served_buses.h"
+#include "plugin/utf8_text.h"
+#include "plugin/served_target.h"
 
 #include "protocol/bus_layout.h"
 
 #include "pluginterfaces/base/ustring.h"
 #include "pluginterfaces/vst/vstspeaker.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
@@ -51,9 +54,40 @@ int32 ServedBuses::channels (Vst::BusDirection dir) const
 	return sum;
 }
 
-ServedBuses initialServedBuses ()
+// A recorded bus, as the component listed it when `quillmarlow sync` read it.
+static ServedBus recordedBus (const Tandem::ServedBus& recorded)
+{
+	ServedBus bus {};
+	bus.info.mediaType = recorded.mediaType == "event" ? Vst::kEvent : Vst::kAudio;
+	bus.info.direction = recorded.direction == "output" ? Vst::kOutput : Vst::kInput;
+	bus.info.channelCount = recorded.channelCount < 0 ? 0 : std::min<int32> (recorded.channelCount, Tandem::kMaxBusChannels);
+	copyUtf16 (bus.info.name, 128, recorded.name);
+	bus.info.busType = recorded.busType == "aux" ? Vst::kAux : Vst::kMain;
+	bus.info.flags = recorded.flags;
+	// The arrangement the channel count names most often; the served plug-in
+	// tells its own once it runs.
+	const int32 n = bus.info.channelCount;
+	bus.arrangement = n == 1 ? Vst::SpeakerArr::kMono : n >= 64 ? ~Vst::SpeakerArrangement {0} : (Vst::SpeakerArrangement {1} << n) - 1;
+	bus.active = (recorded.flags & Vst::BusInfo::kDefaultActive) != 0;
+	return bus;
+}
+
+ServedBuses initialServedBuses (const ServedTarget& target)
 {
 	ServedBuses buses;
+	if (!target.buses.empty ())
+	{
+		for (const Tandem::ServedBus& recorded : target.buses)
+		{
+			const ServedBus bus = recordedBus (recorded);
+			std::vector<ServedBus>& list = buses.kinds[busKind (bus.info.mediaType, bus.info.direction)];
+			const int32 limit = bus.info.mediaType == Vst::kEvent ? Tandem::kMaxEventBuses : Tandem::kMaxAudioBuses;
+			if (list.size () < static_cast<size_t> (limit))
+				list.push_back (bus);
+		}
+		buses.sampleSizes = Tandem::kTakes32 | (target.sample64 ? Tandem::kTakes64 : 0);
+		return buses;
+	}
 	buses.kinds[Tandem::kAudioInputs].push_back (stereoBus (Vst::kInput, u"Stereo In"));
 	buses.kinds[Tandem::kAudioOutputs].push_back (stereoBus (Vst::kOutput, u"Stereo Out"));
 	buses.sampleSizes = Tandem::kTakes32;

@@ -34,10 +34,12 @@ struct ServedBuses
 	int32 channels (Vst::BusDirection dir) const;
 };
 
+struct ServedTarget;
+
 // The buses the host is given before outpost has read the served ones: the
-// served plug-in's as far as they are known without running it (a stereo
-// effect's by default).
-ServedBuses initialServedBuses ();
+// served plug-in's as far as they are known without running it, from a
+// made bundle's record (`target`), else a stereo effect's.
+ServedBuses initialServedBuses (const ServedTarget& target);
 
 // The list outpost wrote; false when no consistent one could be read.
 bool readServedBuses (const Tandem::BusList& list, ServedBuses& buses);
