@@ -1,5 +1,6 @@
 #include "application.h"
 
+#include "chain_file.h"
 #include "linux_calls.h"
 #include "next_to_host.h"
 #include "protocol/handshake.h"
@@ -86,6 +87,7 @@ bool OutpostApplication::initialize() {
 
     linuxCalls_ = linuxCallsUsable();
     hostPid_ = linuxParentPid();
+    if (linuxCalls_) chain_ = openChainPlace(*session_);
     if (!linuxCalls_)
         logInfo() << "[Outpost] Linux system calls unavailable: the audio thread spins between blocks and the "
                      "host's exit is not watched";
@@ -341,9 +343,11 @@ bool OutpostApplication::flushEditsToProcessor() {
     return true;
 }
 
-// The audio thread may sleep on inputReady while no blocks come.
+// The audio thread may sleep on inputReady while no blocks come, or on its
+// chain slot.
 void OutpostApplication::wakeAudioThread() {
     if (linuxCalls_ && audioData_) futexWake(&audioData_->inputReady);
+    if (chain_.linked()) nudge(chain_.own());
 }
 
 void OutpostApplication::audioThreadFunc() {
@@ -388,30 +392,37 @@ void OutpostApplication::audioThreadFunc() {
     };
     // Set by the Linux side when its instance runs right behind another.
     const std::atomic<std::uint8_t>* follows = uiCommand_ ? &uiCommand_->followsAnother : nullptr;
+    ChainPlace place = chain_;
+    place.follows = follows;
+    // Woken ahead by the outposts before it, a follower needs no move.
     NextToHost nextToHost;
     // In spin-only mode the thread never sleeps between blocks; at a
     // real-time priority it would keep every normal process (the host among
     // them) off its core until the kernel throttles it. It runs at the
-    // normal priority for as long as that mode lasts (and never moves). A
-    // switch the kernel refuses is not tried again: no system call per block.
+    // normal priority for as long as that mode lasts (and never moves). So
+    // does an outpost woken ahead in a chain: it spins for its block beside
+    // the host's thread, which must be able to post it. A switch the kernel
+    // refuses is not tried again: no system call per block, and one only
+    // when the role changes.
     bool atRealTime = realTime;
     auto fitPriority = [&] {
         const bool spinOnly = audio.spinOnly.load(std::memory_order_relaxed) != 0;
-        if (!realTime || spinOnly != atRealTime) return;
-        if ((spinOnly ? leaveRealTime() : preferPromptWakeUps()) == 0)
-            atRealTime = !spinOnly;
+        const bool wanted = !spinOnly && !(place.linked() && place.following());
+        if (!realTime || wanted == atRealTime) return;
+        if ((wanted ? preferPromptWakeUps() : leaveRealTime()) == 0)
+            atRealTime = wanted;
         else
             realTime = false;
     };
     for (fitPriority(); audioThreadRunning_.load(std::memory_order_relaxed) &&
-                        waitForBlock(audio, linuxCalls_, idle, kIdleSlice, &rhythm, follows);
+                        waitForBlock(audio, linuxCalls_, idle, kIdleSlice, &rhythm, &place);
          fitPriority()) {
         serviceFlush();
         ++blocks;
         if (blocks <= 10 || blocks % 10000 == 0)
             logFromAudio("[Outpost-Audio] Processing block %d (samples=%d)", blocks, audio.numSamples);
         processAudioData();
-        if (atRealTime && follows && follows->load(std::memory_order_relaxed) != 0) {
+        if (atRealTime && !place.linked() && place.following()) {
             const int hostCpu = uiCommand_->hostCpu.load(std::memory_order_relaxed) - 1;
             if (nextToHost.shouldMove(hostCpu, currentCpu())) moveOntoCpu(hostCpu);
         }
