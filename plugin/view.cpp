@@ -2,6 +2,7 @@
 // host's window, focus, the host's frame and run loop, and the command
 // region through which it talks to outpost.
 #include "plugin/view.h"
+#include "plugin/command_slot.h"
 #include "plugin/sleep_fully.h"
 #include "log/log.h"
 
@@ -408,7 +409,7 @@ bool QuillMarlowView::waitForAcknowledgement (std::chrono::milliseconds timeout,
 			Tandem::logError () << "[QuillMarlowView] TIMEOUT waiting for outpost!";
 			return false;
 		}
-		Tandem::sleepFully (10);
+		Tandem::sleepFully (1);
 	}
 }
 
@@ -439,6 +440,8 @@ bool QuillMarlowView::postWhenFree (const std::function<void (Tandem::UICommand&
 				return;
 			fill (ui);
 			ui.processed.store (false, std::memory_order_release);
+			if (region_.inSharedFile ())
+				wakeOutpostForCommand (&ui);
 			posted = true;
 		});
 		if (!linked)
@@ -457,7 +460,7 @@ bool QuillMarlowView::postWhenFree (const std::function<void (Tandem::UICommand&
 		if (!told)
 			Tandem::logInfo () << "[QuillMarlowView] Waiting for outpost to finish the previous command...";
 		told = true;
-		Tandem::sleepFully (10);
+		Tandem::sleepFully (1);
 	}
 }
 
