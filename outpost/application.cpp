@@ -311,6 +311,8 @@ void OutpostApplication::leaveForGoneHost() {
     logError() << "[Outpost] Host process " << hostPid_ << " is gone: removing " << sharedMemoryName_
                << " and exiting";
     if (!removeLinuxFile(sharedMemoryName_)) logError() << "[Outpost] Failed to remove " << sharedMemoryName_;
+    // So is the host's chain file (each of its outposts tries; one succeeds).
+    if (chain_.linked()) removeLinuxFile(chainFilePath(session_->chainOwner));
     running_ = false;
 }
 
@@ -394,23 +396,23 @@ void OutpostApplication::audioThreadFunc() {
     const std::atomic<std::uint8_t>* follows = uiCommand_ ? &uiCommand_->followsAnother : nullptr;
     ChainPlace place = chain_;
     place.follows = follows;
-    // Woken ahead by the outposts before it, a follower needs no move.
     NextToHost nextToHost;
+    // Woken ahead by the outposts before it, a follower spins for its block
+    // at real-time priority: it stays off the CPU its host thread posts from
+    // (each block names it), or it would keep a host thread at normal
+    // priority from posting. Changed only when that CPU changes.
+    int keptOff = -1;
     // In spin-only mode the thread never sleeps between blocks; at a
     // real-time priority it would keep every normal process (the host among
     // them) off its core until the kernel throttles it. It runs at the
-    // normal priority for as long as that mode lasts (and never moves). So
-    // does an outpost woken ahead in a chain: it spins for its block beside
-    // the host's thread, which must be able to post it. A switch the kernel
-    // refuses is not tried again: no system call per block, and one only
-    // when the role changes.
+    // normal priority for as long as that mode lasts (and never moves). A
+    // switch the kernel refuses is not tried again: no system call per block.
     bool atRealTime = realTime;
     auto fitPriority = [&] {
         const bool spinOnly = audio.spinOnly.load(std::memory_order_relaxed) != 0;
-        const bool wanted = !spinOnly && !(place.linked() && place.following());
-        if (!realTime || wanted == atRealTime) return;
-        if ((wanted ? preferPromptWakeUps() : leaveRealTime()) == 0)
-            atRealTime = wanted;
+        if (!realTime || spinOnly != atRealTime) return;
+        if ((spinOnly ? leaveRealTime() : preferPromptWakeUps()) == 0)
+            atRealTime = !spinOnly;
         else
             realTime = false;
     };
@@ -422,8 +424,14 @@ void OutpostApplication::audioThreadFunc() {
         if (blocks <= 10 || blocks % 10000 == 0)
             logFromAudio("[Outpost-Audio] Processing block %d (samples=%d)", blocks, audio.numSamples);
         processAudioData();
-        if (atRealTime && !place.linked() && place.following()) {
-            const int hostCpu = uiCommand_->hostCpu.load(std::memory_order_relaxed) - 1;
+        const int hostCpu = uiCommand_ ? uiCommand_->hostCpu.load(std::memory_order_relaxed) - 1 : -1;
+        if (place.linked()) {
+            const int off = atRealTime && place.following() ? hostCpu : -1;
+            if (off != keptOff) {
+                keepOffCpu(off);
+                keptOff = off;
+            }
+        } else if (atRealTime && place.following()) {
             if (nextToHost.shouldMove(hostCpu, currentCpu())) moveOntoCpu(hostCpu);
         }
     }

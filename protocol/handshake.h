@@ -167,8 +167,8 @@ private:
 };
 
 // outpost, behind another instance in a chain: sleeps on its chain slot
-// until the chain's first outpost (or the block itself) wakes it, then
-// spins for its block for kFollowerSpin at most; true once the block is
+// until an outpost ahead of it (or, failing that, its block) wakes it, then
+// spins for its block for `place.spin` at most; true once the block is
 // posted, false when `idle()` says to stop.
 template <typename Posted, typename Idle>
 bool awaitTurnInChain(const ChainPlace& place, Posted posted, Idle idle, HandshakeClock::duration slice) {
@@ -187,7 +187,8 @@ bool awaitTurnInChain(const ChainPlace& place, Posted posted, Idle idle, Handsha
         if (posted()) return true;
         if (own.nudge.load(std::memory_order_relaxed) != before) {
             const auto now = HandshakeClock::now();
-            if (spinUntil(posted, now + place.spin, true, now + kTightSpin)) return true;
+            // Yielding from the start: the outposts ahead share its core.
+            if (spinUntil(posted, now + place.spin, true, now)) return true;
         }
         if (!idle()) return false;
     }
@@ -198,7 +199,7 @@ bool awaitTurnInChain(const ChainPlace& place, Posted posted, Idle idle, Handsha
 // Sleeps only when `maySleep` and the Linux side has not asked for spinning;
 // with a `rhythm`, sleeps at once until shortly before a paced block is due
 // (and wakes the outposts behind it in its chain, `place`), or, when its
-// instance follows another, until the chain's first outpost wakes it.
+// instance follows another, until an outpost ahead of it wakes it.
 template <typename Idle>
 bool waitForBlock(AudioData& audio, bool maySleep, Idle idle, HandshakeClock::duration slice = kIdleSlice,
                   BlockRhythm* rhythm = nullptr, const ChainPlace* place = nullptr) {
@@ -229,8 +230,8 @@ bool waitForBlock(AudioData& audio, bool maySleep, Idle idle, HandshakeClock::du
             late = posted();
             rhythm->timerWas(late);
         }
-        if (place) place->wakeFollowers();
         if (late) return seen(false);
+        if (place) place->wakeFollowers();
         // Spin until a spin window past the time it is due.
         const auto now = HandshakeClock::now();
         if (spinUntil(posted, std::max(due, now) + kSpinWindow, true, now + kTightSpin)) return seen(true);
