@@ -342,7 +342,7 @@ int main(int argc, char** argv) {
         if (option == "--chain" && std::sscanf(value, "%dx%d", &count, &samples) == 2 && count > 0 && samples > 0)
             shapes.emplace_back(count, samples);
     }
-    if (shapes.empty()) shapes = {{1, 64}, {4, 64}, {8, 128}, {8, 256}};
+    if (shapes.empty()) shapes = {{1, 64}, {4, 64}, {8, 128}, {16, 64}, {32, 128}};
     if (!std::getenv("WINEPREFIX")) {
         std::fprintf(stderr, "bridge_bench: set WINEPREFIX to a prefix with Quill installed\n");
         return 2;

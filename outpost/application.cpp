@@ -1,5 +1,6 @@
 #include "application.h"
 
+#include "chain_file.h"
 #include "linux_calls.h"
 #include "next_to_host.h"
 #include "protocol/handshake.h"
@@ -86,6 +87,7 @@ bool OutpostApplication::initialize() {
 
     linuxCalls_ = linuxCallsUsable();
     hostPid_ = linuxParentPid();
+    if (linuxCalls_) chain_ = openChainPlace(*session_);
     if (!linuxCalls_)
         logInfo() << "[Outpost] Linux system calls unavailable: the audio thread spins between blocks and the "
                      "host's exit is not watched";
@@ -309,6 +311,8 @@ void OutpostApplication::leaveForGoneHost() {
     logError() << "[Outpost] Host process " << hostPid_ << " is gone: removing " << sharedMemoryName_
                << " and exiting";
     if (!removeLinuxFile(sharedMemoryName_)) logError() << "[Outpost] Failed to remove " << sharedMemoryName_;
+    // So is the host's chain file (each of its outposts tries; one succeeds).
+    if (chain_.linked()) removeLinuxFile(chainFilePath(session_->chainOwner));
     running_ = false;
 }
 
@@ -341,9 +345,11 @@ bool OutpostApplication::flushEditsToProcessor() {
     return true;
 }
 
-// The audio thread may sleep on inputReady while no blocks come.
+// The audio thread may sleep on inputReady while no blocks come, or on its
+// chain slot.
 void OutpostApplication::wakeAudioThread() {
     if (linuxCalls_ && audioData_) futexWake(&audioData_->inputReady);
+    if (chain_.linked()) nudge(chain_.own());
 }
 
 void OutpostApplication::audioThreadFunc() {
@@ -388,7 +394,14 @@ void OutpostApplication::audioThreadFunc() {
     };
     // Set by the Linux side when its instance runs right behind another.
     const std::atomic<std::uint8_t>* follows = uiCommand_ ? &uiCommand_->followsAnother : nullptr;
+    ChainPlace place = chain_;
+    place.follows = follows;
     NextToHost nextToHost;
+    // Woken ahead by the outposts before it, a follower spins for its block
+    // at real-time priority: it stays off the CPU its host thread posts from
+    // (each block names it), or it would keep a host thread at normal
+    // priority from posting. Changed only when that CPU changes.
+    int keptOff = -1;
     // In spin-only mode the thread never sleeps between blocks; at a
     // real-time priority it would keep every normal process (the host among
     // them) off its core until the kernel throttles it. It runs at the
@@ -404,15 +417,21 @@ void OutpostApplication::audioThreadFunc() {
             realTime = false;
     };
     for (fitPriority(); audioThreadRunning_.load(std::memory_order_relaxed) &&
-                        waitForBlock(audio, linuxCalls_, idle, kIdleSlice, &rhythm, follows);
+                        waitForBlock(audio, linuxCalls_, idle, kIdleSlice, &rhythm, &place);
          fitPriority()) {
         serviceFlush();
         ++blocks;
         if (blocks <= 10 || blocks % 10000 == 0)
             logFromAudio("[Outpost-Audio] Processing block %d (samples=%d)", blocks, audio.numSamples);
         processAudioData();
-        if (atRealTime && follows && follows->load(std::memory_order_relaxed) != 0) {
-            const int hostCpu = uiCommand_->hostCpu.load(std::memory_order_relaxed) - 1;
+        const int hostCpu = uiCommand_ ? uiCommand_->hostCpu.load(std::memory_order_relaxed) - 1 : -1;
+        if (place.linked()) {
+            const int off = atRealTime && place.following() ? hostCpu : -1;
+            if (off != keptOff) {
+                keepOffCpu(off);
+                keptOff = off;
+            }
+        } else if (atRealTime && place.following()) {
             if (nextToHost.shouldMove(hostCpu, currentCpu())) moveOntoCpu(hostCpu);
         }
     }

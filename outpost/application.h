@@ -7,6 +7,7 @@
 #include "log/log.h"
 #include "pluginterfaces/vst/ivstprocesscontext.h"
 #include "protocol/event_data.h"
+#include "protocol/chain_wake.h"
 #include "protocol/parameter_data.h"
 #include "protocol/tandem_protocol.h"
 #include "host_thread.h"
@@ -132,6 +133,8 @@ private:
     ParameterData* parameterData_ = nullptr;
     BusData* busData_ = nullptr;
     EventData* eventData_ = nullptr;
+    // Our slot among the outposts of the host's chains (chain_file.h).
+    ChainPlace chain_;
     // Before the loader: COM is left only after the module is freed.
     HostThread hostThread_;
     VST3Loader loader_;

@@ -100,6 +100,28 @@ int currentCpu() {
     return -1;
 }
 
+bool keepOffCpu(int cpu) {
+    constexpr int kMaxCpus = 1024;
+    // The thread's own set, taken before the first change.
+    static std::uint64_t allowed[kMaxCpus / 64] = {};
+    static bool known = false;
+    if (!linuxCallsUsable() || cpu >= kMaxCpus) return false;
+    if (!known) {
+        if (linuxSyscall(LinuxCall::kSchedGetaffinity, 0, sizeof allowed, reinterpret_cast<std::intptr_t>(allowed)) <= 0)
+            return false;
+        known = true;
+    }
+    std::uint64_t others[kMaxCpus / 64];
+    bool any = false;
+    for (int i = 0; i < kMaxCpus / 64; ++i) {
+        others[i] = allowed[i];
+        if (cpu >= 0 && i == cpu / 64) others[i] &= ~(std::uint64_t{1} << (cpu % 64));
+        any = any || others[i] != 0;
+    }
+    return any &&
+           linuxSyscall(LinuxCall::kSchedSetaffinity, 0, sizeof others, reinterpret_cast<std::intptr_t>(others)) == 0;
+}
+
 bool moveOntoCpu(int cpu) {
     constexpr int kMaxCpus = 1024;
     std::uint64_t allowed[kMaxCpus / 64] = {};

@@ -42,6 +42,11 @@ int currentCpu();
 // rdtscp); -1 where no such descriptor is there.
 int cpuFromSegmentLimit();
 
+// Lets the calling thread (outpost's audio thread) run on every CPU it was
+// allowed at its first call but `cpu`, or on all of them again for -1.
+// False, with nothing changed, when that leaves none or the kernel refuses.
+bool keepOffCpu(int cpu);
+
 // Moves the calling thread onto `cpu` now, then lets it run on every CPU it
 // was allowed before again: the kernel keeps it there until it has a reason
 // to move it. False, with nothing changed, when `cpu` is not an allowed one.

@@ -18,6 +18,7 @@ struct Lane
 {
 	std::atomic<std::uintptr_t> thread;  // 0: free
 	std::atomic<std::int32_t> lastId;
+	std::atomic<std::int32_t> lastSlot;
 	std::atomic<std::int64_t> endedAt;
 };
 
@@ -48,6 +49,7 @@ int laneOfThisThread (std::int64_t now)
 		if (!lanes[i].thread.compare_exchange_strong (owner, self, std::memory_order_relaxed))
 			continue;
 		lanes[i].lastId.store (kNobody, std::memory_order_relaxed);
+		lanes[i].lastSlot.store (Tandem::kNoChainSlot, std::memory_order_relaxed);
 		lanes[i].endedAt.store (now, std::memory_order_relaxed);
 		return i;
 	}
@@ -56,17 +58,23 @@ int laneOfThisThread (std::int64_t now)
 
 } // namespace
 
-Turn::Turn (std::int32_t id, std::int64_t periodNs) : id_ (id)
+Turn::Turn (std::int32_t id, std::int64_t periodNs, Tandem::ChainRegion* chain, std::int32_t slot)
+: id_ (id), slot_ (chain ? slot : Tandem::kNoChainSlot)
 {
-	if (periodNs <= 0)
-		return;
-	const std::int64_t now = nowNs ();
-	lane_ = laneOfThisThread (now);
-	if (lane_ < 0)
-		return;
-	const std::int32_t before = lanes[lane_].lastId.load (std::memory_order_relaxed);
-	follows_ = before != kNobody && before != id_ &&
-	           now - lanes[lane_].endedAt.load (std::memory_order_relaxed) < periodNs / 4;
+	if (periodNs > 0)
+	{
+		const std::int64_t now = nowNs ();
+		lane_ = laneOfThisThread (now);
+		if (lane_ >= 0)
+		{
+			const std::int32_t before = lanes[lane_].lastId.load (std::memory_order_relaxed);
+			follows_ = before != kNobody && before != id_ &&
+			           now - lanes[lane_].endedAt.load (std::memory_order_relaxed) < periodNs / 4;
+		}
+	}
+	if (chain)
+		Tandem::linkChain (*chain, slot_,
+		                   follows_ ? lanes[lane_].lastSlot.load (std::memory_order_relaxed) : Tandem::kNoChainSlot);
 }
 
 Turn::~Turn ()
@@ -74,6 +82,7 @@ Turn::~Turn ()
 	if (lane_ < 0)
 		return;
 	lanes[lane_].lastId.store (id_, std::memory_order_relaxed);
+	lanes[lane_].lastSlot.store (slot_, std::memory_order_relaxed);
 	lanes[lane_].endedAt.store (nowNs (), std::memory_order_relaxed);
 }
 

@@ -27,6 +27,8 @@ public:
 
 	// False for a link to nothing.
 	bool linked () const { return processor_ || region_; }
+	// The region is a processor's, at the start of its whole shared file.
+	bool inSharedFile () const { return processor_; }
 	// Runs `use` on the region while it cannot go away; false, without
 	// running it, when the region is gone (or there never was one).
 	bool with (const std::function<void (Tandem::UICommand&)>& use) const;

@@ -3,6 +3,8 @@
 // thread).
 #pragma once
 
+#include "protocol/futex.h"
+#include "protocol/parameter_data.h"
 #include "protocol/tandem_protocol.h"
 
 #include <chrono>
@@ -13,7 +15,8 @@ namespace QuillMarlow {
 
 using Deadline = std::chrono::steady_clock::time_point;
 
-// Polls `ready` every 10 ms until it returns true or `deadline` passes.
+// Polls `ready` every millisecond until it returns true or `deadline`
+// passes: the host's thread waits, and an answer is seen at once.
 template <typename Ready>
 bool pollUntil (Ready ready, Deadline deadline)
 {
@@ -21,9 +24,19 @@ bool pollUntil (Ready ready, Deadline deadline)
 	{
 		if (ready ())
 			return true;
-		std::this_thread::sleep_for (std::chrono::milliseconds (10));
+		std::this_thread::sleep_for (std::chrono::milliseconds (1));
 	}
 	return false;
+}
+
+// Wakes outpost's main thread, which otherwise looks at the slot only every
+// 10 to 50 ms: `ui` is the start of the shared file, and the parameter
+// region's wake word is the one its waker thread sleeps on.
+inline void wakeOutpostForCommand (Tandem::UICommand* ui)
+{
+	Tandem::ParameterRequest& request = Tandem::parametersAt (ui)->request;
+	request.wake.fetch_add (1, std::memory_order_release);
+	Tandem::futexWake (&request.wake);
 }
 
 // The code first, then the flag outpost polls.
@@ -31,6 +44,7 @@ inline void postCommand (Tandem::UICommand* ui, Tandem::CommandCode code)
 {
 	ui->command = static_cast<int32_t> (code);
 	ui->processed.store (false, std::memory_order_release);
+	wakeOutpostForCommand (ui);
 }
 
 } // namespace QuillMarlow

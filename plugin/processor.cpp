@@ -7,6 +7,7 @@
 #include "log/log.h"
 
 #include <string>
+#include <unistd.h>
 
 namespace Steinberg {
 namespace QuillMarlow {
@@ -123,6 +124,15 @@ bool QuillMarlowProcessor::initSharedMemory ()
 		Tandem::logError () << "[QuillMarlow #" << instanceId_ << "] Erreur shared memory: " << result.error;
 		return false;
 	}
+	// The outposts of instances that run one after another wake each other.
+	if (!chain_.chain)
+		chain_ = ChainFile::take ();
+	if (chain_.chain)
+	{
+		Tandem::SessionData* session = sharedMemory_.sessionData ();
+		session->chainSlot = static_cast<uint8> (chain_.slot + 1);
+		session->chainOwner = static_cast<uint32> (::getpid ());
+	}
 	Tandem::logInfo () << "[QuillMarlow #" << instanceId_ << "] Fichier mappé créé: " << path;
 	Tandem::logInfo () << "[QuillMarlow #" << instanceId_ << "] UICommand at offset 0, AudioData at offset "
 	                   << Tandem::kAudioDataOffset;
@@ -135,6 +145,7 @@ void QuillMarlowProcessor::cleanupSharedMemory ()
 	outpost_.stopWatch ();
 	std::lock_guard<std::mutex> lock (s_instancesMutex_);
 	sharedMemory_.release ();
+	ChainFile::giveBack (chain_);
 }
 
 void QuillMarlowProcessor::terminateOutpost ()

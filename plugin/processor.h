@@ -3,6 +3,7 @@
 // the served plug-in's state.
 #pragma once
 
+#include "plugin/chain_file.h"
 #include "plugin/latency_cache.h"
 #include "plugin/outpost_lifecycle.h"
 #include "plugin/served_target.h"
@@ -149,6 +150,8 @@ protected:
 	pid_t outpostPid () const { return outpost_.pid (); }
 	int32 audioOkCount () const { return audioOkCount_; }
 	int32 timeoutCount () const { return timeoutCount_; }
+	// Blocks whose post had to wake outpost (a futex call on the host's thread).
+	int32 outpostWakeCount () const { return outpostWakeCount_; }
 
 private:
 	// The first registered processor that `match` accepts; the caller holds
@@ -288,6 +291,10 @@ private:
 	// Audio thread: the buses and channels of the block in flight.
 	int32 blockBuses_[2] = {};
 	int32 blockChannels_[2][Tandem::kMaxAudioBuses] = {};
+	int32 outpostWakeCount_ = 0;
+	// Our slot in this process's chain file, from initSharedMemory to
+	// cleanupSharedMemory.
+	ChainFile::Place chain_;
 
 	// Audio thread only: a block timed out and outpost may still be working
 	// on it, so the slots are not ours until it has finished.

@@ -94,8 +94,7 @@ tresult PLUGIN_API QuillMarlowProcessor::setProcessing (TBool state)
 	// outpost's audio thread follows before its next block, or at once when
 	// it sleeps without blocks.
 	fullFence ();
-	if (audio->outpostWaiting.load (std::memory_order_relaxed) != 0)
-		Tandem::futexWake (&audio->inputReady);
+	Tandem::wakeOutpostAudio (*audio, chain_.own ());
 	return kResultOk;
 }
 

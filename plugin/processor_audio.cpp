@@ -88,9 +88,11 @@ tresult PLUGIN_API QuillMarlowProcessor::process (Vst::ProcessData& data)
 	Vst::AudioBusBuffers& out = oneEach ? data.outputs[0] : noBus;
 	const int32 channels = oneEach ? std::max (in.numChannels, 0) : 0;
 	const size_t bytes = sizeof (float) * samples;
-	const ChainLinks::Turn chainTurn (instanceId_, sampleRate_ > 0.0 && samples > 0
-	                                                   ? static_cast<std::int64_t> (samples * 1e9 / sampleRate_)
-	                                                   : 0);
+	const ChainLinks::Turn chainTurn (instanceId_,
+	                                  sampleRate_ > 0.0 && samples > 0
+	                                      ? static_cast<std::int64_t> (samples * 1e9 / sampleRate_)
+	                                      : 0,
+	                                  chain_.chain, chain_.slot);
 
 	// The slots are ours only while outpost's link is up; while it is being
 	// restarted every block passes through.
@@ -156,7 +158,8 @@ tresult PLUGIN_API QuillMarlowProcessor::process (Vst::ProcessData& data)
 		writeBusBlock (data, samples);
 
 	const auto posted = Tandem::HandshakeClock::now ();
-	const bool wokeOutpost = Tandem::postBlock (*audio);
+	const bool wokeOutpost = Tandem::postBlock (*audio, chain_.own ());
+	outpostWakeCount_ += wokeOutpost ? 1 : 0;
 
 	if (processCallCount_ <= 10)
 	{

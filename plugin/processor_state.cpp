@@ -57,7 +57,7 @@ bool QuillMarlowProcessor::postWhenFree (Tandem::CommandCode code, Deadline dead
 		}
 		if (late)
 			return false;
-		Tandem::sleepFully (10);
+		Tandem::sleepFully (1);
 	}
 }
 

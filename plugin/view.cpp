@@ -2,6 +2,7 @@
 // host's window, focus, the host's frame and run loop, and the command
 // region through which it talks to outpost.
 #include "plugin/view.h"
+#include "plugin/command_slot.h"
 #include "plugin/sleep_fully.h"
 #include "log/log.h"
 
@@ -157,7 +158,7 @@ tresult PLUGIN_API QuillMarlowView::attached (void* parent, FIDString type)
 	if (!postShowEditor (kShowEditorTimeout))
 		return kResultFalse;
 	Tandem::logInfo () << "[QuillMarlowView] Waiting for outpost to create editor window...";
-	if (!waitForAcknowledgement (kShowEditorTimeout))
+	if (!waitForAcknowledgement (kShowEditorTimeout, true))
 		return kResultFalse;
 
 	uint64 wine = 0;
@@ -246,11 +247,11 @@ tresult PLUGIN_API QuillMarlowView::removed ()
 	{
 		const uint32 wine = wineWindow ();
 		// Unmapped first: a mapped window handed to the root is adopted by
-		// the window manager. WM_STATE goes with it, as a window manager
-		// would do on withdrawal, so that Wine's hide does not wait for it.
+		// the window manager. WM_STATE stays as it is until Wine has hidden
+		// the window: Wine hiding a window that it still takes for mapped
+		// waits up to two seconds for WM_STATE to come back, and its main
+		// thread (every command to outpost) with it. The next show removes it.
 		xcb_unmap_window (connection_, wine);
-		if (wmStateAtom_)
-			xcb_delete_property (connection_, wine, wmStateAtom_);
 		Tandem::logInfo () << "[QuillMarlowView] Reparenting Wine window to root...";
 		xcb_reparent_window (connection_, wine, screen_->root, 0, 0);
 		xcb_flush (connection_);
@@ -378,7 +379,7 @@ void QuillMarlowView::unregisterFromRunLoop ()
 	hostLoop_ = nullptr;
 }
 
-bool QuillMarlowView::waitForAcknowledgement (std::chrono::milliseconds timeout)
+bool QuillMarlowView::waitForAcknowledgement (std::chrono::milliseconds timeout, bool withdrawShown)
 {
 	const auto start = std::chrono::steady_clock::now ();
 	for (;;)
@@ -386,10 +387,20 @@ bool QuillMarlowView::waitForAcknowledgement (std::chrono::milliseconds timeout)
 		// The host may terminate the processor (unmapping the region) from
 		// another thread while we wait.
 		bool done = false;
-		if (!region_.with ([&] (Tandem::UICommand& ui) { done = ui.processed.load (std::memory_order_acquire); }))
+		uint64 named = 0;
+		if (!region_.with ([&] (Tandem::UICommand& ui) {
+			    done = ui.processed.load (std::memory_order_acquire);
+			    named = ui.wineWindow;
+		    }))
 		{
 			Tandem::logError () << kRegionGone;
 			return false;
+		}
+		// outpost names its window before it shows it.
+		if (withdrawShown && named != 0 && !done)
+		{
+			withdrawForShow (static_cast<uint32> (named));
+			withdrawShown = false;
 		}
 		if (done)
 			return true;
@@ -398,7 +409,7 @@ bool QuillMarlowView::waitForAcknowledgement (std::chrono::milliseconds timeout)
 			Tandem::logError () << "[QuillMarlowView] TIMEOUT waiting for outpost!";
 			return false;
 		}
-		Tandem::sleepFully (10);
+		Tandem::sleepFully (1);
 	}
 }
 
@@ -429,6 +440,8 @@ bool QuillMarlowView::postWhenFree (const std::function<void (Tandem::UICommand&
 				return;
 			fill (ui);
 			ui.processed.store (false, std::memory_order_release);
+			if (region_.inSharedFile ())
+				wakeOutpostForCommand (&ui);
 			posted = true;
 		});
 		if (!linked)
@@ -447,7 +460,7 @@ bool QuillMarlowView::postWhenFree (const std::function<void (Tandem::UICommand&
 		if (!told)
 			Tandem::logInfo () << "[QuillMarlowView] Waiting for outpost to finish the previous command...";
 		told = true;
-		Tandem::sleepFully (10);
+		Tandem::sleepFully (1);
 	}
 }
 

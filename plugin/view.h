@@ -97,7 +97,14 @@ private:
 	void sync ();
 	// Waits up to `timeout` for outpost to acknowledge the posted command;
 	// false (with its message) on a time-out or when the region went away.
-	bool waitForAcknowledgement (std::chrono::milliseconds timeout);
+	// With `withdrawShown`, Wine's window, as soon as outpost names it, is
+	// withdrawn from the top level as a window manager would (see
+	// withdrawForShow).
+	bool waitForAcknowledgement (std::chrono::milliseconds timeout, bool withdrawShown = false);
+	// Deletes WM_STATE of Wine's window `window`, as a window manager does
+	// once a client has withdrawn a window. Wine, showing a window it hid
+	// before, waits up to two seconds for that when no manager runs.
+	void withdrawForShow (uint32 window);
 	// Posts the command that `fill` writes (code and arguments) once the
 	// slot is free, waiting up to `timeout`; with `takeAnyway` a slot still
 	// busy then is taken all the same. False when nothing was posted (the

@@ -242,6 +242,25 @@ bool QuillMarlowView::windowManagerRunning () const
 	return running;
 }
 
+void QuillMarlowView::withdrawForShow (uint32 window)
+{
+	if (!connection_)
+		return;
+	static const char kWmState[] = "WM_STATE";
+	if (!wmStateAtom_)
+		if (auto* atom = xcb_intern_atom_reply (
+		        connection_, xcb_intern_atom (connection_, 0, sizeof (kWmState) - 1, kWmState), nullptr))
+		{
+			wmStateAtom_ = atom->atom;
+			free (atom);
+		}
+	if (!wmStateAtom_)
+		return;
+	xcb_delete_property (connection_, window, wmStateAtom_);
+	xcb_flush (connection_);
+	Tandem::logInfo () << "[QuillMarlowView] WM_STATE removed from hidden window 0x" << std::hex << window;
+}
+
 void QuillMarlowView::setNormalWmState (uint32 window)
 {
 	const uint32 state[] = {1, 0}; // NormalState, no icon window

@@ -23,15 +23,17 @@
 //    spins from then on. It keeps its wake-up flag raised while it sleeps,
 //    so a block that comes before the timer still wakes it. How early it
 //    wakes follows how late the timer turned out (wakeLead);
-//  - but only the first of several instances on one host thread wakes
-//    early: the blocks of those that follow it (`followsAnother`) come a
+//  - only the first of several instances on one host thread wakes on its
+//    timer: the blocks of those that follow it (`followsAnother`) come a
 //    moment after the instance before them has finished, not at a steady
-//    time, and an outpost that spins early only keeps the instances still
-//    at work, or the host itself, off a core. Their outposts sleep until
-//    their block is posted (and, at real-time priority, move next to the
-//    host thread's CPU after it: outpost/next_to_host.h).
+//    time. The outposts ahead of them in the chain wake them, and each
+//    spins, for a bounded time, until its block is posted (chain_wake.h).
+//    Without a chain file they sleep until their block is posted (and, at
+//    real-time priority, move next to the host thread's CPU after it:
+//    outpost/next_to_host.h).
 #pragma once
 
+#include "protocol/chain_wake.h"
 #include "protocol/futex.h"
 #include "protocol/tandem_protocol.h"
 
@@ -89,16 +91,27 @@ inline void sleepOn(std::atomic<std::int32_t>& word, std::atomic<std::uint8_t>& 
     fullFence();
 }
 
+// Linux side: wakes outpost's audio thread where it sleeps, if it does:
+// on the block flag, or on its slot of the chain file (`chain`, if any).
+// True when a wake-up call was made.
+inline bool wakeOutpostAudio(AudioData& audio, ChainSlot* chain = nullptr) {
+    bool woke = false;
+    if (audio.outpostWaiting.load(std::memory_order_relaxed) != 0) {
+        futexWake(&audio.inputReady);
+        woke = true;
+    }
+    if (chain && nudge(*chain)) woke = true;
+    return woke;
+}
+
 // Linux side: hands the block now in the input slots to outpost. True when
 // outpost was asleep and had to be woken.
-inline bool postBlock(AudioData& audio) {
+inline bool postBlock(AudioData& audio, ChainSlot* chain = nullptr) {
     audio.outputReady.store(0, std::memory_order_relaxed);
     fullFence();
     audio.inputReady.store(1, std::memory_order_relaxed);
     fullFence();
-    if (audio.outpostWaiting.load(std::memory_order_relaxed) == 0) return false;
-    futexWake(&audio.inputReady);
-    return true;
+    return wakeOutpostAudio(audio, chain);
 }
 
 // outpost: hands the finished block back.
@@ -153,23 +166,55 @@ private:
     HandshakeClock::duration wakeLead_ = std::chrono::microseconds(100);
 };
 
+// outpost, behind another instance in a chain: sleeps on its chain slot
+// until an outpost ahead of it (or, failing that, its block) wakes it, then
+// spins for its block for `place.spin` at most; true once the block is
+// posted, false when `idle()` says to stop.
+template <typename Posted, typename Idle>
+bool awaitTurnInChain(const ChainPlace& place, Posted posted, Idle idle, HandshakeClock::duration slice) {
+    ChainSlot& own = place.own();
+    for (;;) {
+        // A block already there is taken without a word to the host.
+        fullFence();
+        if (posted()) return true;
+        const std::int32_t before = own.nudge.load(std::memory_order_relaxed);
+        own.asleep.store(1, std::memory_order_relaxed);
+        fullFence();
+        if (!posted())
+            futexWait(&own.nudge, before, std::chrono::duration_cast<std::chrono::nanoseconds>(slice).count());
+        own.asleep.store(0, std::memory_order_relaxed);
+        fullFence();
+        if (posted()) return true;
+        if (own.nudge.load(std::memory_order_relaxed) != before) {
+            const auto now = HandshakeClock::now();
+            // Yielding from the start: the outposts ahead share its core.
+            if (spinUntil(posted, now + place.spin, true, now)) return true;
+        }
+        if (!idle()) return false;
+    }
+}
+
 // outpost: waits until a block is posted (true) or `idle()`, asked each time
 // a spin window or a `slice` of sleep passes without one, returns false.
 // Sleeps only when `maySleep` and the Linux side has not asked for spinning;
-// with a `rhythm`, sleeps at once until shortly before a paced block is due,
-// or until it is posted when it `follows` another instance's.
+// with a `rhythm`, sleeps at once until shortly before a paced block is due
+// (and wakes the outposts behind it in its chain, `place`), or, when its
+// instance follows another, until an outpost ahead of it wakes it.
 template <typename Idle>
 bool waitForBlock(AudioData& audio, bool maySleep, Idle idle, HandshakeClock::duration slice = kIdleSlice,
-                  BlockRhythm* rhythm = nullptr, const std::atomic<std::uint8_t>* follows = nullptr) {
+                  BlockRhythm* rhythm = nullptr, const ChainPlace* place = nullptr) {
     auto posted = [&audio] { return audio.inputReady.load(std::memory_order_relaxed) == 1; };
     const bool mayRest = maySleep && audio.spinOnly.load(std::memory_order_relaxed) == 0;
     auto seen = [&](bool spinning) {
         if (rhythm) rhythm->arrived(HandshakeClock::now(), spinning);
+        // The blocks behind this one come after it.
+        if (place) place->wakeFollowers();
         return true;
     };
     HandshakeClock::time_point due;
     if (mayRest && rhythm && rhythm->nextDue(due)) {
-        if (follows && follows->load(std::memory_order_relaxed) != 0) {
+        if (place && place->following()) {
+            if (place->linked()) return awaitTurnInChain(*place, posted, idle, slice) && seen(false);
             for (;;) {
                 sleepOn(audio.inputReady, audio.outpostWaiting, HandshakeClock::now() + slice);
                 fullFence();
@@ -178,13 +223,15 @@ bool waitForBlock(AudioData& audio, bool maySleep, Idle idle, HandshakeClock::du
             }
         }
         const auto wakeAt = due - rhythm->wakeLead();
+        bool late = false;
         if (HandshakeClock::now() < wakeAt) {
             sleepOn(audio.inputReady, audio.outpostWaiting, wakeAt);
             fullFence();
-            const bool late = posted();
+            late = posted();
             rhythm->timerWas(late);
-            if (late) return seen(false);
         }
+        if (late) return seen(false);
+        if (place) place->wakeFollowers();
         // Spin until a spin window past the time it is due.
         const auto now = HandshakeClock::now();
         if (spinUntil(posted, std::max(due, now) + kSpinWindow, true, now + kTightSpin)) return seen(true);

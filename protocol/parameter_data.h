@@ -33,7 +33,7 @@
 //  - The rings: one process writes, the other reads; the writer advances
 //    `written`, the reader `read`, each after the entry it guards.
 //  - `wake`: the Linux side adds one and wakes outpost's main thread after
-//    a request or a host value.
+//    a request, a host value or a command posted into the command slot.
 //  - `midi` (since version 3): the served controller's MIDI and note
 //    interfaces, see protocol/midi_controller_data.h.
 #pragma once

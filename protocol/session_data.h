@@ -30,6 +30,10 @@
 //    inputSilenceFlags; outpost reads them once it saw inputReady, and
 //    writes outputSilenceFlags (the served output bus's) before it sets
 //    outputReady. The Linux side reads them after outputReady.
+//  - At creation (before outpost starts): the Linux side writes chainSlot,
+//    its instance's slot in the chain file plus one (0: none), and
+//    chainOwner, the Linux process id the chain file is named after
+//    (chain_wake.h). outpost only reads them.
 #pragma once
 
 #include "protocol/tandem_protocol.h"
@@ -48,7 +52,8 @@ constexpr std::uint32_t kSessionMagic = 0x51534d31;  // "QSM1"
 // 5: the bus and event regions follow it (protocol/bus_data.h,
 //    protocol/event_data.h); a block of other buses than one each way
 //    travels in the bus region's pools, with its silence flags there.
-constexpr std::uint32_t kSessionVersion = 5;
+// 6: chainSlot and chainOwner (protocol/chain_wake.h).
+constexpr std::uint32_t kSessionVersion = 6;
 // VST 3's ProcessContext, the same layout on Linux and for Windows x64.
 constexpr std::size_t kProcessContextSize = 112;
 
@@ -66,11 +71,13 @@ struct SessionData {
     std::uint32_t latencySamples;
     std::uint32_t tailSamples;
     std::atomic<std::uint8_t> processing;
-    std::uint8_t reserved0[3];
+    std::uint8_t chainSlot;
+    std::uint8_t reserved0[2];
 
     std::int32_t blockMode;
     std::uint8_t hasContext;
-    std::uint8_t reserved1[7];
+    std::uint8_t reserved1[3];
+    std::uint32_t chainOwner;
     std::uint64_t inputSilenceFlags;
     std::uint64_t outputSilenceFlags;
     alignas(8) std::uint8_t processContext[kProcessContextSize];
@@ -90,7 +97,9 @@ static_assert(offsetof(SessionData, activateResult) == 36, "SessionData layout")
 static_assert(offsetof(SessionData, latencySamples) == 40, "SessionData layout");
 static_assert(offsetof(SessionData, tailSamples) == 44, "SessionData layout");
 static_assert(offsetof(SessionData, processing) == 48, "SessionData layout");
+static_assert(offsetof(SessionData, chainSlot) == 49, "SessionData layout");
 static_assert(offsetof(SessionData, blockMode) == 52, "SessionData layout");
+static_assert(offsetof(SessionData, chainOwner) == 60, "SessionData layout");
 static_assert(offsetof(SessionData, hasContext) == 56, "SessionData layout");
 static_assert(offsetof(SessionData, inputSilenceFlags) == 64, "SessionData layout");
 static_assert(offsetof(SessionData, outputSilenceFlags) == 72, "SessionData layout");
@@ -108,6 +117,8 @@ inline void writeSessionHeader(SessionData& session) {
     session.version = kSessionVersion;
     session.size = static_cast<std::uint32_t>(sizeof(SessionData));
     session.outpostVersion.store(0, std::memory_order_relaxed);
+    session.chainSlot = 0;
+    session.chainOwner = 0;
 }
 
 // outpost: whether the region is the one this build speaks.

@@ -7,7 +7,10 @@
 #
 # A copy of an earlier build's bundle in <build>/bench/baseline/QuillMarlow.vst3
 # is measured first (chains, and round trips back to back), for a comparison
-# in the same run.
+# in the same run; its chains are drawn beside this build's.
+#
+# The host's user-interface calls against a busy outpost, with Quill's editor
+# open, run on an Xvfb display of their own (ui_bench).
 #
 #   bench.sh [build dir]
 set -euo pipefail
@@ -32,6 +35,19 @@ fi
 # allows it: the chains are measured that way too.
 "$out/bridge_bench" --json "$out/bridge.json" --log "$out/bridge_bench.log" --tsv "$out/chains.tsv" --host-fifo 70
 echo
+# The editor needs a display: a private Xvfb, and a Wine server that knows it.
+if command -v Xvfb >/dev/null; then
+    display=":$((90 + $$ % 9))"
+    Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+    xvfb=$!
+    trap 'wineserver -k >/dev/null 2>&1 || true; kill $xvfb 2>/dev/null || true' EXIT
+    sleep 1
+    wineserver -k >/dev/null 2>&1 || true
+    DISPLAY="$display" "$out/ui_bench" --json "$out/ui.json" --log "$out/ui_bench.log" | tee "$out/ui.txt"
+    wineserver -k >/dev/null 2>&1 || true
+    kill $xvfb 2>/dev/null || true
+    echo
+fi
 # The instances' log lines go with the bridge bench's; the figures to the terminal.
 "$out/parameters_bench" 2>>"$out/bridge_bench.log" | grep -v -e '^\[' -e '^=== Tandem Host' -e '^Version: ' | tee "$out/parameters.txt"
 echo
@@ -47,10 +63,22 @@ echo
         echo ', "baseline": '
         cat "$out/baseline.json"
     fi
+    if [ -f "$out/ui.json" ]; then
+        echo ', "ui_thread": '
+        cat "$out/ui.json"
+    fi
     echo '}'
 } >"$out/results.json"
+# The build before beside this one: its chains as series of their own.
+picture="$out/chains.tsv"
+if [ -f "$baseline" ] && [ -f "$out/baseline_chains.tsv" ]; then
+    picture="$out/chains_with_baseline.tsv"
+    { cat "$out/chains.tsv"
+      awk -F'\t' 'NR > 1 && $2 ~ /^bridge / { sub(/^bridge/, "before", $2); print $1 "\t" $2 "\t" $3 }' \
+          "$out/baseline_chains.tsv"; } >"$picture"
+fi
 if [ -x "$build/bin/plotbars" ]; then
-    "$build/bin/plotbars" "$out/chains.tsv" "$out/chains.png" \
+    "$build/bin/plotbars" "$picture" "$out/chains.png" \
         --title "Chains on one host thread at real-time pace, beside the machine's floor" --ylabel "whole chain (us)" \
         --log-y
     echo "bench: chain figures drawn in $out/chains.png"

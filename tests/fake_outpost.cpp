@@ -244,6 +244,20 @@ int serve(const char* path, FakeEditor* editor = nullptr, int slowMs = 0, const 
             list.sampleSizes = Tandem::kTakes32;
         });
     }
+    // Its instance's place in the host's chains, as outpost takes it.
+    Tandem::ChainPlace place;
+    place.follows = &ui->followsAnother;
+    if (session->chainSlot != 0) {
+        const int chainFd = open(Tandem::chainFilePath(session->chainOwner).c_str(), O_RDWR);
+        void* chain = chainFd < 0 ? MAP_FAILED
+                                  : mmap(nullptr, sizeof(Tandem::ChainRegion), PROT_READ | PROT_WRITE, MAP_SHARED,
+                                         chainFd, 0);
+        if (chainFd >= 0) close(chainFd);
+        if (chain != MAP_FAILED) {
+            place.chain = static_cast<Tandem::ChainRegion*>(chain);
+            place.slot = session->chainSlot - 1;
+        }
+    }
 
     std::atomic<bool> running{true};
     std::thread audioThread([&] {
@@ -252,7 +266,7 @@ int serve(const char* path, FakeEditor* editor = nullptr, int slowMs = 0, const 
         Tandem::fullFence();
         auto keepGoing = [&] { return running.load(std::memory_order_relaxed); };
         Tandem::BlockRhythm rhythm;
-        while (keepGoing() && Tandem::waitForBlock(*audio, true, keepGoing, Tandem::kIdleSlice, &rhythm)) {
+        while (keepGoing() && Tandem::waitForBlock(*audio, true, keepGoing, Tandem::kIdleSlice, &rhythm, &place)) {
             if (slowMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(slowMs));
             const int channels = Tandem::clampCount(audio->numChannels, Tandem::kMaxChannels);
             const int samples = Tandem::clampCount(audio->numSamples, Tandem::kMaxBlockSize);

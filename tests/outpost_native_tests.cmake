@@ -27,7 +27,9 @@ add_library(outpost_native STATIC
     "${_outpost_dir}/plugin_instance_state.cpp"
     "${_outpost_dir}/plugin_instance_headless.cpp"
     "${_outpost_dir}/linux_calls.cpp"
-    "${_outpost_dir}/linux_calls_headless.cpp")
+    "${_outpost_dir}/linux_calls_headless.cpp"
+    "${_outpost_dir}/chain_file.cpp"
+    "${_outpost_dir}/chain_file_headless.cpp")
 target_include_directories(outpost_native PUBLIC "${_outpost_dir}" "${CMAKE_SOURCE_DIR}")
 target_compile_options(outpost_native PRIVATE ${QM_WARNINGS})
 target_link_libraries(outpost_native PUBLIC tandem_log vst3sdk)

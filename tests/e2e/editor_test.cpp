@@ -11,6 +11,7 @@
 
 #include <gmock/gmock.h>
 
+#include <cstdlib>
 #include <memory>
 #include <regex>
 
@@ -356,6 +357,46 @@ TEST_P (RealEditor, SizesFollowQuillAndTheHost)
 }
 
 INSTANTIATE_TEST_SUITE_P (, RealEditor, testing::Values (Manager::None, Manager::Openbox), managerName);
+
+// Wine says when it gave up waiting for a window manager to withdraw or
+// show a window (two seconds of outpost's main thread, and of every command
+// behind it): its fixme lines of that kind are let through for these tests.
+class RealEditorTraced : public RealEditor
+{
+protected:
+	void SetUp () override
+	{
+		::setenv ("WINEDEBUG", "-all,fixme+event", 1);
+		RealEditor::SetUp ();
+	}
+	void TearDown () override
+	{
+		RealEditor::TearDown ();
+		::setenv ("WINEDEBUG", "-all", 1);
+	}
+};
+
+TEST_P (RealEditorTraced, AStateCallRightAfterClosingTheEditorDoesNotWaitForWine)
+{
+	for (int round = 0; round < 2; ++round)
+	{
+		SCOPED_TRACE (round == 0 ? "first close" : "closed after opening again");
+		attach ();
+		ASSERT_TRUE (tap->waitForOut ("[QuillMarlowView] WM event thread started\n"));
+		EXPECT_EQ (view->removed (), kResultOk);
+		tresult result = kResultFalse;
+		EXPECT_FALSE (processor->saveState (&result).empty ());
+		EXPECT_EQ (result, kResultOk);
+		// The state was read after the window was hidden, and nothing waited.
+		const std::string out = tap->out ();
+		const size_t hidden = out.rfind ("[PluginInstance] Window hidden (not destroyed)\n");
+		ASSERT_NE (hidden, std::string::npos);
+		EXPECT_GT (out.rfind ("[Outpost] State saved: "), hidden);
+	}
+	EXPECT_THAT (tap->out () + tap->err (), Not (HasSubstr ("wait timed out")));
+}
+
+INSTANTIATE_TEST_SUITE_P (, RealEditorTraced, testing::Values (Manager::None), managerName);
 
 } // namespace
 } // namespace e2e

@@ -276,7 +276,9 @@ TEST_P (Embedding, RemovedHandsTheWindowBackAndAttachEmbedsItAgain)
 	EXPECT_FALSE (qmView ()->eventThreadRunning ());
 	expectHandedBack (*host, tap->out (), firstWine, firstWrapper);
 	EXPECT_TRUE (editorLogHas ("hidden\n")) << "HideEditor reached outpost";
-	EXPECT_TRUE (host->wmState (firstWine).empty ());
+	// Left for Wine's hide (it waits for it while it still takes the window
+	// for mapped); the next show removes it.
+	EXPECT_EQ (host->wmState (firstWine), (std::vector<uint32_t> {1, 0}));
 
 	// Again, with the same Wine window (outpost keeps it) in a new wrapper.
 	attach ();

@@ -26,6 +26,7 @@ add_library(fuzz_plugin STATIC
     plugin/command_region_link.cpp
     plugin/outpost_lifecycle.cpp
     plugin/chain_links.cpp
+    plugin/chain_file.cpp
     plugin/shared_memory.cpp
     plugin/child_process.cpp
     log/log.cpp)
@@ -59,6 +60,8 @@ add_library(fuzz_outpost STATIC
     outpost/plugin_instance_headless.cpp
     outpost/linux_calls.cpp
     outpost/linux_calls_headless.cpp
+    outpost/chain_file.cpp
+    outpost/chain_file_headless.cpp
     log/log.cpp)
 target_include_directories(fuzz_outpost PUBLIC "${CMAKE_SOURCE_DIR}/outpost" "${CMAKE_SOURCE_DIR}")
 target_link_libraries(fuzz_outpost PUBLIC vst3sdk Threads::Threads)

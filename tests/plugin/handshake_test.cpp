@@ -109,6 +109,7 @@ TEST (Handshake, PacedBlocksWithEveryOutpostAsleepInBetweenAreAllAnswered)
 	{
 		Tandem::AudioData audio {};
 		std::atomic<std::uint8_t> follows {0};
+		Tandem::ChainPlace place; // no chain file: woken by their own posts
 		std::atomic<int> input {0}, output {0}, idle {0};
 		std::thread thread;
 	};
@@ -120,13 +121,14 @@ TEST (Handshake, PacedBlocksWithEveryOutpostAsleepInBetweenAreAllAnswered)
 		Instance& in = *chain.back ();
 		in.audio.outpostCanWake.store (1);
 		in.follows.store (i > 0 ? 1 : 0);
+		in.place.follows = &in.follows;
 		in.thread = std::thread ([&in, &running] {
 			Tandem::BlockRhythm rhythm;
 			auto keepGoing = [&] {
 				++in.idle;
 				return running.load ();
 			};
-			while (Tandem::waitForBlock (in.audio, true, keepGoing, seconds (30), &rhythm, &in.follows))
+			while (Tandem::waitForBlock (in.audio, true, keepGoing, seconds (30), &rhythm, &in.place))
 			{
 				in.output.store (in.input.load (std::memory_order_relaxed), std::memory_order_relaxed);
 				Tandem::finishBlock (in.audio);

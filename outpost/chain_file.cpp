@@ -1,0 +1,22 @@
+#include "chain_file.h"
+
+#include "log/log.h"
+
+namespace Tandem {
+
+ChainPlace openChainPlace(const SessionData& session) {
+    ChainPlace place;
+    if (session.chainSlot == 0 || !validChainSlot(session.chainSlot - 1)) return place;
+    const std::string path = chainFilePath(session.chainOwner);
+    ChainRegion* chain = mapChainFile(path);
+    if (!chain || !chainHeaderMatches(*chain)) {
+        logError() << "[Outpost] Chain file " << path << " not usable: woken by each block";
+        return place;
+    }
+    place.chain = chain;
+    place.slot = session.chainSlot - 1;
+    logInfo() << "[Outpost] Chain slot " << place.slot << " in " << path;
+    return place;
+}
+
+}  // namespace Tandem

@@ -1,0 +1,164 @@
+// Waking the outposts of a chain ahead of their blocks.
+//
+// A host runs the inserts of a track one after another on one audio thread
+// (plugin/chain_links.h tells which instance ran right behind which). The
+// outpost of a chain's first instance wakes itself on a timer shortly
+// before its block is due (handshake.h). The blocks of the instances behind
+// it come a moment later, each as soon as the one before it is answered:
+// waking their outposts only then would cost the host a futex call and each
+// block a whole wake-up. So the first outpost, as it wakes for its own
+// block, wakes the outposts of the next kWakeAhead instances that ran behind
+// it in the last cycle, and each outpost, as its block comes, wakes those of
+// the next kWakeAhead behind its own: each spins until its block is posted.
+// No more than kWakeAhead outposts spin ahead of the one at work, so that a
+// chain of 32 on two cores does not starve itself.
+//
+// The outposts of one host process share a chain file, beside each
+// instance's own file: one slot per instance, its number and the file's
+// owner in the instance's session region (session_data.h). The Linux side
+// creates the file with its first instance and removes it with its last.
+// Fields of a slot and their writers:
+//  - after, next (the Linux side, on the host's audio thread, with each
+//    block): `after` is the slot of the instance that ran right before this
+//    one on the same thread (-1: none, this one starts a chain); `next` of
+//    that one then names this one. A link holds only while both ends agree
+//    (slots[s.next].after == s), so a chain that changes shape (an instance
+//    bypassed, removed, moved to another thread) is followed from the next
+//    cycle on, and a stale link is never followed.
+//  - nudge, asleep: an outpost whose instance follows another sleeps on the
+//    futex word `nudge` with `asleep` raised (it writes 1, then looks at its
+//    block once more). Whoever wakes it, the first outpost of its chain or
+//    else the Linux side posting its block, first takes `asleep` back with
+//    an exchange: only the one that took it advances `nudge` and makes the
+//    call, so the host makes none for an outpost woken ahead.
+// Waking those behind as a block comes is what the host relies on: their
+// blocks can only come after this one is answered, so the host finds them
+// woken (even when it was late for its cycle and they had gone back to
+// sleep). A woken outpost spins up to kFollowerSpin for its block, giving
+// the core away on each round past its first microseconds; then it sleeps
+// again, and a block that still comes wakes it as any other.
+#pragma once
+
+#include "protocol/futex.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace Tandem {
+
+constexpr std::uint32_t kChainMagic = 0x51434831;  // "QCH1"
+constexpr std::uint32_t kChainVersion = 1;
+// Slots are numbered 0..kChainSlots-1; the session region holds number + 1.
+constexpr std::int32_t kChainSlots = 254;
+constexpr std::int32_t kNoChainSlot = -1;
+// How long a woken outpost spins for its block at most.
+constexpr std::chrono::microseconds kFollowerSpin{500};
+// How many outposts behind its own an outpost wakes.
+constexpr std::int32_t kWakeAhead = 3;
+
+struct alignas(64) ChainSlot {
+    std::atomic<std::int32_t> nudge;
+    std::atomic<std::int32_t> next;
+    std::atomic<std::int32_t> after;
+    std::atomic<std::uint8_t> asleep;
+};
+
+struct ChainRegion {
+    std::uint32_t magic;
+    std::uint32_t version;
+    std::uint32_t slotCount;
+    std::uint32_t reserved;
+    ChainSlot slots[kChainSlots];
+};
+
+static_assert(sizeof(ChainSlot) == 64, "ChainSlot layout");
+static_assert(offsetof(ChainSlot, nudge) == 0, "ChainSlot layout");
+static_assert(offsetof(ChainSlot, next) == 4, "ChainSlot layout");
+static_assert(offsetof(ChainSlot, after) == 8, "ChainSlot layout");
+static_assert(offsetof(ChainSlot, asleep) == 12, "ChainSlot layout");
+static_assert(offsetof(ChainRegion, slots) == 64, "ChainRegion layout");
+static_assert(sizeof(ChainRegion) == 64 + 64 * kChainSlots, "ChainRegion layout");
+
+// The chain file of the host process `owner` (a Linux process id).
+inline std::string chainFilePath(std::uint32_t owner) {
+    return "/tmp/tandem_chain_" + std::to_string(owner) + ".shm";
+}
+
+inline bool validChainSlot(std::int32_t slot) { return slot >= 0 && slot < kChainSlots; }
+
+// Linux side, at creation: the header and every slot unlinked and awake.
+inline void initialiseChain(ChainRegion& chain) {
+    chain.magic = kChainMagic;
+    chain.version = kChainVersion;
+    chain.slotCount = kChainSlots;
+    chain.reserved = 0;
+    for (ChainSlot& slot : chain.slots) {
+        slot.nudge.store(0, std::memory_order_relaxed);
+        slot.next.store(kNoChainSlot, std::memory_order_relaxed);
+        slot.after.store(kNoChainSlot, std::memory_order_relaxed);
+        slot.asleep.store(0, std::memory_order_relaxed);
+    }
+}
+
+// outpost: whether a mapped chain file is one this build speaks.
+inline bool chainHeaderMatches(const ChainRegion& chain) {
+    return chain.magic == kChainMagic && chain.version == kChainVersion && chain.slotCount == kChainSlots;
+}
+
+// Wakes the outpost asleep on `slot`, if it sleeps there and nobody else
+// took it first; true when this call woke it.
+inline bool nudge(ChainSlot& slot) {
+    if (slot.asleep.load(std::memory_order_relaxed) == 0 || slot.asleep.exchange(0) == 0) return false;
+    slot.nudge.fetch_add(1);
+    futexWake(&slot.nudge);
+    return true;
+}
+
+// Linux side, with each block of the instance in `self`: it ran right
+// behind the one in `before` (kNoChainSlot: it starts a chain). Writes only
+// what changed.
+inline void linkChain(ChainRegion& chain, std::int32_t self, std::int32_t before) {
+    if (!validChainSlot(self)) return;
+    if (!validChainSlot(before) || before == self) before = kNoChainSlot;
+    if (chain.slots[self].after.load(std::memory_order_relaxed) != before)
+        chain.slots[self].after.store(before, std::memory_order_relaxed);
+    if (before != kNoChainSlot && chain.slots[before].next.load(std::memory_order_relaxed) != self)
+        chain.slots[before].next.store(self, std::memory_order_relaxed);
+}
+
+// outpost, as it wakes for its block or as the block comes: wakes the
+// outposts of the `ahead` instances that ran behind it, as far as the links
+// hold. Returns how many it woke.
+inline int nudgeFollowers(ChainRegion& chain, std::int32_t self, std::int32_t ahead = kWakeAhead) {
+    int woken = 0;
+    for (std::int32_t step = 0; step < ahead && validChainSlot(self); ++step) {
+        const std::int32_t next = chain.slots[self].next.load(std::memory_order_relaxed);
+        if (!validChainSlot(next) || next == self || chain.slots[next].after.load(std::memory_order_relaxed) != self)
+            break;
+        woken += nudge(chain.slots[next]) ? 1 : 0;
+        self = next;
+    }
+    return woken;
+}
+
+// outpost's place in its host's chains: the flag its instance's blocks set
+// when they follow another (UICommand::followsAnother), and its slot of the
+// chain file when it has one.
+struct ChainPlace {
+    const std::atomic<std::uint8_t>* follows = nullptr;
+    ChainRegion* chain = nullptr;
+    std::int32_t slot = kNoChainSlot;
+    std::chrono::nanoseconds spin = kFollowerSpin;
+
+    bool following() const { return follows && follows->load(std::memory_order_relaxed) != 0; }
+    bool linked() const { return chain && validChainSlot(slot); }
+    ChainSlot& own() const { return chain->slots[slot]; }
+    void wakeFollowers() const {
+        if (linked()) nudgeFollowers(*chain, slot);
+    }
+};
+
+}  // namespace Tandem
