@@ -5,22 +5,12 @@
 // a restarted outpost), and a state it refuses is the host's to hear of
 // while its bytes stay. And a plug-in that applies its parameters on the
 // thread that created it (served/quill_message_thread.h) follows automation.
-#include "e2e_support.h"
+#include "hosted_pair.h"
 
 #include "quill_block_state.h"
-#include "../host/host_parameter_changes.h"
-#include "../plugin/host_objects.h"
-
-#include "plugin/controller.h"
-#include "served_processor.h"
 
 namespace e2e {
 namespace {
-
-using Steinberg::QuillMarlow::QuillMarlowController;
-using Steinberg::QuillMarlow::QuillMarlowProcessor;
-
-constexpr int kBlock = 256;
 
 // A host's stream: the bytes behind their 4-byte little-endian size.
 std::vector<uint8> hostStream (const std::vector<uint8>& state)
@@ -51,37 +41,11 @@ std::vector<uint8> save (Call call, tresult expected = kResultOk)
 	return std::vector<uint8> (p, p + stream.getSize ());
 }
 
-// A processor and controller as a host pairs them (initialised, connected,
-// the controller with the host's handler), with their state calls.
-struct Hosted
+// A processor and controller as a host pairs them, with their state calls.
+struct StateHosted : Hosted
 {
-	explicit Hosted (const char* bundle) : p (new ServedProcessor (bundle))
-	{
-		p->initialize (nullptr);
-		c = static_cast<QuillMarlowController*> (
-		    static_cast<Vst::IEditController*> (QuillMarlowController::createInstance (nullptr)));
-		c->initialize (nullptr);
-		c->setComponentHandler (&handler);
-		p->connect (static_cast<Vst::IConnectionPoint*> (c));
-		static_cast<Vst::IConnectionPoint*> (c)->connect (p);
-	}
-	~Hosted ()
-	{
-		p->disconnect (static_cast<Vst::IConnectionPoint*> (c));
-		static_cast<Vst::IConnectionPoint*> (c)->disconnect (p);
-		c->terminate ();
-		c->release ();
-		p->setActive (false);
-		p->terminate ();
-		p->release ();
-	}
-	void start ()
-	{
-		Vst::ProcessSetup setup {Vst::kRealtime, Vst::kSample32, kBlock, 48000.0};
-		ASSERT_EQ (p->setupProcessing (setup), kResultOk);
-		ASSERT_EQ (p->setActive (true), kResultOk);
-		p->setProcessing (true);
-	}
+	using Hosted::Hosted;
+	~StateHosted () { p->setActive (false); }
 	// A project load: the processor's state, the controller told of it, then
 	// the controller's own state when the project has one.
 	tresult load (const std::vector<uint8>& processorStream, const std::vector<uint8>* controllerStream = nullptr)
@@ -106,9 +70,6 @@ struct Hosted
 		p->process (d);
 		return p->audioOkCount () > before;
 	}
-	ServedProcessor* p;
-	QuillMarlowController* c = nullptr;
-	QuillMarlowTest::TestHostHandler handler;
 };
 
 // A JUCE-made gain saves 68 bytes and came back at its defaults; a longer
@@ -120,12 +81,12 @@ TEST (State, StatesShorterAndLongerThanAJuceReadersBlockComeBackWholeInANewInsta
 		const std::vector<uint8> project = hostStream (Quill::blockComponentState ({0.1, 0.3}, size));
 		std::vector<uint8> saved;
 		{
-			Hosted first (QUILL_BLOCKSTATE_BUNDLE);
+			StateHosted first (QUILL_BLOCKSTATE_BUNDLE);
 			ASSERT_EQ (first.load (project), kResultOk) << size << " bytes";
 			saved = first.processorState ();
 			EXPECT_EQ (saved, project) << "the served plug-in holds the whole state of " << size << " bytes";
 		}
-		Hosted reopened (QUILL_BLOCKSTATE_BUNDLE);
+		StateHosted reopened (QUILL_BLOCKSTATE_BUNDLE);
 		ASSERT_EQ (reopened.load (saved), kResultOk);
 		EXPECT_EQ (reopened.processorState (), project);
 		EXPECT_EQ (reopened.c->getParamNormalized (Quill::kGainId), 0.1);
@@ -137,7 +98,7 @@ TEST (State, StatesShorterAndLongerThanAJuceReadersBlockComeBackWholeInANewInsta
 // after a crash, with the processor's.
 TEST (State, TheControllersOwnStateTravelsWithTheProjectAndIntoARestartedOutpost)
 {
-	Hosted h (QUILL_BLOCKSTATE_BUNDLE);
+	StateHosted h (QUILL_BLOCKSTATE_BUNDLE);
 	EXPECT_EQ (h.controllerState (), hostStream ({})) << "a controller with no state of its own saves none";
 	const std::vector<uint8> processorProject = hostStream (Quill::blockComponentState ({0.1, 0.3}, 10000));
 	for (const size_t size : {size_t {68}, size_t {10000}})
@@ -168,7 +129,7 @@ TEST (State, TheControllersOwnStateTravelsWithTheProjectAndIntoARestartedOutpost
 // hears its result, and saving the project again gives the bytes back.
 TEST (State, ARefusedStateIsReportedAndItsBytesAreKept)
 {
-	Hosted h (QUILL_BLOCKSTATE_BUNDLE);
+	StateHosted h (QUILL_BLOCKSTATE_BUNDLE);
 	std::vector<uint8> cut = Quill::blockComponentState ({0.1, 0.3}, 10000);
 	cut.resize (9000);
 	EXPECT_EQ (h.load (hostStream (cut)), kResultFalse);
@@ -187,7 +148,7 @@ TEST (State, ARefusedStateIsReportedAndItsBytesAreKept)
 // thread: the host's automation must be followed all the same.
 TEST (MessageThread, APlugInThatAppliesItsGainOnItsOwnThreadFollowsAutomation)
 {
-	Hosted h (QUILL_MESSAGETHREAD_BUNDLE);
+	StateHosted h (QUILL_MESSAGETHREAD_BUNDLE);
 	h.start ();
 	StereoBlock block (kBlock);
 	for (const double gain : {0.25, 1.0, 0.5})

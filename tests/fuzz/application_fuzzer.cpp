@@ -19,12 +19,7 @@ struct OutpostApplicationTestAccess
 {
 	static void attach (OutpostApplication& app, unsigned char* base, std::unique_ptr<PluginInstance> plugin)
 	{
-		const Regions regions = regionsAt (base);
-		app.uiCommand_ = regions.uiCommand;
-		app.audioData_ = regions.audioData;
-		app.stateData_ = regions.stateData;
-		app.session_ = sessionAt (base);
-		app.parameterData_ = parametersAt (base);
+		app.useView (base);
 		app.plugin_ = std::move (plugin);
 	}
 	static void audio (OutpostApplication& app) { app.processAudioData (); }
@@ -37,10 +32,7 @@ struct OutpostApplicationTestAccess
 	static void detach (OutpostApplication& app)
 	{
 		app.plugin_.reset ();
-		app.uiCommand_ = nullptr;
-		app.audioData_ = nullptr;
-		app.stateData_ = nullptr;
-		app.parameterData_ = nullptr;
+		app.forgetView ();
 	}
 };
 
