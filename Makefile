@@ -12,7 +12,7 @@ PREFIX ?= $(HOME)/.local
 # The Wine prefix `make install-served` installs Quill.vst3 into.
 WINEPREFIX ?= $(HOME)/.wine
 
-.PHONY: all deps configure build test demo bench install install-served clean
+.PHONY: all deps configure build test demo bench bench-baseline install install-served clean
 
 all: build
 
@@ -33,6 +33,11 @@ demo: build
 
 bench: build
 	bash scripts/bench.sh $(BUILD)
+
+# The build before, measured beside this one by `make bench` (BASELINE: a commit).
+BASELINE ?= 591b9cf
+bench-baseline: configure
+	bash scripts/bench-baseline.sh $(BUILD) $(BASELINE)
 
 install: build
 	mkdir -p "$(VST3_DIR)"

@@ -75,7 +75,7 @@ struct Instrument
 
 void events ()
 {
-	Instrument synth ("instrument", 64);
+	Instrument synth (std::getenv ("SHAPE") ? std::getenv ("SHAPE") : "instrument", 64);
 	if (!synth.ok)
 		return;
 	HostEventList none, few, many, back (4096);

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <mutex>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -18,40 +19,59 @@ namespace {
 // Plain static storage: constant-initialised, trivially destroyed.
 std::mutex lock;
 Tandem::ChainRegion* mapped = nullptr;
+int lockFd = -1;
 bool taken[Tandem::kChainSlots] = {};
 std::int32_t takenCount = 0;
 
-std::string ownPath ()
-{
-	return Tandem::chainFilePath (static_cast<std::uint32_t> (::getpid ()));
-}
+// The number this copy of the library names its chain file after: the
+// process id, and past the first copy (every bundle made for a Windows
+// plug-in carries its own) the copy's number above the id's 22 bits.
+std::uint32_t owner = 0;
 
-// Made as the shared file is: a regular file of this user only, 0600.
+// Made as the shared file is: a regular file of this user only, 0600,
+// locked by the copy that maps it, so that each copy has its own.
 Tandem::ChainRegion* create ()
 {
-	const std::string path = ownPath ();
-	const int fd = ::open (path.c_str (), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
-	if (fd < 0)
+	const auto pid = static_cast<std::uint32_t> (::getpid ());
+	for (std::uint32_t copy = 0; copy < Tandem::kChainFileCopies; ++copy)
 	{
-		Tandem::logError () << "[QuillMarlow] Chain file " << path << " not made (" << std::strerror (errno)
-		                    << "): each outpost is woken by its own blocks";
-		return nullptr;
+		const std::uint32_t key = pid + (copy << Tandem::kChainCopyShift);
+		const std::string path = Tandem::chainFilePath (key);
+		const int fd = ::open (path.c_str (), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+		if (fd < 0)
+		{
+			Tandem::logError () << "[QuillMarlow] Chain file " << path << " not made (" << std::strerror (errno)
+			                    << "): each outpost is woken by its own blocks";
+			return nullptr;
+		}
+		if (::flock (fd, LOCK_EX | LOCK_NB) != 0)
+		{
+			::close (fd);
+			continue;
+		}
+		struct stat st {};
+		void* view = MAP_FAILED;
+		if (::fstat (fd, &st) == 0 && S_ISREG (st.st_mode) && st.st_uid == ::geteuid () &&
+		    ::ftruncate (fd, sizeof (Tandem::ChainRegion)) == 0)
+			view = ::mmap (nullptr, sizeof (Tandem::ChainRegion), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+		if (view == MAP_FAILED)
+		{
+			::close (fd);
+			Tandem::logError () << "[QuillMarlow] Chain file " << path
+			                    << " refused: each outpost is woken by its own blocks";
+			return nullptr;
+		}
+		// The descriptor stays open, holding the lock, while the file is mapped.
+		lockFd = fd;
+		owner = key;
+		::mlock (view, sizeof (Tandem::ChainRegion));
+		auto* chain = static_cast<Tandem::ChainRegion*> (view);
+		Tandem::initialiseChain (*chain);
+		return chain;
 	}
-	struct stat st {};
-	void* view = MAP_FAILED;
-	if (::fstat (fd, &st) == 0 && S_ISREG (st.st_mode) && st.st_uid == ::geteuid () &&
-	    ::ftruncate (fd, sizeof (Tandem::ChainRegion)) == 0)
-		view = ::mmap (nullptr, sizeof (Tandem::ChainRegion), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-	::close (fd);
-	if (view == MAP_FAILED)
-	{
-		Tandem::logError () << "[QuillMarlow] Chain file " << path << " refused: each outpost is woken by its own blocks";
-		return nullptr;
-	}
-	::mlock (view, sizeof (Tandem::ChainRegion));
-	auto* chain = static_cast<Tandem::ChainRegion*> (view);
-	Tandem::initialiseChain (*chain);
-	return chain;
+	Tandem::logError () << "[QuillMarlow] Every chain file name of process " << pid
+	                    << " is taken: each outpost is woken by its own blocks";
+	return nullptr;
 }
 
 } // namespace
@@ -66,7 +86,7 @@ Place take ()
 		{
 			taken[slot] = true;
 			++takenCount;
-			return {mapped, slot};
+			return {mapped, slot, owner};
 		}
 	return {};
 }
@@ -83,8 +103,10 @@ void giveBack (Place& place)
 	place = {};
 	if (--takenCount > 0)
 		return;
-	::unlink (ownPath ().c_str ());
+	::unlink (Tandem::chainFilePath (owner).c_str ());
 	::munmap (mapped, sizeof (Tandem::ChainRegion));
+	::close (lockFd);
+	lockFd = -1;
 	mapped = nullptr;
 }
 

@@ -12,6 +12,13 @@
 namespace Steinberg {
 namespace QuillMarlow {
 
+namespace {
+
+// Names an instance tries for its file: one per bundle loaded at once.
+constexpr int kSharedFileNames = 1000;
+
+} // namespace
+
 QuillMarlowProcessor::QuillMarlowProcessor ()
 : instanceId_ (s_instanceCounter_.fetch_add (1)), outpost_ (instanceId_, sharedMemory_, slotLock_)
 {
@@ -112,12 +119,22 @@ tresult PLUGIN_API QuillMarlowProcessor::terminate ()
 
 bool QuillMarlowProcessor::initSharedMemory ()
 {
-	const std::string path = "/tmp/tandem_" + std::to_string (instanceId_) + ".shm";
+	// Every bundle made for a Windows plug-in carries its own copy of this
+	// library, all counting ids from the same start: an instance of another
+	// bundle may hold this id's file, and then the next name is taken.
+	const std::string stem = "/tmp/tandem_" + std::to_string (instanceId_);
+	std::string path;
 	Tandem::CreateResult result {false, {}};
+	for (int name = 1; name <= kSharedFileNames; ++name)
 	{
-		// Under the registry lock: views look the mapping up through it.
-		std::lock_guard<std::mutex> lock (s_instancesMutex_);
-		result = sharedMemory_.create (path);
+		path = name == 1 ? stem + ".shm" : stem + "-" + std::to_string (name) + ".shm";
+		{
+			// Under the registry lock: views look the mapping up through it.
+			std::lock_guard<std::mutex> lock (s_instancesMutex_);
+			result = sharedMemory_.create (path);
+		}
+		if (!result.inUse)
+			break;
 	}
 	if (!result.success)
 	{
@@ -131,7 +148,7 @@ bool QuillMarlowProcessor::initSharedMemory ()
 	{
 		Tandem::SessionData* session = sharedMemory_.sessionData ();
 		session->chainSlot = static_cast<uint8> (chain_.slot + 1);
-		session->chainOwner = static_cast<uint32> (::getpid ());
+		session->chainOwner = chain_.owner;
 	}
 	Tandem::logInfo () << "[QuillMarlow #" << instanceId_ << "] Fichier mappé créé: " << path;
 	Tandem::logInfo () << "[QuillMarlow #" << instanceId_ << "] UICommand at offset 0, AudioData at offset "

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -39,6 +40,15 @@ CreateResult SharedMemoryCreator::create(const std::string& path) {
         ::close(fd_);
         fd_ = -1;
         return {false, "refused " + path_ + ": not a regular file owned by this user"};
+    }
+    // A file has one creator while it is mapped: a second one, in this
+    // process (another bundle's copy of this library counts instance ids
+    // from the same start) or in another, leaves it as it is.
+    if (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+        ::close(fd_);
+        fd_ = -1;
+        path_.clear();
+        return {false, path + " is in use", true};
     }
     if ((st.st_mode & 0077) != 0) {
         ::fchmod(fd_, 0600);

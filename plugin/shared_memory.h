@@ -13,6 +13,7 @@ namespace Tandem {
 struct CreateResult {
     bool success;
     std::string error;
+    bool inUse = false;  // another creator holds the file: left as it was
 };
 
 class SharedMemoryCreator {
@@ -26,7 +27,8 @@ public:
     // reuses the regular file of this user at `path`, sizes it, maps it and
     // writes every field's initial value. The file is opened without
     // following links, refused when it is not a regular file owned by the
-    // current user, and created with mode 0600.
+    // current user or while another creator maps it, and created with mode
+    // 0600.
     CreateResult create(const std::string& path);
 
     // Unmaps, closes and unlinks the file and clears the region pointers.

@@ -13,9 +13,10 @@
 // No more than kWakeAhead outposts spin ahead of the one at work, so that a
 // chain of 32 on two cores does not starve itself.
 //
-// The outposts of one host process share a chain file, beside each
-// instance's own file: one slot per instance, its number and the file's
-// owner in the instance's session region (session_data.h). The Linux side
+// The outposts of one host process (of one copy of the library in it, see
+// kChainCopyShift) share a chain file, beside each instance's own file: one
+// slot per instance, its number and the file's owner in the instance's
+// session region (session_data.h). The Linux side
 // creates the file with its first instance and removes it with its last.
 // Fields of a slot and their writers:
 //  - after, next (the Linux side, on the host's audio thread, with each
@@ -82,7 +83,14 @@ static_assert(offsetof(ChainSlot, asleep) == 12, "ChainSlot layout");
 static_assert(offsetof(ChainRegion, slots) == 64, "ChainRegion layout");
 static_assert(sizeof(ChainRegion) == 64 + 64 * kChainSlots, "ChainRegion layout");
 
-// The chain file of the host process `owner` (a Linux process id).
+// Every bundle made for a Windows plug-in carries its own copy of the
+// bridge's library, and each copy in a host process has a chain file of its
+// own: the file of copy c (from 0) of the library in process p is named
+// after p + (c << kChainCopyShift) (Linux process ids fit in 22 bits).
+constexpr std::uint32_t kChainCopyShift = 22;
+constexpr std::uint32_t kChainFileCopies = 1024;
+
+// The chain file named after `owner` (see kChainCopyShift).
 inline std::string chainFilePath(std::uint32_t owner) {
     return "/tmp/tandem_chain_" + std::to_string(owner) + ".shm";
 }

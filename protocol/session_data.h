@@ -32,8 +32,8 @@
 //    outputReady. The Linux side reads them after outputReady.
 //  - At creation (before outpost starts): the Linux side writes chainSlot,
 //    its instance's slot in the chain file plus one (0: none), and
-//    chainOwner, the Linux process id the chain file is named after
-//    (chain_wake.h). outpost only reads them.
+//    chainOwner, the number the chain file is named after: the Linux
+//    process id, with the copy of the library above it (chain_wake.h). outpost only reads them.
 #pragma once
 
 #include "protocol/tandem_protocol.h"

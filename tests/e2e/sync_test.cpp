@@ -7,10 +7,12 @@
 #include "e2e_support.h"
 
 #include "plugin/served_record.h"
+#include "quill_ids.h"
 #include "quill_suite.h"
 #include "../host/stereo_buses.h"
 
 #include <filesystem>
+#include <set>
 
 namespace e2e {
 namespace {
@@ -109,46 +111,75 @@ struct Made
 		if (handle)
 			::dlclose (handle);
 	}
-	// The last output sample once outpost answers, processing `level` in.
-	float serve (const FUID& cid, float level)
+	void* handle;
+	IPluginFactory* factory;
+};
+
+// One processor of a made bundle's class, active from its making to its end.
+struct Live
+{
+	Live (const Made& made, const FUID& cid)
 	{
 		void* obj = nullptr;
-		factory->createInstance (cid.toTUID (), Vst::IComponent::iid, &obj);
-		auto* component = static_cast<Vst::IComponent*> (obj);
+		made.factory->createInstance (cid.toTUID (), Vst::IComponent::iid, &obj);
+		component = static_cast<Vst::IComponent*> (obj);
 		if (!component)
-			return -1;
-		Vst::IAudioProcessor* processor = nullptr;
+			return;
 		component->initialize (nullptr);
 		component->queryInterface (Vst::IAudioProcessor::iid, reinterpret_cast<void**> (&processor));
 		Vst::ProcessSetup setup {Vst::kRealtime, Vst::kSample32, 64, 48000.0};
 		processor->setupProcessing (setup);
-		float last = -1;
-		if (component->setActive (true) == kResultOk)
-		{
-			processor->setProcessing (true);
-			StereoBuses block (64);
-			for (int attempt = 0; attempt < 400; ++attempt)
-			{
-				std::fill (block.in[0].begin (), block.in[0].end (), level);
-				std::fill (block.in[1].begin (), block.in[1].end (), level);
-				Vst::ProcessData data = block.data ();
-				processor->process (data);
-				last = block.out[0].back ();
-				if (attempt > 20 && last != level)
-					break;
-				std::this_thread::sleep_for (std::chrono::milliseconds (5));
-			}
-			processor->setProcessing (false);
-			component->setActive (false);
-		}
+		active = component->setActive (true) == kResultOk;
+		processor->setProcessing (true);
+	}
+	~Live ()
+	{
+		if (!component)
+			return;
+		processor->setProcessing (false);
+		component->setActive (false);
 		processor->release ();
 		component->terminate ();
 		component->release ();
-		return last;
 	}
-	void* handle;
-	IPluginFactory* factory;
+	// One block of `level` in; its last output sample.
+	float process (float level)
+	{
+		if (!active)
+			return -1;
+		std::fill (block.in[0].begin (), block.in[0].end (), level);
+		std::fill (block.in[1].begin (), block.in[1].end (), level);
+		Vst::ProcessData data = block.data ();
+		processor->process (data);
+		return block.out[0].back ();
+	}
+	Vst::IComponent* component = nullptr;
+	Vst::IAudioProcessor* processor = nullptr;
+	bool active = false;
+	StereoBuses block {64};
 };
+
+// The last output sample once the processors' outposts answer, each
+// processing `level` in, their blocks one after another on this thread.
+template <typename... Processors>
+std::vector<float> serve (float level, Processors&... live)
+{
+	std::vector<float> last;
+	for (int attempt = 0; attempt < 400; ++attempt)
+	{
+		last = {live.process (level)...};
+		if (attempt > 20 && std::none_of (last.begin (), last.end (), [&] (float v) { return v == level; }))
+			break;
+		std::this_thread::sleep_for (std::chrono::milliseconds (5));
+	}
+	return last;
+}
+
+float serve (const Made& made, const FUID& cid, float level)
+{
+	Live live (made, cid);
+	return serve (level, live).front ();
+}
 
 TEST_F (Sync, AMultiClassModuleIsServedClassByClass)
 {
@@ -178,8 +209,31 @@ TEST_F (Sync, AMultiClassModuleIsServedClassByClass)
 		EXPECT_EQ (other.factory->countClasses (), 2);
 	}
 	// The effect is Quill at -6 dB; the synth fills its output with its level.
-	EXPECT_NEAR (made.serve (Quill::kSuiteEffectUID, 0.8f), 0.4f, 0.02f);
-	EXPECT_FLOAT_EQ (made.serve (Quill::kSuiteSynthUID, 0.8f), Quill::kSuiteSynthLevel);
+	EXPECT_NEAR (serve (made, Quill::kSuiteEffectUID, 0.8f), 0.4f, 0.02f);
+	EXPECT_FLOAT_EQ (serve (made, Quill::kSuiteSynthUID, 0.8f), Quill::kSuiteSynthLevel);
+}
+
+// Every made bundle carries its own copy of the bridge's library, and a host
+// loads them all into one process: instances of two bundles live at once,
+// one after another on one thread as a track's inserts, each with its own
+// outpost and file.
+TEST_F (Sync, InstancesOfTwoMadeBundlesServeSideBySideInOneProcess)
+{
+	Made suite (dir () / "Quill Suite.vst3/Contents/x86_64-linux/Quill Suite.so");
+	Made quill (dir () / "Quill.vst3/Contents/x86_64-linux/Quill.so");
+	ASSERT_NE (suite.factory, nullptr);
+	ASSERT_NE (quill.factory, nullptr);
+	const float alone = serve (quill, Quill::kProcessorUID, 0.8f);
+	ASSERT_NE (alone, 0.8f);
+	Live effect (suite, Quill::kSuiteEffectUID), other (quill, Quill::kProcessorUID), synth (suite, Quill::kSuiteSynthUID);
+	const std::vector<float> last = serve (0.8f, effect, other, synth);
+	EXPECT_NEAR (last[0], 0.4f, 0.02f);
+	EXPECT_FLOAT_EQ (last[1], alone);
+	EXPECT_FLOAT_EQ (last[2], Quill::kSuiteSynthLevel);
+	std::set<std::string> files;
+	for (const auto& o : ownOutposts ())
+		files.insert (o.sharedFile);
+	EXPECT_EQ (files.size (), 3u);
 }
 
 TEST_F (Sync, AddsRefreshesRemovesAndLeavesWhatItDidNotMakeAlone)
