@@ -1,15 +1,21 @@
 // buses_bench: what events and buses cost through the bridge, with the real
 // outpost under Wine serving the bus-shape variants (served/quill_bus_shapes.h):
-// 0, 32 and 256 note events per 64-sample block to an instrument that echoes
-// them, and a 16-stereo-output instrument's block of 128 against a stereo
-// one's. Prints its figures.
+// 0, 32 and 256 note events per 64-sample block to a MIDI effect (whose own
+// work is nothing, or sending each event back when the host gives it an
+// output list), and a 16-stereo-output instrument's block of 128 against a
+// stereo one's. Prints its figures.
 #include "bench_support.h"
 
 #include "host/host_event_list.h"
+#include "protocol/block_events.h"
 
 #include "e2e/served_processor.h"
 
+#include <atomic>
 #include <cstdlib>
+#include <memory>
+#include <pthread.h>
+#include <thread>
 
 namespace {
 
@@ -73,36 +79,117 @@ struct Instrument
 	std::vector<Vst::AudioBusBuffers> buses;
 };
 
-void events ()
+// Blocks of 64 samples with 0, 32 and 256 notes, alternating: the median of each.
+// 256 notes on and off, four to a sample, as a keyboard player's chords.
+std::vector<Vst::Event> noteEvents ()
 {
-	Instrument synth (std::getenv ("SHAPE") ? std::getenv ("SHAPE") : "instrument", 64);
-	if (!synth.ok)
-		return;
-	HostEventList none, few, many, back (4096);
+	std::vector<Vst::Event> notes (256);
 	for (int32 i = 0; i < 256; ++i)
 	{
-		Vst::Event e {};
+		Vst::Event& e = notes[static_cast<size_t> (i)];
+		e = {};
 		e.sampleOffset = i / 4;
 		e.type = i % 2 ? Vst::Event::kNoteOffEvent : Vst::Event::kNoteOnEvent;
 		e.noteOn = {0, static_cast<int16> (36 + i % 48), 0.0f, 0.5f, 0, i};
+	}
+	return notes;
+}
+
+void eventRuns (Instrument& effect, std::vector<Vst::Event> notes, HostEventList* back, const char* what)
+{
+	HostEventList none, few, many;
+	for (int32 i = 0; i < 256; ++i)
+	{
 		if (i < 32)
-			few.addEvent (e);
-		many.addEvent (e);
+			few.addEvent (notes[static_cast<size_t> (i)]);
+		many.addEvent (notes[static_cast<size_t> (i)]);
 	}
 	std::vector<double> warm, a, b, c;
-	synth.run (64, &none, &back, 2000, warm);
+	effect.run (64, &none, back, 2000, warm);
 	for (int round = 0; round < 10; ++round)
 	{
-		synth.run (64, &none, &back, 2000, a);
-		synth.run (64, &few, &back, 2000, b);
-		synth.run (64, &many, &back, 2000, c);
+		effect.run (64, &none, back, 2000, a);
+		effect.run (64, &few, back, 2000, b);
+		effect.run (64, &many, back, 2000, c);
 	}
 	const bench::Stats s0 = bench::summarise (a), s32 = bench::summarise (b), s256 = bench::summarise (c);
-	std::printf ("\ninstrument, blocks of 64 samples back to back, 20000 each, alternating: no events median %.2f us "
-	             "(p99 %.2f); 32 events (echoed back) median %.2f us (p99 %.2f): %+.2f us; 256 events median %.2f us "
+	std::printf ("\n%s, blocks of 64 samples back to back, 20000 each, alternating: no events median %.2f us "
+	             "(p99 %.2f); 32 events median %.2f us (p99 %.2f): %+.2f us; 256 events median %.2f us "
 	             "(p99 %.2f): %+.2f us\n",
-	             s0.median, s0.p99, s32.median, s32.p99, s32.median - s0.median, s256.median, s256.p99,
+	             what, s0.median, s0.p99, s32.median, s32.p99, s32.median - s0.median, s256.median, s256.p99,
 	             s256.median - s0.median);
+}
+
+// The machine's floor for the same events: one native thread writes them
+// as the plug-in does and posts them, another on the other core reads them
+// as outpost does and answers. Returns the median round of `count` events.
+double eventFloor (int32 count, const Vst::Event* notes)
+{
+	auto staged = std::make_unique<Tandem::EventBlock> ();
+	auto file = std::make_unique<Tandem::EventBlock> ();
+	auto read = std::make_unique<Vst::Event[]> (Tandem::kMaxEvents);
+	auto scratch = std::make_unique<uint8[]> (Tandem::kMaxEventBytes);
+	HostEventList list;
+	for (int32 i = 0; i < count; ++i)
+		list.addEvent (const_cast<Vst::Event&> (notes[i]));
+	std::atomic<int> posted {0}, answered {0};
+	auto pin = [] (int cpu) {
+		cpu_set_t set;
+		CPU_ZERO (&set);
+		CPU_SET (cpu, &set);
+		::pthread_setaffinity_np (::pthread_self (), sizeof set, &set);
+	};
+	std::thread reader ([&] {
+		pin (1);
+		for (int seen = 0;;)
+		{
+			int p;
+			while ((p = posted.load (std::memory_order_acquire)) == seen)
+				;
+			if (p < 0)
+				return;
+			seen = p;
+			Tandem::EventCuts cuts;
+			Tandem::readEvents (*file, 64, 1, scratch.get (), read.get (), cuts);
+			answered.store (p, std::memory_order_release);
+		}
+	});
+	pin (0);
+	std::vector<double> times;
+	for (int round = 1; round <= 20000; ++round)
+	{
+		const auto t0 = Clock::now ();
+		Tandem::EventWriter writer (*staged, 64, 1);
+		for (int32 i = 0; i < count; ++i)
+			writer.addFrom (list, i);
+		writer.finish ();
+		Tandem::publishEvents (*staged, *file);
+		posted.store (round, std::memory_order_release);
+		while (answered.load (std::memory_order_acquire) != round)
+			;
+		times.push_back (bench::nanosSince (t0));
+	}
+	posted.store (-1, std::memory_order_release);
+	reader.join ();
+	return bench::summarise (times).median;
+}
+
+void events ()
+{
+	Instrument effect ("midi", 64);
+	if (!effect.ok)
+		return;
+	HostEventList back (4096);
+	const std::vector<Vst::Event> notes = noteEvents ();
+	eventRuns (effect, notes, nullptr, "notes to a MIDI effect");
+	eventRuns (effect, notes, &back, "notes to a MIDI effect and back (it sends each one back)");
+	if (std::thread::hardware_concurrency () < 2)
+		return;
+	const double f0 = eventFloor (0, notes.data ()), f32 = eventFloor (32, notes.data ()),
+	             f256 = eventFloor (256, notes.data ());
+	std::printf ("\nthe machine's floor, the same notes one way between two native threads on two cores, 20000 "
+	             "rounds each: none median %.2f us; 32 %+.2f us; 256 %+.2f us\n",
+	             f0, f32 - f0, f256 - f0);
 }
 
 void outputs ()

@@ -29,7 +29,7 @@ tresult PLUGIN_API InputEventList::getEvent(int32 index, Event& e) {
     return kResultOk;
 }
 
-// read() fills the list through it.
+// The served processor may add to its input list, as to any list.
 tresult PLUGIN_API InputEventList::addEvent(Event& e) {
     if (count_ == kMaxEvents) return kResultFalse;
     events_[count_++] = e;
@@ -37,21 +37,18 @@ tresult PLUGIN_API InputEventList::addEvent(Event& e) {
 }
 
 void InputEventList::read(const EventBlock& block, std::int32_t numSamples, std::int32_t busCount, EventCuts& cuts) {
-    count_ = 0;
-    readEvents(block, numSamples, busCount, bytes_, *this, cuts);
+    count_ = readEvents(block, numSamples, busCount, bytes_, events_, cuts);
 }
-
-EventBlock OutputEventList::unused_{};
 
 tresult PLUGIN_API OutputEventList::queryInterface(const TUID iid, void** obj) { return answerEventList(this, iid, obj); }
 
 tresult PLUGIN_API OutputEventList::getEvent(int32 index, Event& e) {
     if (index < 0 || index >= writer_.count()) return kInvalidArgument;
-    std::memcpy(&e, block_->records[index], sizeof e);
+    std::memcpy(&e, staged_.records[index], sizeof e);
     if (const std::size_t slot = eventBytesSlot(e.type)) {
         std::uint64_t at = 0;
-        std::memcpy(&at, block_->records[index] + slot, sizeof at);
-        const std::uint8_t* bytes = block_->bytes + at;
+        std::memcpy(&at, staged_.records[index] + slot, sizeof at);
+        const std::uint8_t* bytes = staged_.bytes + at;
         std::memcpy(reinterpret_cast<std::uint8_t*>(&e) + slot, &bytes, sizeof bytes);
     }
     return kResultOk;

@@ -1,8 +1,8 @@
 // The event lists outpost hands to the served processor with each block:
-// the host's events read from the file, and the processor's own written
-// straight into the file as it adds them (so that its SysEx bytes and texts
-// are copied while its pointers are valid). Fixed storage: on the audio
-// thread nothing allocates.
+// the host's events read from the file, and the processor's own, copied as
+// it adds them (its SysEx bytes and texts while its pointers are valid) and
+// into the file at the block's end. Fixed storage: on the audio thread
+// nothing allocates.
 #pragma once
 
 #include "protocol/block_events.h"
@@ -37,33 +37,34 @@ private:
 // The served processor's events of one block, into the file.
 class OutputEventList final : public Steinberg::Vst::IEventList {
 public:
-    OutputEventList() : writer_(unused_, 0, 0) {}
+    OutputEventList() : writer_(staged_, 0, 0) {}
 
     Steinberg::tresult PLUGIN_API queryInterface(const Steinberg::TUID iid, void** obj) override;
     Steinberg::uint32 PLUGIN_API addRef() override { return 1; }
     Steinberg::uint32 PLUGIN_API release() override { return 1; }
 
     Steinberg::int32 PLUGIN_API getEventCount() override { return writer_.count(); }
-    // The event as written (its bytes in the file).
+    // The event as added (its bytes in the list's own copy).
     Steinberg::tresult PLUGIN_API getEvent(Steinberg::int32 index, Steinberg::Vst::Event& e) override;
     // kResultFalse when the event is left out (see EventWriter).
     Steinberg::tresult PLUGIN_API addEvent(Steinberg::Vst::Event& e) override;
 
-    // A new block into `block`, of `numSamples`, for `busCount` event output buses.
+    // A new block for `block`, of `numSamples`, for `busCount` event output buses.
     void start(EventBlock& block, std::int32_t numSamples, std::int32_t busCount) {
         block_ = &block;
-        writer_.restart(block, numSamples, busCount);
+        writer_.restart(staged_, numSamples, busCount);
     }
-    // Publishes the block's events; what was left out.
+    // Publishes the block's events into the file; what was left out.
     const EventCuts& finish() {
         writer_.finish();
+        publishEvents(staged_, *block_);
         return writer_.cuts;
     }
 
 private:
-    // Before the first block the writer points at a block of its own size 0.
-    static EventBlock unused_;
-    EventBlock* block_ = &unused_;
+    // The events as the processor adds them, copied into the file at the end.
+    EventBlock staged_ = {};
+    EventBlock* block_ = &staged_;
     EventWriter writer_;
 };
 

@@ -285,8 +285,11 @@ private:
 	// buses may have in all (the file's pools).
 	std::atomic<int32> eventInputBuses_ {0};
 	std::atomic<int32> eventOutputBuses_ {0};
-	// Audio thread: the served processor's event bytes, valid until the
-	// next block.
+	// Audio thread: the host's events of a block, copied into the file
+	// once written; the served processor's and their bytes, copied out of
+	// it (valid until the next block).
+	std::unique_ptr<Tandem::EventBlock> sentEvents_ = std::make_unique<Tandem::EventBlock> ();
+	std::unique_ptr<Vst::Event[]> receivedEvents_ = std::make_unique<Vst::Event[]> (Tandem::kMaxEvents);
 	std::vector<uint8> eventBytes_ = std::vector<uint8> (Tandem::kMaxEventBytes);
 	// Audio thread: the buses and channels of the block in flight.
 	int32 blockBuses_[2] = {};

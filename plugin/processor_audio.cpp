@@ -299,7 +299,7 @@ void QuillMarlowProcessor::sendEvents (Vst::IEventList* events, int32 samples)
 		block.count = 0;
 		return;
 	}
-	Tandem::EventWriter writer (block, samples, eventInputBuses_.load (std::memory_order_relaxed));
+	Tandem::EventWriter writer (*sentEvents_, samples, eventInputBuses_.load (std::memory_order_relaxed));
 	for (int32 i = 0; i < count; ++i)
 	{
 		if (writer.count () == Tandem::kMaxEvents)
@@ -308,11 +308,10 @@ void QuillMarlowProcessor::sendEvents (Vst::IEventList* events, int32 samples)
 			writer.cuts.full += count - i;
 			break;
 		}
-		Vst::Event e {};
-		if (events->getEvent (i, e) == kResultOk)
-			writer.add (e);
+		writer.addFrom (*events, i);
 	}
 	writer.finish ();
+	Tandem::publishEvents (*sentEvents_, block);
 	if (writer.cuts.any ())
 		logEventCuts (writer.cuts, true);
 }
@@ -323,8 +322,10 @@ void QuillMarlowProcessor::receiveEvents (Vst::IEventList* events, int32 samples
 	if (!events || block.count == 0)
 		return;
 	Tandem::EventCuts cuts;
-	Tandem::readEvents (block, samples, eventOutputBuses_.load (std::memory_order_relaxed), eventBytes_.data (), *events,
-	                    cuts);
+	const int32 count = Tandem::readEvents (block, samples, eventOutputBuses_.load (std::memory_order_relaxed),
+	                                        eventBytes_.data (), receivedEvents_.get (), cuts);
+	for (int32 i = 0; i < count; ++i)
+		events->addEvent (receivedEvents_[i]);
 	if (cuts.any ())
 		logEventCuts (cuts, false);
 }

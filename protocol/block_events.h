@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <new>
 
 namespace Tandem {
 
@@ -63,8 +64,16 @@ inline std::uint64_t eventByteCount(const Steinberg::Vst::Event& e) {
     }
 }
 
-// Fills one direction's block, event by event, checking each against the
-// block's length and the buses that exist; finish() publishes the counts.
+// Whether an event at `offset` lies in a block of `numSamples` (a block of
+// no samples, a parameters-only call, takes events at its start).
+inline bool insideBlock(std::int32_t offset, std::int32_t numSamples) {
+    return offset >= 0 && (offset < numSamples || (numSamples == 0 && offset == 0));
+}
+
+// Fills a block of the writer's own, event by event, checking each against
+// the block's length and the buses that exist; finish() sets its counts,
+// and publishEvents() copies it into the file at once (a core writes lines
+// that the other core reads fastest in one run, not spread over the work).
 class EventWriter {
 public:
     EventWriter(EventBlock& block, std::int32_t numSamples, std::int32_t busCount)
@@ -72,18 +81,46 @@ public:
 
     // False, counting why, when the event is left out.
     bool add(const Steinberg::Vst::Event& e) {
+        if (count_ == kMaxEvents) return ++cuts.full, false;
+        std::memcpy(block_->records[count_], &e, kEventRecordSize);
+        return commit();
+    }
+    // Event `index` of `list` (the host's), read into its record.
+    bool addFrom(Steinberg::Vst::IEventList& list, std::int32_t index) {
+        if (count_ == kMaxEvents) return ++cuts.full, false;
+        auto* e = new (block_->records[count_]) Steinberg::Vst::Event;
+        return list.getEvent(index, *e) == Steinberg::kResultOk && commit();
+    }
+    void finish() {
+        block_->count = count_;
+        block_->bytesUsed = bytes_;
+    }
+    std::int32_t count() const { return count_; }
+    // Starts a block anew (outpost's list reused for each block).
+    void restart(EventBlock& block, std::int32_t numSamples, std::int32_t busCount) {
+        block_ = &block;
+        numSamples_ = numSamples;
+        busCount_ = busCount;
+        count_ = bytes_ = 0;
+        cuts = {};
+    }
+
+    EventCuts cuts;
+
+private:
+    // Keeps the event just written to the next record, its bytes copied
+    // into the block in place of its pointer, or leaves it out.
+    bool commit() {
         using E = Steinberg::Vst::Event;
+        std::uint8_t* record = block_->records[count_];
+        E e;
+        std::memcpy(&e, record, kEventRecordSize);
         if (!knownEventType(e.type)) return ++cuts.malformed, false;
         if (e.busIndex < 0 || e.busIndex >= busCount_) return ++cuts.noBus, false;
-        // A block of no samples takes events at its start (parameters-only calls).
-        if (e.sampleOffset < 0 || (e.sampleOffset >= numSamples_ && !(numSamples_ == 0 && e.sampleOffset == 0)))
-            return ++cuts.outside, false;
-        if (count_ == kMaxEvents) return ++cuts.full, false;
-        std::uint8_t* record = block_->records[count_];
-        std::memcpy(record, &e, kEventRecordSize);
+        if (!insideBlock(e.sampleOffset, numSamples_)) return ++cuts.outside, false;
         if (const std::size_t slot = eventBytesSlot(e.type)) {
             const void* from = nullptr;
-            std::memcpy(&from, reinterpret_cast<const std::uint8_t*>(&e) + slot, sizeof from);
+            std::memcpy(&from, record + slot, sizeof from);
             const std::uint64_t size = eventByteCount(e);
             const bool text = e.type != E::kDataEvent;
             // A text without its pointer is an empty text; data without bytes is none.
@@ -104,23 +141,7 @@ public:
         ++count_;
         return true;
     }
-    void finish() {
-        block_->count = count_;
-        block_->bytesUsed = bytes_;
-    }
-    std::int32_t count() const { return count_; }
-    // Starts a block anew (outpost's list reused for each block).
-    void restart(EventBlock& block, std::int32_t numSamples, std::int32_t busCount) {
-        block_ = &block;
-        numSamples_ = numSamples;
-        busCount_ = busCount;
-        count_ = bytes_ = 0;
-        cuts = {};
-    }
 
-    EventCuts cuts;
-
-private:
     EventBlock* block_;
     std::int32_t numSamples_;
     std::int32_t busCount_;
@@ -128,50 +149,59 @@ private:
     std::int32_t bytes_ = 0;
 };
 
-// Reads a block written by the other process into `into` (an IEventList,
-// or a final class of it): counts and offsets are clamped, every record is
-// checked as the writer checks it, and its bytes are copied into `scratch`
-// (kMaxEventBytes, the reader's own) so that the pointers handed on stay
-// valid and unchanged until the next block. Returns the events `into` took.
-template <typename Events>
-std::int32_t readEvents(const EventBlock& block, std::int32_t numSamples, std::int32_t busCount,
-                        std::uint8_t* scratch, Events& into, EventCuts& cuts) {
+// A record read from the other process, checked as the writer checks it:
+// its bytes' offset becomes a pointer into `bytes`, the reader's copy of
+// the block's `bytesUsed` bytes. False, counting why, when it is left out.
+inline bool acceptEvent(Steinberg::Vst::Event& e, std::int32_t numSamples, std::int32_t busCount,
+                        std::uint8_t* bytes, std::int32_t bytesUsed, EventCuts& cuts) {
+    if (!knownEventType(e.type)) return ++cuts.malformed, false;
+    if (e.busIndex < 0 || e.busIndex >= busCount) return ++cuts.noBus, false;
+    if (!insideBlock(e.sampleOffset, numSamples)) return ++cuts.outside, false;
+    if (const std::size_t slot = eventBytesSlot(e.type)) {
+        auto* field = reinterpret_cast<std::uint8_t*>(&e) + slot;
+        std::uint64_t at = 0;
+        std::memcpy(&at, field, sizeof at);
+        const std::uint64_t size = eventByteCount(e);
+        if (at > static_cast<std::uint64_t>(bytesUsed) || size > static_cast<std::uint64_t>(bytesUsed) - at ||
+            (e.type != Steinberg::Vst::Event::kDataEvent && (size < 2 || at % 2 != 0)))
+            return ++cuts.malformed, false;
+        std::uint8_t* copy = bytes + at;
+        if (e.type != Steinberg::Vst::Event::kDataEvent) copy[size - 2] = copy[size - 1] = 0;
+        std::memcpy(field, &copy, sizeof copy);
+    }
+    return true;
+}
+
+// Reads a block written by the other process into `into`, an array of
+// kMaxEvents of the reader's own: counts and offsets are clamped, the
+// records copied at once and then checked where they lie, as the writer
+// checks them, and their bytes copied into `scratch` (kMaxEventBytes, the
+// reader's own), so that what is handed on stays valid and unchanged until
+// the next block. Returns how many events `into` holds.
+inline std::int32_t readEvents(const EventBlock& block, std::int32_t numSamples, std::int32_t busCount,
+                               std::uint8_t* scratch, Steinberg::Vst::Event* into, EventCuts& cuts) {
     const std::int32_t count = clampCount(block.count, kMaxEvents);
     if (count == 0) return 0;
     const std::int32_t bytesUsed = clampCount(block.bytesUsed, kMaxEventBytes);
     std::memcpy(scratch, block.bytes, static_cast<std::size_t>(bytesUsed));
-    std::int32_t taken = 0;
+    std::memcpy(static_cast<void*>(into), block.records, static_cast<std::size_t>(count) * kEventRecordSize);
+    std::int32_t kept = 0;
     for (std::int32_t i = 0; i < count; ++i) {
-        Steinberg::Vst::Event e;
-        std::memcpy(&e, block.records[i], kEventRecordSize);
-        if (!knownEventType(e.type)) {
-            ++cuts.malformed;
-            continue;
-        }
-        if (e.busIndex < 0 || e.busIndex >= busCount) {
-            ++cuts.noBus;
-            continue;
-        }
-        if (e.sampleOffset < 0 || (e.sampleOffset >= numSamples && !(numSamples == 0 && e.sampleOffset == 0))) {
-            ++cuts.outside;
-            continue;
-        }
-        if (const std::size_t slot = eventBytesSlot(e.type)) {
-            std::uint64_t at = 0;
-            std::memcpy(&at, block.records[i] + slot, sizeof at);
-            const std::uint64_t size = eventByteCount(e);
-            if (at > static_cast<std::uint64_t>(bytesUsed) || size > static_cast<std::uint64_t>(bytesUsed) - at ||
-                (e.type != Steinberg::Vst::Event::kDataEvent && (size < 2 || at % 2 != 0))) {
-                ++cuts.malformed;
-                continue;
-            }
-            std::uint8_t* bytes = scratch + at;
-            if (e.type != Steinberg::Vst::Event::kDataEvent) bytes[size - 2] = bytes[size - 1] = 0;
-            std::memcpy(reinterpret_cast<std::uint8_t*>(&e) + slot, &bytes, sizeof bytes);
-        }
-        if (into.addEvent(e) == Steinberg::kResultOk) ++taken;
+        if (!acceptEvent(into[i], numSamples, busCount, scratch, bytesUsed, cuts)) continue;
+        if (kept != i) into[kept] = into[i];
+        ++kept;
     }
-    return taken;
+    return kept;
+}
+
+// Copies a block filled by an EventWriter into the file's block.
+inline void publishEvents(const EventBlock& staged, EventBlock& file) {
+    const std::int32_t count = clampCount(staged.count, kMaxEvents);
+    const std::int32_t bytesUsed = clampCount(staged.bytesUsed, kMaxEventBytes);
+    std::memcpy(file.records, staged.records, static_cast<std::size_t>(count) * kEventRecordSize);
+    std::memcpy(file.bytes, staged.bytes, static_cast<std::size_t>(bytesUsed));
+    file.count = count;
+    file.bytesUsed = bytesUsed;
 }
 
 }  // namespace Tandem

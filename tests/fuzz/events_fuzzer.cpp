@@ -86,9 +86,14 @@ extern "C" int LLVMFuzzerTestOneInput (const std::uint8_t* data, size_t size)
 	if (rest > sizeof b.records)
 		std::memcpy (b.bytes, body + sizeof b.records, std::min (rest - sizeof b.records, sizeof b.bytes));
 
+	static auto* events = static_cast<Vst::Event*> (std::calloc (Tandem::kMaxEvents, sizeof (Vst::Event)));
 	CheckingList list {samples, buses};
 	Tandem::EventCuts cuts;
-	Tandem::readEvents (b, samples, buses, scratch (), list, cuts);
+	const int32 count = Tandem::readEvents (b, samples, buses, scratch (), events, cuts);
+	if (count < 0 || count > Tandem::kMaxEvents)
+		fail ("an event count beyond the array");
+	for (int32 i = 0; i < count; ++i)
+		list.addEvent (events[i]);
 
 	// The same bytes as a bus list.
 	static auto* written = static_cast<Tandem::BusList*> (std::calloc (1, sizeof (Tandem::BusList)));

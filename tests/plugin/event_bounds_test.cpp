@@ -4,8 +4,6 @@
 // not exist, and records another process scribbled over.
 #include "protocol/block_events.h"
 
-#include "../host/host_event_list.h"
-
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -81,25 +79,22 @@ TEST (EventBounds, TheReaderTrustsNoCountOffsetOrTextFromTheFile)
 
 	// The text's end overwritten in the file: the copy handed on still ends.
 	block->bytes[12] = block->bytes[13] = 'x';
-	HostEventList list;
+	auto list = std::make_unique<Event[]> (Tandem::kMaxEvents);
 	Tandem::EventCuts cuts;
-	EXPECT_EQ (Tandem::readEvents (*block, 64, 2, scratch.get (), list, cuts), 3);
-	ASSERT_EQ (list.events ().size (), 3u);
-	EXPECT_EQ (list.events ()[0].noteExpressionText.text[6], 0);
+	EXPECT_EQ (Tandem::readEvents (*block, 64, 2, scratch.get (), list.get (), cuts), 3);
+	EXPECT_EQ (list[0].noteExpressionText.text[6], 0);
 
 	// A reader with one bus, a shorter block, a count beyond the array and a
 	// text pointing past the bytes: nothing outside is handed on.
 	block->count = 1 << 30;
 	const uint64 beyond = Tandem::kMaxEventBytes;
 	std::memcpy (block->records[0] + 40, &beyond, sizeof beyond);
-	list.clear ();
 	cuts = {};
 	// (The zeroed records beyond are well-formed notes at the block's start.)
-	EXPECT_EQ (Tandem::readEvents (*block, 16, 1, scratch.get (), list, cuts), 1 + Tandem::kMaxEvents - 3);
+	EXPECT_EQ (Tandem::readEvents (*block, 16, 1, scratch.get (), list.get (), cuts), 1 + Tandem::kMaxEvents - 3);
 	EXPECT_EQ (cuts.malformed, 1) << "the text";
 	EXPECT_EQ (cuts.noBus, 1);
-	ASSERT_FALSE (list.events ().empty ());
-	EXPECT_EQ (list.events ()[0].sampleOffset, 10);
+	EXPECT_EQ (list[0].sampleOffset, 10);
 }
 
 } // namespace
