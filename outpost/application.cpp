@@ -466,9 +466,9 @@ void OutpostApplication::processAudioData() {
     else
         plugin_->processAudio(&audioData_->inputBuffers[0][0], &audioData_->outputBuffers[0][0], samples, channels,
                               &host);
-    session_->outputSilenceFlags = host.outputSilenceFlags;
-    // Written only when it changes: the line is the Linux side's too.
-    if (points.outputCount != host.outputPointCount) points.outputCount = host.outputPointCount;
+    // Written only when they change: the lines are the Linux side's too.
+    writeIfChanged(session_->outputSilenceFlags, host.outputSilenceFlags);
+    writeIfChanged(points.outputCount, host.outputPointCount);
 
     finishBlock(*audioData_);
 }

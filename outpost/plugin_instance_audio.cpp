@@ -78,7 +78,7 @@ bool PluginInstance::processBlock(std::int32_t numSamples, std::int32_t sampleSi
 
     // What passes through comes out as silent as it went in, and reports nothing.
     host->outputPointCount = 0;
-    if (host->outputEvents) host->outputEvents->count = 0;
+    if (host->outputEvents) writeIfChanged(host->outputEvents->count, 0);
     const AudioTurn turn(*this);
     if (!turn.ready() || sampleSize != sampleSize_) {
         if (processCallCount <= 5)

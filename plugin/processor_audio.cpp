@@ -133,12 +133,12 @@ tresult PLUGIN_API QuillMarlowProcessor::process (Vst::ProcessData& data)
 	audio->numChannels = channels;
 	audio->numSamples = samples;
 	Tandem::BusData* buses = sharedMemory_.busData ();
-	buses->block.pools = oneEach ? 0 : 1;
+	Tandem::writeIfChanged (buses->block.pools, oneEach ? 0 : 1);
 	if (Tandem::UICommand* ui = sharedMemory_.uiCommand ())
 	{
-		ui->followsAnother.store (chainTurn.followsAnother () ? 1 : 0, std::memory_order_relaxed);
+		Tandem::storeIfChanged<uint8_t> (ui->followsAnother, chainTurn.followsAnother () ? 1 : 0);
 		const int cpu = sched_getcpu (); // the C library reads it without a system call
-		ui->hostCpu.store (cpu >= 0 && cpu < 255 ? static_cast<uint8_t> (cpu + 1) : 0, std::memory_order_relaxed);
+		Tandem::storeIfChanged<uint8_t> (ui->hostCpu, cpu >= 0 && cpu < 255 ? static_cast<uint8_t> (cpu + 1) : 0);
 	}
 	audio->sampleRate = sampleRate_;
 	// What the host gave beside the audio: its mode, its context (or none)
@@ -296,7 +296,7 @@ void QuillMarlowProcessor::sendEvents (Vst::IEventList* events, int32 samples)
 	const int32 count = events ? events->getEventCount () : 0;
 	if (count <= 0)
 	{
-		block.count = 0;
+		Tandem::writeIfChanged (block.count, 0);
 		return;
 	}
 	Tandem::EventWriter writer (*sentEvents_, samples, eventInputBuses_.load (std::memory_order_relaxed));

@@ -200,8 +200,8 @@ inline void publishEvents(const EventBlock& staged, EventBlock& file) {
     const std::int32_t bytesUsed = clampCount(staged.bytesUsed, kMaxEventBytes);
     std::memcpy(file.records, staged.records, static_cast<std::size_t>(count) * kEventRecordSize);
     std::memcpy(file.bytes, staged.bytes, static_cast<std::size_t>(bytesUsed));
-    file.count = count;
-    file.bytesUsed = bytesUsed;
+    writeIfChanged(file.count, count);
+    writeIfChanged(file.bytesUsed, bytesUsed);
 }
 
 }  // namespace Tandem

@@ -243,4 +243,16 @@ inline std::int32_t clampCount(std::int32_t value, std::int32_t limit) {
     return value < 0 ? 0 : (value > limit ? limit : value);
 }
 
+// Writes a field of the file that the other side reads with every block
+// only when its value changes: a line nobody writes stays in both cores'
+// caches, where a write would make the other core fetch it again.
+template <typename T>
+inline void writeIfChanged(T& field, T value) {
+    if (field != value) field = value;
+}
+template <typename T>
+inline void storeIfChanged(std::atomic<T>& field, T value) {
+    if (field.load(std::memory_order_relaxed) != value) field.store(value, std::memory_order_relaxed);
+}
+
 }  // namespace Tandem

@@ -6,8 +6,10 @@
 # the plotting tool.
 #
 # A copy of an earlier build's bundle in <build>/bench/baseline/QuillMarlow.vst3
-# is measured first (chains, and round trips back to back), for a comparison
-# in the same run; its chains are drawn beside this build's.
+# (`make bench-baseline` builds the build before) is measured first (chains,
+# and round trips back to back), for a comparison in the same run; its chains
+# are drawn beside this build's; and a stereo effect's blocks through it and
+# through this build are measured in turns (beside_bench).
 #
 # The host's user-interface calls against a busy outpost, with Quill's editor
 # open, run on an Xvfb display of their own (ui_bench).
@@ -54,6 +56,10 @@ echo
 bash "$root/scripts/sync-bench.sh" "$build" 2>>"$out/bridge_bench.log"
 echo
 "$out/buses_bench" 2>>"$out/bridge_bench.log" | grep -v -e '^\[' -e '^=== Tandem Host' -e '^Version: ' | tee "$out/buses.txt"
+if [ -f "$baseline" ]; then
+    echo
+    "$out/beside_bench" --before "$baseline" | tee "$out/beside.txt"
+fi
 {
     echo '{"in_process": '
     cat "$out/process.json"
