@@ -83,29 +83,19 @@ void MidiControllerMirror::publishMapping() {
 
 bool MidiControllerMirror::serveRequest(bool wakeLinux) {
     ParameterRequest& request = region_.request;
-    const std::int32_t posted = request.posted.load(std::memory_order_acquire);
-    if (posted == request.answered.load(std::memory_order_relaxed) || !ours(request.kind)) return false;
-    answer(request);
-    request.answered.store(posted, std::memory_order_release);
-    if (wakeLinux) futexWake(&request.answered);
-    return true;
+    return answerRequest(request, wakeLinux, ours, [&](RequestArguments asked) { answer(asked, request); });
 }
 
-void MidiControllerMirror::answer(ParameterRequest& request) {
-    // The arguments come from the other process: texts are ended, values
-    // must be numbers, counts fit the payload.
+void MidiControllerMirror::answer(RequestArguments asked, ParameterRequest& request) {
+    // The arguments come from the other process: values must be numbers,
+    // counts fit the payload.
     MidiControllerData& midi = region_.midi;
-    const std::int32_t kind = request.kind;
     const std::int32_t bus = midi.bus;
     const int16 channel = static_cast<int16>(std::clamp(midi.channel, -32768, 32767));
-    const std::uint32_t id = request.id;
-    const std::int32_t index = request.index;
-    const double value = request.value;
-    String128 text{};
-    copyText(text, request.text);
-    request.result = kResultFalse;
-    request.answerValue = 0.0;
-    switch (static_cast<ParameterRequestKind>(kind)) {
+    const std::uint32_t id = asked.id;
+    const std::int32_t index = asked.index;
+    const double value = asked.value;
+    switch (static_cast<ParameterRequestKind>(asked.kind)) {
     case ParameterRequestKind::MidiControllerAssignment: {
         if (!mapping_) break;
         ParamID assigned = kNoParamId;
@@ -135,7 +125,7 @@ void MidiControllerMirror::answer(ParameterRequest& request) {
     case ParameterRequestKind::NoteExpressionValue: {
         if (!noteExpressions_) break;
         NoteExpressionValue normalized = 0.0;
-        request.result = noteExpressions_->getNoteExpressionValueByString(bus, channel, id, text, normalized);
+        request.result = noteExpressions_->getNoteExpressionValueByString(bus, channel, id, asked.text, normalized);
         request.answerValue = normalized;
         break;
     }

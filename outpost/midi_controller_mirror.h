@@ -7,7 +7,7 @@
 // lives.
 #pragma once
 
-#include "protocol/parameter_data.h"
+#include "protocol/parameter_request.h"
 
 #include "pluginterfaces/vst/ivstcomponent.h"
 #include "pluginterfaces/vst/ivsteditcontroller.h"
@@ -36,7 +36,7 @@ public:
     bool serveRequest(bool wakeLinux);
 
 private:
-    void answer(ParameterRequest& request);
+    void answer(RequestArguments asked, ParameterRequest& request);
 
     ParameterData& region_;
     Steinberg::Vst::IComponent* component_;

@@ -157,27 +157,17 @@ void ParameterMirror::takeHostValues() {
 
 bool ParameterMirror::serveRequest(bool wakeLinux) {
     ParameterRequest& request = region_.request;
-    const std::int32_t posted = request.posted.load(std::memory_order_acquire);
-    if (posted == request.answered.load(std::memory_order_relaxed)) return false;
-    answer(request);
-    request.answered.store(posted, std::memory_order_release);
-    if (wakeLinux) futexWake(&request.answered);
-    return true;
+    return answerRequest(request, wakeLinux, [](std::int32_t) { return true; },
+                         [&](RequestArguments asked) { answer(asked, request); });
 }
 
-void ParameterMirror::answer(ParameterRequest& request) {
-    // The arguments come from the other process: a text is ended, a value
-    // must be a number.
-    const std::int32_t kind = request.kind;
-    const ParamID id = request.id;
-    const std::int32_t index = request.index;
-    const double value = request.value;
-    String128 text{};
-    copyText(text, request.text);
-    request.result = kResultFalse;
-    request.answerValue = 0.0;
+void ParameterMirror::answer(RequestArguments asked, ParameterRequest& request) {
+    // The arguments come from the other process: a value must be a number.
+    const ParamID id = asked.id;
+    const std::int32_t index = asked.index;
+    const double value = asked.value;
     if (!controller_ || !std::isfinite(value)) return;
-    switch (static_cast<ParameterRequestKind>(kind)) {
+    switch (static_cast<ParameterRequestKind>(asked.kind)) {
     case ParameterRequestKind::StringByValue: {
         String128 out{};
         request.result = controller_->getParamStringByValue(id, std::clamp(value, 0.0, 1.0), out);
@@ -186,7 +176,7 @@ void ParameterMirror::answer(ParameterRequest& request) {
     }
     case ParameterRequestKind::ValueByString: {
         ParamValue normalized = 0.0;
-        request.result = controller_->getParamValueByString(id, text, normalized);
+        request.result = controller_->getParamValueByString(id, asked.text, normalized);
         request.answerValue = normalized;
         break;
     }

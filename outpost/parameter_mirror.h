@@ -6,7 +6,7 @@
 // where the served controller lives.
 #pragma once
 
-#include "protocol/parameter_data.h"
+#include "protocol/parameter_request.h"
 
 #include "pluginterfaces/vst/ivsteditcontroller.h"
 #include "pluginterfaces/vst/ivstunits.h"
@@ -39,7 +39,7 @@ public:
 
 private:
     void publishValue(std::int32_t index, Steinberg::Vst::ParamValue value);
-    void answer(ParameterRequest& request);
+    void answer(RequestArguments asked, ParameterRequest& request);
 
     ParameterData& region_;
     Steinberg::Vst::IEditController* controller_;

@@ -3,8 +3,7 @@
 // thread).
 #pragma once
 
-#include "protocol/futex.h"
-#include "protocol/parameter_data.h"
+#include "protocol/parameter_request.h"
 #include "protocol/tandem_protocol.h"
 
 #include <chrono>
@@ -34,9 +33,7 @@ bool pollUntil (Ready ready, Deadline deadline)
 // region's wake word is the one its waker thread sleeps on.
 inline void wakeOutpostForCommand (Tandem::UICommand* ui)
 {
-	Tandem::ParameterRequest& request = Tandem::parametersAt (ui)->request;
-	request.wake.fetch_add (1, std::memory_order_release);
-	Tandem::futexWake (&request.wake);
+	Tandem::wakeOutpostMainThread (Tandem::parametersAt (ui)->request);
 }
 
 // The code first, then the flag outpost polls.

@@ -4,8 +4,7 @@
 #include "plugin/processor.h"
 
 #include "log/log.h"
-#include "protocol/futex.h"
-#include "protocol/parameter_layout.h"
+#include "protocol/parameter_request.h"
 
 #include <algorithm>
 #include <cmath>
@@ -211,8 +210,7 @@ tresult ParameterMirror::setValue (Vst::ParamID id, Vst::ParamValue value)
 			else
 				heldValues_.push_back (entry);
 		}
-		region.request.wake.fetch_add (1, std::memory_order_release);
-		Tandem::futexWake (&region.request.wake);
+		Tandem::wakeOutpostMainThread (region.request);
 	});
 	overrides_[id] = {value, sequence};
 	values_[static_cast<size_t> (index)] = value;
@@ -256,44 +254,19 @@ bool ParameterMirror::ask (Tandem::ParameterRequestKind kind, Vst::ParamID id, d
 	bool busy = false;
 	QuillMarlowProcessor::withParameters (instanceId_, [&] (Tandem::ParameterData& region) {
 		Tandem::ParameterRequest& request = region.request;
-		// Waits until outpost has answered `serial`, for at most kAnswerWait.
-		auto awaitAnswer = [&request] (int32 serial) {
-			const auto deadline = std::chrono::steady_clock::now () + kAnswerWait;
-			for (;;)
-			{
-				const int32 now = request.answered.load (std::memory_order_acquire);
-				if (now == serial)
-					return true;
-				const auto left = deadline - std::chrono::steady_clock::now ();
-				if (left <= std::chrono::steady_clock::duration::zero ())
-					return false;
-				Tandem::futexWait (&request.answered, now,
-				                   std::chrono::duration_cast<std::chrono::nanoseconds> (left).count ());
-			}
-		};
 		const int32 posted = request.posted.load (std::memory_order_relaxed);
 		// An earlier request is still unanswered: a late answer is waited
 		// for, one that never came (silenceReported_) is not.
-		if (request.answered.load (std::memory_order_acquire) != posted && (silenceReported_ || !awaitAnswer (posted)))
+		if (request.answered.load (std::memory_order_acquire) != posted &&
+		    (silenceReported_ || !Tandem::awaitRequestAnswer (request, posted, kAnswerWait)))
 		{
 			busy = true;
 			return;
 		}
-		request.kind = static_cast<int32> (kind);
-		request.id = id;
-		request.index = index;
-		request.value = value;
-		if (text)
-			Tandem::copyText (request.text, text);
-		else
-			request.text[0] = 0;
+		Tandem::writeRequest (request, kind, id, value, index, text);
 		if (post)
 			post (region);
-		const int32 serial = posted + 1;
-		request.posted.store (serial, std::memory_order_release);
-		request.wake.fetch_add (1, std::memory_order_release);
-		Tandem::futexWake (&request.wake);
-		if (!awaitAnswer (serial))
+		if (!Tandem::awaitRequestAnswer (request, Tandem::postRequest (request), kAnswerWait))
 			return;
 		answer.result = request.result;
 		answer.answerValue = request.answerValue;
