@@ -157,6 +157,33 @@ TEST (Buses, ListedAndArrangedAsTheServedPlugins)
 	}
 }
 
+// A block of `samples` into one stereo output bus of `Sample`s, with the
+// host's event lists, as a host hands an instrument its blocks.
+template <typename Sample>
+struct StereoOutBlock
+{
+	StereoOutBlock (int32 samples, IEventList* in, IEventList* out = nullptr)
+	: left (static_cast<size_t> (samples)), right (static_cast<size_t> (samples))
+	{
+		bus.numChannels = 2;
+		if constexpr (sizeof (Sample) == sizeof (Sample32))
+			bus.channelBuffers32 = channels;
+		else
+			bus.channelBuffers64 = channels;
+		data.processMode = kRealtime;
+		data.symbolicSampleSize = sizeof (Sample) == sizeof (Sample32) ? kSample32 : kSample64;
+		data.numSamples = samples;
+		data.numOutputs = 1;
+		data.outputs = &bus;
+		data.inputEvents = in;
+		data.outputEvents = out;
+	}
+	std::vector<Sample> left, right;
+	Sample* channels[2] = {left.data (), right.data ()};
+	AudioBusBuffers bus {};
+	ProcessData data {};
+};
+
 TEST (Buses, AMidiEffectWithoutAudioGetsEveryBlock)
 {
 	Hosted h (bundle ("midi"));
@@ -221,22 +248,11 @@ TEST (Events, NotesSoundAtTheirOffsetsAndEveryTypeComesBackUnchanged)
 	HostEventList in, out;
 	for (Event& s : sent)
 		in.addEvent (s);
-	std::vector<float> left (kBlock), right (kBlock);
-	float* channels[] = {left.data (), right.data ()};
-	AudioBusBuffers bus {};
-	bus.numChannels = 2;
-	bus.channelBuffers32 = channels;
-	ProcessData d {};
-	d.processMode = kRealtime;
-	d.symbolicSampleSize = kSample32;
-	d.numSamples = kBlock;
-	d.numOutputs = 1;
-	d.outputs = &bus;
-	d.inputEvents = &in;
-	d.outputEvents = &out;
+	StereoOutBlock<float> block (kBlock, &in, &out);
+	const std::vector<float>& left = block.left;
 	ASSERT_TRUE (waitFor ([&] {
 		out.clear ();
-		return h.process (d) && !out.events ().empty ();
+		return h.process (block.data) && !out.events ().empty ();
 	}, 20.0));
 
 	// The note sounds from sample 200 exactly, at 440 Hz, until its note-off.
@@ -245,7 +261,7 @@ TEST (Events, NotesSoundAtTheirOffsetsAndEveryTypeComesBackUnchanged)
 	{
 		const double expected = i >= 200 && i < 300 ? std::sin ((i - 200) * step) : 0.0;
 		ASSERT_NEAR (left[i], expected, 1e-5) << "sample " << i;
-		ASSERT_EQ (left[i], right[i]);
+		ASSERT_EQ (left[i], block.right[i]);
 	}
 
 	// Every event back, with its bytes and texts.
@@ -330,19 +346,9 @@ TEST (Buses, SixtyFourBitBlocksTravelAsDoubles)
 	Event off = event (Event::kNoteOffEvent, kBlock - 1);
 	off.noteOff = {0, 81, 0.0f, 1, 0.0f};
 	in.addEvent (off);
-	std::vector<double> left (kBlock), right (kBlock);
-	double* channels[] = {left.data (), right.data ()};
-	AudioBusBuffers bus {};
-	bus.numChannels = 2;
-	bus.channelBuffers64 = channels;
-	ProcessData d {};
-	d.processMode = kRealtime;
-	d.symbolicSampleSize = kSample64;
-	d.numSamples = kBlock;
-	d.numOutputs = 1;
-	d.outputs = &bus;
-	d.inputEvents = &in;
-	ASSERT_TRUE (waitFor ([&] { return h.process (d) && left[1] != 0.0; }, 20.0));
+	StereoOutBlock<double> block (kBlock, &in);
+	const std::vector<double>& left = block.left;
+	ASSERT_TRUE (waitFor ([&] { return h.process (block.data) && left[1] != 0.0; }, 20.0));
 	const double step = 2.0 * 3.14159265358979323846 * 880.0 / 48000.0;
 	for (int32 i = 0; i < kBlock; ++i)
 		ASSERT_NEAR (left[i], i < kBlock - 1 ? std::sin (i * step) : 0.0, 1e-12)
