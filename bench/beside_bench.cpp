@@ -1,10 +1,11 @@
 // This build beside the build before, a stereo effect (Quill) through each:
 // blocks of 64 and 256 samples back to back, and a chain of 4 instances at
 // 64 samples on one host thread at a real-time pace. The two bundles run in
-// turns, three rounds each, every turn in a process of its own (two copies
-// of the library in one process would each count instance ids from the
-// same start), and the table shows the median of each one's rounds and
-// their ratio.
+// turns, five rounds each, every turn in a process of its own (in one
+// process the build before, counting instance ids from the same start and
+// not locking its files, would open this build's), and the
+// table shows the median of each one's rounds and the median of the rounds'
+// ratios (each round's turns ran a moment apart).
 //
 //   beside_bench --before SO     (the build before's QuillMarlow.so)
 //   beside_bench --measure SO    (one turn: prints its three figures)
@@ -22,7 +23,7 @@ using namespace e2e;
 
 namespace {
 
-constexpr int kRounds = 3;
+constexpr int kRounds = 5;
 constexpr int kFigures = 4;
 const char* const kNames[kFigures] = {"64 samples back to back, median us", "256 samples back to back, median us",
                                       "chain of 4 x 64 at a real-time pace, median us",
@@ -99,13 +100,15 @@ int main(int argc, char** argv) {
             return 1;
         }
     }
-    std::printf("A stereo effect (Quill), this build beside the build before, in turns (%d rounds each, "
-                "medians of the rounds)\n",
+    std::printf("A stereo effect (Quill), this build beside the build before, in turns (%d rounds each; "
+                "medians of the rounds, and of the rounds' ratios)\n",
                 kRounds);
     std::printf("%-48s %10s %10s %8s\n", "", "now", "before", "ratio");
     for (int i = 0; i < kFigures; ++i) {
-        const double n = median(now[i]), b = median(before[i]);
-        std::printf("%-48s %10.2f %10.2f %7.2fx\n", kNames[i], n, b, b > 0 ? n / b : 0.0);
+        std::vector<double> ratios;
+        for (int round = 0; round < kRounds; ++round)
+            if (before[i][round] > 0) ratios.push_back(now[i][round] / before[i][round]);
+        std::printf("%-48s %10.2f %10.2f %7.2fx\n", kNames[i], median(now[i]), median(before[i]), median(ratios));
     }
     return 0;
 }
