@@ -20,11 +20,15 @@
 //   bridge_bench [--json FILE] [--blocks N] [--trials N] [--seconds S]
 //                [--chain-seconds S] [--chain NxSAMPLES]... [--compare-only] [--bundle SO]
 //                [--design NAME] [--log FILE] [--tsv FILE] [--no-spin-only] [--host-fifo PRIORITY]
+//                [--before JSON]
+// --before names the build before's JSON (a --compare-only run of its
+// bundle): its chains' figures are printed beside this run's targets.
 // WINEPREFIX must name a prefix where Quill is installed. The measured
 // instances' own log lines (and outpost's) go to the --log file, so that
 // they do not land between the table's rows.
 #include "bench_support.h"
 #include "chain_bench.h"
+#include "chain_targets.h"
 #include "e2e_support.h"
 #include "floor_probe.h"
 
@@ -146,10 +150,11 @@ double stolenDuring(Run run) {
 // as built, spin-only and, with a `hostPriority`, as built with the host
 // thread at that SCHED_FIFO priority. Returns the JSON members "floor",
 // "chains" and "floor_chains"; writes the chain figures beside the floor as
-// a TSV for the picture.
+// a TSV for the picture, and the figures beside their targets (the build
+// before's from its JSON, `before`).
 std::string measureChains(FILE* out, IPluginFactory* factory, const std::string& design, double seconds,
                           const std::string& tsv, bool withSpinOnly, int hostPriority,
-                          const std::vector<std::pair<int, int>>& shapes) {
+                          const std::vector<std::pair<int, int>>& shapes, const std::string& before) {
     // More spinning outposts than cores starve each other: a single cycle
     // can take most of a second, and such a run never ends in its time.
     const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
@@ -196,6 +201,8 @@ std::string measureChains(FILE* out, IPluginFactory* factory, const std::string&
     std::string rows = "group\tseries\tvalue\n";
     bool first = true;
     std::string floorJson;
+    std::vector<ChainFigures> keptRuns;
+    std::map<std::pair<int, int>, FloorOver> floors;
     for (const auto& [count, samples] : shapes) {
         const int floorSamples = floor.count(samples) ? samples : 128;
         const Stats& fl = floor[floorSamples];
@@ -203,6 +210,7 @@ std::string measureChains(FILE* out, IPluginFactory* factory, const std::string&
             floorCyclesOver(floorTimes[floorSamples], count, samples / 48e-3 * 1000.0);
         char over[64];
         std::snprintf(over, sizeof over, "%ld of %ld", floorOver, floorCycles);
+        floors[{count, samples}] = {floorOver, floorCycles};
         std::fprintf(out, "%5d %7d %9.0f %-12s | %9.1f %9.1f %9s | %13s | %9.1f %9.1f |\n", count, samples,
                      samples / 48e-3, "N x floor", count * fl.median, count * fl.p99, "", over, fl.median, fl.p99);
         floorJson += std::string(floorJson.empty() ? "" : ", ") + "{\"instances\": " + std::to_string(count) +
@@ -240,11 +248,13 @@ std::string measureChains(FILE* out, IPluginFactory* factory, const std::string&
                 return f.stolenMs;
             });
             if (kept.cycles == 0) continue;
+            keptRuns.push_back(kept);
             rows += std::string(group) + "\t" + name + " median\t" + std::to_string(kept.chain.median) + "\n";
             rows += std::string(group) + "\t" + name + " p99\t" + std::to_string(kept.chain.p99) + "\n";
         }
     }
     json += "],\n  \"floor_chains\": [" + floorJson + "]";
+    printChainTargets(out, keptRuns, floors, before);
     if (!tsv.empty()) {
         if (FILE* t = std::fopen(tsv.c_str(), "w")) {
             std::fputs(rows.c_str(), t);
@@ -315,7 +325,7 @@ int main(int argc, char** argv) {
     bool compareOnly = false, withSpinOnly = true;
     int hostPriority = 0;
     std::vector<std::pair<int, int>> shapes;
-    std::string bundle = QM_BUNDLE_SO, design = "as built", logPath = "bridge_bench.log", tsv;
+    std::string bundle = QM_BUNDLE_SO, design = "as built", logPath = "bridge_bench.log", tsv, before;
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
         if (option == "--compare-only") {
@@ -338,11 +348,12 @@ int main(int argc, char** argv) {
         if (option == "--log") logPath = value;
         if (option == "--tsv") tsv = value;
         if (option == "--host-fifo") hostPriority = std::atoi(value);
+        if (option == "--before") before = value;
         int count = 0, samples = 0;
         if (option == "--chain" && std::sscanf(value, "%dx%d", &count, &samples) == 2 && count > 0 && samples > 0)
             shapes.emplace_back(count, samples);
     }
-    if (shapes.empty()) shapes = {{1, 64}, {4, 64}, {8, 128}, {16, 64}, {32, 128}};
+    if (shapes.empty()) shapes = {{1, 64}, {4, 64}, {1, 128}, {8, 128}, {16, 64}, {32, 128}};
     if (!std::getenv("WINEPREFIX")) {
         std::fprintf(stderr, "bridge_bench: set WINEPREFIX to a prefix with Quill installed\n");
         return 2;
@@ -370,7 +381,7 @@ int main(int argc, char** argv) {
     }
 
     const std::string chains =
-        measureChains(out, module.factory(), design, chainSeconds, tsv, withSpinOnly, hostPriority, shapes);
+        measureChains(out, module.factory(), design, chainSeconds, tsv, withSpinOnly, hostPriority, shapes, before);
     if (compareOnly) {
         std::vector<Row> rows;
         if (!measureBackToBack(out, module.factory(), blocks, rows)) return 1;

@@ -397,10 +397,11 @@ void OutpostApplication::audioThreadFunc() {
     ChainPlace place = chain_;
     place.follows = follows;
     NextToHost nextToHost;
-    // Woken ahead by the outposts before it, a follower spins for its block
-    // at real-time priority: it stays off the CPU its host thread posts from
-    // (each block names it), or it would keep a host thread at normal
-    // priority from posting. Changed only when that CPU changes.
+    // The outposts of a chain take turns on the CPUs their host thread does
+    // not post from (each block names it): a woken follower spins there at
+    // real-time priority without keeping a host thread at normal priority
+    // from posting, and finds the CPU already awake, the outpost ahead of it
+    // working there or just done. Changed only when that CPU changes.
     int keptOff = -1;
     // In spin-only mode the thread never sleeps between blocks; at a
     // real-time priority it would keep every normal process (the host among
@@ -426,7 +427,7 @@ void OutpostApplication::audioThreadFunc() {
         processAudioData();
         const int hostCpu = uiCommand_ ? uiCommand_->hostCpu.load(std::memory_order_relaxed) - 1 : -1;
         if (place.linked()) {
-            const int off = atRealTime && place.following() ? hostCpu : -1;
+            const int off = atRealTime ? hostCpu : -1;
             if (off != keptOff) {
                 keepOffCpu(off);
                 keptOff = off;

@@ -6,12 +6,13 @@
 // before its block is due (handshake.h). The blocks of the instances behind
 // it come a moment later, each as soon as the one before it is answered:
 // waking their outposts only then would cost the host a futex call and each
-// block a whole wake-up. So the first outpost, as it wakes for its own
-// block, wakes the outposts of the next kWakeAhead instances that ran behind
-// it in the last cycle, and each outpost, as its block comes, wakes those of
-// the next kWakeAhead behind its own: each spins until its block is posted.
-// No more than kWakeAhead outposts spin ahead of the one at work, so that a
-// chain of 32 on two cores does not starve itself.
+// block a whole wake-up. So each outpost, as its block comes, wakes the
+// outpost of the instance that ran right behind it in the last cycle: that
+// one is awake when the host posts its block, and only one outpost of a
+// chain waits ahead of the one at work. On two cores the woken one shares
+// the working one's core (both are kept off the host thread's) and runs as
+// soon as the working one has answered and gone back to sleep: the chain's
+// outposts take turns on one core, none spins while another works.
 //
 // The outposts of one host process (of one copy of the library in it, see
 // kChainCopyShift) share a chain file, beside each instance's own file: one
@@ -28,20 +29,22 @@
 //    cycle on, and a stale link is never followed.
 //  - nudge, asleep: an outpost whose instance follows another sleeps on the
 //    futex word `nudge` with `asleep` raised (it writes 1, then looks at its
-//    block once more). Whoever wakes it, the first outpost of its chain or
-//    else the Linux side posting its block, first takes `asleep` back with
-//    an exchange: only the one that took it advances `nudge` and makes the
+//    block once more). Whoever wakes it, the outpost ahead of it or else
+//    the Linux side posting its block, first takes `asleep` back with an
+//    exchange: only the one that took it advances `nudge` and makes the
 //    call, so the host makes none for an outpost woken ahead.
-// Waking those behind as a block comes is what the host relies on: their
-// blocks can only come after this one is answered, so the host finds them
-// woken (even when it was late for its cycle and they had gone back to
-// sleep). A woken outpost spins up to kFollowerSpin for its block, giving
-// the core away on each round past its first microseconds; then it sleeps
-// again, and a block that still comes wakes it as any other.
+// Waking the one behind as a block comes is what the host relies on: its
+// block can only come after this one is answered, so the host finds it
+// woken (even when it was late for its cycle). A woken outpost spins for
+// its block for as long as the blocks of its chain have lately kept it
+// waiting, twice that and kMinFollowerSpin more, never longer than
+// kFollowerSpin (FollowerSpin); then it sleeps again, and a block that
+// still comes wakes it as any other.
 #pragma once
 
 #include "protocol/futex.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstddef>
@@ -55,10 +58,11 @@ constexpr std::uint32_t kChainVersion = 1;
 // Slots are numbered 0..kChainSlots-1; the session region holds number + 1.
 constexpr std::int32_t kChainSlots = 254;
 constexpr std::int32_t kNoChainSlot = -1;
-// How long a woken outpost spins for its block at most.
-constexpr std::chrono::microseconds kFollowerSpin{500};
+// How long a woken outpost spins for its block: at least, and at most.
+constexpr std::chrono::microseconds kMinFollowerSpin{20};
+constexpr std::chrono::microseconds kFollowerSpin{200};
 // How many outposts behind its own an outpost wakes.
-constexpr std::int32_t kWakeAhead = 3;
+constexpr std::int32_t kWakeAhead = 1;
 
 struct alignas(64) ChainSlot {
     std::atomic<std::int32_t> nudge;
@@ -137,9 +141,8 @@ inline void linkChain(ChainRegion& chain, std::int32_t self, std::int32_t before
         chain.slots[before].next.store(self, std::memory_order_relaxed);
 }
 
-// outpost, as it wakes for its block or as the block comes: wakes the
-// outposts of the `ahead` instances that ran behind it, as far as the links
-// hold. Returns how many it woke.
+// outpost, as its block comes: wakes the outposts of the `ahead` instances
+// that ran behind it, as far as the links hold. Returns how many it woke.
 inline int nudgeFollowers(ChainRegion& chain, std::int32_t self, std::int32_t ahead = kWakeAhead) {
     int woken = 0;
     for (std::int32_t step = 0; step < ahead && validChainSlot(self); ++step) {
@@ -152,6 +155,25 @@ inline int nudgeFollowers(ChainRegion& chain, std::int32_t self, std::int32_t ah
     return woken;
 }
 
+// outpost, behind another instance: how long it spins once woken ahead.
+// It learns how long its blocks kept it waiting after such a wake (the
+// longest lately, fading by an eighth a block) and spins twice that and
+// kMinFollowerSpin more, up to `limit`. A spin that ran out counts as a
+// wait of its whole length, so a chain whose blocks come later than they
+// used to lengthens the spin within a few cycles.
+class FollowerSpin {
+public:
+    std::chrono::nanoseconds limit = kFollowerSpin;
+
+    std::chrono::nanoseconds bound() const {
+        return std::min<std::chrono::nanoseconds>(2 * longest_ + kMinFollowerSpin, limit);
+    }
+    void waited(std::chrono::nanoseconds wait) { longest_ = std::max(wait, longest_ - longest_ / 8); }
+
+private:
+    std::chrono::nanoseconds longest_{};
+};
+
 // outpost's place in its host's chains: the flag its instance's blocks set
 // when they follow another (UICommand::followsAnother), and its slot of the
 // chain file when it has one.
@@ -159,7 +181,7 @@ struct ChainPlace {
     const std::atomic<std::uint8_t>* follows = nullptr;
     ChainRegion* chain = nullptr;
     std::int32_t slot = kNoChainSlot;
-    std::chrono::nanoseconds spin = kFollowerSpin;
+    FollowerSpin spin;
 
     bool following() const { return follows && follows->load(std::memory_order_relaxed) != 0; }
     bool linked() const { return chain && validChainSlot(slot); }

@@ -26,8 +26,9 @@
 //  - only the first of several instances on one host thread wakes on its
 //    timer: the blocks of those that follow it (`followsAnother`) come a
 //    moment after the instance before them has finished, not at a steady
-//    time. The outposts ahead of them in the chain wake them, and each
-//    spins, for a bounded time, until its block is posted (chain_wake.h).
+//    time. The outpost ahead of each in the chain wakes it as its own block
+//    comes, and it spins, for a bounded time, until its block is posted
+//    (chain_wake.h).
 //    Without a chain file they sleep until their block is posted (and, at
 //    real-time priority, move next to the host thread's CPU after it:
 //    outpost/next_to_host.h).
@@ -167,11 +168,11 @@ private:
 };
 
 // outpost, behind another instance in a chain: sleeps on its chain slot
-// until an outpost ahead of it (or, failing that, its block) wakes it, then
-// spins for its block for `place.spin` at most; true once the block is
-// posted, false when `idle()` says to stop.
+// until the outpost ahead of it (or, failing that, its block) wakes it,
+// then spins for its block for as long as `place.spin` allows; true once
+// the block is posted, false when `idle()` says to stop.
 template <typename Posted, typename Idle>
-bool awaitTurnInChain(const ChainPlace& place, Posted posted, Idle idle, HandshakeClock::duration slice) {
+bool awaitTurnInChain(ChainPlace& place, Posted posted, Idle idle, HandshakeClock::duration slice) {
     ChainSlot& own = place.own();
     for (;;) {
         // A block already there is taken without a word to the host.
@@ -186,9 +187,13 @@ bool awaitTurnInChain(const ChainPlace& place, Posted posted, Idle idle, Handsha
         fullFence();
         if (posted()) return true;
         if (own.nudge.load(std::memory_order_relaxed) != before) {
-            const auto now = HandshakeClock::now();
-            // Yielding from the start: the outposts ahead share its core.
-            if (spinUntil(posted, now + place.spin, true, now)) return true;
+            // Woken ahead: the one that woke it works on this core, or on
+            // another, and the host posts as soon as it has answered.
+            const auto woken = HandshakeClock::now();
+            const auto bound = place.spin.bound();
+            const bool came = spinUntil(posted, woken + bound, true, woken + kTightSpin);
+            place.spin.waited(came ? HandshakeClock::now() - woken : bound);
+            if (came) return true;
         }
         if (!idle()) return false;
     }
@@ -197,12 +202,13 @@ bool awaitTurnInChain(const ChainPlace& place, Posted posted, Idle idle, Handsha
 // outpost: waits until a block is posted (true) or `idle()`, asked each time
 // a spin window or a `slice` of sleep passes without one, returns false.
 // Sleeps only when `maySleep` and the Linux side has not asked for spinning;
-// with a `rhythm`, sleeps at once until shortly before a paced block is due
-// (and wakes the outposts behind it in its chain, `place`), or, when its
-// instance follows another, until an outpost ahead of it wakes it.
+// with a `rhythm`, sleeps at once until shortly before a paced block is due,
+// or, when its instance follows another, until the outpost ahead of it in
+// its chain (`place`) wakes it. Each block that comes wakes the outpost
+// behind it.
 template <typename Idle>
 bool waitForBlock(AudioData& audio, bool maySleep, Idle idle, HandshakeClock::duration slice = kIdleSlice,
-                  BlockRhythm* rhythm = nullptr, const ChainPlace* place = nullptr) {
+                  BlockRhythm* rhythm = nullptr, ChainPlace* place = nullptr) {
     auto posted = [&audio] { return audio.inputReady.load(std::memory_order_relaxed) == 1; };
     const bool mayRest = maySleep && audio.spinOnly.load(std::memory_order_relaxed) == 0;
     auto seen = [&](bool spinning) {
@@ -231,7 +237,6 @@ bool waitForBlock(AudioData& audio, bool maySleep, Idle idle, HandshakeClock::du
             rhythm->timerWas(late);
         }
         if (late) return seen(false);
-        if (place) place->wakeFollowers();
         // Spin until a spin window past the time it is due.
         const auto now = HandshakeClock::now();
         if (spinUntil(posted, std::max(due, now) + kSpinWindow, true, now + kTightSpin)) return seen(true);

@@ -29,13 +29,17 @@ trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
 echo
 baseline="$out/baseline/QuillMarlow.vst3/Contents/x86_64-linux/QuillMarlow.so"
 if [ -f "$baseline" ]; then
-    "$out/bridge_bench" --compare-only --bundle "$baseline" --design baseline --json "$out/baseline.json" \
+    "$out/bridge_bench" --compare-only --bundle "$baseline" --design baseline --json "$out/baseline.json" --host-fifo 70 \
         --log "$out/baseline.log" --tsv "$out/baseline_chains.tsv"
     echo
 fi
 # Hosts run their audio threads at real-time priority where the system
 # allows it: the chains are measured that way too.
-"$out/bridge_bench" --json "$out/bridge.json" --log "$out/bridge_bench.log" --tsv "$out/chains.tsv" --host-fifo 70
+# The chains' targets are printed beside the build before's figures.
+before=()
+if [ -f "$baseline" ]; then before=(--before "$out/baseline.json"); fi
+"$out/bridge_bench" --json "$out/bridge.json" --log "$out/bridge_bench.log" --tsv "$out/chains.tsv" --host-fifo 70 \
+    "${before[@]}"
 echo
 # The editor needs a display: a private Xvfb, and a Wine server that knows it.
 if command -v Xvfb >/dev/null; then

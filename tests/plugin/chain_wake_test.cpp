@@ -1,6 +1,6 @@
-// The outposts of a chain are woken ahead: the first one, as it wakes for
-// its block, wakes the outposts of the instances behind it, and the host's
-// thread makes no wake-up call for them. Outposts here are threads that wait
+// The outposts of a chain are woken ahead: each, as its block comes, wakes
+// the outpost of the instance behind it, and the host's thread makes no
+// wake-up call for them. Outposts here are threads that wait
 // for their blocks as outpost does; the host's thread runs the instances in
 // turn once per period, as the plug-in runs each block (its chain links,
 // then the post). Judged by the host's wake-up calls, never by time: only
@@ -40,9 +40,10 @@ public:
 			in.place.follows = &in.follows;
 			in.place.chain = chain_.get ();
 			in.place.slot = i;
-			// Long enough that only a lost wake-up, not a slow machine, lets a
+			// Room enough for the spin to learn that a slowed machine keeps
+			// the followers waiting long: then only a lost wake-up lets a
 			// woken outpost fall asleep again before its block.
-			in.place.spin = milliseconds (200);
+			in.place.spin.limit = milliseconds (200);
 			in.thread = std::thread ([&in, this] {
 				Tandem::BlockRhythm rhythm;
 				auto keepGoing = [this] { return running_.load (); };
@@ -163,6 +164,24 @@ TEST (ChainWake, AChainThatChangesShapeIsFollowedWithinAFewCycles)
 			EXPECT_LE (chain.followerWakes_ - before, (chain.counted_ - countedBefore) / 4);
 		}
 	}
+}
+
+// A woken follower spins twice as long as its blocks lately kept it waiting,
+// and a little more: a spin that ran out lengthens the next ones up to the
+// limit, and blocks that come promptly shorten them again.
+TEST (ChainWake, AWokenFollowersSpinFollowsItsBlocksWithinItsBounds)
+{
+	Tandem::FollowerSpin spin;
+	EXPECT_EQ (spin.bound (), Tandem::kMinFollowerSpin);
+	spin.waited (microseconds (30));
+	EXPECT_EQ (spin.bound (), microseconds (80));
+	spin.waited (spin.bound ());
+	EXPECT_EQ (spin.bound (), microseconds (180));
+	spin.waited (spin.bound ());
+	EXPECT_EQ (spin.bound (), Tandem::kFollowerSpin);
+	for (int i = 0; i < 100; ++i)
+		spin.waited (microseconds (1));
+	EXPECT_LT (spin.bound (), microseconds (30));
 }
 
 } // namespace
