@@ -55,7 +55,7 @@ inline void printChainTargets(FILE* out, const std::vector<ChainFigures>& kept,
                  "summed N at a time (share of cycles); outposts' CPU <= 1.5 x the build before's%s\n",
                  before.empty() ? " (no build before measured)" : "");
     std::fprintf(out, "%-5s %-7s %-9s | %9s %9s %-7s | %8s %8s %-7s | %7s %7s %6s %-7s | %s\n", "chain", "samples", "host",
-                 "median us", "target", "", "over", "floor", "", "CPU %", "before", "ratio", "", "before: median us");
+                 "median us", "target", "", "over", "floor", "", "CPU %", "before", "ratio", "", "before: median, over");
     auto verdict = [](bool met) { return met ? "met" : "not met"; };
     for (const ChainFigures& f : kept) {
         if (f.instances < 2 || f.spinOnly) continue;
@@ -72,14 +72,17 @@ inline void printChainTargets(FILE* out, const std::vector<ChainFigures>& kept,
         const double floorShare =
             floor != floors.end() && floor->second.groups > 0 ? 100.0 * floor->second.over / floor->second.groups : 0.0;
         char cpu[64] = "      -       -      -        ";
-        char beforeMedian[32] = "-";
+        char beforeMedian[64] = "-";
         const auto b = before.find(std::make_tuple(f.instances, f.samples, f.hostPriority));
         if (b != before.end()) {
             const double was = b->second.value("outposts_cpu_percent", 0.0);
             const double ratio = was > 0 ? f.outpostCpuPercent / was : 0.0;
             std::snprintf(cpu, sizeof cpu, "%7.1f %7.1f %6.2f %-7s", f.outpostCpuPercent, was, ratio,
                           verdict(ratio <= 1.5));
-            std::snprintf(beforeMedian, sizeof beforeMedian, "%.1f", b->second.value("chain_median_us", 0.0));
+            const double cycles = b->second.value("cycles", 0.0);
+            std::snprintf(beforeMedian, sizeof beforeMedian, "%.1f us, %.2f%% over",
+                          b->second.value("chain_median_us", 0.0),
+                          cycles > 0 ? 100.0 * b->second.value("over_budget", 0.0) / cycles : 0.0);
         } else {
             std::snprintf(cpu, sizeof cpu, "%7.1f %7s %6s %-7s", f.outpostCpuPercent, "-", "-", "");
         }
