@@ -8,8 +8,9 @@
 # A copy of an earlier build's bundle in <build>/bench/baseline/QuillMarlow.vst3
 # (`make bench-baseline` builds the build before) is measured first (chains,
 # and round trips back to back), for a comparison in the same run; its chains
-# are drawn beside this build's; and a stereo effect's blocks through it and
-# through this build are measured in turns (beside_bench).
+# are drawn beside this build's and printed beside this build's chain targets
+# (median, cycles over budget, outposts' CPU); and a stereo effect's blocks
+# through it and through this build are measured in turns (beside_bench).
 #
 # The host's user-interface calls against a busy outpost, with Quill's editor
 # open, run on an Xvfb display of their own (ui_bench).
@@ -29,7 +30,8 @@ trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
 echo
 baseline="$out/baseline/QuillMarlow.vst3/Contents/x86_64-linux/QuillMarlow.so"
 if [ -f "$baseline" ]; then
-    "$out/bridge_bench" --compare-only --bundle "$baseline" --design baseline --json "$out/baseline.json" --host-fifo 70 \
+    "$out/bridge_bench" --compare-only --bundle "$baseline" --design baseline --json "$out/baseline.json" \
+        --host-fifo 70 \
         --log "$out/baseline.log" --tsv "$out/baseline_chains.tsv"
     echo
 fi
