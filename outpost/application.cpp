@@ -401,7 +401,8 @@ void OutpostApplication::audioThreadFunc() {
     // not post from (each block names it): a woken follower spins there at
     // real-time priority without keeping a host thread at normal priority
     // from posting, and finds the CPU already awake, the outpost ahead of it
-    // working there or just done. Changed only when that CPU changes.
+    // working there or just done. An instance alone stays where the kernel
+    // puts it. Changed only when that CPU changes.
     int keptOff = -1;
     // In spin-only mode the thread never sleeps between blocks; at a
     // real-time priority it would keep every normal process (the host among
@@ -427,7 +428,7 @@ void OutpostApplication::audioThreadFunc() {
         processAudioData();
         const int hostCpu = uiCommand_ ? uiCommand_->hostCpu.load(std::memory_order_relaxed) - 1 : -1;
         if (place.linked()) {
-            const int off = atRealTime ? hostCpu : -1;
+            const int off = atRealTime && place.inChain() ? hostCpu : -1;
             if (off != keptOff) {
                 keepOffCpu(off);
                 keptOff = off;

@@ -186,6 +186,13 @@ struct ChainPlace {
     bool following() const { return follows && follows->load(std::memory_order_relaxed) != 0; }
     bool linked() const { return chain && validChainSlot(slot); }
     ChainSlot& own() const { return chain->slots[slot]; }
+    // Its instance runs behind another, or another runs behind it.
+    bool inChain() const {
+        if (following()) return true;
+        if (!linked()) return false;
+        const std::int32_t next = own().next.load(std::memory_order_relaxed);
+        return validChainSlot(next) && next != slot && chain->slots[next].after.load(std::memory_order_relaxed) == slot;
+    }
     void wakeFollowers() const {
         if (linked()) nudgeFollowers(*chain, slot);
     }
