@@ -31,8 +31,7 @@ echo
 baseline="$out/baseline/QuillMarlow.vst3/Contents/x86_64-linux/QuillMarlow.so"
 if [ -f "$baseline" ]; then
     "$out/bridge_bench" --compare-only --bundle "$baseline" --design baseline --json "$out/baseline.json" \
-        --host-fifo 70 \
-        --log "$out/baseline.log" --tsv "$out/baseline_chains.tsv"
+        --host-fifo 70 --log "$out/baseline.log" --tsv "$out/baseline_chains.tsv"
     echo
 fi
 # Hosts run their audio threads at real-time priority where the system
