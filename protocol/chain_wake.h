@@ -17,8 +17,8 @@
 // The outposts of one host process (of one copy of the library in it, see
 // kChainCopyShift) share a chain file, beside each instance's own file: one
 // slot per instance, its number and the file's owner in the instance's
-// session region (session_data.h). The Linux side
-// creates the file with its first instance and removes it with its last.
+// session region (session_data.h). The Linux side creates the file with its
+// first instance and removes it with its last.
 // Fields of a slot and their writers:
 //  - after, next (the Linux side, on the host's audio thread, with each
 //    block): `after` is the slot of the instance that ran right before this
