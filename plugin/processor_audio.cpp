@@ -6,6 +6,7 @@
 #include "log/log.h"
 #include "protocol/block_events.h"
 #include "protocol/block_parameters.h"
+#include "protocol/cross_copy.h"
 #include "protocol/handshake.h"
 #include "protocol/host_context.h"
 
@@ -152,7 +153,7 @@ tresult PLUGIN_API QuillMarlowProcessor::process (Vst::ProcessData& data)
 	{
 		session->inputSilenceFlags = in.silenceFlags;
 		for (int32 i = 0; i < channels; ++i)
-			std::memcpy (audio->inputBuffers[i], in.channelBuffers32[i], bytes);
+			Tandem::crossCopy (audio->inputBuffers[i], in.channelBuffers32[i], bytes);
 	}
 	else
 		writeBusBlock (data, samples);
@@ -204,7 +205,7 @@ tresult PLUGIN_API QuillMarlowProcessor::process (Vst::ProcessData& data)
 	if (oneEach)
 	{
 		for (int32 i = 0; i < channels; ++i)
-			std::memcpy (out.channelBuffers32[i], audio->outputBuffers[i], bytes);
+			Tandem::crossCopy (out.channelBuffers32[i], audio->outputBuffers[i], bytes);
 		out.silenceFlags = session->outputSilenceFlags;
 	}
 	else
@@ -250,7 +251,7 @@ void QuillMarlowProcessor::writeBusBlock (const Vst::ProcessData& data, int32 sa
 				for (int32 c = 0; c < n; ++c)
 				{
 					if (channels[c])
-						std::memcpy (pool, channels[c], bytes);
+						Tandem::crossCopy (pool, channels[c], bytes);
 					else
 						std::memset (pool, 0, bytes);
 					pool += stride;
@@ -281,7 +282,7 @@ void QuillMarlowProcessor::readBusBlock (Vst::ProcessData& data, int32 samples)
 		const int32 n = blockChannels_[1][b];
 		for (int32 c = 0; c < n; ++c, pool += stride)
 			if (channels[c])
-				std::memcpy (channels[c], pool, bytes);
+				Tandem::crossCopy (channels[c], pool, bytes);
 		// Channels beyond what the file holds come back silent.
 		for (int32 c = n; channels && c < bus.numChannels; ++c)
 			if (channels[c])

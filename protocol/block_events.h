@@ -4,6 +4,7 @@
 // logs here; the callers log what was left out.
 #pragma once
 
+#include "protocol/cross_copy.h"
 #include "protocol/event_data.h"
 
 #include "pluginterfaces/vst/ivstevents.h"
@@ -82,14 +83,13 @@ public:
     // False, counting why, when the event is left out.
     bool add(const Steinberg::Vst::Event& e) {
         if (count_ == kMaxEvents) return ++cuts.full, false;
-        std::memcpy(block_->records[count_], &e, kEventRecordSize);
-        return commit();
+        return commit(*new (block_->records[count_]) Steinberg::Vst::Event(e));
     }
     // Event `index` of `list` (the host's), read into its record.
     bool addFrom(Steinberg::Vst::IEventList& list, std::int32_t index) {
         if (count_ == kMaxEvents) return ++cuts.full, false;
         auto* e = new (block_->records[count_]) Steinberg::Vst::Event;
-        return list.getEvent(index, *e) == Steinberg::kResultOk && commit();
+        return list.getEvent(index, *e) == Steinberg::kResultOk && commit(*e);
     }
     void finish() {
         block_->count = count_;
@@ -108,13 +108,11 @@ public:
     EventCuts cuts;
 
 private:
-    // Keeps the event just written to the next record, its bytes copied
-    // into the block in place of its pointer, or leaves it out.
-    bool commit() {
+    // Keeps the event just written to the next record, `e`, its bytes
+    // copied into the block in place of its pointer, or leaves it out.
+    bool commit(Steinberg::Vst::Event& e) {
         using E = Steinberg::Vst::Event;
-        std::uint8_t* record = block_->records[count_];
-        E e;
-        std::memcpy(&e, record, kEventRecordSize);
+        auto* record = reinterpret_cast<std::uint8_t*>(&e);
         if (!knownEventType(e.type)) return ++cuts.malformed, false;
         if (e.busIndex < 0 || e.busIndex >= busCount_) return ++cuts.noBus, false;
         if (!insideBlock(e.sampleOffset, numSamples_)) return ++cuts.outside, false;
@@ -183,8 +181,8 @@ inline std::int32_t readEvents(const EventBlock& block, std::int32_t numSamples,
     const std::int32_t count = clampCount(block.count, kMaxEvents);
     if (count == 0) return 0;
     const std::int32_t bytesUsed = clampCount(block.bytesUsed, kMaxEventBytes);
-    std::memcpy(scratch, block.bytes, static_cast<std::size_t>(bytesUsed));
-    std::memcpy(static_cast<void*>(into), block.records, static_cast<std::size_t>(count) * kEventRecordSize);
+    crossCopy(scratch, block.bytes, static_cast<std::size_t>(bytesUsed));
+    crossCopy(into, block.records, static_cast<std::size_t>(count) * kEventRecordSize);
     std::int32_t kept = 0;
     for (std::int32_t i = 0; i < count; ++i) {
         if (!acceptEvent(into[i], numSamples, busCount, scratch, bytesUsed, cuts)) continue;
@@ -198,8 +196,8 @@ inline std::int32_t readEvents(const EventBlock& block, std::int32_t numSamples,
 inline void publishEvents(const EventBlock& staged, EventBlock& file) {
     const std::int32_t count = clampCount(staged.count, kMaxEvents);
     const std::int32_t bytesUsed = clampCount(staged.bytesUsed, kMaxEventBytes);
-    std::memcpy(file.records, staged.records, static_cast<std::size_t>(count) * kEventRecordSize);
-    std::memcpy(file.bytes, staged.bytes, static_cast<std::size_t>(bytesUsed));
+    crossCopy(file.records, staged.records, static_cast<std::size_t>(count) * kEventRecordSize);
+    crossCopy(file.bytes, staged.bytes, static_cast<std::size_t>(bytesUsed));
     writeIfChanged(file.count, count);
     writeIfChanged(file.bytesUsed, bytesUsed);
 }
