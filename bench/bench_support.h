@@ -13,6 +13,8 @@
 #include <fstream>
 #include <string>
 #include <thread>
+#include <pthread.h>
+#include <sched.h>
 #include <unistd.h>
 #include <vector>
 
@@ -28,6 +30,14 @@ inline Stats summarise(std::vector<double> ns) {
     std::sort(ns.begin(), ns.end());
     auto at = [&](double q) { return ns[std::min(ns.size() - 1, static_cast<size_t>(q * ns.size()))] / 1000.0; };
     return {ns.front() / 1000.0, at(0.5), at(0.99), at(0.999), ns.back() / 1000.0};
+}
+
+// Keeps the calling thread on one CPU from now on.
+inline void pinThisThread(int cpu) {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    CPU_SET(cpu, &set);
+    ::pthread_setaffinity_np(::pthread_self(), sizeof set, &set);
 }
 
 inline double nanosSince(Clock::time_point t0) {

@@ -1,5 +1,5 @@
 // This build beside the build before, a stereo effect (Quill) through each:
-// blocks of 64 and 256 samples back to back, and a chain of 4 instances at
+// blocks of 64, 256 and 1024 samples back to back, and a chain of 4 instances at
 // 64 samples on one host thread at a real-time pace. The two bundles run in
 // turns, five rounds each, every turn in a process of its own (in one
 // process the build before, counting instance ids from the same start and
@@ -8,7 +8,7 @@
 // ratios (each round's turns ran a moment apart).
 //
 //   beside_bench --before SO     (the build before's QuillMarlow.so)
-//   beside_bench --measure SO    (one turn: prints its three figures)
+//   beside_bench --measure SO    (one turn: prints its figures)
 // WINEPREFIX must name a prefix where Quill is installed.
 #include "bench_support.h"
 #include "chain_bench.h"
@@ -24,8 +24,9 @@ using namespace e2e;
 namespace {
 
 constexpr int kRounds = 5;
-constexpr int kFigures = 4;
+constexpr int kFigures = 5;
 const char* const kNames[kFigures] = {"64 samples back to back, median us", "256 samples back to back, median us",
+                                      "1024 samples back to back, median us",
                                       "chain of 4 x 64 at a real-time pace, median us",
                                       "chain of 4 x 64, outposts' CPU %"};
 
@@ -56,8 +57,9 @@ int measure(const char* bundle) {
     if (!module.factory() || !out) return 1;
     const double at64 = backToBack(module.factory(), 64, 20000);
     const double at256 = backToBack(module.factory(), 256, 20000);
+    const double at1024 = backToBack(module.factory(), 1024, 10000);
     const ChainFigures chain = runChain(module.factory(), 4, 64, 3.0, false);
-    std::fprintf(out, "%.3f %.3f %.3f %.3f\n", at64, at256, chain.chain.median, chain.outpostCpuPercent);
+    std::fprintf(out, "%.3f %.3f %.3f %.3f %.3f\n", at64, at256, at1024, chain.chain.median, chain.outpostCpuPercent);
     std::fclose(out);
     return 0;
 }
@@ -66,7 +68,7 @@ int measure(const char* bundle) {
 bool turn(const std::string& self, const std::string& bundle, std::vector<double> (&into)[kFigures]) {
     FILE* pipe = ::popen(("'" + self + "' --measure '" + bundle + "'").c_str(), "r");
     double f[kFigures] = {};
-    const bool read = pipe && std::fscanf(pipe, "%lf %lf %lf %lf", &f[0], &f[1], &f[2], &f[3]) == kFigures;
+    const bool read = pipe && std::fscanf(pipe, "%lf %lf %lf %lf %lf", &f[0], &f[1], &f[2], &f[3], &f[4]) == kFigures;
     if (pipe) ::pclose(pipe);
     if (read)
         for (int i = 0; i < kFigures; ++i) into[i].push_back(f[i]);

@@ -192,6 +192,16 @@ std::string measureChains(FILE* out, IPluginFactory* factory, const std::string&
                       samples == 64 ? "" : ", ", samples, s.median, s.p99, s.max, keptStolen);
         json += entry;
     }
+    {
+        std::vector<double> times;
+        const double stolen = stolenDuring([&] { times = measureHandover(periodOf(64), seconds); });
+        const Stats s = summarise(times);
+        std::fprintf(out,
+                     "floor of a follower: a native process woken ahead on the CPU of another answers %.1f us "
+                     "(median; p99 %.1f us) after its request, once the other has answered and gone to sleep; "
+                     "stolen %.0f ms\n",
+                     s.median, s.p99, stolen);
+    }
     json += "],\n  \"chains\": [";
     std::fprintf(out, "\nchains on one host thread, each cycle paced at real time (48 kHz), %.0f s each; design: %s\n",
                  seconds, design.c_str());

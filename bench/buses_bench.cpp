@@ -5,16 +5,15 @@
 // output list), and a 16-stereo-output instrument's block of 128 against a
 // stereo one's. Prints its figures.
 #include "bench_support.h"
+#include "two_core_floor.h"
 
 #include "host/host_event_list.h"
 #include "protocol/block_events.h"
 
 #include "e2e/served_processor.h"
 
-#include <atomic>
 #include <cstdlib>
 #include <memory>
-#include <pthread.h>
 #include <thread>
 
 namespace {
@@ -120,9 +119,9 @@ void eventRuns (Instrument& effect, std::vector<Vst::Event> notes, HostEventList
 	             s256.median - s0.median);
 }
 
-// The machine's floor for the same events: one native thread writes them
-// as the plug-in does and posts them, another on the other core reads them
-// as outpost does and answers. Returns the median round of `count` events.
+// The machine's floor for the same events: the host's side writes them as
+// the plug-in does, outpost's side reads them as outpost does. Returns the
+// median round of `count` events.
 double eventFloor (int32 count, const Vst::Event* notes)
 {
 	auto staged = std::make_unique<Tandem::EventBlock> ();
@@ -132,53 +131,35 @@ double eventFloor (int32 count, const Vst::Event* notes)
 	HostEventList list;
 	for (int32 i = 0; i < count; ++i)
 		list.addEvent (const_cast<Vst::Event&> (notes[i]));
-	struct alignas (64) Flag
-	{
-		std::atomic<int> value {0};
-	} posted, answered;
-	auto pin = [] (int cpu) {
-		cpu_set_t set;
-		CPU_ZERO (&set);
-		CPU_SET (cpu, &set);
-		::pthread_setaffinity_np (::pthread_self (), sizeof set, &set);
+	return bench::twoCoreRounds (
+	    20000,
+	    [&] {
+		    Tandem::EventWriter events (*staged, 64, 1);
+		    for (int32 i = 0; i < count; ++i)
+			    events.addFrom (list, i);
+		    events.finish ();
+		    Tandem::publishEvents (*staged, *file);
+	    },
+	    [&] {
+		    Tandem::EventCuts cuts;
+		    Tandem::readEvents (*file, 64, 1, scratch.get (), read.get (), cuts);
+	    },
+	    [] {});
+}
+
+// The machine's floor for a block's output: outpost's side writes `channels`
+// of 128 samples into the file, the host's side copies them out, channel
+// by channel as the plug-in does.
+double outputFloor (int channels)
+{
+	const size_t samples = 128 * static_cast<size_t> (channels), bytes = 128 * sizeof (float);
+	std::vector<float> rendered (samples, 0.25f), file (samples), host (samples);
+	auto copy = [channels, bytes] (float* to, const float* from) {
+		for (int c = 0; c < channels; ++c)
+			Tandem::crossCopy (to + 128 * c, from + 128 * c, bytes);
 	};
-	std::thread reader ([&] {
-		pin (1);
-		for (int seen = 0;;)
-		{
-			int p;
-			while ((p = posted.value.load (std::memory_order_acquire)) == seen)
-				__builtin_ia32_pause ();
-			if (p < 0)
-				return;
-			seen = p;
-			Tandem::EventCuts cuts;
-			Tandem::readEvents (*file, 64, 1, scratch.get (), read.get (), cuts);
-			answered.value.store (p, std::memory_order_release);
-		}
-	});
-	// The writer on a thread of its own too: this thread's CPUs stay as they were.
-	std::vector<double> times;
-	std::thread writer ([&] {
-		pin (0);
-		for (int round = 1; round <= 20000; ++round)
-		{
-			const auto t0 = Clock::now ();
-			Tandem::EventWriter events (*staged, 64, 1);
-			for (int32 i = 0; i < count; ++i)
-				events.addFrom (list, i);
-			events.finish ();
-			Tandem::publishEvents (*staged, *file);
-			posted.value.store (round, std::memory_order_release);
-			while (answered.value.load (std::memory_order_acquire) != round)
-				__builtin_ia32_pause ();
-			times.push_back (bench::nanosSince (t0));
-		}
-	});
-	writer.join ();
-	posted.value.store (-1, std::memory_order_release);
-	reader.join ();
-	return bench::summarise (times).median;
+	return bench::twoCoreRounds (
+	    20000, [] {}, [&] { copy (file.data (), rendered.data ()); }, [&] { copy (host.data (), file.data ()); });
 }
 
 void events ()
@@ -220,6 +201,12 @@ void outputs ()
 	std::printf ("\nblocks of 128 samples back to back, 20000 each: a stereo instrument median %.2f us (p99 %.2f); "
 	             "16 stereo outputs median %.2f us (p99 %.2f): %.2fx\n",
 	             s.median, s.p99, m.median, m.p99, m.median / s.median);
+	if (std::thread::hardware_concurrency () < 2)
+		return;
+	const double f2 = outputFloor (2), f32 = outputFloor (32);
+	std::printf ("the machine's floor, the same outputs written on one core and copied out on the other, 20000 "
+	             "rounds each: 2 channels median %.2f us; 32 channels %.2f us: %.2fx\n",
+	             f2, f32, f32 / f2);
 }
 
 } // namespace

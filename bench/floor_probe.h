@@ -7,6 +7,7 @@
 #include "bench_support.h"
 
 #include <csignal>
+#include <thread>
 #include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -51,6 +52,74 @@ inline std::vector<double> measureFloor(Clock::duration period, double seconds) 
     Tandem::futexWake(&words->request);
     ::waitpid(partner, nullptr, 0);
     ::munmap(shared, sizeof(FloorWords));
+    return times;
+}
+
+// The machine's floor for a follower of a chain: two native processes share
+// the CPU that the host's thread leaves them, as a chain's outposts do. The
+// first sleeps until its request comes, wakes the second ahead and answers;
+// the second, awake, spins (giving the CPU away on each round) until its
+// own request, answers, and sleeps again. The host's side, on the other
+// CPU, asks the first, then the second once the first has answered, once
+// per `period`. Returns the second's answer times (ns): what handing the
+// shared CPU from one process to the next costs, with no work in either.
+inline std::vector<double> measureHandover(Clock::duration period, double seconds) {
+    struct Words {
+        std::atomic<std::int32_t> request[2];
+        std::atomic<std::int32_t> answer[2];
+        std::atomic<std::int32_t> nudge, stop;
+    };
+    void* shared = ::mmap(nullptr, sizeof(Words), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+    if (shared == MAP_FAILED) return {};
+    auto* words = new (shared) Words{};
+    pid_t partners[2];
+    for (int i = 0; i < 2; ++i) {
+        partners[i] = ::fork();
+        if (partners[i] != 0) continue;
+        pinThisThread(1);
+        for (;;) {
+            if (i == 0) {
+                Tandem::futexWait(&words->request[0], 0, 1000000000);
+            } else {
+                const std::int32_t seen = words->nudge.load();
+                if (words->request[1].load() == 0) Tandem::futexWait(&words->nudge, seen, 1000000000);
+                while (words->request[1].load() == 0 && !words->stop.load()) ::sched_yield();
+            }
+            if (words->stop.load()) ::_exit(0);
+            if (words->request[i].exchange(0) == 0) continue;
+            if (i == 0) {
+                words->nudge.fetch_add(1);
+                Tandem::futexWake(&words->nudge);
+            }
+            words->answer[i].store(1);
+        }
+    }
+    std::vector<double> times;
+    std::thread host([&] {
+        pinThisThread(0);
+        const auto start = Clock::now() + std::chrono::milliseconds(100);
+        const auto end = start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+        for (auto next = start; next < end; next += period) {
+            std::this_thread::sleep_until(next);
+            words->answer[0].store(0);
+            words->answer[1].store(0);
+            words->request[0].store(1);
+            Tandem::futexWake(&words->request[0]);
+            while (words->answer[0].load() == 0) Tandem::cpuPause();
+            const auto t0 = Clock::now();
+            words->request[1].store(1);
+            while (words->answer[1].load() == 0) Tandem::cpuPause();
+            times.push_back(nanosSince(t0));
+        }
+    });
+    host.join();
+    words->stop.store(1);
+    for (int i = 0; i < 2; ++i) words->request[i].store(1);
+    words->nudge.fetch_add(1);
+    Tandem::futexWake(&words->request[0]);
+    Tandem::futexWake(&words->nudge);
+    for (pid_t partner : partners) ::waitpid(partner, nullptr, 0);
+    ::munmap(shared, sizeof(Words));
     return times;
 }
 
