@@ -45,8 +45,8 @@ int cycle (Tandem::ChainRegion& chain, std::vector<Tandem::AudioData>& audio, co
 
 // An instance bypassed, the order changed, the instance back: from a
 // shape's second cycle on, every follower is awake when its block is posted
-// and the host makes no wake-up call; in its first, stale links wake nobody
-// behind the wrong instance, and the host wakes whoever was not woken.
+// and the host makes no wake-up call; in its first, the host wakes whoever
+// the links of the shape before did not, and no block waits for a sleeper.
 TEST (ChainWake, FromEachShapesSecondCycleOnTheHostWakesNoFollower)
 {
 	auto chain = std::make_unique<Tandem::ChainRegion> ();
