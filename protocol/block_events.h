@@ -71,6 +71,17 @@ inline bool insideBlock(std::int32_t offset, std::int32_t numSamples) {
     return offset >= 0 && (offset < numSamples || (numSamples == 0 && offset == 0));
 }
 
+// Whether an event's type, bus and offset fit a block of `numSamples` with
+// `busCount` event buses: the writer's and the reader's first checks. False,
+// counting why, when they do not.
+inline bool fitsBlock(const Steinberg::Vst::Event& e, std::int32_t numSamples, std::int32_t busCount,
+                      EventCuts& cuts) {
+    if (!knownEventType(e.type)) return ++cuts.malformed, false;
+    if (e.busIndex < 0 || e.busIndex >= busCount) return ++cuts.noBus, false;
+    if (!insideBlock(e.sampleOffset, numSamples)) return ++cuts.outside, false;
+    return true;
+}
+
 // Fills a block of the writer's own, event by event, checking each against
 // the block's length and the buses that exist; finish() sets its counts,
 // and publishEvents() copies it into the file at once (a core writes lines
@@ -113,9 +124,7 @@ private:
     bool commit(Steinberg::Vst::Event& e) {
         using E = Steinberg::Vst::Event;
         auto* record = reinterpret_cast<std::uint8_t*>(&e);
-        if (!knownEventType(e.type)) return ++cuts.malformed, false;
-        if (e.busIndex < 0 || e.busIndex >= busCount_) return ++cuts.noBus, false;
-        if (!insideBlock(e.sampleOffset, numSamples_)) return ++cuts.outside, false;
+        if (!fitsBlock(e, numSamples_, busCount_, cuts)) return false;
         if (const std::size_t slot = eventBytesSlot(e.type)) {
             const void* from = nullptr;
             std::memcpy(&from, record + slot, sizeof from);
@@ -152,9 +161,7 @@ private:
 // the block's `bytesUsed` bytes. False, counting why, when it is left out.
 inline bool acceptEvent(Steinberg::Vst::Event& e, std::int32_t numSamples, std::int32_t busCount,
                         std::uint8_t* bytes, std::int32_t bytesUsed, EventCuts& cuts) {
-    if (!knownEventType(e.type)) return ++cuts.malformed, false;
-    if (e.busIndex < 0 || e.busIndex >= busCount) return ++cuts.noBus, false;
-    if (!insideBlock(e.sampleOffset, numSamples)) return ++cuts.outside, false;
+    if (!fitsBlock(e, numSamples, busCount, cuts)) return false;
     if (const std::size_t slot = eventBytesSlot(e.type)) {
         auto* field = reinterpret_cast<std::uint8_t*>(&e) + slot;
         std::uint64_t at = 0;
