@@ -141,16 +141,24 @@ inline void linkChain(ChainRegion& chain, std::int32_t self, std::int32_t before
         chain.slots[before].next.store(self, std::memory_order_relaxed);
 }
 
+// The slot of the instance that ran right behind the one in `self`, while
+// both ends of the link agree; kNoChainSlot when none does.
+inline std::int32_t followerOf(const ChainRegion& chain, std::int32_t self) {
+    if (!validChainSlot(self)) return kNoChainSlot;
+    const std::int32_t next = chain.slots[self].next.load(std::memory_order_relaxed);
+    return validChainSlot(next) && next != self && chain.slots[next].after.load(std::memory_order_relaxed) == self
+               ? next
+               : kNoChainSlot;
+}
+
 // outpost, as its block comes: wakes the outposts of the `ahead` instances
 // that ran behind it, as far as the links hold. Returns how many it woke.
 inline int nudgeFollowers(ChainRegion& chain, std::int32_t self, std::int32_t ahead = kWakeAhead) {
     int woken = 0;
-    for (std::int32_t step = 0; step < ahead && validChainSlot(self); ++step) {
-        const std::int32_t next = chain.slots[self].next.load(std::memory_order_relaxed);
-        if (!validChainSlot(next) || next == self || chain.slots[next].after.load(std::memory_order_relaxed) != self)
-            break;
-        woken += nudge(chain.slots[next]) ? 1 : 0;
-        self = next;
+    for (std::int32_t step = 0; step < ahead; ++step) {
+        self = followerOf(chain, self);
+        if (self == kNoChainSlot) break;
+        woken += nudge(chain.slots[self]) ? 1 : 0;
     }
     return woken;
 }
@@ -187,12 +195,7 @@ struct ChainPlace {
     bool linked() const { return chain && validChainSlot(slot); }
     ChainSlot& own() const { return chain->slots[slot]; }
     // Its instance runs behind another, or another runs behind it.
-    bool inChain() const {
-        if (following()) return true;
-        if (!linked()) return false;
-        const std::int32_t next = own().next.load(std::memory_order_relaxed);
-        return validChainSlot(next) && next != slot && chain->slots[next].after.load(std::memory_order_relaxed) == slot;
-    }
+    bool inChain() const { return following() || (chain && followerOf(*chain, slot) != kNoChainSlot); }
     void wakeFollowers() const {
         if (linked()) nudgeFollowers(*chain, slot);
     }
