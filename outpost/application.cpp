@@ -221,6 +221,15 @@ void OutpostApplication::processUICommand() {
         ui->parentWindow = plugin_ && plugin_->hasEditor() ? packEditorSize(plugin_->width(), plugin_->height()) : 0;
         break;
 
+    case CommandCode::SetContentScale: {
+        const std::uint64_t packed = ui->parentWindow;
+        logInfo() << "[Outpost] Received SetContentScale command: " << packed << "/1000";
+        const bool taken = plugin_ && plausibleContentScale(packed) && plugin_->setContentScale(packedContentScale(packed));
+        if (taken) publishEditorSize();
+        ui->parentWindow = taken ? 1 : 0;
+        break;
+    }
+
     case CommandCode::GetLatency:
         logInfo() << "[Outpost] Received GetLatency command";
         publishLatency(true);

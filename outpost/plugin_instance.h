@@ -190,6 +190,10 @@ public:
     // Gives the served editor the nearest size it takes, and its windows
     // with it; the size it got is returned. False when it cannot be resized.
     bool resizeEditor(std::int32_t& width, std::int32_t& height);
+    // Gives the served editor the host's content scale (making the editor
+    // first when there is none yet) and takes the size it reports then.
+    // False when it cannot scale.
+    bool setContentScale(float factor);
     std::int32_t width() const { return width_; }
     std::int32_t height() const { return height_; }
 #if defined(_WIN32)
@@ -205,6 +209,9 @@ public:
 private:
     // Win32 parts (stand-ins without windows in native builds).
     static HINSTANCE ownModuleHandle();
+    // Where the keyboard goes when the editor's windows get it: back to
+    // lastFocus_, else into the served editor's window.
+    HWND focusTarget() const;
     // Undoes the connection createInstance made between component and
     // controller (destructor).
     void disconnectComponents();
@@ -255,8 +262,10 @@ private:
     HostApplication* hostApplication_ = nullptr;
     HWND hwnd_ = nullptr;
     HWND containerHwnd_ = nullptr;
+    // The window of the served editor that had the keyboard when the
+    // container was last deactivated.
+    HWND lastFocus_ = nullptr;
     HINSTANCE hInstance_ = nullptr;
-    std::string windowClassName_ = "VST3BridgeWindow";
     std::int32_t width_ = 800;
     std::int32_t height_ = 600;
     bool embedded_ = false;

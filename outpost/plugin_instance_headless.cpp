@@ -5,6 +5,7 @@
 namespace Tandem {
 
 HINSTANCE PluginInstance::ownModuleHandle() { return nullptr; }
+HWND PluginInstance::focusTarget() const { return nullptr; }
 
 bool PluginInstance::createWindow(bool) { return false; }
 std::uint64_t PluginInstance::getX11WindowId() const { return 0; }
@@ -15,5 +16,6 @@ void PluginInstance::hideWindow() {}
 void PluginInstance::processMessages() {}
 bool PluginInstance::constrainEditorSize(std::int32_t&, std::int32_t&) { return false; }
 bool PluginInstance::resizeEditor(std::int32_t&, std::int32_t&) { return false; }
+bool PluginInstance::setContentScale(float) { return false; }
 
 }  // namespace Tandem

@@ -7,13 +7,15 @@
 #include "generic_editor.h"
 #include "plug_frame.h"
 
+#include "pluginterfaces/gui/iplugviewcontentscalesupport.h"
+
+#include <string>
+
 using namespace Steinberg;
 
 namespace Tandem {
 
 namespace {
-
-const char kContainerClassName[] = "VST3BridgeContainer";
 
 PluginInstance* instanceOf(HWND hwnd) {
     return reinterpret_cast<PluginInstance*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
@@ -39,6 +41,22 @@ ATOM registerClass(const char* name, WNDPROC proc, HINSTANCE instance, HBRUSH ba
     return RegisterClassExA(&wc);
 }
 
+// Window class names of this process alone: a served module may register
+// classes of any name, and another outpost's classes are not ours either.
+std::string classNameOf(const char* role) {
+    return std::string("QuillMarlow") + role + "." + std::to_string(GetCurrentProcessId());
+}
+
+// Why a window could not be made, in words: error 0 is what Wine answers when
+// the prefix's desktop has no X display (a Wine program of the prefix was
+// started without DISPLAY and its session still runs).
+void logWindowFailure(const char* what, DWORD error) {
+    logError() << "[PluginInstance] Failed to create " << what << ": " << error;
+    if (error == 0)
+        logError() << "[PluginInstance] Wine made no window: the prefix's desktop has no X display (a Wine program "
+                      "of this prefix started without DISPLAY still runs; end it, or run wineserver -k)";
+}
+
 }  // namespace
 
 HINSTANCE PluginInstance::ownModuleHandle() { return GetModuleHandleW(nullptr); }
@@ -47,41 +65,50 @@ bool PluginInstance::createWindow(bool embedding) {
     logInfo() << "[PluginInstance] Creating window (embedding=" << embedding << ")...";
     embedded_ = embedding;
 
-    registerClass(kContainerClassName, containerWindowProc, hInstance_,
-                  static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
-    if (!registerClass(windowClassName_.c_str(), windowProc, hInstance_,
-                       reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_WINDOW + 1)))) {
-        const DWORD error = GetLastError();
-        if (error != ERROR_CLASS_ALREADY_EXISTS) {
-            logError() << "[PluginInstance] Failed to register window class: " << error;
-            return false;
+    const std::string containerClass = classNameOf("Container");
+    const std::string windowClass = classNameOf("Window");
+    const struct {
+        const std::string& name;
+        WNDPROC proc;
+        HBRUSH background;
+    } classes[] = {
+        {containerClass, containerWindowProc, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH))},
+        {windowClass, windowProc, reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_WINDOW + 1))},
+    };
+    for (const auto& c : classes) {
+        if (!registerClass(c.name.c_str(), c.proc, hInstance_, c.background)) {
+            const DWORD error = GetLastError();
+            if (error != ERROR_CLASS_ALREADY_EXISTS) {
+                logError() << "[PluginInstance] Failed to register window class " << c.name << ": " << error;
+                return false;
+            }
         }
     }
 
     if (embedding) {
         logInfo() << "[PluginInstance] Creating container window for embedding...";
-        containerHwnd_ = CreateWindowExA(0, kContainerClassName, "", WS_POPUP | WS_CLIPCHILDREN, 0, 0, width_, height_,
+        containerHwnd_ = CreateWindowExA(0, containerClass.c_str(), "", WS_POPUP | WS_CLIPCHILDREN, 0, 0, width_, height_,
                                          nullptr, nullptr, hInstance_, this);
         if (!containerHwnd_) {
-            logError() << "[PluginInstance] Failed to create container: " << GetLastError();
+            logWindowFailure("container", GetLastError());
             return false;
         }
         logInfo() << "[PluginInstance] Container created: HWND=" << containerHwnd_;
-        hwnd_ = CreateWindowExA(0, windowClassName_.c_str(), "",
+        hwnd_ = CreateWindowExA(0, windowClass.c_str(), "",
                                 WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN, 0, 0, width_, height_,
                                 containerHwnd_, nullptr, hInstance_, this);
         if (!hwnd_) {
-            logError() << "[PluginInstance] Failed to create window: " << GetLastError();
+            logWindowFailure("window", GetLastError());
             DestroyWindow(containerHwnd_);
             containerHwnd_ = nullptr;
             return false;
         }
         logInfo() << "[PluginInstance] Plugin window created as child: HWND=" << hwnd_;
     } else {
-        hwnd_ = CreateWindowExA(0, windowClassName_.c_str(), "Quill Larkspur - Tandem", WS_OVERLAPPEDWINDOW,
+        hwnd_ = CreateWindowExA(0, windowClass.c_str(), "Quill Larkspur - Tandem", WS_OVERLAPPEDWINDOW,
                                 CW_USEDEFAULT, CW_USEDEFAULT, width_, height_, nullptr, nullptr, hInstance_, this);
         if (!hwnd_) {
-            logError() << "[PluginInstance] Failed to create window: " << GetLastError();
+            logWindowFailure("window", GetLastError());
             return false;
         }
     }
@@ -229,6 +256,32 @@ bool PluginInstance::resizeEditor(std::int32_t& width, std::int32_t& height) {
     return true;
 }
 
+bool PluginInstance::setContentScale(float factor) {
+    if (!prepareEditor()) return false;
+    IPlugViewContentScaleSupport* scaling = nullptr;
+    if (view_->queryInterface(IPlugViewContentScaleSupport::iid, reinterpret_cast<void**>(&scaling)) != kResultOk ||
+        !scaling) {
+        logInfo() << "[PluginInstance] The editor does not scale: it keeps its size at scale " << factor;
+        return false;
+    }
+    const tresult result = scaling->setContentScaleFactor(factor);
+    scaling->release();
+    // The editor may have asked the frame for its scaled size already; one
+    // that only changed what getSize answers is resized here.
+    ViewRect size{};
+    if (result == kResultOk && view_->getSize(&size) == kResultOk &&
+        plausibleEditorSize(size.getWidth(), size.getHeight()) &&
+        (size.getWidth() != width_ || size.getHeight() != height_)) {
+        if (frame_ && hwnd_)
+            frame_->resizeView(view_, &size);
+        width_ = size.getWidth();
+        height_ = size.getHeight();
+    }
+    logInfo() << "[PluginInstance] Editor scale " << factor << (result == kResultOk ? " taken: " : " refused: ")
+              << width_ << "x" << height_;
+    return result == kResultOk;
+}
+
 bool PluginInstance::showWindow() {
     logInfo() << "[PluginInstance] Showing window...";
     if (!hwnd_) {
@@ -268,6 +321,13 @@ void PluginInstance::hideWindow() {
     if (containerHwnd_) ShowWindow(containerHwnd_, SW_HIDE);
 }
 
+HWND PluginInstance::focusTarget() const {
+    if (lastFocus_ && IsWindow(lastFocus_) && IsWindowVisible(lastFocus_) && IsChild(hwnd_, lastFocus_))
+        return lastFocus_;
+    HWND editor = hwnd_ ? GetWindow(hwnd_, GW_CHILD) : nullptr;
+    return editor ? editor : hwnd_;
+}
+
 void PluginInstance::processMessages() {
     MSG msg;
     for (int i = 0; i < 50 && PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE); ++i) {
@@ -300,6 +360,11 @@ LRESULT CALLBACK PluginInstance::windowProc(HWND hwnd, UINT message, WPARAM wPar
         break;
     case WM_SETFOCUS:
         logInfo() << "[Outpost] WM_SETFOCUS received";
+        // As a Windows host's frame does: the keyboard goes on to the editor.
+        if (instance && instance->focusTarget() != hwnd) {
+            SetFocus(instance->focusTarget());
+            return 0;
+        }
         break;
     case WM_KILLFOCUS:
         logInfo() << "[Outpost] WM_KILLFOCUS received";
@@ -379,10 +444,18 @@ LRESULT CALLBACK PluginInstance::containerWindowProc(HWND hwnd, UINT message, WP
                          SWP_NOZORDER | SWP_NOACTIVATE);
         }
         break;
+    case WM_ACTIVATE:
+        // Leaving: where the keyboard was (a text field clicked into) is
+        // where it comes back to.
+        if (instance && LOWORD(wParam) == WA_INACTIVE) {
+            HWND focus = GetFocus();
+            if (focus && IsChild(hwnd, focus)) instance->lastFocus_ = focus;
+        }
+        break;
     case WM_SETFOCUS:
         logInfo() << "[Container] WM_SETFOCUS - forwarding to plugin";
         if (child) {
-            SetFocus(child);
+            SetFocus(instance->focusTarget());
             return 0;
         }
         break;

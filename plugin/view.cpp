@@ -102,6 +102,12 @@ tresult PLUGIN_API QuillMarlowView::queryInterface (const TUID _iid, void** obj)
 		*obj = static_cast<IPlugView*> (this);
 		return kResultOk;
 	}
+	if (FUnknownPrivate::iidEqual (_iid, IPlugViewContentScaleSupport::iid))
+	{
+		addRef ();
+		*obj = static_cast<IPlugViewContentScaleSupport*> (this);
+		return kResultOk;
+	}
 	if (FUnknownPrivate::iidEqual (_iid, Linux::IEventHandler::iid))
 	{
 		addRef ();

@@ -15,6 +15,7 @@
 #include "protocol/tandem_protocol.h"
 
 #include "pluginterfaces/gui/iplugview.h"
+#include "pluginterfaces/gui/iplugviewcontentscalesupport.h"
 
 #include <xcb/xcb.h>
 
@@ -31,7 +32,7 @@ namespace QuillMarlow {
 
 class EditWatcher;
 
-class QuillMarlowView : public IPlugView, public Linux::IEventHandler
+class QuillMarlowView : public IPlugView, public IPlugViewContentScaleSupport, public Linux::IEventHandler
 {
 public:
 	// Opens the view's own X11 connection (DISPLAY decides which); the view
@@ -58,6 +59,10 @@ public:
 	tresult PLUGIN_API setFrame (IPlugFrame* frame) SMTG_OVERRIDE;
 	tresult PLUGIN_API canResize () SMTG_OVERRIDE;
 	tresult PLUGIN_API checkSizeConstraint (ViewRect* rect) SMTG_OVERRIDE;
+
+	// IPlugViewContentScaleSupport: the served editor scales itself (and
+	// reports its scaled size) when it can; kResultFalse when it cannot.
+	tresult PLUGIN_API setContentScaleFactor (ScaleFactor factor) SMTG_OVERRIDE;
 
 	// The watcher that marks the project changed after edits; it runs on the
 	// run loop of the frame the host sets. Takes a reference.
@@ -128,6 +133,8 @@ private:
 	// The same; when outpost never made an editor, it makes the served one
 	// first (once).
 	void takeReportedSizeOrPrepare ();
+	// outpost reported a served editor that cannot be resized.
+	bool servedSizeFixed () const;
 	// Event thread: acts on a new size report of outpost.
 	void checkSizeReport ();
 	// Event thread (view_outpost_restart.cpp): follows outpost's restarts,

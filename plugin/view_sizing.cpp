@@ -91,6 +91,16 @@ tresult PLUGIN_API QuillMarlowView::onSize (ViewRect* newSize)
 		return kResultOk;
 	const int32 width = newSize->right - newSize->left;
 	const int32 height = newSize->bottom - newSize->top;
+	// An editor that cannot be resized keeps its size, as it would in a
+	// Windows host: the host hears so, and getSize keeps answering it.
+	if (wineWindow_ && servedSizeFixed () && (width != editorWidth_ || height != editorHeight_))
+	{
+		Tandem::logInfo () << "[QuillMarlowView] The served editor cannot be resized: it keeps " << editorWidth_ << "x"
+		                   << editorHeight_ << " (host asked " << width << "x" << height << ")";
+		hostWidth_ = editorWidth_;
+		hostHeight_ = editorHeight_;
+		return kResultFalse;
+	}
 	hostWidth_ = width;
 	hostHeight_ = height;
 	if (!wineWindow_ || !connection_ || !Tandem::plausibleEditorSize (width, height))
@@ -111,6 +121,14 @@ tresult PLUGIN_API QuillMarlowView::onSize (ViewRect* newSize)
 	return kResultOk;
 }
 
+bool QuillMarlowView::servedSizeFixed () const
+{
+	// No report yet: nothing is known of the served editor, and the host's
+	// sizes are taken as before.
+	int32 report = 0, width = 0, height = 0;
+	return readSizeReport (report, width, height) && report != 0 && !Tandem::editorResizable (report);
+}
+
 tresult PLUGIN_API QuillMarlowView::canResize ()
 {
 	if (!wineWindow_)
@@ -120,7 +138,18 @@ tresult PLUGIN_API QuillMarlowView::canResize ()
 
 tresult PLUGIN_API QuillMarlowView::checkSizeConstraint (ViewRect* rect)
 {
-	if (!rect || !wineWindow_ || !servedResizable_)
+	if (!rect)
+		return kInvalidArgument;
+	if (!wineWindow_)
+		takeReportedSizeOrPrepare ();
+	// Not resizable: the one size it takes is its own.
+	if (servedSizeFixed ())
+	{
+		rect->right = rect->left + editorWidth_;
+		rect->bottom = rect->top + editorHeight_;
+		return kResultOk;
+	}
+	if (!wineWindow_)
 		return kResultOk;
 	int32 width = rect->right - rect->left, height = rect->bottom - rect->top;
 	if (!Tandem::plausibleEditorSize (width, height))
@@ -130,6 +159,33 @@ tresult PLUGIN_API QuillMarlowView::checkSizeConstraint (ViewRect* rect)
 		rect->right = rect->left + width;
 		rect->bottom = rect->top + height;
 	}
+	return kResultOk;
+}
+
+tresult PLUGIN_API QuillMarlowView::setContentScaleFactor (ScaleFactor factor)
+{
+	const uint64 packed = Tandem::packContentScale (factor);
+	if (!Tandem::plausibleContentScale (packed))
+		return kInvalidArgument;
+	// Before the first window the served editor is made for it, so that its
+	// scaled size is what getSize answers.
+	constexpr auto kScaleTimeout = std::chrono::seconds (2);
+	uint64 answer = 0;
+	const bool posted = postWhenFree (
+	    [&] (Tandem::UICommand& ui) {
+		    ui.parentWindow = packed;
+		    ui.command = static_cast<int32> (Tandem::CommandCode::SetContentScale);
+	    },
+	    kScaleTimeout, false);
+	if (!posted || !waitForAcknowledgement (kScaleTimeout) ||
+	    !region_.with ([&] (Tandem::UICommand& ui) { answer = ui.parentWindow; }))
+		return kResultFalse;
+	Tandem::logInfo () << "[QuillMarlowView] Content scale " << factor
+	                   << (answer == 1 ? ": the served editor scales" : ": the served editor does not scale");
+	if (answer != 1)
+		return kResultFalse;
+	if (!wineWindow_)
+		takeReportedSize ();
 	return kResultOk;
 }
 

@@ -56,6 +56,11 @@ enum class CommandCode : std::int32_t {
     // these answer the served plug-in's result).
     GetControllerState = 26,
     SetControllerState = 27,
+    // The host's content scale for the served editor, packed by
+    // packContentScale in parentWindow; answered there as 1 when the served
+    // editor took it (it then reports its scaled size as any size change),
+    // 0 when it cannot scale.
+    SetContentScale = 28,
 };
 
 // Command slot: editor, state and shut-down commands. `processed` is 1 when
@@ -204,6 +209,13 @@ inline std::uint64_t packEditorSize(std::int32_t width, std::int32_t height) {
 }
 inline std::int32_t packedEditorWidth(std::uint64_t packed) { return static_cast<std::int32_t>(packed & 0xFFFFFFFFu); }
 inline std::int32_t packedEditorHeight(std::uint64_t packed) { return static_cast<std::int32_t>(packed >> 32); }
+
+// A content scale in thousandths; anything outside 1/4..8 is no scale.
+inline std::uint64_t packContentScale(double factor) {
+    return factor >= 0.25 && factor <= 8.0 ? static_cast<std::uint64_t>(factor * 1000.0 + 0.5) : 0;
+}
+inline bool plausibleContentScale(std::uint64_t packed) { return packed >= 250 && packed <= 8000; }
+inline float packedContentScale(std::uint64_t packed) { return static_cast<float>(packed) / 1000.0f; }
 
 // Latency and tail in one 64-bit field: latency in the low half, tail in the
 // high half, both as the served processor returned them (a tail may be one
