@@ -7,6 +7,7 @@
 
 #include "pluginterfaces/vst/ivsthostapplication.h"
 #include "quill_editor.h"
+#include "quill_form_editor.h"
 #include "quill_ids.h"
 #include "quill_message.h"
 #include "quill_processor.h"
@@ -142,7 +143,12 @@ tresult PLUGIN_API QuillController::setComponentHandler(IComponentHandler* handl
 
 IPlugView* PLUGIN_API QuillController::createView(FIDString name) {
     if (!editorEnabled_ || !name || std::strcmp(name, "editor") != 0) return nullptr;
-    return new QuillEditor(this);
+    switch (editorKind_) {
+        case EditorKind::Form:
+            return new QuillFormEditor(this);
+        default:
+            return new QuillEditor(this);
+    }
 }
 
 tresult PLUGIN_API QuillController::connect(IConnectionPoint* other) {

@@ -11,7 +11,11 @@
 
 namespace Quill {
 
-class QuillEditor;
+class EditorRefresh;
+
+// The editors a build can have: Quill's bars, or one drawn the way a common
+// toolkit draws (see the editors' headers).
+enum class EditorKind { Bars, VBlank, Direct2D, Form };
 
 class QuillController : public Steinberg::Vst::IEditController, public Steinberg::Vst::IConnectionPoint {
 public:
@@ -66,9 +70,10 @@ public:
     // Builds without an editor: createView gives no view, as plug-ins that
     // leave the editor to their host do.
     void withoutEditor() { editorEnabled_ = false; }
+    void useEditor(EditorKind kind) { editorKind_ = kind; }
 
     // The open editor, if any, repaints on value changes.
-    void setEditor(QuillEditor* editor) { editor_ = editor; }
+    void setEditor(EditorRefresh* editor) { editor_ = editor; }
 
 protected:
     virtual ~QuillController();
@@ -80,8 +85,9 @@ private:
     double values_[kParamCount] = {kDefaultGain, kDefaultTone};
     Steinberg::Vst::IComponentHandler* handler_ = nullptr;
     Steinberg::Vst::IConnectionPoint* peer_ = nullptr;
-    QuillEditor* editor_ = nullptr;
+    EditorRefresh* editor_ = nullptr;
     bool editorEnabled_ = true;
+    EditorKind editorKind_ = EditorKind::Bars;
 };
 
 }  // namespace Quill

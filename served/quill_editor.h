@@ -25,6 +25,16 @@ namespace Quill {
 
 class QuillController;
 
+// What the controller asks of its open editor, whatever draws it: to show
+// values that changed.
+class EditorRefresh {
+public:
+    virtual void refresh() = 0;
+
+protected:
+    ~EditorRefresh() = default;
+};
+
 // Sea green, RGB(0x2E, 0x8B, 0x57).
 constexpr COLORREF kBandColour = RGB(0x2E, 0x8B, 0x57);
 constexpr int kBandHeight = 40;
@@ -33,7 +43,7 @@ constexpr Steinberg::int32 kEditorHeight = 300;
 constexpr Steinberg::int32 kLargeEditorWidth = 640;
 constexpr Steinberg::int32 kLargeEditorHeight = 400;
 
-class QuillEditor : public Steinberg::IPlugView {
+class QuillEditor : public Steinberg::IPlugView, public EditorRefresh {
 public:
     explicit QuillEditor(QuillController* controller);
 
@@ -58,8 +68,7 @@ public:
     Steinberg::tresult PLUGIN_API canResize() override { return Steinberg::kResultTrue; }
     Steinberg::tresult PLUGIN_API checkSizeConstraint(Steinberg::ViewRect* rect) override;
 
-    // Called by the controller when a value changed.
-    void refresh();
+    void refresh() override;
     HWND window() const { return hwnd_; }
 
 private:

@@ -63,6 +63,9 @@
 #ifndef QUILL_MESSAGE_THREAD
 #define QUILL_MESSAGE_THREAD 0
 #endif
+#ifndef QUILL_EDITOR
+#define QUILL_EDITOR 0
+#endif
 
 #if QUILL_CRASH_ON_DEMAND
 #include "quill_crash.h"
@@ -90,8 +93,12 @@ struct ClassEntry {
 };
 
 #if QUILL_SINGLE_OBJECT
+// Builds with another editor are plug-ins of their own: ids and names of
+// their own, so that a prefix can hold them beside Quill.
+const FUID kEditorVariantUID(0x51C1A7E0, 0x4B1D4E11, 0x9A7F0C3D, 0x2E8B5703 + (QUILL_EDITOR << 8));
+const char* const kEditorVariantNames[] = {"Quill Single", "Quill VBlank", "Quill Direct2D", "Quill Form"};
 const ClassEntry kClasses[] = {
-    {&kSingleUID, kAudioModuleCategory, "Quill Single",
+    {&kEditorVariantUID, kAudioModuleCategory, kEditorVariantNames[QUILL_EDITOR],
      [] {
          // Not a QuillSingle: its controller half is its own.
          if (QUILL_MIDI_MAPPING) return static_cast<FUnknown*>(static_cast<Vst::IComponent*>(new QuillMidiMapping));
@@ -104,6 +111,7 @@ const ClassEntry kClasses[] = {
                                : QUILL_MESSAGE_THREAD ? new QuillMessageThread
                                                 : new QuillSingle;
          if (QUILL_NO_EDITOR) single->withoutEditor();
+         if (QUILL_EDITOR) single->useEditor(static_cast<EditorKind>(QUILL_EDITOR));
          return static_cast<FUnknown*>(static_cast<Vst::IComponent*>(single));
      }},
 };

@@ -8,6 +8,7 @@ namespace Quill {
 QuillSingle::QuillSingle() : edit_(new QuillController) {}
 
 void QuillSingle::withoutEditor() { edit_->withoutEditor(); }
+void QuillSingle::useEditor(EditorKind kind) { edit_->useEditor(kind); }
 
 QuillSingle::~QuillSingle() {
     edit_->release();

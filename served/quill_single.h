@@ -45,6 +45,8 @@ public:
 
     // A build whose controller half has no editor.
     void withoutEditor();
+    // A build whose controller half has another editor.
+    void useEditor(EditorKind kind);
 
 protected:
     ~QuillSingle() override;

@@ -32,6 +32,7 @@ target_compile_definitions(e2e_tests PRIVATE
     QUILL_MESSAGETHREAD_BUNDLE="${CMAKE_BINARY_DIR}/windows/served/messagethread/Quill.vst3"
     QUILL_SHAPES_DIR="${CMAKE_BINARY_DIR}/windows/served"
     WINE_TEST_DISPLAY="${WINE_TEST_DISPLAY}"
+    QM_TEST_PICTURES="${CMAKE_BINARY_DIR}/test-pictures"
     OPENBOX_PATH="${OPENBOX}" XDOTOOL_PATH="${XDOTOOL}")
 add_dependencies(e2e_tests QuillMarlow bundle_outpost vst3host exit_host quillmarlow)
 gtest_discover_tests(e2e_tests DISCOVERY_TIMEOUT 30 PROPERTIES

@@ -240,10 +240,12 @@ private:
 class Processor
 {
 public:
-	Processor (IPluginFactory* factory, int blockSize, double rate = 48000.0) : blockSize_ (blockSize), rate_ (rate)
+	// `classId`: the audio class to make, QuillMarlow's own by default.
+	Processor (IPluginFactory* factory, int blockSize, double rate = 48000.0,
+	           const FUID& classId = FUID (0x12345678, 0x12345678, 0x12345678, 0x12345678))
+	: blockSize_ (blockSize), rate_ (rate)
 	{
-		const TUID id = INLINE_UID (0x12345678, 0x12345678, 0x12345678, 0x12345678);
-		factory->createInstance (id, Vst::IComponent::iid, reinterpret_cast<void**> (&component_));
+		factory->createInstance (classId.toTUID (), Vst::IComponent::iid, reinterpret_cast<void**> (&component_));
 		if (!component_)
 			return;
 		component_->queryInterface (Vst::IAudioProcessor::iid, reinterpret_cast<void**> (&processor_));
@@ -261,6 +263,7 @@ public:
 		component_->release ();
 	}
 	bool valid () const { return component_ && processor_; }
+	Vst::IComponent* component () const { return component_; }
 	tresult activate (bool on) { return component_->setActive (on); }
 	// Sets the processor up again at another rate (while inactive).
 	void setup (double rate)

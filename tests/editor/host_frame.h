@@ -61,14 +61,25 @@ public:
 		handler->release ();
 		return Steinberg::kResultOk;
 	}
-	Steinberg::tresult PLUGIN_API registerTimer (Steinberg::Linux::ITimerHandler*,
+	// Timers only where a test asks for them (`withTimers`): runUntil fires
+	// each on every pass.
+	Steinberg::tresult PLUGIN_API registerTimer (Steinberg::Linux::ITimerHandler* handler,
 	                                             Steinberg::Linux::TimerInterval) override
 	{
-		return Steinberg::kNotImplemented;
+		if (!withTimers || !handler)
+			return Steinberg::kNotImplemented;
+		handler->addRef ();
+		timers_.push_back (handler);
+		return Steinberg::kResultOk;
 	}
-	Steinberg::tresult PLUGIN_API unregisterTimer (Steinberg::Linux::ITimerHandler*) override
+	Steinberg::tresult PLUGIN_API unregisterTimer (Steinberg::Linux::ITimerHandler* handler) override
 	{
-		return Steinberg::kNotImplemented;
+		auto it = std::find (timers_.begin (), timers_.end (), handler);
+		if (it == timers_.end ())
+			return Steinberg::kNotImplemented;
+		timers_.erase (it);
+		handler->release ();
+		return Steinberg::kResultOk;
 	}
 
 	Steinberg::tresult PLUGIN_API queryInterface (const Steinberg::TUID iid, void** obj) override
@@ -101,6 +112,8 @@ public:
 				    if (::poll (&p, 1, 0) == 1 && (p.revents & POLLIN))
 					    handlers_[i].first->onFDIsSet (handlers_[i].second);
 			    }
+			    for (size_t i = 0; i < timers_.size (); ++i)
+				    timers_[i]->onTimer ();
 			    return done ();
 		    },
 		    ms);
@@ -109,12 +122,14 @@ public:
 
 	// Every size the view asked for, in order.
 	std::vector<std::pair<int, int>> requests;
+	bool withTimers = false;
 
 private:
 	HostDisplay& host_;
 	xcb_window_t window_;
 	bool withRunLoop_;
 	std::vector<std::pair<Steinberg::Linux::IEventHandler*, int>> handlers_;
+	std::vector<Steinberg::Linux::ITimerHandler*> timers_;
 };
 
 } // namespace QuillMarlowTest
