@@ -7,6 +7,7 @@
 #include "host_frame.h"
 #include "hosted_pair.h"
 #include "x_host.h"
+#include "xembed_host.h"
 
 #include "quill_form_layout.h"
 
@@ -167,9 +168,10 @@ public:
 	}
 	bool ready () const { return view != nullptr && window != XCB_NONE; }
 
-	// Sizes the host window from the view, attaches it, and waits until the
-	// window shows at least 8 colours: true when it drew.
-	bool attach ()
+	// Sizes the host window from the view, attaches it (as a host that
+	// speaks XEmbed strictly, with `xembed`), and waits until the window
+	// shows at least 8 colours: true when it drew.
+	bool attach (bool xembed = false)
 	{
 		ViewRect size {};
 		view->getSize (&size);
@@ -177,8 +179,13 @@ public:
 		xcb_configure_window (host.c, window, XCB_CONFIG_WINDOW_WIDTH | XCB_CONFIG_WINDOW_HEIGHT, wh);
 		xcb_flush (host.c);
 		view->setFrame (frame.get ());
+		std::unique_ptr<QuillMarlowTest::XEmbedStrictHost> embedder;
+		if (xembed)
+			embedder = std::make_unique<QuillMarlowTest::XEmbedStrictHost> (WINE_TEST_DISPLAY, window);
 		if (view->attached (reinterpret_cast<void*> (static_cast<uintptr_t> (window)), kPlatformTypeX11EmbedWindowID) !=
 		    kResultOk)
+			return false;
+		if (embedder && !embedder->embed ().empty ())
 			return false;
 		return frame->runUntil ([&] { return drawn (); }, 10000);
 	}
@@ -264,17 +271,20 @@ TEST_F (MadeEditors, EachOpensDrawsAndRepaintsAfterADrag)
 	}
 }
 
-class FormEditor : public MadeEditors, public ::testing::WithParamInterface<bool>
+enum class Host { Plain, Openbox, XEmbed };
+
+class FormEditor : public MadeEditors, public ::testing::WithParamInterface<Host>
 {
 };
 
 // A click into the text field, a typed value and Return: the host hears the
-// edit, with a window manager and without.
+// edit, in a host that hands over a plain window (with a window manager and
+// without) and in one that speaks XEmbed.
 TEST_P (FormEditor, ATypedValueReachesTheHost)
 {
-	Session s ("Quill Form", GetParam ());
+	Session s ("Quill Form", GetParam () == Host::Openbox);
 	ASSERT_TRUE (s.ready ());
-	ASSERT_TRUE (s.attach ()) << s.tap.out ();
+	ASSERT_TRUE (s.attach (GetParam () == Host::XEmbed)) << s.tap.out ();
 	const Quill::FormBox field = Quill::kFormTextField;
 	ASSERT_TRUE (xdotool (WINE_TEST_DISPLAY, "mousemove " + s.at (field.left + 20, field.top + 10) + " click 1"));
 	ASSERT_TRUE (xdotool (WINE_TEST_DISPLAY, "type --delay 30 -- -12"));
@@ -284,8 +294,12 @@ TEST_P (FormEditor, ATypedValueReachesTheHost)
 	EXPECT_THAT (s.handler.calls, ::testing::Contains (::testing::StartsWith ("perform 0 0.333")));
 }
 
-INSTANTIATE_TEST_SUITE_P (, FormEditor, ::testing::Values (false, true),
-                          [] (const auto& info) { return info.param ? "Openbox" : "NoWindowManager"; });
+INSTANTIATE_TEST_SUITE_P (, FormEditor, ::testing::Values (Host::Plain, Host::Openbox, Host::XEmbed),
+                          [] (const auto& info) {
+	                          return std::string (info.param == Host::Plain     ? "NoWindowManager"
+	                                              : info.param == Host::Openbox ? "Openbox"
+	                                                                            : "XEmbed");
+                          });
 
 // After the host moved its window, the combo box's menu opens right under
 // the box on the screen, and Escape closes it; a click on an item picks it.
