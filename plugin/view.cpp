@@ -293,19 +293,22 @@ tresult PLUGIN_API QuillMarlowView::removed ()
 	return kResultOk;
 }
 
+// Keys and the wheel reach the served editor through the X server, straight
+// into Wine's window. What a host hands us here we did not take: the host's
+// own shortcuts keep working.
 tresult PLUGIN_API QuillMarlowView::onWheel (float)
 {
-	return kResultOk;
+	return kResultFalse;
 }
 
 tresult PLUGIN_API QuillMarlowView::onKeyDown (char16, int16, int16)
 {
-	return kResultOk;
+	return kResultFalse;
 }
 
 tresult PLUGIN_API QuillMarlowView::onKeyUp (char16, int16, int16)
 {
-	return kResultOk;
+	return kResultFalse;
 }
 
 tresult PLUGIN_API QuillMarlowView::onFocus (TBool state)

@@ -292,6 +292,8 @@ TEST_P (FormEditor, ATypedValueReachesTheHost)
 	EXPECT_TRUE (s.waitForOut ("[Quill] Typed gain -12.0 dB\n")) << s.tap.out ();
 	EXPECT_TRUE (s.edited (0)); // -12 dB of -24..+12
 	EXPECT_THAT (s.handler.calls, ::testing::Contains (::testing::StartsWith ("perform 0 0.333")));
+	// A key the host offers the view stays the host's (a shortcut).
+	EXPECT_EQ (s.view->onKeyDown (' ', 0, 0), kResultFalse);
 }
 
 INSTANTIATE_TEST_SUITE_P (, FormEditor, ::testing::Values (Host::Plain, Host::Openbox, Host::XEmbed),
