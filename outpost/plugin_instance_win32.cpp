@@ -5,7 +5,9 @@
 
 #include "component_handler.h"
 #include "generic_editor.h"
+#include "child_present.h"
 #include "plug_frame.h"
+#include "vblank_wait.h"
 
 #include "pluginterfaces/gui/iplugviewcontentscalesupport.h"
 
@@ -55,6 +57,17 @@ void logWindowFailure(const char* what, DWORD error) {
     if (error == 0)
         logError() << "[PluginInstance] Wine made no window: the prefix's desktop has no X display (a Wine program "
                       "of this prefix started without DISPLAY still runs; end it, or run wineserver -k)";
+}
+
+// What this Wine lacks for editors to draw and repaint, supplied once, before
+// the served editor exists: only outposts that show an editor pay for it
+// (DXGI and Wine's OpenGL take about a third of a second to come up).
+void supplyEditorGraphics() {
+    static bool done = false;
+    if (done) return;
+    done = true;
+    installVBlankWait();
+    installChildPresent();
 }
 
 }  // namespace
@@ -147,6 +160,7 @@ std::uint64_t PluginInstance::getX11WindowId() const {
 bool PluginInstance::prepareEditor() {
     if (view_) return true;
     if (!controller_) return false;
+    supplyEditorGraphics();
     view_ = controller_->createView("editor");
     if (!view_) {
         logInfo() << "[PluginInstance] No editor of its own to prepare";
@@ -188,6 +202,7 @@ bool PluginInstance::createEditor() {
     }
 
     if (!view_) {
+        supplyEditorGraphics();
         logInfo() << "[PluginInstance] Calling controller->createView(\"editor\")...";
         view_ = controller_->createView("editor");
     }

@@ -7,7 +7,9 @@
 
 #include "pluginterfaces/vst/ivsthostapplication.h"
 #include "quill_editor.h"
+#include "quill_direct2d_editor.h"
 #include "quill_form_editor.h"
+#include "quill_vblank_editor.h"
 #include "quill_ids.h"
 #include "quill_message.h"
 #include "quill_processor.h"
@@ -144,6 +146,10 @@ tresult PLUGIN_API QuillController::setComponentHandler(IComponentHandler* handl
 IPlugView* PLUGIN_API QuillController::createView(FIDString name) {
     if (!editorEnabled_ || !name || std::strcmp(name, "editor") != 0) return nullptr;
     switch (editorKind_) {
+        case EditorKind::VBlank:
+            return new QuillVBlankEditor(this);
+        case EditorKind::Direct2D:
+            return new QuillDirect2DEditor(this);
         case EditorKind::Form:
             return new QuillFormEditor(this);
         default:

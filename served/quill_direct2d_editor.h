@@ -1,0 +1,123 @@
+// Quill's editor that draws the way VSTGUI 4.14 editors do on Windows: an
+// ID2D1Factory1, a Direct3D 11 device made with BGRA support, an ID2D1Device
+// and its ID2D1DeviceContext; DirectComposition when
+// DCompositionCreateDevice2 (looked up in dcomp.dll) gives a device, with a
+// composition swap chain whose buffers the device context draws into, and a
+// plain ID2D1HwndRenderTarget on the editor's window when it does not.
+//
+// What it shows: twelve coloured bands at the top, the gain slider (a track
+// filled up to the value, with a white thumb) and at the bottom a solid band
+// of kDirect2DBandColour; no text, so that nothing but Direct2D draws. A
+// left-button drag on the slider sets the gain (one edit through the
+// controller for each move) and draws again at once.
+//
+// attached() logs which way it draws: "[Quill] Direct2D editor draws through
+// DirectComposition" or "... through an HWND render target (DirectComposition:
+// <why not>)".
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+
+#include "pluginterfaces/gui/iplugview.h"
+#include "quill_editor.h"
+#include "quill_refcount.h"
+
+struct ID2D1Factory1;
+struct ID2D1Device;
+struct ID2D1DeviceContext;
+struct ID2D1HwndRenderTarget;
+struct ID2D1RenderTarget;
+struct ID2D1SolidColorBrush;
+struct ID3D11Device;
+struct IDXGISwapChain1;
+struct IDCompositionDesktopDevice;
+struct IDCompositionTarget;
+struct IDCompositionVisual2;
+
+namespace Quill {
+
+class QuillController;
+
+// Dark orange, RGB(0xFF, 0x8C, 0x00).
+constexpr COLORREF kDirect2DBandColour = RGB(0xFF, 0x8C, 0x00);
+constexpr COLORREF kDirect2DTrackColour = RGB(0x40, 0x46, 0x50);
+constexpr COLORREF kDirect2DFillColour = RGB(0x3C, 0xB4, 0xC8);
+constexpr int kDirect2DBandHeight = 40;
+constexpr int kDirect2DSliderLeft = 20;  // and as far from the right edge
+constexpr int kDirect2DSliderTop = 130;
+constexpr int kDirect2DSliderHeight = 30;
+constexpr Steinberg::int32 kDirect2DEditorWidth = 500;
+constexpr Steinberg::int32 kDirect2DEditorHeight = 300;
+
+class QuillDirect2DEditor : public Steinberg::IPlugView, public EditorRefresh {
+public:
+    explicit QuillDirect2DEditor(QuillController* controller);
+
+    Steinberg::tresult PLUGIN_API queryInterface(const Steinberg::TUID iid, void** obj) override;
+    Steinberg::uint32 PLUGIN_API addRef() override { return refs_.add(); }
+    Steinberg::uint32 PLUGIN_API release() override;
+
+    Steinberg::tresult PLUGIN_API isPlatformTypeSupported(Steinberg::FIDString type) override;
+    Steinberg::tresult PLUGIN_API attached(void* parent, Steinberg::FIDString type) override;
+    Steinberg::tresult PLUGIN_API removed() override;
+    Steinberg::tresult PLUGIN_API onWheel(float) override { return Steinberg::kResultFalse; }
+    Steinberg::tresult PLUGIN_API onKeyDown(Steinberg::char16, Steinberg::int16, Steinberg::int16) override {
+        return Steinberg::kResultFalse;
+    }
+    Steinberg::tresult PLUGIN_API onKeyUp(Steinberg::char16, Steinberg::int16, Steinberg::int16) override {
+        return Steinberg::kResultFalse;
+    }
+    Steinberg::tresult PLUGIN_API getSize(Steinberg::ViewRect* size) override;
+    Steinberg::tresult PLUGIN_API onSize(Steinberg::ViewRect* newSize) override;
+    Steinberg::tresult PLUGIN_API onFocus(Steinberg::TBool) override { return Steinberg::kResultOk; }
+    Steinberg::tresult PLUGIN_API setFrame(Steinberg::IPlugFrame* frame) override;
+    Steinberg::tresult PLUGIN_API canResize() override { return Steinberg::kResultTrue; }
+    Steinberg::tresult PLUGIN_API checkSizeConstraint(Steinberg::ViewRect* rect) override;
+
+    // A value changed: draw again.
+    void refresh() override;
+    HWND window() const { return hwnd_; }
+    // Frames drawn so far; whether they go through DirectComposition.
+    int renders() const { return renders_.load(); }
+    bool composed() const { return swapChain_ != nullptr; }
+
+private:
+    virtual ~QuillDirect2DEditor();
+    static LRESULT CALLBACK windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    bool createDevices();
+    bool createComposition(HRESULT& why);
+    bool createHwndTarget();
+    void releaseDrawing();
+    void resizeSurface(int width, int height);
+    void render();
+    void draw(ID2D1RenderTarget* target, float width, float height);
+    void dragTo(int x);
+
+    RefCount refs_;
+    QuillController* controller_;
+    Steinberg::IPlugFrame* frame_ = nullptr;  // not owned, as the host owns its frame
+    Steinberg::ViewRect rect_{0, 0, kDirect2DEditorWidth, kDirect2DEditorHeight};
+    HWND hwnd_ = nullptr;
+    bool dragging_ = false;
+    std::atomic<int> renders_{0};
+
+    // Loaded at run time, so that Quill's other editors import none of them.
+    HMODULE d2d1_ = nullptr;
+    HMODULE d3d11_ = nullptr;
+    HMODULE dcomp_ = nullptr;
+    ID2D1Factory1* factory_ = nullptr;
+    ID3D11Device* d3dDevice_ = nullptr;
+    ID2D1Device* d2dDevice_ = nullptr;
+    ID2D1DeviceContext* context_ = nullptr;
+    // DirectComposition's way.
+    IDCompositionDesktopDevice* composition_ = nullptr;
+    IDCompositionTarget* compositionTarget_ = nullptr;
+    IDCompositionVisual2* visual_ = nullptr;
+    IDXGISwapChain1* swapChain_ = nullptr;
+    // The other way.
+    ID2D1HwndRenderTarget* hwndTarget_ = nullptr;
+};
+
+}  // namespace Quill

@@ -1,0 +1,295 @@
+#include "quill_vblank_editor.h"
+
+#include <dxgi.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "quill_controller.h"
+#include "quill_dsp.h"
+
+extern "C" IMAGE_DOS_HEADER __ImageBase;
+
+using namespace Steinberg;
+
+namespace Quill {
+
+namespace {
+
+const char* const kWindowClass = "QuillVBlankEditorWindow";
+int s_openWindows = 0;  // the class is registered while editor windows exist
+
+// Posted by the blank thread: render the picture again, then invalidate.
+constexpr UINT kRenderMessage = WM_APP + 0x51;
+
+HINSTANCE moduleInstance() { return reinterpret_cast<HINSTANCE>(&__ImageBase); }
+
+RECT sliderRect(int width) {
+    return RECT{kVBlankSliderLeft, kVBlankSliderTop, width - kVBlankSliderLeft, kVBlankSliderTop + kVBlankSliderHeight};
+}
+
+void fill(HDC dc, const RECT& rect, COLORREF colour) {
+    HBRUSH brush = CreateSolidBrush(colour);
+    FillRect(dc, &rect, brush);
+    DeleteObject(brush);
+}
+
+// The first output of the first adapter, as JUCE 7 finds its outputs. Loaded
+// at run time so that Quill's other editors do not import dxgi.dll; the
+// caller frees `library` after releasing the output, whose code lives there.
+IDXGIOutput* firstOutput(HMODULE& library) {
+    library = LoadLibraryW(L"dxgi.dll");
+    if (!library) return nullptr;
+    using Create = HRESULT(WINAPI*)(REFIID, void**);
+    auto create = reinterpret_cast<Create>(reinterpret_cast<void (*)()>(GetProcAddress(library, "CreateDXGIFactory")));
+    IDXGIFactory* factory = nullptr;
+    IDXGIAdapter* adapter = nullptr;
+    IDXGIOutput* output = nullptr;
+    if (create && SUCCEEDED(create(__uuidof(IDXGIFactory), reinterpret_cast<void**>(&factory))) && factory) {
+        if (SUCCEEDED(factory->EnumAdapters(0, &adapter)) && adapter) adapter->EnumOutputs(0, &output);
+        if (adapter) adapter->Release();
+        factory->Release();
+    }
+    return output;
+}
+
+}  // namespace
+
+QuillVBlankEditor::QuillVBlankEditor(QuillController* controller) : controller_(controller) {
+    controller_->addRef();
+    controller_->setEditor(this);
+}
+
+QuillVBlankEditor::~QuillVBlankEditor() {
+    if (hwnd_) removed();
+    controller_->setEditor(nullptr);
+    controller_->release();
+}
+
+tresult PLUGIN_API QuillVBlankEditor::queryInterface(const TUID iid, void** obj) {
+    if (answerInterface<IPlugView>(iid, this, obj) || answerInterface<FUnknown>(iid, this, obj)) return kResultOk;
+    *obj = nullptr;
+    return kNoInterface;
+}
+
+uint32 PLUGIN_API QuillVBlankEditor::release() {
+    const uint32 left = refs_.remove();
+    if (left == 0) delete this;
+    return left;
+}
+
+tresult PLUGIN_API QuillVBlankEditor::isPlatformTypeSupported(FIDString type) {
+    return type && std::strcmp(type, kPlatformTypeHWND) == 0 ? kResultTrue : kResultFalse;
+}
+
+tresult PLUGIN_API QuillVBlankEditor::attached(void* parent, FIDString type) {
+    if (!parent || isPlatformTypeSupported(type) != kResultTrue) return kResultFalse;
+    if (hwnd_) return kResultFalse;
+    if (s_openWindows == 0) {
+        WNDCLASSEXA wc = {};
+        wc.cbSize = sizeof wc;
+        wc.lpfnWndProc = windowProc;
+        wc.hInstance = moduleInstance();
+        wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
+        wc.lpszClassName = kWindowClass;
+        if (!RegisterClassExA(&wc) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) return kResultFalse;
+    }
+    hwnd_ = CreateWindowExA(0, kWindowClass, "Quill", WS_CHILD | WS_VISIBLE, 0, 0, rect_.getWidth(),
+                            rect_.getHeight(), static_cast<HWND>(parent), nullptr, moduleInstance(), this);
+    if (!hwnd_) {
+        if (s_openWindows == 0) UnregisterClassA(kWindowClass, moduleInstance());
+        return kResultFalse;
+    }
+    ++s_openWindows;
+    // The first picture is rendered at once, as JUCE paints its first frame
+    // without waiting for a blank; every later one waits for one.
+    render();
+    waiting_.store(true);
+    blanks_ = std::thread(&QuillVBlankEditor::waitForBlanks, this);
+    return kResultOk;
+}
+
+tresult PLUGIN_API QuillVBlankEditor::removed() {
+    if (!hwnd_) return kResultFalse;
+    // Stopped before the window goes: the thread posts to it.
+    stopWaiting();
+    SetWindowLongPtrA(hwnd_, GWLP_USERDATA, 0);
+    DestroyWindow(hwnd_);
+    hwnd_ = nullptr;
+    if (picture_) {
+        SelectObject(picture_, oldBitmap_);
+        DeleteObject(pictureBitmap_);
+        DeleteDC(picture_);
+        picture_ = nullptr;
+        pictureBitmap_ = nullptr;
+    }
+    // Unregistered with the last window, so that a later load of this module
+    // at another address does not find a class pointing into the old one.
+    if (--s_openWindows == 0) UnregisterClassA(kWindowClass, moduleInstance());
+    return kResultOk;
+}
+
+void QuillVBlankEditor::stopWaiting() {
+    waiting_.store(false);
+    if (blanks_.joinable()) blanks_.join();
+}
+
+void QuillVBlankEditor::waitForBlanks() {
+    HMODULE library = nullptr;
+    IDXGIOutput* output = firstOutput(library);
+    bool reported = false;
+    while (waiting_.load()) {
+        const HRESULT result = output ? output->WaitForVBlank() : DXGI_ERROR_NOT_FOUND;
+        if (result != S_OK) {
+            if (!reported) {
+                std::printf("[Quill] VBlank editor: WaitForVBlank answers 0x%08lx; asking again every 1 ms\n",
+                            static_cast<unsigned long>(result));
+                std::fflush(stdout);
+                reported = true;
+            }
+            Sleep(1);
+            continue;
+        }
+        if (stale_.exchange(false)) PostMessageA(hwnd_, kRenderMessage, 0, 0);
+    }
+    if (output) output->Release();
+    if (library) FreeLibrary(library);
+}
+
+tresult PLUGIN_API QuillVBlankEditor::getSize(ViewRect* size) {
+    if (!size) return kInvalidArgument;
+    *size = rect_;
+    return kResultOk;
+}
+
+tresult PLUGIN_API QuillVBlankEditor::onSize(ViewRect* newSize) {
+    if (!newSize) return kInvalidArgument;
+    rect_ = *newSize;
+    if (hwnd_) {
+        SetWindowPos(hwnd_, nullptr, 0, 0, rect_.getWidth(), rect_.getHeight(), SWP_NOZORDER | SWP_NOACTIVATE);
+        refresh();
+    }
+    return kResultOk;
+}
+
+tresult PLUGIN_API QuillVBlankEditor::setFrame(IPlugFrame* frame) {
+    frame_ = frame;
+    return kResultOk;
+}
+
+tresult PLUGIN_API QuillVBlankEditor::checkSizeConstraint(ViewRect* rect) {
+    if (!rect) return kInvalidArgument;
+    if (rect->getWidth() < 320) rect->right = rect->left + 320;
+    if (rect->getHeight() < 240) rect->bottom = rect->top + 240;
+    return kResultOk;
+}
+
+void QuillVBlankEditor::render() {
+    RECT client{};
+    GetClientRect(hwnd_, &client);
+    const int width = client.right > 0 ? client.right : 1;
+    const int height = client.bottom > 0 ? client.bottom : 1;
+    if (!picture_ || width != pictureWidth_ || height != pictureHeight_) {
+        HDC screen = GetDC(hwnd_);
+        HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
+        if (!picture_) {
+            picture_ = CreateCompatibleDC(screen);
+            oldBitmap_ = SelectObject(picture_, bitmap);
+        } else {
+            SelectObject(picture_, bitmap);
+            DeleteObject(pictureBitmap_);
+        }
+        ReleaseDC(hwnd_, screen);
+        pictureBitmap_ = bitmap;
+        pictureWidth_ = width;
+        pictureHeight_ = height;
+    }
+    HDC dc = picture_;
+    fill(dc, RECT{0, 0, width, height}, RGB(0x1E, 0x22, 0x28));
+    // Twelve bands around the colour wheel: a drawn picture, never a flat one.
+    static const COLORREF bands[] = {RGB(0xE6, 0x3C, 0x3C), RGB(0xE6, 0x82, 0x3C), RGB(0xE6, 0xC8, 0x3C),
+                                     RGB(0xA0, 0xE6, 0x3C), RGB(0x3C, 0xE6, 0x5A), RGB(0x3C, 0xE6, 0xB4),
+                                     RGB(0x3C, 0xC8, 0xE6), RGB(0x3C, 0x78, 0xE6), RGB(0x5A, 0x3C, 0xE6),
+                                     RGB(0xA0, 0x3C, 0xE6), RGB(0xE6, 0x3C, 0xC8), RGB(0xE6, 0x3C, 0x78)};
+    const int count = static_cast<int>(sizeof bands / sizeof bands[0]);
+    for (int i = 0; i < count; ++i) fill(dc, RECT{width * i / count, 0, width * (i + 1) / count, 48}, bands[i]);
+
+    const double gain = controller_->getParamNormalized(kGainId);
+    SetBkMode(dc, TRANSPARENT);
+    SetTextColor(dc, RGB(0xF0, 0xF0, 0xF0));
+    RECT line{20, 64, width - 20, 88};
+    DrawTextA(dc, "Quill (repaints at vertical blanks)", -1, &line, DT_LEFT | DT_SINGLELINE);
+    char text[64];
+    std::snprintf(text, sizeof text, "Gain: %.1f dB", gainDb(gain));
+    line = RECT{20, 92, width - 20, 116};
+    DrawTextA(dc, text, -1, &line, DT_LEFT | DT_SINGLELINE);
+
+    const RECT track = sliderRect(width);
+    fill(dc, track, kVBlankTrackColour);
+    RECT filled = track;
+    filled.right = track.left + static_cast<LONG>((track.right - track.left) * gain);
+    fill(dc, filled, kVBlankFillColour);
+
+    fill(dc, RECT{0, height - kVBlankBandHeight, width, height}, kVBlankBandColour);
+    renders_.fetch_add(1);
+    InvalidateRect(hwnd_, nullptr, FALSE);
+}
+
+void QuillVBlankEditor::dragTo(int x) {
+    const RECT track = sliderRect(rect_.getWidth());
+    if (track.right <= track.left) return;
+    const double value = static_cast<double>(x - track.left) / (track.right - track.left);
+    controller_->editParameter(kGainId, clampNormalized(value));
+    refresh();
+}
+
+LRESULT CALLBACK QuillVBlankEditor::windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_CREATE) {
+        auto* create = reinterpret_cast<CREATESTRUCTA*>(lParam);
+        SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+        return 0;
+    }
+    auto* editor = reinterpret_cast<QuillVBlankEditor*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+    if (!editor) return DefWindowProcA(hwnd, message, wParam, lParam);
+    switch (message) {
+        case WM_PAINT: {
+            // Only what was last rendered: a stale value stays on screen
+            // until the blank thread asks for a new picture.
+            PAINTSTRUCT ps;
+            HDC dc = BeginPaint(hwnd, &ps);
+            if (editor->picture_)
+                BitBlt(dc, 0, 0, editor->pictureWidth_, editor->pictureHeight_, editor->picture_, 0, 0, SRCCOPY);
+            EndPaint(hwnd, &ps);
+            return 0;
+        }
+        case kRenderMessage:
+            editor->render();
+            return 0;
+        case WM_ERASEBKGND:
+            return 1;
+        case WM_LBUTTONDOWN: {
+            const int x = static_cast<short>(LOWORD(lParam));
+            const int y = static_cast<short>(HIWORD(lParam));
+            const RECT track = sliderRect(editor->rect_.getWidth());
+            if (y < track.top || y >= track.bottom || x < track.left || x > track.right) return 0;
+            editor->dragging_ = true;
+            SetCapture(hwnd);
+            editor->dragTo(x);
+            return 0;
+        }
+        case WM_MOUSEMOVE:
+            if (editor->dragging_) editor->dragTo(static_cast<short>(LOWORD(lParam)));
+            return 0;
+        case WM_LBUTTONUP:
+        case WM_CAPTURECHANGED:
+            if (editor->dragging_) {
+                editor->dragging_ = false;
+                if (message == WM_LBUTTONUP) ReleaseCapture();
+            }
+            return 0;
+        default:
+            return DefWindowProcA(hwnd, message, wParam, lParam);
+    }
+}
+
+}  // namespace Quill
