@@ -11,7 +11,6 @@
 #include "quill_controller.h"
 #include "quill_dsp.h"
 
-extern "C" IMAGE_DOS_HEADER __ImageBase;
 
 using namespace Steinberg;
 
@@ -19,10 +18,7 @@ namespace Quill {
 
 namespace {
 
-const char* const kWindowClass = "QuillDirect2DEditorWindow";
-int s_openWindows = 0;  // the class is registered while editor windows exist
 
-HINSTANCE moduleInstance() { return reinterpret_cast<HINSTANCE>(&__ImageBase); }
 
 template <class Function>
 Function lookUp(HMODULE module, const char* name) {
@@ -54,68 +50,20 @@ void report(const char* text, HRESULT why) {
 
 }  // namespace
 
-QuillDirect2DEditor::QuillDirect2DEditor(QuillController* controller) : controller_(controller) {
-    controller_->addRef();
-    controller_->setEditor(this);
-}
+QuillDirect2DEditor::QuillDirect2DEditor(QuillController* controller)
+    : QuillView(controller, "QuillDirect2DEditorWindow", ViewRect(0, 0, kDirect2DEditorWidth, kDirect2DEditorHeight)) {}
 
-QuillDirect2DEditor::~QuillDirect2DEditor() {
-    if (hwnd_) removed();
-    controller_->setEditor(nullptr);
-    controller_->release();
-}
-
-tresult PLUGIN_API QuillDirect2DEditor::queryInterface(const TUID iid, void** obj) {
-    if (answerInterface<IPlugView>(iid, this, obj) || answerInterface<FUnknown>(iid, this, obj)) return kResultOk;
-    *obj = nullptr;
-    return kNoInterface;
-}
-
-uint32 PLUGIN_API QuillDirect2DEditor::release() {
-    const uint32 left = refs_.remove();
-    if (left == 0) delete this;
-    return left;
-}
-
-tresult PLUGIN_API QuillDirect2DEditor::isPlatformTypeSupported(FIDString type) {
-    return type && std::strcmp(type, kPlatformTypeHWND) == 0 ? kResultTrue : kResultFalse;
-}
-
-tresult PLUGIN_API QuillDirect2DEditor::attached(void* parent, FIDString type) {
-    if (!parent || isPlatformTypeSupported(type) != kResultTrue) return kResultFalse;
-    if (hwnd_) return kResultFalse;
-    if (s_openWindows == 0) {
-        WNDCLASSEXA wc = {};
-        wc.cbSize = sizeof wc;
-        wc.lpfnWndProc = windowProc;
-        wc.hInstance = moduleInstance();
-        wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
-        wc.lpszClassName = kWindowClass;
-        if (!RegisterClassExA(&wc) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) return kResultFalse;
-    }
-    hwnd_ = CreateWindowExA(0, kWindowClass, "Quill", WS_CHILD | WS_VISIBLE, 0, 0, rect_.getWidth(),
-                            rect_.getHeight(), static_cast<HWND>(parent), nullptr, moduleInstance(), this);
-    if (!hwnd_) {
-        if (s_openWindows == 0) UnregisterClassA(kWindowClass, moduleInstance());
-        return kResultFalse;
-    }
-    ++s_openWindows;
-    if (!createDevices()) {
-        removed();
-        return kResultFalse;
-    }
+bool QuillDirect2DEditor::opened() {
+    if (!createDevices()) return false;
     HRESULT why = E_FAIL;
     if (createComposition(why)) {
         report("draws through DirectComposition", S_OK);
     } else {
         report("draws through an HWND render target (DirectComposition: no device)", why);
-        if (!createHwndTarget()) {
-            removed();
-            return kResultFalse;
-        }
+        if (!createHwndTarget()) return false;
     }
     InvalidateRect(hwnd_, nullptr, FALSE);
-    return kResultOk;
+    return true;
 }
 
 bool QuillDirect2DEditor::createDevices() {
@@ -239,34 +187,11 @@ void QuillDirect2DEditor::releaseDrawing() {
     }
 }
 
-tresult PLUGIN_API QuillDirect2DEditor::removed() {
-    if (!hwnd_) return kResultFalse;
-    releaseDrawing();
-    SetWindowLongPtrA(hwnd_, GWLP_USERDATA, 0);
-    DestroyWindow(hwnd_);
-    hwnd_ = nullptr;
-    // Unregistered with the last window, so that a later load of this module
-    // at another address does not find a class pointing into the old one.
-    if (--s_openWindows == 0) UnregisterClassA(kWindowClass, moduleInstance());
-    return kResultOk;
-}
-
-tresult PLUGIN_API QuillDirect2DEditor::getSize(ViewRect* size) {
-    if (!size) return kInvalidArgument;
-    *size = rect_;
-    return kResultOk;
-}
-
 tresult PLUGIN_API QuillDirect2DEditor::onSize(ViewRect* newSize) {
     if (!newSize) return kInvalidArgument;
     rect_ = *newSize;
     if (hwnd_)
         SetWindowPos(hwnd_, nullptr, 0, 0, rect_.getWidth(), rect_.getHeight(), SWP_NOZORDER | SWP_NOACTIVATE);
-    return kResultOk;
-}
-
-tresult PLUGIN_API QuillDirect2DEditor::setFrame(IPlugFrame* frame) {
-    frame_ = frame;
     return kResultOk;
 }
 
@@ -364,50 +289,43 @@ void QuillDirect2DEditor::dragTo(int x) {
     refresh();
 }
 
-LRESULT CALLBACK QuillDirect2DEditor::windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_CREATE) {
-        auto* create = reinterpret_cast<CREATESTRUCTA*>(lParam);
-        SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
-        return 0;
-    }
-    auto* editor = reinterpret_cast<QuillDirect2DEditor*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
-    if (!editor) return DefWindowProcA(hwnd, message, wParam, lParam);
+LRESULT QuillDirect2DEditor::message(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_PAINT: {
             PAINTSTRUCT ps;
-            BeginPaint(hwnd, &ps);
-            editor->render();
-            EndPaint(hwnd, &ps);
+            BeginPaint(hwnd_, &ps);
+            render();
+            EndPaint(hwnd_, &ps);
             return 0;
         }
         case WM_SIZE:
-            editor->resizeSurface(LOWORD(lParam), HIWORD(lParam));
-            InvalidateRect(hwnd, nullptr, FALSE);
+            resizeSurface(LOWORD(lParam), HIWORD(lParam));
+            InvalidateRect(hwnd_, nullptr, FALSE);
             return 0;
         case WM_ERASEBKGND:
             return 1;
         case WM_LBUTTONDOWN: {
             const int x = static_cast<short>(LOWORD(lParam));
             const int y = static_cast<short>(HIWORD(lParam));
-            const D2D1_RECT_F track = sliderRect(static_cast<float>(editor->rect_.getWidth()));
+            const D2D1_RECT_F track = sliderRect(static_cast<float>(rect_.getWidth()));
             if (y < track.top || y >= track.bottom || x < track.left || x > track.right) return 0;
-            editor->dragging_ = true;
-            SetCapture(hwnd);
-            editor->dragTo(x);
+            dragging_ = true;
+            SetCapture(hwnd_);
+            dragTo(x);
             return 0;
         }
         case WM_MOUSEMOVE:
-            if (editor->dragging_) editor->dragTo(static_cast<short>(LOWORD(lParam)));
+            if (dragging_) dragTo(static_cast<short>(LOWORD(lParam)));
             return 0;
         case WM_LBUTTONUP:
         case WM_CAPTURECHANGED:
-            if (editor->dragging_) {
-                editor->dragging_ = false;
+            if (dragging_) {
+                dragging_ = false;
                 if (message == WM_LBUTTONUP) ReleaseCapture();
             }
             return 0;
         default:
-            return DefWindowProcA(hwnd, message, wParam, lParam);
+            return QuillView::message(message, wParam, lParam);
     }
 }
 

@@ -21,8 +21,7 @@
 #include <atomic>
 
 #include "pluginterfaces/gui/iplugview.h"
-#include "quill_editor.h"
-#include "quill_refcount.h"
+#include "quill_view.h"
 
 struct ID2D1Factory1;
 struct ID2D1Device;
@@ -51,41 +50,24 @@ constexpr int kDirect2DSliderHeight = 30;
 constexpr Steinberg::int32 kDirect2DEditorWidth = 500;
 constexpr Steinberg::int32 kDirect2DEditorHeight = 300;
 
-class QuillDirect2DEditor : public Steinberg::IPlugView, public EditorRefresh {
+class QuillDirect2DEditor : public QuillView {
 public:
     explicit QuillDirect2DEditor(QuillController* controller);
 
-    Steinberg::tresult PLUGIN_API queryInterface(const Steinberg::TUID iid, void** obj) override;
-    Steinberg::uint32 PLUGIN_API addRef() override { return refs_.add(); }
-    Steinberg::uint32 PLUGIN_API release() override;
-
-    Steinberg::tresult PLUGIN_API isPlatformTypeSupported(Steinberg::FIDString type) override;
-    Steinberg::tresult PLUGIN_API attached(void* parent, Steinberg::FIDString type) override;
-    Steinberg::tresult PLUGIN_API removed() override;
-    Steinberg::tresult PLUGIN_API onWheel(float) override { return Steinberg::kResultFalse; }
-    Steinberg::tresult PLUGIN_API onKeyDown(Steinberg::char16, Steinberg::int16, Steinberg::int16) override {
-        return Steinberg::kResultFalse;
-    }
-    Steinberg::tresult PLUGIN_API onKeyUp(Steinberg::char16, Steinberg::int16, Steinberg::int16) override {
-        return Steinberg::kResultFalse;
-    }
-    Steinberg::tresult PLUGIN_API getSize(Steinberg::ViewRect* size) override;
     Steinberg::tresult PLUGIN_API onSize(Steinberg::ViewRect* newSize) override;
-    Steinberg::tresult PLUGIN_API onFocus(Steinberg::TBool) override { return Steinberg::kResultOk; }
-    Steinberg::tresult PLUGIN_API setFrame(Steinberg::IPlugFrame* frame) override;
     Steinberg::tresult PLUGIN_API canResize() override { return Steinberg::kResultTrue; }
     Steinberg::tresult PLUGIN_API checkSizeConstraint(Steinberg::ViewRect* rect) override;
 
     // A value changed: draw again.
     void refresh() override;
-    HWND window() const { return hwnd_; }
     // Frames drawn so far; whether they go through DirectComposition.
     int renders() const { return renders_.load(); }
     bool composed() const { return swapChain_ != nullptr; }
 
 private:
-    virtual ~QuillDirect2DEditor();
-    static LRESULT CALLBACK windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    bool opened() override;
+    void closing() override { releaseDrawing(); }
+    LRESULT message(UINT message, WPARAM wParam, LPARAM lParam) override;
     bool createDevices();
     bool createComposition(HRESULT& why);
     bool createHwndTarget();
@@ -95,11 +77,6 @@ private:
     void draw(ID2D1RenderTarget* target, float width, float height);
     void dragTo(int x);
 
-    RefCount refs_;
-    QuillController* controller_;
-    Steinberg::IPlugFrame* frame_ = nullptr;  // not owned, as the host owns its frame
-    Steinberg::ViewRect rect_{0, 0, kDirect2DEditorWidth, kDirect2DEditorHeight};
-    HWND hwnd_ = nullptr;
     bool dragging_ = false;
     std::atomic<int> renders_{0};
 

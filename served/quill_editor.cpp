@@ -6,21 +6,14 @@
 #include "quill_controller.h"
 #include "quill_dsp.h"
 
-extern "C" IMAGE_DOS_HEADER __ImageBase;
-
 using namespace Steinberg;
 
 namespace Quill {
 
 namespace {
 
-const char* const kWindowClass = "QuillEditorWindow";
-int s_openWindows = 0;  // the class is registered while editor windows exist
-
 // CLSID_WICImagingFactory, the Windows imaging factory.
 const CLSID kImagingFactory = {0xcacaf262, 0x9370, 0x4615, {0xa1, 0x3b, 0x9f, 0x55, 0x39, 0xda, 0x4c, 0x0a}};
-
-HINSTANCE moduleInstance() { return reinterpret_cast<HINSTANCE>(&__ImageBase); }
 
 // Bar geometry inside a client rectangle: index 0 gain, 1 tone.
 RECT barRect(const RECT& client, int index) {
@@ -30,36 +23,10 @@ RECT barRect(const RECT& client, int index) {
 
 }  // namespace
 
-QuillEditor::QuillEditor(QuillController* controller) : controller_(controller) {
-    controller_->addRef();
-    controller_->setEditor(this);
-}
+QuillEditor::QuillEditor(QuillController* controller)
+    : QuillView(controller, "QuillEditorWindow", ViewRect(0, 0, kEditorWidth, kEditorHeight)) {}
 
-QuillEditor::~QuillEditor() {
-    if (hwnd_) removed();
-    controller_->setEditor(nullptr);
-    controller_->release();
-}
-
-tresult PLUGIN_API QuillEditor::queryInterface(const TUID iid, void** obj) {
-    if (answerInterface<IPlugView>(iid, this, obj) || answerInterface<FUnknown>(iid, this, obj)) return kResultOk;
-    *obj = nullptr;
-    return kNoInterface;
-}
-
-uint32 PLUGIN_API QuillEditor::release() {
-    const uint32 left = refs_.remove();
-    if (left == 0) delete this;
-    return left;
-}
-
-tresult PLUGIN_API QuillEditor::isPlatformTypeSupported(FIDString type) {
-    return type && std::strcmp(type, kPlatformTypeHWND) == 0 ? kResultTrue : kResultFalse;
-}
-
-tresult PLUGIN_API QuillEditor::attached(void* parent, FIDString type) {
-    if (!parent || isPlatformTypeSupported(type) != kResultTrue) return kResultFalse;
-    if (hwnd_) return kResultFalse;
+bool QuillEditor::opening() {
     const HRESULT com = CoCreateInstance(kImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
                                          reinterpret_cast<void**>(&imagingFactory_));
     if (FAILED(com) || !imagingFactory_) {
@@ -67,53 +34,14 @@ tresult PLUGIN_API QuillEditor::attached(void* parent, FIDString type) {
                     static_cast<unsigned long>(com));
         std::fflush(stdout);
         imagingFactory_ = nullptr;
-        return kResultFalse;
+        return false;
     }
-    if (s_openWindows == 0) {
-        WNDCLASSEXA wc = {};
-        wc.cbSize = sizeof wc;
-        wc.style = CS_HREDRAW | CS_VREDRAW;
-        wc.lpfnWndProc = windowProc;
-        wc.hInstance = moduleInstance();
-        wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
-        wc.lpszClassName = kWindowClass;
-        if (!RegisterClassExA(&wc) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
-            releaseImagingFactory();
-            return kResultFalse;
-        }
-    }
-    hwnd_ = CreateWindowExA(0, kWindowClass, "Quill", WS_CHILD | WS_VISIBLE, 0, 0, rect_.getWidth(),
-                            rect_.getHeight(), static_cast<HWND>(parent), nullptr, moduleInstance(), this);
-    if (!hwnd_) {
-        if (s_openWindows == 0) UnregisterClassA(kWindowClass, moduleInstance());
-        releaseImagingFactory();
-        return kResultFalse;
-    }
-    ++s_openWindows;
-    return kResultOk;
+    return true;
 }
 
-tresult PLUGIN_API QuillEditor::removed() {
-    if (!hwnd_) return kResultFalse;
-    SetWindowLongPtrA(hwnd_, GWLP_USERDATA, 0);
-    DestroyWindow(hwnd_);
-    hwnd_ = nullptr;
-    // Unregistered with the last window, so that a later load of this module
-    // at another address does not find a class pointing into the old one.
-    if (--s_openWindows == 0) UnregisterClassA(kWindowClass, moduleInstance());
-    releaseImagingFactory();
-    return kResultOk;
-}
-
-void QuillEditor::releaseImagingFactory() {
+void QuillEditor::closing() {
     if (imagingFactory_) imagingFactory_->Release();
     imagingFactory_ = nullptr;
-}
-
-tresult PLUGIN_API QuillEditor::getSize(ViewRect* size) {
-    if (!size) return kInvalidArgument;
-    *size = rect_;
-    return kResultOk;
 }
 
 tresult PLUGIN_API QuillEditor::onSize(ViewRect* newSize) {
@@ -121,11 +49,6 @@ tresult PLUGIN_API QuillEditor::onSize(ViewRect* newSize) {
     rect_ = *newSize;
     if (hwnd_)
         SetWindowPos(hwnd_, nullptr, 0, 0, rect_.getWidth(), rect_.getHeight(), SWP_NOZORDER | SWP_NOACTIVATE);
-    return kResultOk;
-}
-
-tresult PLUGIN_API QuillEditor::setFrame(IPlugFrame* frame) {
-    frame_ = frame;
     return kResultOk;
 }
 
@@ -199,41 +122,34 @@ void QuillEditor::toggleSize() {
     frame_->resizeView(this, &wanted);
 }
 
-LRESULT CALLBACK QuillEditor::windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_CREATE) {
-        auto* create = reinterpret_cast<CREATESTRUCTA*>(lParam);
-        SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
-        return 0;
-    }
-    auto* editor = reinterpret_cast<QuillEditor*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
-    if (!editor) return DefWindowProcA(hwnd, message, wParam, lParam);
+LRESULT QuillEditor::message(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_PAINT: {
             PAINTSTRUCT ps;
-            HDC dc = BeginPaint(hwnd, &ps);
+            HDC dc = BeginPaint(hwnd_, &ps);
             RECT client{};
-            GetClientRect(hwnd, &client);
-            editor->paint(dc, client);
-            EndPaint(hwnd, &ps);
+            GetClientRect(hwnd_, &client);
+            paint(dc, client);
+            EndPaint(hwnd_, &ps);
             return 0;
         }
         case WM_PRINTCLIENT: {
             // Painting into a caller's device context (PrintWindow, tests).
             RECT client{};
-            GetClientRect(hwnd, &client);
-            editor->paint(reinterpret_cast<HDC>(wParam), client);
+            GetClientRect(hwnd_, &client);
+            paint(reinterpret_cast<HDC>(wParam), client);
             return 0;
         }
         case WM_ERASEBKGND:
             return 1;
         case WM_LBUTTONDOWN:
-            editor->click(static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam)));
+            click(static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam)));
             return 0;
         case WM_RBUTTONDOWN:
-            editor->toggleSize();
+            toggleSize();
             return 0;
         default:
-            return DefWindowProcA(hwnd, message, wParam, lParam);
+            return QuillView::message(message, wParam, lParam);
     }
 }
 

@@ -8,31 +8,14 @@
 #include "quill_controller.h"
 #include "quill_dsp.h"
 
-extern "C" IMAGE_DOS_HEADER __ImageBase;
-
 using namespace Steinberg;
 
 namespace Quill {
 
 namespace {
 
-const char* const kEditorClass = "QuillFormEditor";
 const char* const kMenuClass = "QuillFormMenu";
 const char* const kToneNames[kFormMenuItems] = {"Dark", "Warm", "Bright"};
-int s_openWindows = 0;  // the classes are registered while editors exist
-
-HINSTANCE moduleInstance() { return reinterpret_cast<HINSTANCE>(&__ImageBase); }
-
-bool registerClass(const char* name, WNDPROC proc) {
-    WNDCLASSEXA wc = {};
-    wc.cbSize = sizeof wc;
-    wc.lpfnWndProc = proc;
-    wc.hInstance = moduleInstance();
-    wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
-    wc.lpszClassName = name;
-    return RegisterClassExA(&wc) || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
-}
-
 void fill(HDC dc, const RECT& r, COLORREF colour) {
     HBRUSH brush = CreateSolidBrush(colour);
     FillRect(dc, &r, brush);
@@ -63,94 +46,25 @@ Editor* editorOf(HWND hwnd) {
 
 }  // namespace
 
-QuillFormEditor::QuillFormEditor(QuillController* controller) : controller_(controller) {
-    controller_->addRef();
-    controller_->setEditor(this);
-}
-
-QuillFormEditor::~QuillFormEditor() {
-    if (hwnd_) removed();
-    controller_->setEditor(nullptr);
-    controller_->release();
-}
+QuillFormEditor::QuillFormEditor(QuillController* controller)
+    : QuillView(controller, "QuillFormEditor", ViewRect(0, 0, kFormWidth, kFormHeight)) {}
 
 tresult PLUGIN_API QuillFormEditor::queryInterface(const TUID iid, void** obj) {
-    if (answerInterface<IPlugView>(iid, this, obj) || answerInterface<IPlugViewContentScaleSupport>(iid, this, obj) ||
-        answerInterface<FUnknown>(iid, static_cast<IPlugView*>(this), obj))
-        return kResultOk;
-    *obj = nullptr;
-    return kNoInterface;
-}
-
-uint32 PLUGIN_API QuillFormEditor::release() {
-    const uint32 left = refs_.remove();
-    if (left == 0) delete this;
-    return left;
-}
-
-tresult PLUGIN_API QuillFormEditor::isPlatformTypeSupported(FIDString type) {
-    return type && std::strcmp(type, kPlatformTypeHWND) == 0 ? kResultTrue : kResultFalse;
-}
-
-tresult PLUGIN_API QuillFormEditor::attached(void* parent, FIDString type) {
-    if (!parent || isPlatformTypeSupported(type) != kResultTrue || hwnd_) return kResultFalse;
-    if (s_openWindows == 0 && (!registerClass(kEditorClass, windowProc) || !registerClass(kMenuClass, menuProc)))
-        return kResultFalse;
-    ViewRect size;
-    getSize(&size);
-    hwnd_ = CreateWindowExA(0, kEditorClass, "Quill Form", WS_CHILD | WS_VISIBLE, 0, 0, size.getWidth(),
-                            size.getHeight(), static_cast<HWND>(parent), nullptr, moduleInstance(), this);
-    if (!hwnd_) {
-        if (s_openWindows == 0) {
-            UnregisterClassA(kEditorClass, moduleInstance());
-            UnregisterClassA(kMenuClass, moduleInstance());
-        }
-        return kResultFalse;
-    }
-    ++s_openWindows;
-    return kResultOk;
-}
-
-tresult PLUGIN_API QuillFormEditor::removed() {
-    if (!hwnd_) return kResultFalse;
-    closeMenu("editor closed");
-    SetWindowLongPtrA(hwnd_, GWLP_USERDATA, 0);
-    DestroyWindow(hwnd_);
-    hwnd_ = nullptr;
-    if (--s_openWindows == 0) {
-        UnregisterClassA(kEditorClass, moduleInstance());
-        UnregisterClassA(kMenuClass, moduleInstance());
-    }
-    return kResultOk;
-}
-
-tresult PLUGIN_API QuillFormEditor::getSize(ViewRect* size) {
-    if (!size) return kInvalidArgument;
-    *size = ViewRect(0, 0, static_cast<int32>(std::lround(kFormWidth * scale_)),
-                     static_cast<int32>(std::lround(kFormHeight * scale_)));
-    return kResultOk;
+    if (answerInterface<IPlugViewContentScaleSupport>(iid, this, obj)) return kResultOk;
+    return QuillView::queryInterface(iid, obj);
 }
 
 tresult PLUGIN_API QuillFormEditor::onSize(ViewRect* newSize) {
     if (!newSize) return kInvalidArgument;
-    ViewRect own;
-    getSize(&own);
     // Its size is its own: a host that asks for another is refused.
-    return newSize->getWidth() == own.getWidth() && newSize->getHeight() == own.getHeight() ? kResultOk
-                                                                                          : kResultFalse;
-}
-
-tresult PLUGIN_API QuillFormEditor::setFrame(IPlugFrame* frame) {
-    frame_ = frame;
-    return kResultOk;
+    return newSize->getWidth() == rect_.getWidth() && newSize->getHeight() == rect_.getHeight() ? kResultOk
+                                                                                              : kResultFalse;
 }
 
 tresult PLUGIN_API QuillFormEditor::checkSizeConstraint(ViewRect* rect) {
     if (!rect) return kInvalidArgument;
-    ViewRect own;
-    getSize(&own);
-    rect->right = rect->left + own.getWidth();
-    rect->bottom = rect->top + own.getHeight();
+    rect->right = rect->left + rect_.getWidth();
+    rect->bottom = rect->top + rect_.getHeight();
     return kResultOk;
 }
 
@@ -158,8 +72,9 @@ tresult PLUGIN_API QuillFormEditor::setContentScaleFactor(ScaleFactor factor) {
     if (!(factor >= 0.5f && factor <= 4.0f)) return kResultFalse;
     closeMenu("scale changed");
     scale_ = factor;
-    ViewRect size;
-    getSize(&size);
+    rect_ = ViewRect(0, 0, static_cast<int32>(std::lround(kFormWidth * scale_)),
+                     static_cast<int32>(std::lround(kFormHeight * scale_)));
+    ViewRect size = rect_;
     std::printf("[Quill] Form scale %.2f: %dx%d\n", static_cast<double>(factor), size.getWidth(), size.getHeight());
     std::fflush(stdout);
     if (frame_ && hwnd_) frame_->resizeView(this, &size);
@@ -301,10 +216,14 @@ void QuillFormEditor::openMenu() {
     POINT at{combo.left, combo.bottom};
     ClientToScreen(hwnd_, &at);
     const int height = static_cast<int>(std::lround(kFormMenuItemHeight * kFormMenuItems * scale_));
+    if (!openWindowClass(kMenuClass, menuProc)) return;
     menu_ = CreateWindowExA(WS_EX_TOOLWINDOW | WS_EX_TOPMOST | WS_EX_NOACTIVATE, kMenuClass, "", WS_POPUP, at.x, at.y,
                             combo.right - combo.left, height, GetAncestor(hwnd_, GA_ROOT), nullptr, moduleInstance(),
                             this);
-    if (!menu_) return;
+    if (!menu_) {
+        closeWindowClass(kMenuClass);
+        return;
+    }
     std::printf("[Quill] Menu opened at %ld,%ld\n", static_cast<long>(at.x), static_cast<long>(at.y));
     std::fflush(stdout);
     ShowWindow(menu_, SW_SHOWNOACTIVATE);
@@ -319,46 +238,40 @@ void QuillFormEditor::closeMenu(const char* why, int item) {
     menu_ = nullptr;
     if (GetCapture() == menu) ReleaseCapture();
     DestroyWindow(menu);
+    closeWindowClass(kMenuClass);
     std::printf("[Quill] Menu closed: %s\n", why);
     std::fflush(stdout);
     if (item >= 0) controller_->editParameter(kToneId, kFormTones[item]);
     if (hwnd_) InvalidateRect(hwnd_, nullptr, FALSE);
 }
 
-LRESULT CALLBACK QuillFormEditor::windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_CREATE) {
-        auto* create = reinterpret_cast<CREATESTRUCTA*>(lParam);
-        SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
-        return 0;
-    }
-    auto* editor = editorOf<QuillFormEditor>(hwnd);
-    if (!editor) return DefWindowProcA(hwnd, message, wParam, lParam);
+LRESULT QuillFormEditor::message(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_PAINT: {
             PAINTSTRUCT ps;
-            HDC dc = BeginPaint(hwnd, &ps);
-            editor->paint(dc);
-            EndPaint(hwnd, &ps);
+            HDC dc = BeginPaint(hwnd_, &ps);
+            paint(dc);
+            EndPaint(hwnd_, &ps);
             return 0;
         }
         case WM_ERASEBKGND:
             return 1;
         case WM_LBUTTONDOWN:
-            editor->click(static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam)));
+            click(static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam)));
             return 0;
         case WM_KEYDOWN:
-            if (editor->key(wParam)) return 0;
+            if (key(wParam)) return 0;
             break;
         case WM_CHAR:
-            editor->typed(static_cast<wchar_t>(wParam));
+            typed(static_cast<wchar_t>(wParam));
             return 0;
         case WM_KILLFOCUS:
-            editor->closeMenu("focus lost");
+            closeMenu("focus lost");
             break;
         default:
             break;
     }
-    return DefWindowProcA(hwnd, message, wParam, lParam);
+    return QuillView::message(message, wParam, lParam);
 }
 
 LRESULT CALLBACK QuillFormEditor::menuProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {

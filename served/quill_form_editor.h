@@ -19,40 +19,23 @@
 
 #include <string>
 
-#include "pluginterfaces/gui/iplugview.h"
 #include "pluginterfaces/gui/iplugviewcontentscalesupport.h"
-#include "quill_editor.h"
 #include "quill_form_layout.h"
-#include "quill_refcount.h"
+#include "quill_view.h"
 
 namespace Quill {
 
 class QuillController;
 
-class QuillFormEditor : public Steinberg::IPlugView,
-                        public Steinberg::IPlugViewContentScaleSupport,
-                        public EditorRefresh {
+class QuillFormEditor : public QuillView, public Steinberg::IPlugViewContentScaleSupport {
 public:
     explicit QuillFormEditor(QuillController* controller);
 
     Steinberg::tresult PLUGIN_API queryInterface(const Steinberg::TUID iid, void** obj) override;
-    Steinberg::uint32 PLUGIN_API addRef() override { return refs_.add(); }
-    Steinberg::uint32 PLUGIN_API release() override;
+    Steinberg::uint32 PLUGIN_API addRef() override { return QuillView::addRef(); }
+    Steinberg::uint32 PLUGIN_API release() override { return QuillView::release(); }
 
-    Steinberg::tresult PLUGIN_API isPlatformTypeSupported(Steinberg::FIDString type) override;
-    Steinberg::tresult PLUGIN_API attached(void* parent, Steinberg::FIDString type) override;
-    Steinberg::tresult PLUGIN_API removed() override;
-    Steinberg::tresult PLUGIN_API onWheel(float) override { return Steinberg::kResultFalse; }
-    Steinberg::tresult PLUGIN_API onKeyDown(Steinberg::char16, Steinberg::int16, Steinberg::int16) override {
-        return Steinberg::kResultFalse;
-    }
-    Steinberg::tresult PLUGIN_API onKeyUp(Steinberg::char16, Steinberg::int16, Steinberg::int16) override {
-        return Steinberg::kResultFalse;
-    }
-    Steinberg::tresult PLUGIN_API getSize(Steinberg::ViewRect* size) override;
     Steinberg::tresult PLUGIN_API onSize(Steinberg::ViewRect* newSize) override;
-    Steinberg::tresult PLUGIN_API onFocus(Steinberg::TBool) override { return Steinberg::kResultOk; }
-    Steinberg::tresult PLUGIN_API setFrame(Steinberg::IPlugFrame* frame) override;
     Steinberg::tresult PLUGIN_API canResize() override { return Steinberg::kResultFalse; }
     Steinberg::tresult PLUGIN_API checkSizeConstraint(Steinberg::ViewRect* rect) override;
 
@@ -61,8 +44,8 @@ public:
     void refresh() override;
 
 private:
-    virtual ~QuillFormEditor();
-    static LRESULT CALLBACK windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    void closing() override { closeMenu("editor closed"); }
+    LRESULT message(UINT message, WPARAM wParam, LPARAM lParam) override;
     static LRESULT CALLBACK menuProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     RECT scaled(const FormBox& r) const;
     void paint(HDC dc);
@@ -74,11 +57,7 @@ private:
     void openMenu();
     void closeMenu(const char* why, int item = -1);
 
-    RefCount refs_;
-    QuillController* controller_;
-    Steinberg::IPlugFrame* frame_ = nullptr;
     float scale_ = 1.0f;
-    HWND hwnd_ = nullptr;
     HWND menu_ = nullptr;
     bool editing_ = false;
     std::string typedText_;

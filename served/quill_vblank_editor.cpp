@@ -8,21 +8,14 @@
 #include "quill_controller.h"
 #include "quill_dsp.h"
 
-extern "C" IMAGE_DOS_HEADER __ImageBase;
-
 using namespace Steinberg;
 
 namespace Quill {
 
 namespace {
 
-const char* const kWindowClass = "QuillVBlankEditorWindow";
-int s_openWindows = 0;  // the class is registered while editor windows exist
-
 // Posted by the blank thread: render the picture again, then invalidate.
 constexpr UINT kRenderMessage = WM_APP + 0x51;
-
-HINSTANCE moduleInstance() { return reinterpret_cast<HINSTANCE>(&__ImageBase); }
 
 RECT sliderRect(int width) {
     return RECT{kVBlankSliderLeft, kVBlankSliderTop, width - kVBlankSliderLeft, kVBlankSliderTop + kVBlankSliderHeight};
@@ -55,67 +48,21 @@ IDXGIOutput* firstOutput(HMODULE& library) {
 
 }  // namespace
 
-QuillVBlankEditor::QuillVBlankEditor(QuillController* controller) : controller_(controller) {
-    controller_->addRef();
-    controller_->setEditor(this);
-}
+QuillVBlankEditor::QuillVBlankEditor(QuillController* controller)
+    : QuillView(controller, "QuillVBlankEditorWindow", ViewRect(0, 0, kVBlankEditorWidth, kVBlankEditorHeight)) {}
 
-QuillVBlankEditor::~QuillVBlankEditor() {
-    if (hwnd_) removed();
-    controller_->setEditor(nullptr);
-    controller_->release();
-}
-
-tresult PLUGIN_API QuillVBlankEditor::queryInterface(const TUID iid, void** obj) {
-    if (answerInterface<IPlugView>(iid, this, obj) || answerInterface<FUnknown>(iid, this, obj)) return kResultOk;
-    *obj = nullptr;
-    return kNoInterface;
-}
-
-uint32 PLUGIN_API QuillVBlankEditor::release() {
-    const uint32 left = refs_.remove();
-    if (left == 0) delete this;
-    return left;
-}
-
-tresult PLUGIN_API QuillVBlankEditor::isPlatformTypeSupported(FIDString type) {
-    return type && std::strcmp(type, kPlatformTypeHWND) == 0 ? kResultTrue : kResultFalse;
-}
-
-tresult PLUGIN_API QuillVBlankEditor::attached(void* parent, FIDString type) {
-    if (!parent || isPlatformTypeSupported(type) != kResultTrue) return kResultFalse;
-    if (hwnd_) return kResultFalse;
-    if (s_openWindows == 0) {
-        WNDCLASSEXA wc = {};
-        wc.cbSize = sizeof wc;
-        wc.lpfnWndProc = windowProc;
-        wc.hInstance = moduleInstance();
-        wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
-        wc.lpszClassName = kWindowClass;
-        if (!RegisterClassExA(&wc) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) return kResultFalse;
-    }
-    hwnd_ = CreateWindowExA(0, kWindowClass, "Quill", WS_CHILD | WS_VISIBLE, 0, 0, rect_.getWidth(),
-                            rect_.getHeight(), static_cast<HWND>(parent), nullptr, moduleInstance(), this);
-    if (!hwnd_) {
-        if (s_openWindows == 0) UnregisterClassA(kWindowClass, moduleInstance());
-        return kResultFalse;
-    }
-    ++s_openWindows;
+bool QuillVBlankEditor::opened() {
     // The first picture is rendered at once, as JUCE paints its first frame
     // without waiting for a blank; every later one waits for one.
     render();
     waiting_.store(true);
     blanks_ = std::thread(&QuillVBlankEditor::waitForBlanks, this);
-    return kResultOk;
+    return true;
 }
 
-tresult PLUGIN_API QuillVBlankEditor::removed() {
-    if (!hwnd_) return kResultFalse;
+void QuillVBlankEditor::closing() {
     // Stopped before the window goes: the thread posts to it.
     stopWaiting();
-    SetWindowLongPtrA(hwnd_, GWLP_USERDATA, 0);
-    DestroyWindow(hwnd_);
-    hwnd_ = nullptr;
     if (picture_) {
         SelectObject(picture_, oldBitmap_);
         DeleteObject(pictureBitmap_);
@@ -123,10 +70,6 @@ tresult PLUGIN_API QuillVBlankEditor::removed() {
         picture_ = nullptr;
         pictureBitmap_ = nullptr;
     }
-    // Unregistered with the last window, so that a later load of this module
-    // at another address does not find a class pointing into the old one.
-    if (--s_openWindows == 0) UnregisterClassA(kWindowClass, moduleInstance());
-    return kResultOk;
 }
 
 void QuillVBlankEditor::stopWaiting() {
@@ -156,12 +99,6 @@ void QuillVBlankEditor::waitForBlanks() {
     if (library) FreeLibrary(library);
 }
 
-tresult PLUGIN_API QuillVBlankEditor::getSize(ViewRect* size) {
-    if (!size) return kInvalidArgument;
-    *size = rect_;
-    return kResultOk;
-}
-
 tresult PLUGIN_API QuillVBlankEditor::onSize(ViewRect* newSize) {
     if (!newSize) return kInvalidArgument;
     rect_ = *newSize;
@@ -169,11 +106,6 @@ tresult PLUGIN_API QuillVBlankEditor::onSize(ViewRect* newSize) {
         SetWindowPos(hwnd_, nullptr, 0, 0, rect_.getWidth(), rect_.getHeight(), SWP_NOZORDER | SWP_NOACTIVATE);
         refresh();
     }
-    return kResultOk;
-}
-
-tresult PLUGIN_API QuillVBlankEditor::setFrame(IPlugFrame* frame) {
-    frame_ = frame;
     return kResultOk;
 }
 
@@ -243,52 +175,45 @@ void QuillVBlankEditor::dragTo(int x) {
     refresh();
 }
 
-LRESULT CALLBACK QuillVBlankEditor::windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_CREATE) {
-        auto* create = reinterpret_cast<CREATESTRUCTA*>(lParam);
-        SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
-        return 0;
-    }
-    auto* editor = reinterpret_cast<QuillVBlankEditor*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
-    if (!editor) return DefWindowProcA(hwnd, message, wParam, lParam);
+LRESULT QuillVBlankEditor::message(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_PAINT: {
             // Only what was last rendered: a stale value stays on screen
             // until the blank thread asks for a new picture.
             PAINTSTRUCT ps;
-            HDC dc = BeginPaint(hwnd, &ps);
-            if (editor->picture_)
-                BitBlt(dc, 0, 0, editor->pictureWidth_, editor->pictureHeight_, editor->picture_, 0, 0, SRCCOPY);
-            EndPaint(hwnd, &ps);
+            HDC dc = BeginPaint(hwnd_, &ps);
+            if (picture_)
+                BitBlt(dc, 0, 0, pictureWidth_, pictureHeight_, picture_, 0, 0, SRCCOPY);
+            EndPaint(hwnd_, &ps);
             return 0;
         }
         case kRenderMessage:
-            editor->render();
+            render();
             return 0;
         case WM_ERASEBKGND:
             return 1;
         case WM_LBUTTONDOWN: {
             const int x = static_cast<short>(LOWORD(lParam));
             const int y = static_cast<short>(HIWORD(lParam));
-            const RECT track = sliderRect(editor->rect_.getWidth());
+            const RECT track = sliderRect(rect_.getWidth());
             if (y < track.top || y >= track.bottom || x < track.left || x > track.right) return 0;
-            editor->dragging_ = true;
-            SetCapture(hwnd);
-            editor->dragTo(x);
+            dragging_ = true;
+            SetCapture(hwnd_);
+            dragTo(x);
             return 0;
         }
         case WM_MOUSEMOVE:
-            if (editor->dragging_) editor->dragTo(static_cast<short>(LOWORD(lParam)));
+            if (dragging_) dragTo(static_cast<short>(LOWORD(lParam)));
             return 0;
         case WM_LBUTTONUP:
         case WM_CAPTURECHANGED:
-            if (editor->dragging_) {
-                editor->dragging_ = false;
+            if (dragging_) {
+                dragging_ = false;
                 if (message == WM_LBUTTONUP) ReleaseCapture();
             }
             return 0;
         default:
-            return DefWindowProcA(hwnd, message, wParam, lParam);
+            return QuillView::message(message, wParam, lParam);
     }
 }
 

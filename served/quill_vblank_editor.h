@@ -21,8 +21,7 @@
 #include <thread>
 
 #include "pluginterfaces/gui/iplugview.h"
-#include "quill_editor.h"
-#include "quill_refcount.h"
+#include "quill_view.h"
 
 namespace Quill {
 
@@ -40,51 +39,29 @@ constexpr int kVBlankSliderHeight = 30;
 constexpr Steinberg::int32 kVBlankEditorWidth = 480;
 constexpr Steinberg::int32 kVBlankEditorHeight = 300;
 
-class QuillVBlankEditor : public Steinberg::IPlugView, public EditorRefresh {
+class QuillVBlankEditor : public QuillView {
 public:
     explicit QuillVBlankEditor(QuillController* controller);
 
-    Steinberg::tresult PLUGIN_API queryInterface(const Steinberg::TUID iid, void** obj) override;
-    Steinberg::uint32 PLUGIN_API addRef() override { return refs_.add(); }
-    Steinberg::uint32 PLUGIN_API release() override;
-
-    Steinberg::tresult PLUGIN_API isPlatformTypeSupported(Steinberg::FIDString type) override;
-    Steinberg::tresult PLUGIN_API attached(void* parent, Steinberg::FIDString type) override;
-    Steinberg::tresult PLUGIN_API removed() override;
-    Steinberg::tresult PLUGIN_API onWheel(float) override { return Steinberg::kResultFalse; }
-    Steinberg::tresult PLUGIN_API onKeyDown(Steinberg::char16, Steinberg::int16, Steinberg::int16) override {
-        return Steinberg::kResultFalse;
-    }
-    Steinberg::tresult PLUGIN_API onKeyUp(Steinberg::char16, Steinberg::int16, Steinberg::int16) override {
-        return Steinberg::kResultFalse;
-    }
-    Steinberg::tresult PLUGIN_API getSize(Steinberg::ViewRect* size) override;
     Steinberg::tresult PLUGIN_API onSize(Steinberg::ViewRect* newSize) override;
-    Steinberg::tresult PLUGIN_API onFocus(Steinberg::TBool) override { return Steinberg::kResultOk; }
-    Steinberg::tresult PLUGIN_API setFrame(Steinberg::IPlugFrame* frame) override;
     Steinberg::tresult PLUGIN_API canResize() override { return Steinberg::kResultTrue; }
     Steinberg::tresult PLUGIN_API checkSizeConstraint(Steinberg::ViewRect* rect) override;
 
     // A value changed (from the host or the editor): the picture is stale
     // until the next vertical blank.
     void refresh() override { stale_.store(true); }
-    HWND window() const { return hwnd_; }
     // Pictures rendered so far (the first one at attached() included).
     int renders() const { return renders_.load(); }
 
 private:
-    virtual ~QuillVBlankEditor();
-    static LRESULT CALLBACK windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    bool opened() override;
+    void closing() override;
+    LRESULT message(UINT message, WPARAM wParam, LPARAM lParam) override;
     void waitForBlanks();
     void stopWaiting();
     void render();
     void dragTo(int x);
 
-    RefCount refs_;
-    QuillController* controller_;
-    Steinberg::IPlugFrame* frame_ = nullptr;  // not owned, as the host owns its frame
-    Steinberg::ViewRect rect_{0, 0, kVBlankEditorWidth, kVBlankEditorHeight};
-    HWND hwnd_ = nullptr;
     HDC picture_ = nullptr;  // the last rendered picture, selected into a memory DC
     HBITMAP pictureBitmap_ = nullptr;
     HGDIOBJ oldBitmap_ = nullptr;

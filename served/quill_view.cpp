@@ -1,0 +1,139 @@
+#include "quill_view.h"
+
+#include <cstring>
+#include <map>
+#include <string>
+
+#include "quill_controller.h"
+
+extern "C" IMAGE_DOS_HEADER __ImageBase;
+
+using namespace Steinberg;
+
+namespace Quill {
+
+namespace {
+
+// Open windows of each class (the user-interface thread only).
+std::map<std::string, int>& openWindows() {
+    static std::map<std::string, int> counts;
+    return counts;
+}
+
+}  // namespace
+
+HINSTANCE moduleInstance() { return reinterpret_cast<HINSTANCE>(&__ImageBase); }
+
+bool openWindowClass(const char* name, WNDPROC proc) {
+    int& count = openWindows()[name];
+    if (count == 0) {
+        WNDCLASSEXA wc = {};
+        wc.cbSize = sizeof wc;
+        wc.style = CS_HREDRAW | CS_VREDRAW;
+        wc.lpfnWndProc = proc;
+        wc.hInstance = moduleInstance();
+        wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
+        wc.lpszClassName = name;
+        if (!RegisterClassExA(&wc) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) return false;
+    }
+    ++count;
+    return true;
+}
+
+void closeWindowClass(const char* name) {
+    int& count = openWindows()[name];
+    if (count > 0 && --count == 0) UnregisterClassA(name, moduleInstance());
+}
+
+QuillView::QuillView(QuillController* controller, const char* windowClass, ViewRect size)
+    : controller_(controller), rect_(size), windowClass_(windowClass) {
+    controller_->addRef();
+    controller_->setEditor(this);
+}
+
+QuillView::~QuillView() {
+    controller_->setEditor(nullptr);
+    controller_->release();
+}
+
+tresult PLUGIN_API QuillView::queryInterface(const TUID iid, void** obj) {
+    if (answerInterface<IPlugView>(iid, this, obj) ||
+        answerInterface<FUnknown>(iid, static_cast<IPlugView*>(this), obj))
+        return kResultOk;
+    *obj = nullptr;
+    return kNoInterface;
+}
+
+uint32 PLUGIN_API QuillView::release() {
+    const uint32 left = refs_.remove();
+    if (left == 0) {
+        // Closed here, while the editor is still whole.
+        if (hwnd_) removed();
+        delete this;
+    }
+    return left;
+}
+
+tresult PLUGIN_API QuillView::isPlatformTypeSupported(FIDString type) {
+    return type && std::strcmp(type, kPlatformTypeHWND) == 0 ? kResultTrue : kResultFalse;
+}
+
+tresult PLUGIN_API QuillView::attached(void* parent, FIDString type) {
+    if (!parent || isPlatformTypeSupported(type) != kResultTrue || hwnd_) return kResultFalse;
+    if (!opening()) return kResultFalse;
+    if (!openWindowClass(windowClass_, windowProc)) {
+        closing();
+        return kResultFalse;
+    }
+    hwnd_ = CreateWindowExA(0, windowClass_, "Quill", WS_CHILD | WS_VISIBLE, 0, 0, rect_.getWidth(), rect_.getHeight(),
+                            static_cast<HWND>(parent), nullptr, moduleInstance(), this);
+    if (!hwnd_) {
+        closeWindowClass(windowClass_);
+        closing();
+        return kResultFalse;
+    }
+    if (!opened()) {
+        removed();
+        return kResultFalse;
+    }
+    return kResultOk;
+}
+
+tresult PLUGIN_API QuillView::removed() {
+    if (!hwnd_) return kResultFalse;
+    closing();
+    SetWindowLongPtrA(hwnd_, GWLP_USERDATA, 0);
+    DestroyWindow(hwnd_);
+    hwnd_ = nullptr;
+    closeWindowClass(windowClass_);
+    return kResultOk;
+}
+
+tresult PLUGIN_API QuillView::getSize(ViewRect* size) {
+    if (!size) return kInvalidArgument;
+    *size = rect_;
+    return kResultOk;
+}
+
+tresult PLUGIN_API QuillView::setFrame(IPlugFrame* frame) {
+    frame_ = frame;
+    return kResultOk;
+}
+
+LRESULT QuillView::message(UINT message, WPARAM wParam, LPARAM lParam) {
+    return DefWindowProcA(hwnd_, message, wParam, lParam);
+}
+
+LRESULT CALLBACK QuillView::windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_CREATE) {
+        auto* create = reinterpret_cast<CREATESTRUCTA*>(lParam);
+        SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+        return 0;
+    }
+    auto* view = reinterpret_cast<QuillView*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+    // Messages before WM_CREATE, and after the window was let go.
+    if (!view || view->hwnd_ != hwnd) return DefWindowProcA(hwnd, message, wParam, lParam);
+    return view->message(message, wParam, lParam);
+}
+
+}  // namespace Quill

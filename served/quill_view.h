@@ -1,0 +1,87 @@
+// What Quill's editors have in common: an IPlugView for the "HWND" platform
+// that opens one child window of a class of its own in the host's window,
+// and hears the controller's value changes (EditorRefresh). Each editor
+// draws, sizes and takes the mouse in its own way: it answers its window's
+// messages (message) and may do more when its window opens and closes.
+#pragma once
+
+#include <windows.h>
+
+#include "pluginterfaces/gui/iplugview.h"
+#include "quill_refcount.h"
+
+namespace Quill {
+
+class QuillController;
+
+// What the controller asks of its open editor, whatever draws it: to show
+// values that changed.
+class EditorRefresh {
+public:
+    virtual void refresh() = 0;
+
+protected:
+    ~EditorRefresh() = default;
+};
+
+// This module's instance handle: windows and classes are registered with it.
+HINSTANCE moduleInstance();
+
+class QuillView : public Steinberg::IPlugView, public EditorRefresh {
+public:
+    Steinberg::tresult PLUGIN_API queryInterface(const Steinberg::TUID iid, void** obj) override;
+    Steinberg::uint32 PLUGIN_API addRef() override { return refs_.add(); }
+    Steinberg::uint32 PLUGIN_API release() override;
+
+    Steinberg::tresult PLUGIN_API isPlatformTypeSupported(Steinberg::FIDString type) override;
+    Steinberg::tresult PLUGIN_API attached(void* parent, Steinberg::FIDString type) override;
+    Steinberg::tresult PLUGIN_API removed() override;
+    // Keys and the wheel come to the window as messages: a host's offer is
+    // not taken.
+    Steinberg::tresult PLUGIN_API onWheel(float) override { return Steinberg::kResultFalse; }
+    Steinberg::tresult PLUGIN_API onKeyDown(Steinberg::char16, Steinberg::int16, Steinberg::int16) override {
+        return Steinberg::kResultFalse;
+    }
+    Steinberg::tresult PLUGIN_API onKeyUp(Steinberg::char16, Steinberg::int16, Steinberg::int16) override {
+        return Steinberg::kResultFalse;
+    }
+    Steinberg::tresult PLUGIN_API getSize(Steinberg::ViewRect* size) override;
+    Steinberg::tresult PLUGIN_API onFocus(Steinberg::TBool) override { return Steinberg::kResultOk; }
+    Steinberg::tresult PLUGIN_API setFrame(Steinberg::IPlugFrame* frame) override;
+
+    HWND window() const { return hwnd_; }
+
+protected:
+    // `windowClass` names the class of the editor's window.
+    QuillView(QuillController* controller, const char* windowClass, Steinberg::ViewRect size);
+    virtual ~QuillView();
+
+    // Before the window is made; false refuses the attachment.
+    virtual bool opening() { return true; }
+    // Once the window is there; false closes it again and refuses.
+    virtual bool opened() { return true; }
+    // Before the window goes.
+    virtual void closing() {}
+    // The window's messages (WM_CREATE aside).
+    virtual LRESULT message(UINT message, WPARAM wParam, LPARAM lParam);
+
+    QuillController* controller_;
+    Steinberg::IPlugFrame* frame_ = nullptr;  // not owned, as the host owns its frame
+    Steinberg::ViewRect rect_;
+    HWND hwnd_ = nullptr;
+
+private:
+    static LRESULT CALLBACK windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+
+    RefCount refs_;
+    const char* windowClass_;
+};
+
+// Registers a window class of this module while windows of it exist: the
+// first open registers it, the last close unregisters it, so that a later
+// load of the module at another address does not find a class pointing
+// into the old one.
+bool openWindowClass(const char* name, WNDPROC proc);
+void closeWindowClass(const char* name);
+
+}  // namespace Quill
