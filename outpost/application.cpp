@@ -3,6 +3,7 @@
 #include "chain_file.h"
 #include "linux_calls.h"
 #include "next_to_host.h"
+#include "protocol/file_hold.h"
 #include "protocol/handshake.h"
 #include "protocol/host_context.h"
 
@@ -71,6 +72,12 @@ bool OutpostApplication::initialize() {
     logInfo() << "[Outpost] Shared memory: " << sharedMemoryName_;
     logInfo() << "[Outpost] VST3 path: " << vst3Path_;
 
+    // Held for the rest of the process's life: while it is, a starting
+    // instance's clean-up of /tmp leaves the file alone (protocol/file_hold.h).
+    if (linuxCallsUsable()) {
+        const std::int64_t held = holdSharedFile(sharedMemoryName_.c_str());
+        if (held < 0) logError() << "[Outpost] Could not hold " << sharedMemoryName_ << " (" << held << ")";
+    }
     if (!mapSharedFile()) {
         logError() << "[Outpost] Failed to open shared memory";
         return false;
