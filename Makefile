@@ -12,7 +12,7 @@ PREFIX ?= $(HOME)/.local
 # The Wine prefix `make install-served` installs Quill.vst3 into.
 WINEPREFIX ?= $(HOME)/.wine
 
-.PHONY: all deps configure build test demo bench bench-baseline install install-served clean
+.PHONY: all deps configure build test demo bench bench-baseline install uninstall install-served deb clean
 
 all: build
 
@@ -39,16 +39,35 @@ BASELINE ?= 591b9cf
 bench-baseline: configure
 	bash scripts/bench-baseline.sh $(BUILD) $(BASELINE)
 
+# What the package and `make install` put in place: the bundle, the
+# quillmarlow command, and what it copies into made bundles and the test
+# plug-in its doctor starts.
+PACKAGE_TARGETS = QuillMarlow bundle_outpost bundle_moduleinfo quillmarlow
+
 install: build
 	mkdir -p "$(VST3_DIR)"
 	rm -rf "$(VST3_DIR)/QuillMarlow.vst3"
 	cp -r $(BUILD)/QuillMarlow.vst3 "$(VST3_DIR)/"
 	@echo "Installed $(VST3_DIR)/QuillMarlow.vst3"
 	mkdir -p "$(PREFIX)/bin" "$(PREFIX)/lib/quillmarlow"
-	rm -rf "$(PREFIX)/lib/quillmarlow/QuillMarlow.vst3"
-	cp -r $(BUILD)/QuillMarlow.vst3 "$(PREFIX)/lib/quillmarlow/"
+	rm -rf "$(PREFIX)/lib/quillmarlow/QuillMarlow.vst3" "$(PREFIX)/lib/quillmarlow/Quill.vst3"
+	cp -r $(BUILD)/QuillMarlow.vst3 $(BUILD)/windows/served/Quill.vst3 "$(PREFIX)/lib/quillmarlow/"
 	install -m 755 $(BUILD)/bin/quillmarlow "$(PREFIX)/bin/quillmarlow"
-	@echo "Installed $(PREFIX)/bin/quillmarlow (run: quillmarlow sync)"
+	@echo "Installed $(PREFIX)/bin/quillmarlow (run: quillmarlow doctor, then quillmarlow sync)"
+
+# Removes what `make install` put in place (same VST3_DIR and PREFIX), and
+# nothing else: the bundles quillmarlow sync made stay, they run without it.
+uninstall:
+	rm -rf "$(VST3_DIR)/QuillMarlow.vst3" "$(PREFIX)/lib/quillmarlow/QuillMarlow.vst3" \
+		"$(PREFIX)/lib/quillmarlow/Quill.vst3"
+	rm -f "$(PREFIX)/bin/quillmarlow"
+	-rmdir "$(PREFIX)/lib/quillmarlow" 2>/dev/null
+	@echo "Removed QuillMarlow.vst3 from $(VST3_DIR) and quillmarlow from $(PREFIX)"
+
+# quillmarlow_<version>_amd64.deb in $(BUILD), for `sudo apt install ./...deb`.
+deb: configure
+	cmake --build $(BUILD) -j $(JOBS) --target $(PACKAGE_TARGETS)
+	bash scripts/make-deb.sh $(BUILD)
 
 install-served: build
 	@test -f "$(WINEPREFIX)/system.reg" || { echo "Creating the Wine prefix $(WINEPREFIX)"; \

@@ -196,7 +196,7 @@ void checkStart(Report& report, const Bridge& bridge, const std::string& prefix)
     const bool ran = readModules(request, answers, why);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     char took[32];
-    std::snprintf(took, sizeof took, "%.1f s", seconds);
+    std::snprintf(took, sizeof took, "%.2f s", seconds);
     if (!ran) report.problem(std::string("outpost did not start under Wine (") + why + ")");
     else if (answers.empty() || !answers[0].ok)
         report.problem("outpost started but could not load the test plug-in (" +
