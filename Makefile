@@ -12,7 +12,7 @@ PREFIX ?= $(HOME)/.local
 # The Wine prefix `make install-served` installs Quill.vst3 into.
 WINEPREFIX ?= $(HOME)/.wine
 
-.PHONY: all deps configure build test demo bench bench-baseline install uninstall install-served deb clean
+.PHONY: all deps configure build bridge-products test demo bench bench-baseline install uninstall install-served deb clean
 
 all: build
 
@@ -28,7 +28,20 @@ build: configure
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
-demo: build
+# What the demo and the package use, and nothing else (no tests, fuzzers or
+# benches): the bridge's bundle with outpost.exe, quillmarlow, vst3host, the
+# demo's tools, and on the Windows side outpost, the test effect and the
+# test instrument.
+BRIDGE_TARGETS = QuillMarlow quillmarlow vst3host demosound wavepicture windows-configure
+WINDOWS_TARGETS = outpost quill_plugin quill_instrument_plugin
+bridge-products: configure
+	cmake --build $(BUILD) -j $(JOBS) --target $(BRIDGE_TARGETS)
+	cmake --build $(BUILD)/windows -j $(JOBS) --target $(WINDOWS_TARGETS)
+	cmake -E make_directory $(BUILD)/QuillMarlow.vst3/Contents/Resources
+	cmake -E copy_if_different $(BUILD)/windows/bin/outpost.exe $(BUILD)/QuillMarlow.vst3/Contents/Resources/outpost.exe
+	$(BUILD)/bin/vst3host moduleinfo $(BUILD)/QuillMarlow.vst3 $(BUILD)/QuillMarlow.vst3/Contents/Resources/moduleinfo.json
+
+demo: bridge-products
 	bash scripts/demo.sh $(BUILD)
 
 bench: build
@@ -38,11 +51,6 @@ bench: build
 BASELINE ?= 591b9cf
 bench-baseline: configure
 	bash scripts/bench-baseline.sh $(BUILD) $(BASELINE)
-
-# What the package and `make install` put in place: the bundle, the
-# quillmarlow command, and what it copies into made bundles and the test
-# plug-in its doctor starts.
-PACKAGE_TARGETS = QuillMarlow bundle_outpost bundle_moduleinfo quillmarlow
 
 install: build
 	mkdir -p "$(VST3_DIR)"
@@ -65,8 +73,7 @@ uninstall:
 	@echo "Removed QuillMarlow.vst3 from $(VST3_DIR) and quillmarlow from $(PREFIX)"
 
 # quillmarlow_<version>_amd64.deb in $(BUILD), for `sudo apt install ./...deb`.
-deb: configure
-	cmake --build $(BUILD) -j $(JOBS) --target $(PACKAGE_TARGETS)
+deb: bridge-products
 	bash scripts/make-deb.sh $(BUILD)
 
 install-served: build
