@@ -3,7 +3,6 @@
 #include "chain_file.h"
 #include "linux_calls.h"
 #include "next_to_host.h"
-#include "protocol/file_hold.h"
 #include "protocol/handshake.h"
 #include "protocol/host_context.h"
 
@@ -72,10 +71,10 @@ bool OutpostApplication::initialize() {
     logInfo() << "[Outpost] Shared memory: " << sharedMemoryName_;
     logInfo() << "[Outpost] VST3 path: " << vst3Path_;
 
-    // Held for the rest of the process's life: while it is, a starting
-    // instance's clean-up of /tmp leaves the file alone (protocol/file_hold.h).
+    // Held while this application lives: while it is, a starting instance's
+    // clean-up of /tmp leaves the file alone (protocol/file_hold.h).
     if (linuxCallsUsable()) {
-        const std::int64_t held = holdSharedFile(sharedMemoryName_.c_str());
+        const std::int64_t held = sharedHold_.take(sharedMemoryName_.c_str());
         if (held < 0) logError() << "[Outpost] Could not hold " << sharedMemoryName_ << " (" << held << ")";
     }
     if (!mapSharedFile()) {

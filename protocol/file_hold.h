@@ -62,4 +62,28 @@ inline std::int64_t holdSharedFile(const char* path) {
     return locked;
 }
 
+// A hold of outpost's that lets go (closes its descriptor) when it goes.
+class SharedFileHold {
+public:
+    SharedFileHold() = default;
+    ~SharedFileHold() { release(); }
+    SharedFileHold(const SharedFileHold&) = delete;
+    SharedFileHold& operator=(const SharedFileHold&) = delete;
+
+    // holdSharedFile's result; any earlier hold is let go first.
+    std::int64_t take(const char* path) {
+        release();
+        const std::int64_t result = holdSharedFile(path);
+        fd_ = result >= 0 ? result : -1;
+        return result;
+    }
+    void release() {
+        if (fd_ >= 0) linuxSyscall(FileHold::kClose, fd_);
+        fd_ = -1;
+    }
+
+private:
+    std::int64_t fd_ = -1;
+};
+
 }  // namespace Tandem
