@@ -39,7 +39,7 @@ TEST (Doctor, ExitsZeroWithAPrefixAndNamesTheMissingPrefixAsAProblem)
 	DoctorRun r = doctor (WINE_TEST_PREFIX);
 	EXPECT_EQ (r.code, 0) << r.output;
 	EXPECT_THAT (r.output, HasSubstr ("ok       Wine prefix " WINE_TEST_PREFIX " (64-bit)"));
-	EXPECT_THAT (r.output, HasSubstr ("ok       test start: outpost loaded the test plug-in Quill under Wine in "));
+	EXPECT_THAT (r.output, HasSubstr ("ok       test start: outpost served the test plug-in Quill under Wine ("));
 	EXPECT_THAT (r.output, ::testing::Not (HasSubstr ("problem")));
 
 	r = doctor ("/nonexistent/qm-doctor-prefix");

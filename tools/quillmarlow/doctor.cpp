@@ -4,7 +4,7 @@
 #include "bundle_maker.h"
 #include "commands.h"
 #include "made_bundles.h"
-#include "reader.h"
+#include "test_start.h"
 
 #include "protocol/event_data.h"
 #include "protocol/parameter_data.h"
@@ -170,8 +170,8 @@ void checkWineLimits(Report& report, const std::string& version) {
         report.ok("32-bit Wine is not installed: only 64-bit plug-ins can be served (sync skips 32-bit ones)");
 }
 
-// outpost started under Wine in the prefix, loading the project's own test
-// plug-in (installed beside the bridge) and reading its classes.
+// The project's own test plug-in served through a bundle made as sync makes
+// them (test_start.h), with its times.
 void checkStart(Report& report, const Bridge& bridge, const std::string& prefix) {
     fs::path quill = fs::path(bridge.bundle).parent_path() / "Quill.vst3";
 #ifdef QM_BUILD_SERVED
@@ -183,27 +183,15 @@ void checkStart(Report& report, const Bridge& bridge, const std::string& prefix)
         report.warning("the test plug-in is not installed (" + module.string() + "): outpost was not tried");
         return;
     }
-    ReadRequest request;
-    request.outpost = bridge.outpost;
-    request.prefix = prefix;
-    std::string windows = "Z:" + module.string();
-    for (char& c : windows)
-        if (c == '/') c = '\\';
-    request.windowsModules = {windows};
-    std::vector<ModuleClasses> answers;
-    std::string why;
-    const auto start = std::chrono::steady_clock::now();
-    const bool ran = readModules(request, answers, why);
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    char took[32];
-    std::snprintf(took, sizeof took, "%.2f s", seconds);
-    if (!ran) report.problem(std::string("outpost did not start under Wine (") + why + ")");
-    else if (answers.empty() || !answers[0].ok)
-        report.problem("outpost started but could not load the test plug-in (" +
-                       (answers.empty() ? std::string("no answer") : answers[0].error) + "), after " + took);
+    const TestStartResult start = testStart(bridge, prefix, module.string());
+    char times[128];
+    std::snprintf(times, sizeof times, "its classes read in %.2f s, its first block processed %.2f s after activation",
+                  start.readSeconds, start.serveSeconds);
+    if (start.ok)
+        report.ok(std::string("test start: outpost served the test plug-in Quill under Wine (") + times + ")");
     else
-        report.ok(std::string("test start: outpost loaded the test plug-in Quill under Wine in ") + took +
-                  (seconds > 5 ? " (a first start after boot is slower)" : ""));
+        report.problem("test start: outpost did not serve the test plug-in Quill: " + start.error +
+                       (start.log.empty() ? std::string() : " (the bridge's lines: " + start.log + ")"));
 }
 
 }  // namespace
