@@ -73,6 +73,22 @@ struct HeldHost
 	std::vector<std::string> files;
 };
 
+// A shared lock over a file, as an outpost holds one: no instance that
+// starts meanwhile (this machine may run other test suites) removes it.
+int holdFile (const std::string& path)
+{
+	const int fd = ::open (path.c_str (), O_RDONLY | O_CLOEXEC);
+	struct flock range {};
+	range.l_type = F_RDLCK;
+	range.l_whence = SEEK_SET;
+	if (fd >= 0 && ::fcntl (fd, F_OFD_SETLK, &range) != 0)
+	{
+		::close (fd);
+		return -1;
+	}
+	return fd;
+}
+
 bool gone (pid_t pid)
 {
 	return waitFor ([&] { return ::kill (pid, 0) != 0; }, 10);
@@ -98,12 +114,19 @@ TEST (LeftoverFiles, AStartingInstanceRemovesTheFilesOfGoneHostsOnly)
 	HeldHost killed;
 	ASSERT_TRUE (killed.holding ()) << readText (killed.log);
 	const pid_t killedOutpost = HeldHost::outpostOf (killed.files[0]);
+	std::vector<int> held;
+	for (const auto& file : killed.files)
+		held.push_back (holdFile (file));
 	ASSERT_EQ (::kill (-killed.pid, SIGKILL), 0);
 	ASSERT_EQ (::waitpid (killed.pid, nullptr, 0), killed.pid);
 	ASSERT_TRUE (gone (killedOutpost));
 
-	for (const auto& file : killed.files)
-		ASSERT_TRUE (fileExists (file)) << file << " was not left behind: nothing to remove";
+	for (size_t i = 0; i < killed.files.size (); ++i)
+	{
+		ASSERT_GE (held[i], 0) << killed.files[i];
+		ASSERT_TRUE (fileExists (killed.files[i])) << killed.files[i] << " was not left behind: nothing to remove";
+		::close (held[i]);
+	}
 
 	Hosted next (QUILL_NOEDITOR_BUNDLE);
 	for (const auto& file : killed.files)
