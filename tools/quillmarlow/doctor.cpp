@@ -100,6 +100,15 @@ bool checkPrefix(Report& report, const std::string& prefix) {
     return true;
 }
 
+void checkDisplay(Report& report) {
+    const char* display = std::getenv("DISPLAY");
+    if (display && *display)
+        report.ok(std::string("X display ") + display + " for the plug-ins' editors");
+    else
+        report.warning("no DISPLAY here: editors open only in hosts run under X11 or XWayland with DISPLAY set "
+                       "(run quillmarlow sync there too, or Wine's desktop of the prefix has no display for a while)");
+}
+
 void checkLimits(Report& report) {
     const std::string file = "/etc/security/limits.d/95-audio.conf";
     rlimit priority {}, memory {};
@@ -161,11 +170,11 @@ void checkWineLimits(Report& report, const std::string& version) {
         return;
     }
     report.ok("Wine 8: IDXGIOutput::WaitForVBlank answers E_NOTIMPL, so editors made with JUCE 7 would paint once "
-              "and never again; outpost answers it for them");
-    report.ok("Wine 8: DirectComposition is a stub; editors made with VSTGUI draw through plain Direct2D (some look "
-              "flat grey); their controls and sound work");
-    report.ok("Wine 8 with software OpenGL (no GPU driver): editors drawn with Direct2D may look black; their "
-              "controls and sound work, and GDI editors draw as usual");
+              "and never again; outpost answers it with a wait to the display's next refresh");
+    report.ok("Wine 8: what Direct3D or Direct2D present into a child window never reaches the screen, so editors "
+              "made with VSTGUI 4.14 or JUCE 8 would show one flat colour; outpost draws each frame there with GDI");
+    report.warning("Wine 8: OpenGL drawn straight into a child window is not shown: editors that draw with OpenGL "
+                   "themselves stay black (their controls and sound work); the bridge does nothing about it yet");
     if (::access("/usr/lib/wine/wine", X_OK) != 0 && ::access("/usr/lib/i386-linux-gnu/wine", X_OK) != 0)
         report.ok("32-bit Wine is not installed: only 64-bit plug-ins can be served (sync skips 32-bit ones)");
 }
@@ -202,6 +211,7 @@ int doctorCommand(const Options& options) {
     checkWine(report, version);
     const bool prefix = checkPrefix(report, options.prefix);
     checkLimits(report);
+    checkDisplay(report);
     Bridge bridge;
     std::string why;
     const bool installed = findBridge(bridge, why);
