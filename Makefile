@@ -12,7 +12,7 @@ PREFIX ?= $(HOME)/.local
 # The Wine prefix `make install-served` installs Quill.vst3 into.
 WINEPREFIX ?= $(HOME)/.wine
 
-.PHONY: all deps configure build test demo bench bench-baseline install install-served clean
+.PHONY: all deps configure build bridge-products test demo bench bench-baseline install uninstall install-served deb clean
 
 all: build
 
@@ -28,7 +28,20 @@ build: configure
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
-demo: build
+# What the demo and the package use, and nothing else (no tests, fuzzers or
+# benches): the bridge's bundle with outpost.exe, quillmarlow, vst3host, the
+# demo's tools, and on the Windows side outpost, the test effect and the
+# test instrument.
+BRIDGE_TARGETS = QuillMarlow quillmarlow vst3host demosound wavepicture windows-configure
+WINDOWS_TARGETS = outpost quill_plugin quill_instrument_plugin
+bridge-products: configure
+	cmake --build $(BUILD) -j $(JOBS) --target $(BRIDGE_TARGETS)
+	cmake --build $(BUILD)/windows -j $(JOBS) --target $(WINDOWS_TARGETS)
+	cmake -E make_directory $(BUILD)/QuillMarlow.vst3/Contents/Resources
+	cmake -E copy_if_different $(BUILD)/windows/bin/outpost.exe $(BUILD)/QuillMarlow.vst3/Contents/Resources/outpost.exe
+	$(BUILD)/bin/vst3host moduleinfo $(BUILD)/QuillMarlow.vst3 $(BUILD)/QuillMarlow.vst3/Contents/Resources/moduleinfo.json
+
+demo: bridge-products
 	bash scripts/demo.sh $(BUILD)
 
 bench: build
@@ -45,10 +58,23 @@ install: build
 	cp -r $(BUILD)/QuillMarlow.vst3 "$(VST3_DIR)/"
 	@echo "Installed $(VST3_DIR)/QuillMarlow.vst3"
 	mkdir -p "$(PREFIX)/bin" "$(PREFIX)/lib/quillmarlow"
-	rm -rf "$(PREFIX)/lib/quillmarlow/QuillMarlow.vst3"
-	cp -r $(BUILD)/QuillMarlow.vst3 "$(PREFIX)/lib/quillmarlow/"
+	rm -rf "$(PREFIX)/lib/quillmarlow/QuillMarlow.vst3" "$(PREFIX)/lib/quillmarlow/Quill.vst3"
+	cp -r $(BUILD)/QuillMarlow.vst3 $(BUILD)/windows/served/Quill.vst3 "$(PREFIX)/lib/quillmarlow/"
 	install -m 755 $(BUILD)/bin/quillmarlow "$(PREFIX)/bin/quillmarlow"
-	@echo "Installed $(PREFIX)/bin/quillmarlow (run: quillmarlow sync)"
+	@echo "Installed $(PREFIX)/bin/quillmarlow (run: quillmarlow doctor, then quillmarlow sync)"
+
+# Removes what `make install` put in place (same VST3_DIR and PREFIX), and
+# nothing else: the bundles quillmarlow sync made stay, they run without it.
+uninstall:
+	rm -rf "$(VST3_DIR)/QuillMarlow.vst3" "$(PREFIX)/lib/quillmarlow/QuillMarlow.vst3" \
+		"$(PREFIX)/lib/quillmarlow/Quill.vst3"
+	rm -f "$(PREFIX)/bin/quillmarlow"
+	-rmdir "$(PREFIX)/lib/quillmarlow" 2>/dev/null
+	@echo "Removed QuillMarlow.vst3 from $(VST3_DIR) and quillmarlow from $(PREFIX)"
+
+# quillmarlow_<version>_amd64.deb in $(BUILD), for `sudo apt install ./...deb`.
+deb: bridge-products
+	bash scripts/make-deb.sh $(BUILD)
 
 install-served: build
 	@test -f "$(WINEPREFIX)/system.reg" || { echo "Creating the Wine prefix $(WINEPREFIX)"; \

@@ -71,6 +71,12 @@ bool OutpostApplication::initialize() {
     logInfo() << "[Outpost] Shared memory: " << sharedMemoryName_;
     logInfo() << "[Outpost] VST3 path: " << vst3Path_;
 
+    // Held while this application lives: while it is, a starting instance's
+    // clean-up of /tmp leaves the file alone (protocol/file_hold.h).
+    if (linuxCallsUsable()) {
+        const std::int64_t held = sharedHold_.take(sharedMemoryName_.c_str());
+        if (held < 0) logError() << "[Outpost] Could not hold " << sharedMemoryName_ << " (" << held << ")";
+    }
     if (!mapSharedFile()) {
         logError() << "[Outpost] Failed to open shared memory";
         return false;

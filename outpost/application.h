@@ -8,6 +8,7 @@
 #include "pluginterfaces/vst/ivstprocesscontext.h"
 #include "protocol/event_data.h"
 #include "protocol/chain_wake.h"
+#include "protocol/file_hold.h"
 #include "protocol/parameter_data.h"
 #include "protocol/tandem_protocol.h"
 #include "host_thread.h"
@@ -135,6 +136,9 @@ private:
     EventData* eventData_ = nullptr;
     // Our slot among the outposts of the host's chains (chain_file.h).
     ChainPlace chain_;
+    // Our hold on the shared file, which tells that it is in use
+    // (protocol/file_hold.h).
+    SharedFileHold sharedHold_;
     // Before the loader: COM is left only after the module is freed.
     HostThread hostThread_;
     VST3Loader loader_;

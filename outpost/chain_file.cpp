@@ -1,6 +1,7 @@
 #include "chain_file.h"
 
 #include "log/log.h"
+#include "protocol/file_hold.h"
 
 namespace Tandem {
 
@@ -8,6 +9,8 @@ ChainPlace openChainPlace(const SessionData& session) {
     ChainPlace place;
     if (session.chainSlot == 0 || !validChainSlot(session.chainSlot - 1)) return place;
     const std::string path = chainFilePath(session.chainOwner);
+    // Held as the shared file is, for the rest of the process's life.
+    if (holdSharedFile(path.c_str()) < 0) return place;
     ChainRegion* chain = mapChainFile(path);
     if (!chain || !chainHeaderMatches(*chain)) {
         logError() << "[Outpost] Chain file " << path << " not usable: woken by each block";

@@ -1,14 +1,13 @@
 #include "plugin/chain_file.h"
 
 #include "log/log.h"
+#include "plugin/file_claim.h"
 
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <mutex>
-#include <sys/file.h>
 #include <sys/mman.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace Steinberg {
@@ -29,7 +28,9 @@ std::int32_t takenCount = 0;
 std::uint32_t owner = 0;
 
 // Made as the shared file is: a regular file of this user only, 0600,
-// locked by the copy that maps it, so that each copy has its own.
+// held by the copy that maps it (plugin/file_claim.h), so that each copy
+// has its own, and none takes the file of a gone host whose outposts still
+// run.
 Tandem::ChainRegion* create ()
 {
 	const auto pid = static_cast<std::uint32_t> (::getpid ());
@@ -37,25 +38,22 @@ Tandem::ChainRegion* create ()
 	{
 		const std::uint32_t key = pid + (copy << Tandem::kChainCopyShift);
 		const std::string path = Tandem::chainFilePath (key);
-		const int fd = ::open (path.c_str (), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
-		if (fd < 0)
+		const Tandem::FileClaim claim = Tandem::claimFile (path);
+		if (claim.outcome == Tandem::FileClaim::kInUse)
+			continue;
+		if (claim.outcome != Tandem::FileClaim::kTaken)
 		{
-			Tandem::logError () << "[QuillMarlow] Chain file " << path << " not made (" << std::strerror (errno)
+			Tandem::logError () << "[QuillMarlow] Chain file " << path << " not made (" << claim.error
 			                    << "): each outpost is woken by its own blocks";
 			return nullptr;
 		}
-		if (::flock (fd, LOCK_EX | LOCK_NB) != 0)
-		{
-			::close (fd);
-			continue;
-		}
-		struct stat st {};
+		const int fd = claim.fd;
 		void* view = MAP_FAILED;
-		if (::fstat (fd, &st) == 0 && S_ISREG (st.st_mode) && st.st_uid == ::geteuid () &&
-		    ::ftruncate (fd, sizeof (Tandem::ChainRegion)) == 0)
+		if (::ftruncate (fd, sizeof (Tandem::ChainRegion)) == 0)
 			view = ::mmap (nullptr, sizeof (Tandem::ChainRegion), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
 		if (view == MAP_FAILED)
 		{
+			::unlink (path.c_str ());
 			::close (fd);
 			Tandem::logError () << "[QuillMarlow] Chain file " << path
 			                    << " refused: each outpost is woken by its own blocks";

@@ -1,6 +1,7 @@
 #include "plugin/processor.h"
 
 #include "plugin/connection_messages.h"
+#include "plugin/file_claim.h"
 #include "plugin/own_message.h"
 #include "plugin/plugids.h"
 
@@ -122,6 +123,11 @@ bool QuillMarlowProcessor::initSharedMemory ()
 	// Every bundle made for a Windows plug-in carries its own copy of this
 	// library, all counting ids from the same start: an instance of another
 	// bundle may hold this id's file, and then the next name is taken.
+	// Files of hosts that ended without removing them (their whole process
+	// group killed, outposts included) go first; files in use stay.
+	if (const int removed = Tandem::removeLeftoverFiles ())
+		Tandem::logInfo () << "[QuillMarlow #" << instanceId_ << "] Removed " << removed
+		                   << " files left in /tmp by hosts that are gone";
 	const std::string stem = "/tmp/tandem_" + std::to_string (instanceId_);
 	std::string path;
 	Tandem::CreateResult result {false, {}};

@@ -1,6 +1,7 @@
 #include "plugin/shared_memory.h"
 
 #include "log/log.h"
+#include "plugin/file_claim.h"
 
 #include <atomic>
 
@@ -8,7 +9,6 @@
 #include <cstddef>
 #include <cstring>
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -28,36 +28,27 @@ CreateResult SharedMemoryCreator::create(const std::string& path) {
     path_ = path;
     size_ = kFileSize;
 
-    fd_ = ::open(path_.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd_ == -1) {
-        return {false, std::string("open failed: ") + std::strerror(errno)};
-    }
-
-    // The name is predictable and /tmp is shared with other users: only a
-    // regular file of our own is used, anything else is left as it is.
-    struct stat st {};
-    if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) {
-        ::close(fd_);
-        fd_ = -1;
-        return {false, "refused " + path_ + ": not a regular file owned by this user"};
-    }
     // A file has one creator while it is mapped: a second one, in this
     // process (another bundle's copy of this library counts instance ids
-    // from the same start) or in another, leaves it as it is.
-    if (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
-        ::close(fd_);
-        fd_ = -1;
+    // from the same start) or in another, leaves it as it is, and so does
+    // one that finds an outpost still mapping it (its host gone a moment
+    // ago: that outpost removes it as it leaves).
+    FileClaim claim = claimFile(path_);
+    if (claim.outcome != FileClaim::kTaken) {
         path_.clear();
-        return {false, path + " is in use", true};
+        return {false, claim.outcome == FileClaim::kInUse ? path + " is in use" : claim.error,
+                claim.outcome == FileClaim::kInUse};
     }
-    if ((st.st_mode & 0077) != 0) {
+    fd_ = claim.fd;
+    struct stat st {};
+    if (::fstat(fd_, &st) == 0 && (st.st_mode & 0077) != 0) {
         ::fchmod(fd_, 0600);
     }
 
     if (::ftruncate(fd_, static_cast<off_t>(size_)) != 0) {
         std::string error = std::string("ftruncate failed: ") + std::strerror(errno);
-        ::close(fd_);
         ::unlink(path_.c_str());
+        ::close(fd_);
         fd_ = -1;
         return {false, error};
     }
@@ -69,8 +60,8 @@ CreateResult SharedMemoryCreator::create(const std::string& path) {
     data_ = ::mmap(nullptr, size_, PROT_READ | PROT_WRITE, MAP_SHARED, fd_, 0);
     if (data_ == MAP_FAILED) {
         std::string error = std::string("mmap failed: ") + std::strerror(errno);
-        ::close(fd_);
         ::unlink(path_.c_str());
+        ::close(fd_);
         fd_ = -1;
         data_ = nullptr;
         return {false, error};
@@ -155,10 +146,12 @@ void SharedMemoryCreator::unmapAndClose() {
     }
     data_ = nullptr;
     if (fd_ != -1) {
-        ::close(fd_);
+        // Removed while still held: once the lock is gone, another creator
+        // may take the name.
         if (!path_.empty()) {
             ::unlink(path_.c_str());
         }
+        ::close(fd_);
         fd_ = -1;
     }
 }

@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
-# The demo: a generated sound through QuillMarlow.vst3 -> outpost.exe under
-# Wine -> the served Quill plug-in and back, its state saved and restored, a
-# before/after picture and a screenshot of the embedded editor.
+# The demo: the job a musician comes for. A private Wine prefix with the
+# project's test effect (Quill) and test instrument (Quill Synth) installed
+# under their own names, `quillmarlow sync` making a Linux bundle of each,
+# a generated sound processed through the effect's bundle (its state saved
+# and restored), a phrase of notes played into the instrument's bundle,
+# pictures of both sounds and a screenshot of the effect's editor.
 #
 #   demo.sh [build dir]
 # Writes everything to <build>/demo and says where each file is.
@@ -10,12 +13,13 @@ set -euo pipefail
 build=$(cd "${1:-build}" && pwd)
 root=$(cd "$(dirname "$0")/.." && pwd)
 bundle="$build/QuillMarlow.vst3"
-served="$build/windows/served/Quill.vst3"
+effect="$build/windows/served/Quill.vst3"
+instrument="$build/windows/served/instrument/Quill.vst3"
 bin="$build/bin"
 out="$build/demo"
 for f in "$bundle/Contents/x86_64-linux/QuillMarlow.so" "$bundle/Contents/Resources/outpost.exe" \
-         "$served" "$bin/vst3host" "$bin/demosound" "$bin/wavepicture"; do
-    [ -e "$f" ] || { echo "demo: $f is missing; run 'make build' first" >&2; exit 1; }
+         "$effect" "$instrument" "$bin/quillmarlow" "$bin/vst3host" "$bin/demosound" "$bin/wavepicture"; do
+    [ -e "$f" ] || { echo "demo: $f is missing; run 'make demo' (it builds what the demo needs)" >&2; exit 1; }
 done
 mkdir -p "$out"
 
@@ -37,10 +41,14 @@ if [ -z "${DISPLAY:-}" ] || ! xdpyinfo >/dev/null 2>&1; then
     echo "demo: using a private X server on $DISPLAY"
 fi
 
-# A Wine prefix of the demo's own with Quill at the fixed place.
+# A Wine prefix of the demo's own, with the test effect and the test
+# instrument installed as vendors install plug-ins, under their own names.
 export WINEPREFIX="$out/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 echo "demo: preparing the Wine prefix (the first time takes a while)..."
-bash "$root/scripts/wine-prefix.sh" "$WINEPREFIX" "$served" >/dev/null
+bash "$root/scripts/wine-prefix.sh" "$WINEPREFIX" "$effect" >/dev/null
+vst3="$WINEPREFIX/drive_c/Program Files/Common Files/VST3"
+rm -rf "$vst3/Quill Synth.vst3"
+cp -r "$instrument" "$vst3/Quill Synth.vst3"
 
 log="$out/bridge.log"
 : >"$log"
@@ -51,16 +59,27 @@ show() {
     grep -E '^(\[|=== Tandem Host|Version: )' "$1" >>"$log" || true
 }
 
+echo "demo: quillmarlow sync makes a Linux bundle of each Windows plug-in of the prefix"
+made="$out/vst3"
+rm -rf "$made"
+XDG_CACHE_HOME="$out/cache" "$bin/quillmarlow" sync --vst3-dir "$made" >"$out/sync.txt" 2>>"$log"
+sed 's/^/  /' "$out/sync.txt"
+quill="$made/Quill.vst3"
+synth="$made/Quill Synth.vst3"
+for b in "$quill" "$synth"; do
+    [ -d "$b" ] || { echo "demo: sync made no $b (see $out/sync.txt and $log)" >&2; exit 1; }
+done
+
 echo "demo: generating the demo sound"
 "$bin/demosound" "$out/before.wav" --seconds 4
 
-echo "demo: processing it through QuillMarlow.vst3 (state saved afterwards)"
-"$bin/vst3host" process "$bundle" "$out/before.wav" "$out/after.wav" --block 256 \
+echo "demo: processing it through the effect's bundle, Quill.vst3 (state saved afterwards)"
+"$bin/vst3host" process "$quill" "$out/before.wav" "$out/after.wav" --block 256 \
     --realtime --save-state "$out/quill.state" >"$out/process.txt" 2>>"$log"
 show "$out/process.txt"
 
 echo "demo: processing again in a fresh plug-in with the saved state restored"
-"$bin/vst3host" process "$bundle" "$out/before.wav" "$out/restored.wav" --block 256 \
+"$bin/vst3host" process "$quill" "$out/before.wav" "$out/restored.wav" --block 256 \
     --realtime --load-state "$out/quill.state" --save-state "$out/quill-restored.state" \
     >"$out/restore.txt" 2>>"$log"
 show "$out/restore.txt" >/dev/null
@@ -71,11 +90,29 @@ else
     exit 1
 fi
 
-"$bin/wavepicture" "$out/before.wav" "$out/after.wav" "$out/before-after.png"
+# A phrase of seven notes, a quarter of a second each: C E G C G E C
+# (a standard MIDI file, 480 ticks a beat at 120 beats a minute).
+write_phrase() {
+    local track="" delta='\x00' n
+    for n in 3c 40 43 48 43 40 3c; do
+        track+="$delta\x90\x$n\x64\x81\x58\x80\x$n\x00"
+        delta='\x18'
+    done
+    track+='\x00\xff\x2f\x00'
+    printf "MThd\x00\x00\x00\x06\x00\x00\x00\x01\x01\xe0MTrk\x00\x00\x00\x43$track" >"$1"
+}
+write_phrase "$out/phrase.mid"
+echo "demo: playing a phrase of notes into the instrument's bundle, Quill Synth.vst3"
+"$bin/vst3host" process "$synth" "$out/synth.wav" --midi "$out/phrase.mid" --block 256 \
+    >"$out/synth.txt" 2>>"$log"
+show "$out/synth.txt"
 
-echo "demo: opening the editor embedded in a host window"
+"$bin/wavepicture" "$out/before.wav" "$out/after.wav" "$out/before-after.png"
+"$bin/wavepicture" "$out/synth.wav" "$out/synth.png"
+
+echo "demo: opening the effect's editor embedded in a host window"
 editor_note=""
-if ! "$bin/vst3host" editor "$bundle" --seconds 3 --screenshot "$out/editor.png" >"$out/editor.txt" 2>>"$log"; then
+if ! "$bin/vst3host" editor "$quill" --seconds 3 --screenshot "$out/editor.png" >"$out/editor.txt" 2>>"$log"; then
     editor_note=" (not written: see $log)"
 fi
 show "$out/editor.txt"
@@ -83,12 +120,16 @@ show "$out/editor.txt"
 cat <<DONE
 
 demo: done. Files:
+  made bundles          $made (Quill.vst3, Quill Synth.vst3)
   input sound           $out/before.wav
   processed sound       $out/after.wav
   with restored state   $out/restored.wav
   saved state           $out/quill.state
   state after restore   $out/quill-restored.state
   before/after picture  $out/before-after.png (waveforms and spectra; blue: before, red: after)
+  notes played          $out/phrase.mid
+  instrument's sound    $out/synth.wav
+  instrument picture    $out/synth.png (waveform and spectrum)
   editor screenshot     $out/editor.png$editor_note
   bridge log            $log
 DONE

@@ -9,10 +9,11 @@ build=$2
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 
-mkdir -p "$scratch/build/windows/served" "$scratch/build/bin"
+mkdir -p "$scratch/build/windows/served/instrument" "$scratch/build/bin"
 cp -r "$build/QuillMarlow.vst3" "$scratch/build/"
 cp -r "$build/windows/served/Quill.vst3" "$scratch/build/windows/served/"
-cp "$build/bin/vst3host" "$build/bin/demosound" "$build/bin/wavepicture" "$scratch/build/bin/"
+cp -r "$build/windows/served/instrument/Quill.vst3" "$scratch/build/windows/served/instrument/"
+cp "$build/bin/quillmarlow" "$build/bin/vst3host" "$build/bin/demosound" "$build/bin/wavepicture" "$scratch/build/bin/"
 
 unset DISPLAY
 bash "$source/scripts/demo.sh" "$scratch/build" </dev/null >"$scratch/demo.out" 2>&1 || {

@@ -46,3 +46,14 @@ add_test(NAME demo.announcedFilesExist
     COMMAND bash "${CMAKE_SOURCE_DIR}/scripts/run-logged.sh"
             bash "${CMAKE_CURRENT_SOURCE_DIR}/demo_test.sh" "${CMAKE_SOURCE_DIR}" "${CMAKE_BINARY_DIR}")
 set_tests_properties(demo.announcedFilesExist PROPERTIES RUN_SERIAL TRUE LABELS e2e TIMEOUT 300)
+
+# The Debian package built from the tree, unpacked, its quillmarlow syncing
+# the test prefix and the made bundle serving the test effect.
+add_test(NAME deb.unpackedSyncServesTheTestEffect
+    COMMAND bash "${CMAKE_CURRENT_SOURCE_DIR}/deb_test.sh" "${CMAKE_SOURCE_DIR}" "${CMAKE_BINARY_DIR}")
+set_tests_properties(deb.unpackedSyncServesTheTestEffect PROPERTIES
+    FIXTURES_REQUIRED wineprefix
+    ENVIRONMENT "${WINE_TEST_ENVIRONMENT}"
+    RUN_SERIAL TRUE
+    LABELS e2e
+    TIMEOUT 180)

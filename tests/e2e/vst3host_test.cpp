@@ -6,6 +6,7 @@
 #include <sndfile.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -167,6 +168,77 @@ TEST (Vst3Host, ProcessGivesQuillsResultAndStatesRoundTrip)
 	EXPECT_EQ (readText (state).size (), 4 + Quill::kStateSize);
 	for (const auto& f : {in, out, again, state, restored})
 		::unlink (f.c_str ());
+}
+
+// A standard MIDI file of one track (480 ticks a beat at the default 120
+// beats a minute: a tick is 1/960 s): each message after its delta.
+void writeMidi (const std::string& path, const std::vector<std::pair<int, std::string>>& messages)
+{
+	std::string track;
+	for (const auto& [delta, bytes] : messages)
+	{
+		if (delta >= 128)
+			track += static_cast<char> (0x80 | (delta >> 7));
+		track += static_cast<char> (delta & 0x7f);
+		track += bytes;
+	}
+	track += std::string ("\x00\xff\x2f\x00", 4);
+	auto be32 = [] (size_t n) {
+		return std::string {static_cast<char> (n >> 24), static_cast<char> (n >> 16), static_cast<char> (n >> 8),
+		                    static_cast<char> (n)};
+	};
+	std::ofstream (path, std::ios::binary) << std::string ("MThd\0\0\0\x06\0\0\0\x01\x01\xe0", 14) << "MTrk"
+	                                       << be32 (track.size ()) << track;
+}
+
+// The project's test instrument installed in the test prefix under a name
+// of its own, its bundle made by sync, and notes played into it from a
+// MIDI file with no sound file: each note sounds from its own sample, and
+// what the instrument sends back comes out as a MIDI file.
+TEST (Vst3Host, NotesFromAMidiFileSoundFromTheirTimeInAMadeInstrument)
+{
+	namespace fs = std::filesystem;
+	const fs::path installed = fs::path (WINE_TEST_PREFIX) / "drive_c/Program Files/Common Files/VST3/QMMidi";
+	const std::string made = scratch ("made"), notes = scratch ("notes.mid"), out = scratch ("synth.wav"),
+	                  back = scratch ("back.mid");
+	struct Cleanup
+	{
+		std::vector<std::string> paths;
+		~Cleanup ()
+		{
+			for (const auto& p : paths)
+				fs::remove_all (p);
+		}
+	} cleanup {{installed.string (), made, made + ".cache", notes, out, back}};
+	fs::create_directories (installed);
+	fs::copy (SERVED_DIR "/instrument/Quill.vst3", installed / "Quill Synth.vst3", fs::copy_options::recursive);
+	const int synced = std::system (("XDG_CACHE_HOME='" + made + ".cache' " + QUILLMARLOW + " sync --vst3-dir '" + made +
+	                                 "' >/dev/null 2>&1")
+	                                    .c_str ());
+	ASSERT_EQ (synced, 0);
+	const std::string bundle = "'" + made + "/Quill Synth.vst3'";
+
+	// A (69) from 0.5 s to 1 s, C (72) from 1.25 s to 1.5 s.
+	writeMidi (notes, {{480, "\x90\x45\x64"}, {480, std::string ("\x80\x45\x00", 3)}, {240, "\x90\x48\x64"},
+	                   {240, std::string ("\x80\x48\x00", 3)}});
+	HostRun r = vst3host ("process " + bundle + " " + out + " --midi " + notes + " --midi-out " + back + " --block 256");
+	ASSERT_EQ (r.code, 0) << r.output;
+	EXPECT_THAT (r.output, HasSubstr ("MIDI messages played: 4 of 4"));
+	EXPECT_THAT (r.output, HasSubstr ("(4 MIDI messages from the plug-in)"));
+	const auto sound = readWav (out);
+	ASSERT_EQ (sound.size (), 2u);
+	ASSERT_GE (sound[0].size (), 72000u);
+	// The instrument's sine starts at phase 0 on its note's sample.
+	auto firstSound = [&] (size_t from) {
+		for (size_t i = from; i < sound[0].size (); ++i)
+			if (sound[0][i] != 0.0f)
+				return i;
+		return sound[0].size ();
+	};
+	EXPECT_EQ (firstSound (0), 24001u);
+	EXPECT_EQ (firstSound (48000), 60001u);
+	EXPECT_NE (sound[0][47999], 0.0f);
+	EXPECT_EQ (readText (back).substr (0, 4), "MThd");
 }
 
 } // namespace

@@ -28,6 +28,7 @@ add_library(fuzz_plugin STATIC
     plugin/chain_links.cpp
     plugin/chain_file.cpp
     plugin/shared_memory.cpp
+    plugin/file_claim.cpp
     plugin/child_process.cpp
     log/log.cpp)
 target_include_directories(fuzz_plugin PUBLIC "${CMAKE_SOURCE_DIR}")

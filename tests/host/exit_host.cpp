@@ -3,13 +3,15 @@
 // first with its editor open in an X11 window of ours, the second with audio
 // running on a thread of ours) and calls exit(0).
 //
-//   exit_host BUNDLE release|keep
+//   exit_host BUNDLE release|keep|hold
 //
 // release: the instances are held by a static object of the host, which
 //   stops the audio thread and releases view, controllers, processors,
 //   factory and module from its destructor, as hosts that keep their session
 //   in a global do; it runs after the plug-in library's own statics are gone.
 // keep: nothing is released; the audio thread still runs when the process ends.
+// hold: prints "holding" once both instances are active and waits, without
+//   an editor or audio, until it is killed.
 //
 // Prints "exiting <monotonic ns>" just before exit(0).
 #include "pluginterfaces/base/ipluginbase.h"
@@ -31,6 +33,7 @@
 #include <dlfcn.h>
 #include <string>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 using namespace Steinberg;
@@ -182,7 +185,7 @@ int main (int argc, char** argv)
 {
 	if (argc < 3)
 	{
-		std::fprintf (stderr, "usage: exit_host BUNDLE release|keep\n");
+		std::fprintf (stderr, "usage: exit_host BUNDLE release|keep|hold\n");
 		return 2;
 	}
 	session.release = std::string (argv[2]) == "release";
@@ -196,6 +199,13 @@ int main (int argc, char** argv)
 	for (Instance& i : session.instances)
 		if (!createInstance (i))
 			return 1;
+	if (std::string (argv[2]) == "hold")
+	{
+		std::printf ("holding\n");
+		std::fflush (stdout);
+		for (;;)
+			::pause ();
+	}
 	if (!openEditor (session.instances[0]))
 		return 1;
 	session.audio = std::thread (runAudio, session.instances[1].processor);

@@ -1,4 +1,6 @@
 // wavepicture BEFORE.wav AFTER.wav OUT.png: the demo's before/after picture.
+// wavepicture SOUND.wav OUT.png: one sound alone (the demo's instrument), as
+// the same three charts, the zoom on its first note.
 // Three charts, before in blue and after in red: the whole first channel
 // over time, 50 ms of it zoomed in, and the magnitude spectra of both sounds
 // (both channels) and their difference over a logarithmic frequency axis,
@@ -96,11 +98,53 @@ plot::LineSeries wave(const Sound& sound, size_t from, size_t to, double unit, c
     return series;
 }
 
+bool drawCharts(const plot::LineChart& whole, const plot::LineChart& zoom, const plot::LineChart& spectra,
+                const char* out) {
+    plot::Canvas canvas(kWidth, 3 * kChartHeight);
+    plot::draw(canvas, {0, 0, kWidth, kChartHeight}, whole);
+    plot::draw(canvas, {0, kChartHeight, kWidth, kChartHeight}, zoom);
+    plot::draw(canvas, {0, 2 * kChartHeight, kWidth, kChartHeight}, spectra);
+    if (canvas.writePng(out)) return true;
+    std::fprintf(stderr, "wavepicture: cannot write %s\n", out);
+    return false;
+}
+
+int soundAlone(const char* in, const char* out) {
+    Sound sound;
+    if (!read(in, sound) || sound.length() == 0) {
+        std::fprintf(stderr, "wavepicture: cannot read %s\n", in);
+        return 1;
+    }
+    const plot::Colour red = plot::paletteColour(1);
+    const double seconds = static_cast<double>(sound.length()) / sound.rate;
+    plot::LineChart whole{"Waveform, first channel",
+                          {0, seconds, false, "time (s)"},
+                          {-1, 1, false, "level"},
+                          {wave(sound, 0, sound.length(), 1, "instrument", red)}};
+    // 50 ms from just before the first note.
+    size_t first = 0;
+    while (first < sound.length() && std::fabs(sound.at(first, 0)) < 1e-4f) ++first;
+    const size_t zoomLength = static_cast<size_t>(sound.rate) / 20;
+    size_t zoomFrom = first > static_cast<size_t>(sound.rate) / 200 ? first - sound.rate / 200 : 0;
+    if (zoomFrom + zoomLength > sound.length()) zoomFrom = 0;
+    const size_t zoomTo = std::min(sound.length(), zoomFrom + zoomLength);
+    plot::LineChart zoom{"Zoomed in: 50 ms around the first note",
+                         {1000.0 * zoomFrom / sound.rate, 1000.0 * zoomTo / sound.rate, false, "time (ms)"},
+                         {-1, 1, false, "level"},
+                         {wave(sound, zoomFrom, zoomTo, 0.001, "instrument", red)}};
+    plot::LineChart spectra{"Spectrum of both channels: one peak per note played",
+                            {20, sound.rate / 2.0, true, "frequency (Hz)"},
+                            {-100, 0, false, "level (dB)"},
+                            {spectrum(sound, "instrument", red)}};
+    return drawCharts(whole, zoom, spectra, out) ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 3) return soundAlone(argv[1], argv[2]);
     if (argc != 4) {
-        std::fprintf(stderr, "usage: wavepicture BEFORE.wav AFTER.wav OUT.png\n");
+        std::fprintf(stderr, "usage: wavepicture BEFORE.wav AFTER.wav OUT.png\n       wavepicture SOUND.wav OUT.png\n");
         return 2;
     }
     Sound before, after;
@@ -141,13 +185,5 @@ int main(int argc, char** argv) {
     for (size_t k = 0; k < std::min(a.size(), b.size()); ++k) change.y.push_back(a[k] - b[k]);
     spectra.series.push_back(change);
 
-    plot::Canvas canvas(kWidth, 3 * kChartHeight);
-    plot::draw(canvas, {0, 0, kWidth, kChartHeight}, whole);
-    plot::draw(canvas, {0, kChartHeight, kWidth, kChartHeight}, zoom);
-    plot::draw(canvas, {0, 2 * kChartHeight, kWidth, kChartHeight}, spectra);
-    if (!canvas.writePng(argv[3])) {
-        std::fprintf(stderr, "wavepicture: cannot write %s\n", argv[3]);
-        return 1;
-    }
-    return 0;
+    return drawCharts(whole, zoom, spectra, argv[3]) ? 0 : 1;
 }

@@ -12,5 +12,6 @@ struct Options {
 
 int syncCommand(const Options& options);
 int listCommand(const Options& options);
+int doctorCommand(const Options& options);
 
 }  // namespace quillmarlow

@@ -12,6 +12,7 @@ namespace {
 const char kUsage[] =
     "Usage: quillmarlow sync [--vst3-dir DIR]\n"
     "       quillmarlow list [--vst3-dir DIR]\n"
+    "       quillmarlow doctor [--vst3-dir DIR]\n"
     "       quillmarlow COMMAND --help\n";
 
 const char kSyncHelp[] =
@@ -31,6 +32,16 @@ const char kListHelp[] =
     "each serves, whether it is still there, and each class's name, vendor,\n"
     "category and class id.\n";
 
+const char kDoctorHelp[] =
+    "Usage: quillmarlow doctor [--vst3-dir DIR]\n"
+    "\n"
+    "Tells what this system has and lacks for the bridge, one line each: ok,\n"
+    "warning or problem, with what to do. Wine and its version, the prefix\n"
+    "$WINEPREFIX (default ~/.wine), your real-time and locked-memory limits, the\n"
+    "bundles made in DIR (default ~/.vst3), the limits of your Wine that plug-ins\n"
+    "meet, and a test start of outpost. Exits with 1 when a problem stops the\n"
+    "bridge from working, else 0.\n";
+
 std::string home() {
     const char* value = std::getenv("HOME");
     return value ? value : "";
@@ -44,7 +55,7 @@ int main(int argc, char** argv) {
         return argc < 2 ? 2 : 0;
     }
     const std::string command = argv[1];
-    if (command != "sync" && command != "list") {
+    if (command != "sync" && command != "list" && command != "doctor") {
         std::fprintf(stderr, "quillmarlow: unknown command '%s'\n%s", command.c_str(), kUsage);
         return 2;
     }
@@ -55,13 +66,14 @@ int main(int argc, char** argv) {
     for (int i = 2; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
-            std::fputs(command == "sync" ? kSyncHelp : kListHelp, stdout);
+            std::fputs(command == "sync" ? kSyncHelp : command == "list" ? kListHelp : kDoctorHelp, stdout);
             return 0;
         }
         if (arg == "--vst3-dir" && i + 1 < argc) {
             options.dir = argv[++i];
         } else {
-            std::fprintf(stderr, "quillmarlow: unknown argument '%s'\n%s", arg.c_str(), command == "sync" ? kSyncHelp : kListHelp);
+            std::fprintf(stderr, "quillmarlow: unknown argument '%s'\n%s", arg.c_str(),
+                         command == "sync" ? kSyncHelp : command == "list" ? kListHelp : kDoctorHelp);
             return 2;
         }
     }
@@ -74,5 +86,6 @@ int main(int argc, char** argv) {
             std::free(absolute);
         }
     }
+    if (command == "doctor") return quillmarlow::doctorCommand(options);
     return command == "sync" ? quillmarlow::syncCommand(options) : quillmarlow::listCommand(options);
 }

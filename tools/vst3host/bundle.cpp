@@ -97,11 +97,14 @@ Effect::~Effect() {
     }
 }
 
-bool Effect::create(IPluginFactory* factory, std::string& error) {
+bool Effect::create(IPluginFactory* factory, std::string& error, const std::string& name) {
+    std::string names;
     for (int32 i = 0; i < factory->countClasses(); ++i) {
         PClassInfo info;
         if (factory->getClassInfo(i, &info) != kResultOk || std::string(info.category) != kVstAudioEffectClass)
             continue;
+        names += (names.empty() ? "" : ", ") + std::string(info.name);
+        if (!name.empty() && name != info.name) continue;
         if (factory->createInstance(info.cid, Vst::IComponent::iid, reinterpret_cast<void**>(&component)) != kResultOk ||
             !component) {
             error = std::string("cannot create ") + info.name;
@@ -110,7 +113,8 @@ bool Effect::create(IPluginFactory* factory, std::string& error) {
         break;
     }
     if (!component) {
-        error = "the factory offers no audio effect";
+        error = name.empty() ? "the factory offers no audio class"
+                             : "no class named \"" + name + "\"; the module offers: " + names;
         return false;
     }
     if (component->initialize(nullptr) != kResultOk) {
@@ -132,8 +136,8 @@ bool Effect::create(IPluginFactory* factory, std::string& error) {
     return true;
 }
 
-bool Effect::setup(double sampleRate, int maxBlock, std::string& error) {
-    Vst::ProcessSetup setup{Vst::kRealtime, Vst::kSample32, maxBlock, sampleRate};
+bool Effect::setup(double sampleRate, int maxBlock, std::string& error, bool realtime) {
+    Vst::ProcessSetup setup{realtime ? Vst::kRealtime : Vst::kOffline, Vst::kSample32, maxBlock, sampleRate};
     if (processor->setupProcessing(setup) != kResultOk) {
         error = "the effect refused the process setup";
         return false;
@@ -158,6 +162,25 @@ int Effect::mainChannels(Vst::BusDirection direction) const {
         component->getBusInfo(Vst::kAudio, direction, 0, info) != kResultOk)
         return 0;
     return info.channelCount;
+}
+
+std::vector<int> Effect::busChannels(Vst::BusDirection direction) const {
+    std::vector<int> channels;
+    for (int32 i = 0; i < component->getBusCount(Vst::kAudio, direction); ++i) {
+        Vst::BusInfo info{};
+        channels.push_back(component->getBusInfo(Vst::kAudio, direction, i, info) == kResultOk ? info.channelCount : 0);
+    }
+    return channels;
+}
+
+bool Effect::activateMainBuses(bool eventsOut) {
+    for (Vst::BusDirection direction : {Vst::kInput, Vst::kOutput})
+        if (component->getBusCount(Vst::kAudio, direction) > 0) component->activateBus(Vst::kAudio, direction, 0, true);
+    if (eventsOut && component->getBusCount(Vst::kEvent, Vst::kOutput) > 0)
+        component->activateBus(Vst::kEvent, Vst::kOutput, 0, true);
+    if (component->getBusCount(Vst::kEvent, Vst::kInput) < 1) return false;
+    component->activateBus(Vst::kEvent, Vst::kInput, 0, true);
+    return true;
 }
 
 bool Effect::saveState(const std::string& file, std::string& error) {

@@ -33,17 +33,27 @@ private:
     Steinberg::IPluginFactory* factory_ = nullptr;
 };
 
-// The first audio effect of a factory with its edit controller, initialised
-// and set up for 32-bit processing; torn down in the right order.
+// An audio class of a factory (an effect, an instrument, a MIDI effect)
+// with its edit controller, initialised and set up for 32-bit processing;
+// torn down in the right order.
 class Effect {
 public:
     ~Effect();
-    bool create(Steinberg::IPluginFactory* factory, std::string& error);
-    bool setup(double sampleRate, int maxBlock, std::string& error);
+    // The class named `name`, or the first audio class when it is empty.
+    bool create(Steinberg::IPluginFactory* factory, std::string& error, const std::string& name = {});
+    // Set up as a host's live playback (`realtime`) or as its render to a
+    // file, where each block may take as long as the plug-in needs.
+    bool setup(double sampleRate, int maxBlock, std::string& error, bool realtime = true);
     bool activate(std::string& error);
 
     // Channel count of the main audio bus in the given direction.
     int mainChannels(Steinberg::Vst::BusDirection direction) const;
+    // Channel counts of every audio bus in the given direction.
+    std::vector<int> busChannels(Steinberg::Vst::BusDirection direction) const;
+    // Switches on, as hosts do before activation, the main audio buses and
+    // the first event input bus, and the first event output bus when
+    // `eventsOut`; false when the class has no event input.
+    bool activateMainBuses(bool eventsOut);
     bool saveState(const std::string& file, std::string& error);
     bool loadState(const std::string& file, std::string& error);
 

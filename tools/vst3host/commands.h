@@ -6,6 +6,8 @@ namespace vst3host {
 
 struct ProcessOptions {
     std::string bundle, input, output, saveState, loadState;
+    std::string midi, midiOut;  // MIDI files played in, and of what the plug-in sends
+    std::string className;      // one class of a module with several; empty: the first
     int block = 512;
     double rate = 0;  // 0: the input file's rate
     bool realtime = false;  // pace the blocks like live playback

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 using namespace Steinberg;
 
@@ -40,8 +41,10 @@ namespace {
 int usage() {
     std::fprintf(stderr,
                  "usage: vst3host list BUNDLE\n"
-                 "       vst3host process BUNDLE IN.wav OUT.wav [--block N] [--rate R] [--realtime]\n"
+                 "       vst3host process BUNDLE [IN.wav] OUT.wav [--midi FILE.mid] [--midi-out FILE.mid]\n"
+                 "                        [--class NAME] [--block N] [--rate R] [--realtime]\n"
                  "                        [--save-state FILE] [--load-state FILE]\n"
+                 "       (IN.wav may be left out with --midi: silence as long as the notes and the tail)\n"
                  "       vst3host editor BUNDLE [--seconds S] [--screenshot OUT.png]\n"
                  "       vst3host moduleinfo BUNDLE [OUT.json]\n");
     return 2;
@@ -64,12 +67,13 @@ int main(int argc, char** argv) {
     if (command == "moduleinfo") return argc <= 4 ? vst3host::moduleInfoCommand(argv[2], argc == 4 ? argv[3] : "") : usage();
 
     if (command == "process") {
-        if (argc < 5) return usage();
         vst3host::ProcessOptions o;
         o.bundle = argv[2];
-        o.input = argv[3];
-        o.output = argv[4];
-        for (int i = 5; i < argc; i += 2) {
+        // The files come before the options: IN.wav OUT.wav, or OUT.wav alone.
+        int i = 3;
+        std::vector<std::string> files;
+        for (; i < argc && std::strncmp(argv[i], "--", 2) != 0; ++i) files.push_back(argv[i]);
+        for (; i < argc; i += 2) {
             const std::string opt = argv[i];
             const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
             double v = 0;
@@ -80,10 +84,23 @@ int main(int argc, char** argv) {
                 --i;  // a flag without a value
             } else if (opt == "--save-state" && value) o.saveState = value;
             else if (opt == "--load-state" && value) o.loadState = value;
+            else if (opt == "--midi" && value) o.midi = value;
+            else if (opt == "--midi-out" && value) o.midiOut = value;
+            else if (opt == "--class" && value) o.className = value;
             else {
                 std::fprintf(stderr, "vst3host: bad option %s\n", opt.c_str());
                 return usage();
             }
+        }
+        if (files.size() == 2) {
+            o.input = files[0];
+            o.output = files[1];
+        } else if (files.size() == 1 && !o.midi.empty()) {
+            o.output = files[0];
+        } else {
+            std::fprintf(stderr, files.size() == 1 ? "vst3host: an input sound file, or --midi FILE.mid, is needed\n"
+                                                   : "vst3host: IN.wav OUT.wav, or OUT.wav with --midi, are needed\n");
+            return usage();
         }
         return vst3host::processCommand(o);
     }
