@@ -281,15 +281,11 @@ void QuillDirect2DEditor::render() {
         renders_.fetch_add(1);
 }
 
-void QuillDirect2DEditor::dragTo(int x) {
-    const D2D1_RECT_F track = sliderRect(static_cast<float>(rect_.getWidth()));
-    if (track.right <= track.left) return;
-    const double value = (x - track.left) / (track.right - track.left);
-    controller_->editParameter(kGainId, clampNormalized(value));
-    refresh();
-}
-
 LRESULT QuillDirect2DEditor::message(UINT message, WPARAM wParam, LPARAM lParam) {
+    if (slider_.mouse(hwnd_, message, lParam, rect_.getWidth(), *controller_)) {
+        refresh();
+        return 0;
+    }
     switch (message) {
         case WM_PAINT: {
             PAINTSTRUCT ps;
@@ -304,26 +300,6 @@ LRESULT QuillDirect2DEditor::message(UINT message, WPARAM wParam, LPARAM lParam)
             return 0;
         case WM_ERASEBKGND:
             return 1;
-        case WM_LBUTTONDOWN: {
-            const int x = static_cast<short>(LOWORD(lParam));
-            const int y = static_cast<short>(HIWORD(lParam));
-            const D2D1_RECT_F track = sliderRect(static_cast<float>(rect_.getWidth()));
-            if (y < track.top || y >= track.bottom || x < track.left || x > track.right) return 0;
-            dragging_ = true;
-            SetCapture(hwnd_);
-            dragTo(x);
-            return 0;
-        }
-        case WM_MOUSEMOVE:
-            if (dragging_) dragTo(static_cast<short>(LOWORD(lParam)));
-            return 0;
-        case WM_LBUTTONUP:
-        case WM_CAPTURECHANGED:
-            if (dragging_) {
-                dragging_ = false;
-                if (message == WM_LBUTTONUP) ReleaseCapture();
-            }
-            return 0;
         default:
             return QuillView::message(message, wParam, lParam);
     }

@@ -75,9 +75,8 @@ private:
     void resizeSurface(int width, int height);
     void render();
     void draw(ID2D1RenderTarget* target, float width, float height);
-    void dragTo(int x);
 
-    bool dragging_ = false;
+    GainSlider slider_{kDirect2DSliderLeft, kDirect2DSliderTop, kDirect2DSliderHeight};
     std::atomic<int> renders_{0};
 
     // Loaded at run time, so that Quill's other editors import none of them.

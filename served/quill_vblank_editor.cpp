@@ -17,10 +17,6 @@ namespace {
 // Posted by the blank thread: render the picture again, then invalidate.
 constexpr UINT kRenderMessage = WM_APP + 0x51;
 
-RECT sliderRect(int width) {
-    return RECT{kVBlankSliderLeft, kVBlankSliderTop, width - kVBlankSliderLeft, kVBlankSliderTop + kVBlankSliderHeight};
-}
-
 void fill(HDC dc, const RECT& rect, COLORREF colour) {
     HBRUSH brush = CreateSolidBrush(colour);
     FillRect(dc, &rect, brush);
@@ -156,7 +152,7 @@ void QuillVBlankEditor::render() {
     line = RECT{20, 92, width - 20, 116};
     DrawTextA(dc, text, -1, &line, DT_LEFT | DT_SINGLELINE);
 
-    const RECT track = sliderRect(width);
+    const RECT track = slider_.track(width);
     fill(dc, track, kVBlankTrackColour);
     RECT filled = track;
     filled.right = track.left + static_cast<LONG>((track.right - track.left) * gain);
@@ -167,15 +163,11 @@ void QuillVBlankEditor::render() {
     InvalidateRect(hwnd_, nullptr, FALSE);
 }
 
-void QuillVBlankEditor::dragTo(int x) {
-    const RECT track = sliderRect(rect_.getWidth());
-    if (track.right <= track.left) return;
-    const double value = static_cast<double>(x - track.left) / (track.right - track.left);
-    controller_->editParameter(kGainId, clampNormalized(value));
-    refresh();
-}
-
 LRESULT QuillVBlankEditor::message(UINT message, WPARAM wParam, LPARAM lParam) {
+    if (slider_.mouse(hwnd_, message, lParam, rect_.getWidth(), *controller_)) {
+        refresh();
+        return 0;
+    }
     switch (message) {
         case WM_PAINT: {
             // Only what was last rendered: a stale value stays on screen
@@ -192,26 +184,6 @@ LRESULT QuillVBlankEditor::message(UINT message, WPARAM wParam, LPARAM lParam) {
             return 0;
         case WM_ERASEBKGND:
             return 1;
-        case WM_LBUTTONDOWN: {
-            const int x = static_cast<short>(LOWORD(lParam));
-            const int y = static_cast<short>(HIWORD(lParam));
-            const RECT track = sliderRect(rect_.getWidth());
-            if (y < track.top || y >= track.bottom || x < track.left || x > track.right) return 0;
-            dragging_ = true;
-            SetCapture(hwnd_);
-            dragTo(x);
-            return 0;
-        }
-        case WM_MOUSEMOVE:
-            if (dragging_) dragTo(static_cast<short>(LOWORD(lParam)));
-            return 0;
-        case WM_LBUTTONUP:
-        case WM_CAPTURECHANGED:
-            if (dragging_) {
-                dragging_ = false;
-                if (message == WM_LBUTTONUP) ReleaseCapture();
-            }
-            return 0;
         default:
             return QuillView::message(message, wParam, lParam);
     }

@@ -60,14 +60,13 @@ private:
     void waitForBlanks();
     void stopWaiting();
     void render();
-    void dragTo(int x);
 
     HDC picture_ = nullptr;  // the last rendered picture, selected into a memory DC
     HBITMAP pictureBitmap_ = nullptr;
     HGDIOBJ oldBitmap_ = nullptr;
     int pictureWidth_ = 0;
     int pictureHeight_ = 0;
-    bool dragging_ = false;
+    GainSlider slider_{kVBlankSliderLeft, kVBlankSliderTop, kVBlankSliderHeight};
     std::atomic<bool> stale_{false};
     std::atomic<bool> waiting_{false};
     std::atomic<int> renders_{0};

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "quill_controller.h"
+#include "quill_dsp.h"
 
 extern "C" IMAGE_DOS_HEADER __ImageBase;
 
@@ -118,6 +119,39 @@ tresult PLUGIN_API QuillView::getSize(ViewRect* size) {
 tresult PLUGIN_API QuillView::setFrame(IPlugFrame* frame) {
     frame_ = frame;
     return kResultOk;
+}
+
+bool GainSlider::mouse(HWND window, UINT message, LPARAM lParam, int width, QuillController& controller) {
+    const int x = static_cast<short>(LOWORD(lParam)), y = static_cast<short>(HIWORD(lParam));
+    switch (message) {
+        case WM_LBUTTONDOWN: {
+            const RECT bar = track(width);
+            if (y < bar.top || y >= bar.bottom || x < bar.left || x > bar.right) return false;
+            dragging_ = true;
+            SetCapture(window);
+            break;
+        }
+        case WM_MOUSEMOVE:
+            if (!dragging_) return false;
+            break;
+        case WM_LBUTTONUP:
+        case WM_CAPTURECHANGED:
+            if (dragging_) {
+                dragging_ = false;
+                if (message == WM_LBUTTONUP) ReleaseCapture();
+            }
+            return false;
+        default:
+            return false;
+    }
+    dragTo(x, width, controller);
+    return true;
+}
+
+void GainSlider::dragTo(int x, int width, QuillController& controller) const {
+    const RECT bar = track(width);
+    if (bar.right <= bar.left) return;
+    controller.editParameter(kGainId, clampNormalized(static_cast<double>(x - bar.left) / (bar.right - bar.left)));
 }
 
 LRESULT QuillView::message(UINT message, WPARAM wParam, LPARAM lParam) {

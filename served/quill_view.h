@@ -77,6 +77,24 @@ private:
     const char* windowClass_;
 };
 
+// The gain as a horizontal slider `margin` pixels from either side of the
+// editor, that follows a left-button drag as the toolkits' sliders do: an
+// edit at the press and at each move while the button is down.
+class GainSlider {
+public:
+    GainSlider(int margin, int top, int height) : margin_(margin), top_(top), height_(height) {}
+    RECT track(int width) const { return RECT{margin_, top_, width - margin_, top_ + height_}; }
+    // Follows the mouse messages of a drag in `window` (`width` wide); true
+    // when one set the gain.
+    bool mouse(HWND window, UINT message, LPARAM lParam, int width, QuillController& controller);
+
+private:
+    void dragTo(int x, int width, QuillController& controller) const;
+
+    int margin_, top_, height_;
+    bool dragging_ = false;
+};
+
 // Registers a window class of this module while windows of it exist: the
 // first open registers it, the last close unregisters it, so that a later
 // load of the module at another address does not find a class pointing
