@@ -50,13 +50,13 @@ std::string classNameOf(const char* role) {
 }
 
 // Why a window could not be made, in words: error 0 is what Wine answers when
-// the prefix's desktop has no X display (a Wine program of the prefix was
-// started without DISPLAY and its session still runs).
+// the prefix's desktop has no X display (Wine's session of the prefix was
+// started by a program without DISPLAY and still runs).
 void logWindowFailure(const char* what, DWORD error) {
     logError() << "[PluginInstance] Failed to create " << what << ": " << error;
     if (error == 0)
-        logError() << "[PluginInstance] Wine made no window: the prefix's desktop has no X display (a Wine program "
-                      "of this prefix started without DISPLAY still runs; end it, or run wineserver -k)";
+        logError() << "[PluginInstance] Wine made no window: the prefix's desktop has no X display (Wine's session "
+                      "of this prefix was started without DISPLAY; end its programs, or run wineserver -k)";
 }
 
 // What this Wine lacks for editors to draw and repaint, supplied once, before
