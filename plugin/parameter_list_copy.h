@@ -33,6 +33,10 @@ inline bool readValueEntry (const Tandem::ParameterValue& entry, ValueCopy& copy
 	for (int attempt = 0; attempt < kSequenceReadTries; ++attempt)
 	{
 		const uint32 before = entry.sequence.load (std::memory_order_acquire);
+		// 0: never written. outpost publishes the list before its values, and
+		// an empty entry's id 0 would pass for the first parameter's.
+		if (before == 0)
+			return false;
 		if (before & 1u)
 		{
 			Tandem::cpuPause ();
