@@ -6,7 +6,11 @@
 #include "protocol/parameter_request.h"
 #include "protocol/tandem_protocol.h"
 
+#include "plugin/sleep_fully.h"
+
 #include <chrono>
+#include <functional>
+#include <mutex>
 #include <thread>
 
 namespace Steinberg {
@@ -42,6 +46,29 @@ inline void postCommand (Tandem::UICommand* ui, Tandem::CommandCode code)
 	ui->command = static_cast<int32_t> (code);
 	ui->processed.store (false, std::memory_order_release);
 	wakeOutpostForCommand (ui);
+}
+
+// Posts `code` once the slot is free (outpost acknowledged the last
+// command), under `slotLock`, until `deadline` or `stopping`; then takes the
+// slot anyway when `takeAnyway`. False when nothing was posted.
+inline bool postWhenFree (Tandem::UICommand& ui, std::mutex& slotLock, Tandem::CommandCode code, Deadline deadline,
+                          const std::function<bool ()>& stopping, bool takeAnyway)
+{
+	for (;;)
+	{
+		const bool late = std::chrono::steady_clock::now () >= deadline || stopping ();
+		{
+			std::lock_guard<std::mutex> slot (slotLock);
+			if (ui.processed.load (std::memory_order_acquire) || (late && takeAnyway))
+			{
+				postCommand (&ui, code);
+				return true;
+			}
+		}
+		if (late)
+			return false;
+		Tandem::sleepFully (1);
+	}
 }
 
 } // namespace QuillMarlow
