@@ -10,7 +10,8 @@
 // than us watches the wrapper's properties (how an embedder learns of the
 // flag's change), or when the embedder tells us we are embedded. We map the
 // wrapper ourselves as well, for hosts that do not speak XEmbed.
-#include "plugin/view.h"
+#include "plugin/window_tree.h"
+
 #include "log/log.h"
 
 #include <cstring>
@@ -43,7 +44,7 @@ xcb_atom_t intern (xcb_connection_t* c, xcb_intern_atom_cookie_t cookie)
 
 } // namespace
 
-void QuillMarlowView::internXEmbedAtoms ()
+void WindowTree::internXEmbedAtoms ()
 {
 	static const char kInfo[] = "_XEMBED_INFO";
 	static const char kXEmbed[] = "_XEMBED";
@@ -53,7 +54,7 @@ void QuillMarlowView::internXEmbedAtoms ()
 	xembedAtom_ = intern (connection_, message);
 }
 
-void QuillMarlowView::writeXEmbedInfo (uint32 window, bool mapped)
+void WindowTree::writeXEmbedInfo (uint32 window, bool mapped)
 {
 	if (!xembedInfoAtom_)
 		return;
@@ -61,7 +62,7 @@ void QuillMarlowView::writeXEmbedInfo (uint32 window, bool mapped)
 	xcb_change_property (connection_, XCB_PROP_MODE_REPLACE, window, xembedInfoAtom_, xembedInfoAtom_, 32, 2, info);
 }
 
-bool QuillMarlowView::embedderWatches (uint32 wrapper)
+bool WindowTree::embedderWatches (uint32 wrapper)
 {
 	auto* attrs = xcb_get_window_attributes_reply (connection_, xcb_get_window_attributes (connection_, wrapper),
 	                                               nullptr);
@@ -72,7 +73,7 @@ bool QuillMarlowView::embedderWatches (uint32 wrapper)
 	return watched;
 }
 
-void QuillMarlowView::askEmbedderToMap (uint32 wrapper)
+void WindowTree::askEmbedderToMap (uint32 wrapper)
 {
 	writeXEmbedInfo (wrapper, true);
 	xcb_flush (connection_);
@@ -80,7 +81,7 @@ void QuillMarlowView::askEmbedderToMap (uint32 wrapper)
 	                   << " asks its embedder to map it";
 }
 
-bool QuillMarlowView::handleXEmbedMessage (const xcb_client_message_event_t& event, uint32 wrapper, uint32 wine,
+bool WindowTree::handleXEmbedMessage (const xcb_client_message_event_t& event, uint32 wrapper, uint32 wine,
                                            bool& askedToMap)
 {
 	if (!xembedAtom_ || event.type != xembedAtom_ || event.format != 32 || event.window != wrapper)
