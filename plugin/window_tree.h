@@ -2,10 +2,11 @@
 // window of ours > the window Wine made for the served editor. It does for
 // Wine's window what a window manager would do for a top-level one
 // (withdrawing it from the top level, WM_STATE, configure notices with its
-// place on the screen), speaks XEmbed with a host that does
-// (window_tree_xembed.cpp), and holds the X11 connection the view and its
-// event thread share.
+// place on the screen), speaks XEmbed with a host that does, and holds the
+// X11 connection the view and its event thread share.
 #pragma once
+
+#include "plugin/xembed.h"
 
 #include "pluginterfaces/base/ftypes.h"
 
@@ -77,14 +78,7 @@ public:
 	// Logs the wrapper's and Wine's window state as the server sees it.
 	void debugHierarchy ();
 
-	// XEmbed (window_tree_xembed.cpp).
-	// True when another client watches the wrapper's properties: an embedder.
-	bool embedderWatches (uint32 wrapper);
-	void askEmbedderToMap (uint32 wrapper);
-	// Answers an `_XEMBED` message of the embedder; false for other messages.
-	// `askedToMap` is the event thread's record of having set XEMBED_MAPPED.
-	bool handleXEmbedMessage (const xcb_client_message_event_t& event, uint32 wrapper, uint32 wine,
-	                          bool& askedToMap);
+	XEmbed& xembed () { return xembed_; }
 
 	// Background of the wrapper, seen where Wine's window is not.
 	static constexpr uint32 kWrapperBackground = 0x3c3c3c;
@@ -101,9 +95,6 @@ private:
 	// Sends Wine's window the configure notice that tells it where it is on
 	// the screen (Wine ignores the real events inside a foreign parent).
 	void sendConfigureNotify (uint32 target, int16 x, int16 y, uint16 width, uint16 height);
-	void internXEmbedAtoms ();
-	// Sets the window's `_XEMBED_INFO`: version 0, XEMBED_MAPPED or no flag.
-	void writeXEmbedInfo (uint32 window, bool mapped);
 
 	xcb_connection_t* connection_ = nullptr;
 	xcb_screen_t* screen_ = nullptr;
@@ -117,9 +108,7 @@ private:
 	// high half, written as one unit.
 	std::atomic<uint32> lastPosition_ {0};
 	uint32 wmStateAtom_ = 0;
-	// Interned at construction, XCB_NONE when the server did not answer.
-	uint32 xembedInfoAtom_ = 0;
-	uint32 xembedAtom_ = 0;
+	XEmbed xembed_ {connection_};
 };
 
 } // namespace QuillMarlow

@@ -96,9 +96,9 @@ void QuillMarlowView::handleX11Events ()
 		}
 		if (!askedToMap && std::chrono::steady_clock::now () >= nextEmbedderCheck)
 		{
-			if (windows_.embedderWatches (wrapper))
+			if (windows_.xembed ().embedderWatches (wrapper))
 			{
-				windows_.askEmbedderToMap (wrapper);
+				windows_.xembed ().askEmbedderToMap (wrapper);
 				askedToMap = true;
 			}
 			nextEmbedderCheck = std::chrono::steady_clock::now () + kEmbedderCheckPeriod;
@@ -215,8 +215,8 @@ void QuillMarlowView::handleX11Events ()
 				break;
 			}
 			case XCB_CLIENT_MESSAGE:
-				if (!windows_.handleXEmbedMessage (*reinterpret_cast<xcb_client_message_event_t*> (event.get ()), wrapper,
-				                                   wine, askedToMap))
+				if (!windows_.xembed ().handleMessage (*reinterpret_cast<xcb_client_message_event_t*> (event.get ()),
+				                                       wrapper, wine, askedToMap))
 					countOther (type);
 				break;
 			default:
