@@ -44,12 +44,7 @@ QuillMarlowView::~QuillMarlowView ()
 		editWatcher_->useRunLoopOf (nullptr);
 		editWatcher_->release ();
 	}
-	if (eventThread_.joinable ())
-	{
-		Tandem::logInfo () << "[QuillMarlowView] Stopping event thread...";
-		running_ = false;
-		eventThread_.join ();
-	}
+	eventThread_.stop ();
 	unregisterFromRunLoop ();
 	if (eventFd_ >= 0)
 		::close (eventFd_);
@@ -149,22 +144,14 @@ tresult PLUGIN_API QuillMarlowView::attached (void* parent, FIDString type)
 		return kResultFalse;
 	}
 
-	if (!eventThread_.joinable ())
+	if (!eventThread_.running ())
 	{
-		watchedAncestors_ = windows_.hostAncestors ();
 		bool up = true;
 		int32 restarts = 0;
 		if (region_.outpostStatus (up, restarts))
 			restartsSeen_ = restarts;
 		outpostGoneShown_ = false;
-		for (uint32 w : watchedAncestors_)
-		{
-			const uint32 mask = XCB_EVENT_MASK_STRUCTURE_NOTIFY;
-			xcb_change_window_attributes (windows_.connection (), w, XCB_CW_EVENT_MASK, &mask);
-		}
-		running_ = true;
-		eventThread_ = std::thread (&QuillMarlowView::handleX11Events, this);
-		Tandem::logInfo () << "[QuillMarlowView] Started event forwarding thread";
+		eventThread_.start ();
 	}
 
 	if (windows_.updatePosition (windows_.wrapper (), windows_.wine (), static_cast<uint16> (editorWidth_.load ()),
@@ -193,12 +180,7 @@ tresult PLUGIN_API QuillMarlowView::attached (void* parent, FIDString type)
 tresult PLUGIN_API QuillMarlowView::removed ()
 {
 	Tandem::logInfo () << "[QuillMarlowView] removed() called";
-	if (eventThread_.joinable ())
-	{
-		Tandem::logInfo () << "[QuillMarlowView] Stopping event thread...";
-		running_ = false;
-		eventThread_.join ();
-	}
+	eventThread_.stop ();
 	unregisterFromRunLoop ();
 	if (eventFd_ >= 0)
 	{
@@ -217,7 +199,6 @@ tresult PLUGIN_API QuillMarlowView::removed ()
 		Tandem::logInfo () << "[QuillMarlowView] HideEditor not posted: outpost's shared file is gone";
 	}
 	windows_.destroyWrapper ();
-	watchedAncestors_.clear ();
 	Tandem::logInfo () << "[QuillMarlowView] View removed successfully";
 	return kResultOk;
 }

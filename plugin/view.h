@@ -6,11 +6,12 @@
 //
 // Files: view.cpp (the view's life, attach and detach, the command region),
 // view_sizing.cpp (sizes between host, view and served editor),
-// x11_event_thread.cpp (the event thread), view_outpost_restart.cpp (the
-// editor through outpost's restarts). The windows are a WindowTree's.
+// view_outpost_restart.cpp (the editor through outpost's restarts). The
+// windows are a WindowTree's, followed by an EditorEventThread.
 #pragma once
 
 #include "plugin/command_region_link.h"
+#include "plugin/editor_event_thread.h"
 #include "plugin/window_tree.h"
 #include "protocol/tandem_protocol.h"
 
@@ -32,7 +33,10 @@ namespace QuillMarlow {
 
 class EditWatcher;
 
-class QuillMarlowView : public IPlugView, public IPlugViewContentScaleSupport, public Linux::IEventHandler
+class QuillMarlowView : public IPlugView,
+                        public IPlugViewContentScaleSupport,
+                        public Linux::IEventHandler,
+                        private EditorEventThread::Client
 {
 public:
 	// Opens the view's own X11 connection (DISPLAY decides which); the view
@@ -71,14 +75,11 @@ public:
 	// user-interface thread when the event thread has a new editor size.
 	void PLUGIN_API onFDIsSet (Linux::FileDescriptor fd) SMTG_OVERRIDE;
 
-	// Body of the X11 event thread (x11_event_thread.cpp).
-	void handleX11Events ();
-
 	// Read-only looks for diagnostics and tests.
 	uint32 wrapperWindow () const { return windows_.wrapper (); }
 	uint32 wineWindow () const { return windows_.wine (); }
 	bool hasConnection () const { return windows_.connection () != nullptr; }
-	bool eventThreadRunning () const { return eventThread_.joinable (); }
+	bool eventThreadRunning () const { return eventThread_.running (); }
 
 protected:
 	virtual ~QuillMarlowView ();
@@ -115,11 +116,15 @@ private:
 	void takeReportedSizeOrPrepare ();
 	// outpost reported a served editor that cannot be resized.
 	bool servedSizeFixed () const;
-	// Event thread: acts on a new size report of outpost.
-	void checkSizeReport ();
-	// Event thread (view_outpost_restart.cpp): follows outpost's restarts,
-	// `wine` being the thread's Wine window, replaced on a re-embedding.
-	void followOutpost (uint32 wrapper, uint32& wine);
+	// The event thread's client.
+	void checkSizeReport () override;
+	void followOutpost (uint32 wrapper, uint32& wine) override;
+	uint16 editorWidth () const override { return static_cast<uint16> (editorWidth_.load (std::memory_order_relaxed)); }
+	uint16 editorHeight () const override
+	{
+		return static_cast<uint16> (editorHeight_.load (std::memory_order_relaxed));
+	}
+	// Event thread (view_outpost_restart.cpp): outpost's restarts.
 	bool embedRestartedEditor (uint32 wrapper);
 	void drawOutpostGone (uint32 wrapper);
 	// Host's user-interface thread: the served editor has a new size.
@@ -136,10 +141,7 @@ private:
 	EditWatcher* editWatcher_ = nullptr;
 	std::atomic<int32> editorWidth_ {800};
 	std::atomic<int32> editorHeight_ {600};
-	std::thread eventThread_;
-	std::atomic<bool> running_ {false};
-	// Windows whose moves the thread follows; set before the thread starts.
-	std::vector<uint32> watchedAncestors_;
+	EditorEventThread eventThread_ {windows_, *this};
 
 	// Sizes. The last size the host was told (getSize), gave (onSize) or
 	// accepted (resizeView), 0 while unknown; the served editor's size and whether the host may

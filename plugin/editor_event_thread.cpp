@@ -1,10 +1,5 @@
-// The editor view's X11 event thread. It does for Wine's window what a window
-// manager would do for a top-level window: it tells Wine where the window is
-// on the screen whenever that may have changed, and moves the keyboard focus
-// into it when the pointer enters or the wrapper gets the focus. It also
-// watches outpost's size report, for resizes the served editor asks for, and
-// speaks XEmbed with a host that does (see WindowTree).
-#include "plugin/view.h"
+#include "plugin/editor_event_thread.h"
+
 #include "plugin/sleep_fully.h"
 #include "log/log.h"
 
@@ -36,7 +31,36 @@ constexpr auto kEmbedderCheckPeriod = std::chrono::milliseconds (50);
 
 } // namespace
 
-void QuillMarlowView::handleX11Events ()
+EditorEventThread::EditorEventThread (WindowTree& windows, Client& client) : windows_ (windows), client_ (client)
+{
+}
+
+void EditorEventThread::start ()
+{
+	if (thread_.joinable ())
+		return;
+	ancestors_ = windows_.hostAncestors ();
+	for (uint32 w : ancestors_)
+	{
+		const uint32 mask = XCB_EVENT_MASK_STRUCTURE_NOTIFY;
+		xcb_change_window_attributes (windows_.connection (), w, XCB_CW_EVENT_MASK, &mask);
+	}
+	running_ = true;
+	thread_ = std::thread (&EditorEventThread::run, this);
+	Tandem::logInfo () << "[QuillMarlowView] Started event forwarding thread";
+}
+
+void EditorEventThread::stop ()
+{
+	if (!thread_.joinable ())
+		return;
+	Tandem::logInfo () << "[QuillMarlowView] Stopping event thread...";
+	running_ = false;
+	thread_.join ();
+	ancestors_.clear ();
+}
+
+void EditorEventThread::run ()
 {
 	static std::atomic<int32> otherEventCount {0};
 
@@ -44,7 +68,7 @@ void QuillMarlowView::handleX11Events ()
 	xcb_connection_t* const connection = windows_.connection ();
 	const uint32 wrapper = windows_.wrapper ();
 	uint32 wine = windows_.wine ();
-	const std::vector<uint32> ancestors = watchedAncestors_;
+	const std::vector<uint32>& ancestors = ancestors_;
 	int takeBacks = 0;
 	auto nextSizeCheck = std::chrono::steady_clock::now ();
 	auto nextEmbedderCheck = nextSizeCheck;
@@ -73,8 +97,8 @@ void QuillMarlowView::handleX11Events ()
 		if (count % 10 == 0)
 			Tandem::logInfo () << "[QuillMarlowView] X11 event type: " << type << " (count: " << count << ")";
 	};
-	auto editorWidth = [&] { return static_cast<uint16> (editorWidth_.load (std::memory_order_relaxed)); };
-	auto editorHeight = [&] { return static_cast<uint16> (editorHeight_.load (std::memory_order_relaxed)); };
+	auto editorWidth = [&] { return client_.editorWidth (); };
+	auto editorHeight = [&] { return client_.editorHeight (); };
 
 	for (;;)
 	{
@@ -90,8 +114,8 @@ void QuillMarlowView::handleX11Events ()
 		}
 		if (std::chrono::steady_clock::now () >= nextSizeCheck)
 		{
-			checkSizeReport ();
-			followOutpost (wrapper, wine);
+			client_.checkSizeReport ();
+			client_.followOutpost (wrapper, wine);
 			nextSizeCheck = std::chrono::steady_clock::now () + kSizeReportPeriod;
 		}
 		if (!askedToMap && std::chrono::steady_clock::now () >= nextEmbedderCheck)
