@@ -22,13 +22,13 @@ const char kControllerCategory[] = "Component Controller Class";
 }  // namespace
 
 PluginInstance::PluginInstance(IPluginFactory* factory, std::string classId)
-    : factory_(factory), classId_(std::move(classId)), hostApplication_(new HostApplication), hInstance_(ownModuleHandle()) {
+    : factory_(factory), classId_(std::move(classId)), hostApplication_(new HostApplication) {
     if (factory_) factory_->addRef();
     logInfo() << "[PluginInstance] HostApplication created";
 }
 
 PluginInstance::~PluginInstance() {
-    hideWindow();
+    if (editor_) editor_->hide();
     // A plug-in is stopped and deactivated before it is terminated; the
     // audio thread is gone by now.
     deactivate();
@@ -37,13 +37,7 @@ PluginInstance::~PluginInstance() {
         componentHandler_->detach();
         componentHandler_->release();
     }
-    if (view_) {
-        // An attached view takes its windows down before it is let go.
-        if (viewAttached_) view_->removed();
-        view_->setFrame(nullptr);
-        view_->release();
-    }
-    if (frame_) frame_->release();
+    editor_.reset();
     if (hostApplication_) hostApplication_->release();
     // Connected objects hold each other: the connection goes before they
     // are terminated, so that each lets go of the other.
@@ -241,6 +235,11 @@ void PluginInstance::disconnectComponents() {
     }
     if (controllerPoint) controllerPoint->release();
     if (componentPoint) componentPoint->release();
+}
+
+ServedEditor& PluginInstance::editor() {
+    if (!editor_) editor_ = ServedEditor::create(controller_, component_, componentHandler_);
+    return *editor_;
 }
 
 void PluginInstance::connectComponentHandler() {

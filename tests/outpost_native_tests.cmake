@@ -25,7 +25,7 @@ add_library(outpost_native STATIC
     "${_outpost_dir}/plugin_instance_buses.cpp"
     "${_outpost_dir}/event_lists.cpp"
     "${_outpost_dir}/plugin_instance_state.cpp"
-    "${_outpost_dir}/plugin_instance_headless.cpp"
+    "${_outpost_dir}/served_editor_headless.cpp"
     "${_outpost_dir}/linux_calls.cpp"
     "${_outpost_dir}/linux_calls_headless.cpp"
     "${_outpost_dir}/chain_file.cpp"

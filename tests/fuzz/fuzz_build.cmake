@@ -57,7 +57,7 @@ add_library(fuzz_outpost STATIC
     outpost/plugin_instance_buses.cpp
     outpost/event_lists.cpp
     outpost/plugin_instance_state.cpp
-    outpost/plugin_instance_headless.cpp
+    outpost/served_editor_headless.cpp
     outpost/linux_calls.cpp
     outpost/linux_calls_headless.cpp
     outpost/chain_file.cpp

@@ -1,15 +1,17 @@
-// PluginInstance: windows, the plug-in's editor and the X11 window behind
-// them. Everything here runs on outpost's main thread.
-#include "plugin_instance.h"
+// The served editor in Win32 windows, and the X11 window Wine makes for them.
+#include "served_editor.h"
 #include "log/log.h"
 
 #include "component_handler.h"
 #include "generic_editor.h"
 #include "child_present.h"
 #include "plug_frame.h"
+#include "protocol/tandem_protocol.h"
 #include "vblank_wait.h"
 
+#include "pluginterfaces/gui/iplugview.h"
 #include "pluginterfaces/gui/iplugviewcontentscalesupport.h"
+#include "win32.h"
 
 #include <string>
 
@@ -19,8 +21,54 @@ namespace Tandem {
 
 namespace {
 
-PluginInstance* instanceOf(HWND hwnd) {
-    return reinterpret_cast<PluginInstance*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+class Win32Editor final : public ServedEditor {
+public:
+    Win32Editor(Vst::IEditController* controller, Vst::IComponent* component, ComponentHandler* handler)
+        : controller_(controller), component_(component), componentHandler_(handler),
+          hInstance_(GetModuleHandleW(nullptr)) {}
+    ~Win32Editor() override;
+
+    bool createWindow(bool embedding) override;
+    std::uint64_t x11WindowId() const override;
+    bool prepare() override;
+    bool create() override;
+    bool show() override;
+    void hide() override;
+    void processMessages() override;
+    bool hasWindow() const override { return hwnd_ != nullptr; }
+    bool hasView() const override { return view_ != nullptr; }
+    bool resizable() const override { return editorResizable_; }
+    bool constrainSize(std::int32_t& width, std::int32_t& height) override;
+    bool resize(std::int32_t& width, std::int32_t& height) override;
+    bool setContentScale(float factor) override;
+    std::int32_t width() const override { return width_; }
+    std::int32_t height() const override { return height_; }
+
+private:
+    static LRESULT CALLBACK windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    static LRESULT CALLBACK containerWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    // Where the keyboard goes when our windows get it: the editor's window
+    // that had it last, else the editor's first window.
+    HWND focusTarget() const;
+
+    Vst::IEditController* controller_;
+    Vst::IComponent* component_;
+    ComponentHandler* componentHandler_;
+    IPlugView* view_ = nullptr;
+    PlugFrame* frame_ = nullptr;
+    HWND hwnd_ = nullptr;
+    HWND containerHwnd_ = nullptr;
+    HWND lastFocus_ = nullptr;
+    HINSTANCE hInstance_;
+    std::int32_t width_ = 800;
+    std::int32_t height_ = 600;
+    bool embedded_ = false;
+    bool viewAttached_ = false;
+    bool editorResizable_ = false;
+};
+
+Win32Editor* instanceOf(HWND hwnd) {
+    return reinterpret_cast<Win32Editor*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
 }
 
 void storeInstance(HWND hwnd, LPARAM lParam) {
@@ -70,11 +118,18 @@ void supplyEditorGraphics() {
     installChildPresent();
 }
 
-}  // namespace
+Win32Editor::~Win32Editor() {
+    if (view_) {
+        // An attached view takes its windows down before it is let go.
+        if (viewAttached_) view_->removed();
+        view_->setFrame(nullptr);
+        view_->release();
+    }
+    if (frame_) frame_->release();
+}
 
-HINSTANCE PluginInstance::ownModuleHandle() { return GetModuleHandleW(nullptr); }
 
-bool PluginInstance::createWindow(bool embedding) {
+bool Win32Editor::createWindow(bool embedding) {
     logInfo() << "[PluginInstance] Creating window (embedding=" << embedding << ")...";
     embedded_ = embedding;
 
@@ -127,7 +182,7 @@ bool PluginInstance::createWindow(bool embedding) {
     }
     logInfo() << "[PluginInstance] Window created: HWND=" << hwnd_;
 
-    const std::uint64_t id = getX11WindowId();
+    const std::uint64_t id = x11WindowId();
     if (id != 0) logInfo() << "[PluginInstance] Wine X11 window ID: 0x" << std::hex << id;
 
     // The frame keeps our size up to date when the editor asks for another.
@@ -139,7 +194,7 @@ bool PluginInstance::createWindow(bool embedding) {
     return true;
 }
 
-std::uint64_t PluginInstance::getX11WindowId() const {
+std::uint64_t Win32Editor::x11WindowId() const {
     const bool container = embedded_ && containerHwnd_;
     HWND window = container ? containerHwnd_ : hwnd_;
     if (!window) {
@@ -157,7 +212,7 @@ std::uint64_t PluginInstance::getX11WindowId() const {
     return id;
 }
 
-bool PluginInstance::prepareEditor() {
+bool Win32Editor::prepare() {
     if (view_) return true;
     if (!controller_) return false;
     supplyEditorGraphics();
@@ -177,7 +232,7 @@ bool PluginInstance::prepareEditor() {
     return true;
 }
 
-bool PluginInstance::createEditor() {
+bool Win32Editor::create() {
     logInfo() << "[PluginInstance] Creating editor...";
     if (!controller_) {
         logError() << "[PluginInstance] No controller available";
@@ -254,7 +309,7 @@ bool PluginInstance::createEditor() {
     return true;
 }
 
-bool PluginInstance::constrainEditorSize(std::int32_t& width, std::int32_t& height) {
+bool Win32Editor::constrainSize(std::int32_t& width, std::int32_t& height) {
     if (!view_ || !editorResizable_) return false;
     ViewRect rect(0, 0, width, height);
     if (view_->checkSizeConstraint(&rect) != kResultOk) return false;
@@ -263,16 +318,16 @@ bool PluginInstance::constrainEditorSize(std::int32_t& width, std::int32_t& heig
     return true;
 }
 
-bool PluginInstance::resizeEditor(std::int32_t& width, std::int32_t& height) {
-    if (!frame_ || !constrainEditorSize(width, height)) return false;
+bool Win32Editor::resize(std::int32_t& width, std::int32_t& height) {
+    if (!frame_ || !constrainSize(width, height)) return false;
     ViewRect rect(0, 0, width, height);
     if (frame_->resizeView(view_, &rect) != kResultOk) return false;
     logInfo() << "[PluginInstance] Editor resized by the host to " << width << "x" << height;
     return true;
 }
 
-bool PluginInstance::setContentScale(float factor) {
-    if (!prepareEditor()) return false;
+bool Win32Editor::setContentScale(float factor) {
+    if (!prepare()) return false;
     IPlugViewContentScaleSupport* scaling = nullptr;
     if (view_->queryInterface(IPlugViewContentScaleSupport::iid, reinterpret_cast<void**>(&scaling)) != kResultOk ||
         !scaling) {
@@ -297,7 +352,7 @@ bool PluginInstance::setContentScale(float factor) {
     return result == kResultOk;
 }
 
-bool PluginInstance::showWindow() {
+bool Win32Editor::show() {
     logInfo() << "[PluginInstance] Showing window...";
     if (!hwnd_) {
         logError() << "[PluginInstance] No window to show!";
@@ -328,7 +383,7 @@ bool PluginInstance::showWindow() {
     return true;
 }
 
-void PluginInstance::hideWindow() {
+void Win32Editor::hide() {
     if (hwnd_) {
         ShowWindow(hwnd_, SW_HIDE);
         logInfo() << "[PluginInstance] Window hidden (not destroyed)";
@@ -336,14 +391,14 @@ void PluginInstance::hideWindow() {
     if (containerHwnd_) ShowWindow(containerHwnd_, SW_HIDE);
 }
 
-HWND PluginInstance::focusTarget() const {
+HWND Win32Editor::focusTarget() const {
     if (lastFocus_ && IsWindow(lastFocus_) && IsWindowVisible(lastFocus_) && IsChild(hwnd_, lastFocus_))
         return lastFocus_;
     HWND editor = hwnd_ ? GetWindow(hwnd_, GW_CHILD) : nullptr;
     return editor ? editor : hwnd_;
 }
 
-void PluginInstance::processMessages() {
+void Win32Editor::processMessages() {
     MSG msg;
     for (int i = 0; i < 50 && PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE); ++i) {
         TranslateMessage(&msg);
@@ -351,13 +406,13 @@ void PluginInstance::processMessages() {
     }
 }
 
-LRESULT CALLBACK PluginInstance::windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT CALLBACK Win32Editor::windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     static std::int32_t moveCount = 0;
     if (message == WM_CREATE) {
         storeInstance(hwnd, lParam);
         return DefWindowProcW(hwnd, message, wParam, lParam);
     }
-    PluginInstance* instance = instanceOf(hwnd);
+    Win32Editor* instance = instanceOf(hwnd);
     switch (message) {
     case WM_DESTROY:
         PostQuitMessage(0);
@@ -399,7 +454,7 @@ LRESULT CALLBACK PluginInstance::windowProc(HWND hwnd, UINT message, WPARAM wPar
     }
     case WM_CLOSE:
         logInfo() << "[PluginInstance] Window closing";
-        if (instance) instance->hideWindow();
+        if (instance) instance->hide();
         return 0;
     case WM_MOUSEACTIVATE:
         logInfo() << "[Outpost] WM_MOUSEACTIVATE";
@@ -441,12 +496,12 @@ LRESULT CALLBACK PluginInstance::windowProc(HWND hwnd, UINT message, WPARAM wPar
     return DefWindowProcW(hwnd, message, wParam, lParam);
 }
 
-LRESULT CALLBACK PluginInstance::containerWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT CALLBACK Win32Editor::containerWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_CREATE) {
         storeInstance(hwnd, lParam);
         return DefWindowProcW(hwnd, message, wParam, lParam);
     }
-    PluginInstance* instance = instanceOf(hwnd);
+    Win32Editor* instance = instanceOf(hwnd);
     HWND child = instance ? instance->hwnd_ : nullptr;
     switch (message) {
     case WM_DESTROY:
@@ -504,6 +559,13 @@ LRESULT CALLBACK PluginInstance::containerWindowProc(HWND hwnd, UINT message, WP
         break;
     }
     return DefWindowProcW(hwnd, message, wParam, lParam);
+}
+
+}  // namespace
+
+std::unique_ptr<ServedEditor> ServedEditor::create(Vst::IEditController* controller, Vst::IComponent* component,
+                                                   ComponentHandler* handler) {
+    return std::make_unique<Win32Editor>(controller, component, handler);
 }
 
 }  // namespace Tandem
