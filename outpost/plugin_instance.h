@@ -20,6 +20,7 @@
 #include "parameter_queue.h"
 #include "protocol/bus_data.h"
 #include "protocol/parameter_data.h"
+#include "instance_state.h"
 #include "served_editor.h"
 
 namespace Tandem {
@@ -154,16 +155,8 @@ public:
     // or all of it) changed.
     bool takeLatencyAnnouncement();
 
-    // State (main thread): the component's state as opaque bytes.
-    std::int32_t getState(std::uint8_t* buffer, std::int32_t capacity);
-    // kResultOk, or the result with which the component refused the state,
-    // or its controller refused it in setComponentState.
-    Steinberg::tresult setState(const std::uint8_t* data, std::int32_t size);
-    // The controller's own state (main thread). `size` is 0 when it keeps
-    // none (also a controller that is the component itself: its state is the
-    // component's). kResultOk, or the controller's failure.
-    Steinberg::tresult getControllerState(std::uint8_t* buffer, std::int32_t capacity, std::int32_t& size);
-    Steinberg::tresult setControllerState(const std::uint8_t* data, std::int32_t size);
+    // The component's and the controller's state (main thread).
+    InstanceState state() const { return InstanceState(component_, controller_, singleObject_); }
 
     // The served editor and its windows (main thread only), made when it is
     // first asked for.
