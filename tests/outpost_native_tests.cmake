@@ -8,7 +8,7 @@ add_library(outpost_native STATIC
     "${_outpost_dir}/application_parameters.cpp"
     "${_outpost_dir}/application_state.cpp"
     "${_outpost_dir}/application_buses.cpp"
-    "${_outpost_dir}/application_headless.cpp"
+    "${_outpost_dir}/shared_file_view_headless.cpp"
     "${_outpost_dir}/host_thread_headless.cpp"
     "${_outpost_dir}/component_handler.cpp"
     "${_outpost_dir}/parameter_changes.cpp"

@@ -40,7 +40,7 @@ add_library(fuzz_outpost STATIC
     outpost/application_parameters.cpp
     outpost/application_state.cpp
     outpost/application_buses.cpp
-    outpost/application_headless.cpp
+    outpost/shared_file_view_headless.cpp
     outpost/host_thread_headless.cpp
     outpost/component_handler.cpp
     outpost/parameter_changes.cpp
