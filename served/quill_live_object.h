@@ -1,9 +1,7 @@
-// Reference counting and interface lookup shared by Quill's objects.
+// How many of the module's objects are alive, for its ExitDll to report.
 #pragma once
 
 #include <atomic>
-
-#include "pluginterfaces/base/funknown.h"
 
 namespace Quill {
 
@@ -11,31 +9,15 @@ namespace Quill {
 // from its construction to its destruction. The module's ExitDll reports it.
 inline std::atomic<int> liveObjects{0};
 
-// Atomic reference count following the FUnknown rule: objects start at one
-// reference for their creator and delete themselves when it drops to zero.
-class RefCount {
+// A base of each of the module's reference-counted classes (once: a class
+// extending one of them has it already) that counts the object in
+// liveObjects. Reference counting itself is Tandem::RefCounted's.
+class LiveObject {
 public:
-    RefCount() { liveObjects.fetch_add(1, std::memory_order_relaxed); }
-    ~RefCount() { liveObjects.fetch_sub(1, std::memory_order_relaxed); }
-    RefCount(const RefCount&) = delete;
-    RefCount& operator=(const RefCount&) = delete;
-
-    Steinberg::uint32 add() { return count_.fetch_add(1, std::memory_order_relaxed) + 1; }
-    // Returns the new count; the caller deletes the object when it is 0.
-    Steinberg::uint32 remove() { return count_.fetch_sub(1, std::memory_order_acq_rel) - 1; }
-
-private:
-    std::atomic<Steinberg::uint32> count_{1};
+    LiveObject() { liveObjects.fetch_add(1, std::memory_order_relaxed); }
+    ~LiveObject() { liveObjects.fetch_sub(1, std::memory_order_relaxed); }
+    LiveObject(const LiveObject&) = delete;
+    LiveObject& operator=(const LiveObject&) = delete;
 };
-
-// Answers `iid` with `object` (after adding a reference) when they match.
-template <class Interface, class Object>
-bool answerInterface(const Steinberg::TUID iid, Object* object, void** out) {
-    if (!Steinberg::FUnknownPrivate::iidEqual(iid, Interface::iid)) return false;
-    Interface* result = object;
-    result->addRef();
-    *out = result;
-    return true;
-}
 
 }  // namespace Quill

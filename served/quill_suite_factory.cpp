@@ -9,9 +9,10 @@
 #include "pluginterfaces/base/ipluginbase.h"
 #include "pluginterfaces/vst/ivstevents.h"
 #include "quill_controller.h"
+#include "quill_live_object.h"
 #include "quill_processor.h"
-#include "quill_refcount.h"
 #include "quill_suite.h"
+#include "sdk/ref_counted.h"
 
 #include <windows.h>
 
@@ -122,23 +123,10 @@ void copyWide(char16* dst, std::size_t capacity, const wchar_t* src) {
     dst[i] = 0;
 }
 
-class SuiteFactory : public IPluginFactory3 {
+class SuiteFactory : public Tandem::RefCounted<IPluginFactory3, Tandem::Indirectly<IPluginFactory2>,
+                                               Tandem::Indirectly<IPluginFactory>>,
+                     private LiveObject {
 public:
-    virtual ~SuiteFactory() = default;
-
-    tresult PLUGIN_API queryInterface(const TUID iid, void** obj) override {
-        if (answerInterface<IPluginFactory3>(iid, this, obj) || answerInterface<IPluginFactory2>(iid, this, obj) ||
-            answerInterface<IPluginFactory>(iid, this, obj) || answerInterface<FUnknown>(iid, this, obj))
-            return kResultOk;
-        *obj = nullptr;
-        return kNoInterface;
-    }
-    uint32 PLUGIN_API addRef() override { return refs_.add(); }
-    uint32 PLUGIN_API release() override {
-        const uint32 left = refs_.remove();
-        if (left == 0) delete this;
-        return left;
-    }
 
     tresult PLUGIN_API getFactoryInfo(PFactoryInfo* info) override {
         if (!info) return kInvalidArgument;
@@ -205,9 +193,6 @@ public:
         }
         return kNoInterface;
     }
-
-private:
-    RefCount refs_;
 };
 
 }  // namespace
