@@ -2,7 +2,8 @@
 // with QUILL_IDS_FROM_NAME=1, its class ids also depend on the module's
 // file name, so that copies under other names are other plug-ins (bench).
 // QUILL_FACTORY_FAULT=1 makes GetPluginFactory hang, =2 crash (a module
-// that a scan must survive).
+// that a scan must survive). QUILL_QUOTED_VENDOR=1 names its factory's
+// vendor kSuiteQuotedVendor.
 #include <cstring>
 #include <string>
 
@@ -21,6 +22,9 @@
 #endif
 #ifndef QUILL_FACTORY_FAULT
 #define QUILL_FACTORY_FAULT 0
+#endif
+#ifndef QUILL_QUOTED_VENDOR
+#define QUILL_QUOTED_VENDOR 0
 #endif
 
 using namespace Steinberg;
@@ -131,7 +135,7 @@ public:
     tresult PLUGIN_API getFactoryInfo(PFactoryInfo* info) override {
         if (!info) return kInvalidArgument;
         *info = {};
-        copyText(info->vendor, sizeof info->vendor, kSuiteVendor);
+        copyText(info->vendor, sizeof info->vendor, QUILL_QUOTED_VENDOR ? kSuiteQuotedVendor : kSuiteVendor);
         copyText(info->url, sizeof info->url, "https://plume-audio.example");
         copyText(info->email, sizeof info->email, "mailto:help@plume-audio.example");
         info->flags = PFactoryInfo::kUnicode;
