@@ -107,14 +107,8 @@ protected:
     virtual void lastReleased() {}
 
     Steinberg::uint32 addReference() { return count_.fetch_add(1, std::memory_order_relaxed) + 1; }
-    Steinberg::uint32 dropReference() {
-        const Steinberg::uint32 left = count_.fetch_sub(1, std::memory_order_acq_rel) - 1;
-        if (left == 0) {
-            lastReleased();
-            delete this;
-        }
-        return left;
-    }
+    // The count this release made: at 0 the caller deletes the object.
+    Steinberg::uint32 dropReference() { return count_.fetch_sub(1, std::memory_order_acq_rel) - 1; }
 
 private:
     std::atomic<Steinberg::uint32> count_{1};
@@ -130,10 +124,20 @@ protected:
 template <class Base>
 constexpr bool kIsRoot = std::is_same_v<Base, HeapCount> || std::is_same_v<Base, FixedCount>;
 
+template <class Base>
+using ExtendedFirst = std::conditional_t<kIsRoot<Base>, Nothing<Base>, Base>;
+template <class Base>
+using CountLast = std::conditional_t<kIsRoot<Base>, Base, Nothing<Base>>;
+
 }  // namespace RefCountedDetail
 
+// The count comes after the interfaces, so that the object's address is
+// its first interface's, as with a class that counts by hand; an extended
+// class comes first, for the same reason.
 template <class Base, class... Entries>
-class Extends : public Base, public RefCountedDetail::BaseOf<Entries>::type... {
+class Extends : public RefCountedDetail::ExtendedFirst<Base>,
+                public RefCountedDetail::BaseOf<Entries>::type...,
+                public RefCountedDetail::CountLast<Base> {
 public:
     using Base::Base;
 
@@ -155,7 +159,18 @@ public:
         return Steinberg::kResultOk;
     }
     Steinberg::uint32 PLUGIN_API addRef() override { return Base::addReference(); }
-    Steinberg::uint32 PLUGIN_API release() override { return Base::dropReference(); }
+    // Deleted through the class that starts the object (this one, or the
+    // class deriving from it), never through a part further in.
+    Steinberg::uint32 PLUGIN_API release() override {
+        const Steinberg::uint32 left = Base::dropReference();
+        if constexpr (std::is_base_of_v<RefCountedDetail::HeapCount, Extends>) {
+            if (left == 0) {
+                this->lastReleased();
+                delete this;
+            }
+        }
+        return left;
+    }
 };
 
 template <class... Entries>
