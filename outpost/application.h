@@ -12,8 +12,8 @@
 #include "protocol/parameter_data.h"
 #include "protocol/tandem_protocol.h"
 #include "host_thread.h"
-#include "midi_controller_mirror.h"
-#include "parameter_mirror.h"
+#include "midi_mapping_writer.h"
+#include "parameter_list_writer.h"
 #include "plugin_instance.h"
 #include "shared_file_view.h"
 #include "vst3_loader.h"
@@ -139,8 +139,8 @@ private:
     HostThread hostThread_;
     VST3Loader loader_;
     std::unique_ptr<PluginInstance> plugin_;
-    std::unique_ptr<ParameterMirror> parameters_;
-    std::unique_ptr<MidiControllerMirror> midi_;
+    std::unique_ptr<ParameterListWriter> parameters_;
+    std::unique_ptr<MidiMappingWriter> midi_;
     std::thread waker_;
     std::atomic<bool> wakerRunning_{false};
     // Audio thread: the host's context of the block in hand.

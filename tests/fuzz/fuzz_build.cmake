@@ -46,8 +46,8 @@ add_library(fuzz_outpost STATIC
     outpost/parameter_changes.cpp
     outpost/parameter_queue.cpp
     outpost/held_edits.cpp
-    outpost/midi_controller_mirror.cpp
-    outpost/parameter_mirror.cpp
+    outpost/midi_mapping_writer.cpp
+    outpost/parameter_list_writer.cpp
     outpost/vst3_loader_headless.cpp
     outpost/host_application.cpp
     outpost/memory_stream.cpp
