@@ -49,7 +49,7 @@ public:
 	Vst::ParamValue PLUGIN_API getParamNormalized (Vst::ParamID id) SMTG_OVERRIDE;
 	tresult PLUGIN_API setParamNormalized (Vst::ParamID id, Vst::ParamValue value) SMTG_OVERRIDE;
 
-	// The served controller's own state (controller_state.cpp), through the
+	// The served controller's own state (see ServedState), through the
 	// processor we are connected with.
 	tresult PLUGIN_API getState (IBStream* state) SMTG_OVERRIDE;
 	tresult PLUGIN_API setState (IBStream* state) SMTG_OVERRIDE;
@@ -82,7 +82,7 @@ public:
 	                                 Vst::UnitID& unitId) SMTG_OVERRIDE;
 	tresult PLUGIN_API setUnitProgramData (int32 listOrUnitId, int32 programIndex, IBStream* data) SMTG_OVERRIDE;
 
-	// The served controller's MIDI and note interfaces (controller_midi.cpp),
+	// The served controller's MIDI and note interfaces (controller_parameters.cpp),
 	// offered when it has them.
 	tresult PLUGIN_API getMidiControllerAssignment (int32 busIndex, int16 channel, Vst::CtrlNumber midiControllerNumber,
 	                                                Vst::ParamID& id) SMTG_OVERRIDE;
