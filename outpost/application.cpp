@@ -3,6 +3,7 @@
 #include "chain_file.h"
 #include "linux_calls.h"
 #include "next_to_host.h"
+#include "protocol/editor_size.h"
 #include "protocol/handshake.h"
 #include "protocol/host_context.h"
 
@@ -269,11 +270,7 @@ void OutpostApplication::publishEditorSize() {
     const std::int32_t width = plugin_->width(), height = plugin_->height();
     const bool resizable = plugin_->editorResizable();
     if (width == publishedWidth_ && height == publishedHeight_ && resizable == publishedResizable_) return;
-    // Size first, then the report that tells the Linux side to read it.
-    uiCommand_->editorWidth = width;
-    uiCommand_->editorHeight = height;
-    const std::int32_t previous = uiCommand_->editorSizeReport.load(std::memory_order_relaxed);
-    uiCommand_->editorSizeReport.store(editorSizeReportAfter(previous, resizable), std::memory_order_release);
+    writeEditorSize(*uiCommand_, width, height, resizable);
     publishedWidth_ = width;
     publishedHeight_ = height;
     publishedResizable_ = resizable;

@@ -4,6 +4,7 @@
 #include "plugin/view.h"
 #include "plugin/command_slot.h"
 #include "plugin/sleep_fully.h"
+#include "protocol/editor_size.h"
 #include "log/log.h"
 
 #include "plugin/edit_watcher.h"
@@ -499,19 +500,7 @@ bool QuillMarlowView::exchangeEditorSize (Tandem::CommandCode code, int32& width
 bool QuillMarlowView::readSizeReport (int32& report, int32& width, int32& height) const
 {
 	bool consistent = false;
-	region_.with ([&] (Tandem::UICommand& ui) {
-		// outpost may be writing a new size right now: retry until the
-		// report is the same before and after the size was read.
-		for (int attempt = 0; attempt < 8 && !consistent; ++attempt)
-		{
-			const int32 before = ui.editorSizeReport.load (std::memory_order_acquire);
-			width = ui.editorWidth;
-			height = ui.editorHeight;
-			std::atomic_thread_fence (std::memory_order_acquire);
-			report = ui.editorSizeReport.load (std::memory_order_relaxed);
-			consistent = before == report;
-		}
-	});
+	region_.with ([&] (Tandem::UICommand& ui) { consistent = Tandem::readEditorSize (ui, report, width, height); });
 	return consistent;
 }
 
