@@ -3,6 +3,7 @@
 #include "chain_file.h"
 #include "linux_calls.h"
 #include "next_to_host.h"
+#include "protocol/command_post.h"
 #include "protocol/editor_size.h"
 #include "protocol/handshake.h"
 #include "protocol/host_context.h"
@@ -15,10 +16,6 @@ namespace Tandem {
 namespace {
 
 void* const kNoFile = reinterpret_cast<void*>(static_cast<std::intptr_t>(-1));
-
-void acknowledge(UICommand* ui) {
-    ui->processed.store(true, std::memory_order_release);
-}
 
 }  // namespace
 
@@ -157,7 +154,7 @@ void OutpostApplication::run() {
         publishEditorSize();
         relayOtherRestarts();
         publishLatency(false);
-        if (uiCommand_ && !uiCommand_->processed.load(std::memory_order_acquire)) {
+        if (uiCommand_ && commandWaiting(*uiCommand_)) {
             logInfo() << "[Outpost] *** COMMAND RECEIVED: " << uiCommand_->command << " ***";
             processUICommand();
         }
@@ -262,7 +259,7 @@ void OutpostApplication::processUICommand() {
         handleBusCommand(ui->command);
         break;
     }
-    acknowledge(ui);
+    acknowledgeCommand(*ui);
 }
 
 void OutpostApplication::publishEditorSize() {

@@ -1,10 +1,9 @@
-// Posting a command into the command slot of the shared file, and the plain
-// polling wait of the Linux side's command exchanges (never on the audio
-// thread).
+// The command slot of the shared file (both halves of its exchange are in
+// protocol/command_post.h), and the plain polling wait of the Linux side's
+// other exchanges (never on the audio thread).
 #pragma once
 
-#include "protocol/parameter_request.h"
-#include "protocol/tandem_protocol.h"
+#include "protocol/command_post.h"
 
 #include <chrono>
 #include <thread>
@@ -26,22 +25,6 @@ bool pollUntil (Ready ready, Deadline deadline)
 		std::this_thread::sleep_for (std::chrono::milliseconds (1));
 	}
 	return false;
-}
-
-// Wakes outpost's main thread, which otherwise looks at the slot only every
-// 10 to 50 ms: `ui` is the start of the shared file, and the parameter
-// region's wake word is the one its waker thread sleeps on.
-inline void wakeOutpostForCommand (Tandem::UICommand* ui)
-{
-	Tandem::wakeOutpostMainThread (Tandem::parametersAt (ui)->request);
-}
-
-// The code first, then the flag outpost polls.
-inline void postCommand (Tandem::UICommand* ui, Tandem::CommandCode code)
-{
-	ui->command = static_cast<int32_t> (code);
-	ui->processed.store (false, std::memory_order_release);
-	wakeOutpostForCommand (ui);
 }
 
 } // namespace QuillMarlow

@@ -195,9 +195,8 @@ bool QuillMarlowProcessor::busCommand (int32 code, const std::function<void (Tan
 	const Deadline deadline = std::chrono::steady_clock::now () + kBusCommandTimeout;
 	if (!postWhenFree (static_cast<Tandem::CommandCode> (code), deadline, stopping, false))
 		return false;
-	pollUntil ([&] { return ui->processed.load (std::memory_order_acquire) || stopping () || !outpost_.alive (); },
-	           deadline);
-	if (!ui->processed.load (std::memory_order_acquire))
+	if (Tandem::awaitAcknowledgement (Tandem::slotVisit (*ui), deadline,
+	                                  [&] { return stopping () || !outpost_.alive (); }) != Tandem::CommandTurn::Done)
 		return false;
 	if (answer)
 		*answer = bus->request;

@@ -44,21 +44,13 @@ bool QuillMarlowProcessor::postWhenFree (Tandem::CommandCode code, Deadline dead
                                          const std::function<bool ()>& stopping, bool takeAnyway)
 {
 	Tandem::UICommand* ui = sharedMemory_.uiCommand ();
-	for (;;)
-	{
-		const bool late = std::chrono::steady_clock::now () >= deadline || stopping ();
-		{
-			std::lock_guard<std::mutex> slot (slotLock_);
-			if (ui->processed.load (std::memory_order_acquire) || (late && takeAnyway))
-			{
-				postCommand (ui, code);
-				return true;
-			}
-		}
-		if (late)
-			return false;
-		Tandem::sleepFully (1);
-	}
+	auto underSlotLock = [&] (auto&& use) {
+		std::lock_guard<std::mutex> slot (slotLock_);
+		use (*ui);
+		return true;
+	};
+	return Tandem::postWhenFree (underSlotLock, Tandem::commandOnly (code), true, deadline, takeAnyway, stopping,
+	                             [] {}) == Tandem::CommandTurn::Done;
 }
 
 tresult PLUGIN_API QuillMarlowProcessor::getState (IBStream* stream)
@@ -244,8 +236,7 @@ bool QuillMarlowProcessor::sendStateToOutpost (const std::function<bool ()>& sto
 	state->stateSize = static_cast<int32> (lastState_.size ());
 	state->stateReady.store (false, std::memory_order_relaxed);
 	const Deadline deadline = postStateCommand (Tandem::CommandCode::SetState, stopping);
-	if (pollUntil ([&] { return ui->processed.load (std::memory_order_acquire) || stopping (); }, deadline) &&
-	    ui->processed.load (std::memory_order_acquire))
+	if (Tandem::awaitAcknowledgement (Tandem::slotVisit (*ui), deadline, stopping) == Tandem::CommandTurn::Done)
 	{
 		const int32 result = Tandem::answeredResult (*ui);
 		if (served)
