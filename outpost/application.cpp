@@ -5,6 +5,7 @@
 #include "next_to_host.h"
 #include "protocol/command_post.h"
 #include "protocol/editor_size.h"
+#include "protocol/file_regions.h"
 #include "protocol/handshake.h"
 #include "protocol/host_context.h"
 
@@ -40,10 +41,10 @@ void OutpostApplication::useView(void* view) {
     uiCommand_ = regions.uiCommand;
     audioData_ = regions.audioData;
     stateData_ = regions.stateData;
-    session_ = sessionAt(view);
-    parameterData_ = parametersAt(view);
-    busData_ = busesAt(view);
-    eventData_ = eventsAt(view);
+    session_ = regions.session;
+    parameterData_ = regions.parameters;
+    busData_ = regions.buses;
+    eventData_ = regions.events;
 }
 
 void OutpostApplication::forgetView() {

@@ -177,19 +177,7 @@ static_assert(kStateDataOffset == kAudioDataOffset + sizeof(AudioData), "regions
 static_assert(kSharedMemorySize == kStateDataOffset + sizeof(StateData), "regions fill the file");
 static_assert(kSharedMemorySize == 786512, "file size");
 
-// The three regions of a mapped file.
-struct Regions {
-    UICommand* uiCommand;
-    AudioData* audioData;
-    StateData* stateData;
-};
-
-inline Regions regionsAt(void* base) {
-    auto* bytes = static_cast<unsigned char*>(base);
-    return {reinterpret_cast<UICommand*>(bytes + kUICommandOffset),
-            reinterpret_cast<AudioData*>(bytes + kAudioDataOffset),
-            reinterpret_cast<StateData*>(bytes + kStateDataOffset)};
-}
+// Where these and the later regions lie: file_regions.h.
 
 // An editor size in one 64-bit field: width in the low half, height in the
 // high half.
