@@ -1,6 +1,6 @@
 #include "plugin/command_region_link.h"
 
-#include "plugin/processor.h"
+#include "plugin/instance_registry.h"
 
 namespace Steinberg {
 namespace QuillMarlow {
@@ -16,7 +16,7 @@ CommandRegionLink CommandRegionLink::toProcessor (int32 instanceId)
 CommandRegionLink CommandRegionLink::toRegion (Tandem::UICommand* region)
 {
 	int32 instanceId = 0;
-	if (QuillMarlowProcessor::instanceIdOfUICommand (region, instanceId))
+	if (InstanceRegistry::instanceIdOfUICommand (region, instanceId))
 		return toProcessor (instanceId);
 	CommandRegionLink link;
 	link.region_ = region;
@@ -26,7 +26,7 @@ CommandRegionLink CommandRegionLink::toRegion (Tandem::UICommand* region)
 bool CommandRegionLink::with (const std::function<void (Tandem::UICommand&)>& use) const
 {
 	if (processor_)
-		return QuillMarlowProcessor::withUICommand (instanceId_, use);
+		return InstanceRegistry::withUICommand (instanceId_, use);
 	if (!region_)
 		return false;
 	use (*region_);
@@ -35,7 +35,7 @@ bool CommandRegionLink::with (const std::function<void (Tandem::UICommand&)>& us
 
 bool CommandRegionLink::outpostStatus (bool& up, int32& restarts) const
 {
-	return processor_ && QuillMarlowProcessor::outpostStatus (instanceId_, up, restarts);
+	return processor_ && InstanceRegistry::outpostStatus (instanceId_, up, restarts);
 }
 
 } // namespace QuillMarlow

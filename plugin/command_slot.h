@@ -6,6 +6,8 @@
 #include "protocol/command_post.h"
 
 #include <chrono>
+#include <functional>
+#include <mutex>
 #include <thread>
 
 namespace Steinberg {
@@ -25,6 +27,21 @@ bool pollUntil (Ready ready, Deadline deadline)
 		std::this_thread::sleep_for (std::chrono::milliseconds (1));
 	}
 	return false;
+}
+
+// Posts `code` once the slot is free (outpost acknowledged the last
+// command), under `slotLock`, until `deadline` or `stopping`; then takes the
+// slot anyway when `takeAnyway`. False when nothing was posted.
+inline bool postWhenFree (Tandem::UICommand& ui, std::mutex& slotLock, Tandem::CommandCode code, Deadline deadline,
+                          const std::function<bool ()>& stopping, bool takeAnyway)
+{
+	auto underSlotLock = [&] (auto&& use) {
+		std::lock_guard<std::mutex> slot (slotLock);
+		use (ui);
+		return true;
+	};
+	return Tandem::postWhenFree (underSlotLock, Tandem::commandOnly (code), true, deadline, takeAnyway, stopping,
+	                             [] {}) == Tandem::CommandTurn::Done;
 }
 
 } // namespace QuillMarlow

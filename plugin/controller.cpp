@@ -5,7 +5,7 @@
 #include "plugin/edit_relay.h"
 #include "plugin/edit_watcher.h"
 #include "plugin/latency_watcher.h"
-#include "plugin/processor.h"
+#include "plugin/instance_registry.h"
 #include "plugin/view.h"
 
 #include "pluginterfaces/vst/ivstmessage.h"
@@ -117,11 +117,11 @@ IPlugView* PLUGIN_API QuillMarlowController::createView (FIDString name)
 	if (processorKnown_)
 	{
 		instanceId = processorId_;
-		found = QuillMarlowProcessor::withUICommand (instanceId, [] (Tandem::UICommand&) {});
+		found = InstanceRegistry::withUICommand (instanceId, [] (Tandem::UICommand&) {});
 	}
 	else
 	{
-		found = QuillMarlowProcessor::findActiveInstanceId (instanceId);
+		found = InstanceRegistry::findActiveInstanceId (instanceId);
 	}
 	if (!found)
 	{

@@ -1,8 +1,8 @@
 // The controller's state: the served controller's own, which our processor
-// carries through outpost (processor_controller_state.cpp).
+// carries through outpost (see ServedState).
 #include "plugin/controller.h"
 
-#include "plugin/processor.h"
+#include "plugin/instance_registry.h"
 
 #include "log/log.h"
 
@@ -14,8 +14,8 @@ tresult PLUGIN_API QuillMarlowController::getState (IBStream* state)
 	tresult result = kNotImplemented;
 	// Only the processor the host paired us with knows whose state it is.
 	if (!processorKnown_ ||
-	    !QuillMarlowProcessor::withProcessor (processorId_,
-	                                          [&] (QuillMarlowProcessor& p) { result = p.getControllerState (state); }))
+	    !InstanceRegistry::withInstance (processorId_,
+	                                     [&] (RegisteredInstance& p) { result = p.getControllerState (state); }))
 		Tandem::logError () << "[QuillMarlowController] No processor connected: the served controller's state is not saved";
 	return result;
 }
@@ -24,8 +24,8 @@ tresult PLUGIN_API QuillMarlowController::setState (IBStream* state)
 {
 	tresult result = kNotImplemented;
 	if (!processorKnown_ ||
-	    !QuillMarlowProcessor::withProcessor (processorId_,
-	                                          [&] (QuillMarlowProcessor& p) { result = p.setControllerState (state); }))
+	    !InstanceRegistry::withInstance (processorId_,
+	                                     [&] (RegisteredInstance& p) { result = p.setControllerState (state); }))
 	{
 		Tandem::logError () << "[QuillMarlowController] No processor connected: the served controller's state is not restored";
 		return result;

@@ -1,6 +1,6 @@
 #include "plugin/edit_relay.h"
 
-#include "plugin/processor.h"
+#include "plugin/instance_registry.h"
 
 #include "log/log.h"
 
@@ -101,7 +101,7 @@ void EditRelay::passOne (const Tandem::RingEntry& entry)
 				flags |= mirror_->refresh (false);
 			// The same for the buses, which outpost published before it relayed this.
 			if (flags & (Vst::kIoChanged | Vst::kIoTitlesChanged))
-				QuillMarlowProcessor::refreshBuses (mirror_->instanceId ());
+				InstanceRegistry::refreshBuses (mirror_->instanceId ());
 			if (flags && hostHandler_)
 			{
 				Tandem::logInfo () << "[QuillMarlowController] The served plug-in asks its host to restart: "

@@ -2,7 +2,7 @@
 
 #include "plugin/command_region_link.h"
 #include "plugin/latency_cache.h"
-#include "plugin/processor.h"
+#include "plugin/instance_registry.h"
 
 #include "log/log.h"
 
@@ -43,7 +43,7 @@ bool LatencyWatcher::check ()
 		return false;
 	// outpost read other buses than the host was given: the host reads them again.
 	int32 busChanges = 0;
-	if (QuillMarlowProcessor::busChangeCount (instanceId_, busChanges) && busChanges != busChangesSeen_)
+	if (InstanceRegistry::busChangeCount (instanceId_, busChanges) && busChanges != busChangesSeen_)
 	{
 		busChangesSeen_ = busChanges;
 		Tandem::logInfo () << "[QuillMarlowController] The served plug-in's buses differ from the ones the host has: "
@@ -59,12 +59,12 @@ bool LatencyWatcher::check ()
 	seen_ = count;
 	uint32 latency = 0, tail = 0, reported = 0;
 	auto readReported = [&reported] (LatencyCache& cache) { reported = cache.latency (); };
-	if (!askServedLatency (region, latency, tail) || !QuillMarlowProcessor::withLatencyCache (instanceId_, readReported))
+	if (!askServedLatency (region, latency, tail) || !InstanceRegistry::withLatencyCache (instanceId_, readReported))
 		return false;
 	if (latency == reported)
 	{
 		asked_ = -1;
-		QuillMarlowProcessor::withLatencyCache (instanceId_, [tail] (LatencyCache& cache) { cache.takeTail (tail); });
+		InstanceRegistry::withLatencyCache (instanceId_, [tail] (LatencyCache& cache) { cache.takeTail (tail); });
 		return false;
 	}
 	if (asked_ == latency)

@@ -1,7 +1,7 @@
 #include "plugin/parameter_mirror.h"
 
 #include "plugin/parameter_list_copy.h"
-#include "plugin/processor.h"
+#include "plugin/instance_registry.h"
 
 #include "log/log.h"
 #include "protocol/parameter_request.h"
@@ -47,7 +47,7 @@ void ParameterMirror::follow (int32 instanceId)
 	following_ = true;
 	copied_ = false;
 	bool up = false;
-	QuillMarlowProcessor::outpostStatus (instanceId_, up, relaunches_);
+	InstanceRegistry::outpostStatus (instanceId_, up, relaunches_);
 	setListening (listening_);
 }
 
@@ -55,7 +55,7 @@ void ParameterMirror::setListening (bool listening)
 {
 	listening_ = listening;
 	if (following_)
-		QuillMarlowProcessor::withParameters (instanceId_, [listening] (Tandem::ParameterData& region) {
+		InstanceRegistry::withParameters (instanceId_, [listening] (Tandem::ParameterData& region) {
 			region.request.hostListens.store (listening ? 1 : 0, std::memory_order_relaxed);
 		});
 }
@@ -94,7 +94,7 @@ int32 ParameterMirror::refresh (bool wait)
 	{
 		bool published = false;
 		int32 flags = 0;
-		QuillMarlowProcessor::withParameters (instanceId_, [&] (Tandem::ParameterData& region) {
+		InstanceRegistry::withParameters (instanceId_, [&] (Tandem::ParameterData& region) {
 			region.request.hostListens.store (listening_ ? 1 : 0, std::memory_order_relaxed);
 			const uint32 sequence = region.list.sequence.load (std::memory_order_acquire);
 			published = sequence != 0;
@@ -124,7 +124,7 @@ int32 ParameterMirror::refresh (bool wait)
 		// outpost publishes its list before it reports ready, and may be
 		// writing it right now.
 		bool up = false;
-		if ((!published && !QuillMarlowProcessor::outpostComing (instanceId_, up)) ||
+		if ((!published && !InstanceRegistry::outpostComing (instanceId_, up)) ||
 		    std::chrono::steady_clock::now () >= deadline)
 			return flags;
 		std::this_thread::sleep_for (std::chrono::milliseconds (2));
@@ -135,7 +135,7 @@ bool ParameterMirror::followRelaunch ()
 {
 	bool up = false;
 	int32 relaunches = 0;
-	if (!following_ || !QuillMarlowProcessor::outpostStatus (instanceId_, up, relaunches) || !up ||
+	if (!following_ || !InstanceRegistry::outpostStatus (instanceId_, up, relaunches) || !up ||
 	    relaunches == relaunches_)
 		return false;
 	relaunches_ = relaunches;
@@ -173,7 +173,7 @@ Vst::ParamValue ParameterMirror::value (Vst::ParamID id)
 		return 0.0;
 	ValueCopy entry {};
 	bool read = false;
-	QuillMarlowProcessor::withParameters (instanceId_, [&] (Tandem::ParameterData& region) {
+	InstanceRegistry::withParameters (instanceId_, [&] (Tandem::ParameterData& region) {
 		read = readValueEntry (region.values[index], entry) && entry.id == id;
 	});
 	const auto overridden = overrides_.find (id);
@@ -196,7 +196,7 @@ tresult ParameterMirror::setValue (Vst::ParamID id, Vst::ParamValue value)
 		return kInvalidArgument;
 	value = std::clamp (value, 0.0, 1.0);
 	uint32 sequence = 0;
-	const bool sent = QuillMarlowProcessor::withParameters (instanceId_, [&] (Tandem::ParameterData& region) {
+	const bool sent = InstanceRegistry::withParameters (instanceId_, [&] (Tandem::ParameterData& region) {
 		sequence = region.values[index].sequence.load (std::memory_order_acquire);
 		sendHeldValues (region);
 		const Tandem::RingEntry entry {static_cast<int32> (Tandem::RingKind::SetValue), id, value};
@@ -232,7 +232,7 @@ void ParameterMirror::edited (Vst::ParamID id, Vst::ParamValue value)
 	if (!known (id, index) || !std::isfinite (value))
 		return;
 	uint32 sequence = 0;
-	QuillMarlowProcessor::withParameters (instanceId_, [&] (Tandem::ParameterData& region) {
+	InstanceRegistry::withParameters (instanceId_, [&] (Tandem::ParameterData& region) {
 		sequence = region.values[index].sequence.load (std::memory_order_acquire);
 	});
 	overrides_[id] = {value, sequence};
@@ -241,7 +241,7 @@ void ParameterMirror::edited (Vst::ParamID id, Vst::ParamValue value)
 
 bool ParameterMirror::withRegion (const RegionAccess& use)
 {
-	return following_ && QuillMarlowProcessor::withParameters (instanceId_, use);
+	return following_ && InstanceRegistry::withParameters (instanceId_, use);
 }
 
 bool ParameterMirror::ask (Tandem::ParameterRequestKind kind, Vst::ParamID id, double value, int32 index,
@@ -252,7 +252,7 @@ bool ParameterMirror::ask (Tandem::ParameterRequestKind kind, Vst::ParamID id, d
 		return false;
 	bool answered = false;
 	bool busy = false;
-	QuillMarlowProcessor::withParameters (instanceId_, [&] (Tandem::ParameterData& region) {
+	InstanceRegistry::withParameters (instanceId_, [&] (Tandem::ParameterData& region) {
 		Tandem::ParameterRequest& request = region.request;
 		// An earlier request is still unanswered: a late answer is waited
 		// for, one that never came (silenceReported_) is not.
@@ -299,7 +299,7 @@ tresult ParameterMirror::stringByValue (Vst::ParamID id, Vst::ParamValue value, 
 	// Hosts mostly show the current value: outpost published its string.
 	ValueCopy entry {};
 	bool current = false;
-	QuillMarlowProcessor::withParameters (instanceId_, [&] (Tandem::ParameterData& region) {
+	InstanceRegistry::withParameters (instanceId_, [&] (Tandem::ParameterData& region) {
 		current = readValueEntry (region.values[index], entry) && entry.id == id && entry.textValue == value;
 	});
 	if (current)
@@ -384,7 +384,7 @@ bool ParameterMirror::nextEdit (Tandem::RingEntry& entry)
 {
 	bool taken = false;
 	if (following_)
-		QuillMarlowProcessor::withParameters (instanceId_, [&] (Tandem::ParameterData& region) {
+		InstanceRegistry::withParameters (instanceId_, [&] (Tandem::ParameterData& region) {
 			// The file may have been made after we were told whether the
 			// host listens.
 			region.request.hostListens.store (listening_ ? 1 : 0, std::memory_order_relaxed);

@@ -6,7 +6,9 @@
 #include "plugin/plugids.h"
 
 #include "log/log.h"
+#include "protocol/handshake.h"
 
+#include <filesystem>
 #include <string>
 #include <unistd.h>
 
@@ -21,17 +23,17 @@ constexpr int kSharedFileNames = 1000;
 } // namespace
 
 QuillMarlowProcessor::QuillMarlowProcessor ()
-: instanceId_ (s_instanceCounter_.fetch_add (1)), outpost_ (instanceId_, sharedMemory_, slotLock_)
+: instanceId_ (InstanceRegistry::nextId ()), outpost_ (instanceId_, sharedMemory_, slotLock_)
 {
 	Tandem::logInfo () << "[QuillMarlow] New instance created with ID: " << instanceId_;
-	registerInstance ();
+	InstanceRegistry::add (*this);
 	setControllerClass (kControllerUID);
 }
 
 QuillMarlowProcessor::~QuillMarlowProcessor ()
 {
 	stopBackgroundStart ();
-	unregisterInstance ();
+	InstanceRegistry::remove (*this);
 	cleanupSharedMemory ();
 	terminateOutpost ();
 }
@@ -94,13 +96,7 @@ tresult PLUGIN_API QuillMarlowProcessor::initialize (FUnknown* context)
 	startTried_ = false;
 	cancelStart_.store (false);
 	// Hosts ask for the buses right away: the ones known without outpost.
-	std::lock_guard<std::mutex> lock (busLock_);
-	buses_ = initialServedBuses (served_);
-	eventInputBuses_.store (buses_.count (Tandem::kEventInputs));
-	eventOutputBuses_.store (buses_.count (Tandem::kEventOutputs));
-	hostArranged_ = false;
-	hostActivations_.clear ();
-	hostIoMode_ = -1;
+	buses_.reset (served_);
 	return result;
 }
 
@@ -134,11 +130,7 @@ bool QuillMarlowProcessor::initSharedMemory ()
 	for (int name = 1; name <= kSharedFileNames; ++name)
 	{
 		path = name == 1 ? stem + ".shm" : stem + "-" + std::to_string (name) + ".shm";
-		{
-			// Under the registry lock: views look the mapping up through it.
-			std::lock_guard<std::mutex> lock (s_instancesMutex_);
-			result = sharedMemory_.create (path);
-		}
+		InstanceRegistry::whileHeld ([&] { result = sharedMemory_.create (path); });
 		if (!result.inUse)
 			break;
 	}
@@ -166,14 +158,108 @@ void QuillMarlowProcessor::cleanupSharedMemory ()
 {
 	// The watcher reads the file (edits, the link): it stops first.
 	outpost_.stopWatch ();
-	std::lock_guard<std::mutex> lock (s_instancesMutex_);
-	sharedMemory_.release ();
-	ChainFile::giveBack (chain_);
+	InstanceRegistry::whileHeld ([this] {
+		sharedMemory_.release ();
+		ChainFile::giveBack (chain_);
+	});
+}
+
+OutpostStatus QuillMarlowProcessor::outpostStatus () const
+{
+	OutpostStatus status;
+	status.serving = outpost_.serving ();
+	status.starting = starting_.load ();
+	status.linkUp = outpost_.linkUp ();
+	status.restarts = outpost_.relaunchCount ();
+	return status;
 }
 
 void QuillMarlowProcessor::terminateOutpost ()
 {
 	outpost_.terminate ();
+}
+
+// Starting outpost: before activation (the host's controller and editor need
+// the served plug-in from the moment the host connects us), and at
+// activation when none runs.
+
+bool QuillMarlowProcessor::prepareFirstStart ()
+{
+	if (startTried_)
+		return launchPending_;
+	startTried_ = true;
+	// The file now, so that a view or state call finds it at once; the
+	// launch may follow on another thread.
+	launchPending_ = !outpost_.running () && initSharedMemory ();
+	return launchPending_;
+}
+
+void QuillMarlowProcessor::finishPendingStart (const std::function<bool ()>& stopping)
+{
+	if (!launchPending_)
+		return;
+	launchPending_ = false;
+	launchAndRestore (stopping);
+}
+
+bool QuillMarlowProcessor::ensureOutpost ()
+{
+	std::lock_guard<std::mutex> start (startLock_);
+	prepareFirstStart ();
+	finishPendingStart ([] { return false; });
+	return outpost_.running () && outpost_.linkUp ();
+}
+
+bool QuillMarlowProcessor::launchAndRestore (const std::function<bool ()>& stopping)
+{
+	// The new file starts with both audio flags clear: nothing is in flight
+	// (and no block comes while outpost is being started).
+	blocks_.forgetLateBlock ();
+	if (!launchOutpost (stopping))
+	{
+		Tandem::logError () << "[QuillMarlow] Erreur: Impossible de lancer le outpost";
+		return false;
+	}
+	Tandem::fullFence ();
+	if (sharedMemory_.audioData ()->audioReady.load (std::memory_order_relaxed) == 1)
+	{
+		state_.restore (stopping, [] { return true; });
+		buses_.adoptServed (stopping);
+	}
+	return true;
+}
+
+bool QuillMarlowProcessor::launchOutpost (const std::function<bool ()>& stopping)
+{
+	// A made bundle outlives the Windows plug-in it was made for: say so
+	// once per start instead of letting outpost fail under Wine.
+	std::error_code error;
+	if (!served_.module.empty () && !std::filesystem::exists (served_.module, error))
+	{
+		Tandem::logError () << "[QuillMarlow #" << instanceId_ << "] The served module is gone: " << served_.module
+		                    << " (run quillmarlow sync); audio passes through unprocessed";
+		return false;
+	}
+	bool cameUp = false;
+	return outpost_.launch (
+	    [this] (Tandem::OutpostConfig& config) {
+		    if (!served_.module.empty ())
+		    {
+			    config.modulePath = served_.windowsModule;
+			    config.classId = served_.classId;
+			    config.winePrefix = served_.prefix;
+		    }
+		    adjustOutpostConfig (config);
+	    },
+	    sampleRate_, maxSamplesPerBlock_, cameUp, stopping);
+}
+
+void QuillMarlowProcessor::stopBackgroundStart ()
+{
+	if (!starter_.joinable ())
+		return;
+	cancelStart_.store (true);
+	starter_.join ();
 }
 
 } // namespace QuillMarlow

@@ -104,18 +104,14 @@ void QuillMarlowProcessor::startWatch ()
 	// A new outpost lives our session: the states, then the activation. A
 	// state the served plug-in refuses was refused before: it was said then.
 	hooks.restoreState = [this] (const std::function<bool ()>& stopping, const std::function<void ()>& publish) {
-		std::lock_guard<std::mutex> lock (stateLock_);
-		int32 processorResult = kResultOk, controllerResult = kResultOk;
-		const bool restored = (sendStateToOutpost (stopping, &processorResult) || processorResult != kResultOk) &&
-		                      (sendControllerStateToOutpost (stopping, &controllerResult) ||
-		                       controllerResult != kResultOk);
-		noteRefusals (processorResult, controllerResult);
-		adoptServedBuses (stopping);
-		const bool activated = !active_.load () || activateServed (stopping) == ServedActivation::Active;
-		publish ();
-		return restored && activated;
+		return state_.restore (stopping, [&] {
+			buses_.adoptServed (stopping);
+			const bool activated = !active_.load () || activateServed (stopping) == ServedActivation::Active;
+			publish ();
+			return activated;
+		});
 	};
-	hooks.fetchState = [this] (const std::function<bool ()>& stopping) { fetchSettledState (stopping); };
+	hooks.fetchState = [this] (const std::function<bool ()>& stopping) { state_.fetchSettled (stopping); };
 	outpost_.startWatch (std::move (hooks));
 }
 
@@ -131,7 +127,7 @@ QuillMarlowProcessor::ServedActivation QuillMarlowProcessor::activateServed (con
 	session->symbolicSampleSize = processSetup.symbolicSampleSize;
 	session->processing.store (processing_.load () ? 1 : 0, std::memory_order_relaxed);
 	const Deadline deadline = std::chrono::steady_clock::now () + kActivationTimeout;
-	postWhenFree (Tandem::CommandCode::Activate, deadline, stopping, true);
+	postWhenFree (*ui, slotLock_, Tandem::CommandCode::Activate, deadline, stopping, true);
 	if (Tandem::awaitAcknowledgement (Tandem::slotVisit (*ui), deadline,
 	                                  [&] { return stopping () || !outpost_.alive (); }) != Tandem::CommandTurn::Done)
 	{
@@ -160,7 +156,7 @@ void QuillMarlowProcessor::deactivateServed ()
 	if (!ui || !outpost_.serving ())
 		return;
 	const Deadline deadline = std::chrono::steady_clock::now () + kActivationTimeout;
-	postWhenFree (Tandem::CommandCode::Deactivate, deadline, [] { return false; }, true);
+	postWhenFree (*ui, slotLock_, Tandem::CommandCode::Deactivate, deadline, [] { return false; }, true);
 	if (Tandem::awaitAcknowledgement (Tandem::slotVisit (*ui), deadline, [&] { return !outpost_.alive (); }) !=
 	        Tandem::CommandTurn::Done &&
 	    outpost_.alive ())

@@ -35,18 +35,6 @@ QuillMarlowView::QuillMarlowView (Tandem::UICommand* uiCommand)
 QuillMarlowView::QuillMarlowView (CommandRegionLink region) : region_ (region)
 {
 	Tandem::logInfo () << "[QuillMarlowView] Created";
-	xcb_connection_t* c = xcb_connect (nullptr, nullptr);
-	if (xcb_connection_has_error (c))
-	{
-		Tandem::logError () << "[QuillMarlowView] Failed to connect to X11 display!";
-		// A failed connection is still an allocated object; it is not used.
-		xcb_disconnect (c);
-		return;
-	}
-	connection_ = c;
-	Tandem::logInfo () << "[QuillMarlowView] Connected to X11 display";
-	screen_ = xcb_setup_roots_iterator (xcb_get_setup (connection_)).data;
-	internXEmbedAtoms ();
 }
 
 QuillMarlowView::~QuillMarlowView ()
@@ -57,42 +45,12 @@ QuillMarlowView::~QuillMarlowView ()
 		editWatcher_->useRunLoopOf (nullptr);
 		editWatcher_->release ();
 	}
-	if (eventThread_.joinable ())
-	{
-		Tandem::logInfo () << "[QuillMarlowView] Stopping event thread...";
-		running_ = false;
-		eventThread_.join ();
-	}
+	eventThread_.stop ();
 	unregisterFromRunLoop ();
 	if (eventFd_ >= 0)
 		::close (eventFd_);
-	const uint32 wrapper = wrapperWindow ();
-	if (wrapper && connection_)
-	{
-		// A host that releases an attached view without `removed` would
-		// otherwise take Wine's window down with our wrapper, and the editor
-		// would be gone until outpost restarts. The window is Wine's: hand it
-		// back to the root, unmapped so that no window manager adopts it.
-		if (wineWindow_ && screen_)
-		{
-			const uint32 wine = wineWindow ();
-			xcb_unmap_window (connection_, wine);
-			xcb_reparent_window (connection_, wine, screen_->root, 0, 0);
-			// Wait until the server has done it: when we disconnect, the
-			// server may drop our connection before reading requests still
-			// in the socket, and the wrapper would go with Wine's window in it.
-			sync ();
-		}
-		Tandem::logInfo () << "[QuillMarlowView] Destroying wrapper window...";
-		xcb_destroy_window (connection_, wrapper);
-		xcb_flush (connection_);
-		wrapperWindow_ = 0;
-	}
-	if (connection_)
-	{
-		xcb_disconnect (connection_);
-		connection_ = nullptr;
-	}
+	// A host that releases an attached view without `removed` gets Wine's
+	// window back at the root when windows_ goes.
 }
 
 tresult PLUGIN_API QuillMarlowView::queryInterface (const TUID _iid, void** obj)
@@ -150,14 +108,14 @@ tresult PLUGIN_API QuillMarlowView::attached (void* parent, FIDString type)
 		Tandem::logError () << "[QuillMarlowView] ERROR: No UICommand available!";
 		return kResultFalse;
 	}
-	if (!connection_ || !screen_)
+	if (!windows_.connected ())
 	{
 		Tandem::logError () << "[QuillMarlowView] ERROR: No XCB connection!";
 		return kResultFalse;
 	}
 
-	parentWindow_ = static_cast<uint64> (reinterpret_cast<uintptr_t> (parent));
-	Tandem::logInfo () << "[QuillMarlowView] Parent X11 Window ID: 0x" << std::hex << parentWindow_;
+	windows_.setParent (static_cast<uint64> (reinterpret_cast<uintptr_t> (parent)));
+	Tandem::logInfo () << "[QuillMarlowView] Parent X11 Window ID: 0x" << std::hex << windows_.parent ();
 
 	// `removed` does not wait for its HideEditor, and under Wine hiding can
 	// take two seconds. A ShowEditor posted over it would be answered by the
@@ -170,58 +128,44 @@ tresult PLUGIN_API QuillMarlowView::attached (void* parent, FIDString type)
 
 	uint64 wine = 0;
 	region_.with ([&] (Tandem::UICommand& ui) { wine = ui.wineWindow; });
-	wineWindow_ = wine;
-	if (wineWindow_ == 0)
+	windows_.setWine (wine);
+	if (wine == 0)
 	{
 		Tandem::logError () << "[QuillMarlowView] ERROR: outpost did not provide X11 window handle!";
 		return kResultFalse;
 	}
-	Tandem::logInfo () << "[QuillMarlowView] Wine X11 Window ID: 0x" << std::hex << wineWindow_;
+	Tandem::logInfo () << "[QuillMarlowView] Wine X11 Window ID: 0x" << std::hex << wine;
 	takeEmbeddedEditorSize ();
 	Tandem::logInfo () << "[QuillMarlowView] Editor size: " << editorWidth_ << "x" << editorHeight_;
 	Tandem::logInfo () << "[QuillMarlowView] Using embedded mode (Wine window reparented into the host window)";
 
-	if (!createWrapperWindow ())
+	if (!windows_.createWrapper (editorWidth_, editorHeight_))
 	{
 		Tandem::logError () << "[QuillMarlowView] Failed to create wrapper window!";
 		return kResultFalse;
 	}
 
-	if (!eventThread_.joinable ())
+	if (!eventThread_.running ())
 	{
-		watchedAncestors_ = hostAncestors ();
 		bool up = true;
 		int32 restarts = 0;
 		if (region_.outpostStatus (up, restarts))
 			restartsSeen_ = restarts;
 		outpostGoneShown_ = false;
-		for (uint32 w : watchedAncestors_)
-		{
-			const uint32 mask = XCB_EVENT_MASK_STRUCTURE_NOTIFY;
-			xcb_change_window_attributes (connection_, w, XCB_CW_EVENT_MASK, &mask);
-		}
-		running_ = true;
-		eventThread_ = std::thread (&QuillMarlowView::handleX11Events, this);
-		Tandem::logInfo () << "[QuillMarlowView] Started event forwarding thread";
+		eventThread_.start ();
 	}
 
-	const uint32 wrapper = wrapperWindow ();
-	int16 x = 0, y = 0;
-	if (connection_ && wrapper && absolutePosition (wrapper, x, y))
-	{
-		sendConfigureNotify (wineWindow (), x, y, static_cast<uint16> (editorWidth_.load ()),
-		                     static_cast<uint16> (editorHeight_.load ()));
-		storeLastPosition (x, y);
-		Tandem::logInfo () << "[QuillMarlowView] Initial position: (" << x << "," << y << ")";
-	}
-
-	xcb_flush (connection_);
+	if (windows_.updatePosition (windows_.wrapper (), windows_.wine (), static_cast<uint16> (editorWidth_.load ()),
+	                             static_cast<uint16> (editorHeight_.load ()), nullptr, true))
+		Tandem::logInfo () << "[QuillMarlowView] Initial position: (" << windows_.lastX () << "," << windows_.lastY ()
+		                   << ")";
+	xcb_connection_t* connection = windows_.connection ();
+	xcb_flush (connection);
 	registerWithRunLoop ();
 	// A host that never asked for our size has its window at a size of its
 	// own: that is the size it has accepted so far.
 	if (hostWidth_ <= 0 || hostHeight_ <= 0)
-		if (auto* g = xcb_get_geometry_reply (connection_,
-		                                      xcb_get_geometry (connection_, static_cast<uint32> (parentWindow_)), nullptr))
+		if (auto* g = xcb_get_geometry_reply (connection, xcb_get_geometry (connection, windows_.parent ()), nullptr))
 		{
 			hostWidth_ = g->width;
 			hostHeight_ = g->height;
@@ -237,12 +181,7 @@ tresult PLUGIN_API QuillMarlowView::attached (void* parent, FIDString type)
 tresult PLUGIN_API QuillMarlowView::removed ()
 {
 	Tandem::logInfo () << "[QuillMarlowView] removed() called";
-	if (eventThread_.joinable ())
-	{
-		Tandem::logInfo () << "[QuillMarlowView] Stopping event thread...";
-		running_ = false;
-		eventThread_.join ();
-	}
+	eventThread_.stop ();
 	unregisterFromRunLoop ();
 	if (eventFd_ >= 0)
 	{
@@ -250,23 +189,7 @@ tresult PLUGIN_API QuillMarlowView::removed ()
 		eventFd_ = -1;
 	}
 	pendingSize_ = 0;
-	if (wineWindow_ && connection_ && screen_)
-	{
-		const uint32 wine = wineWindow ();
-		// Unmapped first: a mapped window handed to the root is adopted by
-		// the window manager. WM_STATE stays as it is until Wine has hidden
-		// the window: Wine hiding a window that it still takes for mapped
-		// waits up to two seconds for WM_STATE to come back, and its main
-		// thread (every command to outpost) with it. The next show removes it.
-		xcb_unmap_window (connection_, wine);
-		Tandem::logInfo () << "[QuillMarlowView] Reparenting Wine window to root...";
-		xcb_reparent_window (connection_, wine, screen_->root, 0, 0);
-		xcb_flush (connection_);
-		// Done before the wrapper can go: a release right after this call
-		// disconnects, and the server may drop a closed connection before it
-		// has carried out the requests still queued.
-		sync ();
-	}
+	windows_.releaseWine ();
 	// Not waited for; a command in flight (a state request of the
 	// processor) gets a moment to finish before the hide is written anyway.
 	const bool hidden = postWhenFree (
@@ -276,20 +199,7 @@ tresult PLUGIN_API QuillMarlowView::removed ()
 	{
 		Tandem::logInfo () << "[QuillMarlowView] HideEditor not posted: outpost's shared file is gone";
 	}
-	const uint32 wrapper = wrapperWindow ();
-	if (wrapper && connection_)
-	{
-		Tandem::logInfo () << "[QuillMarlowView] Destroying wrapper window...";
-		xcb_destroy_window (connection_, wrapper);
-		xcb_flush (connection_);
-		// Gone when we return: the host may look at its window's children,
-		// or attach a new view, at once.
-		sync ();
-		wrapperWindow_ = 0;
-	}
-	wineWindow_ = 0;
-	parentWindow_ = 0;
-	watchedAncestors_.clear ();
+	windows_.destroyWrapper ();
 	Tandem::logInfo () << "[QuillMarlowView] View removed successfully";
 	return kResultOk;
 }
@@ -314,12 +224,12 @@ tresult PLUGIN_API QuillMarlowView::onKeyUp (char16, int16, int16)
 
 tresult PLUGIN_API QuillMarlowView::onFocus (TBool state)
 {
-	if (!wineWindow_ || !connection_)
+	if (!windows_.wine () || !windows_.connection ())
 		return kResultOk;
 	if (state)
 	{
-		xcb_set_input_focus (connection_, XCB_INPUT_FOCUS_POINTER_ROOT, wineWindow (), XCB_CURRENT_TIME);
-		xcb_flush (connection_);
+		xcb_set_input_focus (windows_.connection (), XCB_INPUT_FOCUS_POINTER_ROOT, windows_.wine (), XCB_CURRENT_TIME);
+		xcb_flush (windows_.connection ());
 		Tandem::logInfo () << "[QuillMarlowView] Focus gained - set X11 input focus";
 	}
 	else
@@ -399,7 +309,7 @@ bool QuillMarlowView::waitForAcknowledgement (std::chrono::milliseconds timeout,
 		// outpost names its window before it shows it.
 		if (linked && withdrawShown && named != 0)
 		{
-			withdrawForShow (static_cast<uint32> (named));
+			windows_.withdrawForShow (static_cast<uint32> (named));
 			withdrawShown = false;
 		}
 		return linked;
@@ -418,7 +328,7 @@ bool QuillMarlowView::postShowEditor (std::chrono::milliseconds timeout)
 {
 	return postWhenFree (
 	    [this] (Tandem::UICommand& ui) {
-		    ui.parentWindow = parentWindow_;
+		    ui.parentWindow = windows_.parent ();
 		    ui.wineWindow = 0;
 		    ui.command = static_cast<int32> (Tandem::CommandCode::ShowEditor);
 	    },

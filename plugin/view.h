@@ -5,13 +5,14 @@
 // follow each other's size.
 //
 // Files: view.cpp (the view's life, attach and detach, the command region),
-// view_window_manager.cpp (the window tree and what a window manager would
-// otherwise do for Wine's window), view_sizing.cpp (sizes between host,
-// view and served editor), view_xembed.cpp (the XEmbed protocol with the
-// host), x11_event_thread.cpp (the event thread).
+// view_sizing.cpp (sizes between host, view and served editor),
+// view_outpost_restart.cpp (the editor through outpost's restarts). The
+// windows are a WindowTree's, followed by an EditorEventThread.
 #pragma once
 
 #include "plugin/command_region_link.h"
+#include "plugin/editor_event_thread.h"
+#include "plugin/window_tree.h"
 #include "protocol/tandem_protocol.h"
 
 #include "pluginterfaces/gui/iplugview.h"
@@ -32,7 +33,10 @@ namespace QuillMarlow {
 
 class EditWatcher;
 
-class QuillMarlowView : public IPlugView, public IPlugViewContentScaleSupport, public Linux::IEventHandler
+class QuillMarlowView : public IPlugView,
+                        public IPlugViewContentScaleSupport,
+                        public Linux::IEventHandler,
+                        private EditorEventThread::Client
 {
 public:
 	// Opens the view's own X11 connection (DISPLAY decides which); the view
@@ -71,45 +75,22 @@ public:
 	// user-interface thread when the event thread has a new editor size.
 	void PLUGIN_API onFDIsSet (Linux::FileDescriptor fd) SMTG_OVERRIDE;
 
-	// Builds host window > wrapper > Wine's window; true when the tree stands.
-	bool createWrapperWindow ();
-	// Puts Wine's window into `wrapper` at (0, 0), at the editor's size, and
-	// maps both; `previousWrapper` is the wrapper it may already be in.
-	void embedWineWindow (uint32 wrapper, uint32 previousWrapper);
-	// Logs the wrapper's and Wine's window state as the server sees it.
-	void debugWindowHierarchy ();
-	// Body of the X11 event thread (x11_event_thread.cpp).
-	void handleX11Events ();
-
 	// Read-only looks for diagnostics and tests.
-	uint32 wrapperWindow () const { return static_cast<uint32> (wrapperWindow_.load ()); }
-	uint32 wineWindow () const { return static_cast<uint32> (wineWindow_); }
-	bool hasConnection () const { return connection_ != nullptr; }
-	bool eventThreadRunning () const { return eventThread_.joinable (); }
+	uint32 wrapperWindow () const { return windows_.wrapper (); }
+	uint32 wineWindow () const { return windows_.wine (); }
+	bool hasConnection () const { return windows_.connection () != nullptr; }
+	bool eventThreadRunning () const { return eventThread_.running (); }
 
 protected:
 	virtual ~QuillMarlowView ();
 
 private:
-	// Root-window position of the wrapper's origin; false when the server
-	// does not answer.
-	bool absolutePosition (uint32 wrapper, int16& x, int16& y);
-	// Sends Wine's window the configure notice that tells it where it is on
-	// the screen (Wine ignores the real events inside a foreign parent).
-	void sendConfigureNotify (uint32 target, int16 x, int16 y, uint16 width, uint16 height);
-	// Waits for the reply of a round trip so that the server has carried out
-	// every request sent before.
-	void sync ();
 	// Waits up to `timeout` for outpost to acknowledge the posted command;
 	// false (with its message) on a time-out or when the region went away.
 	// With `withdrawShown`, Wine's window, as soon as outpost names it, is
 	// withdrawn from the top level as a window manager would (see
-	// withdrawForShow).
+	// WindowTree::withdrawForShow).
 	bool waitForAcknowledgement (std::chrono::milliseconds timeout, bool withdrawShown = false);
-	// Deletes WM_STATE of Wine's window `window`, as a window manager does
-	// once a client has withdrawn a window. Wine, showing a window it hid
-	// before, waits up to two seconds for that when no manager runs.
-	void withdrawForShow (uint32 window);
 	// Posts the command that `fill` writes (code and arguments) once the
 	// slot is free, waiting up to `timeout`; with `takeAnyway` a slot still
 	// busy then is taken all the same. False when nothing was posted (the
@@ -135,75 +116,32 @@ private:
 	void takeReportedSizeOrPrepare ();
 	// outpost reported a served editor that cannot be resized.
 	bool servedSizeFixed () const;
-	// Event thread: acts on a new size report of outpost.
-	void checkSizeReport ();
-	// Event thread (view_outpost_restart.cpp): follows outpost's restarts,
-	// `wine` being the thread's Wine window, replaced on a re-embedding.
-	void followOutpost (uint32 wrapper, uint32& wine);
+	// The event thread's client.
+	void checkSizeReport () override;
+	void followOutpost (uint32 wrapper, uint32& wine) override;
+	uint16 editorWidth () const override { return static_cast<uint16> (editorWidth_.load (std::memory_order_relaxed)); }
+	uint16 editorHeight () const override
+	{
+		return static_cast<uint16> (editorHeight_.load (std::memory_order_relaxed));
+	}
+	// Event thread (view_outpost_restart.cpp): outpost's restarts.
 	bool embedRestartedEditor (uint32 wrapper);
 	void drawOutpostGone (uint32 wrapper);
 	// Host's user-interface thread: the served editor has a new size.
 	void followServedSize (int32 width, int32 height);
 	// Host's user-interface thread: asks the host's frame for this size.
 	void askHostToResize (int32 width, int32 height);
-	// Resizes the wrapper and Wine's window inside it.
-	void resizeEmbeddedWindows (int32 width, int32 height);
 	void registerWithRunLoop ();
 	void unregisterFromRunLoop ();
-	// Takes Wine's window off the top level before we reparent it: unmaps it
-	// and, when a window manager had framed it, waits until it let it go.
-	void withdrawWineWindow (uint32 previousWrapper);
-	void setNormalWmState (uint32 window);
-	bool windowManagerRunning () const;
-	// XEmbed (view_xembed.cpp).
-	void internXEmbedAtoms ();
-	// Sets the window's `_XEMBED_INFO`: version 0, XEMBED_MAPPED or no flag.
-	void writeXEmbedInfo (uint32 window, bool mapped);
-	// True when another client watches the wrapper's properties: an embedder.
-	bool embedderWatches (uint32 wrapper);
-	void askEmbedderToMap (uint32 wrapper);
-	// Answers an `_XEMBED` message of the embedder; false for other messages.
-	// `askedToMap` is the event thread's record of having set XEMBED_MAPPED.
-	bool handleXEmbedMessage (const xcb_client_message_event_t& event, uint32 wrapper, uint32 wine,
-	                          bool& askedToMap);
-	// The host window and its ancestors below the root: a move of any of
-	// them moves the wrapper on the screen without telling the wrapper.
-	std::vector<uint32> hostAncestors () const;
-	// Position update of the event thread; true when a notice was sent.
-	bool updatePosition (uint32 wrapper, uint32 wine, const char* prefix, uint16 width, uint16 height);
-
-	int16 lastX () const { return static_cast<int16> (lastPosition_.load (std::memory_order_relaxed) & 0xFFFF); }
-	int16 lastY () const { return static_cast<int16> (lastPosition_.load (std::memory_order_relaxed) >> 16); }
-	void storeLastPosition (int16 x, int16 y)
-	{
-		lastPosition_.store (static_cast<uint16> (x) | (static_cast<uint32> (static_cast<uint16> (y)) << 16),
-		                     std::memory_order_relaxed);
-	}
 
 	CommandRegionLink region_;
 	std::atomic<int32> refCount_ {1};
-	uint64 parentWindow_ = 0;
-	// Atomic: a second `attached` without `removed` replaces it while the
-	// thread of the first one reads it.
-	std::atomic<uint64> wrapperWindow_ {0};
-	// Atomic: the event thread replaces it when outpost was restarted.
-	std::atomic<uint64> wineWindow_ {0};
-	xcb_connection_t* connection_ = nullptr;
-	xcb_screen_t* screen_ = nullptr;
+	WindowTree windows_;
 	IPlugFrame* frame_ = nullptr;
 	EditWatcher* editWatcher_ = nullptr;
 	std::atomic<int32> editorWidth_ {800};
 	std::atomic<int32> editorHeight_ {600};
-	std::thread eventThread_;
-	std::atomic<bool> running_ {false};
-	// lastX_ in the low half, lastY_ in the high half, written as one unit.
-	std::atomic<uint32> lastPosition_ {0};
-	uint32 wmStateAtom_ = 0;
-	// Interned at construction, XCB_NONE when the server did not answer.
-	uint32 xembedInfoAtom_ = 0;
-	uint32 xembedAtom_ = 0;
-	// Windows whose moves the thread follows; set before the thread starts.
-	std::vector<uint32> watchedAncestors_;
+	EditorEventThread eventThread_ {windows_, *this};
 
 	// Sizes. The last size the host was told (getSize), gave (onSize) or
 	// accepted (resizeView), 0 while unknown; the served editor's size and whether the host may
@@ -229,9 +167,6 @@ private:
 	bool outpostGoneShown_ = false;
 	std::chrono::steady_clock::time_point nextGoneDraw_ {};
 	uint32 goneTextGc_ = 0;
-
-	// Background of the wrapper, seen where Wine's window is not.
-	static constexpr uint32 kWrapperBackground = 0x3c3c3c;
 };
 
 } // namespace QuillMarlow

@@ -44,7 +44,7 @@ void QuillMarlowView::followOutpost (uint32 wrapper, uint32& wine)
 	restartsSeen_ = restarts;
 	outpostGoneShown_ = false;
 	if (embedRestartedEditor (wrapper))
-		wine = wineWindow ();
+		wine = windows_.wine ();
 }
 
 bool QuillMarlowView::embedRestartedEditor (uint32 wrapper)
@@ -59,40 +59,36 @@ bool QuillMarlowView::embedRestartedEditor (uint32 wrapper)
 		Tandem::logError () << "[QuillMarlowView] The restarted outpost did not provide an editor window";
 		return false;
 	}
-	wineWindow_ = window;
+	windows_.setWine (window);
 	takeEmbeddedEditorSize ();
-	embedWineWindow (wrapper, wrapper);
-	int16 x = 0, y = 0;
-	if (absolutePosition (wrapper, x, y))
-	{
-		sendConfigureNotify (wineWindow (), x, y, static_cast<uint16> (editorWidth_.load ()),
-		                     static_cast<uint16> (editorHeight_.load ()));
-		storeLastPosition (x, y);
-	}
-	xcb_flush (connection_);
+	const uint16 width = static_cast<uint16> (editorWidth_.load ()), height = static_cast<uint16> (editorHeight_.load ());
+	windows_.embedWine (wrapper, wrapper, width, height);
+	windows_.updatePosition (wrapper, windows_.wine (), width, height, nullptr, true);
+	xcb_flush (windows_.connection ());
 	Tandem::logInfo () << "[QuillMarlowView] Editor of the restarted outpost embedded: Wine window 0x" << std::hex
-	                   << wineWindow ();
+	                   << windows_.wine ();
 	return true;
 }
 
 void QuillMarlowView::drawOutpostGone (uint32 wrapper)
 {
-	if (!connection_ || !screen_ || !wrapper)
+	xcb_connection_t* const connection = windows_.connection ();
+	if (!windows_.connected () || !wrapper)
 		return;
 	if (!goneTextGc_)
 	{
 		static const char kFont[] = "fixed";
-		const uint32 font = xcb_generate_id (connection_);
-		xcb_open_font (connection_, font, sizeof (kFont) - 1, kFont);
-		goneTextGc_ = xcb_generate_id (connection_);
-		const uint32 values[] = {screen_->white_pixel, kWrapperBackground, font};
-		xcb_create_gc (connection_, goneTextGc_, wrapper, XCB_GC_FOREGROUND | XCB_GC_BACKGROUND | XCB_GC_FONT, values);
-		xcb_close_font (connection_, font);
+		const uint32 font = xcb_generate_id (connection);
+		xcb_open_font (connection, font, sizeof (kFont) - 1, kFont);
+		goneTextGc_ = xcb_generate_id (connection);
+		const uint32 values[] = {windows_.screen ()->white_pixel, WindowTree::kWrapperBackground, font};
+		xcb_create_gc (connection, goneTextGc_, wrapper, XCB_GC_FOREGROUND | XCB_GC_BACKGROUND | XCB_GC_FONT, values);
+		xcb_close_font (connection, font);
 	}
-	xcb_clear_area (connection_, 0, wrapper, 0, 0, 0, 0);
-	xcb_image_text_8 (connection_, static_cast<uint8_t> (sizeof (kGoneText) - 1), wrapper, goneTextGc_, 16, 24,
+	xcb_clear_area (connection, 0, wrapper, 0, 0, 0, 0);
+	xcb_image_text_8 (connection, static_cast<uint8_t> (sizeof (kGoneText) - 1), wrapper, goneTextGc_, 16, 24,
 	                  kGoneText);
-	xcb_flush (connection_);
+	xcb_flush (connection);
 }
 
 } // namespace QuillMarlow

@@ -71,9 +71,9 @@ tresult PLUGIN_API QuillMarlowView::getSize (ViewRect* size)
 		// size the host has accepted, not yet the one the editor asks for.
 		// Hosts that compare the two before they resize (the SDK's editor
 		// host) would otherwise see nothing to do.
-		if (!wineWindow_)
+		if (!windows_.wine ())
 			takeReportedSizeOrPrepare ();
-		if (!wineWindow_ || hostWidth_ <= 0 || hostHeight_ <= 0)
+		if (!windows_.wine () || hostWidth_ <= 0 || hostHeight_ <= 0)
 		{
 			hostWidth_ = editorWidth_;
 			hostHeight_ = editorHeight_;
@@ -94,7 +94,7 @@ tresult PLUGIN_API QuillMarlowView::onSize (ViewRect* newSize)
 	const int32 height = newSize->bottom - newSize->top;
 	// An editor that cannot be resized keeps its size, as it would in a
 	// Windows host: the host hears so, and getSize keeps answering it.
-	if (wineWindow_ && servedSizeFixed () && (width != editorWidth_ || height != editorHeight_))
+	if (windows_.wine () && servedSizeFixed () && (width != editorWidth_ || height != editorHeight_))
 	{
 		Tandem::logInfo () << "[QuillMarlowView] The served editor cannot be resized: it keeps " << editorWidth_ << "x"
 		                   << editorHeight_ << " (host asked " << width << "x" << height << ")";
@@ -104,9 +104,9 @@ tresult PLUGIN_API QuillMarlowView::onSize (ViewRect* newSize)
 	}
 	hostWidth_ = width;
 	hostHeight_ = height;
-	if (!wineWindow_ || !connection_ || !Tandem::plausibleEditorSize (width, height))
+	if (!windows_.wine () || !windows_.connection () || !Tandem::plausibleEditorSize (width, height))
 		return kResultOk;
-	resizeEmbeddedWindows (width, height);
+	windows_.resize (width, height);
 	editorWidth_ = width;
 	editorHeight_ = height;
 	// A size the host chose, not the one the served editor has: the editor
@@ -132,7 +132,7 @@ bool QuillMarlowView::servedSizeFixed () const
 
 tresult PLUGIN_API QuillMarlowView::canResize ()
 {
-	if (!wineWindow_)
+	if (!windows_.wine ())
 		takeReportedSizeOrPrepare ();
 	return servedResizable_ ? kResultTrue : kResultFalse;
 }
@@ -141,7 +141,7 @@ tresult PLUGIN_API QuillMarlowView::checkSizeConstraint (ViewRect* rect)
 {
 	if (!rect)
 		return kInvalidArgument;
-	if (!wineWindow_)
+	if (!windows_.wine ())
 		takeReportedSizeOrPrepare ();
 	// Not resizable: the one size it takes is its own.
 	if (servedSizeFixed ())
@@ -150,7 +150,7 @@ tresult PLUGIN_API QuillMarlowView::checkSizeConstraint (ViewRect* rect)
 		rect->bottom = rect->top + editorHeight_;
 		return kResultOk;
 	}
-	if (!wineWindow_)
+	if (!windows_.wine ())
 		return kResultOk;
 	int32 width = rect->right - rect->left, height = rect->bottom - rect->top;
 	if (!Tandem::plausibleEditorSize (width, height))
@@ -185,7 +185,7 @@ tresult PLUGIN_API QuillMarlowView::setContentScaleFactor (ScaleFactor factor)
 	                   << (answer == 1 ? ": the served editor scales" : ": the served editor does not scale");
 	if (answer != 1)
 		return kResultFalse;
-	if (!wineWindow_)
+	if (!windows_.wine ())
 		takeReportedSize ();
 	return kResultOk;
 }
@@ -214,7 +214,7 @@ void QuillMarlowView::checkSizeReport ()
 		return;
 	}
 	// No run loop: our own windows follow, the host's window cannot be asked.
-	resizeEmbeddedWindows (width, height);
+	windows_.resize (width, height);
 	editorWidth_ = hostWidth_ = width;
 	editorHeight_ = hostHeight_ = height;
 	Tandem::logInfo () << "[QuillMarlowView] Host offers no run loop: its window is not asked for " << width << "x" << height;
@@ -232,10 +232,10 @@ void PLUGIN_API QuillMarlowView::onFDIsSet (Linux::FileDescriptor fd)
 
 void QuillMarlowView::followServedSize (int32 width, int32 height)
 {
-	if (!wineWindow_)
+	if (!windows_.wine ())
 		return;
 	Tandem::logInfo () << "[QuillMarlowView] Following the served editor to " << width << "x" << height;
-	resizeEmbeddedWindows (width, height);
+	windows_.resize (width, height);
 	editorWidth_ = width;
 	editorHeight_ = height;
 	askHostToResize (width, height);

@@ -61,9 +61,12 @@ struct ValueCopy {
     Steinberg::Vst::String128 text;
 };
 
-// Linux side: false when no whole copy could be taken or its value is no
-// number.
+// Linux side: false when the entry was never written, no whole copy could
+// be taken or its value is no number.
 inline bool readValueEntry(const ParameterValue& entry, ValueCopy& copy) {
+    // 0: never written. outpost publishes the list before its values, and an
+    // empty entry's id 0 would pass for the first parameter's.
+    if (entry.sequence.load(std::memory_order_acquire) == 0) return false;
     const bool whole = readSequenced(
         entry.sequence,
         [&] {

@@ -17,6 +17,7 @@
 namespace e2e {
 
 using Steinberg::QuillMarlow::QuillMarlowController;
+using Steinberg::QuillMarlow::InstanceRegistry;
 using Steinberg::QuillMarlow::QuillMarlowProcessor;
 
 constexpr int kBlock = 256;

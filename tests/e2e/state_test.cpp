@@ -119,7 +119,7 @@ TEST (State, TheControllersOwnStateTravelsWithTheProjectAndIntoARestartedOutpost
 	int32 restarts = 0;
 	ASSERT_TRUE (waitFor ([&] {
 		h.process (block);
-		return QuillMarlowProcessor::outpostStatus (h.p->instanceId (), up, restarts) && up && restarts == 1;
+		return InstanceRegistry::outpostStatus (h.p->instanceId (), up, restarts) && up && restarts == 1;
 	}, 20.0));
 	EXPECT_EQ (h.controllerState (), hostStream (Quill::blockControllerState (10000)));
 	EXPECT_EQ (h.processorState (), processorProject);

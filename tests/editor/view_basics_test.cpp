@@ -12,6 +12,7 @@ namespace {
 
 using Steinberg::IPlugView;
 using Steinberg::QuillMarlow::QuillMarlowController;
+using Steinberg::QuillMarlow::InstanceRegistry;
 using Steinberg::QuillMarlow::QuillMarlowView;
 using ::testing::HasSubstr;
 using ::testing::Not;
@@ -217,15 +218,15 @@ TEST_F (AttachFailures, ARegionOfATerminatedProcessorIsNeverTouched)
 {
 	Tandem::UICommand own {};
 	initCommandSlot (own);
-	EXPECT_FALSE (QuillMarlowProcessor::isUICommandMapped (nullptr));
-	EXPECT_FALSE (QuillMarlowProcessor::isUICommandMapped (&own)) << "not a processor's region";
+	EXPECT_FALSE (InstanceRegistry::isUICommandMapped (nullptr));
+	EXPECT_FALSE (InstanceRegistry::isUICommandMapped (&own)) << "not a processor's region";
 
 	auto processor = std::make_unique<HostedProcessor> ("serve");
-	EXPECT_FALSE (QuillMarlowProcessor::isUICommandMapped ((*processor)->sharedMemory ().uiCommand ()))
+	EXPECT_FALSE (InstanceRegistry::isUICommandMapped ((*processor)->sharedMemory ().uiCommand ()))
 	    << "nothing mapped before activation";
 	ASSERT_EQ ((*processor)->setActive (true), kResultOk);
 	Tandem::UICommand* ui = (*processor)->sharedMemory ().uiCommand ();
-	EXPECT_TRUE (QuillMarlowProcessor::isUICommandMapped (ui));
+	EXPECT_TRUE (InstanceRegistry::isUICommandMapped (ui));
 	Controller controller;
 	OutputTap tap;
 	IPlugView* attachedLate = controller->createView ("editor");
@@ -233,13 +234,13 @@ TEST_F (AttachFailures, ARegionOfATerminatedProcessorIsNeverTouched)
 	ASSERT_NE (attachedLate, nullptr);
 	ASSERT_NE (removedLate, nullptr);
 	(*processor)->terminate ();
-	EXPECT_FALSE (QuillMarlowProcessor::isUICommandMapped (ui));
+	EXPECT_FALSE (InstanceRegistry::isUICommandMapped (ui));
 	EXPECT_EQ (attachedLate->attached (windowArg (hostWindow), "X11EmbedWindowID"), kResultFalse);
 	EXPECT_EQ (removedLate->removed (), kResultOk);
 
 	// Destroyed outright: its region is gone from the registry as well.
 	processor.reset ();
-	EXPECT_FALSE (QuillMarlowProcessor::isUICommandMapped (ui));
+	EXPECT_FALSE (InstanceRegistry::isUICommandMapped (ui));
 	EXPECT_EQ (attachedLate->removed (), kResultOk);
 	attachedLate->release ();
 	removedLate->release ();

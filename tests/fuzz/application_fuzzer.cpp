@@ -47,9 +47,12 @@ constexpr size_t kHeader = 80;  // command slot, audio header, state header
 // kind and serial, and the host value ring's count.
 constexpr size_t kParameterHeader = 16;
 
-unsigned char* sharedFile ()
+// Cleared for every input: what one input left in the file (an output
+// block, a bus list) must not decide how the next one is judged.
+unsigned char* freshSharedFile ()
 {
 	static unsigned char* file = static_cast<unsigned char*> (std::calloc (1, kFileSize));
+	std::memset (file, 0, kFileSize);
 	return file;
 }
 
@@ -59,7 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput (const std::uint8_t* data, size_t size)
 {
 	if (size < kHeader + 6 + kParameterHeader)
 		return 0;
-	unsigned char* file = sharedFile ();
+	unsigned char* file = freshSharedFile ();
 	std::memcpy (file + kUICommandOffset, data, 40);
 	std::memcpy (file + kAudioDataOffset, data + 40, 32);
 	std::memcpy (file + kStateDataOffset, data + 72, 8);

@@ -8,6 +8,7 @@
 #include "pluginterfaces/base/ipluginbase.h"
 #include "pluginterfaces/vst/ivstaudioprocessor.h"
 #include "pluginterfaces/vst/ivstcomponent.h"
+#include "protocol/tandem_protocol.h"
 
 #include <cstring>
 #include <vector>
@@ -60,7 +61,15 @@ public:
 	tresult PLUGIN_API getControllerClassId (TUID) override { return kNotImplemented; }
 	tresult PLUGIN_API setIoMode (IoMode) override { return kResultOk; }
 	int32 PLUGIN_API getBusCount (MediaType, BusDirection) override { return 1; }
-	tresult PLUGIN_API getBusInfo (MediaType, BusDirection, int32, BusInfo&) override { return kResultOk; }
+	// One bus each way as wide as the file's block: every channel the host
+	// gives is served, so that each comes back processed.
+	tresult PLUGIN_API getBusInfo (MediaType type, BusDirection dir, int32, BusInfo& bus) override
+	{
+		bus.mediaType = type;
+		bus.direction = dir;
+		bus.channelCount = type == kAudio ? Tandem::kMaxChannels : 1;
+		return kResultOk;
+	}
 	tresult PLUGIN_API getRoutingInfo (RoutingInfo&, RoutingInfo&) override { return kNotImplemented; }
 	tresult PLUGIN_API activateBus (MediaType, BusDirection, int32, TBool) override { return kResultOk; }
 	tresult PLUGIN_API setActive (TBool) override { return kResultOk; }

@@ -13,14 +13,13 @@ include(cmake/vst3sdk.cmake)
 # The processor's state transfer (no editor, no X11).
 add_library(fuzz_plugin STATIC
     plugin/processor.cpp
-    plugin/processor_registry.cpp
+    plugin/instance_registry.cpp
     plugin/processor_activation.cpp
-    plugin/processor_audio.cpp
-    plugin/processor_buses.cpp
+    plugin/block_exchange.cpp
+    plugin/host_buses.cpp
     plugin/served_buses.cpp
-    plugin/processor_startup.cpp
-    plugin/processor_state.cpp
-    plugin/processor_controller_state.cpp
+    plugin/served_state.cpp
+    plugin/served_controller_state.cpp
     plugin/own_message.cpp
     plugin/latency_cache.cpp
     plugin/command_region_link.cpp

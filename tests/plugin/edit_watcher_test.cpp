@@ -31,7 +31,7 @@ TEST (EditWatcher, EditsCountedByOutpostMarkTheHostsProjectChangedOnItsRunLoop)
 	view->setFrame (&frame);
 	ASSERT_NE (frame.timer, nullptr) << "a timer on the host's run loop";
 
-	Tandem::UICommand* ui = QuillMarlowProcessor::findActiveUICommand ();
+	Tandem::UICommand* ui = InstanceRegistry::findActiveUICommand ();
 	ASSERT_NE (ui, nullptr);
 	frame.timer->onTimer ();
 	EXPECT_EQ (handler.dirtyCalls, 0) << "no edit yet";

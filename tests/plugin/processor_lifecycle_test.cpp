@@ -50,19 +50,19 @@ TEST (ProcessorRegistry, FindActiveCommandRegionFollowsTheMappedFiles)
 {
 	HostedProcessor first;
 	HostedProcessor second;
-	EXPECT_EQ (QuillMarlowProcessor::findActiveUICommand (), nullptr);
+	EXPECT_EQ (InstanceRegistry::findActiveUICommand (), nullptr);
 
 	ASSERT_EQ (second->setActive (true), kResultOk);
-	EXPECT_EQ (QuillMarlowProcessor::findActiveUICommand (), second->sharedMemory ().uiCommand ());
+	EXPECT_EQ (InstanceRegistry::findActiveUICommand (), second->sharedMemory ().uiCommand ());
 
 	ASSERT_EQ (first->setActive (true), kResultOk);
-	EXPECT_EQ (QuillMarlowProcessor::findActiveUICommand (), first->sharedMemory ().uiCommand ())
+	EXPECT_EQ (InstanceRegistry::findActiveUICommand (), first->sharedMemory ().uiCommand ())
 	    << "the earliest-constructed processor with a mapped file wins";
 
 	EXPECT_EQ (first->terminate (), kResultOk);
-	EXPECT_EQ (QuillMarlowProcessor::findActiveUICommand (), second->sharedMemory ().uiCommand ());
+	EXPECT_EQ (InstanceRegistry::findActiveUICommand (), second->sharedMemory ().uiCommand ());
 	second->cleanupSharedMemory ();
-	EXPECT_EQ (QuillMarlowProcessor::findActiveUICommand (), nullptr);
+	EXPECT_EQ (InstanceRegistry::findActiveUICommand (), nullptr);
 }
 
 // A host context that answers the host interface but makes no objects.

@@ -29,6 +29,7 @@ inline std::string capturedStdout ()
 }
 
 using namespace Steinberg;
+using Steinberg::QuillMarlow::InstanceRegistry;
 using Steinberg::QuillMarlow::QuillMarlowProcessor;
 
 // Starts fake_outpost in the given mode where the product would start Wine.

@@ -1,10 +1,5 @@
-// The editor view's X11 event thread. It does for Wine's window what a window
-// manager would do for a top-level window: it tells Wine where the window is
-// on the screen whenever that may have changed, and moves the keyboard focus
-// into it when the pointer enters or the wrapper gets the focus. It also
-// watches outpost's size report, for resizes the served editor asks for, and
-// speaks XEmbed with a host that does (view_xembed.cpp).
-#include "plugin/view.h"
+#include "plugin/editor_event_thread.h"
+
 #include "plugin/sleep_fully.h"
 #include "log/log.h"
 
@@ -36,32 +31,44 @@ constexpr auto kEmbedderCheckPeriod = std::chrono::milliseconds (50);
 
 } // namespace
 
-bool QuillMarlowView::updatePosition (uint32 wrapper, uint32 wine, const char* prefix, uint16 width, uint16 height)
+EditorEventThread::EditorEventThread (WindowTree& windows, Client& client) : windows_ (windows), client_ (client)
 {
-	if (!connection_ || !wrapper)
-		return false;
-	int16 x = 0, y = 0;
-	if (!absolutePosition (wrapper, x, y))
-		return false;
-	const int16 oldX = lastX (), oldY = lastY ();
-	if (x == oldX && y == oldY)
-		return false;
-	Tandem::logInfo () << prefix << oldX << "," << oldY << ") -> (" << x << "," << y << ")";
-	storeLastPosition (x, y);
-	if (!connection_)
-		return false;
-	sendConfigureNotify (wine, x, y, width, height);
-	return true;
 }
 
-void QuillMarlowView::handleX11Events ()
+void EditorEventThread::start ()
+{
+	if (thread_.joinable ())
+		return;
+	ancestors_ = windows_.hostAncestors ();
+	for (uint32 w : ancestors_)
+	{
+		const uint32 mask = XCB_EVENT_MASK_STRUCTURE_NOTIFY;
+		xcb_change_window_attributes (windows_.connection (), w, XCB_CW_EVENT_MASK, &mask);
+	}
+	running_ = true;
+	thread_ = std::thread (&EditorEventThread::run, this);
+	Tandem::logInfo () << "[QuillMarlowView] Started event forwarding thread";
+}
+
+void EditorEventThread::stop ()
+{
+	if (!thread_.joinable ())
+		return;
+	Tandem::logInfo () << "[QuillMarlowView] Stopping event thread...";
+	running_ = false;
+	thread_.join ();
+	ancestors_.clear ();
+}
+
+void EditorEventThread::run ()
 {
 	static std::atomic<int32> otherEventCount {0};
 
 	Tandem::logInfo () << "[QuillMarlowView] WM event thread started";
-	const uint32 wrapper = wrapperWindow ();
-	uint32 wine = wineWindow ();
-	const std::vector<uint32> ancestors = watchedAncestors_;
+	xcb_connection_t* const connection = windows_.connection ();
+	const uint32 wrapper = windows_.wrapper ();
+	uint32 wine = windows_.wine ();
+	const std::vector<uint32>& ancestors = ancestors_;
 	int takeBacks = 0;
 	auto nextSizeCheck = std::chrono::steady_clock::now ();
 	auto nextEmbedderCheck = nextSizeCheck;
@@ -70,28 +77,28 @@ void QuillMarlowView::handleX11Events ()
 	// Events may be stale (queued while the view built the tree): the
 	// server's current answer decides whether to act.
 	auto wineAtOrigin = [&] (uint32 window) {
-		auto* g = xcb_get_geometry_reply (connection_, xcb_get_geometry (connection_, window), nullptr);
+		auto* g = xcb_get_geometry_reply (connection, xcb_get_geometry (connection, window), nullptr);
 		const bool atOrigin = !g || (g->x == 0 && g->y == 0);
 		free (g);
 		return atOrigin;
 	};
 	auto parentOf = [&] (uint32 window) {
-		auto* t = xcb_query_tree_reply (connection_, xcb_query_tree (connection_, window), nullptr);
+		auto* t = xcb_query_tree_reply (connection, xcb_query_tree (connection, window), nullptr);
 		const uint32 parent = t ? t->parent : 0;
 		free (t);
 		return parent;
 	};
 	auto focusWine = [&] {
-		xcb_set_input_focus (connection_, XCB_INPUT_FOCUS_PARENT, wine, XCB_CURRENT_TIME);
-		xcb_flush (connection_);
+		xcb_set_input_focus (connection, XCB_INPUT_FOCUS_PARENT, wine, XCB_CURRENT_TIME);
+		xcb_flush (connection);
 	};
 	auto countOther = [] (int type) {
 		const int32 count = otherEventCount.fetch_add (1) + 1;
 		if (count % 10 == 0)
 			Tandem::logInfo () << "[QuillMarlowView] X11 event type: " << type << " (count: " << count << ")";
 	};
-	auto editorWidth = [&] { return static_cast<uint16> (editorWidth_.load (std::memory_order_relaxed)); };
-	auto editorHeight = [&] { return static_cast<uint16> (editorHeight_.load (std::memory_order_relaxed)); };
+	auto editorWidth = [&] { return client_.editorWidth (); };
+	auto editorHeight = [&] { return client_.editorHeight (); };
 
 	for (;;)
 	{
@@ -100,27 +107,27 @@ void QuillMarlowView::handleX11Events ()
 			Tandem::logInfo () << "[QuillMarlowView] WM event thread stopped";
 			return;
 		}
-		if (!connection_ || wrapperWindow_ == 0)
+		if (!connection || windows_.wrapper () == 0)
 		{
 			Tandem::sleepFully (10);
 			continue;
 		}
 		if (std::chrono::steady_clock::now () >= nextSizeCheck)
 		{
-			checkSizeReport ();
-			followOutpost (wrapper, wine);
+			client_.checkSizeReport ();
+			client_.followOutpost (wrapper, wine);
 			nextSizeCheck = std::chrono::steady_clock::now () + kSizeReportPeriod;
 		}
 		if (!askedToMap && std::chrono::steady_clock::now () >= nextEmbedderCheck)
 		{
-			if (embedderWatches (wrapper))
+			if (windows_.xembed ().embedderWatches (wrapper))
 			{
-				askEmbedderToMap (wrapper);
+				windows_.xembed ().askEmbedderToMap (wrapper);
 				askedToMap = true;
 			}
 			nextEmbedderCheck = std::chrono::steady_clock::now () + kEmbedderCheckPeriod;
 		}
-		std::unique_ptr<xcb_generic_event_t, FreeEvent> event (xcb_poll_for_event (connection_));
+		std::unique_ptr<xcb_generic_event_t, FreeEvent> event (xcb_poll_for_event (connection));
 		if (!event)
 		{
 			Tandem::sleepFully (5);
@@ -137,8 +144,8 @@ void QuillMarlowView::handleX11Events ()
 				                   << " mode=" << static_cast<int> (e->mode) << " detail=" << static_cast<int> (e->detail);
 				if (e->event == wrapper || e->event == wine)
 				{
-					updatePosition (wrapper, wine, "[QuillMarlowView] Position changed on enter: (", editorWidth (),
-					                editorHeight ());
+					windows_.updatePosition (wrapper, wine, editorWidth (), editorHeight (),
+					                         "[QuillMarlowView] Position changed on enter: (");
 					Tandem::logInfo () << "[QuillMarlowView] Setting focus to Wine window on enter";
 					focusWine ();
 				}
@@ -188,9 +195,9 @@ void QuillMarlowView::handleX11Events ()
 				{
 					Tandem::logInfo () << "[QuillMarlowView] Wrapper ConfigureNotify: (" << e->x << "," << e->y << ") "
 					                   << e->width << "x" << e->height;
-					if (updatePosition (wrapper, wine, "[QuillMarlowView] Position changed: (", e->width,
-					                    e->height))
-						xcb_flush (connection_);
+					if (windows_.updatePosition (wrapper, wine, e->width, e->height,
+					                             "[QuillMarlowView] Position changed: ("))
+						xcb_flush (connection);
 				}
 				else if (e->window == wine && !synthetic && (e->x != 0 || e->y != 0) && !wineAtOrigin (wine))
 				{
@@ -199,29 +206,24 @@ void QuillMarlowView::handleX11Events ()
 					Tandem::logInfo () << "[QuillMarlowView] Wine window moved to (" << e->x << "," << e->y
 					                   << ") inside the wrapper - moving it back to (0,0)";
 					const uint32 origin[] = {0, 0};
-					xcb_configure_window (connection_, wine, XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y, origin);
-					int16 x = 0, y = 0;
-					if (absolutePosition (wrapper, x, y))
-					{
-						sendConfigureNotify (wine, x, y, editorWidth (), editorHeight ());
-						storeLastPosition (x, y);
-					}
-					xcb_flush (connection_);
+					xcb_configure_window (connection, wine, XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y, origin);
+					windows_.updatePosition (wrapper, wine, editorWidth (), editorHeight (), nullptr, true);
+					xcb_flush (connection);
 				}
 				else if (e->window != wine && std::find (ancestors.begin (), ancestors.end (), e->window) != ancestors.end ())
 				{
 					// The host's window or one of its ancestors moved: the
 					// wrapper moved on the screen without an event of its own.
-					if (updatePosition (wrapper, wine, "[QuillMarlowView] Position changed on host move: (",
-					                    editorWidth (), editorHeight ()))
-						xcb_flush (connection_);
+					if (windows_.updatePosition (wrapper, wine, editorWidth (), editorHeight (),
+					                             "[QuillMarlowView] Position changed on host move: ("))
+						xcb_flush (connection);
 				}
 				break;
 			}
 			case XCB_REPARENT_NOTIFY:
 			{
 				auto* e = reinterpret_cast<xcb_reparent_notify_event_t*> (event.get ());
-				const uint32 current = wrapperWindow ();
+				const uint32 current = windows_.wrapper ();
 				const uint32 holder = (e->window == wine && current && e->parent != current) ? parentOf (wine) : current;
 				if (holder && holder != current && takeBacks < kMaxTakeBacks)
 				{
@@ -230,30 +232,15 @@ void QuillMarlowView::handleX11Events ()
 					++takeBacks;
 					Tandem::logInfo () << "[QuillMarlowView] Wine window was moved to 0x" << std::hex << holder
 					                   << std::dec << " - taking it back into the wrapper";
-					const uint32 geometry[] = {0, 0, editorWidth (), editorHeight ()};
-					xcb_reparent_window (connection_, wine, current, 0, 0);
-					xcb_configure_window (connection_, wine,
-					                      XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y | XCB_CONFIG_WINDOW_WIDTH |
-					                          XCB_CONFIG_WINDOW_HEIGHT,
-					                      geometry);
-					xcb_map_window (connection_, wine);
-					if (wmStateAtom_)
-						setNormalWmState (wine);
-					int16 x = 0, y = 0;
-					if (absolutePosition (current, x, y))
-					{
-						sendConfigureNotify (wine, x, y, editorWidth (), editorHeight ());
-						storeLastPosition (x, y);
-					}
-					xcb_flush (connection_);
+					windows_.reembedWine (current, wine, editorWidth (), editorHeight ());
 					break;
 				}
 				countOther (type);
 				break;
 			}
 			case XCB_CLIENT_MESSAGE:
-				if (!handleXEmbedMessage (*reinterpret_cast<xcb_client_message_event_t*> (event.get ()), wrapper, wine,
-				                          askedToMap))
+				if (!windows_.xembed ().handleMessage (*reinterpret_cast<xcb_client_message_event_t*> (event.get ()),
+				                                       wrapper, wine, askedToMap))
 					countOther (type);
 				break;
 			default:

@@ -1,16 +1,5 @@
-// The XEmbed side of the wrapper window. A host that passes an X11 window to
-// a plug-in may speak XEmbed: it reads the `_XEMBED_INFO` of the window the
-// plug-in creates inside its own as soon as it learns of it, maps that window
-// when the property asks for it (XEMBED_MAPPED), and then talks to it with
-// `_XEMBED` client messages. Some such hosts give up on a child without the
-// property, or on one that is already marked mapped when they first look.
-//
-// So the wrapper is born carrying version 0 with no flags, and asks to be
-// mapped only once an embedder is known to follow it: when a client other
-// than us watches the wrapper's properties (how an embedder learns of the
-// flag's change), or when the embedder tells us we are embedded. We map the
-// wrapper ourselves as well, for hosts that do not speak XEmbed.
-#include "plugin/view.h"
+#include "plugin/xembed.h"
+
 #include "log/log.h"
 
 #include <cstring>
@@ -43,25 +32,27 @@ xcb_atom_t intern (xcb_connection_t* c, xcb_intern_atom_cookie_t cookie)
 
 } // namespace
 
-void QuillMarlowView::internXEmbedAtoms ()
+XEmbed::XEmbed (xcb_connection_t* connection) : connection_ (connection)
 {
+	if (!connection_)
+		return;
 	static const char kInfo[] = "_XEMBED_INFO";
 	static const char kXEmbed[] = "_XEMBED";
 	const auto info = xcb_intern_atom (connection_, 0, sizeof (kInfo) - 1, kInfo);
 	const auto message = xcb_intern_atom (connection_, 0, sizeof (kXEmbed) - 1, kXEmbed);
-	xembedInfoAtom_ = intern (connection_, info);
-	xembedAtom_ = intern (connection_, message);
+	infoAtom_ = intern (connection_, info);
+	messageAtom_ = intern (connection_, message);
 }
 
-void QuillMarlowView::writeXEmbedInfo (uint32 window, bool mapped)
+void XEmbed::writeInfo (uint32 window, bool mapped)
 {
-	if (!xembedInfoAtom_)
+	if (!infoAtom_)
 		return;
 	const uint32 info[] = {kXEmbedVersion, mapped ? kXEmbedMapped : 0};
-	xcb_change_property (connection_, XCB_PROP_MODE_REPLACE, window, xembedInfoAtom_, xembedInfoAtom_, 32, 2, info);
+	xcb_change_property (connection_, XCB_PROP_MODE_REPLACE, window, infoAtom_, infoAtom_, 32, 2, info);
 }
 
-bool QuillMarlowView::embedderWatches (uint32 wrapper)
+bool XEmbed::embedderWatches (uint32 wrapper)
 {
 	auto* attrs = xcb_get_window_attributes_reply (connection_, xcb_get_window_attributes (connection_, wrapper),
 	                                               nullptr);
@@ -72,18 +63,17 @@ bool QuillMarlowView::embedderWatches (uint32 wrapper)
 	return watched;
 }
 
-void QuillMarlowView::askEmbedderToMap (uint32 wrapper)
+void XEmbed::askEmbedderToMap (uint32 wrapper)
 {
-	writeXEmbedInfo (wrapper, true);
+	writeInfo (wrapper, true);
 	xcb_flush (connection_);
 	Tandem::logInfo () << "[QuillMarlowView] XEmbed: wrapper 0x" << std::hex << wrapper << std::dec
 	                   << " asks its embedder to map it";
 }
 
-bool QuillMarlowView::handleXEmbedMessage (const xcb_client_message_event_t& event, uint32 wrapper, uint32 wine,
-                                           bool& askedToMap)
+bool XEmbed::handleMessage (const xcb_client_message_event_t& event, uint32 wrapper, uint32 wine, bool& askedToMap)
 {
-	if (!xembedAtom_ || event.type != xembedAtom_ || event.format != 32 || event.window != wrapper)
+	if (!messageAtom_ || event.type != messageAtom_ || event.format != 32 || event.window != wrapper)
 		return false;
 	const uint32 message = event.data.data32[1];
 	switch (message)

@@ -2,8 +2,10 @@
 // whatever else a plug-in keeps in its controller): saved from outpost into
 // the host's project through our controller, restored from it, and kept here
 // for an outpost that is not up yet or is started again.
-#include "plugin/processor.h"
-#include "plugin/command_slot.h"
+#include "plugin/served_state.h"
+
+#include "plugin/outpost_lifecycle.h"
+#include "plugin/shared_memory.h"
 
 #include "log/log.h"
 #include "protocol/state_commands.h"
@@ -13,21 +15,21 @@
 namespace Steinberg {
 namespace QuillMarlow {
 
-tresult QuillMarlowProcessor::getControllerState (IBStream* stream)
+tresult ServedState::getControllerState (IBStream* stream, const std::function<void ()>& startOutpost)
 {
 	if (!stream)
 		return kInvalidArgument;
-	ensureOutpost ();
-	std::lock_guard<std::mutex> lock (stateLock_);
-	Tandem::UICommand* ui = sharedMemory_.uiCommand ();
-	Tandem::StateData* state = sharedMemory_.stateData ();
+	startOutpost ();
+	std::lock_guard<std::mutex> lock (lock_);
+	Tandem::UICommand* ui = file_.uiCommand ();
+	Tandem::StateData* state = file_.stateData ();
 	// Without an outpost the last state known is the one to save.
 	auto saveLastKnown = [&] () -> tresult {
-		return writeState (stream, lastControllerState_.data (), static_cast<int32> (lastControllerState_.size ()))
+		return writeState (stream, lastController_.data (), static_cast<int32> (lastController_.size ()))
 		           ? kResultOk
 		           : kResultFalse;
 	};
-	if (!ui || !state || !outpost_.serving () || keepsRefused (controllerStateRefused_))
+	if (!ui || !state || !outpost_.serving () || keepsRefused (controllerRefused_))
 		return saveLastKnown ();
 
 	state->stateReady.store (false, std::memory_order_relaxed);
@@ -47,14 +49,14 @@ tresult QuillMarlowProcessor::getControllerState (IBStream* stream)
 		return Tandem::hostResult (result);
 	}
 	const int32 size = Tandem::clampCount (state->stateSize, Tandem::kMaxStateSize);
-	lastControllerState_.assign (state->stateBuffer, state->stateBuffer + size);
-	if (!writeState (stream, lastControllerState_.data (), size))
+	lastController_.assign (state->stateBuffer, state->stateBuffer + size);
+	if (!writeState (stream, lastController_.data (), size))
 		return kResultFalse;
 	Tandem::logInfo () << "[QuillMarlow] Controller state saved: " << size << " bytes";
 	return kResultOk;
 }
 
-tresult QuillMarlowProcessor::setControllerState (IBStream* stream)
+tresult ServedState::setControllerState (IBStream* stream, const std::function<void ()>& startOutpost)
 {
 	if (!stream)
 		return kInvalidArgument;
@@ -65,32 +67,32 @@ tresult QuillMarlowProcessor::setControllerState (IBStream* stream)
 		return kResultOk;
 	if (read == StateRead::Failed)
 		return kResultFalse;
-	ensureOutpost ();
-	std::lock_guard<std::mutex> lock (stateLock_);
-	lastControllerState_ = std::move (bytes);
-	controllerStateRefused_ = false;
-	Tandem::logInfo () << "[QuillMarlow] Controller state loaded: " << lastControllerState_.size () << " bytes";
-	Tandem::UICommand* ui = sharedMemory_.uiCommand ();
+	startOutpost ();
+	std::lock_guard<std::mutex> lock (lock_);
+	lastController_ = std::move (bytes);
+	controllerRefused_ = false;
+	Tandem::logInfo () << "[QuillMarlow] Controller state loaded: " << lastController_.size () << " bytes";
+	Tandem::UICommand* ui = file_.uiCommand ();
 	if (!ui || !outpost_.serving ())
 	{
 		Tandem::logInfo () << "[QuillMarlow] Controller state cached - will be applied when outpost starts";
 		return kResultOk;
 	}
 	int32 served = kResultOk;
-	sendControllerStateToOutpost ([] { return false; }, &served);
-	controllerStateRefused_ = served != kResultOk;
+	sendController ([] { return false; }, &served);
+	controllerRefused_ = served != kResultOk;
 	refusedEdits_ = ui->editCount.load (std::memory_order_relaxed);
 	return Tandem::hostResult (served);
 }
 
-bool QuillMarlowProcessor::sendControllerStateToOutpost (const std::function<bool ()>& stopping, int32* served)
+bool ServedState::sendController (const std::function<bool ()>& stopping, int32* served)
 {
-	Tandem::UICommand* ui = sharedMemory_.uiCommand ();
-	Tandem::StateData* state = sharedMemory_.stateData ();
-	if (!ui || !state || lastControllerState_.empty ())
+	Tandem::UICommand* ui = file_.uiCommand ();
+	Tandem::StateData* state = file_.stateData ();
+	if (!ui || !state || lastController_.empty ())
 		return true;
-	std::memcpy (state->stateBuffer, lastControllerState_.data (), lastControllerState_.size ());
-	state->stateSize = static_cast<int32> (lastControllerState_.size ());
+	std::memcpy (state->stateBuffer, lastController_.data (), lastController_.size ());
+	state->stateSize = static_cast<int32> (lastController_.size ());
 	state->stateReady.store (false, std::memory_order_relaxed);
 	const Deadline deadline = postStateCommand (Tandem::CommandCode::SetControllerState, stopping);
 	if (Tandem::awaitAcknowledgement (Tandem::slotVisit (*ui), deadline, stopping) != Tandem::CommandTurn::Done)
@@ -103,7 +105,7 @@ bool QuillMarlowProcessor::sendControllerStateToOutpost (const std::function<boo
 		*served = result;
 	if (result != kResultOk)
 	{
-		reportRefusal ("controller's state", result, lastControllerState_.size ());
+		reportRefusal ("controller's state", result, lastController_.size ());
 		return false;
 	}
 	Tandem::logInfo () << "[QuillMarlow] Controller state sent to outpost";

@@ -1,7 +1,9 @@
-// The audio exchange: each block handed to outpost through the shared file
-// and its answer awaited, or passed through when outpost cannot answer.
-#include "plugin/processor.h"
+#include "plugin/block_exchange.h"
+
 #include "plugin/chain_links.h"
+#include "plugin/host_buses.h"
+#include "plugin/outpost_lifecycle.h"
+#include "plugin/shared_memory.h"
 
 #include "log/log.h"
 #include "protocol/block_events.h"
@@ -32,7 +34,13 @@ constexpr auto kOfflineProbeInterval = std::chrono::milliseconds (10);
 
 } // namespace
 
-void QuillMarlowProcessor::passthroughBuses (Vst::ProcessData& data, int32 samples)
+BlockExchange::BlockExchange (const int32& instanceId, const Tandem::SharedMemoryCreator& file,
+                              OutpostLifecycle& outpost, const HostBuses& buses, const ChainFile::Place& chain)
+: instanceId_ (instanceId), file_ (file), outpost_ (outpost), buses_ (buses), chain_ (chain)
+{
+}
+
+void BlockExchange::passthroughBuses (Vst::ProcessData& data, int32 samples)
 {
 	const bool doubles = data.symbolicSampleSize == Vst::kSample64;
 	const size_t bytes = (doubles ? sizeof (double) : sizeof (float)) * samples;
@@ -58,19 +66,19 @@ void QuillMarlowProcessor::passthroughBuses (Vst::ProcessData& data, int32 sampl
 	}
 }
 
-Tandem::HandshakeClock::duration QuillMarlowProcessor::blockTimeout (int32 samples) const
+Tandem::HandshakeClock::duration BlockExchange::blockTimeout (int32 samples, double sampleRate)
 {
-	const auto blockLength = std::chrono::duration<double> (sampleRate_ > 0.0 ? samples / sampleRate_ : 0.0);
+	const auto blockLength = std::chrono::duration<double> (sampleRate > 0.0 ? samples / sampleRate : 0.0);
 	return std::max<Tandem::HandshakeClock::duration> (
 	    kMinBlockTimeout, std::chrono::duration_cast<Tandem::HandshakeClock::duration> (blockLength));
 }
 
-tresult PLUGIN_API QuillMarlowProcessor::process (Vst::ProcessData& data)
+tresult BlockExchange::process (Vst::ProcessData& data, double sampleRate, bool offline)
 {
 	++processCallCount_;
 	if (processCallCount_ % 10000 == 0)
 		Tandem::logFromAudio ("[QuillMarlow #%d] process() #%d - shm=%d wine_pid=%d", instanceId_, processCallCount_,
-		                      sharedMemory_.isMapped () ? 1 : 0, static_cast<int> (outpost_.audioPid ()));
+		                      file_.isMapped () ? 1 : 0, static_cast<int> (outpost_.audioPid ()));
 
 	const int32 samples = Tandem::clampCount (data.numSamples, Tandem::kMaxBlockSize);
 	// Every block goes to outpost, whatever its buses: an instrument has no
@@ -90,8 +98,8 @@ tresult PLUGIN_API QuillMarlowProcessor::process (Vst::ProcessData& data)
 	const int32 channels = oneEach ? std::max (in.numChannels, 0) : 0;
 	const size_t bytes = sizeof (float) * samples;
 	const ChainLinks::Turn chainTurn (instanceId_,
-	                                  sampleRate_ > 0.0 && samples > 0
-	                                      ? static_cast<std::int64_t> (samples * 1e9 / sampleRate_)
+	                                  sampleRate > 0.0 && samples > 0
+	                                      ? static_cast<std::int64_t> (samples * 1e9 / sampleRate)
 	                                      : 0,
 	                                  chain_.chain, chain_.slot);
 
@@ -107,7 +115,7 @@ tresult PLUGIN_API QuillMarlowProcessor::process (Vst::ProcessData& data)
 	if (blockTurn.turn == OutpostLifecycle::AudioTurn::ExchangeWithNewOutpost)
 		awaitingLateBlock_ = false;  // the new outpost's slots start empty
 
-	Tandem::AudioData* audio = sharedMemory_.audioData ();
+	Tandem::AudioData* audio = file_.audioData ();
 	const pid_t pid = outpost_.audioPid ();
 	if (!audio || pid <= 0 || blockTurn.turn == OutpostLifecycle::AudioTurn::PassThrough)
 	{
@@ -133,18 +141,18 @@ tresult PLUGIN_API QuillMarlowProcessor::process (Vst::ProcessData& data)
 
 	audio->numChannels = channels;
 	audio->numSamples = samples;
-	Tandem::BusData* buses = sharedMemory_.busData ();
+	Tandem::BusData* buses = file_.busData ();
 	Tandem::writeIfChanged (buses->block.pools, oneEach ? 0 : 1);
-	if (Tandem::UICommand* ui = sharedMemory_.uiCommand ())
+	if (Tandem::UICommand* ui = file_.uiCommand ())
 	{
 		Tandem::storeIfChanged<uint8_t> (ui->followsAnother, chainTurn.followsAnother () ? 1 : 0);
 		const int cpu = sched_getcpu (); // the C library reads it without a system call
 		Tandem::storeIfChanged<uint8_t> (ui->hostCpu, cpu >= 0 && cpu < 255 ? static_cast<uint8_t> (cpu + 1) : 0);
 	}
-	audio->sampleRate = sampleRate_;
+	audio->sampleRate = sampleRate;
 	// What the host gave beside the audio: its mode, its context (or none)
 	// and which inputs are silent.
-	Tandem::SessionData* session = sharedMemory_.sessionData ();
+	Tandem::SessionData* session = file_.sessionData ();
 	session->blockMode = data.processMode;
 	Tandem::storeHostContext (*session, data.processContext);
 	sendParameterChanges (data.inputParameterChanges);
@@ -171,8 +179,7 @@ tresult PLUGIN_API QuillMarlowProcessor::process (Vst::ProcessData& data)
 
 	// A real-time block waits about its own length; a bounce waits for as long
 	// as outpost lives and answers, up to a bound that a hung outpost hits.
-	const bool offline = processSetup.processMode == Vst::kOffline;
-	const auto timeout = offline ? Tandem::HandshakeClock::duration (kOfflineTimeout) : blockTimeout (samples);
+	const auto timeout = offline ? Tandem::HandshakeClock::duration (kOfflineTimeout) : blockTimeout (samples, sampleRate);
 	const auto slice = offline ? Tandem::HandshakeClock::duration (kOfflineProbeInterval) : timeout;
 	const Tandem::AnswerWait answer =
 	    Tandem::waitForAnswer (*audio, posted + timeout, slice, [pid] { return !processGone (pid); }, wokeOutpost);
@@ -213,17 +220,17 @@ tresult PLUGIN_API QuillMarlowProcessor::process (Vst::ProcessData& data)
 	receiveEvents (data.outputEvents, samples);
 	if (data.outputParameterChanges)
 	{
-		const Tandem::BlockParameters& points = sharedMemory_.parameterData ()->block;
+		const Tandem::BlockParameters& points = file_.parameterData ()->block;
 		Tandem::readPoints (points.output, points.outputCount, Tandem::kMaxOutputPoints, samples,
 		                    *data.outputParameterChanges);
 	}
 	return kResultOk;
 }
 
-void QuillMarlowProcessor::writeBusBlock (const Vst::ProcessData& data, int32 samples)
+void BlockExchange::writeBusBlock (const Vst::ProcessData& data, int32 samples)
 {
-	Tandem::BusBlock& block = sharedMemory_.busData ()->block;
-	uint8* pool = sharedMemory_.busData ()->inputPool;
+	Tandem::BusBlock& block = file_.busData ()->block;
+	uint8* pool = file_.busData ()->inputPool;
 	const bool doubles = data.symbolicSampleSize == Vst::kSample64;
 	const int32 sampleSize = doubles ? Vst::kSample64 : Vst::kSample32;
 	const size_t stride = Tandem::channelStride (samples, sampleSize);
@@ -266,10 +273,10 @@ void QuillMarlowProcessor::writeBusBlock (const Vst::ProcessData& data, int32 sa
 	}
 }
 
-void QuillMarlowProcessor::readBusBlock (Vst::ProcessData& data, int32 samples)
+void BlockExchange::readBusBlock (Vst::ProcessData& data, int32 samples)
 {
-	const Tandem::BusBlock& block = sharedMemory_.busData ()->block;
-	const uint8* pool = sharedMemory_.busData ()->outputPool;
+	const Tandem::BusBlock& block = file_.busData ()->block;
+	const uint8* pool = file_.busData ()->outputPool;
 	const bool doubles = data.symbolicSampleSize == Vst::kSample64;
 	const size_t stride = Tandem::channelStride (samples, doubles ? Vst::kSample64 : Vst::kSample32);
 	const size_t bytes = (doubles ? sizeof (double) : sizeof (float)) * samples;
@@ -291,16 +298,16 @@ void QuillMarlowProcessor::readBusBlock (Vst::ProcessData& data, int32 samples)
 	}
 }
 
-void QuillMarlowProcessor::sendEvents (Vst::IEventList* events, int32 samples)
+void BlockExchange::sendEvents (Vst::IEventList* events, int32 samples)
 {
-	Tandem::EventBlock& block = sharedMemory_.eventData ()->input;
+	Tandem::EventBlock& block = file_.eventData ()->input;
 	const int32 count = events ? events->getEventCount () : 0;
 	if (count <= 0)
 	{
 		Tandem::writeIfChanged (block.count, 0);
 		return;
 	}
-	Tandem::EventWriter writer (*sentEvents_, samples, eventInputBuses_.load (std::memory_order_relaxed));
+	Tandem::EventWriter writer (*sentEvents_, samples, buses_.eventInputs ());
 	for (int32 i = 0; i < count; ++i)
 	{
 		if (writer.count () == Tandem::kMaxEvents)
@@ -317,13 +324,13 @@ void QuillMarlowProcessor::sendEvents (Vst::IEventList* events, int32 samples)
 		logEventCuts (writer.cuts, true);
 }
 
-void QuillMarlowProcessor::receiveEvents (Vst::IEventList* events, int32 samples)
+void BlockExchange::receiveEvents (Vst::IEventList* events, int32 samples)
 {
-	const Tandem::EventBlock& block = sharedMemory_.eventData ()->output;
+	const Tandem::EventBlock& block = file_.eventData ()->output;
 	if (!events || block.count == 0)
 		return;
 	Tandem::EventCuts cuts;
-	const int32 count = Tandem::readEvents (block, samples, eventOutputBuses_.load (std::memory_order_relaxed),
+	const int32 count = Tandem::readEvents (block, samples, buses_.eventOutputs (),
 	                                        eventBytes_.data (), receivedEvents_.get (), cuts);
 	for (int32 i = 0; i < count; ++i)
 		events->addEvent (receivedEvents_[i]);
@@ -331,7 +338,7 @@ void QuillMarlowProcessor::receiveEvents (Vst::IEventList* events, int32 samples
 		logEventCuts (cuts, false);
 }
 
-void QuillMarlowProcessor::logEventCuts (const Tandem::EventCuts& cuts, bool host)
+void BlockExchange::logEventCuts (const Tandem::EventCuts& cuts, bool host)
 {
 	// First occurrences, then every 1000th.
 	if (++eventCutCount_ > 3 && eventCutCount_ % 1000 != 0)
@@ -345,9 +352,9 @@ void QuillMarlowProcessor::logEventCuts (const Tandem::EventCuts& cuts, bool hos
 	                      static_cast<int> (cuts.noBus), static_cast<int> (cuts.malformed), eventCutCount_);
 }
 
-void QuillMarlowProcessor::sendParameterChanges (Vst::IParameterChanges* changes)
+void BlockExchange::sendParameterChanges (Vst::IParameterChanges* changes)
 {
-	Tandem::BlockParameters& points = sharedMemory_.parameterData ()->block;
+	Tandem::BlockParameters& points = file_.parameterData ()->block;
 	Tandem::PointsCut cut = Tandem::PointsCut::None;
 	points.inputCount = Tandem::writePoints (changes, points.input, Tandem::kMaxInputPoints, cut);
 	if (cut == Tandem::PointsCut::None)

@@ -1,9 +1,5 @@
-// The window side of the editor view: it builds the window tree host window >
-// wrapper > Wine's window, and does for Wine's window what a window manager
-// would do for a top-level one (withdrawing it from the top level, WM_STATE,
-// configure notices with its place on the screen), plus the X11 queries the
-// event thread shares.
-#include "plugin/view.h"
+#include "plugin/window_tree.h"
+
 #include "plugin/sleep_fully.h"
 #include "log/log.h"
 
@@ -27,17 +23,97 @@ constexpr int kShowPolls = 50;
 
 } // namespace
 
-bool QuillMarlowView::createWrapperWindow ()
+WindowTree::WindowTree ()
+{
+	xcb_connection_t* c = xcb_connect (nullptr, nullptr);
+	if (xcb_connection_has_error (c))
+	{
+		Tandem::logError () << "[QuillMarlowView] Failed to connect to X11 display!";
+		// A failed connection is still an allocated object; it is not used.
+		xcb_disconnect (c);
+		return;
+	}
+	connection_ = c;
+	Tandem::logInfo () << "[QuillMarlowView] Connected to X11 display";
+	screen_ = xcb_setup_roots_iterator (xcb_get_setup (connection_)).data;
+	xembed_ = XEmbed (connection_);
+}
+
+WindowTree::~WindowTree ()
+{
+	const uint32 wrapper = this->wrapper ();
+	if (wrapper && connection_)
+	{
+		// The window is Wine's: it goes back to the root, unmapped so that
+		// no window manager adopts it, and the editor stays until outpost
+		// hides it.
+		if (wineWindow_ && screen_)
+		{
+			const uint32 wine = this->wine ();
+			xcb_unmap_window (connection_, wine);
+			xcb_reparent_window (connection_, wine, screen_->root, 0, 0);
+			// Wait until the server has done it: when we disconnect, the
+			// server may drop our connection before reading requests still
+			// in the socket, and the wrapper would go with Wine's window in it.
+			sync ();
+		}
+		Tandem::logInfo () << "[QuillMarlowView] Destroying wrapper window...";
+		xcb_destroy_window (connection_, wrapper);
+		xcb_flush (connection_);
+		wrapperWindow_ = 0;
+	}
+	if (connection_)
+		xcb_disconnect (connection_);
+}
+
+void WindowTree::releaseWine ()
+{
+	if (wineWindow_ && connection_ && screen_)
+	{
+		const uint32 wine = this->wine ();
+		// Unmapped first: a mapped window handed to the root is adopted by
+		// the window manager. WM_STATE stays as it is until Wine has hidden
+		// the window: Wine hiding a window that it still takes for mapped
+		// waits up to two seconds for WM_STATE to come back, and its main
+		// thread (every command to outpost) with it. The next show removes it.
+		xcb_unmap_window (connection_, wine);
+		Tandem::logInfo () << "[QuillMarlowView] Reparenting Wine window to root...";
+		xcb_reparent_window (connection_, wine, screen_->root, 0, 0);
+		xcb_flush (connection_);
+		// Done before the wrapper can go: a release right after this call
+		// disconnects, and the server may drop a closed connection before it
+		// has carried out the requests still queued.
+		sync ();
+	}
+}
+
+void WindowTree::destroyWrapper ()
+{
+	const uint32 wrapper = this->wrapper ();
+	if (wrapper && connection_)
+	{
+		Tandem::logInfo () << "[QuillMarlowView] Destroying wrapper window...";
+		xcb_destroy_window (connection_, wrapper);
+		xcb_flush (connection_);
+		// Gone when we return: the host may look at its window's children,
+		// or attach a new view, at once.
+		sync ();
+		wrapperWindow_ = 0;
+	}
+	wineWindow_ = 0;
+	parentWindow_ = 0;
+}
+
+bool WindowTree::createWrapper (int32 width, int32 height)
 {
 	if (!connection_ || !screen_ || !wineWindow_ || !parentWindow_)
 	{
 		Tandem::logError () << "[QuillMarlowView] Missing required data for wrapper window";
 		return false;
 	}
-	const uint32 parent = static_cast<uint32> (parentWindow_);
-	const uint32 wine = wineWindow ();
-	const uint32 previousWrapper = wrapperWindow ();
-	const int32 width = editorWidth_, height = editorHeight_;
+	const uint32 parent = this->parent ();
+	const uint32 wine = this->wine ();
+	const uint32 previousWrapper = this->wrapper ();
 
 	Tandem::logInfo () << "[QuillMarlowView] Creating wrapper window architecture...";
 	Tandem::logInfo () << "[QuillMarlowView]   Parent (DAW): 0x" << std::hex << parent;
@@ -63,25 +139,24 @@ bool QuillMarlowView::createWrapperWindow ()
 	xcb_create_window (connection_, XCB_COPY_FROM_PARENT, wrapper, parent, 0, 0, static_cast<uint16> (width),
 	                   static_cast<uint16> (height), 0, XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT,
 	                   XCB_CW_BACK_PIXEL | XCB_CW_EVENT_MASK, values);
-	writeXEmbedInfo (wrapper, false);
+	xembed_.writeInfo (wrapper, false);
 	xcb_ungrab_server (connection_);
 	xcb_flush (connection_);
 	Tandem::logInfo () << "[QuillMarlowView] Wrapper window created: 0x" << std::hex << wrapper;
 
-	embedWineWindow (wrapper, previousWrapper);
+	embedWine (wrapper, previousWrapper, width, height);
 
 	Tandem::logInfo () << "[QuillMarlowView] Windows mapped";
 	Tandem::logInfo () << "[QuillMarlowView] Wrapper window architecture established!";
 	Tandem::logInfo () << "[QuillMarlowView] Hierarchy: DAW 0x" << std::hex << parent << " -> Wrapper 0x" << wrapper
 	                   << " -> Wine 0x" << wine;
-	debugWindowHierarchy ();
+	debugHierarchy ();
 	return true;
 }
 
-void QuillMarlowView::embedWineWindow (uint32 wrapper, uint32 previousWrapper)
+void WindowTree::embedWine (uint32 wrapper, uint32 previousWrapper, int32 width, int32 height)
 {
-	const uint32 wine = wineWindow ();
-	const int32 width = editorWidth_, height = editorHeight_;
+	const uint32 wine = this->wine ();
 	// Follow Wine's window from now on: the Windows side moves it inside the
 	// wrapper, and a window manager may still try to frame it.
 	const uint32 wineMask = XCB_EVENT_MASK_STRUCTURE_NOTIFY;
@@ -90,7 +165,7 @@ void QuillMarlowView::embedWineWindow (uint32 wrapper, uint32 previousWrapper)
 	// outpost shows its window at the top level before it answers; under a
 	// window manager that window is framed and managed by then, and
 	// reparenting it out of the frame while mapped makes the manager unmap it.
-	withdrawWineWindow (previousWrapper);
+	withdrawWine (previousWrapper);
 
 	Tandem::logInfo () << "[QuillMarlowView] Reparenting Wine into wrapper...";
 	xcb_reparent_window (connection_, wine, wrapper, 0, 0);
@@ -131,9 +206,9 @@ void QuillMarlowView::embedWineWindow (uint32 wrapper, uint32 previousWrapper)
 
 }
 
-void QuillMarlowView::withdrawWineWindow (uint32 previousWrapper)
+void WindowTree::withdrawWine (uint32 previousWrapper)
 {
-	const uint32 wine = wineWindow ();
+	const uint32 wine = this->wine ();
 	auto holderOf = [&] () -> uint32 {
 		auto* tree = xcb_query_tree_reply (connection_, xcb_query_tree (connection_, wine), nullptr);
 		const uint32 parent = tree ? tree->parent : 0;
@@ -226,7 +301,7 @@ void QuillMarlowView::withdrawWineWindow (uint32 previousWrapper)
 	                    << ", reparenting anyway";
 }
 
-bool QuillMarlowView::windowManagerRunning () const
+bool WindowTree::windowManagerRunning () const
 {
 	// A window manager owns the selection WM_S<screen> while it manages it.
 	static const char kWmS0[] = "WM_S0";
@@ -242,7 +317,7 @@ bool QuillMarlowView::windowManagerRunning () const
 	return running;
 }
 
-void QuillMarlowView::withdrawForShow (uint32 window)
+void WindowTree::withdrawForShow (uint32 window)
 {
 	if (!connection_)
 		return;
@@ -261,155 +336,43 @@ void QuillMarlowView::withdrawForShow (uint32 window)
 	Tandem::logInfo () << "[QuillMarlowView] WM_STATE removed from hidden window 0x" << std::hex << window;
 }
 
-void QuillMarlowView::setNormalWmState (uint32 window)
+void WindowTree::setNormalWmState (uint32 window)
 {
 	const uint32 state[] = {1, 0}; // NormalState, no icon window
 	xcb_change_property (connection_, XCB_PROP_MODE_REPLACE, window, wmStateAtom_, wmStateAtom_, 32, 2, state);
 	Tandem::logInfo () << "[QuillMarlowView] WM_STATE set to NormalState for window 0x" << std::hex << window;
 }
 
-void QuillMarlowView::debugWindowHierarchy ()
+void WindowTree::reembedWine (uint32 wrapper, uint32 wine, int32 width, int32 height)
 {
-	if (!connection_)
-		return;
-	const uint32 wrapper = wrapperWindow ();
-	const uint32 wine = wineWindow ();
-	Tandem::logInfo () << "[QuillMarlowView] === DEBUG: Window Hierarchy ===";
-
-	if (auto* g = xcb_get_geometry_reply (connection_, xcb_get_geometry (connection_, wrapper), nullptr))
-	{
-		Tandem::logInfo () << "[QuillMarlowView] Wrapper: pos=(" << g->x << "," << g->y << ") size=" << g->width << "x"
-		                   << g->height;
-		free (g);
-	}
-	if (auto* t = xcb_query_tree_reply (connection_, xcb_query_tree (connection_, wrapper), nullptr))
-	{
-		Tandem::logInfo () << "[QuillMarlowView] Wrapper parent: 0x" << std::hex << t->parent << " (should be DAW 0x"
-		                   << parentWindow_ << ")";
-		if (t->parent != static_cast<uint32> (parentWindow_))
-			Tandem::logError () << "[QuillMarlowView] ERROR: Wrapper parent is NOT the DAW window!";
-		free (t);
-	}
-	if (auto* a = xcb_get_window_attributes_reply (connection_, xcb_get_window_attributes (connection_, wrapper),
-	                                               nullptr))
-	{
-		Tandem::logInfo () << "[QuillMarlowView] Wrapper map_state: " << static_cast<int> (a->map_state)
-		                   << " (0=Unmapped, 1=Unviewable, 2=Viewable)";
-		free (a);
-	}
-
-	if (auto* g = xcb_get_geometry_reply (connection_, xcb_get_geometry (connection_, wine), nullptr))
-	{
-		Tandem::logInfo () << "[QuillMarlowView] Wine: pos=(" << g->x << "," << g->y << ") size=" << g->width << "x"
-		                   << g->height;
-		free (g);
-	}
-	if (auto* t = xcb_query_tree_reply (connection_, xcb_query_tree (connection_, wine), nullptr))
-	{
-		Tandem::logInfo () << "[QuillMarlowView] Wine window parent: 0x" << std::hex << t->parent << " (should be wrapper 0x"
-		                   << wrapper << ")";
-		if (t->parent != wrapper)
-			Tandem::logError () << "[QuillMarlowView] ERROR: Wine window parent is NOT the wrapper!";
-		free (t);
-	}
-
+	const uint32 geometry[] = {0, 0, static_cast<uint32> (width), static_cast<uint32> (height)};
+	xcb_reparent_window (connection_, wine, wrapper, 0, 0);
+	xcb_configure_window (connection_, wine,
+	                      XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y | XCB_CONFIG_WINDOW_WIDTH |
+	                          XCB_CONFIG_WINDOW_HEIGHT,
+	                      geometry);
+	xcb_map_window (connection_, wine);
 	if (wmStateAtom_)
-	{
-		auto* p = xcb_get_property_reply (
-		    connection_, xcb_get_property (connection_, 0, wine, wmStateAtom_, wmStateAtom_, 0, 2), nullptr);
-		if (p && p->type != XCB_NONE && xcb_get_property_value_length (p) > 0)
-		{
-			uint32 state = 0;
-			std::memcpy (&state, xcb_get_property_value (p), sizeof (state));
-			Tandem::logInfo () << "[QuillMarlowView] Wine WM_STATE: " << state << " (1=Normal, 3=Iconic)";
-		}
-		else
-		{
-			Tandem::logInfo () << "[QuillMarlowView] Wine WM_STATE: NOT SET";
-		}
-		free (p);
-	}
-
-	if (auto* a =
-	        xcb_get_window_attributes_reply (connection_, xcb_get_window_attributes (connection_, wine), nullptr))
-	{
-		Tandem::logInfo () << "[QuillMarlowView] Wine map_state: " << static_cast<int> (a->map_state)
-		                   << " (0=Unmapped, 1=Unviewable, 2=Viewable)";
-		Tandem::logInfo () << "[QuillMarlowView] Wine override_redirect: " << static_cast<int> (a->override_redirect);
-		free (a);
-	}
-	Tandem::logInfo () << "[QuillMarlowView] === END DEBUG ===";
+		setNormalWmState (wine);
+	updatePosition (wrapper, wine, static_cast<uint16> (width), static_cast<uint16> (height), nullptr, true);
+	xcb_flush (connection_);
 }
 
-std::vector<uint32> QuillMarlowView::hostAncestors () const
-{
-	std::vector<uint32> windows;
-	uint32 window = static_cast<uint32> (parentWindow_);
-	// Bounded: a window tree is shallow, and the server could be hostile.
-	for (int depth = 0; depth < 32 && window && window != screen_->root; ++depth)
-	{
-		windows.push_back (window);
-		auto* tree = xcb_query_tree_reply (connection_, xcb_query_tree (connection_, window), nullptr);
-		if (!tree)
-			break;
-		window = tree->parent;
-		free (tree);
-	}
-	return windows;
-}
-
-bool QuillMarlowView::absolutePosition (uint32 wrapper, int16& x, int16& y)
-{
-	auto* geometry = xcb_get_geometry_reply (connection_, xcb_get_geometry (connection_, wrapper), nullptr);
-	if (!geometry)
-		return false;
-	const xcb_window_t root = geometry->root;
-	free (geometry);
-	auto* translated = xcb_translate_coordinates_reply (
-	    connection_, xcb_translate_coordinates (connection_, wrapper, root, 0, 0), nullptr);
-	if (!translated)
-		return false;
-	x = translated->dst_x;
-	y = translated->dst_y;
-	free (translated);
-	return true;
-}
-
-void QuillMarlowView::sendConfigureNotify (uint32 target, int16 x, int16 y, uint16 width, uint16 height)
-{
-	// xcb_send_event always sends 32 bytes; the event struct is shorter.
-	char buffer[32] = {};
-	auto* event = reinterpret_cast<xcb_configure_notify_event_t*> (buffer);
-	event->response_type = XCB_CONFIGURE_NOTIFY;
-	event->event = target;
-	event->window = target;
-	event->above_sibling = XCB_NONE;
-	event->x = x;
-	event->y = y;
-	event->width = width;
-	event->height = height;
-	event->border_width = 0;
-	event->override_redirect = 0;
-	xcb_send_event (connection_, 0, target, XCB_EVENT_MASK_STRUCTURE_NOTIFY, buffer);
-	Tandem::logInfo () << "[QuillMarlowView] Sent ConfigureNotify to 0x" << std::hex << target << std::dec << " pos=(" << x
-	                   << "," << y << ") size=" << width << "x" << height;
-}
-
-void QuillMarlowView::sync ()
+void WindowTree::sync ()
 {
 	free (xcb_get_input_focus_reply (connection_, xcb_get_input_focus (connection_), nullptr));
 }
 
-void QuillMarlowView::resizeEmbeddedWindows (int32 width, int32 height)
+void WindowTree::resize (int32 width, int32 height)
 {
-	const uint32 wrapper = wrapperWindow ();
+	const uint32 wrapper = this->wrapper ();
 	if (!connection_ || !wineWindow_)
 		return;
 	const uint32 size[] = {static_cast<uint32> (width), static_cast<uint32> (height)};
 	if (wrapper)
 		xcb_configure_window (connection_, wrapper, XCB_CONFIG_WINDOW_WIDTH | XCB_CONFIG_WINDOW_HEIGHT, size);
 	const uint32 geometry[] = {0, 0, size[0], size[1]};
-	xcb_configure_window (connection_, wineWindow (),
+	xcb_configure_window (connection_, wine (),
 	                      XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y | XCB_CONFIG_WINDOW_WIDTH |
 	                          XCB_CONFIG_WINDOW_HEIGHT,
 	                      geometry);

@@ -1,13 +1,13 @@
-// The served plug-in's buses as the host's: the list the host is given, the
-// host's calls that change it carried to the served component, and the
-// list read back from outpost.
-#include "plugin/processor.h"
+#include "plugin/host_buses.h"
+
 #include "plugin/command_slot.h"
+#include "plugin/outpost_lifecycle.h"
+#include "plugin/shared_memory.h"
 
 #include "log/log.h"
+#include "protocol/handshake.h"
 
 #include <algorithm>
-#include "protocol/handshake.h"
 
 #include "pluginterfaces/vst/vstspeaker.h"
 
@@ -29,18 +29,40 @@ int32 channelsOf (const Vst::SpeakerArrangement* arrangements, int32 count)
 
 } // namespace
 
-int32 PLUGIN_API QuillMarlowProcessor::getBusCount (Vst::MediaType type, Vst::BusDirection dir)
+HostBuses::HostBuses (const int32& instanceId, const Tandem::SharedMemoryCreator& file,
+                      const OutpostLifecycle& outpost, std::mutex& slotLock)
+: instanceId_ (instanceId), file_ (file), outpost_ (outpost), slotLock_ (slotLock)
 {
-	std::lock_guard<std::mutex> lock (busLock_);
+}
+
+void HostBuses::reset (const ServedTarget& served)
+{
+	std::lock_guard<std::mutex> lock (lock_);
+	takeLocked (initialServedBuses (served));
+	hostArranged_ = false;
+	hostActivations_.clear ();
+	hostIoMode_ = -1;
+}
+
+void HostBuses::takeLocked (ServedBuses&& buses)
+{
+	buses_ = std::move (buses);
+	eventInputs_.store (buses_.count (Tandem::kEventInputs));
+	eventOutputs_.store (buses_.count (Tandem::kEventOutputs));
+}
+
+int32 HostBuses::getBusCount (Vst::MediaType type, Vst::BusDirection dir)
+{
+	std::lock_guard<std::mutex> lock (lock_);
 	if ((type != Vst::kAudio && type != Vst::kEvent) || (dir != Vst::kInput && dir != Vst::kOutput))
 		return 0;
 	return buses_.count (busKind (type, dir));
 }
 
-tresult PLUGIN_API QuillMarlowProcessor::getBusInfo (Vst::MediaType type, Vst::BusDirection dir, int32 index,
+tresult HostBuses::getBusInfo (Vst::MediaType type, Vst::BusDirection dir, int32 index,
                                                      Vst::BusInfo& bus)
 {
-	std::lock_guard<std::mutex> lock (busLock_);
+	std::lock_guard<std::mutex> lock (lock_);
 	const ServedBus* found = buses_.find (type, dir, index);
 	if (!found)
 		return kInvalidArgument;
@@ -48,7 +70,7 @@ tresult PLUGIN_API QuillMarlowProcessor::getBusInfo (Vst::MediaType type, Vst::B
 	return kResultTrue;
 }
 
-tresult PLUGIN_API QuillMarlowProcessor::getRoutingInfo (Vst::RoutingInfo& inInfo, Vst::RoutingInfo& outInfo)
+tresult HostBuses::getRoutingInfo (Vst::RoutingInfo& inInfo, Vst::RoutingInfo& outInfo)
 {
 	Tandem::BusRequest answer {};
 	auto fill = [&] (Tandem::BusRequest& request) {
@@ -57,7 +79,7 @@ tresult PLUGIN_API QuillMarlowProcessor::getRoutingInfo (Vst::RoutingInfo& inInf
 		request.routing[2] = inInfo.channel;
 	};
 	// Before outpost runs, as a plug-in without routing answers.
-	if (!busCommand (Tandem::kGetRoutingInfoCommand, fill, &answer))
+	if (!command (Tandem::kGetRoutingInfoCommand, fill, &answer))
 		return kNotImplemented;
 	outInfo.mediaType = answer.routing[3];
 	outInfo.busIndex = answer.routing[4];
@@ -65,11 +87,11 @@ tresult PLUGIN_API QuillMarlowProcessor::getRoutingInfo (Vst::RoutingInfo& inInf
 	return answer.result;
 }
 
-tresult PLUGIN_API QuillMarlowProcessor::activateBus (Vst::MediaType type, Vst::BusDirection dir, int32 index,
+tresult HostBuses::activateBus (Vst::MediaType type, Vst::BusDirection dir, int32 index,
                                                       TBool state)
 {
 	{
-		std::lock_guard<std::mutex> lock (busLock_);
+		std::lock_guard<std::mutex> lock (lock_);
 		ServedBus* bus = buses_.find (type, dir, index);
 		if (!bus)
 			return kInvalidArgument;
@@ -77,7 +99,7 @@ tresult PLUGIN_API QuillMarlowProcessor::activateBus (Vst::MediaType type, Vst::
 		// The last call for each bus is what a new outpost is given.
 		const int32 kind = busKind (type, dir);
 		hostActivations_.erase (std::remove_if (hostActivations_.begin (), hostActivations_.end (),
-		                                        [&] (const BusActivation& a) { return a.kind == kind && a.index == index; }),
+		                                        [&] (const Activation& a) { return a.kind == kind && a.index == index; }),
 		                        hostActivations_.end ());
 		hostActivations_.push_back ({kind, index, state != 0});
 	}
@@ -89,24 +111,25 @@ tresult PLUGIN_API QuillMarlowProcessor::activateBus (Vst::MediaType type, Vst::
 		request.index = index;
 		request.state = state ? 1 : 0;
 	};
-	if (!busCommand (Tandem::kActivateBusCommand, fill, &answer))
+	if (!command (Tandem::kActivateBusCommand, fill, &answer))
 		return kResultTrue;
-	readBusesFromOutpost ();
+	readFromOutpost ();
 	return answer.result;
 }
 
-tresult PLUGIN_API QuillMarlowProcessor::setIoMode (Vst::IoMode mode)
+tresult HostBuses::setIoMode (Vst::IoMode mode)
 {
 	hostIoMode_ = mode;
 	Tandem::BusRequest answer {};
-	if (!busCommand (Tandem::kSetIoModeCommand, [mode] (Tandem::BusRequest& request) { request.ioMode = mode; },
+	if (!command (Tandem::kSetIoModeCommand, [mode] (Tandem::BusRequest& request) { request.ioMode = mode; },
 	                 &answer))
 		return kResultOk;
 	return answer.result;
 }
 
-tresult PLUGIN_API QuillMarlowProcessor::setBusArrangements (Vst::SpeakerArrangement* inputs, int32 numIns,
-                                                             Vst::SpeakerArrangement* outputs, int32 numOuts)
+tresult HostBuses::setBusArrangements (Vst::SpeakerArrangement* inputs, int32 numIns,
+                                       Vst::SpeakerArrangement* outputs, int32 numOuts,
+                                       const std::function<void ()>& startOutpost)
 {
 	if (numIns < 0 || numOuts < 0 || (numIns > 0 && !inputs) || (numOuts > 0 && !outputs))
 		return kInvalidArgument;
@@ -123,7 +146,7 @@ tresult PLUGIN_API QuillMarlowProcessor::setBusArrangements (Vst::SpeakerArrange
 	}
 	{
 		// The layout the host has already: nothing to ask (and no outpost to start).
-		std::lock_guard<std::mutex> lock (busLock_);
+		std::lock_guard<std::mutex> lock (lock_);
 		bool same = numIns == buses_.count (Tandem::kAudioInputs) && numOuts == buses_.count (Tandem::kAudioOutputs);
 		for (int32 i = 0; same && i < numIns; ++i)
 			same = buses_.kinds[Tandem::kAudioInputs][i].arrangement == inputs[i];
@@ -133,7 +156,7 @@ tresult PLUGIN_API QuillMarlowProcessor::setBusArrangements (Vst::SpeakerArrange
 			return kResultTrue;
 	}
 	// The served plug-in decides: it accepts, adapts or refuses.
-	ensureOutpost ();
+	startOutpost ();
 	auto fill = [&] (Tandem::BusRequest& request) {
 		request.inputCount = numIns;
 		request.outputCount = numOuts;
@@ -143,7 +166,7 @@ tresult PLUGIN_API QuillMarlowProcessor::setBusArrangements (Vst::SpeakerArrange
 			request.outputs[i] = outputs[i];
 	};
 	Tandem::BusRequest answer {};
-	if (!busCommand (Tandem::kSetBusArrangementsCommand, fill, &answer))
+	if (!command (Tandem::kSetBusArrangementsCommand, fill, &answer))
 	{
 		Tandem::logError () << "[QuillMarlow #" << instanceId_
 		                    << "] outpost did not answer the host's bus arrangement: refused";
@@ -152,19 +175,19 @@ tresult PLUGIN_API QuillMarlowProcessor::setBusArrangements (Vst::SpeakerArrange
 	const tresult result = answer.result;
 	if (result == kResultTrue)
 	{
-		std::lock_guard<std::mutex> lock (busLock_);
+		std::lock_guard<std::mutex> lock (lock_);
 		hostArranged_ = true;
 		hostInputs_.assign (inputs, inputs + numIns);
 		hostOutputs_.assign (outputs, outputs + numOuts);
 	}
-	readBusesFromOutpost ();
+	readFromOutpost ();
 	return result;
 }
 
-tresult PLUGIN_API QuillMarlowProcessor::getBusArrangement (Vst::BusDirection dir, int32 index,
+tresult HostBuses::getBusArrangement (Vst::BusDirection dir, int32 index,
                                                             Vst::SpeakerArrangement& arr)
 {
-	std::lock_guard<std::mutex> lock (busLock_);
+	std::lock_guard<std::mutex> lock (lock_);
 	const ServedBus* bus = buses_.find (Vst::kAudio, dir, index);
 	if (!bus)
 		return kInvalidArgument;
@@ -172,28 +195,28 @@ tresult PLUGIN_API QuillMarlowProcessor::getBusArrangement (Vst::BusDirection di
 	return kResultTrue;
 }
 
-tresult PLUGIN_API QuillMarlowProcessor::canProcessSampleSize (int32 symbolicSampleSize)
+tresult HostBuses::canProcessSampleSize (int32 symbolicSampleSize)
 {
-	std::lock_guard<std::mutex> lock (busLock_);
+	std::lock_guard<std::mutex> lock (lock_);
 	const int32 bit = symbolicSampleSize == Vst::kSample32 ? Tandem::kTakes32
 	                  : symbolicSampleSize == Vst::kSample64 ? Tandem::kTakes64
 	                                                         : 0;
 	return (buses_.sampleSizes & bit) ? kResultTrue : kResultFalse;
 }
 
-bool QuillMarlowProcessor::busCommand (int32 code, const std::function<void (Tandem::BusRequest&)>& fill,
+bool HostBuses::command (int32 code, const std::function<void (Tandem::BusRequest&)>& fill,
                                        Tandem::BusRequest* answer, const std::function<bool ()>& stopping)
 {
-	std::lock_guard<std::mutex> command (busCommandLock_);
-	Tandem::UICommand* ui = sharedMemory_.uiCommand ();
-	Tandem::BusData* bus = sharedMemory_.busData ();
+	std::lock_guard<std::mutex> command (commandLock_);
+	Tandem::UICommand* ui = file_.uiCommand ();
+	Tandem::BusData* bus = file_.busData ();
 	Tandem::fullFence ();
 	if (!ui || !bus || !outpost_.running () ||
-	    sharedMemory_.audioData ()->audioReady.load (std::memory_order_relaxed) != 1)
+	    file_.audioData ()->audioReady.load (std::memory_order_relaxed) != 1)
 		return false;
 	fill (bus->request);
 	const Deadline deadline = std::chrono::steady_clock::now () + kBusCommandTimeout;
-	if (!postWhenFree (static_cast<Tandem::CommandCode> (code), deadline, stopping, false))
+	if (!postWhenFree (*ui, slotLock_, static_cast<Tandem::CommandCode> (code), deadline, stopping, false))
 		return false;
 	if (Tandem::awaitAcknowledgement (Tandem::slotVisit (*ui), deadline,
 	                                  [&] { return stopping () || !outpost_.alive (); }) != Tandem::CommandTurn::Done)
@@ -203,38 +226,36 @@ bool QuillMarlowProcessor::busCommand (int32 code, const std::function<void (Tan
 	return true;
 }
 
-bool QuillMarlowProcessor::readBusesFromOutpost ()
+bool HostBuses::readFromOutpost ()
 {
-	Tandem::BusData* bus = sharedMemory_.busData ();
+	Tandem::BusData* bus = file_.busData ();
 	ServedBuses read;
 	// An outpost that has published nothing yet leaves the host's list alone.
 	if (!bus || bus->list.sequence.load (std::memory_order_acquire) == 0 || !readServedBuses (bus->list, read))
 		return false;
-	std::lock_guard<std::mutex> lock (busLock_);
+	std::lock_guard<std::mutex> lock (lock_);
 	const bool changed = !sameBuses (buses_, read);
-	buses_ = std::move (read);
-	eventInputBuses_.store (buses_.count (Tandem::kEventInputs));
-	eventOutputBuses_.store (buses_.count (Tandem::kEventOutputs));
+	takeLocked (std::move (read));
 	return changed;
 }
 
-void QuillMarlowProcessor::adoptServedBuses (const std::function<bool ()>& stopping)
+void HostBuses::adoptServed (const std::function<bool ()>& stopping)
 {
 	// What the host set, given again in the order it did.
-	std::vector<BusActivation> activations;
+	std::vector<Activation> activations;
 	bool arranged = false;
 	std::vector<Vst::SpeakerArrangement> inputs, outputs;
 	{
-		std::lock_guard<std::mutex> lock (busLock_);
+		std::lock_guard<std::mutex> lock (lock_);
 		activations = hostActivations_;
 		arranged = hostArranged_;
 		inputs = hostInputs_;
 		outputs = hostOutputs_;
 	}
 	if (hostIoMode_ >= 0)
-		busCommand (Tandem::kSetIoModeCommand, [this] (Tandem::BusRequest& r) { r.ioMode = hostIoMode_; }, nullptr, stopping);
+		command (Tandem::kSetIoModeCommand, [this] (Tandem::BusRequest& r) { r.ioMode = hostIoMode_; }, nullptr, stopping);
 	if (arranged)
-		busCommand (
+		command (
 		    Tandem::kSetBusArrangementsCommand,
 		    [&] (Tandem::BusRequest& r) {
 			    r.inputCount = static_cast<int32> (inputs.size ());
@@ -243,8 +264,8 @@ void QuillMarlowProcessor::adoptServedBuses (const std::function<bool ()>& stopp
 			    std::copy (outputs.begin (), outputs.end (), r.outputs);
 		    },
 		    nullptr, stopping);
-	for (const BusActivation& a : activations)
-		busCommand (
+	for (const Activation& a : activations)
+		command (
 		    Tandem::kActivateBusCommand,
 		    [&] (Tandem::BusRequest& r) {
 			    r.mediaType = a.kind < Tandem::kEventInputs ? Vst::kAudio : Vst::kEvent;
@@ -253,12 +274,12 @@ void QuillMarlowProcessor::adoptServedBuses (const std::function<bool ()>& stopp
 			    r.state = a.state ? 1 : 0;
 		    },
 		    nullptr, stopping);
-	if (readBusesFromOutpost ())
+	if (readFromOutpost ())
 	{
 		Tandem::logInfo () << "[QuillMarlow #" << instanceId_
 		                   << "] The served plug-in's buses differ from those the host was given: the host reads "
 		                      "them again";
-		busChanges_.fetch_add (1);
+		changes_.fetch_add (1);
 	}
 }
 

@@ -1,8 +1,9 @@
 // The plug-in's state: saved from outpost into the host's project,
 // restored from it into outpost, and kept here for an outpost that is gone.
-#include "plugin/processor.h"
-#include "plugin/command_slot.h"
-#include "plugin/sleep_fully.h"
+#include "plugin/served_state.h"
+
+#include "plugin/outpost_lifecycle.h"
+#include "plugin/shared_memory.h"
 
 #include "log/log.h"
 #include "protocol/state_commands.h"
@@ -24,7 +25,23 @@ constexpr auto kFetchTimeout = std::chrono::seconds (2);
 
 } // namespace
 
-bool QuillMarlowProcessor::writeState (IBStream* stream, const uint8* bytes, int32 size) const
+ServedState::ServedState (const int32& instanceId, const Tandem::SharedMemoryCreator& file,
+                          const OutpostLifecycle& outpost, std::mutex& slotLock)
+: instanceId_ (instanceId), file_ (file), outpost_ (outpost), slotLock_ (slotLock)
+{
+}
+
+bool ServedState::restore (const Stopping& stopping, const std::function<bool ()>& andThen)
+{
+	std::lock_guard<std::mutex> lock (lock_);
+	int32 processorResult = kResultOk, controllerResult = kResultOk;
+	const bool restored = (send (stopping, &processorResult) || processorResult != kResultOk) &&
+	                      (sendController (stopping, &controllerResult) || controllerResult != kResultOk);
+	noteRefusals (processorResult, controllerResult);
+	return andThen () && restored;
+}
+
+bool ServedState::writeState (IBStream* stream, const uint8* bytes, int32 size) const
 {
 	// Stream format: 4-byte little-endian size, then the bytes. A host stream
 	// that refuses or shortens a write (a full disk) must not pass for a save.
@@ -40,36 +57,29 @@ bool QuillMarlowProcessor::writeState (IBStream* stream, const uint8* bytes, int
 	return false;
 }
 
-bool QuillMarlowProcessor::postWhenFree (Tandem::CommandCode code, Deadline deadline,
+bool ServedState::postWhenFree (Tandem::CommandCode code, Deadline deadline,
                                          const std::function<bool ()>& stopping, bool takeAnyway)
 {
-	Tandem::UICommand* ui = sharedMemory_.uiCommand ();
-	auto underSlotLock = [&] (auto&& use) {
-		std::lock_guard<std::mutex> slot (slotLock_);
-		use (*ui);
-		return true;
-	};
-	return Tandem::postWhenFree (underSlotLock, Tandem::commandOnly (code), true, deadline, takeAnyway, stopping,
-	                             [] {}) == Tandem::CommandTurn::Done;
+	return QuillMarlow::postWhenFree (*file_.uiCommand (), slotLock_, code, deadline, stopping, takeAnyway);
 }
 
-tresult PLUGIN_API QuillMarlowProcessor::getState (IBStream* stream)
+tresult ServedState::getState (IBStream* stream, const std::function<void ()>& startOutpost)
 {
 	Tandem::logInfo () << "[QuillMarlow] getState() called - requesting state from outpost";
 	// Before activation too, the state is the served plug-in's.
-	ensureOutpost ();
-	std::lock_guard<std::mutex> lock (stateLock_);
-	Tandem::UICommand* ui = sharedMemory_.uiCommand ();
-	Tandem::StateData* state = sharedMemory_.stateData ();
+	startOutpost ();
+	std::lock_guard<std::mutex> lock (lock_);
+	Tandem::UICommand* ui = file_.uiCommand ();
+	Tandem::StateData* state = file_.stateData ();
 
 	// Saving a project while outpost is gone (or being restarted) keeps the
 	// last state we knew.
 	auto saveLastKnown = [&] () -> tresult {
-		if (lastState_.empty () || !stream)
+		if (last_.empty () || !stream)
 			return kResultFalse;
-		if (!writeState (stream, lastState_.data (), static_cast<int32> (lastState_.size ())))
+		if (!writeState (stream, last_.data (), static_cast<int32> (last_.size ())))
 			return kResultFalse;
-		Tandem::logInfo () << "[QuillMarlow] Last known state saved: " << lastState_.size () << " bytes";
+		Tandem::logInfo () << "[QuillMarlow] Last known state saved: " << last_.size () << " bytes";
 		return kResultOk;
 	};
 
@@ -79,7 +89,7 @@ tresult PLUGIN_API QuillMarlowProcessor::getState (IBStream* stream)
 		return saveLastKnown ();
 	}
 
-	if (keepsRefused (stateRefused_))
+	if (keepsRefused (refused_))
 		return saveLastKnown ();
 
 	state->stateReady.store (false, std::memory_order_relaxed);
@@ -99,18 +109,18 @@ tresult PLUGIN_API QuillMarlowProcessor::getState (IBStream* stream)
 		Tandem::logInfo () << "[QuillMarlow] No state data available";
 		return kResultOk;
 	}
-	lastState_.assign (state->stateBuffer, state->stateBuffer + size);
-	if (stream && !writeState (stream, lastState_.data (), size))
+	last_.assign (state->stateBuffer, state->stateBuffer + size);
+	if (stream && !writeState (stream, last_.data (), size))
 		return kResultFalse;
 	Tandem::logInfo () << "[QuillMarlow] State saved: " << size << " bytes";
 	return kResultOk;
 }
 
-void QuillMarlowProcessor::fetchSettledState (const std::function<bool ()>& stopping)
+void ServedState::fetchSettled (const std::function<bool ()>& stopping)
 {
-	std::lock_guard<std::mutex> lock (stateLock_);
-	Tandem::StateData* state = sharedMemory_.stateData ();
-	if (!state || !sharedMemory_.uiCommand () || !outpost_.serving ())
+	std::lock_guard<std::mutex> lock (lock_);
+	Tandem::StateData* state = file_.stateData ();
+	if (!state || !file_.uiCommand () || !outpost_.serving ())
 		return;
 	state->stateReady.store (false, std::memory_order_relaxed);
 	// Shorter than the host's waits: the host's thread may be waiting for
@@ -126,20 +136,20 @@ void QuillMarlowProcessor::fetchSettledState (const std::function<bool ()>& stop
 			Tandem::logError () << "[QuillMarlow #" << instanceId_ << "] outpost sent no state after the edits";
 		return;
 	}
-	lastState_.assign (state->stateBuffer, state->stateBuffer + size);
-	stateRefused_ = controllerStateRefused_ = false;
+	last_.assign (state->stateBuffer, state->stateBuffer + size);
+	refused_ = controllerRefused_ = false;
 	Tandem::logInfo () << "[QuillMarlow #" << instanceId_ << "] State kept after edits: " << size << " bytes";
 	// The editor's own state (a page, a zoom) may have changed with them.
 	state->stateReady.store (false, std::memory_order_relaxed);
 	if (!postWhenFree (Tandem::CommandCode::GetControllerState, deadline, stopping, false) ||
 	    !pollUntil ([&] { return state->stateReady.load (std::memory_order_acquire) || stopping (); }, deadline) ||
-	    !state->stateReady.load (std::memory_order_acquire) || Tandem::answeredResult (*sharedMemory_.uiCommand ()) != kResultOk)
+	    !state->stateReady.load (std::memory_order_acquire) || Tandem::answeredResult (*file_.uiCommand ()) != kResultOk)
 		return;
 	const int32 controllerSize = Tandem::clampCount (state->stateSize, Tandem::kMaxStateSize);
-	lastControllerState_.assign (state->stateBuffer, state->stateBuffer + controllerSize);
+	lastController_.assign (state->stateBuffer, state->stateBuffer + controllerSize);
 }
 
-tresult PLUGIN_API QuillMarlowProcessor::setState (IBStream* stream)
+tresult ServedState::setState (IBStream* stream, const std::function<void ()>& startOutpost)
 {
 	Tandem::logInfo () << "[QuillMarlow] setState() called - restoring state to outpost";
 	if (!stream)
@@ -149,20 +159,20 @@ tresult PLUGIN_API QuillMarlowProcessor::setState (IBStream* stream)
 	if (readState (stream, bytes, false) != StateRead::Bytes)
 		return kResultFalse;
 	// Before activation too, the state goes to the served plug-in.
-	ensureOutpost ();
-	std::lock_guard<std::mutex> lock (stateLock_);
-	lastState_ = std::move (bytes);
-	stateRefused_ = false;
-	const int32 size = static_cast<int32> (lastState_.size ());
+	startOutpost ();
+	std::lock_guard<std::mutex> lock (lock_);
+	last_ = std::move (bytes);
+	refused_ = false;
+	const int32 size = static_cast<int32> (last_.size ());
 
-	Tandem::StateData* state = sharedMemory_.stateData ();
+	Tandem::StateData* state = file_.stateData ();
 	if (state)
 	{
-		std::memcpy (state->stateBuffer, lastState_.data (), lastState_.size ());
+		std::memcpy (state->stateBuffer, last_.data (), last_.size ());
 		state->stateSize = size;
 		Tandem::logInfo () << "[QuillMarlow] State loaded: " << size << " bytes";
 	}
-	if (!sharedMemory_.uiCommand () || !outpost_.serving ())
+	if (!file_.uiCommand () || !outpost_.serving ())
 	{
 		Tandem::logInfo () << "[QuillMarlow] State cached - will be applied when outpost starts";
 		return kResultOk;
@@ -170,29 +180,29 @@ tresult PLUGIN_API QuillMarlowProcessor::setState (IBStream* stream)
 	// A state the served plug-in refuses is the host's to hear of; the bytes
 	// stay ours all the same, so that saving again loses nothing.
 	int32 served = kResultOk;
-	sendStateToOutpost ([] { return false; }, &served);
-	stateRefused_ = served != kResultOk;
-	refusedEdits_ = sharedMemory_.uiCommand ()->editCount.load (std::memory_order_relaxed);
+	send ([] { return false; }, &served);
+	refused_ = served != kResultOk;
+	refusedEdits_ = file_.uiCommand ()->editCount.load (std::memory_order_relaxed);
 	return Tandem::hostResult (served);
 }
 
-void QuillMarlowProcessor::noteRefusals (int32 processorResult, int32 controllerResult)
+void ServedState::noteRefusals (int32 processorResult, int32 controllerResult)
 {
 	// A new outpost's plug-in that refuses them again holds something else:
 	// a save still gives the bytes back.
-	stateRefused_ = processorResult != kResultOk;
-	controllerStateRefused_ = controllerResult != kResultOk;
-	if (const Tandem::UICommand* ui = sharedMemory_.uiCommand ())
+	refused_ = processorResult != kResultOk;
+	controllerRefused_ = controllerResult != kResultOk;
+	if (const Tandem::UICommand* ui = file_.uiCommand ())
 		refusedEdits_ = ui->editCount.load (std::memory_order_relaxed);
 }
 
-bool QuillMarlowProcessor::keepsRefused (bool refused) const
+bool ServedState::keepsRefused (bool refused) const
 {
-	const Tandem::UICommand* ui = sharedMemory_.uiCommand ();
+	const Tandem::UICommand* ui = file_.uiCommand ();
 	return refused && ui && ui->editCount.load (std::memory_order_relaxed) == refusedEdits_;
 }
 
-QuillMarlowProcessor::StateRead QuillMarlowProcessor::readState (IBStream* stream, std::vector<uint8>& bytes,
+ServedState::StateRead ServedState::readState (IBStream* stream, std::vector<uint8>& bytes,
                                                                  bool mayBeEmpty) const
 {
 	// Stream format: 4-byte little-endian size, then the bytes.
@@ -226,14 +236,14 @@ QuillMarlowProcessor::StateRead QuillMarlowProcessor::readState (IBStream* strea
 	return StateRead::Bytes;
 }
 
-bool QuillMarlowProcessor::sendStateToOutpost (const std::function<bool ()>& stopping, int32* served)
+bool ServedState::send (const std::function<bool ()>& stopping, int32* served)
 {
-	Tandem::UICommand* ui = sharedMemory_.uiCommand ();
-	Tandem::StateData* state = sharedMemory_.stateData ();
-	if (!ui || !state || lastState_.empty ())
+	Tandem::UICommand* ui = file_.uiCommand ();
+	Tandem::StateData* state = file_.stateData ();
+	if (!ui || !state || last_.empty ())
 		return true;
-	std::memcpy (state->stateBuffer, lastState_.data (), lastState_.size ());
-	state->stateSize = static_cast<int32> (lastState_.size ());
+	std::memcpy (state->stateBuffer, last_.data (), last_.size ());
+	state->stateSize = static_cast<int32> (last_.size ());
 	state->stateReady.store (false, std::memory_order_relaxed);
 	const Deadline deadline = postStateCommand (Tandem::CommandCode::SetState, stopping);
 	if (Tandem::awaitAcknowledgement (Tandem::slotVisit (*ui), deadline, stopping) == Tandem::CommandTurn::Done)
@@ -243,7 +253,7 @@ bool QuillMarlowProcessor::sendStateToOutpost (const std::function<bool ()>& sto
 			*served = result;
 		if (result != kResultOk)
 		{
-			reportRefusal ("state", result, lastState_.size ());
+			reportRefusal ("state", result, last_.size ());
 			return false;
 		}
 		Tandem::logInfo () << "[QuillMarlow] State sent to outpost";
@@ -253,14 +263,14 @@ bool QuillMarlowProcessor::sendStateToOutpost (const std::function<bool ()>& sto
 	return false;
 }
 
-void QuillMarlowProcessor::reportRefusal (const char* what, int32 result, size_t size) const
+void ServedState::reportRefusal (const char* what, int32 result, size_t size) const
 {
 	Tandem::logError () << "[QuillMarlow #" << instanceId_ << "] The served plug-in refused its " << what
 	                    << " (result " << result << ", " << size
 	                    << " bytes): the host is told; the bytes are kept and saved with the project";
 }
 
-Deadline QuillMarlowProcessor::postStateCommand (Tandem::CommandCode code, const std::function<bool ()>& stopping)
+Deadline ServedState::postStateCommand (Tandem::CommandCode code, const std::function<bool ()>& stopping)
 {
 	// The slot holds one command, and the editor does not wait for its
 	// HideEditor to be taken: a state command written over it would lose it.
