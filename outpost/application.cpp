@@ -144,7 +144,7 @@ void OutpostApplication::run() {
             break;
         }
         if (plugin_) {
-            plugin_->processMessages();
+            plugin_->editor().processMessages();
             plugin_->serviceParameters();
             serviceParameterRegion();
             // Tells the Linux side that the project changed.
@@ -187,30 +187,30 @@ void OutpostApplication::processUICommand() {
             break;
         }
         logInfo() << "[Outpost] Using EMBEDDED WINDOW mode (X11 reparenting)";
-        if (!plugin_->hasWindow()) {
+        if (!plugin_->editor().hasWindow()) {
             logInfo() << "[Outpost] Creating window for first time (embedding=" << true << ")...";
-            if (!plugin_->createWindow(true)) {
+            if (!plugin_->editor().createWindow(true)) {
                 logError() << "[Outpost] Failed to create window!";
                 ui->wineWindow = 0;
                 break;
             }
             logInfo() << "[Outpost] Attempting to create plugin editor...";
-            plugin_->createEditor();
+            plugin_->editor().create();
         }
-        const std::uint64_t id = plugin_->getX11WindowId();
+        const std::uint64_t id = plugin_->editor().x11WindowId();
         ui->wineWindow = id;
         publishEditorSize();
         logInfo() << "[Outpost] Sending X11 window ID: 0x" << std::hex << id;
-        logInfo() << "[Outpost] Editor size: " << plugin_->width() << "x" << plugin_->height();
+        logInfo() << "[Outpost] Editor size: " << plugin_->editor().width() << "x" << plugin_->editor().height();
         logInfo() << "[Outpost] Embedding mode - Linux plugin will handle reparenting";
-        plugin_->showWindow();
+        plugin_->editor().show();
         editorShown_ = true;
         break;
     }
 
     case CommandCode::HideEditor:
         logInfo() << "[Outpost] Received HideEditor command";
-        if (plugin_) plugin_->hideWindow();
+        if (plugin_) plugin_->editor().hide();
         editorShown_ = false;
         ui->wineWindow = 0;
         break;
@@ -222,14 +222,14 @@ void OutpostApplication::processUICommand() {
 
     case CommandCode::PrepareEditor:
         logInfo() << "[Outpost] Received PrepareEditor command";
-        if (plugin_ && plugin_->prepareEditor()) publishEditorSize();
-        ui->parentWindow = plugin_ && plugin_->hasEditor() ? packEditorSize(plugin_->width(), plugin_->height()) : 0;
+        if (plugin_ && plugin_->editor().prepare()) publishEditorSize();
+        ui->parentWindow = plugin_ && plugin_->hasEditor() ? packEditorSize(plugin_->editor().width(), plugin_->editor().height()) : 0;
         break;
 
     case CommandCode::SetContentScale: {
         const std::uint64_t packed = ui->parentWindow;
         logInfo() << "[Outpost] Received SetContentScale command: " << packed << "/1000";
-        const bool taken = plugin_ && plausibleContentScale(packed) && plugin_->setContentScale(packedContentScale(packed));
+        const bool taken = plugin_ && plausibleContentScale(packed) && plugin_->editor().setContentScale(packedContentScale(packed));
         if (taken) publishEditorSize();
         ui->parentWindow = taken ? 1 : 0;
         break;
@@ -264,9 +264,9 @@ void OutpostApplication::processUICommand() {
 }
 
 void OutpostApplication::publishEditorSize() {
-    if (!uiCommand_ || !plugin_ || (!plugin_->hasWindow() && !plugin_->hasEditor())) return;
-    const std::int32_t width = plugin_->width(), height = plugin_->height();
-    const bool resizable = plugin_->editorResizable();
+    if (!uiCommand_ || !plugin_ || (!plugin_->editor().hasWindow() && !plugin_->hasEditor())) return;
+    const std::int32_t width = plugin_->editor().width(), height = plugin_->editor().height();
+    const bool resizable = plugin_->editor().resizable();
     if (width == publishedWidth_ && height == publishedHeight_ && resizable == publishedResizable_) return;
     writeEditorSize(*uiCommand_, width, height, resizable);
     publishedWidth_ = width;
@@ -302,10 +302,10 @@ void OutpostApplication::handleEditorSizeCommand(CommandCode code) {
     // handed to the plug-in.
     bool done = false;
     if (plugin_ && plausibleEditorSize(width, height))
-        done = resize ? plugin_->resizeEditor(width, height) : plugin_->constrainEditorSize(width, height);
+        done = resize ? plugin_->editor().resize(width, height) : plugin_->editor().constrainSize(width, height);
     if (!done || !plausibleEditorSize(width, height)) {
-        width = plugin_ ? plugin_->width() : 0;
-        height = plugin_ ? plugin_->height() : 0;
+        width = plugin_ ? plugin_->editor().width() : 0;
+        height = plugin_ ? plugin_->editor().height() : 0;
     }
     ui->parentWindow = packEditorSize(width, height);
     if (resize) publishEditorSize();

@@ -15,7 +15,7 @@ void OutpostApplication::handleStateCommand(CommandCode code) {
         logInfo() << "[Outpost] Received GetState command";
         // The state must hold every edit made so far.
         flushEditsToProcessor();
-        const std::int32_t n = plugin_ ? plugin_->getState(state.stateBuffer, kMaxStateSize) : 0;
+        const std::int32_t n = plugin_ ? plugin_->state().getState(state.stateBuffer, kMaxStateSize) : 0;
         state.stateSize = n;
         answerResult(ui, n > 0 ? Steinberg::kResultOk : Steinberg::kResultFalse);
         state.stateReady.store(true, std::memory_order_release);
@@ -30,7 +30,7 @@ void OutpostApplication::handleStateCommand(CommandCode code) {
         if (plugin_ && size > 0 && size <= kMaxStateSize) {
             // Edits made before the restore must not land on top of it.
             flushEditsToProcessor();
-            result = plugin_->setState(state.stateBuffer, size);
+            result = plugin_->state().setState(state.stateBuffer, size);
             logInfo() << "[Outpost] State restored: " << (result == Steinberg::kResultOk ? "OK" : "FAILED");
             // The host reads the values right after the state.
             publishParametersAfterState();
@@ -42,7 +42,7 @@ void OutpostApplication::handleStateCommand(CommandCode code) {
         logInfo() << "[Outpost] Received GetControllerState command";
         std::int32_t n = 0;
         const Steinberg::tresult result =
-            plugin_ ? plugin_->getControllerState(state.stateBuffer, kMaxStateSize, n) : Steinberg::kResultOk;
+            plugin_ ? plugin_->state().getControllerState(state.stateBuffer, kMaxStateSize, n) : Steinberg::kResultOk;
         state.stateSize = n;
         answerResult(ui, result);
         state.stateReady.store(true, std::memory_order_release);
@@ -53,7 +53,7 @@ void OutpostApplication::handleStateCommand(CommandCode code) {
         const std::int32_t size = state.stateSize;
         Steinberg::tresult result = Steinberg::kResultOk;
         if (plugin_ && size > 0 && size <= kMaxStateSize) {
-            result = plugin_->setControllerState(state.stateBuffer, size);
+            result = plugin_->state().setControllerState(state.stateBuffer, size);
             // A controller's state may carry values too.
             publishParametersAfterState();
         }

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "pluginterfaces/base/ipluginbase.h"
@@ -19,13 +20,13 @@
 #include "parameter_queue.h"
 #include "protocol/bus_data.h"
 #include "protocol/parameter_data.h"
-#include "win32.h"
+#include "instance_state.h"
+#include "served_editor.h"
 
 namespace Tandem {
 
 class ComponentHandler;
 class HostApplication;
-class PlugFrame;
 
 // One direction of a block's audio as the host gave it: `busCount` buses
 // whose channels lie one after another from `base`, `stride` bytes apart.
@@ -154,52 +155,13 @@ public:
     // or all of it) changed.
     bool takeLatencyAnnouncement();
 
-    // State (main thread): the component's state as opaque bytes.
-    std::int32_t getState(std::uint8_t* buffer, std::int32_t capacity);
-    // kResultOk, or the result with which the component refused the state,
-    // or its controller refused it in setComponentState.
-    Steinberg::tresult setState(const std::uint8_t* data, std::int32_t size);
-    // The controller's own state (main thread). `size` is 0 when it keeps
-    // none (also a controller that is the component itself: its state is the
-    // component's). kResultOk, or the controller's failure.
-    Steinberg::tresult getControllerState(std::uint8_t* buffer, std::int32_t capacity, std::int32_t& size);
-    Steinberg::tresult setControllerState(const std::uint8_t* data, std::int32_t size);
+    // The component's and the controller's state (main thread).
+    InstanceState state() const { return InstanceState(component_, controller_, singleObject_); }
 
-    // Windows and editor (main thread only). In embedding mode a borderless
-    // top-level container holds the plug-in window; the container's X11
-    // window is the one the Linux side embeds.
-    bool createWindow(bool embedding);
-    std::uint64_t getX11WindowId() const;
-    bool createEditor();
-    // Makes the served editor's view and reads its size and resizability,
-    // without a window (createEditor attaches it later). False when the
-    // plug-in has no editor of its own.
-    bool prepareEditor();
-    bool showWindow();
-    void hideWindow();
-    // Dispatches up to 50 pending messages of the calling thread.
-    void processMessages();
-    bool hasWindow() const { return hwnd_ != nullptr; }
-    bool hasEditor() const { return view_ != nullptr; }
-    // Whether the served editor lets the host resize it (asked once, when
-    // the editor is created).
-    bool editorResizable() const { return editorResizable_; }
-    // The size the served editor would take for the given one (its
-    // checkSizeConstraint); false when it cannot be resized.
-    bool constrainEditorSize(std::int32_t& width, std::int32_t& height);
-    // Gives the served editor the nearest size it takes, and its windows
-    // with it; the size it got is returned. False when it cannot be resized.
-    bool resizeEditor(std::int32_t& width, std::int32_t& height);
-    // Gives the served editor the host's content scale (making the editor
-    // first when there is none yet) and takes the size it reports then.
-    // False when it cannot scale.
-    bool setContentScale(float factor);
-    std::int32_t width() const { return width_; }
-    std::int32_t height() const { return height_; }
-#if defined(_WIN32)
-    static LRESULT CALLBACK windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
-    static LRESULT CALLBACK containerWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
-#endif
+    // The served editor and its windows (main thread only), made when it is
+    // first asked for.
+    ServedEditor& editor();
+    bool hasEditor() const { return editor_ && editor_->hasView(); }
 
     Steinberg::Vst::IComponent* component() const { return component_; }
     Steinberg::Vst::IEditController* controller() const { return controller_; }
@@ -207,11 +169,6 @@ public:
     bool isProcessing() const { return processing_; }
 
 private:
-    // Win32 parts (stand-ins without windows in native builds).
-    static HINSTANCE ownModuleHandle();
-    // Where the keyboard goes when the editor's windows get it: back to
-    // lastFocus_, else into the served editor's window.
-    HWND focusTarget() const;
     // Undoes the connection createInstance made between component and
     // controller (destructor).
     void disconnectComponents();
@@ -257,18 +214,8 @@ private:
     std::string classId_;
     Steinberg::Vst::IComponent* component_ = nullptr;
     Steinberg::Vst::IEditController* controller_ = nullptr;
-    Steinberg::IPlugView* view_ = nullptr;
-    PlugFrame* frame_ = nullptr;
     HostApplication* hostApplication_ = nullptr;
-    HWND hwnd_ = nullptr;
-    HWND containerHwnd_ = nullptr;
-    // The window of the served editor that had the keyboard when the
-    // container was last deactivated.
-    HWND lastFocus_ = nullptr;
-    HINSTANCE hInstance_ = nullptr;
-    std::int32_t width_ = 800;
-    std::int32_t height_ = 600;
-    bool embedded_ = false;
+    std::unique_ptr<ServedEditor> editor_;
     Steinberg::Vst::IAudioProcessor* audioProcessor_ = nullptr;
     // True while the processor is active and the audio thread may use it;
     // the main thread clears it (and waits until the audio thread is not
@@ -281,7 +228,6 @@ private:
     double sampleRate_ = 48000.0;
     std::int32_t maxBlockSize_ = 512;
     Steinberg::int32 processMode_ = Steinberg::Vst::kRealtime;
-    bool viewAttached_ = false;
 
     bool singleObject_ = false;  // controller_ is the component's own interface
     ComponentHandler* componentHandler_ = nullptr;
@@ -307,7 +253,6 @@ private:
     alignas(64) double silence_[kMaxBlockSize] = {};
     alignas(64) double sink_[kMaxBlockSize] = {};
     std::atomic<std::uint32_t> droppedOutputs_{0};
-    bool editorResizable_ = false;
 };
 
 }  // namespace Tandem

@@ -52,12 +52,10 @@ add_library(fuzz_outpost STATIC
     outpost/host_application.cpp
     outpost/memory_stream.cpp
     outpost/plugin_instance.cpp
-    outpost/plugin_instance_activation.cpp
     outpost/plugin_instance_audio.cpp
-    outpost/plugin_instance_buses.cpp
     outpost/event_lists.cpp
-    outpost/plugin_instance_state.cpp
-    outpost/plugin_instance_headless.cpp
+    outpost/instance_state.cpp
+    outpost/served_editor_headless.cpp
     outpost/linux_calls.cpp
     outpost/linux_calls_headless.cpp
     outpost/chain_file.cpp

@@ -73,7 +73,7 @@ TEST_F(InstanceState, StateOfExactlyTheCapacityIsReturnedWhole) {
     EXPECT_CALL(component, getState(_)).WillOnce(Invoke(writesState(state)));
     std::vector<std::uint8_t> buffer(Tandem::kMaxStateSize);
     std::int32_t size = 0;
-    const Captured log = captureOutput([&] { size = instance->getState(buffer.data(), Tandem::kMaxStateSize); });
+    const Captured log = captureOutput([&] { size = instance->state().getState(buffer.data(), Tandem::kMaxStateSize); });
     EXPECT_EQ(size, Tandem::kMaxStateSize);
     EXPECT_EQ(buffer, state);
     EXPECT_TRUE(log.hasOut("[PluginInstance] State retrieved: 262144 bytes"));
@@ -84,7 +84,7 @@ TEST_F(InstanceState, StateOneByteOverTheCapacityIsRefusedUntouched) {
     EXPECT_CALL(component, getState(_)).WillOnce(Invoke(writesState(pattern(Tandem::kMaxStateSize + 1))));
     std::vector<std::uint8_t> buffer(Tandem::kMaxStateSize + 1, 0xEE);
     std::int32_t size = -1;
-    const Captured log = captureOutput([&] { size = instance->getState(buffer.data(), Tandem::kMaxStateSize); });
+    const Captured log = captureOutput([&] { size = instance->state().getState(buffer.data(), Tandem::kMaxStateSize); });
     EXPECT_EQ(size, 0);
     EXPECT_TRUE(log.hasErr("[PluginInstance] State size invalid: 262145"));
     EXPECT_EQ(buffer[0], 0xEE);
@@ -94,9 +94,9 @@ TEST_F(InstanceState, EmptyOrRefusedStateYieldsZero) {
     create();
     std::vector<std::uint8_t> buffer(16);
     EXPECT_CALL(component, getState(_)).WillOnce(Invoke(writesState({}))).WillOnce(Return(kResultFalse));
-    Captured log = captureOutput([&] { EXPECT_EQ(instance->getState(buffer.data(), 16), 0); });
+    Captured log = captureOutput([&] { EXPECT_EQ(instance->state().getState(buffer.data(), 16), 0); });
     EXPECT_TRUE(log.hasErr("[PluginInstance] State size invalid: 0"));
-    log = captureOutput([&] { EXPECT_EQ(instance->getState(buffer.data(), 16), 0); });
+    log = captureOutput([&] { EXPECT_EQ(instance->state().getState(buffer.data(), 16), 0); });
     EXPECT_TRUE(log.hasErr("[PluginInstance] getState failed: 1"));
 }
 
@@ -114,7 +114,7 @@ TEST_F(InstanceState, ControllerReadsTheSameBytesFromTheStart) {
         seenByController = readAll(s);
         return kResultOk;
     }));
-    const Captured log = captureOutput([&] { EXPECT_EQ(instance->setState(state.data(), 40), kResultOk); });
+    const Captured log = captureOutput([&] { EXPECT_EQ(instance->state().setState(state.data(), 40), kResultOk); });
     EXPECT_EQ(seenByController, state);
     EXPECT_TRUE(log.hasOut("[PluginInstance] State restored: 40 bytes"));
 }
@@ -124,9 +124,9 @@ TEST_F(InstanceState, ControllerRefusalsAreReturnedUnlessNotImplemented) {
     create();
     const std::vector<std::uint8_t> state = pattern(8);
     EXPECT_CALL(controller, setComponentState(_)).WillOnce(Return(kNotImplemented)).WillOnce(Return(kResultFalse));
-    Captured log = captureOutput([&] { EXPECT_EQ(instance->setState(state.data(), 8), kResultOk); });
+    Captured log = captureOutput([&] { EXPECT_EQ(instance->state().setState(state.data(), 8), kResultOk); });
     EXPECT_EQ(log.count("controller->setComponentState returned"), 0);
-    log = captureOutput([&] { EXPECT_EQ(instance->setState(state.data(), 8), kResultFalse); });
+    log = captureOutput([&] { EXPECT_EQ(instance->state().setState(state.data(), 8), kResultFalse); });
     EXPECT_TRUE(log.hasOut("[PluginInstance] controller->setComponentState returned: 1"));
 }
 
@@ -135,7 +135,7 @@ TEST_F(InstanceState, ComponentRefusalSkipsTheController) {
     const std::vector<std::uint8_t> state = pattern(8);
     EXPECT_CALL(component, setState(_)).WillOnce(Return(kResultFalse));
     EXPECT_CALL(controller, setComponentState(_)).Times(0);
-    const Captured log = captureOutput([&] { EXPECT_EQ(instance->setState(state.data(), 8), kResultFalse); });
+    const Captured log = captureOutput([&] { EXPECT_EQ(instance->state().setState(state.data(), 8), kResultFalse); });
     EXPECT_TRUE(log.hasErr("[PluginInstance] component->setState failed: 1"));
 }
 
@@ -149,7 +149,7 @@ TEST_F(InstanceState, WithoutControllerTheComponentIsStillRestored) {
         seenByComponent = readAll(s);
         return kResultOk;
     }));
-    captureOutput([&] { EXPECT_EQ(instance->setState(state.data(), 8), kResultOk); });
+    captureOutput([&] { EXPECT_EQ(instance->state().setState(state.data(), 8), kResultOk); });
     EXPECT_EQ(seenByComponent, state);
 }
 
@@ -164,13 +164,13 @@ TEST_F(InstanceState, ControllerStateRoundTripsAndARefusalIsReturned) {
         .WillOnce(Return(kInternalError));
     std::vector<std::uint8_t> buffer(Tandem::kMaxStateSize);
     std::int32_t size = -1;
-    captureOutput([&] { EXPECT_EQ(instance->getControllerState(buffer.data(), Tandem::kMaxStateSize, size), kResultOk); });
+    captureOutput([&] { EXPECT_EQ(instance->state().getControllerState(buffer.data(), Tandem::kMaxStateSize, size), kResultOk); });
     ASSERT_EQ(size, 10000);
     EXPECT_TRUE(std::equal(state.begin(), state.end(), buffer.begin()));
-    captureOutput([&] { EXPECT_EQ(instance->getControllerState(buffer.data(), Tandem::kMaxStateSize, size), kResultOk); });
+    captureOutput([&] { EXPECT_EQ(instance->state().getControllerState(buffer.data(), Tandem::kMaxStateSize, size), kResultOk); });
     EXPECT_EQ(size, 0);
     const Captured failed =
-        captureOutput([&] { EXPECT_EQ(instance->getControllerState(buffer.data(), Tandem::kMaxStateSize, size), kInternalError); });
+        captureOutput([&] { EXPECT_EQ(instance->state().getControllerState(buffer.data(), Tandem::kMaxStateSize, size), kInternalError); });
     EXPECT_EQ(size, 0);
     EXPECT_TRUE(failed.hasErr("[PluginInstance] controller->getState failed: " + std::to_string(kInternalError)));
 
@@ -181,9 +181,9 @@ TEST_F(InstanceState, ControllerStateRoundTripsAndARefusalIsReturned) {
             return kResultOk;
         }))
         .WillOnce(Return(kResultFalse));
-    captureOutput([&] { EXPECT_EQ(instance->setControllerState(state.data(), 10000), kResultOk); });
+    captureOutput([&] { EXPECT_EQ(instance->state().setControllerState(state.data(), 10000), kResultOk); });
     EXPECT_EQ(seen, state);
-    const Captured refused = captureOutput([&] { EXPECT_EQ(instance->setControllerState(state.data(), 10000), kResultFalse); });
+    const Captured refused = captureOutput([&] { EXPECT_EQ(instance->state().setControllerState(state.data(), 10000), kResultFalse); });
     EXPECT_TRUE(refused.hasErr("[PluginInstance] controller->setState failed: 1"));
 }
 
@@ -192,8 +192,8 @@ TEST(InstanceStateWithoutComponent, ReportsMissingComponent) {
     const Captured log = captureOutput([&] {
         instance = new PluginInstance(nullptr);
         std::uint8_t buffer[4];
-        EXPECT_EQ(instance->getState(buffer, 4), 0);
-        EXPECT_EQ(instance->setState(buffer, 4), kResultFalse);
+        EXPECT_EQ(instance->state().getState(buffer, 4), 0);
+        EXPECT_EQ(instance->state().setState(buffer, 4), kResultFalse);
         EXPECT_FALSE(instance->setupAudio(48000.0, 8192));
         delete instance;
     });

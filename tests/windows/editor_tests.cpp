@@ -276,7 +276,7 @@ TEST(QuillEditor, PaintsClicksAndResizesThroughTheFrame) {
     EXPECT_FALSE(instance->hasPendingEdits());
     std::vector<std::uint8_t> state(Tandem::kMaxStateSize);
     testing::internal::CaptureStdout();
-    const std::int32_t stateSize = instance->getState(state.data(), Tandem::kMaxStateSize);
+    const std::int32_t stateSize = instance->state().getState(state.data(), Tandem::kMaxStateSize);
     testing::internal::GetCapturedStdout();
     Quill::QuillParams params{};
     ASSERT_TRUE(Quill::decodeState(state.data(), static_cast<std::size_t>(stateSize), params));

@@ -95,7 +95,7 @@ std::vector<std::uint8_t> stateOf(double gain, double tone) {
 std::vector<std::uint8_t> savedState(PluginInstance& instance) {
     std::vector<std::uint8_t> buffer(Tandem::kMaxStateSize);
     testing::internal::CaptureStdout();
-    const std::int32_t size = instance.getState(buffer.data(), Tandem::kMaxStateSize);
+    const std::int32_t size = instance.state().getState(buffer.data(), Tandem::kMaxStateSize);
     testing::internal::GetCapturedStdout();
     buffer.resize(size > 0 ? static_cast<std::size_t>(size) : 0);
     return buffer;
@@ -160,7 +160,7 @@ TEST(QuillTwoObjects, StateRoundTripIsBitExactAndReachesTheDsp) {
 
     const std::vector<std::uint8_t> wanted = stateOf(0.8, 0.25);
     testing::internal::CaptureStdout();
-    ASSERT_EQ(instance.setState(wanted.data(), static_cast<std::int32_t>(wanted.size())), Steinberg::kResultOk);
+    ASSERT_EQ(instance.state().setState(wanted.data(), static_cast<std::int32_t>(wanted.size())), Steinberg::kResultOk);
     const std::string log = testing::internal::GetCapturedStdout();
     EXPECT_TRUE(contains(log, "[PluginInstance] State restored: 24 bytes\n"));
     EXPECT_FALSE(contains(log, "setComponentState returned"));
@@ -184,7 +184,7 @@ TEST(QuillTwoObjects, RefusedStateLeavesTheOldOne) {
     std::vector<std::uint8_t> future = stateOf(0.1, 0.1);
     future[4] = 99;  // a version this build does not know
     testing::internal::CaptureStderr();
-    EXPECT_EQ(host.instance->setState(future.data(), static_cast<std::int32_t>(future.size())), Steinberg::kResultFalse);
+    EXPECT_EQ(host.instance->state().setState(future.data(), static_cast<std::int32_t>(future.size())), Steinberg::kResultFalse);
     EXPECT_TRUE(contains(testing::internal::GetCapturedStderr(), "[PluginInstance] component->setState failed: 1\n"));
     EXPECT_EQ(savedState(*host.instance), before);
 }
@@ -208,7 +208,7 @@ TEST(QuillOneObject, ProcessesAndRoundTripsState) {
 
     const std::vector<std::uint8_t> wanted = stateOf(0.3, 0.9);
     testing::internal::CaptureStdout();
-    ASSERT_EQ(instance.setState(wanted.data(), static_cast<std::int32_t>(wanted.size())), Steinberg::kResultOk);
+    ASSERT_EQ(instance.state().setState(wanted.data(), static_cast<std::int32_t>(wanted.size())), Steinberg::kResultOk);
     testing::internal::GetCapturedStdout();
     EXPECT_EQ(savedState(instance), wanted);
     EXPECT_DOUBLE_EQ(instance.controller()->getParamNormalized(Quill::kGainId), 0.3);

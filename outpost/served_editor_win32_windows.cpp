@@ -1,15 +1,9 @@
-// PluginInstance: windows, the plug-in's editor and the X11 window behind
-// them. Everything here runs on outpost's main thread.
-#include "plugin_instance.h"
+// The served editor's Win32 windows: their classes, the container and the
+// editor's window, their messages, and where the keyboard goes.
+#include "served_editor_win32.h"
 #include "log/log.h"
 
-#include "component_handler.h"
-#include "generic_editor.h"
-#include "child_present.h"
 #include "plug_frame.h"
-#include "vblank_wait.h"
-
-#include "pluginterfaces/gui/iplugviewcontentscalesupport.h"
 
 #include <string>
 
@@ -19,8 +13,8 @@ namespace Tandem {
 
 namespace {
 
-PluginInstance* instanceOf(HWND hwnd) {
-    return reinterpret_cast<PluginInstance*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+Win32Editor* instanceOf(HWND hwnd) {
+    return reinterpret_cast<Win32Editor*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
 }
 
 void storeInstance(HWND hwnd, LPARAM lParam) {
@@ -59,22 +53,9 @@ void logWindowFailure(const char* what, DWORD error) {
                       "of this prefix was started without DISPLAY; end its programs, or run wineserver -k)";
 }
 
-// What this Wine lacks for editors to draw and repaint, supplied once, before
-// the served editor exists: only outposts that show an editor pay for it
-// (DXGI and Wine's OpenGL take about a third of a second to come up).
-void supplyEditorGraphics() {
-    static bool done = false;
-    if (done) return;
-    done = true;
-    installVBlankWait();
-    installChildPresent();
-}
-
 }  // namespace
 
-HINSTANCE PluginInstance::ownModuleHandle() { return GetModuleHandleW(nullptr); }
-
-bool PluginInstance::createWindow(bool embedding) {
+bool Win32Editor::createWindow(bool embedding) {
     logInfo() << "[PluginInstance] Creating window (embedding=" << embedding << ")...";
     embedded_ = embedding;
 
@@ -127,7 +108,7 @@ bool PluginInstance::createWindow(bool embedding) {
     }
     logInfo() << "[PluginInstance] Window created: HWND=" << hwnd_;
 
-    const std::uint64_t id = getX11WindowId();
+    const std::uint64_t id = x11WindowId();
     if (id != 0) logInfo() << "[PluginInstance] Wine X11 window ID: 0x" << std::hex << id;
 
     // The frame keeps our size up to date when the editor asks for another.
@@ -139,211 +120,14 @@ bool PluginInstance::createWindow(bool embedding) {
     return true;
 }
 
-std::uint64_t PluginInstance::getX11WindowId() const {
-    const bool container = embedded_ && containerHwnd_;
-    HWND window = container ? containerHwnd_ : hwnd_;
-    if (!window) {
-        logError() << "[PluginInstance] No HWND available for X11 window ID";
-        return 0;
-    }
-    const auto id = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(GetPropA(window, "__wine_x11_whole_window")));
-    if (id == 0) {
-        logError() << "[PluginInstance] Failed to get __wine_x11_whole_window property";
-        logError() << "[PluginInstance] Make sure Wine is running with X11 backend";
-        return 0;
-    }
-    logInfo() << "[PluginInstance] X11 Window ID: 0x" << std::hex << id << std::dec
-              << (container ? " (container window)" : "");
-    return id;
-}
-
-bool PluginInstance::prepareEditor() {
-    if (view_) return true;
-    if (!controller_) return false;
-    supplyEditorGraphics();
-    view_ = controller_->createView("editor");
-    if (!view_) {
-        logInfo() << "[PluginInstance] No editor of its own to prepare";
-        return false;
-    }
-    editorResizable_ = view_->canResize() == kResultTrue;
-    ViewRect size{};
-    if (view_->getSize(&size) == kResultOk && plausibleEditorSize(size.right - size.left, size.bottom - size.top)) {
-        width_ = size.right - size.left;
-        height_ = size.bottom - size.top;
-    }
-    logInfo() << "[PluginInstance] Editor prepared: " << width_ << "x" << height_
-              << (editorResizable_ ? " (resizable)" : "");
-    return true;
-}
-
-bool PluginInstance::createEditor() {
-    logInfo() << "[PluginInstance] Creating editor...";
-    if (!controller_) {
-        logError() << "[PluginInstance] No controller available";
-        return false;
-    }
-    if (!hwnd_) {
-        logError() << "[PluginInstance] Window must be created before editor!";
-        logError() << "[PluginInstance] Call createWindow() first.";
-        return false;
-    }
-    if (!frame_) {
-        logError() << "[PluginInstance] PlugFrame not created!";
-        return false;
-    }
-    if (!view_ && component_) {
-        logInfo() << "[PluginInstance] Activating component before creating view...";
-        const tresult result = component_->setActive(true);
-        if (result == kResultOk)
-            logInfo() << "[PluginInstance] Component activated successfully";
-        else
-            logInfo() << "[PluginInstance] Component activation returned " << result << " (may be normal for some plugins)";
-    }
-
-    if (!view_) {
-        supplyEditorGraphics();
-        logInfo() << "[PluginInstance] Calling controller->createView(\"editor\")...";
-        view_ = controller_->createView("editor");
-    }
-    if (!view_) {
-        logInfo() << "[PluginInstance] createView(\"editor\") returned nullptr";
-        logInfo() << "[PluginInstance] This is often caused by:";
-        logInfo() << "[PluginInstance]   - Missing IPlugFrame (we have one now!)";
-        logInfo() << "[PluginInstance]   - Plugin needs to be in a specific state";
-        logInfo() << "[PluginInstance]   - Plugin doesn't support embedded UI";
-        // Without a view of its own the plug-in gets outpost's generic one,
-        // so that its parameters can still be set.
-        auto* generic = new GenericEditor(controller_, componentHandler_);
-        logInfo() << "[PluginInstance] Using the generic editor (" << generic->rowCount() << " parameters shown)";
-        view_ = generic;
-    }
-    logInfo() << "[PluginInstance] Plugin view created!";
-    if (view_->isPlatformTypeSupported(kPlatformTypeHWND) != kResultTrue) {
-        logError() << "[PluginInstance] Plugin doesn't support HWND platform";
-        view_->release();
-        view_ = nullptr;
-        return false;
-    }
-    logInfo() << "[PluginInstance] HWND platform supported";
-
-    logInfo() << "[PluginInstance] Setting PlugFrame on view...";
-    const tresult frameResult = view_->setFrame(frame_);
-    if (frameResult == kResultOk)
-        logInfo() << "[PluginInstance] PlugFrame set successfully";
-    else
-        logInfo() << "[PluginInstance] setFrame returned " << frameResult << " (continuing anyway)";
-
-    editorResizable_ = view_->canResize() == kResultTrue;
-    logInfo() << "[PluginInstance] Editor resizable: " << (editorResizable_ ? "yes" : "no");
-
-    ViewRect size{};
-    if (view_->getSize(&size) == kResultOk) {
-        width_ = size.right - size.left;
-        height_ = size.bottom - size.top;
-        logInfo() << "[PluginInstance] Plugin preferred size: " << width_ << "x" << height_;
-        if (hwnd_) {
-            RECT rect{0, 0, width_, height_};
-            AdjustWindowRectEx(&rect, static_cast<DWORD>(GetWindowLongW(hwnd_, GWL_STYLE)), FALSE,
-                               static_cast<DWORD>(GetWindowLongW(hwnd_, GWL_EXSTYLE)));
-            SetWindowPos(hwnd_, nullptr, 0, 0, rect.right - rect.left, rect.bottom - rect.top, SWP_NOMOVE | SWP_NOZORDER);
-            logInfo() << "[PluginInstance] Window resized to fit plugin";
-        }
-    }
-    logInfo() << "[PluginInstance] Editor created successfully";
-    return true;
-}
-
-bool PluginInstance::constrainEditorSize(std::int32_t& width, std::int32_t& height) {
-    if (!view_ || !editorResizable_) return false;
-    ViewRect rect(0, 0, width, height);
-    if (view_->checkSizeConstraint(&rect) != kResultOk) return false;
-    width = rect.getWidth();
-    height = rect.getHeight();
-    return true;
-}
-
-bool PluginInstance::resizeEditor(std::int32_t& width, std::int32_t& height) {
-    if (!frame_ || !constrainEditorSize(width, height)) return false;
-    ViewRect rect(0, 0, width, height);
-    if (frame_->resizeView(view_, &rect) != kResultOk) return false;
-    logInfo() << "[PluginInstance] Editor resized by the host to " << width << "x" << height;
-    return true;
-}
-
-bool PluginInstance::setContentScale(float factor) {
-    if (!prepareEditor()) return false;
-    IPlugViewContentScaleSupport* scaling = nullptr;
-    if (view_->queryInterface(IPlugViewContentScaleSupport::iid, reinterpret_cast<void**>(&scaling)) != kResultOk ||
-        !scaling) {
-        logInfo() << "[PluginInstance] The editor does not scale: it keeps its size at scale " << factor;
-        return false;
-    }
-    const tresult result = scaling->setContentScaleFactor(factor);
-    scaling->release();
-    // The editor may have asked the frame for its scaled size already; one
-    // that only changed what getSize answers is resized here.
-    ViewRect size{};
-    if (result == kResultOk && view_->getSize(&size) == kResultOk &&
-        plausibleEditorSize(size.getWidth(), size.getHeight()) &&
-        (size.getWidth() != width_ || size.getHeight() != height_)) {
-        if (frame_ && hwnd_)
-            frame_->resizeView(view_, &size);
-        width_ = size.getWidth();
-        height_ = size.getHeight();
-    }
-    logInfo() << "[PluginInstance] Editor scale " << factor << (result == kResultOk ? " taken: " : " refused: ")
-              << width_ << "x" << height_;
-    return result == kResultOk;
-}
-
-bool PluginInstance::showWindow() {
-    logInfo() << "[PluginInstance] Showing window...";
-    if (!hwnd_) {
-        logError() << "[PluginInstance] No window to show!";
-        return false;
-    }
-    const bool wasVisible = IsWindowVisible(hwnd_);
-    if (embedded_ && containerHwnd_) {
-        ShowWindow(containerHwnd_, SW_SHOW);
-        UpdateWindow(containerHwnd_);
-        logInfo() << "[PluginInstance] Container visible";
-    }
-    ShowWindow(hwnd_, SW_SHOW);
-    UpdateWindow(hwnd_);
-    logInfo() << "[PluginInstance] Window visible";
-
-    if (view_ && !viewAttached_) {
-        logInfo() << "[PluginInstance] Attaching plugin view to window...";
-        const tresult result = view_->attached(hwnd_, kPlatformTypeHWND);
-        if (result != kResultOk) {
-            logError() << "[PluginInstance] Failed to attach plugin view (error " << result << ")";
-            return false;
-        }
-        logInfo() << "[PluginInstance] Plugin view attached successfully!";
-        viewAttached_ = true;
-        return true;
-    }
-    if (wasVisible) logInfo() << "[PluginInstance] Window was already visible, view already attached";
-    return true;
-}
-
-void PluginInstance::hideWindow() {
-    if (hwnd_) {
-        ShowWindow(hwnd_, SW_HIDE);
-        logInfo() << "[PluginInstance] Window hidden (not destroyed)";
-    }
-    if (containerHwnd_) ShowWindow(containerHwnd_, SW_HIDE);
-}
-
-HWND PluginInstance::focusTarget() const {
+HWND Win32Editor::focusTarget() const {
     if (lastFocus_ && IsWindow(lastFocus_) && IsWindowVisible(lastFocus_) && IsChild(hwnd_, lastFocus_))
         return lastFocus_;
     HWND editor = hwnd_ ? GetWindow(hwnd_, GW_CHILD) : nullptr;
     return editor ? editor : hwnd_;
 }
 
-void PluginInstance::processMessages() {
+void Win32Editor::processMessages() {
     MSG msg;
     for (int i = 0; i < 50 && PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE); ++i) {
         TranslateMessage(&msg);
@@ -351,13 +135,13 @@ void PluginInstance::processMessages() {
     }
 }
 
-LRESULT CALLBACK PluginInstance::windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT CALLBACK Win32Editor::windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     static std::int32_t moveCount = 0;
     if (message == WM_CREATE) {
         storeInstance(hwnd, lParam);
         return DefWindowProcW(hwnd, message, wParam, lParam);
     }
-    PluginInstance* instance = instanceOf(hwnd);
+    Win32Editor* instance = instanceOf(hwnd);
     switch (message) {
     case WM_DESTROY:
         PostQuitMessage(0);
@@ -399,7 +183,7 @@ LRESULT CALLBACK PluginInstance::windowProc(HWND hwnd, UINT message, WPARAM wPar
     }
     case WM_CLOSE:
         logInfo() << "[PluginInstance] Window closing";
-        if (instance) instance->hideWindow();
+        if (instance) instance->hide();
         return 0;
     case WM_MOUSEACTIVATE:
         logInfo() << "[Outpost] WM_MOUSEACTIVATE";
@@ -441,12 +225,12 @@ LRESULT CALLBACK PluginInstance::windowProc(HWND hwnd, UINT message, WPARAM wPar
     return DefWindowProcW(hwnd, message, wParam, lParam);
 }
 
-LRESULT CALLBACK PluginInstance::containerWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT CALLBACK Win32Editor::containerWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_CREATE) {
         storeInstance(hwnd, lParam);
         return DefWindowProcW(hwnd, message, wParam, lParam);
     }
-    PluginInstance* instance = instanceOf(hwnd);
+    Win32Editor* instance = instanceOf(hwnd);
     HWND child = instance ? instance->hwnd_ : nullptr;
     switch (message) {
     case WM_DESTROY:

@@ -1,16 +1,15 @@
-// PluginInstance: the component's state and the controller's own state in
-// and out as opaque bytes.
-#include <cstring>
+#include "instance_state.h"
 
-#include "memory_stream.h"
 #include "log/log.h"
-#include "plugin_instance.h"
+#include "memory_stream.h"
+
+#include <cstring>
 
 using namespace Steinberg;
 
 namespace Tandem {
 
-std::int32_t PluginInstance::getState(std::uint8_t* buffer, std::int32_t capacity) {
+std::int32_t InstanceState::getState(std::uint8_t* buffer, std::int32_t capacity) {
     if (!component_) {
         logError() << "[PluginInstance] No component for getState";
         return 0;
@@ -36,7 +35,7 @@ std::int32_t PluginInstance::getState(std::uint8_t* buffer, std::int32_t capacit
     return numRead;
 }
 
-tresult PluginInstance::setState(const std::uint8_t* data, std::int32_t size) {
+tresult InstanceState::setState(const std::uint8_t* data, std::int32_t size) {
     if (!component_) {
         logError() << "[PluginInstance] No component for setState";
         return kResultFalse;
@@ -67,7 +66,7 @@ tresult PluginInstance::setState(const std::uint8_t* data, std::int32_t size) {
     return kResultOk;
 }
 
-tresult PluginInstance::getControllerState(std::uint8_t* buffer, std::int32_t capacity, std::int32_t& size) {
+tresult InstanceState::getControllerState(std::uint8_t* buffer, std::int32_t capacity, std::int32_t& size) {
     size = 0;
     if (!controller_ || singleObject_) return kResultOk;
     MemoryStream* stream = new MemoryStream;
@@ -94,7 +93,7 @@ tresult PluginInstance::getControllerState(std::uint8_t* buffer, std::int32_t ca
     return kResultOk;
 }
 
-tresult PluginInstance::setControllerState(const std::uint8_t* data, std::int32_t size) {
+tresult InstanceState::setControllerState(const std::uint8_t* data, std::int32_t size) {
     if (!controller_ || singleObject_ || size <= 0 || !data) return kResultOk;
     MemoryStream* stream = new MemoryStream;
     stream->data().assign(data, data + size);
