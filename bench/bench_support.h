@@ -5,9 +5,12 @@
 #include "protocol/handshake.h"
 #include "protocol/parameter_data.h"
 
+#include <nlohmann/json.hpp>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -99,20 +102,34 @@ inline void printRow(const Row& r, FILE* out = stdout) {
     std::fflush(out);
 }
 
-inline bool writeJson(const std::string& path, const std::vector<Row>& rows, const std::string& extra = "") {
-    FILE* f = std::fopen(path.c_str(), "w");
-    if (!f) return false;
-    std::fprintf(f, "{\n  \"rows\": [\n");
-    for (size_t i = 0; i < rows.size(); ++i) {
-        const Row& r = rows[i];
-        std::fprintf(f,
-                     "    {\"path\": \"%s\", \"samples\": %d, \"channels\": %d, \"blocks\": %d, \"min_us\": %.3f, "
-                     "\"median_us\": %.3f, \"p99_us\": %.3f, \"p999_us\": %.3f, \"max_us\": %.3f, \"timeouts\": %ld}%s\n",
-                     r.path.c_str(), r.samples, r.channels, r.blocks, r.stats.min, r.stats.median, r.stats.p99,
-                     r.stats.p999, r.stats.max, r.timeouts, i + 1 < rows.size() ? "," : "");
-    }
-    std::fprintf(f, "  ]%s%s\n}\n", extra.empty() ? "" : ",\n", extra.c_str());
-    return std::fclose(f) == 0;
+// The benches' JSON: members in the order they were measured.
+using Json = nlohmann::ordered_json;
+
+// A figure as the tables print it: to `digits` decimals.
+inline double rounded(double value, int digits) {
+    const double scale = std::pow(10.0, digits);
+    return std::round(value * scale) / scale;
+}
+
+// {"rows": [...], then the members of `extra`}.
+inline bool writeJson(const std::string& path, const std::vector<Row>& rows, const Json& extra = Json::object()) {
+    Json all = {{"rows", Json::array()}};
+    for (const Row& r : rows)
+        all["rows"].push_back({{"path", r.path},
+                               {"samples", r.samples},
+                               {"channels", r.channels},
+                               {"blocks", r.blocks},
+                               {"min_us", rounded(r.stats.min, 3)},
+                               {"median_us", rounded(r.stats.median, 3)},
+                               {"p99_us", rounded(r.stats.p99, 3)},
+                               {"p999_us", rounded(r.stats.p999, 3)},
+                               {"max_us", rounded(r.stats.max, 3)},
+                               {"timeouts", r.timeouts}});
+    for (const auto& member : extra.items()) all[member.key()] = member.value();
+    std::ofstream out(path);
+    out << all.dump(2) << "\n";
+    out.close();
+    return static_cast<bool>(out);
 }
 
 }  // namespace bench

@@ -152,7 +152,7 @@ double stolenDuring(Run run) {
 // "chains" and "floor_chains"; writes the chain figures beside the floor as
 // a TSV for the picture, and the figures beside their targets (the build
 // before's from its JSON, `before`).
-std::string measureChains(FILE* out, IPluginFactory* factory, const std::string& design, double seconds,
+Json measureChains(FILE* out, IPluginFactory* factory, const std::string& design, double seconds,
                           const std::string& tsv, bool withSpinOnly, int hostPriority,
                           const std::vector<std::pair<int, int>>& shapes, const std::string& before) {
     // More spinning outposts than cores starve each other: a single cycle
@@ -162,7 +162,7 @@ std::string measureChains(FILE* out, IPluginFactory* factory, const std::string&
                       "its answer, %.0f s each\n", seconds);
     std::map<int, Stats> floor;
     std::map<int, std::vector<double>> floorTimes;
-    std::string json = "  \"floor\": [";
+    Json json = {{"floor", Json::array()}, {"chains", Json::array()}, {"floor_chains", Json::array()}};
     for (int samples : {64, 128}) {
         double keptStolen = 0;
         measureUntilQuiet([&](int attempt) {
@@ -185,12 +185,11 @@ std::string measureChains(FILE* out, IPluginFactory* factory, const std::string&
             return stolen;
         });
         const Stats& s = floor[samples];
-        char entry[240];
-        std::snprintf(entry, sizeof entry,
-                      "%s{\"samples\": %d, \"median_us\": %.1f, \"p99_us\": %.1f, \"max_us\": %.1f, "
-                      "\"stolen_ms\": %.0f}",
-                      samples == 64 ? "" : ", ", samples, s.median, s.p99, s.max, keptStolen);
-        json += entry;
+        json["floor"].push_back({{"samples", samples},
+                                 {"median_us", rounded(s.median, 1)},
+                                 {"p99_us", rounded(s.p99, 1)},
+                                 {"max_us", rounded(s.max, 1)},
+                                 {"stolen_ms", std::lround(keptStolen)}});
     }
     {
         std::vector<double> times;
@@ -202,15 +201,12 @@ std::string measureChains(FILE* out, IPluginFactory* factory, const std::string&
                      "stolen %.0f ms\n",
                      s.median, s.p99, stolen);
     }
-    json += "],\n  \"chains\": [";
     std::fprintf(out, "\nchains on one host thread, each cycle paced at real time (48 kHz), %.0f s each; design: %s\n",
                  seconds, design.c_str());
     std::fprintf(out, "(N x floor: over budget counts the floor's answers summed N at a time; stolen ms: processor "
                       "time the hypervisor took from this machine during the run)\n");
     printChainHeader(out);
     std::string rows = "group\tseries\tvalue\n";
-    bool first = true;
-    std::string floorJson;
     std::vector<ChainFigures> keptRuns;
     std::map<std::pair<int, int>, FloorOver> floors;
     for (const auto& [count, samples] : shapes) {
@@ -223,9 +219,8 @@ std::string measureChains(FILE* out, IPluginFactory* factory, const std::string&
         floors[{count, samples}] = {floorOver, floorCycles};
         std::fprintf(out, "%5d %7d %9.0f %-12s | %9.1f %9.1f %9s | %13s | %9.1f %9.1f |\n", count, samples,
                      samples / 48e-3, "N x floor", count * fl.median, count * fl.p99, "", over, fl.median, fl.p99);
-        floorJson += std::string(floorJson.empty() ? "" : ", ") + "{\"instances\": " + std::to_string(count) +
-                     ", \"samples\": " + std::to_string(samples) + ", \"over_budget\": " + std::to_string(floorOver) +
-                     ", \"cycles\": " + std::to_string(floorCycles) + "}";
+        json["floor_chains"].push_back(
+            {{"instances", count}, {"samples", samples}, {"over_budget", floorOver}, {"cycles", floorCycles}});
         char group[40];
         std::snprintf(group, sizeof group, "%d x %d", count, samples);
         rows += std::string(group) + "\tN x floor median\t" + std::to_string(count * fl.median) + "\n";
@@ -252,8 +247,7 @@ std::string measureChains(FILE* out, IPluginFactory* factory, const std::string&
                 }
                 f.attempt = attempt;
                 printChainRow(out, f, (attempt > 1 ? name + " #" + std::to_string(attempt) : name).c_str());
-                json += (first ? "" : ", ") + chainJson(f, spinOnly ? "spin-only" : design);
-                first = false;
+                json["chains"].push_back(chainJson(f, spinOnly ? "spin-only" : design));
                 if (attempt == 1 || f.stolenMs < kept.stolenMs) kept = f;
                 return f.stolenMs;
             });
@@ -263,7 +257,6 @@ std::string measureChains(FILE* out, IPluginFactory* factory, const std::string&
             rows += std::string(group) + "\t" + name + " p99\t" + std::to_string(kept.chain.p99) + "\n";
         }
     }
-    json += "],\n  \"floor_chains\": [" + floorJson + "]";
     printChainTargets(out, keptRuns, floors, before);
     if (!tsv.empty()) {
         if (FILE* t = std::fopen(tsv.c_str(), "w")) {
@@ -390,7 +383,7 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    const std::string chains =
+    const Json chains =
         measureChains(out, module.factory(), design, chainSeconds, tsv, withSpinOnly, hostPriority, shapes, before);
     if (compareOnly) {
         std::vector<Row> rows;
@@ -470,7 +463,7 @@ int main(int argc, char** argv) {
     std::fprintf(out, "\ninstances at a real-time pace (256 samples, 48 kHz, budget 5.33 ms), %.0f s each\n", seconds);
     std::fprintf(out, "%9s %8s %8s %10s %12s %10s %10s\n", "instances", "blocks", "dry", "dry %", "over budget",
                  "worst ms", "stolen ms");
-    std::string many;
+    Json many = Json::array();
     for (int count : {1, 2, 4, 8}) {
         measureUntilQuiet([&](int attempt) {
             RealTimeFigures f;
@@ -480,27 +473,29 @@ int main(int argc, char** argv) {
             std::fprintf(out, "%9d %8ld %8ld %9.3f%% %11.3f%% %10.2f %10.0f%s\n", count, f.blocks, f.dry, dryPercent,
                          overPercent, f.worstMs, stolen, attempt > 1 ? " (measured again)" : "");
             std::fflush(out);
-            char entry[240];
-            std::snprintf(entry, sizeof entry,
-                          "%s{\"instances\": %d, \"blocks\": %ld, \"dry\": %ld, \"over_budget\": %ld, "
-                          "\"worst_ms\": %.3f, \"stolen_ms\": %.0f, \"attempt\": %d}",
-                          many.empty() ? "" : ", ", count, f.blocks, f.dry, f.overBudget, f.worstMs, stolen, attempt);
-            many += entry;
+            many.push_back({{"instances", count},
+                            {"blocks", f.blocks},
+                            {"dry", f.dry},
+                            {"over_budget", f.overBudget},
+                            {"worst_ms", rounded(f.worstMs, 3)},
+                            {"stolen_ms", std::lround(stolen)},
+                            {"attempt", attempt}});
             return stolen;
         });
     }
 
     std::fprintf(out, "\nactivation to audio readiness: cold prefix %.3f s, warm prefix %.3f s\n", cold, warm);
-    char extra[800];
-    std::snprintf(extra, sizeof extra,
-                  "  \"readiness_s\": {\"cold\": %.4f, \"warm\": %.4f},\n"
-                  "  \"idle_cpu_percent\": {\"outpost\": %.3f, \"host\": %.3f},\n"
-                  "  \"first_block_after_silence_us\": {\"median\": %.1f, \"p99\": %.1f, \"worst\": %.1f, \"dry\": %ld},\n"
-                  "  \"start_of_playback_dry_of_2000\": %ld,\n",
-                  cold, warm, outpostIdle, hostIdle, firstStats.median, firstStats.p99, firstStats.max, firstDry,
-                  startDry);
-    if (!json.empty() &&
-        !writeJson(json, rows, extra + std::string("  \"real_time_instances\": [") + many + "],\n" + chains)) {
+    Json extra = {{"readiness_s", {{"cold", rounded(cold, 4)}, {"warm", rounded(warm, 4)}}},
+                  {"idle_cpu_percent", {{"outpost", rounded(outpostIdle, 3)}, {"host", rounded(hostIdle, 3)}}},
+                  {"first_block_after_silence_us",
+                   {{"median", rounded(firstStats.median, 1)},
+                    {"p99", rounded(firstStats.p99, 1)},
+                    {"worst", rounded(firstStats.max, 1)},
+                    {"dry", firstDry}}},
+                  {"start_of_playback_dry_of_2000", startDry},
+                  {"real_time_instances", std::move(many)}};
+    for (const auto& member : chains.items()) extra[member.key()] = member.value();
+    if (!json.empty() && !writeJson(json, rows, extra)) {
         std::fprintf(out, "bridge_bench: cannot write %s\n", json.c_str());
         return 1;
     }

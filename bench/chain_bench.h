@@ -153,19 +153,24 @@ inline void printChainRow(FILE* out, const ChainFigures& f, const char* label) {
     std::fflush(out);
 }
 
-inline std::string chainJson(const ChainFigures& f, const std::string& design) {
-    char text[600];
-    std::snprintf(text, sizeof text,
-                  "{\"design\": \"%s\", \"instances\": %d, \"samples\": %d, \"spin_only\": %s, "
-                  "\"host_fifo_priority\": %d, \"budget_us\": %.1f, "
-                  "\"cycles\": %ld, \"over_budget\": %ld, \"dry\": %ld, \"chain_median_us\": %.1f, "
-                  "\"chain_p99_us\": %.1f, \"chain_max_us\": %.1f, \"block_median_us\": %.1f, "
-                  "\"block_p99_us\": %.1f, \"outposts_cpu_percent\": %.1f, \"stolen_ms\": %.0f, "
-                  "\"attempt\": %d}",
-                  design.c_str(), f.instances, f.samples, f.spinOnly ? "true" : "false", f.hostPriority, f.budgetUs,
-                  f.cycles, f.overBudget, f.dry, f.chain.median, f.chain.p99, f.chain.max, f.block.median, f.block.p99,
-                  f.outpostCpuPercent, f.stolenMs, f.attempt);
-    return text;
+inline Json chainJson(const ChainFigures& f, const std::string& design) {
+    return {{"design", design},
+            {"instances", f.instances},
+            {"samples", f.samples},
+            {"spin_only", f.spinOnly},
+            {"host_fifo_priority", f.hostPriority},
+            {"budget_us", rounded(f.budgetUs, 1)},
+            {"cycles", f.cycles},
+            {"over_budget", f.overBudget},
+            {"dry", f.dry},
+            {"chain_median_us", rounded(f.chain.median, 1)},
+            {"chain_p99_us", rounded(f.chain.p99, 1)},
+            {"chain_max_us", rounded(f.chain.max, 1)},
+            {"block_median_us", rounded(f.block.median, 1)},
+            {"block_p99_us", rounded(f.block.p99, 1)},
+            {"outposts_cpu_percent", rounded(f.outpostCpuPercent, 1)},
+            {"stolen_ms", std::lround(f.stolenMs)},
+            {"attempt", f.attempt}};
 }
 
 }  // namespace bench

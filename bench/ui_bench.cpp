@@ -184,13 +184,17 @@ double hostExitSeconds(const std::string& log) {
     return (reaped - std::atoll(output.c_str() + at + 8)) / 1e9;
 }
 
-std::string statsJson(const std::string& name, const Waits& w) {
-    if (w.ns.empty()) return "null";
+// The waits of one call; `design`, when given, says under which load.
+Json statsJson(const std::string& name, const Waits& w, const char* design = nullptr) {
+    if (w.ns.empty()) return nullptr;
     const Stats s = summarise(w.ns);
-    char text[200];
-    std::snprintf(text, sizeof text, "{\"call\": \"%s\", \"count\": %zu, \"median_ms\": %.2f, \"max_ms\": %.2f}",
-                  name.c_str(), w.ns.size(), s.median / 1000.0, s.max / 1000.0);
-    return text;
+    Json stats = Json::object();
+    if (design) stats["while"] = design;
+    stats["call"] = name;
+    stats["count"] = w.ns.size();
+    stats["median_ms"] = rounded(s.median / 1000.0, 2);
+    stats["max_ms"] = rounded(s.max / 1000.0, 2);
+    return stats;
 }
 
 }  // namespace
@@ -226,7 +230,7 @@ int main(int argc, char** argv) {
     std::fprintf(out, "%-18s | %17s | %33s\n", "call", "quiet", "outpost busy (editor + states)");
     const auto quiet = measureCalls(module.factory(), window, rounds, false);
     const auto busy = measureCalls(module.factory(), window, rounds, true);
-    std::string calls;
+    Json calls = Json::array();
     for (const char* name :
          {"activate", "deactivate", "state get", "state set", "parameter string", "editor open", "editor close"}) {
         auto row = [&](const std::map<std::string, Waits>& m, std::string& cell, const char* design) {
@@ -236,9 +240,7 @@ int main(int argc, char** argv) {
             char text[64];
             std::snprintf(text, sizeof text, "%7.2f / %7.2f", s.median / 1000.0, s.max / 1000.0);
             cell = text;
-            std::string entry = statsJson(name, it->second);
-            entry.insert(1, std::string("\"while\": \"") + design + "\", ");
-            calls += (calls.empty() ? "" : ", ") + entry;
+            calls.push_back(statsJson(name, it->second, design));
         };
         std::string a = "-", b = "-";
         row(quiet, a, "quiet");
@@ -259,14 +261,11 @@ int main(int argc, char** argv) {
     std::fflush(out);
 
     if (!json.empty()) {
-        if (FILE* j = std::fopen(json.c_str(), "w")) {
-            std::fprintf(j,
-                         "{\"calls\": [%s],\n \"state_save_after_close\": %s,\n \"state_save_no_editor\": %s,\n"
-                         " \"host_exit_s\": [%.3f, %.3f, %.3f]}\n",
-                         calls.c_str(), statsJson("state get", afterClose).c_str(),
-                         statsJson("state get", noEditor).c_str(), exits[0], exits[1], exits[2]);
-            std::fclose(j);
-        }
+        const Json all = {{"calls", std::move(calls)},
+                          {"state_save_after_close", statsJson("state get", afterClose)},
+                          {"state_save_no_editor", statsJson("state get", noEditor)},
+                          {"host_exit_s", {rounded(exits[0], 3), rounded(exits[1], 3), rounded(exits[2], 3)}}};
+        std::ofstream(json) << all.dump(1) << "\n";
     }
     return 0;
 }

@@ -16,6 +16,17 @@ target_compile_definitions(vst3interfaces PUBLIC RELEASE=1)
 target_compile_options(vst3interfaces PRIVATE -w)
 target_link_libraries(vst3interfaces PUBLIC ole32)
 
+# nlohmann-json is header-only: the Linux system's headers serve mingw too.
+# The include folder holds nothing but a link to them, so that no other
+# Linux header is found before mingw's own.
+find_path(QM_NLOHMANN_JSON_ROOT nlohmann/json.hpp PATHS /usr/include NO_CMAKE_FIND_ROOT_PATH REQUIRED)
+set(_json_include "${CMAKE_BINARY_DIR}/nlohmann-json")
+file(MAKE_DIRECTORY "${_json_include}")
+file(CREATE_LINK "${QM_NLOHMANN_JSON_ROOT}/nlohmann" "${_json_include}/nlohmann" SYMBOLIC)
+add_library(nlohmann_json_headers INTERFACE)
+target_include_directories(nlohmann_json_headers SYSTEM INTERFACE "${_json_include}")
+add_library(nlohmann_json::nlohmann_json ALIAS nlohmann_json_headers)
+
 foreach(dir log outpost served tests/windows)
     if(EXISTS "${CMAKE_SOURCE_DIR}/${dir}/CMakeLists.txt")
         add_subdirectory(${dir})

@@ -14,17 +14,10 @@
 
 namespace Tandem {
 
-namespace {
-
-void* const kNoFile = reinterpret_cast<void*>(static_cast<std::intptr_t>(-1));
-
-}  // namespace
-
 OutpostApplication::OutpostApplication(std::string sharedMemoryName, std::string vst3Path, std::string classId)
     : sharedMemoryName_(std::move(sharedMemoryName)),
       vst3Path_(std::move(vst3Path)),
-      classId_(std::move(classId)),
-      fileHandle_(kNoFile) {}
+      classId_(std::move(classId)) {}
 
 OutpostApplication::~OutpostApplication() {
     stopAudioThread();
@@ -33,7 +26,8 @@ OutpostApplication::~OutpostApplication() {
     parameters_.reset();
     plugin_.reset();
     running_ = false;
-    unmapSharedFile();
+    forgetView();
+    file_.close();
 }
 
 void OutpostApplication::useView(void* view) {
@@ -76,10 +70,11 @@ bool OutpostApplication::initialize() {
         const std::int64_t held = sharedHold_.take(sharedMemoryName_.c_str());
         if (held < 0) logError() << "[Outpost] Could not hold " << sharedMemoryName_ << " (" << held << ")";
     }
-    if (!mapSharedFile()) {
+    if (!file_.open(sharedMemoryName_)) {
         logError() << "[Outpost] Failed to open shared memory";
         return false;
     }
+    useView(file_.base());
     logInfo() << "[Outpost] Memory-mapped file opened successfully";
     if (!acceptSessionRegion()) return false;
     // Locked (and so read in) now, the file costs the audio thread no page

@@ -13,9 +13,10 @@
 #include "protocol/parameter_data.h"
 #include "protocol/tandem_protocol.h"
 #include "host_thread.h"
-#include "midi_controller_mirror.h"
-#include "parameter_mirror.h"
+#include "midi_mapping_writer.h"
+#include "parameter_list_writer.h"
 #include "plugin_instance.h"
+#include "shared_file_view.h"
 #include "vst3_loader.h"
 
 #include <atomic>
@@ -63,8 +64,6 @@ private:
     // region must be the one this build speaks (written by a plug-in of the
     // same build); outpost says which version it speaks either way.
     bool acceptSessionRegion();
-    // A file shorter than this build's is refused (platform mapping code).
-    static bool sizeFits(std::int64_t size);
     void handleActivate();
     void handleDeactivate();
     // Audio thread: the served processor follows the host's setProcessing.
@@ -105,10 +104,7 @@ private:
     // Wakes the audio thread to look at its flags.
     void wakeAudioThread();
 
-    // The file mapping itself (platform code), which hands the mapped view
-    // to useView and takes it back with forgetView.
-    bool mapSharedFile();
-    void unmapSharedFile();
+    // The regions of the mapped file, and no regions.
     void useView(void* view);
     void forgetView();
 
@@ -127,7 +123,7 @@ private:
     // process() call; the audio thread clears it when the call is done.
     std::atomic<bool> flushRequested_{false};
     std::thread audioThread_;
-    void* fileHandle_;
+    SharedFileView file_;
     UICommand* uiCommand_ = nullptr;
     AudioData* audioData_ = nullptr;
     StateData* stateData_ = nullptr;
@@ -144,8 +140,8 @@ private:
     HostThread hostThread_;
     VST3Loader loader_;
     std::unique_ptr<PluginInstance> plugin_;
-    std::unique_ptr<ParameterMirror> parameters_;
-    std::unique_ptr<MidiControllerMirror> midi_;
+    std::unique_ptr<ParameterListWriter> parameters_;
+    std::unique_ptr<MidiMappingWriter> midi_;
     std::thread waker_;
     std::atomic<bool> wakerRunning_{false};
     // Audio thread: the host's context of the block in hand.

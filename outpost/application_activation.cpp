@@ -2,6 +2,7 @@
 // start, the host's activation and deactivation of the served processor
 // (commands), and its processing state (followed on the audio thread).
 #include "application.h"
+#include "shared_file_view.h"
 
 #include "protocol/handshake.h"
 
@@ -14,7 +15,7 @@ constexpr const char* kRefused = ". Refusing the file; reinstall QuillMarlow.vst
 
 }  // namespace
 
-bool OutpostApplication::sizeFits(std::int64_t size) {
+bool sharedFileSizeFits(std::int64_t size) {
     if (size >= static_cast<std::int64_t>(kFileSize)) return true;
     if (size >= static_cast<std::int64_t>(kSharedMemorySize))
         logError() << kOtherBuild << "the shared file has " << size << " bytes, this outpost.exe needs " << kFileSize

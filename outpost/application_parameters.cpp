@@ -11,9 +11,9 @@ namespace Tandem {
 
 void OutpostApplication::startParameters() {
     if (!plugin_ || !parameterData_) return;
-    parameters_ = std::make_unique<ParameterMirror>(*parameterData_, plugin_->controller());
+    parameters_ = std::make_unique<ParameterListWriter>(*parameterData_, plugin_->controller());
     // Before the list: a Linux side that has the list knows them too.
-    midi_ = std::make_unique<MidiControllerMirror>(*parameterData_, plugin_->component(), plugin_->controller());
+    midi_ = std::make_unique<MidiMappingWriter>(*parameterData_, plugin_->component(), plugin_->controller());
     midi_->publish();
     parameters_->publishList();
     plugin_->relayEditsTo(&parameterData_->edits, &parameterData_->request.hostListens);

@@ -12,30 +12,6 @@ using namespace Steinberg::Vst;
 
 namespace Tandem {
 
-tresult PLUGIN_API ComponentHandler::queryInterface(const TUID iid, void** obj) {
-    if (!obj) return kInvalidArgument;
-    if (FUnknownPrivate::iidEqual(iid, IComponentHandler::iid) || FUnknownPrivate::iidEqual(iid, FUnknown::iid)) {
-        addRef();
-        *obj = static_cast<IComponentHandler*>(this);
-        return kResultOk;
-    }
-    if (FUnknownPrivate::iidEqual(iid, IComponentHandler2::iid)) {
-        addRef();
-        *obj = static_cast<IComponentHandler2*>(this);
-        return kResultOk;
-    }
-    *obj = nullptr;
-    return kNoInterface;
-}
-
-uint32 PLUGIN_API ComponentHandler::addRef() { return static_cast<uint32>(refCount_.fetch_add(1) + 1); }
-
-uint32 PLUGIN_API ComponentHandler::release() {
-    const int32 left = refCount_.fetch_sub(1) - 1;
-    if (left == 0) delete this;
-    return static_cast<uint32>(left);
-}
-
 tresult PLUGIN_API ComponentHandler::beginEdit(ParamID id) {
     logInfo() << "[ComponentHandler] beginEdit " << id;
     relay(RingKind::BeginEdit, id);

@@ -15,18 +15,15 @@
 #include "protocol/parameter_data.h"
 
 #include "pluginterfaces/vst/ivsteditcontroller.h"
+#include "sdk/ref_counted.h"
 
 namespace Tandem {
 
 class ParameterQueue;
 
-class ComponentHandler : public Steinberg::Vst::IComponentHandler, public Steinberg::Vst::IComponentHandler2 {
+class ComponentHandler : public RefCounted<Steinberg::Vst::IComponentHandler, Steinberg::Vst::IComponentHandler2> {
 public:
     explicit ComponentHandler(ParameterQueue* edits) : edits_(edits) {}
-
-    Steinberg::tresult PLUGIN_API queryInterface(const Steinberg::TUID iid, void** obj) override;
-    Steinberg::uint32 PLUGIN_API addRef() override;
-    Steinberg::uint32 PLUGIN_API release() override;
 
     // IComponentHandler
     Steinberg::tresult PLUGIN_API beginEdit(Steinberg::Vst::ParamID id) override;
@@ -75,7 +72,6 @@ private:
     virtual ~ComponentHandler() = default;
 
     ParameterQueue* edits_;
-    std::atomic<Steinberg::int32> refCount_{1};
     std::atomic<Steinberg::uint32> changes_{0};
     std::atomic<bool> latencyAnnounced_{false};
     Steinberg::int32 parametersAnnounced_ = 0;

@@ -7,22 +7,6 @@ using namespace Steinberg::Vst;
 
 namespace Tandem {
 
-namespace {
-
-tresult answerEventList(IEventList* list, const TUID iid, void** obj) {
-    if (!obj) return kInvalidArgument;
-    if (FUnknownPrivate::iidEqual(iid, IEventList::iid) || FUnknownPrivate::iidEqual(iid, FUnknown::iid)) {
-        *obj = list;
-        return kResultOk;
-    }
-    *obj = nullptr;
-    return kNoInterface;
-}
-
-}  // namespace
-
-tresult PLUGIN_API InputEventList::queryInterface(const TUID iid, void** obj) { return answerEventList(this, iid, obj); }
-
 tresult PLUGIN_API InputEventList::getEvent(int32 index, Event& e) {
     if (index < 0 || index >= count_) return kInvalidArgument;
     e = events_[index];
@@ -39,8 +23,6 @@ tresult PLUGIN_API InputEventList::addEvent(Event& e) {
 void InputEventList::read(const EventBlock& block, std::int32_t numSamples, std::int32_t busCount, EventCuts& cuts) {
     count_ = readEvents(block, numSamples, busCount, bytes_, events_, cuts);
 }
-
-tresult PLUGIN_API OutputEventList::queryInterface(const TUID iid, void** obj) { return answerEventList(this, iid, obj); }
 
 tresult PLUGIN_API OutputEventList::getEvent(int32 index, Event& e) {
     if (index < 0 || index >= writer_.count()) return kInvalidArgument;

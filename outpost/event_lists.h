@@ -8,17 +8,14 @@
 #include "protocol/block_events.h"
 
 #include "pluginterfaces/vst/ivstevents.h"
+#include "sdk/ref_counted.h"
 
 namespace Tandem {
 
 // The host's events of one block.
-class InputEventList final : public Steinberg::Vst::IEventList {
+// Owned by the plug-in instance: the count is fixed at 1.
+class InputEventList final : public Embedded<Steinberg::Vst::IEventList> {
 public:
-    // Owned by the plug-in instance: the counts are fixed at 1.
-    Steinberg::tresult PLUGIN_API queryInterface(const Steinberg::TUID iid, void** obj) override;
-    Steinberg::uint32 PLUGIN_API addRef() override { return 1; }
-    Steinberg::uint32 PLUGIN_API release() override { return 1; }
-
     Steinberg::int32 PLUGIN_API getEventCount() override { return count_; }
     Steinberg::tresult PLUGIN_API getEvent(Steinberg::int32 index, Steinberg::Vst::Event& e) override;
     Steinberg::tresult PLUGIN_API addEvent(Steinberg::Vst::Event& e) override;
@@ -35,13 +32,9 @@ private:
 };
 
 // The served processor's events of one block, into the file.
-class OutputEventList final : public Steinberg::Vst::IEventList {
+class OutputEventList final : public Embedded<Steinberg::Vst::IEventList> {
 public:
     OutputEventList() : writer_(staged_, 0, 0) {}
-
-    Steinberg::tresult PLUGIN_API queryInterface(const Steinberg::TUID iid, void** obj) override;
-    Steinberg::uint32 PLUGIN_API addRef() override { return 1; }
-    Steinberg::uint32 PLUGIN_API release() override { return 1; }
 
     Steinberg::int32 PLUGIN_API getEventCount() override { return writer_.count(); }
     // The event as added (its bytes in the list's own copy).

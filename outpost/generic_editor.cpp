@@ -55,25 +55,6 @@ GenericEditor::~GenericEditor() {
     if (controller_) controller_->release();
 }
 
-tresult PLUGIN_API GenericEditor::queryInterface(const TUID iid, void** obj) {
-    if (!obj) return kInvalidArgument;
-    if (FUnknownPrivate::iidEqual(iid, IPlugView::iid) || FUnknownPrivate::iidEqual(iid, FUnknown::iid)) {
-        addRef();
-        *obj = static_cast<IPlugView*>(this);
-        return kResultOk;
-    }
-    *obj = nullptr;
-    return kNoInterface;
-}
-
-uint32 PLUGIN_API GenericEditor::addRef() { return static_cast<uint32>(refCount_.fetch_add(1) + 1); }
-
-uint32 PLUGIN_API GenericEditor::release() {
-    const int32 left = refCount_.fetch_sub(1) - 1;
-    if (left == 0) delete this;
-    return static_cast<uint32>(left);
-}
-
 tresult PLUGIN_API GenericEditor::isPlatformTypeSupported(FIDString type) {
     return type && std::strcmp(type, kPlatformTypeHWND) == 0 ? kResultTrue : kResultFalse;
 }

@@ -8,17 +8,17 @@
 // edits do. Main thread only.
 #pragma once
 
-#include <atomic>
 #include <string>
 #include <vector>
 
 #include "pluginterfaces/gui/iplugview.h"
 #include "pluginterfaces/vst/ivsteditcontroller.h"
+#include "sdk/ref_counted.h"
 #include "win32.h"
 
 namespace Tandem {
 
-class GenericEditor : public Steinberg::IPlugView {
+class GenericEditor : public RefCounted<Steinberg::IPlugView> {
 public:
     static constexpr int kWidth = 480;
     static constexpr int kRowHeight = 36;
@@ -28,10 +28,6 @@ public:
 
     // Reads the controller's parameters; takes a reference on both objects.
     GenericEditor(Steinberg::Vst::IEditController* controller, Steinberg::Vst::IComponentHandler* handler);
-
-    Steinberg::tresult PLUGIN_API queryInterface(const Steinberg::TUID iid, void** obj) override;
-    Steinberg::uint32 PLUGIN_API addRef() override;
-    Steinberg::uint32 PLUGIN_API release() override;
 
     Steinberg::tresult PLUGIN_API isPlatformTypeSupported(Steinberg::FIDString type) override;
     Steinberg::tresult PLUGIN_API attached(void* parent, Steinberg::FIDString type) override;
@@ -72,7 +68,6 @@ private:
     void refreshValues();
     std::wstring valueText(const Row& row, double value) const;
 
-    std::atomic<Steinberg::int32> refCount_{1};
     Steinberg::Vst::IEditController* controller_;
     Steinberg::Vst::IComponentHandler* handler_;
     std::vector<Row> rows_;

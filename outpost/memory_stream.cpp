@@ -8,30 +8,6 @@ using namespace Steinberg;
 
 namespace Tandem {
 
-tresult PLUGIN_API MemoryStream::queryInterface(const TUID iid, void** obj) {
-    if (!obj) return kInvalidArgument;
-    if (FUnknownPrivate::iidEqual(iid, IBStream::iid) || FUnknownPrivate::iidEqual(iid, FUnknown::iid)) {
-        addRef();
-        *obj = static_cast<IBStream*>(this);
-        return kResultOk;
-    }
-    if (FUnknownPrivate::iidEqual(iid, ISizeableStream::iid)) {
-        addRef();
-        *obj = static_cast<ISizeableStream*>(this);
-        return kResultOk;
-    }
-    *obj = nullptr;
-    return kNoInterface;
-}
-
-uint32 PLUGIN_API MemoryStream::addRef() { return static_cast<uint32>(++refCount_); }
-
-uint32 PLUGIN_API MemoryStream::release() {
-    const std::int32_t left = --refCount_;
-    if (left == 0) delete this;
-    return static_cast<uint32>(left);
-}
-
 tresult PLUGIN_API MemoryStream::read(void* buffer, int32 numBytes, int32* numBytesRead) {
     // A position at or beyond the end has nothing available.
     const std::int64_t size = static_cast<std::int64_t>(data_.size());

@@ -10,16 +10,13 @@
 #include <vector>
 
 #include "pluginterfaces/base/ibstream.h"
+#include "sdk/ref_counted.h"
 
 namespace Tandem {
 
-class MemoryStream : public Steinberg::IBStream, public Steinberg::ISizeableStream {
+class MemoryStream : public RefCounted<Steinberg::IBStream, Steinberg::ISizeableStream> {
 public:
     MemoryStream() = default;
-
-    Steinberg::tresult PLUGIN_API queryInterface(const Steinberg::TUID iid, void** obj) override;
-    Steinberg::uint32 PLUGIN_API addRef() override;
-    Steinberg::uint32 PLUGIN_API release() override;
 
     Steinberg::tresult PLUGIN_API read(void* buffer, Steinberg::int32 numBytes,
                                        Steinberg::int32* numBytesRead = nullptr) override;
@@ -44,8 +41,6 @@ private:
 
     std::vector<std::uint8_t> data_;
     std::int32_t position_ = 0;
-    // One stream serves one call on one thread, so the count is not atomic.
-    std::int32_t refCount_ = 1;
 };
 
 }  // namespace Tandem

@@ -9,6 +9,8 @@
 #include "pluginterfaces/vst/ivstaudioprocessor.h"
 #include "pluginterfaces/vst/ivstcomponent.h"
 
+#include <nlohmann/json.hpp>
+
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -23,6 +25,9 @@ namespace Tandem {
 
 namespace {
 
+// Keys stay in the order written, as a reader of the output expects to see them.
+using Json = nlohmann::ordered_json;
+
 constexpr DWORD kModuleBoundMs = 10000;
 
 HANDLE s_output = INVALID_HANDLE_VALUE;
@@ -32,16 +37,18 @@ std::atomic<int> s_current{-1};
 std::atomic<int> s_answered{-1};
 HANDLE s_moduleDone = nullptr;
 
-void writeLine(const std::string& line) {
+// One JSON object per line. Texts are UTF-8 (utf8Text); a byte that is not
+// would be replaced rather than end the lister.
+void writeLine(const Json& line) {
     DWORD written = 0;
-    const std::string text = line + "\n";
+    const std::string text = line.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
     WriteFile(s_output, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
     FlushFileBuffers(s_output);
 }
 
 void endWith(int index, const std::string& error) {
     if (s_answered.load() != index)
-        writeLine("{\"index\":" + std::to_string(index) + ",\"ok\":false,\"error\":\"" + error + "\"}");
+        writeLine(Json{{"index", index}, {"ok", false}, {"error", error}});
     TerminateProcess(GetCurrentProcess(), 3);
 }
 
@@ -83,55 +90,33 @@ std::string utf8Text(const char16* text, size_t capacity) {
     return out;
 }
 
-std::string quoted(const std::string& text) {
-    std::string out = "\"";
-    for (char ch : text) {
-        const unsigned char c = static_cast<unsigned char>(ch);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += ch;
-        } else if (c < 0x20) {
-            char escape[8];
-            std::snprintf(escape, sizeof escape, "\\u%04x", c);
-            out += escape;
-        } else {
-            out += ch;
-        }
-    }
-    return out + "\"";
-}
-
-// What the component of an audio class says of itself: its controller,
-// buses and whether it processes 64-bit samples.
-std::string componentFields(IPluginFactory* factory, const TUID cid, HostApplication* host) {
+// What the component of an audio class says of itself, into `entry`: its
+// controller, buses and whether it processes 64-bit samples.
+void componentFields(IPluginFactory* factory, const TUID cid, HostApplication* host, Json& entry) {
     void* object = nullptr;
-    if (factory->createInstance(cid, IComponent::iid, &object) != kResultOk || !object) return {};
+    if (factory->createInstance(cid, IComponent::iid, &object) != kResultOk || !object) return;
     IComponent* component = static_cast<IComponent*>(object);
-    std::string fields;
     if (component->initialize(host) == kResultOk) {
         TUID controller = {};
         if (component->getControllerClassId(controller) == kResultOk && FUID::fromTUID(controller).isValid())
-            fields += ",\"controller\":" + quoted(classIdText(controller));
-        fields += ",\"buses\":[";
-        bool first = true;
+            entry["controller"] = classIdText(controller);
+        Json buses = Json::array();
         for (MediaType media : {kAudio, kEvent}) {
             for (BusDirection direction : {kInput, kOutput}) {
                 const int32 count = component->getBusCount(media, direction);
                 for (int32 i = 0; i < count && i < 256; ++i) {
                     BusInfo bus{};
                     if (component->getBusInfo(media, direction, i, bus) != kResultOk) continue;
-                    fields += std::string(first ? "" : ",") + "{\"mediaType\":\"" +
-                              (media == kAudio ? "audio" : "event") + "\",\"direction\":\"" +
-                              (direction == kInput ? "input" : "output") +
-                              "\",\"name\":" + quoted(utf8Text(bus.name, 128)) +
-                              ",\"channelCount\":" + std::to_string(bus.channelCount) + ",\"busType\":\"" +
-                              (bus.busType == kAux ? "aux" : "main") + "\",\"flags\":" + std::to_string(bus.flags) +
-                              "}";
-                    first = false;
+                    buses.push_back({{"mediaType", media == kAudio ? "audio" : "event"},
+                                     {"direction", direction == kInput ? "input" : "output"},
+                                     {"name", utf8Text(bus.name, 128)},
+                                     {"channelCount", bus.channelCount},
+                                     {"busType", bus.busType == kAux ? "aux" : "main"},
+                                     {"flags", bus.flags}});
                 }
             }
         }
-        fields += "]";
+        entry["buses"] = std::move(buses);
         IAudioProcessor* processor = nullptr;
         bool sample64 = false;
         if (component->queryInterface(IAudioProcessor::iid, reinterpret_cast<void**>(&processor)) == kResultOk &&
@@ -139,14 +124,14 @@ std::string componentFields(IPluginFactory* factory, const TUID cid, HostApplica
             sample64 = processor->canProcessSampleSize(kSample64) == kResultTrue;
             processor->release();
         }
-        fields += std::string(",\"sample64\":") + (sample64 ? "true" : "false");
+        entry["sample64"] = sample64;
         component->terminate();
     }
     component->release();
-    return fields;
 }
 
-std::string readModule(IPluginFactory* factory) {
+// The module's factory and classes, into `line`.
+void readModule(IPluginFactory* factory, Json& line) {
     HostApplication* host = new HostApplication;
     IPluginFactory2* factory2 = nullptr;
     IPluginFactory3* factory3 = nullptr;
@@ -156,10 +141,11 @@ std::string readModule(IPluginFactory* factory) {
 
     PFactoryInfo info{};
     factory->getFactoryInfo(&info);
-    std::string line = ",\"factory\":{\"vendor\":" + quoted(utf8Text(info.vendor, sizeof info.vendor)) +
-                       ",\"url\":" + quoted(utf8Text(info.url, sizeof info.url)) +
-                       ",\"email\":" + quoted(utf8Text(info.email, sizeof info.email)) +
-                       ",\"flags\":" + std::to_string(info.flags) + "},\"classes\":[";
+    line["factory"] = {{"vendor", utf8Text(info.vendor, sizeof info.vendor)},
+                       {"url", utf8Text(info.url, sizeof info.url)},
+                       {"email", utf8Text(info.email, sizeof info.email)},
+                       {"flags", info.flags}};
+    Json classes = Json::array();
     const int32 count = factory->countClasses();
     for (int32 i = 0; i < count; ++i) {
         PClassInfo basic{};
@@ -184,18 +170,22 @@ std::string readModule(IPluginFactory* factory) {
             subCategories = utf8Text(info2.subCategories, sizeof info2.subCategories);
             flags = info2.classFlags;
         }
-        line += std::string(i ? "," : "") + "{\"cid\":" + quoted(classIdText(basic.cid)) +
-                ",\"category\":" + quoted(category) + ",\"name\":" + quoted(name) + ",\"vendor\":" + quoted(vendor) +
-                ",\"version\":" + quoted(version) + ",\"sdkVersion\":" + quoted(sdkVersion) +
-                ",\"subCategories\":" + quoted(subCategories) + ",\"classFlags\":" + std::to_string(flags) +
-                ",\"cardinality\":" + std::to_string(basic.cardinality);
-        if (category == "Audio Module Class") line += componentFields(factory, basic.cid, host);
-        line += "}";
+        Json entry = {{"cid", classIdText(basic.cid)},
+                      {"category", category},
+                      {"name", name},
+                      {"vendor", vendor},
+                      {"version", version},
+                      {"sdkVersion", sdkVersion},
+                      {"subCategories", subCategories},
+                      {"classFlags", flags},
+                      {"cardinality", basic.cardinality}};
+        if (category == "Audio Module Class") componentFields(factory, basic.cid, host, entry);
+        classes.push_back(std::move(entry));
     }
+    line["classes"] = std::move(classes);
     if (factory3) factory3->release();
     if (factory2) factory2->release();
     host->release();
-    return line + "]";
 }
 
 std::vector<std::string> readList(const char* path) {
@@ -249,13 +239,16 @@ int listModules(int argc, char** argv) {
     for (int index = std::atoi(argv[4]); index >= 0 && index < static_cast<int>(modules.size()); ++index) {
         s_current.store(index);
         SetEvent(s_moduleDone);
-        writeLine("{\"index\":" + std::to_string(index) + ",\"start\":true}");
+        writeLine(Json{{"index", index}, {"start", true}});
         VST3Loader loader;
-        std::string line = "{\"index\":" + std::to_string(index);
-        if (!loader.load(modules[static_cast<size_t>(index)]))
-            line += ",\"ok\":false,\"error\":" + quoted(loader.error()) + "}";
-        else
-            line += ",\"ok\":true" + readModule(loader.factory()) + "}";
+        Json line = {{"index", index}};
+        if (!loader.load(modules[static_cast<size_t>(index)])) {
+            line["ok"] = false;
+            line["error"] = loader.error();
+        } else {
+            line["ok"] = true;
+            readModule(loader.factory(), line);
+        }
         writeLine(line);
         s_answered.store(index);
         loader.unload();

@@ -5,25 +5,6 @@ using namespace Steinberg::Vst;
 
 namespace Tandem {
 
-namespace {
-
-template <class Interface, class Object>
-tresult answer(const TUID iid, Object* self, void** obj) {
-    if (!obj) return kInvalidArgument;
-    if (FUnknownPrivate::iidEqual(iid, Interface::iid) || FUnknownPrivate::iidEqual(iid, FUnknown::iid)) {
-        *obj = static_cast<Interface*>(self);
-        return kResultOk;
-    }
-    *obj = nullptr;
-    return kNoInterface;
-}
-
-}  // namespace
-
-tresult PLUGIN_API ParamValueQueue::queryInterface(const TUID iid, void** obj) {
-    return answer<IParamValueQueue>(iid, this, obj);
-}
-
 tresult PLUGIN_API ParamValueQueue::getPoint(int32 index, int32& sampleOffset, ParamValue& value) {
     if (index < 0 || index >= count_) return kInvalidArgument;
     sampleOffset = points_[index].offset;
@@ -59,10 +40,6 @@ bool ParamValueQueue::lastValue(ParamValue& value) const {
     if (count_ == 0) return false;
     value = points_[count_ - 1].value;
     return true;
-}
-
-tresult PLUGIN_API ParameterChanges::queryInterface(const TUID iid, void** obj) {
-    return answer<IParameterChanges>(iid, this, obj);
 }
 
 ParamValueQueue* PLUGIN_API ParameterChanges::getParameterData(int32 index) { return queue(index); }

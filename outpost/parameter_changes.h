@@ -7,18 +7,15 @@
 #include <vector>
 
 #include "pluginterfaces/vst/ivstparameterchanges.h"
+#include "sdk/ref_counted.h"
 
 namespace Tandem {
 
 // The points of one parameter within one block, in sample-offset order.
-class ParamValueQueue final : public Steinberg::Vst::IParamValueQueue {
+// Owned by its ParameterChanges: the count is fixed at 1.
+class ParamValueQueue final : public Embedded<Steinberg::Vst::IParamValueQueue> {
 public:
     static constexpr Steinberg::int32 kMaxPoints = 16;
-
-    // Owned by its ParameterChanges: the counts are fixed at 1.
-    Steinberg::tresult PLUGIN_API queryInterface(const Steinberg::TUID iid, void** obj) override;
-    Steinberg::uint32 PLUGIN_API addRef() override { return 1; }
-    Steinberg::uint32 PLUGIN_API release() override { return 1; }
 
     Steinberg::Vst::ParamID PLUGIN_API getParameterId() override { return id_; }
     Steinberg::int32 PLUGIN_API getPointCount() override { return count_; }
@@ -48,18 +45,14 @@ private:
     Point points_[kMaxPoints] = {};
 };
 
-class ParameterChanges final : public Steinberg::Vst::IParameterChanges {
+// Owned by the plug-in instance: the count is fixed at 1.
+class ParameterChanges final : public Embedded<Steinberg::Vst::IParameterChanges> {
 public:
     static constexpr Steinberg::int32 kDefaultCapacity = 64;
 
     ParameterChanges() { reserve(kDefaultCapacity); }
     ParameterChanges(const ParameterChanges&) = delete;
     ParameterChanges& operator=(const ParameterChanges&) = delete;
-
-    // Owned by the plug-in instance: the counts are fixed at 1.
-    Steinberg::tresult PLUGIN_API queryInterface(const Steinberg::TUID iid, void** obj) override;
-    Steinberg::uint32 PLUGIN_API addRef() override { return 1; }
-    Steinberg::uint32 PLUGIN_API release() override { return 1; }
 
     Steinberg::int32 PLUGIN_API getParameterCount() override { return used_; }
     // The queues are ours (covariant returns): the audio thread's own calls

@@ -5,25 +5,6 @@ using namespace Steinberg;
 
 namespace Tandem {
 
-tresult PLUGIN_API PlugFrame::queryInterface(const TUID iid, void** obj) {
-    if (!obj) return kInvalidArgument;
-    if (FUnknownPrivate::iidEqual(iid, IPlugFrame::iid) || FUnknownPrivate::iidEqual(iid, FUnknown::iid)) {
-        addRef();
-        *obj = this;
-        return kResultOk;
-    }
-    *obj = nullptr;
-    return kNoInterface;
-}
-
-uint32 PLUGIN_API PlugFrame::addRef() { return static_cast<uint32>(refCount_.fetch_add(1) + 1); }
-
-uint32 PLUGIN_API PlugFrame::release() {
-    const int32 left = refCount_.fetch_sub(1) - 1;
-    if (left == 0) delete this;
-    return static_cast<uint32>(left);
-}
-
 tresult PLUGIN_API PlugFrame::resizeView(IPlugView* view, ViewRect* newSize) {
     // Without a size there is nothing to report or apply.
     if (!newSize) return kInvalidArgument;

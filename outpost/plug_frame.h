@@ -3,23 +3,19 @@
 // a child (the embedded layout), its top-level container is resized with it.
 #pragma once
 
-#include <atomic>
 #include <functional>
 
 #include "pluginterfaces/gui/iplugview.h"
+#include "sdk/ref_counted.h"
 #include "win32.h"
 
 namespace Tandem {
 
-class PlugFrame : public Steinberg::IPlugFrame {
+class PlugFrame : public RefCounted<Steinberg::IPlugFrame> {
 public:
     // `resized` learns every size the frame granted.
     using ResizeListener = std::function<void(Steinberg::int32 width, Steinberg::int32 height)>;
     explicit PlugFrame(HWND hwnd, ResizeListener resized = {}) : hwnd_(hwnd), resized_(std::move(resized)) {}
-
-    Steinberg::tresult PLUGIN_API queryInterface(const Steinberg::TUID iid, void** obj) override;
-    Steinberg::uint32 PLUGIN_API addRef() override;
-    Steinberg::uint32 PLUGIN_API release() override;
 
     Steinberg::tresult PLUGIN_API resizeView(Steinberg::IPlugView* view, Steinberg::ViewRect* newSize) override;
 
@@ -28,7 +24,6 @@ private:
 
     HWND hwnd_;
     ResizeListener resized_;
-    std::atomic<Steinberg::int32> refCount_{1};
 };
 
 }  // namespace Tandem

@@ -5,8 +5,8 @@
 // hands out the editor view that embeds the served plug-in's Windows editor.
 #pragma once
 
-#include "plugin/midi_controller_mirror.h"
-#include "plugin/parameter_mirror.h"
+#include "plugin/midi_mapping_reader.h"
+#include "plugin/parameter_list_reader.h"
 
 #include "public.sdk/source/vst/vsteditcontroller.h"
 #include "pluginterfaces/vst/ivstmidicontrollers.h"
@@ -115,8 +115,8 @@ private:
 	LatencyWatcher* latencyWatcher_ = nullptr;
 	// Passes the served controller's edits on to the host's handler.
 	EditRelay* editRelay_ = nullptr;
-	ParameterMirror parameters_;
-	MidiControllerMirror midi_ {parameters_};
+	ParameterListReader parameters_;
+	MidiMappingReader midi_ {parameters_};
 	Vst::UnitID selectedUnit_ = Vst::kRootUnitId;
 	bool processorKnown_ = false;
 	int32 processorId_ = 0;

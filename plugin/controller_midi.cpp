@@ -1,5 +1,5 @@
 // The controller's MIDI and note interfaces: the served controller's,
-// through the MIDI controller mirror. A served controller without one makes
+// through the MIDI mapping reader. A served controller without one makes
 // us a plug-in without it: queryInterface says so once the host connected
 // us, and a host that took the interface before gets what a plug-in with
 // nothing to offer answers.

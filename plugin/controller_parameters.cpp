@@ -1,5 +1,5 @@
 // The controller's parameters: the served controller's, through the
-// parameter mirror.
+// parameter list reader.
 #include "plugin/controller.h"
 
 #include "plugin/edit_relay.h"

@@ -7,8 +7,9 @@
 namespace Steinberg {
 namespace QuillMarlow {
 
-EditRelay::EditRelay (ParameterMirror& mirror)
-: RunLoopTimer (kIntervalMs, "[QuillMarlowController] The host's run loop refused the edit timer"), mirror_ (&mirror)
+EditRelay::EditRelay (ParameterListReader& parameters)
+: RunLoopTimer (kIntervalMs, "[QuillMarlowController] The host's run loop refused the edit timer")
+, parameters_ (&parameters)
 {
 }
 
@@ -37,17 +38,17 @@ void EditRelay::setHostHandler (Vst::IComponentHandler* hostHandler)
 
 void EditRelay::detach ()
 {
-	mirror_ = nullptr;
+	parameters_ = nullptr;
 }
 
 int32 EditRelay::pass ()
 {
-	if (!mirror_)
+	if (!parameters_)
 		return 0;
-	mirror_->followRelaunch ();
+	parameters_->followRelaunch ();
 	int32 passed = 0;
 	Tandem::RingEntry entry {};
-	while (mirror_ && mirror_->nextEdit (entry))
+	while (parameters_ && parameters_->nextEdit (entry))
 	{
 		passOne (entry);
 		++passed;
@@ -66,7 +67,7 @@ void EditRelay::passOne (const Tandem::RingEntry& entry)
 			break;
 		case RingKind::PerformEdit:
 			// The host may read the value back at once.
-			mirror_->edited (entry.id, entry.value);
+			parameters_->edited (entry.id, entry.value);
 			if (hostHandler_)
 				hostHandler_->performEdit (entry.id, entry.value);
 			break;
@@ -98,10 +99,10 @@ void EditRelay::passOne (const Tandem::RingEntry& entry)
 			                              Vst::kNoteExpressionChanged;
 			// The host reads the list again: it must be the new one.
 			if (flags & aboutParameters)
-				flags |= mirror_->refresh (false);
+				flags |= parameters_->refresh (false);
 			// The same for the buses, which outpost published before it relayed this.
 			if (flags & (Vst::kIoChanged | Vst::kIoTitlesChanged))
-				InstanceRegistry::refreshBuses (mirror_->instanceId ());
+				InstanceRegistry::refreshBuses (parameters_->instanceId ());
 			if (flags && hostHandler_)
 			{
 				Tandem::logInfo () << "[QuillMarlowController] The served plug-in asks its host to restart: "

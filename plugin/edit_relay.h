@@ -7,7 +7,7 @@
 // relaunched outpost back the values the host set.
 #pragma once
 
-#include "plugin/parameter_mirror.h"
+#include "plugin/parameter_list_reader.h"
 #include "plugin/run_loop_timer.h"
 
 #include "pluginterfaces/vst/ivsteditcontroller.h"
@@ -20,8 +20,8 @@ class EditRelay : public RunLoopTimer
 public:
 	static constexpr Linux::TimerInterval kIntervalMs = 10;
 
-	// `mirror` belongs to the controller, which detaches before it goes.
-	explicit EditRelay (ParameterMirror& mirror);
+	// `parameters` belongs to the controller, which detaches before it goes.
+	explicit EditRelay (ParameterListReader& parameters);
 	// The host's handler (null to forget it); takes a reference.
 	void setHostHandler (Vst::IComponentHandler* hostHandler);
 	void detach ();
@@ -33,7 +33,7 @@ private:
 	void tick () override { pass (); }
 	void passOne (const Tandem::RingEntry& entry);
 
-	ParameterMirror* mirror_;
+	ParameterListReader* parameters_;
 	Vst::IComponentHandler* hostHandler_ = nullptr;
 	Vst::IComponentHandler2* hostHandler2_ = nullptr;
 };

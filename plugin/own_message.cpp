@@ -1,6 +1,7 @@
 #include "plugin/own_message.h"
 
-#include <atomic>
+#include "sdk/ref_counted.h"
+
 #include <cstring>
 #include <map>
 #include <string>
@@ -11,40 +12,9 @@ namespace QuillMarlow {
 
 namespace {
 
-// Reference counting on std::atomic: the count each call returns is the one
-// it made, so two last releases cannot both delete.
-template <typename Interface>
-class RefCounted : public Interface
-{
-public:
-	virtual ~RefCounted () = default;
-	uint32 PLUGIN_API addRef () override { return count_.fetch_add (1) + 1; }
-	uint32 PLUGIN_API release () override
-	{
-		const uint32 left = count_.fetch_sub (1) - 1;
-		if (left == 0)
-			delete this;
-		return left;
-	}
-	tresult PLUGIN_API queryInterface (const TUID iid, void** obj) override
-	{
-		if (FUnknownPrivate::iidEqual (iid, Interface::iid) || FUnknownPrivate::iidEqual (iid, FUnknown::iid))
-		{
-			addRef ();
-			*obj = static_cast<Interface*> (this);
-			return kResultOk;
-		}
-		*obj = nullptr;
-		return kNoInterface;
-	}
-
-private:
-	std::atomic<uint32> count_ {1};
-};
-
 // Attributes by id, each of one of the four kinds a list can hold; a value
 // is read back only as the kind it was set as.
-class AttributeList : public RefCounted<Vst::IAttributeList>
+class AttributeList : public Tandem::RefCounted<Vst::IAttributeList>
 {
 public:
 	tresult PLUGIN_API setInt (AttrID id, int64 value) override
@@ -134,7 +104,7 @@ private:
 	std::map<std::string, Value> values_;
 };
 
-class OwnMessage : public RefCounted<Vst::IMessage>
+class OwnMessage : public Tandem::RefCounted<Vst::IMessage>
 {
 public:
 	OwnMessage () : attributes_ (new AttributeList) {}

@@ -16,33 +16,6 @@ RunLoopTimer::~RunLoopTimer ()
 	carry (nullptr);
 }
 
-tresult PLUGIN_API RunLoopTimer::queryInterface (const TUID _iid, void** obj)
-{
-	if (!obj)
-		return kInvalidArgument;
-	if (FUnknownPrivate::iidEqual (_iid, Linux::ITimerHandler::iid) || FUnknownPrivate::iidEqual (_iid, FUnknown::iid))
-	{
-		addRef ();
-		*obj = static_cast<Linux::ITimerHandler*> (this);
-		return kResultOk;
-	}
-	*obj = nullptr;
-	return kNoInterface;
-}
-
-uint32 PLUGIN_API RunLoopTimer::addRef ()
-{
-	return static_cast<uint32> (refCount_.fetch_add (1) + 1);
-}
-
-uint32 PLUGIN_API RunLoopTimer::release ()
-{
-	const int32 left = refCount_.fetch_sub (1) - 1;
-	if (left == 0)
-		delete this;
-	return static_cast<uint32> (left);
-}
-
 void PLUGIN_API RunLoopTimer::onTimer ()
 {
 	tick ();

@@ -5,19 +5,14 @@
 #pragma once
 
 #include "pluginterfaces/gui/iplugview.h"
-
-#include <atomic>
+#include "sdk/ref_counted.h"
 
 namespace Steinberg {
 namespace QuillMarlow {
 
-class RunLoopTimer : public Linux::ITimerHandler
+class RunLoopTimer : public Tandem::RefCounted<Linux::ITimerHandler>
 {
 public:
-	tresult PLUGIN_API queryInterface (const TUID _iid, void** obj) SMTG_OVERRIDE;
-	uint32 PLUGIN_API addRef () SMTG_OVERRIDE;
-	uint32 PLUGIN_API release () SMTG_OVERRIDE;
-
 	// Linux::ITimerHandler: this timer's work, then the carried one's while
 	// that has no run loop of its own.
 	void PLUGIN_API onTimer () SMTG_OVERRIDE;
@@ -41,7 +36,6 @@ private:
 	const char* refusedLine_;
 	Linux::IRunLoop* runLoop_ = nullptr;
 	RunLoopTimer* passenger_ = nullptr;
-	std::atomic<int32> refCount_ {1};
 };
 
 } // namespace QuillMarlow

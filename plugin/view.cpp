@@ -53,43 +53,6 @@ QuillMarlowView::~QuillMarlowView ()
 	// window back at the root when windows_ goes.
 }
 
-tresult PLUGIN_API QuillMarlowView::queryInterface (const TUID _iid, void** obj)
-{
-	if (FUnknownPrivate::iidEqual (_iid, FUnknown::iid) || FUnknownPrivate::iidEqual (_iid, IPlugView::iid))
-	{
-		addRef ();
-		*obj = static_cast<IPlugView*> (this);
-		return kResultOk;
-	}
-	if (FUnknownPrivate::iidEqual (_iid, IPlugViewContentScaleSupport::iid))
-	{
-		addRef ();
-		*obj = static_cast<IPlugViewContentScaleSupport*> (this);
-		return kResultOk;
-	}
-	if (FUnknownPrivate::iidEqual (_iid, Linux::IEventHandler::iid))
-	{
-		addRef ();
-		*obj = static_cast<Linux::IEventHandler*> (this);
-		return kResultOk;
-	}
-	*obj = nullptr;
-	return kNoInterface;
-}
-
-uint32 PLUGIN_API QuillMarlowView::addRef ()
-{
-	return static_cast<uint32> (refCount_.fetch_add (1) + 1);
-}
-
-uint32 PLUGIN_API QuillMarlowView::release ()
-{
-	const int32 count = refCount_.fetch_sub (1) - 1;
-	if (count == 0)
-		delete this;
-	return static_cast<uint32> (count);
-}
-
 tresult PLUGIN_API QuillMarlowView::isPlatformTypeSupported (FIDString type)
 {
 	if (type)

@@ -14,6 +14,7 @@
 #include "plugin/editor_event_thread.h"
 #include "plugin/window_tree.h"
 #include "protocol/tandem_protocol.h"
+#include "sdk/ref_counted.h"
 
 #include "pluginterfaces/gui/iplugview.h"
 #include "pluginterfaces/gui/iplugviewcontentscalesupport.h"
@@ -33,9 +34,7 @@ namespace QuillMarlow {
 
 class EditWatcher;
 
-class QuillMarlowView : public IPlugView,
-                        public IPlugViewContentScaleSupport,
-                        public Linux::IEventHandler,
+class QuillMarlowView : public Tandem::RefCounted<IPlugView, IPlugViewContentScaleSupport, Linux::IEventHandler>,
                         private EditorEventThread::Client
 {
 public:
@@ -44,11 +43,6 @@ public:
 	explicit QuillMarlowView (CommandRegionLink region);
 	// A bare region: a processor's is linked through its processor.
 	explicit QuillMarlowView (Tandem::UICommand* uiCommand);
-
-	// FUnknown
-	tresult PLUGIN_API queryInterface (const TUID _iid, void** obj) SMTG_OVERRIDE;
-	uint32 PLUGIN_API addRef () SMTG_OVERRIDE;
-	uint32 PLUGIN_API release () SMTG_OVERRIDE;
 
 	// IPlugView
 	tresult PLUGIN_API isPlatformTypeSupported (FIDString type) SMTG_OVERRIDE;
@@ -135,7 +129,6 @@ private:
 	void unregisterFromRunLoop ();
 
 	CommandRegionLink region_;
-	std::atomic<int32> refCount_ {1};
 	WindowTree windows_;
 	IPlugFrame* frame_ = nullptr;
 	EditWatcher* editWatcher_ = nullptr;

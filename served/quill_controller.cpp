@@ -27,22 +27,6 @@ QuillController::~QuillController() {
     if (peer_) peer_->release();
 }
 
-tresult PLUGIN_API QuillController::queryInterface(const TUID iid, void** obj) {
-    if (answerInterface<IEditController>(iid, this, obj) ||
-        answerInterface<IPluginBase>(iid, static_cast<IEditController*>(this), obj) ||
-        answerInterface<IConnectionPoint>(iid, this, obj) ||
-        answerInterface<FUnknown>(iid, static_cast<IEditController*>(this), obj))
-        return kResultOk;
-    *obj = nullptr;
-    return kNoInterface;
-}
-
-uint32 PLUGIN_API QuillController::release() {
-    const uint32 left = refs_.remove();
-    if (left == 0) delete this;
-    return left;
-}
-
 tresult PLUGIN_API QuillController::initialize(FUnknown* context) {
     // Greets the host by name; purely informative.
     IHostApplication* host = nullptr;

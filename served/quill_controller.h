@@ -7,7 +7,8 @@
 #include "pluginterfaces/vst/ivsteditcontroller.h"
 #include "pluginterfaces/vst/ivstmessage.h"
 #include "quill_dsp.h"
-#include "quill_refcount.h"
+#include "quill_live_object.h"
+#include "sdk/ref_counted.h"
 
 namespace Quill {
 
@@ -17,14 +18,12 @@ class EditorRefresh;
 // toolkit draws (see the editors' headers).
 enum class EditorKind { Bars, VBlank, Direct2D, Form };
 
-class QuillController : public Steinberg::Vst::IEditController, public Steinberg::Vst::IConnectionPoint {
+class QuillController : public Tandem::RefCounted<Steinberg::Vst::IEditController,
+                                                  Tandem::Indirectly<Steinberg::IPluginBase>,
+                                                  Steinberg::Vst::IConnectionPoint>,
+                        private LiveObject {
 public:
     QuillController();
-
-    // FUnknown
-    Steinberg::tresult PLUGIN_API queryInterface(const Steinberg::TUID iid, void** obj) override;
-    Steinberg::uint32 PLUGIN_API addRef() override { return refs_.add(); }
-    Steinberg::uint32 PLUGIN_API release() override;
 
     // IPluginBase
     Steinberg::tresult PLUGIN_API initialize(Steinberg::FUnknown* context) override;
@@ -81,7 +80,6 @@ protected:
 private:
     void valuesChanged();
 
-    RefCount refs_;
     double values_[kParamCount] = {kDefaultGain, kDefaultTone};
     Steinberg::Vst::IComponentHandler* handler_ = nullptr;
     Steinberg::Vst::IConnectionPoint* peer_ = nullptr;

@@ -20,15 +20,16 @@
 #include "quill_controller.h"
 #include "quill_flood.h"
 #include "quill_ids.h"
+#include "quill_live_object.h"
 #include "quill_module_entry.h"
 #include "quill_look_ahead.h"
 #include "quill_midi_mapping.h"
 #include "quill_message_thread.h"
 #include "quill_parameters.h"
 #include "quill_processor.h"
-#include "quill_refcount.h"
 #include "quill_session.h"
 #include "quill_single.h"
+#include "sdk/ref_counted.h"
 
 #ifndef QUILL_SINGLE_OBJECT
 #define QUILL_SINGLE_OBJECT 0
@@ -134,18 +135,9 @@ void copyText(char* dst, std::size_t capacity, const char* src) {
     dst[capacity - 1] = 0;
 }
 
-class QuillFactory : public IPluginFactory {
+class QuillFactory : public Tandem::RefCounted<IPluginFactory>, private LiveObject {
 public:
-    virtual ~QuillFactory() = default;
-
-    tresult PLUGIN_API queryInterface(const TUID iid, void** obj) override {
-        if (answerInterface<IPluginFactory>(iid, this, obj) || answerInterface<FUnknown>(iid, this, obj))
-            return kResultOk;
-        *obj = nullptr;
-        return kNoInterface;
-    }
-    uint32 PLUGIN_API addRef() override { return refs_.add(); }
-    uint32 PLUGIN_API release() override;
+    ~QuillFactory() override;
 
     tresult PLUGIN_API getFactoryInfo(PFactoryInfo* info) override {
         if (!info) return kInvalidArgument;
@@ -182,20 +174,12 @@ public:
         }
         return kNoInterface;
     }
-
-private:
-    RefCount refs_;
 };
 
 QuillFactory* s_factory = nullptr;
 
-uint32 PLUGIN_API QuillFactory::release() {
-    const uint32 left = refs_.remove();
-    if (left == 0) {
-        if (s_factory == this) s_factory = nullptr;
-        delete this;
-    }
-    return left;
+QuillFactory::~QuillFactory() {
+    if (s_factory == this) s_factory = nullptr;
 }
 
 }  // namespace

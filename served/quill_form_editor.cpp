@@ -47,12 +47,7 @@ Editor* editorOf(HWND hwnd) {
 }  // namespace
 
 QuillFormEditor::QuillFormEditor(QuillController* controller)
-    : QuillView(controller, "QuillFormEditor", ViewRect(0, 0, kFormWidth, kFormHeight)) {}
-
-tresult PLUGIN_API QuillFormEditor::queryInterface(const TUID iid, void** obj) {
-    if (answerInterface<IPlugViewContentScaleSupport>(iid, this, obj)) return kResultOk;
-    return QuillView::queryInterface(iid, obj);
-}
+    : Extends(controller, "QuillFormEditor", ViewRect(0, 0, kFormWidth, kFormHeight)) {}
 
 tresult PLUGIN_API QuillFormEditor::onSize(ViewRect* newSize) {
     if (!newSize) return kInvalidArgument;

@@ -27,13 +27,9 @@ namespace Quill {
 
 class QuillController;
 
-class QuillFormEditor : public QuillView, public Steinberg::IPlugViewContentScaleSupport {
+class QuillFormEditor : public Tandem::Extends<QuillView, Steinberg::IPlugViewContentScaleSupport> {
 public:
     explicit QuillFormEditor(QuillController* controller);
-
-    Steinberg::tresult PLUGIN_API queryInterface(const Steinberg::TUID iid, void** obj) override;
-    Steinberg::uint32 PLUGIN_API addRef() override { return QuillView::addRef(); }
-    Steinberg::uint32 PLUGIN_API release() override { return QuillView::release(); }
 
     Steinberg::tresult PLUGIN_API onSize(Steinberg::ViewRect* newSize) override;
     Steinberg::tresult PLUGIN_API canResize() override { return Steinberg::kResultFalse; }

@@ -6,19 +6,6 @@ using namespace Steinberg;
 
 namespace Quill {
 
-tresult PLUGIN_API QuillAttributes::queryInterface(const TUID iid, void** obj) {
-    if (answerInterface<Vst::IAttributeList>(iid, this, obj) || answerInterface<FUnknown>(iid, this, obj))
-        return kResultOk;
-    *obj = nullptr;
-    return kNoInterface;
-}
-
-uint32 PLUGIN_API QuillAttributes::release() {
-    const uint32 left = refs_.remove();
-    if (left == 0) delete this;
-    return left;
-}
-
 const double* QuillAttributes::find(AttrID id) const {
     if (!id) return nullptr;
     for (const auto& entry : numbers_)
@@ -65,18 +52,5 @@ tresult PLUGIN_API QuillAttributes::getBinary(AttrID, const void*&, uint32&) { r
 QuillMessage::QuillMessage() : attributes_(new QuillAttributes) {}
 
 QuillMessage::~QuillMessage() { attributes_->release(); }
-
-tresult PLUGIN_API QuillMessage::queryInterface(const TUID iid, void** obj) {
-    if (answerInterface<Vst::IMessage>(iid, this, obj) || answerInterface<FUnknown>(iid, this, obj))
-        return kResultOk;
-    *obj = nullptr;
-    return kNoInterface;
-}
-
-uint32 PLUGIN_API QuillMessage::release() {
-    const uint32 left = refs_.remove();
-    if (left == 0) delete this;
-    return left;
-}
 
 }  // namespace Quill

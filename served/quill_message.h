@@ -9,16 +9,13 @@
 
 #include "pluginterfaces/vst/ivstattributes.h"
 #include "pluginterfaces/vst/ivstmessage.h"
-#include "quill_refcount.h"
+#include "quill_live_object.h"
+#include "sdk/ref_counted.h"
 
 namespace Quill {
 
-class QuillAttributes : public Steinberg::Vst::IAttributeList {
+class QuillAttributes : public Tandem::RefCounted<Steinberg::Vst::IAttributeList>, private LiveObject {
 public:
-    Steinberg::tresult PLUGIN_API queryInterface(const Steinberg::TUID iid, void** obj) override;
-    Steinberg::uint32 PLUGIN_API addRef() override { return refs_.add(); }
-    Steinberg::uint32 PLUGIN_API release() override;
-
     Steinberg::tresult PLUGIN_API setInt(AttrID id, Steinberg::int64 value) override;
     Steinberg::tresult PLUGIN_API getInt(AttrID id, Steinberg::int64& value) override;
     Steinberg::tresult PLUGIN_API setFloat(AttrID id, double value) override;
@@ -32,16 +29,12 @@ private:
     virtual ~QuillAttributes() = default;
     const double* find(AttrID id) const;
 
-    RefCount refs_;
     std::vector<std::pair<std::string, double>> numbers_;  // ints are stored exactly as doubles
 };
 
-class QuillMessage : public Steinberg::Vst::IMessage {
+class QuillMessage : public Tandem::RefCounted<Steinberg::Vst::IMessage>, private LiveObject {
 public:
     QuillMessage();
-    Steinberg::tresult PLUGIN_API queryInterface(const Steinberg::TUID iid, void** obj) override;
-    Steinberg::uint32 PLUGIN_API addRef() override { return refs_.add(); }
-    Steinberg::uint32 PLUGIN_API release() override;
 
     Steinberg::FIDString PLUGIN_API getMessageID() override { return id_.c_str(); }
     void PLUGIN_API setMessageID(Steinberg::FIDString id) override { id_ = id ? id : ""; }
@@ -50,7 +43,6 @@ public:
 private:
     virtual ~QuillMessage();
 
-    RefCount refs_;
     std::string id_;
     QuillAttributes* attributes_;
 };

@@ -26,14 +26,6 @@ QuillMidiMapping::QuillMidiMapping() {
         assignments_[{assignment.channel, assignment.controller}] = assignment.id;
 }
 
-tresult PLUGIN_API QuillMidiMapping::queryInterface(const TUID iid, void** obj) {
-    if (answerInterface<IMidiMapping>(iid, this, obj) || answerInterface<INoteExpressionController>(iid, this, obj) ||
-        answerInterface<IKeyswitchController>(iid, this, obj) ||
-        answerInterface<INoteExpressionPhysicalUIMapping>(iid, this, obj) || answerInterface<IMidiLearn>(iid, this, obj))
-        return kResultOk;
-    return QuillParameters::queryInterface(iid, obj);
-}
-
 int32 PLUGIN_API QuillMidiMapping::getBusCount(MediaType type, BusDirection dir) {
     if (type == kEvent) return dir == kInput ? 1 : 0;
     return QuillParameters::getBusCount(type, dir);

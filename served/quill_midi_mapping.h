@@ -16,18 +16,12 @@
 
 namespace Quill {
 
-class QuillMidiMapping : public QuillParameters,
-                         public Steinberg::Vst::IMidiMapping,
-                         public Steinberg::Vst::INoteExpressionController,
-                         public Steinberg::Vst::IKeyswitchController,
-                         public Steinberg::Vst::INoteExpressionPhysicalUIMapping,
-                         public Steinberg::Vst::IMidiLearn {
+class QuillMidiMapping
+    : public Tandem::Extends<QuillParameters, Steinberg::Vst::IMidiMapping, Steinberg::Vst::INoteExpressionController,
+                             Steinberg::Vst::IKeyswitchController,
+                             Steinberg::Vst::INoteExpressionPhysicalUIMapping, Steinberg::Vst::IMidiLearn> {
 public:
     QuillMidiMapping();
-
-    Steinberg::tresult PLUGIN_API queryInterface(const Steinberg::TUID iid, void** obj) override;
-    Steinberg::uint32 PLUGIN_API addRef() override { return QuillParameters::addRef(); }
-    Steinberg::uint32 PLUGIN_API release() override { return QuillParameters::release(); }
 
     // IComponent: the event input beside the stereo buses.
     Steinberg::int32 PLUGIN_API getBusCount(Steinberg::Vst::MediaType type, Steinberg::Vst::BusDirection dir) override;

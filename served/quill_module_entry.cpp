@@ -9,7 +9,7 @@
 #include <cstdio>
 
 #include "quill_module_entry.h"
-#include "quill_refcount.h"
+#include "quill_live_object.h"
 #include <windows.h>
 
 namespace Quill {

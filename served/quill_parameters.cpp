@@ -67,14 +67,11 @@ QuillParameters::~QuillParameters() {
 }
 
 tresult PLUGIN_API QuillParameters::queryInterface(const TUID iid, void** obj) {
-    if (answerInterface<IEditController>(iid, this, obj) || answerInterface<IUnitInfo>(iid, this, obj))
-        return kResultOk;
-    // One object needs no connection to itself.
-    if (FUnknownPrivate::iidEqual(iid, IConnectionPoint::iid)) {
+    if (obj && FUnknownPrivate::iidEqual(iid, IConnectionPoint::iid)) {
         *obj = nullptr;
         return kNoInterface;
     }
-    return QuillProcessor::queryInterface(iid, obj);
+    return Extends::queryInterface(iid, obj);
 }
 
 tresult PLUGIN_API QuillParameters::initialize(FUnknown* context) { return QuillProcessor::initialize(context); }

@@ -18,15 +18,14 @@
 
 namespace Quill {
 
-class QuillParameters : public QuillProcessor,
-                        public Steinberg::Vst::IEditController,
-                        public QuillParametersUnits {
+// QuillParametersUnits is answered as the IUnitInfo it implements.
+class QuillParameters
+    : public Tandem::Extends<QuillProcessor, Steinberg::Vst::IEditController, QuillParametersUnits> {
 public:
     QuillParameters();
 
+    // Refuses IConnectionPoint: one object needs no connection to itself.
     Steinberg::tresult PLUGIN_API queryInterface(const Steinberg::TUID iid, void** obj) override;
-    Steinberg::uint32 PLUGIN_API addRef() override { return QuillProcessor::addRef(); }
-    Steinberg::uint32 PLUGIN_API release() override { return QuillProcessor::release(); }
 
     // Shared by IComponent and IEditController (same signatures). The state
     // is the audio half's; setComponentState hands it to the controller half.

@@ -31,21 +31,6 @@ QuillProcessor::~QuillProcessor() {
     if (peer_) peer_->release();
 }
 
-tresult PLUGIN_API QuillProcessor::queryInterface(const TUID iid, void** obj) {
-    if (answerInterface<IComponent>(iid, this, obj) || answerInterface<IPluginBase>(iid, static_cast<IComponent*>(this), obj) ||
-        answerInterface<IAudioProcessor>(iid, this, obj) || answerInterface<IConnectionPoint>(iid, this, obj) ||
-        answerInterface<FUnknown>(iid, static_cast<IComponent*>(this), obj))
-        return kResultOk;
-    *obj = nullptr;
-    return kNoInterface;
-}
-
-uint32 PLUGIN_API QuillProcessor::release() {
-    const uint32 left = refs_.remove();
-    if (left == 0) delete this;
-    return left;
-}
-
 tresult PLUGIN_API QuillProcessor::initialize(FUnknown*) { return kResultOk; }
 
 tresult PLUGIN_API QuillProcessor::terminate() {

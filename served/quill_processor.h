@@ -7,21 +7,18 @@
 #include "pluginterfaces/vst/ivstcomponent.h"
 #include "pluginterfaces/vst/ivstmessage.h"
 #include "quill_dsp.h"
-#include "quill_refcount.h"
+#include "quill_live_object.h"
 #include "quill_state.h"
+#include "sdk/ref_counted.h"
 
 namespace Quill {
 
-class QuillProcessor : public Steinberg::Vst::IComponent,
-                       public Steinberg::Vst::IAudioProcessor,
-                       public Steinberg::Vst::IConnectionPoint {
+class QuillProcessor : public Tandem::RefCounted<Steinberg::Vst::IComponent,
+                                                 Tandem::Indirectly<Steinberg::IPluginBase>,
+                                                 Steinberg::Vst::IAudioProcessor, Steinberg::Vst::IConnectionPoint>,
+                       private LiveObject {
 public:
     QuillProcessor();
-
-    // FUnknown
-    Steinberg::tresult PLUGIN_API queryInterface(const Steinberg::TUID iid, void** obj) override;
-    Steinberg::uint32 PLUGIN_API addRef() override { return refs_.add(); }
-    Steinberg::uint32 PLUGIN_API release() override;
 
     // IPluginBase
     Steinberg::tresult PLUGIN_API initialize(Steinberg::FUnknown* context) override;
@@ -69,7 +66,6 @@ protected:
     void applyParameterChanges(Steinberg::Vst::ProcessData& data);
 
 private:
-    RefCount refs_;
     // Written by the user-interface thread, read by the audio thread.
     std::atomic<double> gain_{kDefaultGain};
     std::atomic<double> tone_{kDefaultTone};

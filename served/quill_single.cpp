@@ -15,13 +15,11 @@ QuillSingle::~QuillSingle() {
 }
 
 tresult PLUGIN_API QuillSingle::queryInterface(const TUID iid, void** obj) {
-    if (answerInterface<IEditController>(iid, this, obj)) return kResultOk;
-    // One object needs no connection to itself.
-    if (FUnknownPrivate::iidEqual(iid, IConnectionPoint::iid)) {
+    if (obj && FUnknownPrivate::iidEqual(iid, IConnectionPoint::iid)) {
         *obj = nullptr;
         return kNoInterface;
     }
-    return QuillProcessor::queryInterface(iid, obj);
+    return Extends::queryInterface(iid, obj);
 }
 
 tresult PLUGIN_API QuillSingle::initialize(FUnknown* context) {

@@ -8,13 +8,12 @@
 
 namespace Quill {
 
-class QuillSingle : public QuillProcessor, public Steinberg::Vst::IEditController {
+class QuillSingle : public Tandem::Extends<QuillProcessor, Steinberg::Vst::IEditController> {
 public:
     QuillSingle();
 
+    // Refuses IConnectionPoint: one object needs no connection to itself.
     Steinberg::tresult PLUGIN_API queryInterface(const Steinberg::TUID iid, void** obj) override;
-    Steinberg::uint32 PLUGIN_API addRef() override { return QuillProcessor::addRef(); }
-    Steinberg::uint32 PLUGIN_API release() override { return QuillProcessor::release(); }
 
     // Shared by IComponent and IEditController (same signatures): the state
     // is the component's, and restoring it updates the controller half too.

@@ -16,5 +16,8 @@ static const Steinberg::FUID kSuiteSynthControllerUID(0x5E17E000, 0x0A1B2C3D, 0x
 
 constexpr float kSuiteSynthLevel = 0.25f;
 constexpr const char* kSuiteVendor = "Plume Audio";
+// A vendor's text as nothing forbids it: quotes, a backslash and control
+// characters, which every reader of the classes must keep whole.
+constexpr const char* kSuiteQuotedVendor = "Plume \"Audio\" \\ tab\there\nbell\x07";
 
 }  // namespace Quill

@@ -2,16 +2,18 @@
 // with QUILL_IDS_FROM_NAME=1, its class ids also depend on the module's
 // file name, so that copies under other names are other plug-ins (bench).
 // QUILL_FACTORY_FAULT=1 makes GetPluginFactory hang, =2 crash (a module
-// that a scan must survive).
+// that a scan must survive). QUILL_QUOTED_VENDOR=1 names its factory's
+// vendor kSuiteQuotedVendor.
 #include <cstring>
 #include <string>
 
 #include "pluginterfaces/base/ipluginbase.h"
 #include "pluginterfaces/vst/ivstevents.h"
 #include "quill_controller.h"
+#include "quill_live_object.h"
 #include "quill_processor.h"
-#include "quill_refcount.h"
 #include "quill_suite.h"
+#include "sdk/ref_counted.h"
 
 #include <windows.h>
 
@@ -20,6 +22,9 @@
 #endif
 #ifndef QUILL_FACTORY_FAULT
 #define QUILL_FACTORY_FAULT 0
+#endif
+#ifndef QUILL_QUOTED_VENDOR
+#define QUILL_QUOTED_VENDOR 0
 #endif
 
 using namespace Steinberg;
@@ -122,28 +127,15 @@ void copyWide(char16* dst, std::size_t capacity, const wchar_t* src) {
     dst[i] = 0;
 }
 
-class SuiteFactory : public IPluginFactory3 {
+class SuiteFactory : public Tandem::RefCounted<IPluginFactory3, Tandem::Indirectly<IPluginFactory2>,
+                                               Tandem::Indirectly<IPluginFactory>>,
+                     private LiveObject {
 public:
-    virtual ~SuiteFactory() = default;
-
-    tresult PLUGIN_API queryInterface(const TUID iid, void** obj) override {
-        if (answerInterface<IPluginFactory3>(iid, this, obj) || answerInterface<IPluginFactory2>(iid, this, obj) ||
-            answerInterface<IPluginFactory>(iid, this, obj) || answerInterface<FUnknown>(iid, this, obj))
-            return kResultOk;
-        *obj = nullptr;
-        return kNoInterface;
-    }
-    uint32 PLUGIN_API addRef() override { return refs_.add(); }
-    uint32 PLUGIN_API release() override {
-        const uint32 left = refs_.remove();
-        if (left == 0) delete this;
-        return left;
-    }
 
     tresult PLUGIN_API getFactoryInfo(PFactoryInfo* info) override {
         if (!info) return kInvalidArgument;
         *info = {};
-        copyText(info->vendor, sizeof info->vendor, kSuiteVendor);
+        copyText(info->vendor, sizeof info->vendor, QUILL_QUOTED_VENDOR ? kSuiteQuotedVendor : kSuiteVendor);
         copyText(info->url, sizeof info->url, "https://plume-audio.example");
         copyText(info->email, sizeof info->email, "mailto:help@plume-audio.example");
         info->flags = PFactoryInfo::kUnicode;
@@ -205,9 +197,6 @@ public:
         }
         return kNoInterface;
     }
-
-private:
-    RefCount refs_;
 };
 
 }  // namespace

@@ -57,22 +57,8 @@ QuillView::~QuillView() {
     controller_->release();
 }
 
-tresult PLUGIN_API QuillView::queryInterface(const TUID iid, void** obj) {
-    if (answerInterface<IPlugView>(iid, this, obj) ||
-        answerInterface<FUnknown>(iid, static_cast<IPlugView*>(this), obj))
-        return kResultOk;
-    *obj = nullptr;
-    return kNoInterface;
-}
-
-uint32 PLUGIN_API QuillView::release() {
-    const uint32 left = refs_.remove();
-    if (left == 0) {
-        // Closed here, while the editor is still whole.
-        if (hwnd_) removed();
-        delete this;
-    }
-    return left;
+void QuillView::lastReleased() {
+    if (hwnd_) removed();
 }
 
 tresult PLUGIN_API QuillView::isPlatformTypeSupported(FIDString type) {

@@ -8,7 +8,8 @@
 #include <windows.h>
 
 #include "pluginterfaces/gui/iplugview.h"
-#include "quill_refcount.h"
+#include "quill_live_object.h"
+#include "sdk/ref_counted.h"
 
 namespace Quill {
 
@@ -27,12 +28,8 @@ protected:
 // This module's instance handle: windows and classes are registered with it.
 HINSTANCE moduleInstance();
 
-class QuillView : public Steinberg::IPlugView, public EditorRefresh {
+class QuillView : public Tandem::RefCounted<Steinberg::IPlugView>, public EditorRefresh, private LiveObject {
 public:
-    Steinberg::tresult PLUGIN_API queryInterface(const Steinberg::TUID iid, void** obj) override;
-    Steinberg::uint32 PLUGIN_API addRef() override { return refs_.add(); }
-    Steinberg::uint32 PLUGIN_API release() override;
-
     Steinberg::tresult PLUGIN_API isPlatformTypeSupported(Steinberg::FIDString type) override;
     Steinberg::tresult PLUGIN_API attached(void* parent, Steinberg::FIDString type) override;
     Steinberg::tresult PLUGIN_API removed() override;
@@ -62,6 +59,9 @@ protected:
     virtual bool opened() { return true; }
     // Before the window goes.
     virtual void closing() {}
+    // The last reference went: the window is closed here, while the editor
+    // is still whole.
+    void lastReleased() override;
     // The window's messages (WM_CREATE aside).
     virtual LRESULT message(UINT message, WPARAM wParam, LPARAM lParam);
 
@@ -73,7 +73,6 @@ protected:
 private:
     static LRESULT CALLBACK windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 
-    RefCount refs_;
     const char* windowClass_;
 };
 

@@ -1,8 +1,9 @@
 // `quillmarlow sync` on the test prefix, with our own plug-ins installed as
 // vendors install them: a module of several classes in a vendor's
 // sub-folder, a copy of Quill under another folder (the same class ids),
-// modules that hang or crash while read, a file that is not a module and a
-// plug-in whose name a bundle of the user's already has. Then the made
+// modules that hang or crash while read, one whose texts hold quotes and
+// control characters, a file that is not a module and a plug-in whose name
+// a bundle of the user's already has. Then the made
 // bundles as a host uses them, class by class.
 #include "e2e_support.h"
 
@@ -43,7 +44,7 @@ public:
 		fs::create_directories (kOurs / "Copy");
 		fs::copy (SERVED_DIR "/suite/Plume", kOurs / "Plume", fs::copy_options::recursive);
 		fs::copy (SERVED_DIR "/Quill.vst3", kOurs / "Copy/Quill.vst3", fs::copy_options::recursive);
-		for (const char* name : {"Hang.vst3", "Crash.vst3", "Named.vst3"})
+		for (const char* name : {"Hang.vst3", "Crash.vst3", "Named.vst3", "Quoted.vst3"})
 			fs::copy_file (fs::path (SERVED_DIR "/modules") / name, kOurs / name);
 		std::ofstream (kOurs / "Notes.vst3") << "not a module";
 		dir () = fs::temp_directory_path () / ("qm_sync_" + std::to_string (::getpid ()));
@@ -93,6 +94,16 @@ TEST_F (Sync, TheSecondOfTwoPluginsWithTheSameClassIdIsSkippedNamingBoth)
 	EXPECT_TRUE (has (first (), "skipped  Quill.vst3: class id 51C1A7E04B1D4E119A7F0C3D2E8B5701 is already served by "
 	                            "QMSync/Copy/Quill.vst3"))
 	    << first ();
+}
+
+// What a module says of itself reaches the made bundle's record whole, from
+// the lister's output through quillmarlow's reader.
+TEST_F (Sync, AVendorTextWithQuotesAndControlCharactersComesBackWhole)
+{
+	Tandem::ServedRecord record;
+	std::string error;
+	ASSERT_TRUE (Tandem::readServedRecord ((dir () / "Quoted.vst3").string (), record, error)) << error << first ();
+	EXPECT_EQ (record.factory.vendor, Quill::kSuiteQuotedVendor);
 }
 
 // A made bundle as a host uses it: its factory lists the module's classes

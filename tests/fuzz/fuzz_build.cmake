@@ -40,14 +40,14 @@ add_library(fuzz_outpost STATIC
     outpost/application_parameters.cpp
     outpost/application_state.cpp
     outpost/application_buses.cpp
-    outpost/application_headless.cpp
+    outpost/shared_file_view_headless.cpp
     outpost/host_thread_headless.cpp
     outpost/component_handler.cpp
     outpost/parameter_changes.cpp
     outpost/parameter_queue.cpp
     outpost/held_edits.cpp
-    outpost/midi_controller_mirror.cpp
-    outpost/parameter_mirror.cpp
+    outpost/midi_mapping_writer.cpp
+    outpost/parameter_list_writer.cpp
     outpost/vst3_loader_headless.cpp
     outpost/host_application.cpp
     outpost/memory_stream.cpp

@@ -3,8 +3,9 @@
 #include "commands.h"
 #include "bundle.h"
 
+#include <nlohmann/json.hpp>
+
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -16,28 +17,16 @@ namespace vst3host {
 
 namespace {
 
-std::string jsonString(const std::string& text) {
-    std::string out = "\"";
-    for (char c : text) {
-        if (c == '"' || c == '\\') out += '\\';
-        if (static_cast<unsigned char>(c) < 0x20) continue;
-        out += c;
-    }
-    return out + "\"";
-}
+// The keys in the order the SDK's own moduleinfo.json has them.
+using Json = nlohmann::ordered_json;
 
 // "Fx|Delay" -> ["Fx", "Delay"]
-std::string subCategories(const char* text) {
-    std::string out = "[";
+Json subCategories(const char* text) {
+    Json list = Json::array();
     std::stringstream in(text);
-    std::string item;
-    bool first = true;
-    while (std::getline(in, item, '|')) {
-        if (item.empty()) continue;
-        out += (first ? "" : ", ") + jsonString(item);
-        first = false;
-    }
-    return out + "]";
+    for (std::string item; std::getline(in, item, '|');)
+        if (!item.empty()) list.push_back(item);
+    return list;
 }
 
 }  // namespace
@@ -49,47 +38,44 @@ int moduleInfoCommand(const std::string& path, const std::string& output) {
 
     std::filesystem::path name = std::filesystem::path(path).lexically_normal();
     if (name.filename().empty()) name = name.parent_path();
-    std::ostringstream json;
-    json << "{\n  \"Name\": " << jsonString(name.stem().string()) << ",\n";
+    Json classes = Json::array();
     std::string version;
-    json << "  \"Factory Info\": {\n"
-         << "    \"Vendor\": " << jsonString(info.vendor) << ",\n"
-         << "    \"URL\": " << jsonString(info.url) << ",\n"
-         << "    \"E-Mail\": " << jsonString(info.email) << ",\n"
-         << "    \"Flags\": {\n"
-         << "      \"Unicode\": " << ((info.flags & PFactoryInfo::kUnicode) ? "true" : "false") << ",\n"
-         << "      \"Classes Discardable\": " << ((info.flags & PFactoryInfo::kClassesDiscardable) ? "true" : "false")
-         << ",\n"
-         << "      \"Component Non Discardable\": "
-         << ((info.flags & PFactoryInfo::kComponentNonDiscardable) ? "true" : "false") << "\n"
-         << "    }\n  },\n"
-         << "  \"Compatibility\": [],\n  \"Classes\": [";
-    const std::vector<PClassInfo2> classes = bundle.classes();
-    for (size_t i = 0; i < classes.size(); ++i) {
-        const PClassInfo2& c = classes[i];
+    for (const PClassInfo2& c : bundle.classes()) {
         if (version.empty()) version = c.version;
         char id[33];
         FUID::fromTUID(c.cid).toString(id);
-        json << (i ? ",\n" : "\n") << "    {\n"
-             << "      \"CID\": " << jsonString(id) << ",\n"
-             << "      \"Category\": " << jsonString(c.category) << ",\n"
-             << "      \"Name\": " << jsonString(c.name) << ",\n"
-             << "      \"Vendor\": " << jsonString(c.vendor) << ",\n"
-             << "      \"Version\": " << jsonString(c.version) << ",\n"
-             << "      \"SDKVersion\": " << jsonString(c.sdkVersion) << ",\n"
-             << "      \"Sub Categories\": " << subCategories(c.subCategories) << ",\n"
-             << "      \"Class Flags\": " << c.classFlags << ",\n"
-             << "      \"Cardinality\": " << c.cardinality << ",\n"
-             << "      \"Snapshots\": []\n    }";
+        classes.push_back({{"CID", id},
+                           {"Category", c.category},
+                           {"Name", c.name},
+                           {"Vendor", c.vendor},
+                           {"Version", c.version},
+                           {"SDKVersion", c.sdkVersion},
+                           {"Sub Categories", subCategories(c.subCategories)},
+                           {"Class Flags", c.classFlags},
+                           {"Cardinality", c.cardinality},
+                           {"Snapshots", Json::array()}});
     }
-    json << "\n  ],\n  \"Version\": " << jsonString(version) << "\n}\n";
+    const Json json = {
+        {"Name", name.stem().string()},
+        {"Factory Info",
+         {{"Vendor", info.vendor},
+          {"URL", info.url},
+          {"E-Mail", info.email},
+          {"Flags",
+           {{"Unicode", (info.flags & PFactoryInfo::kUnicode) != 0},
+            {"Classes Discardable", (info.flags & PFactoryInfo::kClassesDiscardable) != 0},
+            {"Component Non Discardable", (info.flags & PFactoryInfo::kComponentNonDiscardable) != 0}}}}},
+        {"Compatibility", Json::array()},
+        {"Classes", std::move(classes)},
+        {"Version", version}};
+    const std::string text = json.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
 
     if (output.empty()) {
-        std::fputs(json.str().c_str(), stdout);
+        std::fputs(text.c_str(), stdout);
         return 0;
     }
     std::ofstream out(output);
-    out << json.str();
+    out << text;
     if (!out) {
         std::fprintf(stderr, "vst3host: cannot write %s\n", output.c_str());
         return 1;

@@ -1,4 +1,4 @@
-// ParameterMirror: the served controller's parameters as the Linux
+// ParameterListWriter: the served controller's parameters as the Linux
 // controller shows them to the host. It publishes the list, units, program
 // lists and values (with their strings) into the parameter region, gives
 // the served controller the values the host sets, and answers the Linux
@@ -17,13 +17,13 @@
 
 namespace Tandem {
 
-class ParameterMirror {
+class ParameterListWriter {
 public:
     // Neither is owned; `controller` may be null (a plug-in without one).
-    ParameterMirror(ParameterData& region, Steinberg::Vst::IEditController* controller);
-    ~ParameterMirror();
-    ParameterMirror(const ParameterMirror&) = delete;
-    ParameterMirror& operator=(const ParameterMirror&) = delete;
+    ParameterListWriter(ParameterData& region, Steinberg::Vst::IEditController* controller);
+    ~ParameterListWriter();
+    ParameterListWriter(const ParameterListWriter&) = delete;
+    ParameterListWriter& operator=(const ParameterListWriter&) = delete;
 
     // Reads the list, units and program lists and publishes them when they
     // differ from what was published. Returns the restartComponent flags

@@ -1,4 +1,4 @@
-#include "parameter_mirror.h"
+#include "parameter_list_writer.h"
 #include "log/log.h"
 
 #include "protocol/futex.h"
@@ -13,18 +13,18 @@ using namespace Steinberg::Vst;
 
 namespace Tandem {
 
-ParameterMirror::ParameterMirror(ParameterData& region, IEditController* controller)
+ParameterListWriter::ParameterListWriter(ParameterData& region, IEditController* controller)
     : region_(region), controller_(controller) {
     if (controller_ &&
         (controller_->queryInterface(IUnitInfo::iid, reinterpret_cast<void**>(&units_)) != kResultOk || !units_))
         units_ = nullptr;
 }
 
-ParameterMirror::~ParameterMirror() {
+ParameterListWriter::~ParameterListWriter() {
     if (units_) units_->release();
 }
 
-int32 ParameterMirror::publishList() {
+int32 ParameterListWriter::publishList() {
     ParameterList& list = region_.list;
     const int32 reported = controller_ ? controller_->getParameterCount() : 0;
     const int32 count = clampCount(reported, kMaxParameters);
@@ -98,7 +98,7 @@ int32 ParameterMirror::publishList() {
     return sameIds ? kParamTitlesChanged : (kParamTitlesChanged | kParamIdMappingChanged);
 }
 
-void ParameterMirror::publishValues() {
+void ParameterListWriter::publishValues() {
     if (!controller_) return;
     for (std::size_t i = 0; i < ids_.size(); ++i) {
         const ParamValue value = controller_->getParamNormalized(ids_[i]);
@@ -106,7 +106,7 @@ void ParameterMirror::publishValues() {
     }
 }
 
-void ParameterMirror::publishValue(std::int32_t index, ParamValue value) {
+void ParameterListWriter::publishValue(std::int32_t index, ParamValue value) {
     values_[static_cast<std::size_t>(index)] = value;
     const ParamID id = ids_[static_cast<std::size_t>(index)];
     String128 text{};
@@ -114,7 +114,7 @@ void ParameterMirror::publishValue(std::int32_t index, ParamValue value) {
     publishParameterValue(region_.values[index], id, value, text);
 }
 
-void ParameterMirror::takeHostValues() {
+void ParameterListWriter::takeHostValues() {
     RingEntry entry{};
     while (popRing(region_.hostValues, entry)) {
         if (!controller_ || entry.kind != static_cast<int32>(RingKind::SetValue) || !std::isfinite(entry.value))
@@ -126,13 +126,13 @@ void ParameterMirror::takeHostValues() {
     }
 }
 
-bool ParameterMirror::serveRequest(bool wakeLinux) {
+bool ParameterListWriter::serveRequest(bool wakeLinux) {
     ParameterRequest& request = region_.request;
     return answerRequest(request, wakeLinux, [](std::int32_t) { return true; },
                          [&](RequestArguments asked) { answer(asked, request); });
 }
 
-void ParameterMirror::answer(RequestArguments asked, ParameterRequest& request) {
+void ParameterListWriter::answer(RequestArguments asked, ParameterRequest& request) {
     // The arguments come from the other process: a value must be a number.
     const ParamID id = asked.id;
     const std::int32_t index = asked.index;

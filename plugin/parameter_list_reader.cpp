@@ -1,4 +1,4 @@
-#include "plugin/parameter_mirror.h"
+#include "plugin/parameter_list_reader.h"
 
 #include "plugin/parameter_list_copy.h"
 #include "plugin/instance_registry.h"
@@ -41,7 +41,7 @@ const char* requestName (Tandem::ParameterRequestKind kind)
 
 } // namespace
 
-void ParameterMirror::follow (int32 instanceId)
+void ParameterListReader::follow (int32 instanceId)
 {
 	instanceId_ = instanceId;
 	following_ = true;
@@ -51,7 +51,7 @@ void ParameterMirror::follow (int32 instanceId)
 	setListening (listening_);
 }
 
-void ParameterMirror::setListening (bool listening)
+void ParameterListReader::setListening (bool listening)
 {
 	listening_ = listening;
 	if (following_)
@@ -60,7 +60,7 @@ void ParameterMirror::setListening (bool listening)
 		});
 }
 
-bool ParameterMirror::copyList (Tandem::ParameterData& region)
+bool ParameterListReader::copyList (Tandem::ParameterData& region)
 {
 	ListCopy copy;
 	if (!copyParameterList (region.list, copy))
@@ -85,7 +85,7 @@ bool ParameterMirror::copyList (Tandem::ParameterData& region)
 	return true;
 }
 
-int32 ParameterMirror::refresh (bool wait)
+int32 ParameterListReader::refresh (bool wait)
 {
 	if (!following_)
 		return 0;
@@ -131,7 +131,7 @@ int32 ParameterMirror::refresh (bool wait)
 	}
 }
 
-bool ParameterMirror::followRelaunch ()
+bool ParameterListReader::followRelaunch ()
 {
 	bool up = false;
 	int32 relaunches = 0;
@@ -146,7 +146,7 @@ bool ParameterMirror::followRelaunch ()
 	return true;
 }
 
-bool ParameterMirror::known (Vst::ParamID id, int32& index)
+bool ParameterListReader::known (Vst::ParamID id, int32& index)
 {
 	// A host may set or read a value before it asked for the list.
 	if (!copied_)
@@ -158,7 +158,7 @@ bool ParameterMirror::known (Vst::ParamID id, int32& index)
 	return true;
 }
 
-bool ParameterMirror::info (int32 index, Vst::ParameterInfo& info) const
+bool ParameterListReader::info (int32 index, Vst::ParameterInfo& info) const
 {
 	if (index < 0 || index >= count ())
 		return false;
@@ -166,7 +166,7 @@ bool ParameterMirror::info (int32 index, Vst::ParameterInfo& info) const
 	return true;
 }
 
-Vst::ParamValue ParameterMirror::value (Vst::ParamID id)
+Vst::ParamValue ParameterListReader::value (Vst::ParamID id)
 {
 	int32 index = 0;
 	if (!known (id, index))
@@ -189,7 +189,7 @@ Vst::ParamValue ParameterMirror::value (Vst::ParamID id)
 	return values_[static_cast<size_t> (index)];
 }
 
-tresult ParameterMirror::setValue (Vst::ParamID id, Vst::ParamValue value)
+tresult ParameterListReader::setValue (Vst::ParamID id, Vst::ParamValue value)
 {
 	int32 index = 0;
 	if (!known (id, index) || !std::isfinite (value))
@@ -218,7 +218,7 @@ tresult ParameterMirror::setValue (Vst::ParamID id, Vst::ParamValue value)
 	return sent ? kResultOk : kResultFalse;
 }
 
-void ParameterMirror::sendHeldValues (Tandem::ParameterData& region)
+void ParameterListReader::sendHeldValues (Tandem::ParameterData& region)
 {
 	size_t moved = 0;
 	while (moved < heldValues_.size () && Tandem::pushRing (region.hostValues, heldValues_[moved]))
@@ -226,7 +226,7 @@ void ParameterMirror::sendHeldValues (Tandem::ParameterData& region)
 	heldValues_.erase (heldValues_.begin (), heldValues_.begin () + static_cast<std::ptrdiff_t> (moved));
 }
 
-void ParameterMirror::edited (Vst::ParamID id, Vst::ParamValue value)
+void ParameterListReader::edited (Vst::ParamID id, Vst::ParamValue value)
 {
 	int32 index = 0;
 	if (!known (id, index) || !std::isfinite (value))
@@ -239,14 +239,14 @@ void ParameterMirror::edited (Vst::ParamID id, Vst::ParamValue value)
 	values_[static_cast<size_t> (index)] = value;
 }
 
-bool ParameterMirror::withRegion (const RegionAccess& use)
+bool ParameterListReader::withRegion (const RegionAccess& use)
 {
 	return following_ && InstanceRegistry::withParameters (instanceId_, use);
 }
 
-bool ParameterMirror::ask (Tandem::ParameterRequestKind kind, Vst::ParamID id, double value, int32 index,
-                           const Vst::TChar* text, Tandem::ParameterRequest& answer, const RegionAccess& post,
-                           const RegionAccess& take)
+bool ParameterListReader::ask (Tandem::ParameterRequestKind kind, Vst::ParamID id, double value, int32 index,
+                               const Vst::TChar* text, Tandem::ParameterRequest& answer, const RegionAccess& post,
+                               const RegionAccess& take)
 {
 	if (!following_)
 		return false;
@@ -291,7 +291,7 @@ bool ParameterMirror::ask (Tandem::ParameterRequestKind kind, Vst::ParamID id, d
 	return false;
 }
 
-tresult ParameterMirror::stringByValue (Vst::ParamID id, Vst::ParamValue value, Vst::String128 string)
+tresult ParameterListReader::stringByValue (Vst::ParamID id, Vst::ParamValue value, Vst::String128 string)
 {
 	int32 index = 0;
 	if (!string || !known (id, index))
@@ -315,7 +315,7 @@ tresult ParameterMirror::stringByValue (Vst::ParamID id, Vst::ParamValue value, 
 	return kResultOk;
 }
 
-tresult ParameterMirror::valueByString (Vst::ParamID id, const Vst::TChar* string, Vst::ParamValue& value)
+tresult ParameterListReader::valueByString (Vst::ParamID id, const Vst::TChar* string, Vst::ParamValue& value)
 {
 	int32 index = 0;
 	if (!string || !known (id, index))
@@ -331,7 +331,7 @@ tresult ParameterMirror::valueByString (Vst::ParamID id, const Vst::TChar* strin
 	return kResultOk;
 }
 
-Vst::ParamValue ParameterMirror::toPlain (Vst::ParamID id, Vst::ParamValue normalized)
+Vst::ParamValue ParameterListReader::toPlain (Vst::ParamID id, Vst::ParamValue normalized)
 {
 	int32 index = 0;
 	Tandem::ParameterRequest answer {};
@@ -341,7 +341,7 @@ Vst::ParamValue ParameterMirror::toPlain (Vst::ParamID id, Vst::ParamValue norma
 	return answer.answerValue;
 }
 
-Vst::ParamValue ParameterMirror::toNormalized (Vst::ParamID id, Vst::ParamValue plain)
+Vst::ParamValue ParameterListReader::toNormalized (Vst::ParamID id, Vst::ParamValue plain)
 {
 	int32 index = 0;
 	Tandem::ParameterRequest answer {};
@@ -351,7 +351,7 @@ Vst::ParamValue ParameterMirror::toNormalized (Vst::ParamID id, Vst::ParamValue 
 	return std::clamp (answer.answerValue, 0.0, 1.0);
 }
 
-bool ParameterMirror::unit (int32 index, Vst::UnitInfo& info) const
+bool ParameterListReader::unit (int32 index, Vst::UnitInfo& info) const
 {
 	if (index < 0 || index >= unitCount ())
 		return false;
@@ -359,7 +359,7 @@ bool ParameterMirror::unit (int32 index, Vst::UnitInfo& info) const
 	return true;
 }
 
-bool ParameterMirror::programList (int32 index, Vst::ProgramListInfo& info) const
+bool ParameterListReader::programList (int32 index, Vst::ProgramListInfo& info) const
 {
 	if (index < 0 || index >= programListCount ())
 		return false;
@@ -367,7 +367,7 @@ bool ParameterMirror::programList (int32 index, Vst::ProgramListInfo& info) cons
 	return true;
 }
 
-tresult ParameterMirror::programName (Vst::ProgramListID list, int32 index, Vst::String128 name)
+tresult ParameterListReader::programName (Vst::ProgramListID list, int32 index, Vst::String128 name)
 {
 	if (!name)
 		return kInvalidArgument;
@@ -380,7 +380,7 @@ tresult ParameterMirror::programName (Vst::ProgramListID list, int32 index, Vst:
 	return kResultOk;
 }
 
-bool ParameterMirror::nextEdit (Tandem::RingEntry& entry)
+bool ParameterListReader::nextEdit (Tandem::RingEntry& entry)
 {
 	bool taken = false;
 	if (following_)

@@ -1,15 +1,15 @@
-// MidiControllerMirror: the served controller's MIDI and note interfaces on
+// MidiMappingReader: the served controller's MIDI and note interfaces on
 // the Linux side, as the plug-in's controller shows them to the host. It
 // knows which of them the served controller has from the moment the host
 // connected us (outpost publishes them with the parameter list), answers
 // MIDI controller assignments from a copy of the table outpost published
 // (copied again only once outpost published another: after the served
 // controller raised kMidiCCAssignmentChanged), and asks outpost's main
-// thread, through the parameter mirror's request slot, for the rest.
+// thread, through the parameter list reader's request slot, for the rest.
 // Host's user-interface thread only.
 #pragma once
 
-#include "plugin/parameter_mirror.h"
+#include "plugin/parameter_list_reader.h"
 
 #include "pluginterfaces/vst/ivstmidicontrollers.h"
 #include "pluginterfaces/vst/ivstnoteexpression.h"
@@ -20,10 +20,10 @@
 namespace Steinberg {
 namespace QuillMarlow {
 
-class MidiControllerMirror
+class MidiMappingReader
 {
 public:
-	explicit MidiControllerMirror (ParameterMirror& parameters) : parameters_ (parameters) {}
+	explicit MidiMappingReader (ParameterListReader& parameters) : parameters_ (parameters) {}
 
 	// Whether the served controller has the interface (a Tandem::kServes
 	// bit). Before the host connected us nothing is known yet: true, and
@@ -47,11 +47,12 @@ private:
 	// Asks outpost with the bus and channel; false without an answer.
 	bool ask (Tandem::ParameterRequestKind kind, int32 bus, int32 channel, Vst::ParamID id, double value,
 	          int32 index, const Vst::TChar* text, Tandem::ParameterRequest& answer,
-	          const ParameterMirror::RegionAccess& post = nullptr, const ParameterMirror::RegionAccess& take = nullptr);
+	          const ParameterListReader::RegionAccess& post = nullptr,
+	          const ParameterListReader::RegionAccess& take = nullptr);
 	// A copy of the published mapping, the newest; false when there is none.
 	bool mapping ();
 
-	ParameterMirror& parameters_;
+	ParameterListReader& parameters_;
 	// The copy: its processor and sequence, buses and ids.
 	bool copied_ = false;
 	int32 copiedFrom_ = 0;

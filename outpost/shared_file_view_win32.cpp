@@ -1,29 +1,28 @@
-// The shared file under Wine: the Linux path opens through drive Z:, and the
-// view is truly shared with the Linux process that created the file.
-#include "application.h"
+#include "shared_file_view.h"
+
 #include "log/log.h"
+#include "protocol/event_data.h"
 #include "win32.h"
 
 namespace Tandem {
 
-bool OutpostApplication::mapSharedFile() {
-    HANDLE file = CreateFileA(sharedMemoryName_.c_str(), GENERIC_READ | GENERIC_WRITE,
+bool SharedFileView::open(const std::string& path) {
+    close();
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE,
                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
                               nullptr);
-    fileHandle_ = file;
     // Every error code is taken before logging: writing a line resets it.
     if (file == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
-        logError() << "[Outpost] Failed to open file: " << sharedMemoryName_;
+        logError() << "[Outpost] Failed to open file: " << path;
         logError() << "[Outpost] Error: " << error;
         return false;
     }
     // A mapping longer than the file would grow it: a shorter file is
     // refused before.
     LARGE_INTEGER size{};
-    if (!GetFileSizeEx(file, &size) || !sizeFits(size.QuadPart)) {
+    if (!GetFileSizeEx(file, &size) || !sharedFileSizeFits(size.QuadPart)) {
         CloseHandle(file);
-        fileHandle_ = INVALID_HANDLE_VALUE;
         return false;
     }
     HANDLE mapping = CreateFileMappingA(file, nullptr, PAGE_READWRITE, 0, kFileSize, nullptr);
@@ -32,7 +31,6 @@ bool OutpostApplication::mapSharedFile() {
         logError() << "[Outpost] Failed to create file mapping";
         logError() << "[Outpost] Error: " << error;
         CloseHandle(file);
-        fileHandle_ = INVALID_HANDLE_VALUE;
         return false;
     }
     void* view = MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, kFileSize);
@@ -42,21 +40,21 @@ bool OutpostApplication::mapSharedFile() {
         logError() << "[Outpost] Failed to map view of file";
         logError() << "[Outpost] Error: " << error;
         CloseHandle(file);
-        fileHandle_ = INVALID_HANDLE_VALUE;
         return false;
     }
-    useView(view);
+    base_ = view;
+    handle_ = reinterpret_cast<std::intptr_t>(file);
     return true;
 }
 
-void OutpostApplication::unmapSharedFile() {
-    if (uiCommand_) {
-        UnmapViewOfFile(uiCommand_);
-        forgetView();
+void SharedFileView::close() {
+    if (base_) {
+        UnmapViewOfFile(base_);
+        base_ = nullptr;
     }
-    if (fileHandle_ != INVALID_HANDLE_VALUE) {
-        CloseHandle(fileHandle_);
-        fileHandle_ = INVALID_HANDLE_VALUE;
+    if (handle_ != -1) {
+        CloseHandle(reinterpret_cast<HANDLE>(handle_));
+        handle_ = -1;
     }
 }
 

@@ -1,4 +1,4 @@
-#include "plugin/midi_controller_mirror.h"
+#include "plugin/midi_mapping_reader.h"
 
 #include "protocol/midi_controller_layout.h"
 
@@ -24,7 +24,7 @@ bool wholeIn (double value, double low, double high)
 
 } // namespace
 
-bool MidiControllerMirror::serves (uint32 interface)
+bool MidiMappingReader::serves (uint32 interface)
 {
 	int32 instance = 0;
 	if (!parameters_.following (instance))
@@ -46,7 +46,7 @@ bool MidiControllerMirror::serves (uint32 interface)
 	return (interfaces & interface) != 0;
 }
 
-bool MidiControllerMirror::mapping ()
+bool MidiMappingReader::mapping ()
 {
 	int32 instance = 0;
 	uint32 sequence = 0;
@@ -68,9 +68,10 @@ bool MidiControllerMirror::mapping ()
 	return copied_;
 }
 
-bool MidiControllerMirror::ask (Kind kind, int32 bus, int32 channel, Vst::ParamID id, double value, int32 index,
-                                const Vst::TChar* text, Tandem::ParameterRequest& answer,
-                                const ParameterMirror::RegionAccess& post, const ParameterMirror::RegionAccess& take)
+bool MidiMappingReader::ask (Kind kind, int32 bus, int32 channel, Vst::ParamID id, double value, int32 index,
+                             const Vst::TChar* text, Tandem::ParameterRequest& answer,
+                             const ParameterListReader::RegionAccess& post,
+                             const ParameterListReader::RegionAccess& take)
 {
 	if (!parameters_.ask (kind, id, value, index, text, answer,
 	                        [&] (Tandem::ParameterData& region) {
@@ -88,7 +89,7 @@ bool MidiControllerMirror::ask (Kind kind, int32 bus, int32 channel, Vst::ParamI
 	return true;
 }
 
-tresult MidiControllerMirror::assignment (int32 bus, int16 channel, Vst::CtrlNumber controller, Vst::ParamID& id)
+tresult MidiMappingReader::assignment (int32 bus, int16 channel, Vst::CtrlNumber controller, Vst::ParamID& id)
 {
 	if (!serves (Tandem::kServesMidiMapping))
 		return kResultFalse;
@@ -112,7 +113,7 @@ tresult MidiControllerMirror::assignment (int32 bus, int16 channel, Vst::CtrlNum
 	return answer.result;
 }
 
-int32 MidiControllerMirror::noteExpressionCount (int32 bus, int16 channel)
+int32 MidiMappingReader::noteExpressionCount (int32 bus, int16 channel)
 {
 	Tandem::ParameterRequest answer {};
 	if (!serves (Tandem::kServesNoteExpressions) ||
@@ -121,8 +122,8 @@ int32 MidiControllerMirror::noteExpressionCount (int32 bus, int16 channel)
 	return std::max (answer.result, 0);
 }
 
-tresult MidiControllerMirror::noteExpressionInfo (int32 bus, int16 channel, int32 index,
-                                                  Vst::NoteExpressionTypeInfo& info)
+tresult MidiMappingReader::noteExpressionInfo (int32 bus, int16 channel, int32 index,
+                                               Vst::NoteExpressionTypeInfo& info)
 {
 	Tandem::ParameterRequest answer {};
 	Vst::NoteExpressionTypeInfo read {};
@@ -135,8 +136,8 @@ tresult MidiControllerMirror::noteExpressionInfo (int32 bus, int16 channel, int3
 	return answer.result;
 }
 
-tresult MidiControllerMirror::noteExpressionString (int32 bus, int16 channel, Vst::NoteExpressionTypeID id,
-                                                    Vst::NoteExpressionValue value, Vst::String128 string)
+tresult MidiMappingReader::noteExpressionString (int32 bus, int16 channel, Vst::NoteExpressionTypeID id,
+                                                 Vst::NoteExpressionValue value, Vst::String128 string)
 {
 	if (!string)
 		return kInvalidArgument;
@@ -149,8 +150,8 @@ tresult MidiControllerMirror::noteExpressionString (int32 bus, int16 channel, Vs
 	return answer.result;
 }
 
-tresult MidiControllerMirror::noteExpressionValue (int32 bus, int16 channel, Vst::NoteExpressionTypeID id,
-                                                   const Vst::TChar* string, Vst::NoteExpressionValue& value)
+tresult MidiMappingReader::noteExpressionValue (int32 bus, int16 channel, Vst::NoteExpressionTypeID id,
+                                                const Vst::TChar* string, Vst::NoteExpressionValue& value)
 {
 	if (!string)
 		return kInvalidArgument;
@@ -167,7 +168,7 @@ tresult MidiControllerMirror::noteExpressionValue (int32 bus, int16 channel, Vst
 	return answer.result;
 }
 
-int32 MidiControllerMirror::keyswitchCount (int32 bus, int16 channel)
+int32 MidiMappingReader::keyswitchCount (int32 bus, int16 channel)
 {
 	Tandem::ParameterRequest answer {};
 	if (!serves (Tandem::kServesKeyswitches) || !ask (Kind::KeyswitchCount, bus, channel, 0, 0.0, 0, nullptr, answer))
@@ -175,7 +176,7 @@ int32 MidiControllerMirror::keyswitchCount (int32 bus, int16 channel)
 	return std::max (answer.result, 0);
 }
 
-tresult MidiControllerMirror::keyswitchInfo (int32 bus, int16 channel, int32 index, Vst::KeyswitchInfo& info)
+tresult MidiMappingReader::keyswitchInfo (int32 bus, int16 channel, int32 index, Vst::KeyswitchInfo& info)
 {
 	Tandem::ParameterRequest answer {};
 	Vst::KeyswitchInfo read {};
@@ -188,7 +189,7 @@ tresult MidiControllerMirror::keyswitchInfo (int32 bus, int16 channel, int32 ind
 	return answer.result;
 }
 
-tresult MidiControllerMirror::physicalUIMapping (int32 bus, int16 channel, Vst::PhysicalUIMapList& list)
+tresult MidiMappingReader::physicalUIMapping (int32 bus, int16 channel, Vst::PhysicalUIMapList& list)
 {
 	if (list.count > 0 && !list.map)
 		return kInvalidArgument;
@@ -212,7 +213,7 @@ tresult MidiControllerMirror::physicalUIMapping (int32 bus, int16 channel, Vst::
 	return answer.result;
 }
 
-tresult MidiControllerMirror::midiLearn (int32 bus, int16 channel, Vst::CtrlNumber controller)
+tresult MidiMappingReader::midiLearn (int32 bus, int16 channel, Vst::CtrlNumber controller)
 {
 	Tandem::ParameterRequest answer {};
 	if (!serves (Tandem::kServesMidiLearn) || !ask (Kind::MidiLearn, bus, channel, 0, 0.0, controller, nullptr, answer))
@@ -220,8 +221,8 @@ tresult MidiControllerMirror::midiLearn (int32 bus, int16 channel, Vst::CtrlNumb
 	return answer.result;
 }
 
-tresult MidiControllerMirror::unitByBus (Vst::MediaType type, Vst::BusDirection dir, int32 bus, int32 channel,
-                                         Vst::UnitID& unit)
+tresult MidiMappingReader::unitByBus (Vst::MediaType type, Vst::BusDirection dir, int32 bus, int32 channel,
+                                      Vst::UnitID& unit)
 {
 	Tandem::ParameterRequest answer {};
 	int32 instance = 0;

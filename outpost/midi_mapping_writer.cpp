@@ -1,4 +1,4 @@
-#include "midi_controller_mirror.h"
+#include "midi_mapping_writer.h"
 #include "log/log.h"
 
 #include "protocol/futex.h"
@@ -34,7 +34,7 @@ bool ours(std::int32_t kind) {
 
 }  // namespace
 
-MidiControllerMirror::MidiControllerMirror(ParameterData& region, IComponent* component, IEditController* controller)
+MidiMappingWriter::MidiMappingWriter(ParameterData& region, IComponent* component, IEditController* controller)
     : region_(region),
       component_(component),
       mapping_(queried<IMidiMapping>(controller)),
@@ -44,7 +44,7 @@ MidiControllerMirror::MidiControllerMirror(ParameterData& region, IComponent* co
       midiLearn_(queried<IMidiLearn>(controller)),
       units_(queried<IUnitInfo>(controller)) {}
 
-MidiControllerMirror::~MidiControllerMirror() {
+MidiMappingWriter::~MidiMappingWriter() {
     releaseIf(mapping_);
     releaseIf(noteExpressions_);
     releaseIf(keyswitches_);
@@ -53,7 +53,7 @@ MidiControllerMirror::~MidiControllerMirror() {
     releaseIf(units_);
 }
 
-void MidiControllerMirror::publish() {
+void MidiMappingWriter::publish() {
     publishMapping();
     const std::uint32_t interfaces = (mapping_ ? kServesMidiMapping : 0u) |
                                      (noteExpressions_ ? kServesNoteExpressions : 0u) |
@@ -65,7 +65,7 @@ void MidiControllerMirror::publish() {
         logInfo() << "[Outpost] MIDI and note interfaces of the served controller: 0x" << std::hex << interfaces;
 }
 
-void MidiControllerMirror::publishMapping() {
+void MidiMappingWriter::publishMapping() {
     // The host asks about the component's event inputs; those beyond the
     // table it asks about through the request slot.
     const int32 buses = mapping_ && component_ ? component_->getBusCount(kEvent, kInput) : 0;
@@ -81,12 +81,12 @@ void MidiControllerMirror::publishMapping() {
                   << kMappedBuses << " is asked for each time";
 }
 
-bool MidiControllerMirror::serveRequest(bool wakeLinux) {
+bool MidiMappingWriter::serveRequest(bool wakeLinux) {
     ParameterRequest& request = region_.request;
     return answerRequest(request, wakeLinux, ours, [&](RequestArguments asked) { answer(asked, request); });
 }
 
-void MidiControllerMirror::answer(RequestArguments asked, ParameterRequest& request) {
+void MidiMappingWriter::answer(RequestArguments asked, ParameterRequest& request) {
     // The arguments come from the other process: values must be numbers,
     // counts fit the payload.
     MidiControllerData& midi = region_.midi;

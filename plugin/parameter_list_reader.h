@@ -1,4 +1,4 @@
-// ParameterMirror: the served controller's parameters on the Linux side,
+// ParameterListReader: the served controller's parameters on the Linux side,
 // as the plug-in's controller shows them to the host. It keeps a copy of
 // the list outpost published (so that the host reads one list, however
 // often outpost publishes another, until it is told of the change), reads
@@ -20,7 +20,7 @@
 namespace Steinberg {
 namespace QuillMarlow {
 
-class ParameterMirror
+class ParameterListReader
 {
 public:
 	// How long the host waits for outpost's answer to one request, and for

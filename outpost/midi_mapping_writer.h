@@ -1,4 +1,4 @@
-// MidiControllerMirror: the served controller's MIDI and note interfaces as
+// MidiMappingWriter: the served controller's MIDI and note interfaces as
 // the Linux controller shows them to the host. It publishes which of them
 // the served controller has and its MIDI controller assignments into the
 // parameter region's MIDI field, and answers the Linux controller's
@@ -19,14 +19,14 @@
 
 namespace Tandem {
 
-class MidiControllerMirror {
+class MidiMappingWriter {
 public:
     // Neither is owned; either may be null (a plug-in without a controller).
-    MidiControllerMirror(ParameterData& region, Steinberg::Vst::IComponent* component,
-                         Steinberg::Vst::IEditController* controller);
-    ~MidiControllerMirror();
-    MidiControllerMirror(const MidiControllerMirror&) = delete;
-    MidiControllerMirror& operator=(const MidiControllerMirror&) = delete;
+    MidiMappingWriter(ParameterData& region, Steinberg::Vst::IComponent* component,
+                      Steinberg::Vst::IEditController* controller);
+    ~MidiMappingWriter();
+    MidiMappingWriter(const MidiMappingWriter&) = delete;
+    MidiMappingWriter& operator=(const MidiMappingWriter&) = delete;
 
     // Publishes the interfaces and the mapping; before the parameter list.
     void publish();
