@@ -3,6 +3,9 @@
 #include "chain_file.h"
 #include "linux_calls.h"
 #include "next_to_host.h"
+#include "protocol/command_post.h"
+#include "protocol/editor_size.h"
+#include "protocol/file_regions.h"
 #include "protocol/handshake.h"
 #include "protocol/host_context.h"
 
@@ -10,14 +13,6 @@
 #include <cstring>
 
 namespace Tandem {
-
-namespace {
-
-void acknowledge(UICommand* ui) {
-    ui->processed.store(true, std::memory_order_release);
-}
-
-}  // namespace
 
 OutpostApplication::OutpostApplication(std::string sharedMemoryName, std::string vst3Path, std::string classId)
     : sharedMemoryName_(std::move(sharedMemoryName)),
@@ -40,10 +35,10 @@ void OutpostApplication::useView(void* view) {
     uiCommand_ = regions.uiCommand;
     audioData_ = regions.audioData;
     stateData_ = regions.stateData;
-    session_ = sessionAt(view);
-    parameterData_ = parametersAt(view);
-    busData_ = busesAt(view);
-    eventData_ = eventsAt(view);
+    session_ = regions.session;
+    parameterData_ = regions.parameters;
+    busData_ = regions.buses;
+    eventData_ = regions.events;
 }
 
 void OutpostApplication::forgetView() {
@@ -155,7 +150,7 @@ void OutpostApplication::run() {
         publishEditorSize();
         relayOtherRestarts();
         publishLatency(false);
-        if (uiCommand_ && !uiCommand_->processed.load(std::memory_order_acquire)) {
+        if (uiCommand_ && commandWaiting(*uiCommand_)) {
             logInfo() << "[Outpost] *** COMMAND RECEIVED: " << uiCommand_->command << " ***";
             processUICommand();
         }
@@ -260,7 +255,7 @@ void OutpostApplication::processUICommand() {
         handleBusCommand(ui->command);
         break;
     }
-    acknowledge(ui);
+    acknowledgeCommand(*ui);
 }
 
 void OutpostApplication::publishEditorSize() {
@@ -268,11 +263,7 @@ void OutpostApplication::publishEditorSize() {
     const std::int32_t width = plugin_->editor().width(), height = plugin_->editor().height();
     const bool resizable = plugin_->editor().resizable();
     if (width == publishedWidth_ && height == publishedHeight_ && resizable == publishedResizable_) return;
-    // Size first, then the report that tells the Linux side to read it.
-    uiCommand_->editorWidth = width;
-    uiCommand_->editorHeight = height;
-    const std::int32_t previous = uiCommand_->editorSizeReport.load(std::memory_order_relaxed);
-    uiCommand_->editorSizeReport.store(editorSizeReportAfter(previous, resizable), std::memory_order_release);
+    writeEditorSize(*uiCommand_, width, height, resizable);
     publishedWidth_ = width;
     publishedHeight_ = height;
     publishedResizable_ = resizable;

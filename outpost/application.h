@@ -9,6 +9,7 @@
 #include "protocol/event_data.h"
 #include "protocol/chain_wake.h"
 #include "protocol/file_hold.h"
+#include "protocol/file_regions.h"
 #include "protocol/parameter_data.h"
 #include "protocol/tandem_protocol.h"
 #include "host_thread.h"

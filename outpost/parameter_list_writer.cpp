@@ -2,7 +2,7 @@
 #include "log/log.h"
 
 #include "protocol/futex.h"
-#include "protocol/parameter_layout.h"
+#include "protocol/parameter_list.h"
 
 #include <algorithm>
 #include <cmath>
@@ -12,20 +12,6 @@ using namespace Steinberg;
 using namespace Steinberg::Vst;
 
 namespace Tandem {
-
-namespace {
-
-// Writes under a seqlock: odd while writing, even and two higher after.
-template <typename Write>
-void underSequence(std::atomic<std::uint32_t>& sequence, Write write) {
-    const std::uint32_t before = sequence.load(std::memory_order_relaxed);
-    sequence.store(before | 1u, std::memory_order_relaxed);
-    std::atomic_thread_fence(std::memory_order_release);
-    write();
-    sequence.store((before | 1u) + 1u, std::memory_order_release);
-}
-
-}  // namespace
 
 ParameterListWriter::ParameterListWriter(ParameterData& region, IEditController* controller)
     : region_(region), controller_(controller) {
@@ -94,17 +80,8 @@ int32 ParameterListWriter::publishList() {
         logError() << "[Outpost] Parameter texts of the served plug-in without an end were cut to "
                    << (kTextLength - 1) << " characters (the first at parameter " << unended << ")";
 
-    underSequence(list.sequence, [&] {
-        list.reportedCount = reported;
-        list.count = count;
-        list.unitCount = static_cast<int32>(units.size());
-        list.programListCount = static_cast<int32>(programLists.size());
-        for (int32 i = 0; i < count; ++i)
-            std::memcpy(list.parameters[i], &infos[static_cast<std::size_t>(i)], kParameterInfoSize);
-        for (std::size_t i = 0; i < units.size(); ++i) std::memcpy(list.units[i], &units[i], kUnitInfoSize);
-        for (std::size_t i = 0; i < programLists.size(); ++i)
-            std::memcpy(list.programLists[i], &programLists[i], kProgramListInfoSize);
-    });
+    publishParameterList(list, reported, infos.data(), count, units.data(), static_cast<int32>(units.size()),
+                         programLists.data(), static_cast<int32>(programLists.size()));
     const bool first = !listed_;
     listed_ = true;
     ids_.resize(static_cast<std::size_t>(count));
@@ -134,13 +111,7 @@ void ParameterListWriter::publishValue(std::int32_t index, ParamValue value) {
     const ParamID id = ids_[static_cast<std::size_t>(index)];
     String128 text{};
     if (controller_->getParamStringByValue(id, value, text) != kResultOk) text[0] = 0;
-    ParameterValue& entry = region_.values[index];
-    underSequence(entry.sequence, [&] {
-        entry.id = id;
-        entry.value = value;
-        entry.textValue = value;
-        copyText(entry.text, text);
-    });
+    publishParameterValue(region_.values[index], id, value, text);
 }
 
 void ParameterListWriter::takeHostValues() {

@@ -1,12 +1,9 @@
-// Posting a command into the command slot of the shared file, and the plain
-// polling wait of the Linux side's command exchanges (never on the audio
-// thread).
+// The command slot of the shared file (both halves of its exchange are in
+// protocol/command_post.h), and the plain polling wait of the Linux side's
+// other exchanges (never on the audio thread).
 #pragma once
 
-#include "protocol/parameter_request.h"
-#include "protocol/tandem_protocol.h"
-
-#include "plugin/sleep_fully.h"
+#include "protocol/command_post.h"
 
 #include <chrono>
 #include <functional>
@@ -32,43 +29,19 @@ bool pollUntil (Ready ready, Deadline deadline)
 	return false;
 }
 
-// Wakes outpost's main thread, which otherwise looks at the slot only every
-// 10 to 50 ms: `ui` is the start of the shared file, and the parameter
-// region's wake word is the one its waker thread sleeps on.
-inline void wakeOutpostForCommand (Tandem::UICommand* ui)
-{
-	Tandem::wakeOutpostMainThread (Tandem::parametersAt (ui)->request);
-}
-
-// The code first, then the flag outpost polls.
-inline void postCommand (Tandem::UICommand* ui, Tandem::CommandCode code)
-{
-	ui->command = static_cast<int32_t> (code);
-	ui->processed.store (false, std::memory_order_release);
-	wakeOutpostForCommand (ui);
-}
-
 // Posts `code` once the slot is free (outpost acknowledged the last
 // command), under `slotLock`, until `deadline` or `stopping`; then takes the
 // slot anyway when `takeAnyway`. False when nothing was posted.
 inline bool postWhenFree (Tandem::UICommand& ui, std::mutex& slotLock, Tandem::CommandCode code, Deadline deadline,
                           const std::function<bool ()>& stopping, bool takeAnyway)
 {
-	for (;;)
-	{
-		const bool late = std::chrono::steady_clock::now () >= deadline || stopping ();
-		{
-			std::lock_guard<std::mutex> slot (slotLock);
-			if (ui.processed.load (std::memory_order_acquire) || (late && takeAnyway))
-			{
-				postCommand (&ui, code);
-				return true;
-			}
-		}
-		if (late)
-			return false;
-		Tandem::sleepFully (1);
-	}
+	auto underSlotLock = [&] (auto&& use) {
+		std::lock_guard<std::mutex> slot (slotLock);
+		use (ui);
+		return true;
+	};
+	return Tandem::postWhenFree (underSlotLock, Tandem::commandOnly (code), true, deadline, takeAnyway, stopping,
+	                             [] {}) == Tandem::CommandTurn::Done;
 }
 
 } // namespace QuillMarlow

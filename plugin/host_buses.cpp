@@ -218,9 +218,8 @@ bool HostBuses::command (int32 code, const std::function<void (Tandem::BusReques
 	const Deadline deadline = std::chrono::steady_clock::now () + kBusCommandTimeout;
 	if (!postWhenFree (*ui, slotLock_, static_cast<Tandem::CommandCode> (code), deadline, stopping, false))
 		return false;
-	pollUntil ([&] { return ui->processed.load (std::memory_order_acquire) || stopping () || !outpost_.alive (); },
-	           deadline);
-	if (!ui->processed.load (std::memory_order_acquire))
+	if (Tandem::awaitAcknowledgement (Tandem::slotVisit (*ui), deadline,
+	                                  [&] { return stopping () || !outpost_.alive (); }) != Tandem::CommandTurn::Done)
 		return false;
 	if (answer)
 		*answer = bus->request;

@@ -23,29 +23,20 @@ bool askServedLatency (const CommandRegionLink& region, uint32& latency, uint32&
 	// editor, the processor's watcher) may take the slot between them. So
 	// the command is posted in the visit that finds the slot free, and the
 	// answer read in the one that finds it answered.
-	bool gone = false, posted = false, answered = false;
 	uint64 answer = 0;
-	auto postIfFree = [&] {
-		gone = !region.with ([&posted] (Tandem::UICommand& ui) {
-			if (!ui.processed.load (std::memory_order_acquire))
-				return;
-			ui.parentWindow = 0;
-			postCommand (&ui, Tandem::CommandCode::GetLatency);
-			posted = true;
-		});
-		return posted || gone;
-	};
-	auto readAnswer = [&] {
-		gone = !region.with ([&] (Tandem::UICommand& ui) {
-			if (!ui.processed.load (std::memory_order_acquire))
-				return;
-			answer = ui.parentWindow;
-			answered = true;
-		});
-		return answered || gone;
-	};
+	auto visit = [&region] (auto&& use) { return region.with (use); };
+	auto noStop = [] { return false; };
 	const Deadline deadline = std::chrono::steady_clock::now () + kLatencyTimeout;
-	if (!pollUntil (postIfFree, deadline) || gone || !pollUntil (readAnswer, deadline) || gone)
+	const auto fill = [] (Tandem::UICommand& ui) {
+		ui.parentWindow = 0;
+		ui.command = static_cast<int32> (Tandem::CommandCode::GetLatency);
+	};
+	if (Tandem::postWhenFree (visit, fill, region.inSharedFile (), deadline, false, noStop, [] {}) !=
+	        Tandem::CommandTurn::Done ||
+	    Tandem::awaitAcknowledgement (visit, deadline, noStop, [&answer] (Tandem::UICommand& ui, bool done) {
+		    if (done)
+			    answer = ui.parentWindow;
+	    }) != Tandem::CommandTurn::Done)
 		return false;
 	latency = Tandem::packedLatency (answer);
 	tail = Tandem::packedTail (answer);

@@ -256,7 +256,7 @@ void OutpostLifecycle::terminate ()
 	{
 		{
 			std::lock_guard<std::mutex> slot (slotLock_);
-			postCommand (ui, Tandem::CommandCode::Shutdown);
+			Tandem::postCommand (*ui, Tandem::CommandCode::Shutdown);
 		}
 		// outpost leaves within tens of milliseconds: waiting only that long
 		// keeps a host that releases several instances at once (or at its

@@ -254,26 +254,23 @@ bool ParameterListReader::ask (Tandem::ParameterRequestKind kind, Vst::ParamID i
 	bool busy = false;
 	InstanceRegistry::withParameters (instanceId_, [&] (Tandem::ParameterData& region) {
 		Tandem::ParameterRequest& request = region.request;
-		const int32 posted = request.posted.load (std::memory_order_relaxed);
 		// An earlier request is still unanswered: a late answer is waited
 		// for, one that never came (silenceReported_) is not.
-		if (request.answered.load (std::memory_order_acquire) != posted &&
-		    (silenceReported_ || !Tandem::awaitRequestAnswer (request, posted, kAnswerWait)))
-		{
-			busy = true;
-			return;
-		}
-		Tandem::writeRequest (request, kind, id, value, index, text);
-		if (post)
-			post (region);
-		if (!Tandem::awaitRequestAnswer (request, Tandem::postRequest (request), kAnswerWait))
-			return;
-		answer.result = request.result;
-		answer.answerValue = request.answerValue;
-		std::memcpy (answer.text, request.text, sizeof answer.text);
-		if (take)
-			take (region);
-		answered = true;
+		const Tandem::RequestTurn turn = Tandem::askRequest (
+		    request, kind, id, value, index, text, !silenceReported_, kAnswerWait,
+		    [&] {
+			    if (post)
+				    post (region);
+		    },
+		    [&] {
+			    answer.result = request.result;
+			    answer.answerValue = request.answerValue;
+			    std::memcpy (answer.text, request.text, sizeof answer.text);
+			    if (take)
+				    take (region);
+		    });
+		busy = turn == Tandem::RequestTurn::Busy;
+		answered = turn == Tandem::RequestTurn::Answered;
 	});
 	if (answered)
 	{

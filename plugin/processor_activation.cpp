@@ -128,9 +128,8 @@ QuillMarlowProcessor::ServedActivation QuillMarlowProcessor::activateServed (con
 	session->processing.store (processing_.load () ? 1 : 0, std::memory_order_relaxed);
 	const Deadline deadline = std::chrono::steady_clock::now () + kActivationTimeout;
 	postWhenFree (*ui, slotLock_, Tandem::CommandCode::Activate, deadline, stopping, true);
-	if (!pollUntil ([&] { return ui->processed.load (std::memory_order_acquire) || stopping () || !outpost_.alive (); },
-	                deadline) ||
-	    !ui->processed.load (std::memory_order_acquire))
+	if (Tandem::awaitAcknowledgement (Tandem::slotVisit (*ui), deadline,
+	                                  [&] { return stopping () || !outpost_.alive (); }) != Tandem::CommandTurn::Done)
 	{
 		Tandem::logError () << "[QuillMarlow #" << instanceId_
 		                    << "] outpost did not confirm the served plug-in's activation; keeping latency "
@@ -158,7 +157,9 @@ void QuillMarlowProcessor::deactivateServed ()
 		return;
 	const Deadline deadline = std::chrono::steady_clock::now () + kActivationTimeout;
 	postWhenFree (*ui, slotLock_, Tandem::CommandCode::Deactivate, deadline, [] { return false; }, true);
-	if (!pollUntil ([&] { return ui->processed.load (std::memory_order_acquire) || !outpost_.alive (); }, deadline))
+	if (Tandem::awaitAcknowledgement (Tandem::slotVisit (*ui), deadline, [&] { return !outpost_.alive (); }) !=
+	        Tandem::CommandTurn::Done &&
+	    outpost_.alive ())
 		Tandem::logError () << "[QuillMarlow #" << instanceId_
 		                    << "] outpost did not confirm the served plug-in's deactivation";
 }

@@ -95,8 +95,7 @@ bool ServedState::sendController (const std::function<bool ()>& stopping, int32*
 	state->stateSize = static_cast<int32> (lastController_.size ());
 	state->stateReady.store (false, std::memory_order_relaxed);
 	const Deadline deadline = postStateCommand (Tandem::CommandCode::SetControllerState, stopping);
-	if (!pollUntil ([&] { return ui->processed.load (std::memory_order_acquire) || stopping (); }, deadline) ||
-	    !ui->processed.load (std::memory_order_acquire))
+	if (Tandem::awaitAcknowledgement (Tandem::slotVisit (*ui), deadline, stopping) != Tandem::CommandTurn::Done)
 	{
 		Tandem::logError () << "[QuillMarlow] Timeout waiting for outpost to apply the controller's state";
 		return false;

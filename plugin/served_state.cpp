@@ -246,8 +246,7 @@ bool ServedState::send (const std::function<bool ()>& stopping, int32* served)
 	state->stateSize = static_cast<int32> (last_.size ());
 	state->stateReady.store (false, std::memory_order_relaxed);
 	const Deadline deadline = postStateCommand (Tandem::CommandCode::SetState, stopping);
-	if (pollUntil ([&] { return ui->processed.load (std::memory_order_acquire) || stopping (); }, deadline) &&
-	    ui->processed.load (std::memory_order_acquire))
+	if (Tandem::awaitAcknowledgement (Tandem::slotVisit (*ui), deadline, stopping) == Tandem::CommandTurn::Done)
 	{
 		const int32 result = Tandem::answeredResult (*ui);
 		if (served)

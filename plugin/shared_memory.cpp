@@ -84,10 +84,10 @@ CreateResult SharedMemoryCreator::create(const std::string& path) {
     uiCommand_ = regions.uiCommand;
     audioData_ = regions.audioData;
     stateData_ = regions.stateData;
-    sessionData_ = sessionAt(data_);
-    parameterData_ = parametersAt(data_);
-    busData_ = busesAt(data_);
-    eventData_ = eventsAt(data_);
+    sessionData_ = regions.session;
+    parameterData_ = regions.parameters;
+    busData_ = regions.buses;
+    eventData_ = regions.events;
     initialiseRegions();
     return {true, {}};
 }

@@ -1,9 +1,7 @@
 // Creates, maps, initialises and removes the file shared with outpost.
 #pragma once
 
-#include "protocol/event_data.h"
-#include "protocol/parameter_data.h"
-#include "protocol/tandem_protocol.h"
+#include "protocol/file_regions.h"
 
 #include <cstddef>
 #include <string>

@@ -4,6 +4,7 @@
 #include "plugin/view.h"
 #include "plugin/command_slot.h"
 #include "plugin/sleep_fully.h"
+#include "protocol/editor_size.h"
 #include "log/log.h"
 
 #include "plugin/edit_watcher.h"
@@ -263,36 +264,27 @@ void QuillMarlowView::unregisterFromRunLoop ()
 
 bool QuillMarlowView::waitForAcknowledgement (std::chrono::milliseconds timeout, bool withdrawShown)
 {
-	const auto start = std::chrono::steady_clock::now ();
-	for (;;)
-	{
-		// The host may terminate the processor (unmapping the region) from
-		// another thread while we wait.
-		bool done = false;
-		uint64 named = 0;
-		if (!region_.with ([&] (Tandem::UICommand& ui) {
-			    done = ui.processed.load (std::memory_order_acquire);
-			    named = ui.wineWindow;
-		    }))
-		{
-			Tandem::logError () << kRegionGone;
-			return false;
-		}
+	// The host may terminate the processor (unmapping the region) from
+	// another thread while we wait.
+	uint64 named = 0;
+	auto visit = [&] (auto&& use) {
+		const bool linked = region_.with (use);
 		// outpost names its window before it shows it.
-		if (withdrawShown && named != 0 && !done)
+		if (linked && withdrawShown && named != 0)
 		{
 			windows_.withdrawForShow (static_cast<uint32> (named));
 			withdrawShown = false;
 		}
-		if (done)
-			return true;
-		if (std::chrono::steady_clock::now () - start > timeout)
-		{
-			Tandem::logError () << "[QuillMarlowView] TIMEOUT waiting for outpost!";
-			return false;
-		}
-		Tandem::sleepFully (1);
-	}
+		return linked;
+	};
+	const Tandem::CommandTurn turn = Tandem::awaitAcknowledgement (
+	    visit, std::chrono::steady_clock::now () + timeout, [] { return false; },
+	    [&] (Tandem::UICommand& ui, bool done) { named = done ? 0 : ui.wineWindow; });
+	if (turn == Tandem::CommandTurn::Gone)
+		Tandem::logError () << kRegionGone;
+	if (turn == Tandem::CommandTurn::Late)
+		Tandem::logError () << "[QuillMarlowView] TIMEOUT waiting for outpost!";
+	return turn == Tandem::CommandTurn::Done;
 }
 
 bool QuillMarlowView::postShowEditor (std::chrono::milliseconds timeout)
@@ -309,41 +301,17 @@ bool QuillMarlowView::postShowEditor (std::chrono::milliseconds timeout)
 bool QuillMarlowView::postWhenFree (const std::function<void (Tandem::UICommand&)>& fill,
                                     std::chrono::milliseconds timeout, bool takeAnyway)
 {
-	const auto deadline = std::chrono::steady_clock::now () + timeout;
-	bool told = false;
-	for (;;)
-	{
-		const bool late = std::chrono::steady_clock::now () >= deadline;
-		bool posted = false;
-		// The look and the post are one step under the region's lock: the
-		// processor posts into the same slot from its own threads.
-		const bool linked = region_.with ([&] (Tandem::UICommand& ui) {
-			if (!ui.processed.load (std::memory_order_acquire) && !(late && takeAnyway))
-				return;
-			fill (ui);
-			ui.processed.store (false, std::memory_order_release);
-			if (region_.inSharedFile ())
-				wakeOutpostForCommand (&ui);
-			posted = true;
-		});
-		if (!linked)
-		{
-			if (!takeAnyway)
-				Tandem::logError () << kRegionGone;
-			return false;
-		}
-		if (posted)
-			return true;
-		if (late)
-		{
-			Tandem::logError () << "[QuillMarlowView] TIMEOUT waiting for outpost!";
-			return false;
-		}
-		if (!told)
-			Tandem::logInfo () << "[QuillMarlowView] Waiting for outpost to finish the previous command...";
-		told = true;
-		Tandem::sleepFully (1);
-	}
+	// Each look and post is one visit of the region, under its lock: the
+	// processor posts into the same slot from its own threads.
+	const Tandem::CommandTurn turn = Tandem::postWhenFree (
+	    [this] (auto&& use) { return region_.with (use); }, fill, region_.inSharedFile (),
+	    std::chrono::steady_clock::now () + timeout, takeAnyway, [] { return false; },
+	    [] { Tandem::logInfo () << "[QuillMarlowView] Waiting for outpost to finish the previous command..."; });
+	if (turn == Tandem::CommandTurn::Gone && !takeAnyway)
+		Tandem::logError () << kRegionGone;
+	if (turn == Tandem::CommandTurn::Late)
+		Tandem::logError () << "[QuillMarlowView] TIMEOUT waiting for outpost!";
+	return turn == Tandem::CommandTurn::Done;
 }
 
 bool QuillMarlowView::exchangeEditorSize (Tandem::CommandCode code, int32& width, int32& height)
@@ -372,19 +340,7 @@ bool QuillMarlowView::exchangeEditorSize (Tandem::CommandCode code, int32& width
 bool QuillMarlowView::readSizeReport (int32& report, int32& width, int32& height) const
 {
 	bool consistent = false;
-	region_.with ([&] (Tandem::UICommand& ui) {
-		// outpost may be writing a new size right now: retry until the
-		// report is the same before and after the size was read.
-		for (int attempt = 0; attempt < 8 && !consistent; ++attempt)
-		{
-			const int32 before = ui.editorSizeReport.load (std::memory_order_acquire);
-			width = ui.editorWidth;
-			height = ui.editorHeight;
-			std::atomic_thread_fence (std::memory_order_acquire);
-			report = ui.editorSizeReport.load (std::memory_order_relaxed);
-			consistent = before == report;
-		}
-	});
+	region_.with ([&] (Tandem::UICommand& ui) { consistent = Tandem::readEditorSize (ui, report, width, height); });
 	return consistent;
 }
 

@@ -8,6 +8,7 @@
 // the host makes goes to the served editor when it can be resized.
 #include "plugin/view.h"
 #include "log/log.h"
+#include "protocol/editor_size.h"
 
 #include <unistd.h>
 

@@ -27,6 +27,7 @@
 #pragma once
 
 #include "protocol/parameter_data.h"
+#include "protocol/seqlock.h"
 
 #include <atomic>
 #include <cstddef>
@@ -160,26 +161,16 @@ inline std::int32_t poolChannels(std::int32_t numSamples, std::int32_t sampleSiz
 // outpost: the list written under its sequence.
 template <typename Write>
 void writeBusList(BusList& list, Write write) {
-    const std::uint32_t sequence = list.sequence.load(std::memory_order_relaxed);
-    list.sequence.store(sequence | 1u, std::memory_order_relaxed);
-    std::atomic_thread_fence(std::memory_order_release);
-    write(list);
-    list.sequence.store((sequence | 1u) + 1u, std::memory_order_release);
+    writeSequenced(list.sequence, [&] { write(list); });
 }
 
 // Linux side: a consistent copy of the list, its counts clamped; false when
 // outpost kept writing (or never finished).
 inline bool readBusList(const BusList& list, BusList& copy) {
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        const std::uint32_t before = list.sequence.load(std::memory_order_acquire);
-        if (before & 1u) continue;
-        std::memcpy(static_cast<void*>(&copy), &list, sizeof list);
-        std::atomic_thread_fence(std::memory_order_acquire);
-        if (list.sequence.load(std::memory_order_relaxed) != before) continue;
-        for (std::int32_t kind = 0; kind < kBusKinds; ++kind) copy.counts[kind] = clampCount(copy.counts[kind], maxBuses(kind));
-        return true;
-    }
-    return false;
+    if (!readSequenced(list.sequence, [&] { std::memcpy(static_cast<void*>(&copy), &list, sizeof list); }, 100))
+        return false;
+    for (std::int32_t kind = 0; kind < kBusKinds; ++kind) copy.counts[kind] = clampCount(copy.counts[kind], maxBuses(kind));
+    return true;
 }
 
 inline BusRecord& busRecord(BusList& list, std::int32_t kind, std::int32_t index) {

@@ -23,6 +23,8 @@
 //    and payload with its answer, before `answered`.
 #pragma once
 
+#include "protocol/seqlock.h"
+
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -95,16 +97,14 @@ inline bool readInterfaces(const MidiControllerData& data, std::uint32_t& interf
 template <typename Assignment>
 void publishMidiMapping(MidiMapping& mapping, std::int32_t busCount, Assignment assignment) {
     busCount = busCount < 0 ? 0 : (busCount > kMappedBuses ? kMappedBuses : busCount);
-    const std::uint32_t before = mapping.sequence.load(std::memory_order_relaxed);
-    mapping.sequence.store(before | 1u, std::memory_order_relaxed);
-    std::atomic_thread_fence(std::memory_order_release);
-    mapping.busCount = busCount;
-    for (std::int32_t bus = 0; bus < kMappedBuses; ++bus)
-        for (std::int32_t channel = 0; channel < kMidiChannels; ++channel)
-            for (std::int32_t controller = 0; controller < kMidiControllers; ++controller)
-                mapping.ids[bus][channel][controller] =
-                    bus < busCount ? assignment(bus, channel, controller) : kNoAssignment;
-    mapping.sequence.store((before | 1u) + 1u, std::memory_order_release);
+    writeSequenced(mapping.sequence, [&] {
+        mapping.busCount = busCount;
+        for (std::int32_t bus = 0; bus < kMappedBuses; ++bus)
+            for (std::int32_t channel = 0; channel < kMidiChannels; ++channel)
+                for (std::int32_t controller = 0; controller < kMidiControllers; ++controller)
+                    mapping.ids[bus][channel][controller] =
+                        bus < busCount ? assignment(bus, channel, controller) : kNoAssignment;
+    });
 }
 
 // Linux side: the published mapping's sequence (0: none yet).
@@ -117,12 +117,11 @@ inline std::uint32_t midiMappingSequence(const MidiMapping& mapping) {
 // outpost wrote it meanwhile (then the copy is not to be used).
 inline bool copyMidiMapping(const MidiMapping& mapping, std::uint32_t* ids, std::int32_t& busCount,
                             std::uint32_t& sequence) {
-    sequence = mapping.sequence.load(std::memory_order_acquire);
+    sequence = beginSequencedRead(mapping.sequence);
     if (sequence == 0 || (sequence & 1u)) return false;
     busCount = mapping.busCount;
     std::memcpy(ids, mapping.ids, sizeof mapping.ids);
-    std::atomic_thread_fence(std::memory_order_acquire);
-    if (mapping.sequence.load(std::memory_order_relaxed) != sequence) return false;
+    if (!endSequencedRead(mapping.sequence, sequence)) return false;
     busCount = busCount < 0 ? 0 : (busCount > kMappedBuses ? kMappedBuses : busCount);
     return true;
 }

@@ -19,9 +19,10 @@
 //    in offset order.
 //  - The list: outpost writes it on its main thread, at start and whenever
 //    the served plug-in announces or shows another list. `sequence` is odd
-//    while it writes and grows by two with each list (a seqlock): a reader
-//    copies the list, then reads `sequence` again, and keeps the copy only
-//    when it is even and unchanged.
+//    while it writes and grows by two with each list (a seqlock,
+//    seqlock.h): a reader copies the list, then reads `sequence` again, and
+//    keeps the copy only when it is even and unchanged. Both halves:
+//    parameter_list.h.
 //  - The values: outpost writes each on its main thread under the entry's
 //    own sequence in the same way, whenever the served controller's value
 //    of it changes, with the string the served controller gives for it.

@@ -59,6 +59,33 @@ inline std::int32_t postRequest(ParameterRequest& request) {
     return serial;
 }
 
+// What came of a request the Linux side asked.
+enum class RequestTurn {
+    Answered,
+    Busy,    // an earlier request is still unanswered
+    Silent,  // no answer within the wait
+};
+
+// Linux side: asks one request and waits at most `wait` for its answer. An
+// earlier request still unanswered is waited for first when
+// `waitForEarlier` (an answer that is late), else the slot is busy.
+// `post()` writes the request's further arguments (the MIDI field's) before
+// it is posted; `take()` reads the answer once it came.
+template <typename Post, typename Take>
+RequestTurn askRequest(ParameterRequest& request, ParameterRequestKind kind, std::uint32_t id, double value,
+                       std::int32_t index, const Steinberg::Vst::TChar* text, bool waitForEarlier,
+                       std::chrono::steady_clock::duration wait, Post&& post, Take&& take) {
+    const std::int32_t posted = request.posted.load(std::memory_order_relaxed);
+    if (request.answered.load(std::memory_order_acquire) != posted &&
+        (!waitForEarlier || !awaitRequestAnswer(request, posted, wait)))
+        return RequestTurn::Busy;
+    writeRequest(request, kind, id, value, index, text);
+    post();
+    if (!awaitRequestAnswer(request, postRequest(request), wait)) return RequestTurn::Silent;
+    take();
+    return RequestTurn::Answered;
+}
+
 // outpost: a request's arguments, out of the file: the text ended.
 struct RequestArguments {
     std::int32_t kind;

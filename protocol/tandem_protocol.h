@@ -71,7 +71,7 @@ enum class CommandCode : std::int32_t {
 // editorWidth/editorHeight hold the served editor's size once outpost has
 // created it, and stay there for the next view. outpost rewrites them
 // whenever that size changes (the served plug-in or the host resized it),
-// and then advances editorSizeReport (see editorSizeReportAfter).
+// under editorSizeReport, their sequence word (see editor_size.h).
 //
 // latencyReport (byte 9, in what was padding) is outpost's count of the
 // changes of the served processor's latency or tail (0 at creation,
@@ -177,30 +177,7 @@ static_assert(kStateDataOffset == kAudioDataOffset + sizeof(AudioData), "regions
 static_assert(kSharedMemorySize == kStateDataOffset + sizeof(StateData), "regions fill the file");
 static_assert(kSharedMemorySize == 786512, "file size");
 
-// The three regions of a mapped file.
-struct Regions {
-    UICommand* uiCommand;
-    AudioData* audioData;
-    StateData* stateData;
-};
-
-inline Regions regionsAt(void* base) {
-    auto* bytes = static_cast<unsigned char*>(base);
-    return {reinterpret_cast<UICommand*>(bytes + kUICommandOffset),
-            reinterpret_cast<AudioData*>(bytes + kAudioDataOffset),
-            reinterpret_cast<StateData*>(bytes + kStateDataOffset)};
-}
-
-// editorSizeReport: bit 0 says whether the served editor can be resized by
-// the host; the bits above count the sizes outpost has written into
-// editorWidth/editorHeight. outpost writes the size first, then the report
-// with release order; a reader that sees the same report before and after
-// reading the size has read one consistent size.
-inline std::int32_t editorSizeReportAfter(std::int32_t previous, bool resizable) {
-    const std::uint32_t count = (static_cast<std::uint32_t>(previous) >> 1) + 1;
-    return static_cast<std::int32_t>((count << 1) | (resizable ? 1u : 0u));
-}
-inline bool editorResizable(std::int32_t report) { return (report & 1) != 0; }
+// Where these and the later regions lie: file_regions.h.
 
 // An editor size in one 64-bit field: width in the low half, height in the
 // high half.

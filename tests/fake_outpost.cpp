@@ -31,6 +31,7 @@
 #include "protocol/handshake.h"
 #include "protocol/bus_layout.h"
 #include "protocol/event_data.h"
+#include "protocol/file_regions.h"
 #include "protocol/parameter_data.h"
 #include "protocol/state_commands.h"
 
@@ -218,13 +219,13 @@ int serve(const char* path, FakeEditor* editor = nullptr, int slowMs = 0, const 
     if (base == MAP_FAILED) return 1;
     const Tandem::Regions regions = Tandem::regionsAt(base);
     // Speaks the version of the file that the plug-in of this build writes.
-    Tandem::SessionData* session = Tandem::sessionAt(base);
+    Tandem::SessionData* session = regions.session;
     if (speaksVersion) session->outpostVersion.store(Tandem::kSessionVersion, std::memory_order_release);
     auto* ui = regions.uiCommand;
     auto* audio = regions.audioData;
     auto* state = regions.stateData;
-    Tandem::BusData* buses = Tandem::busesAt(base);
-    Tandem::EventData* events = Tandem::eventsAt(base);
+    Tandem::BusData* buses = regions.buses;
+    Tandem::EventData* events = regions.events;
     if (g_events) {
         Tandem::writeBusList(buses->list, [](Tandem::BusList& list) {
             const char16_t* names[4] = {u"In", u"Out", u"MIDI In", u"MIDI Out"};

@@ -3,7 +3,7 @@
 // audio host loads it.
 #pragma once
 
-#include "protocol/tandem_protocol.h"
+#include "protocol/file_regions.h"
 #include "quill_dsp.h"
 #include "quill_state.h"
 #include "../host/stereo_buses.h"

@@ -12,7 +12,7 @@
 
 #include "application.h"
 #include "plugin_instance.h"
-#include "protocol/tandem_protocol.h"
+#include "protocol/file_regions.h"
 #include "vst3_loader.h"
 
 namespace Tandem {
@@ -97,7 +97,7 @@ TEST_F(ModuleEntry, OutpostReleasesEveryObjectOfTheModuleBeforeItsExitDll) {
     void* view = MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, Tandem::kFileSize);
     ASSERT_NE(view, nullptr);
     const Tandem::Regions regions = Tandem::regionsAt(view);
-    Tandem::SessionData& session = *Tandem::sessionAt(view);
+    Tandem::SessionData& session = *regions.session;
     Tandem::writeSessionHeader(session);
     session.sampleRate = 48000.0;
     session.maxSamplesPerBlock = 512;
