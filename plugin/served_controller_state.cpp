@@ -87,29 +87,9 @@ tresult ServedState::setControllerState (IBStream* stream, const std::function<v
 
 bool ServedState::sendController (const std::function<bool ()>& stopping, int32* served)
 {
-	Tandem::UICommand* ui = file_.uiCommand ();
-	Tandem::StateData* state = file_.stateData ();
-	if (!ui || !state || lastController_.empty ())
-		return true;
-	std::memcpy (state->stateBuffer, lastController_.data (), lastController_.size ());
-	state->stateSize = static_cast<int32> (lastController_.size ());
-	state->stateReady.store (false, std::memory_order_relaxed);
-	const Deadline deadline = postStateCommand (Tandem::CommandCode::SetControllerState, stopping);
-	if (Tandem::awaitAcknowledgement (Tandem::slotVisit (*ui), deadline, stopping) != Tandem::CommandTurn::Done)
-	{
-		Tandem::logError () << "[QuillMarlow] Timeout waiting for outpost to apply the controller's state";
-		return false;
-	}
-	const int32 result = Tandem::answeredResult (*ui);
-	if (served)
-		*served = result;
-	if (result != kResultOk)
-	{
-		reportRefusal ("controller's state", result, lastController_.size ());
-		return false;
-	}
-	Tandem::logInfo () << "[QuillMarlow] Controller state sent to outpost";
-	return true;
+	return handOver (lastController_, Tandem::CommandCode::SetControllerState, "controller's state",
+	                 "[QuillMarlow] Controller state sent to outpost",
+	                 "[QuillMarlow] Timeout waiting for outpost to apply the controller's state", stopping, served);
 }
 
 } // namespace QuillMarlow

@@ -238,29 +238,36 @@ ServedState::StateRead ServedState::readState (IBStream* stream, std::vector<uin
 
 bool ServedState::send (const std::function<bool ()>& stopping, int32* served)
 {
+	return handOver (last_, Tandem::CommandCode::SetState, "state", "[QuillMarlow] State sent to outpost",
+	                 "[QuillMarlow] Timeout waiting for outpost to apply state", stopping, served);
+}
+
+bool ServedState::handOver (const std::vector<uint8>& bytes, Tandem::CommandCode code, const char* what,
+                            const char* sentLine, const char* timeoutLine, const Stopping& stopping, int32* served)
+{
 	Tandem::UICommand* ui = file_.uiCommand ();
 	Tandem::StateData* state = file_.stateData ();
-	if (!ui || !state || last_.empty ())
+	if (!ui || !state || bytes.empty ())
 		return true;
-	std::memcpy (state->stateBuffer, last_.data (), last_.size ());
-	state->stateSize = static_cast<int32> (last_.size ());
+	std::memcpy (state->stateBuffer, bytes.data (), bytes.size ());
+	state->stateSize = static_cast<int32> (bytes.size ());
 	state->stateReady.store (false, std::memory_order_relaxed);
-	const Deadline deadline = postStateCommand (Tandem::CommandCode::SetState, stopping);
-	if (Tandem::awaitAcknowledgement (Tandem::slotVisit (*ui), deadline, stopping) == Tandem::CommandTurn::Done)
+	const Deadline deadline = postStateCommand (code, stopping);
+	if (Tandem::awaitAcknowledgement (Tandem::slotVisit (*ui), deadline, stopping) != Tandem::CommandTurn::Done)
 	{
-		const int32 result = Tandem::answeredResult (*ui);
-		if (served)
-			*served = result;
-		if (result != kResultOk)
-		{
-			reportRefusal ("state", result, last_.size ());
-			return false;
-		}
-		Tandem::logInfo () << "[QuillMarlow] State sent to outpost";
-		return true;
+		Tandem::logError () << timeoutLine;
+		return false;
 	}
-	Tandem::logError () << "[QuillMarlow] Timeout waiting for outpost to apply state";
-	return false;
+	const int32 result = Tandem::answeredResult (*ui);
+	if (served)
+		*served = result;
+	if (result != kResultOk)
+	{
+		reportRefusal (what, result, bytes.size ());
+		return false;
+	}
+	Tandem::logInfo () << sentLine;
+	return true;
 }
 
 void ServedState::reportRefusal (const char* what, int32 result, size_t size) const

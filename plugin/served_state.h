@@ -50,6 +50,11 @@ private:
 	bool send (const Stopping& stopping, int32* served = nullptr);
 	// The same for the served controller's own state, when we have one.
 	bool sendController (const Stopping& stopping, int32* served = nullptr);
+	// What both do: `bytes` into the state region, `code` posted, the
+	// answer awaited; `what` names the state in a refusal, the two lines are
+	// logged on success and on a time-out.
+	bool handOver (const std::vector<uint8>& bytes, Tandem::CommandCode code, const char* what, const char* sentLine,
+	               const char* timeoutLine, const Stopping& stopping, int32* served);
 	// Reads a state in the host's stream format. `mayBeEmpty`: a stream with
 	// nothing in it, or a size of 0, is no state (a project saved without one).
 	enum class StateRead { Bytes, Empty, Failed };
