@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "log/log.h"
+#include "wine_windows.h"
 
 namespace Tandem {
 
@@ -342,11 +343,6 @@ void patchSwapChainTable(IDXGISwapChain1* swapChain) {
     });
 }
 
-// Windows that are not top-level: Wine shows no swap chain there.
-bool isChildWindow(HWND window) {
-    return window && IsWindow(window) && GetAncestor(window, GA_PARENT) != GetDesktopWindow();
-}
-
 HWND makeStandIn(HWND child) {
     static const ATOM registered = [] {
         WNDCLASSEXW wc{};
@@ -396,10 +392,7 @@ HRESULT STDMETHODCALLTYPE createForHwnd(IDXGIFactory2* factory, IUnknown* device
 }
 
 ChildPresentOutcome install() {
-    using WineVersion = const char*(CDECL*)();
-    auto wineVersion = reinterpret_cast<WineVersion>(
-        reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version")));
-    if (!wineVersion) {
+    if (!underWine()) {
         logInfo() << kTag << "not under Wine; left alone";
         return ChildPresentOutcome::NotWine;
     }

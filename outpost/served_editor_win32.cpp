@@ -2,6 +2,7 @@
 #include "served_editor_win32.h"
 #include "log/log.h"
 
+#include "child_opengl.h"
 #include "child_present.h"
 #include "component_handler.h"
 #include "generic_editor.h"
@@ -26,6 +27,7 @@ void supplyEditorGraphics() {
     done = true;
     installVBlankWait();
     installChildPresent();
+    installChildOpenGL();
 }
 
 }  // namespace

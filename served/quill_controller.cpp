@@ -129,6 +129,7 @@ tresult PLUGIN_API QuillController::setComponentHandler(IComponentHandler* handl
 
 IPlugView* PLUGIN_API QuillController::createView(FIDString name) {
     if (!editorEnabled_ || !name || std::strcmp(name, "editor") != 0) return nullptr;
+    if (viewMaker_) return viewMaker_(this);
     switch (editorKind_) {
         case EditorKind::VBlank:
             return new QuillVBlankEditor(this);

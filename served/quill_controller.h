@@ -16,7 +16,7 @@ class EditorRefresh;
 
 // The editors a build can have: Quill's bars, or one drawn the way a common
 // toolkit draws (see the editors' headers).
-enum class EditorKind { Bars, VBlank, Direct2D, Form };
+enum class EditorKind { Bars, VBlank, Direct2D, Form, OpenGL };
 
 class QuillController : public Tandem::RefCounted<Steinberg::Vst::IEditController,
                                                   Tandem::Indirectly<Steinberg::IPluginBase>,
@@ -69,7 +69,13 @@ public:
     // Builds without an editor: createView gives no view, as plug-ins that
     // leave the editor to their host do.
     void withoutEditor() { editorEnabled_ = false; }
-    void useEditor(EditorKind kind) { editorKind_ = kind; }
+    // Editors whose drawing only their own module links (OpenGL) come with
+    // a maker from that module.
+    using ViewMaker = Steinberg::IPlugView* (*)(QuillController*);
+    void useEditor(EditorKind kind, ViewMaker maker = nullptr) {
+        editorKind_ = kind;
+        viewMaker_ = maker;
+    }
 
     // The open editor, if any, repaints on value changes.
     void setEditor(EditorRefresh* editor) { editor_ = editor; }
@@ -86,6 +92,7 @@ private:
     EditorRefresh* editor_ = nullptr;
     bool editorEnabled_ = true;
     EditorKind editorKind_ = EditorKind::Bars;
+    ViewMaker viewMaker_ = nullptr;
 };
 
 }  // namespace Quill

@@ -67,6 +67,9 @@
 #ifndef QUILL_EDITOR
 #define QUILL_EDITOR 0
 #endif
+#if QUILL_EDITOR == 4
+#include "quill_opengl_editor.h"
+#endif
 
 #if QUILL_CRASH_ON_DEMAND
 #include "quill_crash.h"
@@ -97,7 +100,13 @@ struct ClassEntry {
 // Builds with another editor are plug-ins of their own: ids and names of
 // their own, so that a prefix can hold them beside Quill.
 const FUID kEditorVariantUID(0x51C1A7E0, 0x4B1D4E11, 0x9A7F0C3D, 0x2E8B5703 + (QUILL_EDITOR << 8));
-const char* const kEditorVariantNames[] = {"Quill Single", "Quill VBlank", "Quill Direct2D", "Quill Form"};
+const char* const kEditorVariantNames[] = {"Quill Single", "Quill VBlank", "Quill Direct2D", "Quill Form",
+                                           "Quill OpenGL"};
+#if QUILL_EDITOR == 4
+const QuillController::ViewMaker kEditorMaker = makeOpenGLEditor;
+#else
+const QuillController::ViewMaker kEditorMaker = nullptr;
+#endif
 const ClassEntry kClasses[] = {
     {&kEditorVariantUID, kAudioModuleCategory, kEditorVariantNames[QUILL_EDITOR],
      [] {
@@ -112,7 +121,7 @@ const ClassEntry kClasses[] = {
                                : QUILL_MESSAGE_THREAD ? new QuillMessageThread
                                                 : new QuillSingle;
          if (QUILL_NO_EDITOR) single->withoutEditor();
-         if (QUILL_EDITOR) single->useEditor(static_cast<EditorKind>(QUILL_EDITOR));
+         if (QUILL_EDITOR) single->useEditor(static_cast<EditorKind>(QUILL_EDITOR), kEditorMaker);
          return static_cast<FUnknown*>(static_cast<Vst::IComponent*>(single));
      }},
 };

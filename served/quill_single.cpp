@@ -8,7 +8,7 @@ namespace Quill {
 QuillSingle::QuillSingle() : edit_(new QuillController) {}
 
 void QuillSingle::withoutEditor() { edit_->withoutEditor(); }
-void QuillSingle::useEditor(EditorKind kind) { edit_->useEditor(kind); }
+void QuillSingle::useEditor(EditorKind kind, QuillController::ViewMaker maker) { edit_->useEditor(kind, maker); }
 
 QuillSingle::~QuillSingle() {
     edit_->release();

@@ -45,7 +45,7 @@ public:
     // A build whose controller half has no editor.
     void withoutEditor();
     // A build whose controller half has another editor.
-    void useEditor(EditorKind kind);
+    void useEditor(EditorKind kind, QuillController::ViewMaker maker = nullptr);
 
 protected:
     ~QuillSingle() override;

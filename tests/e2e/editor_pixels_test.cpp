@@ -88,7 +88,7 @@ public:
 	{
 		fs::remove_all (kEditors);
 		fs::create_directories (kEditors);
-		for (const char* kind : {"VBlank", "Direct2D", "Form"})
+		for (const char* kind : {"VBlank", "Direct2D", "Form", "OpenGL"})
 		{
 			const std::string name = std::string ("Quill ") + kind + ".vst3";
 			fs::copy (fs::path (SERVED_DIR "/editors") / name, kEditors / name, fs::copy_options::recursive);
@@ -249,7 +249,7 @@ private:
 TEST_F (MadeEditors, EachOpensDrawsAndRepaintsAfterADrag)
 {
 	std::string figures;
-	for (const char* name : {"Quill", "Quill VBlank", "Quill Direct2D"})
+	for (const char* name : {"Quill", "Quill VBlank", "Quill Direct2D", "Quill OpenGL"})
 	{
 		SCOPED_TRACE (name);
 		Session s (name);
@@ -277,6 +277,40 @@ TEST_F (MadeEditors, EachOpensDrawsAndRepaintsAfterADrag)
 	// Figures, not bounds (a loaded machine takes longer), printed once the
 	// output is no longer tapped.
 	std::cout << figures;
+}
+
+// An OpenGL editor's frames reach the host's window upright, and after the
+// host resizes it the picture fills the new size to its far corners.
+TEST_F (MadeEditors, AnOpenGLEditorIsUprightAndFollowsAResize)
+{
+	Session s ("Quill OpenGL");
+	ASSERT_TRUE (s.ready ()) << s.tap.err ();
+	ASSERT_TRUE (s.attach ()) << s.tap.out ();
+	// Its corners: the last of the top bands and the bottom band (Quill's
+	// OpenGL editor).
+	const uint32_t lastTopBand = 0xE63C78, bottomBand = 0xC71585;
+	const auto bandAtBottom = [&] (int width, int height) {
+		s.picture = s.host.capture (s.window);
+		return s.picture.width == width && s.picture.height == height &&
+		       s.picture.at (width - 5, 5) == lastTopBand && s.picture.at (width - 5, height - 5) == bottomBand;
+	};
+	ViewRect size {};
+	s.view->getSize (&size);
+	const bool upright = s.frame->runUntil ([&] { return bandAtBottom (size.getWidth (), size.getHeight ()); });
+	if (!upright)
+		keep (s.picture, "opengl upright");
+	EXPECT_TRUE (upright);
+
+	ViewRect bigger {0, 0, 640, 400};
+	ASSERT_EQ (s.view->checkSizeConstraint (&bigger), kResultOk);
+	const uint32_t wh[] = {640, 400};
+	xcb_configure_window (s.host.c, s.window, XCB_CONFIG_WINDOW_WIDTH | XCB_CONFIG_WINDOW_HEIGHT, wh);
+	xcb_flush (s.host.c);
+	ASSERT_EQ (s.view->onSize (&bigger), kResultOk);
+	const bool followed = s.frame->runUntil ([&] { return bandAtBottom (640, 400); });
+	if (!followed)
+		keep (s.picture, "opengl resized");
+	EXPECT_TRUE (followed);
 }
 
 enum class Host { Plain, Openbox, XEmbed };

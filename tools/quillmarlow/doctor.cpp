@@ -173,8 +173,8 @@ void checkWineLimits(Report& report, const std::string& version) {
               "and never again; outpost answers it with a wait to the display's next refresh");
     report.ok("Wine 8: what Direct3D or Direct2D present into a child window never reaches the screen, so editors "
               "made with VSTGUI 4.14 or JUCE 8 would show one flat colour; outpost draws each frame there with GDI");
-    report.warning("Wine 8: OpenGL drawn straight into a child window is not shown: editors that draw with OpenGL "
-                   "themselves stay black (their controls and sound work); the bridge does nothing about it yet");
+    report.ok("Wine 8: OpenGL drawn straight into a child window is not shown, so editors that draw with OpenGL "
+              "would stay black; outpost has them draw for a hidden stand-in and draws each frame there with GDI");
     if (::access("/usr/lib/wine/wine", X_OK) != 0 && ::access("/usr/lib/i386-linux-gnu/wine", X_OK) != 0)
         report.ok("32-bit Wine is not installed: only 64-bit plug-ins can be served (sync skips 32-bit ones)");
 }
