@@ -66,12 +66,20 @@ bool QuillOpenGLEditor::opened() {
         report("draws through a legacy context");
     }
     wglMakeCurrent(nullptr, nullptr);
-    InvalidateRect(hwnd_, nullptr, FALSE);
+    wake_ = CreateEventW(nullptr, FALSE, TRUE, nullptr);
+    rendering_.store(true);
+    renderer_ = std::thread([this] { renderLoop(); });
     return true;
 }
 
 void QuillOpenGLEditor::closing() {
-    wglMakeCurrent(nullptr, nullptr);
+    rendering_.store(false);
+    if (renderer_.joinable()) {
+        SetEvent(wake_);
+        renderer_.join();
+    }
+    if (wake_) CloseHandle(wake_);
+    wake_ = nullptr;
     if (context_) wglDeleteContext(context_);
     context_ = nullptr;
     if (dc_) ReleaseDC(hwnd_, dc_);
@@ -94,11 +102,17 @@ tresult PLUGIN_API QuillOpenGLEditor::checkSizeConstraint(ViewRect* rect) {
 }
 
 void QuillOpenGLEditor::refresh() {
-    if (hwnd_) InvalidateRect(hwnd_, nullptr, FALSE);
+    if (wake_) SetEvent(wake_);
 }
 
+void QuillOpenGLEditor::renderLoop() {
+    if (!wglMakeCurrent(dc_, context_)) return;
+    while (WaitForSingleObject(wake_, INFINITE) == WAIT_OBJECT_0 && rendering_.load()) render();
+    wglMakeCurrent(nullptr, nullptr);
+}
+
+// On the render thread, with the context current there.
 void QuillOpenGLEditor::render() {
-    if (!context_ || !wglMakeCurrent(dc_, context_)) return;
     RECT client{};
     GetClientRect(hwnd_, &client);
     const int width = client.right, height = client.bottom;
@@ -121,7 +135,6 @@ void QuillOpenGLEditor::render() {
     fill(height, 0, height - kOpenGLBandHeight, width, height, kOpenGLBandColour);
     glDisable(GL_SCISSOR_TEST);
     SwapBuffers(dc_);
-    wglMakeCurrent(nullptr, nullptr);
     renders_.fetch_add(1);
 }
 
@@ -134,10 +147,13 @@ LRESULT QuillOpenGLEditor::message(UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_PAINT: {
             PAINTSTRUCT ps;
             BeginPaint(hwnd_, &ps);
-            render();
             EndPaint(hwnd_, &ps);
+            refresh();
             return 0;
         }
+        case WM_SIZE:
+            refresh();
+            return 0;
         case WM_ERASEBKGND:
             return 1;
         default:

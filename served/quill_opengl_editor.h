@@ -2,7 +2,8 @@
 // Windows (JUCE's OpenGLContext and the like): a pixel format set on the
 // editor's own child window, a WGL context made through
 // wglCreateContextAttribsARB where the driver offers it (the legacy context
-// otherwise), every frame drawn with OpenGL and shown by SwapBuffers. The
+// otherwise), every frame drawn with OpenGL on a thread of the editor's own
+// (as JUCE's renderer does) and shown by SwapBuffers. The
 // module imports opengl32.dll and gdi32.dll's pixel-format calls, as such
 // plug-ins do; nothing is drawn with GDI.
 //
@@ -18,6 +19,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <thread>
 
 #include "pluginterfaces/gui/iplugview.h"
 #include "quill_view.h"
@@ -52,12 +54,17 @@ private:
     bool opened() override;
     void closing() override;
     LRESULT message(UINT message, WPARAM wParam, LPARAM lParam) override;
+    // The render thread: a frame each time it is woken.
+    void renderLoop();
     void render();
 
     GainSlider slider_{kOpenGLSliderLeft, kOpenGLSliderTop, kOpenGLSliderHeight};
     std::atomic<int> renders_{0};
     HDC dc_ = nullptr;
     HGLRC context_ = nullptr;
+    HANDLE wake_ = nullptr;  // auto-reset
+    std::atomic<bool> rendering_{false};
+    std::thread renderer_;
 };
 
 // The controller's maker for this editor (only its module links OpenGL).
