@@ -227,22 +227,27 @@ void showFrame(StandIn& s) {
 }
 
 // The replacements. Each takes the child's device context where the plug-in
-// gives it and hands Wine the stand-in's.
+// gives it and hands Wine the stand-in's; gdi32's calls and opengl32's of
+// the same kind share one body.
+template <SetFormat Originals::*original>
 BOOL WINAPI setPixelFormat(HDC dc, int index, const PIXELFORMATDESCRIPTOR* format) {
     const auto s = standInFor(dc, index, format);
-    return g.setPixelFormat(s ? s->dc : dc, index, format);
+    return (g.*original)(s ? s->dc : dc, index, format);
 }
-BOOL WINAPI wglSetPixelFormat(HDC dc, int index, const PIXELFORMATDESCRIPTOR* format) {
-    const auto s = standInFor(dc, index, format);
-    return g.wglSetPixelFormat(s ? s->dc : dc, index, format);
-}
+template <GetFormat Originals::*original>
 int WINAPI getPixelFormat(HDC dc) {
     const auto s = standInOf(dc);
-    return g.getPixelFormat(s ? s->dc : dc);
+    return (g.*original)(s ? s->dc : dc);
 }
-int WINAPI wglGetPixelFormat(HDC dc) {
+template <Swap Originals::*original>
+BOOL WINAPI swapBuffers(HDC dc) {
     const auto s = standInOf(dc);
-    return g.wglGetPixelFormat(s ? s->dc : dc);
+    if (!s) return (g.*original)(dc);
+    std::lock_guard<std::mutex> hold(s->use);
+    showFrame(*s);
+    const BOOL swapped = (g.*original)(s->dc);
+    followChild(*s);
+    return swapped;
 }
 HGLRC WINAPI wglCreateContext(HDC dc) {
     const auto s = standInOf(dc);
@@ -259,24 +264,6 @@ BOOL WINAPI wglMakeCurrent(HDC dc, HGLRC context) {
     followChild(*s);
     return g.makeCurrent(s->dc, context);
 }
-BOOL WINAPI swapBuffers(HDC dc) {
-    const auto s = standInOf(dc);
-    if (!s) return g.swapBuffers(dc);
-    std::lock_guard<std::mutex> hold(s->use);
-    showFrame(*s);
-    const BOOL swapped = g.swapBuffers(s->dc);
-    followChild(*s);
-    return swapped;
-}
-BOOL WINAPI wglSwapBuffers(HDC dc) {
-    const auto s = standInOf(dc);
-    if (!s) return g.wglSwapBuffers(dc);
-    std::lock_guard<std::mutex> hold(s->use);
-    showFrame(*s);
-    const BOOL swapped = g.wglSwapBuffers(s->dc);
-    followChild(*s);
-    return swapped;
-}
 PROC WINAPI wglGetProcAddress(LPCSTR name) {
     PROC found = g.wglGetProcAddress(name);
     if (!found || !name || std::strcmp(name, "wglCreateContextAttribsARB") != 0) return found;
@@ -291,12 +278,12 @@ struct Replacement {
     void* hook;
 };
 const Replacement kReplacements[] = {
-    {false, "SetPixelFormat", reinterpret_cast<void*>(&setPixelFormat)},
-    {false, "GetPixelFormat", reinterpret_cast<void*>(&getPixelFormat)},
-    {false, "SwapBuffers", reinterpret_cast<void*>(&swapBuffers)},
-    {true, "wglSetPixelFormat", reinterpret_cast<void*>(&wglSetPixelFormat)},
-    {true, "wglGetPixelFormat", reinterpret_cast<void*>(&wglGetPixelFormat)},
-    {true, "wglSwapBuffers", reinterpret_cast<void*>(&wglSwapBuffers)},
+    {false, "SetPixelFormat", reinterpret_cast<void*>(&setPixelFormat<&Originals::setPixelFormat>)},
+    {false, "GetPixelFormat", reinterpret_cast<void*>(&getPixelFormat<&Originals::getPixelFormat>)},
+    {false, "SwapBuffers", reinterpret_cast<void*>(&swapBuffers<&Originals::swapBuffers>)},
+    {true, "wglSetPixelFormat", reinterpret_cast<void*>(&setPixelFormat<&Originals::wglSetPixelFormat>)},
+    {true, "wglGetPixelFormat", reinterpret_cast<void*>(&getPixelFormat<&Originals::wglGetPixelFormat>)},
+    {true, "wglSwapBuffers", reinterpret_cast<void*>(&swapBuffers<&Originals::wglSwapBuffers>)},
     {true, "wglCreateContext", reinterpret_cast<void*>(&wglCreateContext)},
     {true, "wglMakeCurrent", reinterpret_cast<void*>(&wglMakeCurrent)},
     {true, "wglGetProcAddress", reinterpret_cast<void*>(&wglGetProcAddress)},

@@ -51,7 +51,7 @@ void report(const char* text, HRESULT why) {
 }  // namespace
 
 QuillDirect2DEditor::QuillDirect2DEditor(QuillController* controller)
-    : QuillView(controller, "QuillDirect2DEditorWindow", ViewRect(0, 0, kDirect2DEditorWidth, kDirect2DEditorHeight)) {}
+    : ResizableView(controller, "QuillDirect2DEditorWindow", ViewRect(0, 0, kDirect2DEditorWidth, kDirect2DEditorHeight)) {}
 
 bool QuillDirect2DEditor::opened() {
     if (!createDevices()) return false;
@@ -185,21 +185,6 @@ void QuillDirect2DEditor::releaseDrawing() {
         if (*module) FreeLibrary(*module);
         *module = nullptr;
     }
-}
-
-tresult PLUGIN_API QuillDirect2DEditor::onSize(ViewRect* newSize) {
-    if (!newSize) return kInvalidArgument;
-    rect_ = *newSize;
-    if (hwnd_)
-        SetWindowPos(hwnd_, nullptr, 0, 0, rect_.getWidth(), rect_.getHeight(), SWP_NOZORDER | SWP_NOACTIVATE);
-    return kResultOk;
-}
-
-tresult PLUGIN_API QuillDirect2DEditor::checkSizeConstraint(ViewRect* rect) {
-    if (!rect) return kInvalidArgument;
-    if (rect->getWidth() < 320) rect->right = rect->left + 320;
-    if (rect->getHeight() < 240) rect->bottom = rect->top + 240;
-    return kResultOk;
 }
 
 void QuillDirect2DEditor::refresh() {

@@ -50,13 +50,9 @@ constexpr int kDirect2DSliderHeight = 30;
 constexpr Steinberg::int32 kDirect2DEditorWidth = 500;
 constexpr Steinberg::int32 kDirect2DEditorHeight = 300;
 
-class QuillDirect2DEditor : public QuillView {
+class QuillDirect2DEditor : public ResizableView {
 public:
     explicit QuillDirect2DEditor(QuillController* controller);
-
-    Steinberg::tresult PLUGIN_API onSize(Steinberg::ViewRect* newSize) override;
-    Steinberg::tresult PLUGIN_API canResize() override { return Steinberg::kResultTrue; }
-    Steinberg::tresult PLUGIN_API checkSizeConstraint(Steinberg::ViewRect* rect) override;
 
     // A value changed: draw again.
     void refresh() override;

@@ -24,7 +24,7 @@ RECT barRect(const RECT& client, int index) {
 }  // namespace
 
 QuillEditor::QuillEditor(QuillController* controller)
-    : QuillView(controller, "QuillEditorWindow", ViewRect(0, 0, kEditorWidth, kEditorHeight)) {}
+    : ResizableView(controller, "QuillEditorWindow", ViewRect(0, 0, kEditorWidth, kEditorHeight)) {}
 
 bool QuillEditor::opening() {
     const HRESULT com = CoCreateInstance(kImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
@@ -42,21 +42,6 @@ bool QuillEditor::opening() {
 void QuillEditor::closing() {
     if (imagingFactory_) imagingFactory_->Release();
     imagingFactory_ = nullptr;
-}
-
-tresult PLUGIN_API QuillEditor::onSize(ViewRect* newSize) {
-    if (!newSize) return kInvalidArgument;
-    rect_ = *newSize;
-    if (hwnd_)
-        SetWindowPos(hwnd_, nullptr, 0, 0, rect_.getWidth(), rect_.getHeight(), SWP_NOZORDER | SWP_NOACTIVATE);
-    return kResultOk;
-}
-
-tresult PLUGIN_API QuillEditor::checkSizeConstraint(ViewRect* rect) {
-    if (!rect) return kInvalidArgument;
-    if (rect->getWidth() < 320) rect->right = rect->left + 320;
-    if (rect->getHeight() < 240) rect->bottom = rect->top + 240;
-    return kResultOk;
 }
 
 void QuillEditor::refresh() {

@@ -30,13 +30,9 @@ constexpr Steinberg::int32 kEditorHeight = 300;
 constexpr Steinberg::int32 kLargeEditorWidth = 640;
 constexpr Steinberg::int32 kLargeEditorHeight = 400;
 
-class QuillEditor : public QuillView {
+class QuillEditor : public ResizableView {
 public:
     explicit QuillEditor(QuillController* controller);
-
-    Steinberg::tresult PLUGIN_API onSize(Steinberg::ViewRect* newSize) override;
-    Steinberg::tresult PLUGIN_API canResize() override { return Steinberg::kResultTrue; }
-    Steinberg::tresult PLUGIN_API checkSizeConstraint(Steinberg::ViewRect* rect) override;
 
     void refresh() override;
 

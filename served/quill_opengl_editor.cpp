@@ -36,7 +36,7 @@ void fill(int windowHeight, int left, int top, int right, int bottom, COLORREF c
 IPlugView* makeOpenGLEditor(QuillController* controller) { return new QuillOpenGLEditor(controller); }
 
 QuillOpenGLEditor::QuillOpenGLEditor(QuillController* controller)
-    : QuillView(controller, "QuillOpenGLEditorWindow", ViewRect(0, 0, kOpenGLEditorWidth, kOpenGLEditorHeight)) {}
+    : ResizableView(controller, "QuillOpenGLEditorWindow", ViewRect(0, 0, kOpenGLEditorWidth, kOpenGLEditorHeight)) {}
 
 bool QuillOpenGLEditor::opened() {
     dc_ = GetDC(hwnd_);
@@ -84,21 +84,6 @@ void QuillOpenGLEditor::closing() {
     context_ = nullptr;
     if (dc_) ReleaseDC(hwnd_, dc_);
     dc_ = nullptr;
-}
-
-tresult PLUGIN_API QuillOpenGLEditor::onSize(ViewRect* newSize) {
-    if (!newSize) return kInvalidArgument;
-    rect_ = *newSize;
-    if (hwnd_)
-        SetWindowPos(hwnd_, nullptr, 0, 0, rect_.getWidth(), rect_.getHeight(), SWP_NOZORDER | SWP_NOACTIVATE);
-    return kResultOk;
-}
-
-tresult PLUGIN_API QuillOpenGLEditor::checkSizeConstraint(ViewRect* rect) {
-    if (!rect) return kInvalidArgument;
-    if (rect->getWidth() < 320) rect->right = rect->left + 320;
-    if (rect->getHeight() < 240) rect->bottom = rect->top + 240;
-    return kResultOk;
 }
 
 void QuillOpenGLEditor::refresh() {

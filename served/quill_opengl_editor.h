@@ -37,14 +37,9 @@ constexpr int kOpenGLSliderHeight = 30;
 constexpr Steinberg::int32 kOpenGLEditorWidth = 460;
 constexpr Steinberg::int32 kOpenGLEditorHeight = 300;
 
-class QuillOpenGLEditor : public QuillView {
+class QuillOpenGLEditor : public ResizableView {
 public:
     explicit QuillOpenGLEditor(QuillController* controller);
-
-    // It resizes, as OpenGL editors commonly do: the picture follows.
-    Steinberg::tresult PLUGIN_API onSize(Steinberg::ViewRect* newSize) override;
-    Steinberg::tresult PLUGIN_API canResize() override { return Steinberg::kResultTrue; }
-    Steinberg::tresult PLUGIN_API checkSizeConstraint(Steinberg::ViewRect* rect) override;
 
     // A value changed: draw again.
     void refresh() override;

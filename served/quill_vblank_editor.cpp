@@ -45,7 +45,7 @@ IDXGIOutput* firstOutput(HMODULE& library) {
 }  // namespace
 
 QuillVBlankEditor::QuillVBlankEditor(QuillController* controller)
-    : QuillView(controller, "QuillVBlankEditorWindow", ViewRect(0, 0, kVBlankEditorWidth, kVBlankEditorHeight)) {}
+    : ResizableView(controller, "QuillVBlankEditorWindow", ViewRect(0, 0, kVBlankEditorWidth, kVBlankEditorHeight)) {}
 
 bool QuillVBlankEditor::opened() {
     // The first picture is rendered at once, as JUCE paints its first frame
@@ -93,23 +93,6 @@ void QuillVBlankEditor::waitForBlanks() {
     }
     if (output) output->Release();
     if (library) FreeLibrary(library);
-}
-
-tresult PLUGIN_API QuillVBlankEditor::onSize(ViewRect* newSize) {
-    if (!newSize) return kInvalidArgument;
-    rect_ = *newSize;
-    if (hwnd_) {
-        SetWindowPos(hwnd_, nullptr, 0, 0, rect_.getWidth(), rect_.getHeight(), SWP_NOZORDER | SWP_NOACTIVATE);
-        refresh();
-    }
-    return kResultOk;
-}
-
-tresult PLUGIN_API QuillVBlankEditor::checkSizeConstraint(ViewRect* rect) {
-    if (!rect) return kInvalidArgument;
-    if (rect->getWidth() < 320) rect->right = rect->left + 320;
-    if (rect->getHeight() < 240) rect->bottom = rect->top + 240;
-    return kResultOk;
 }
 
 void QuillVBlankEditor::render() {

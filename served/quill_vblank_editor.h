@@ -39,13 +39,9 @@ constexpr int kVBlankSliderHeight = 30;
 constexpr Steinberg::int32 kVBlankEditorWidth = 480;
 constexpr Steinberg::int32 kVBlankEditorHeight = 300;
 
-class QuillVBlankEditor : public QuillView {
+class QuillVBlankEditor : public ResizableView {
 public:
     explicit QuillVBlankEditor(QuillController* controller);
-
-    Steinberg::tresult PLUGIN_API onSize(Steinberg::ViewRect* newSize) override;
-    Steinberg::tresult PLUGIN_API canResize() override { return Steinberg::kResultTrue; }
-    Steinberg::tresult PLUGIN_API checkSizeConstraint(Steinberg::ViewRect* rect) override;
 
     // A value changed (from the host or the editor): the picture is stale
     // until the next vertical blank.

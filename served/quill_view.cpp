@@ -107,6 +107,23 @@ tresult PLUGIN_API QuillView::setFrame(IPlugFrame* frame) {
     return kResultOk;
 }
 
+tresult PLUGIN_API ResizableView::onSize(ViewRect* newSize) {
+    if (!newSize) return kInvalidArgument;
+    rect_ = *newSize;
+    if (hwnd_) {
+        SetWindowPos(hwnd_, nullptr, 0, 0, rect_.getWidth(), rect_.getHeight(), SWP_NOZORDER | SWP_NOACTIVATE);
+        refresh();
+    }
+    return kResultOk;
+}
+
+tresult PLUGIN_API ResizableView::checkSizeConstraint(ViewRect* rect) {
+    if (!rect) return kInvalidArgument;
+    if (rect->getWidth() < 320) rect->right = rect->left + 320;
+    if (rect->getHeight() < 240) rect->bottom = rect->top + 240;
+    return kResultOk;
+}
+
 bool GainSlider::mouse(HWND window, UINT message, LPARAM lParam, int width, QuillController& controller) {
     const int x = static_cast<short>(LOWORD(lParam)), y = static_cast<short>(HIWORD(lParam));
     switch (message) {

@@ -76,6 +76,18 @@ private:
     const char* windowClass_;
 };
 
+// An editor the host may resize, down to 320x240: its window takes the size
+// it is given and draws again.
+class ResizableView : public QuillView {
+public:
+    Steinberg::tresult PLUGIN_API onSize(Steinberg::ViewRect* newSize) override;
+    Steinberg::tresult PLUGIN_API canResize() override { return Steinberg::kResultTrue; }
+    Steinberg::tresult PLUGIN_API checkSizeConstraint(Steinberg::ViewRect* rect) override;
+
+protected:
+    using QuillView::QuillView;
+};
+
 // The gain as a horizontal slider `margin` pixels from either side of the
 // editor, that follows a left-button drag as the toolkits' sliders do: an
 // edit at the press and at each move while the button is down.
