@@ -225,11 +225,14 @@ TEST_P (Embedding, ThreadKeepsWineWindowInPlaceAndFollowsWrapperMoves)
 	attach ();
 	ASSERT_TRUE (tap->waitForOut ("[QuillMarlowView] WM event thread started\n"));
 
-	// The Windows side moves its window to where it thinks it is on screen.
+	// The Windows side moves its window to where it thinks it is on screen;
+	// it goes back to the wrapper's origin. (Which of the thread's paths puts
+	// it back, the move's own event or a position update that came first,
+	// depends on the machine's load: only where it ends is checked.)
 	host->move (wine, 37, 21);
+	host->geometry (wine); // a round trip: the move has been made
 	EXPECT_TRUE (waitFor ([&] { return host->geometry (wine).x == 0 && host->geometry (wine).y == 0; }))
 	    << host->geometry (wine).x;
-	EXPECT_TRUE (tap->waitForOut ("[QuillMarlowView] Wine window moved to (37,21) inside the wrapper"));
 
 	// A move of the wrapper inside the host window: one notice with the new
 	// root position and the size carried by the configure event.
