@@ -4,10 +4,13 @@
 set(_outpost_dir "${CMAKE_SOURCE_DIR}/outpost")
 add_library(outpost_native STATIC
     "${_outpost_dir}/application.cpp"
-    "${_outpost_dir}/application_activation.cpp"
-    "${_outpost_dir}/application_parameters.cpp"
-    "${_outpost_dir}/application_state.cpp"
-    "${_outpost_dir}/application_buses.cpp"
+    "${_outpost_dir}/audio_thread.cpp"
+    "${_outpost_dir}/bus_service.cpp"
+    "${_outpost_dir}/editor_service.cpp"
+    "${_outpost_dir}/latency_service.cpp"
+    "${_outpost_dir}/parameter_service.cpp"
+    "${_outpost_dir}/session_service.cpp"
+    "${_outpost_dir}/state_service.cpp"
     "${_outpost_dir}/shared_file_view_headless.cpp"
     "${_outpost_dir}/host_thread_headless.cpp"
     "${_outpost_dir}/component_handler.cpp"

@@ -19,20 +19,21 @@ struct OutpostApplicationTestAccess
 {
 	static void attach (OutpostApplication& app, unsigned char* base, std::unique_ptr<PluginInstance> plugin)
 	{
-		app.useView (base);
-		app.plugin_ = std::move (plugin);
+		app.instance_.regions = regionsAt (base);
+		app.instance_.plugin = std::move (plugin);
 	}
-	static void audio (OutpostApplication& app) { app.processAudioData (); }
+	static void audio (OutpostApplication& app) { app.audio_.processBlock (); }
 	// Publishes the list, then one main-loop turn of the parameter region.
 	static void parameters (OutpostApplication& app)
 	{
-		app.startParameters ();
-		app.serviceParameterRegion ();
+		app.parameters_.start ();
+		app.parameters_.service (app.linuxCalls_);
 	}
 	static void detach (OutpostApplication& app)
 	{
-		app.plugin_.reset ();
-		app.forgetView ();
+		app.parameters_.stop ();
+		app.instance_.plugin.reset ();
+		app.instance_.regions = {};
 	}
 };
 

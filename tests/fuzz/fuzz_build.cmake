@@ -36,10 +36,13 @@ target_link_libraries(fuzz_plugin PUBLIC vst3sdk Threads::Threads)
 # outpost's application and instance logic, natively.
 add_library(fuzz_outpost STATIC
     outpost/application.cpp
-    outpost/application_activation.cpp
-    outpost/application_parameters.cpp
-    outpost/application_state.cpp
-    outpost/application_buses.cpp
+    outpost/audio_thread.cpp
+    outpost/bus_service.cpp
+    outpost/editor_service.cpp
+    outpost/latency_service.cpp
+    outpost/parameter_service.cpp
+    outpost/session_service.cpp
+    outpost/state_service.cpp
     outpost/shared_file_view_headless.cpp
     outpost/host_thread_headless.cpp
     outpost/component_handler.cpp

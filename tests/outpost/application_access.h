@@ -20,10 +20,10 @@ struct OutpostApplicationTestAccess {
     static void command(OutpostApplication& app) { app.processUICommand(); }
     // The served plug-in, in place of the one the application did not load.
     static void serve(OutpostApplication& app, std::unique_ptr<PluginInstance> plugin) {
-        app.plugin_ = std::move(plugin);
+        app.instance_.plugin = std::move(plugin);
     }
     // What each turn of the main loop does for latency and tail.
-    static void publishLatency(OutpostApplication& app) { app.publishLatency(false); }
+    static void publishLatency(OutpostApplication& app) { app.latency_.publish(false); }
 };
 
 // A file of the given size in the test's temporary folder, and our own

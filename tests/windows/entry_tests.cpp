@@ -19,7 +19,7 @@ namespace Tandem {
 
 struct OutpostApplicationTestAccess {
     static void command(OutpostApplication& app) { app.processUICommand(); }
-    static bool hasEditor(const OutpostApplication& app) { return app.plugin_ && app.plugin_->hasEditor(); }
+    static bool hasEditor(const OutpostApplication& app) { return app.instance_.plugin && app.instance_.plugin->hasEditor(); }
 };
 
 }  // namespace Tandem
