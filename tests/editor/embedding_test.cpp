@@ -234,16 +234,15 @@ TEST_P (Embedding, ThreadKeepsWineWindowInPlaceAndFollowsWrapperMoves)
 	EXPECT_TRUE (waitFor ([&] { return host->geometry (wine).x == 0 && host->geometry (wine).y == 0; }))
 	    << host->geometry (wine).x;
 
-	// A move of the wrapper inside the host window: one notice with the new
-	// root position and the size carried by the configure event.
+	// A move of the wrapper inside the host window: a notice with the new
+	// root position. (A window manager may move Wine's window meanwhile; the
+	// thread then sends the notice while putting it back, before the
+	// wrapper's own event says "Position changed".)
 	const auto origin = host->rootPosition (hostWindow);
 	host->move (wrapper, 30, 40);
 	const std::pair<int, int> moved {origin.first + 30, origin.second + 40};
 	EXPECT_TRUE (tap->waitForOut (noticeTo (moved))) << tap->out ();
-	EXPECT_THAT (tap->out (), HasSubstr ("[QuillMarlowView] Wrapper ConfigureNotify: (30,40) 640x400\n"));
-	EXPECT_THAT (tap->out (), HasSubstr ("[QuillMarlowView] Position changed: (" + std::to_string (origin.first) +
-	                                     "," + std::to_string (origin.second) + ") -> (" +
-	                                     std::to_string (moved.first) + "," + std::to_string (moved.second) + ")\n"));
+	EXPECT_TRUE (tap->waitForOut ("[QuillMarlowView] Wrapper ConfigureNotify: (30,40) 640x400\n")) << tap->out ();
 
 	// A restack changes nothing on the screen: no notice.
 	const size_t notices = countOf (tap->out (), "Sent ConfigureNotify");
