@@ -1,6 +1,6 @@
 // The editor view's life: creation, attaching to and detaching from the
-// host's window, focus, the host's frame and run loop, and the command
-// region through which it talks to outpost.
+// host's window, focus, the host's frame and run loop, and the editor
+// through outpost's restarts.
 #include "plugin/view.h"
 #include "plugin/command_slot.h"
 #include "plugin/sleep_fully.h"
@@ -23,7 +23,9 @@ namespace QuillMarlow {
 namespace {
 
 constexpr auto kShowEditorTimeout = std::chrono::seconds (10);
-constexpr const char* kRegionGone = "[QuillMarlowView] ERROR: outpost's shared file is gone (processor terminated)";
+constexpr auto kRestartShowTimeout = std::chrono::seconds (10);
+constexpr auto kGoneRedrawPeriod = std::chrono::milliseconds (500);
+constexpr const char kGoneText[] = "The plug-in has stopped. It is being restarted...";
 
 } // namespace
 
@@ -83,14 +85,13 @@ tresult PLUGIN_API QuillMarlowView::attached (void* parent, FIDString type)
 	// `removed` does not wait for its HideEditor, and under Wine hiding can
 	// take two seconds. A ShowEditor posted over it would be answered by the
 	// hide's acknowledgement, without a window: let the earlier command finish.
-	if (!postShowEditor (kShowEditorTimeout))
+	if (!commands_.postShowEditor (kShowEditorTimeout))
 		return kResultFalse;
 	Tandem::logInfo () << "[QuillMarlowView] Waiting for outpost to create editor window...";
-	if (!waitForAcknowledgement (kShowEditorTimeout, true))
+	if (!commands_.waitForAcknowledgement (kShowEditorTimeout, true))
 		return kResultFalse;
 
-	uint64 wine = 0;
-	region_.with ([&] (Tandem::UICommand& ui) { wine = ui.wineWindow; });
+	const uint64 wine = commands_.wineWindow ();
 	windows_.setWine (wine);
 	if (wine == 0)
 	{
@@ -155,7 +156,7 @@ tresult PLUGIN_API QuillMarlowView::removed ()
 	windows_.releaseWine ();
 	// Not waited for; a command in flight (a state request of the
 	// processor) gets a moment to finish before the hide is written anyway.
-	const bool hidden = postWhenFree (
+	const bool hidden = commands_.postWhenFree (
 	    [] (Tandem::UICommand& ui) { ui.command = static_cast<int32> (Tandem::CommandCode::HideEditor); },
 	    std::chrono::milliseconds (500), true);
 	if (!hidden && region_.linked ())
@@ -262,86 +263,59 @@ void QuillMarlowView::unregisterFromRunLoop ()
 	hostLoop_ = nullptr;
 }
 
-bool QuillMarlowView::waitForAcknowledgement (std::chrono::milliseconds timeout, bool withdrawShown)
+// While outpost is restarted (on the event thread): the wrapper says that
+// the plug-in is gone instead of showing a dead area, and once the new
+// outpost is up its editor is embedded in the same wrapper, in the same host
+// window.
+void QuillMarlowView::followOutpost (uint32 wrapper, uint32& wine)
 {
-	// The host may terminate the processor (unmapping the region) from
-	// another thread while we wait.
-	uint64 named = 0;
-	auto visit = [&] (auto&& use) {
-		const bool linked = region_.with (use);
-		// outpost names its window before it shows it.
-		if (linked && withdrawShown && named != 0)
+	bool up = true;
+	int32 restarts = 0;
+	if (!region_.outpostStatus (up, restarts))
+		return;  // a region of no processor: nothing restarts it
+	const auto now = std::chrono::steady_clock::now ();
+	if (!up)
+	{
+		if (!outpostGoneShown_)
+			Tandem::logInfo () << "[QuillMarlowView] outpost is gone: the editor comes back once it is restarted";
+		// Wine's window went with outpost: the area it leaves is drawn anew
+		// now and then, which also covers any exposure.
+		if (!outpostGoneShown_ || now >= nextGoneDraw_)
 		{
-			windows_.withdrawForShow (static_cast<uint32> (named));
-			withdrawShown = false;
+			windows_.drawNotice (wrapper, kGoneText);
+			nextGoneDraw_ = now + kGoneRedrawPeriod;
 		}
-		return linked;
-	};
-	const Tandem::CommandTurn turn = Tandem::awaitAcknowledgement (
-	    visit, std::chrono::steady_clock::now () + timeout, [] { return false; },
-	    [&] (Tandem::UICommand& ui, bool done) { named = done ? 0 : ui.wineWindow; });
-	if (turn == Tandem::CommandTurn::Gone)
-		Tandem::logError () << kRegionGone;
-	if (turn == Tandem::CommandTurn::Late)
-		Tandem::logError () << "[QuillMarlowView] TIMEOUT waiting for outpost!";
-	return turn == Tandem::CommandTurn::Done;
+		outpostGoneShown_ = true;
+		return;
+	}
+	if (restarts == restartsSeen_)
+		return;
+	restartsSeen_ = restarts;
+	outpostGoneShown_ = false;
+	if (embedRestartedEditor (wrapper))
+		wine = windows_.wine ();
 }
 
-bool QuillMarlowView::postShowEditor (std::chrono::milliseconds timeout)
+bool QuillMarlowView::embedRestartedEditor (uint32 wrapper)
 {
-	return postWhenFree (
-	    [this] (Tandem::UICommand& ui) {
-		    ui.parentWindow = windows_.parent ();
-		    ui.wineWindow = 0;
-		    ui.command = static_cast<int32> (Tandem::CommandCode::ShowEditor);
-	    },
-	    timeout, false);
-}
-
-bool QuillMarlowView::postWhenFree (const std::function<void (Tandem::UICommand&)>& fill,
-                                    std::chrono::milliseconds timeout, bool takeAnyway)
-{
-	// Each look and post is one visit of the region, under its lock: the
-	// processor posts into the same slot from its own threads.
-	const Tandem::CommandTurn turn = Tandem::postWhenFree (
-	    [this] (auto&& use) { return region_.with (use); }, fill, region_.inSharedFile (),
-	    std::chrono::steady_clock::now () + timeout, takeAnyway, [] { return false; },
-	    [] { Tandem::logInfo () << "[QuillMarlowView] Waiting for outpost to finish the previous command..."; });
-	if (turn == Tandem::CommandTurn::Gone && !takeAnyway)
-		Tandem::logError () << kRegionGone;
-	if (turn == Tandem::CommandTurn::Late)
-		Tandem::logError () << "[QuillMarlowView] TIMEOUT waiting for outpost!";
-	return turn == Tandem::CommandTurn::Done;
-}
-
-bool QuillMarlowView::exchangeEditorSize (Tandem::CommandCode code, int32& width, int32& height)
-{
-	// The host's thread waits here: a hung outpost must not hold it long.
-	constexpr auto kSizeTimeout = std::chrono::seconds (2);
-	const bool posted = postWhenFree (
-	    [&] (Tandem::UICommand& ui) {
-		    ui.parentWindow = Tandem::packEditorSize (width, height);
-		    ui.command = static_cast<int32> (code);
-	    },
-	    kSizeTimeout, false);
-	if (!posted || !waitForAcknowledgement (kSizeTimeout))
+	Tandem::logInfo () << "[QuillMarlowView] outpost was restarted: asking it for its editor";
+	if (!commands_.postShowEditor (kRestartShowTimeout) || !commands_.waitForAcknowledgement (kRestartShowTimeout))
 		return false;
-	uint64 answer = 0;
-	if (!region_.with ([&] (Tandem::UICommand& ui) { answer = ui.parentWindow; }))
+	const uint64 window = commands_.wineWindow ();
+	if (window == 0)
+	{
+		Tandem::logError () << "[QuillMarlowView] The restarted outpost did not provide an editor window";
 		return false;
-	const int32 w = Tandem::packedEditorWidth (answer), h = Tandem::packedEditorHeight (answer);
-	if (!Tandem::plausibleEditorSize (w, h))
-		return false;
-	width = w;
-	height = h;
+	}
+	windows_.setWine (window);
+	takeEmbeddedEditorSize ();
+	const uint16 width = static_cast<uint16> (editorWidth_.load ()), height = static_cast<uint16> (editorHeight_.load ());
+	windows_.embedWine (wrapper, wrapper, width, height);
+	windows_.updatePosition (wrapper, windows_.wine (), width, height, nullptr, true);
+	xcb_flush (windows_.connection ());
+	Tandem::logInfo () << "[QuillMarlowView] Editor of the restarted outpost embedded: Wine window 0x" << std::hex
+	                   << windows_.wine ();
 	return true;
-}
-
-bool QuillMarlowView::readSizeReport (int32& report, int32& width, int32& height) const
-{
-	bool consistent = false;
-	region_.with ([&] (Tandem::UICommand& ui) { consistent = Tandem::readEditorSize (ui, report, width, height); });
-	return consistent;
 }
 
 } // namespace QuillMarlow

@@ -4,14 +4,15 @@
 // steers the keyboard focus into it. The host's window and the served editor
 // follow each other's size.
 //
-// Files: view.cpp (the view's life, attach and detach, the command region),
-// view_sizing.cpp (sizes between host, view and served editor),
-// view_outpost_restart.cpp (the editor through outpost's restarts). The
-// windows are a WindowTree's, followed by an EditorEventThread.
+// Files: view.cpp (the view's life, attach and detach, the editor through
+// outpost's restarts), view_sizing.cpp (sizes between host, view and served
+// editor). The windows are a WindowTree's, followed by an EditorEventThread;
+// the commands to outpost go through ViewCommands.
 #pragma once
 
 #include "plugin/command_region_link.h"
 #include "plugin/editor_event_thread.h"
+#include "plugin/view_commands.h"
 #include "plugin/window_tree.h"
 #include "protocol/tandem_protocol.h"
 #include "sdk/ref_counted.h"
@@ -79,25 +80,6 @@ protected:
 	virtual ~QuillMarlowView ();
 
 private:
-	// Waits up to `timeout` for outpost to acknowledge the posted command;
-	// false (with its message) on a time-out or when the region went away.
-	// With `withdrawShown`, Wine's window, as soon as outpost names it, is
-	// withdrawn from the top level as a window manager would (see
-	// WindowTree::withdrawForShow).
-	bool waitForAcknowledgement (std::chrono::milliseconds timeout, bool withdrawShown = false);
-	// Posts the command that `fill` writes (code and arguments) once the
-	// slot is free, waiting up to `timeout`; with `takeAnyway` a slot still
-	// busy then is taken all the same. False when nothing was posted (the
-	// region is gone, or the slot stayed busy).
-	bool postWhenFree (const std::function<void (Tandem::UICommand&)>& fill, std::chrono::milliseconds timeout,
-	                   bool takeAnyway);
-	// Posts a size command with the size as its argument and waits for
-	// outpost's answer, which replaces the size; false when there is none.
-	bool exchangeEditorSize (Tandem::CommandCode code, int32& width, int32& height);
-	// Reads outpost's size report: one consistent size and its report word.
-	bool readSizeReport (int32& report, int32& width, int32& height) const;
-	// Posts ShowEditor for the host window once the slot is free.
-	bool postShowEditor (std::chrono::milliseconds timeout);
 	// Once Wine's window is known: takes the size, resizability and report
 	// outpost last wrote as the served editor's.
 	void takeEmbeddedEditorSize ();
@@ -118,9 +100,8 @@ private:
 	{
 		return static_cast<uint16> (editorHeight_.load (std::memory_order_relaxed));
 	}
-	// Event thread (view_outpost_restart.cpp): outpost's restarts.
+	// Event thread: outpost's restarts.
 	bool embedRestartedEditor (uint32 wrapper);
-	void drawOutpostGone (uint32 wrapper);
 	// Host's user-interface thread: the served editor has a new size.
 	void followServedSize (int32 width, int32 height);
 	// Host's user-interface thread: asks the host's frame for this size.
@@ -130,6 +111,7 @@ private:
 
 	CommandRegionLink region_;
 	WindowTree windows_;
+	ViewCommands commands_ {region_, windows_};
 	IPlugFrame* frame_ = nullptr;
 	EditWatcher* editWatcher_ = nullptr;
 	std::atomic<int32> editorWidth_ {800};
@@ -155,11 +137,10 @@ private:
 	std::atomic<uint64> pendingSize_ {0};
 
 	// Event thread: outpost restarts seen so far, whether the wrapper says
-	// that outpost is gone and when it draws that again, and its text's GC.
+	// that outpost is gone and when it draws that again.
 	int32 restartsSeen_ = 0;
 	bool outpostGoneShown_ = false;
 	std::chrono::steady_clock::time_point nextGoneDraw_ {};
-	uint32 goneTextGc_ = 0;
 };
 
 } // namespace QuillMarlow

@@ -18,7 +18,7 @@ namespace QuillMarlow {
 bool QuillMarlowView::takeReportedSize (int32& report)
 {
 	int32 width = 0, height = 0;
-	if (!readSizeReport (report, width, height) || !Tandem::plausibleEditorSize (width, height))
+	if (!commands_.readSizeReport (report, width, height) || !Tandem::plausibleEditorSize (width, height))
 		return false;
 	editorWidth_ = width;
 	editorHeight_ = height;
@@ -44,7 +44,7 @@ void QuillMarlowView::takeEmbeddedEditorSize ()
 void QuillMarlowView::takeReportedSizeOrPrepare ()
 {
 	int32 report = 0, reportedWidth = 0, reportedHeight = 0;
-	if (!readSizeReport (report, reportedWidth, reportedHeight) || report != 0 || prepareAsked_)
+	if (!commands_.readSizeReport (report, reportedWidth, reportedHeight) || report != 0 || prepareAsked_)
 	{
 		takeReportedSize ();
 		return;
@@ -53,7 +53,7 @@ void QuillMarlowView::takeReportedSizeOrPrepare ()
 	// host's first window has its size (hosts make it before attaching).
 	prepareAsked_ = true;
 	int32 width = editorWidth_, height = editorHeight_;
-	if (exchangeEditorSize (Tandem::CommandCode::PrepareEditor, width, height))
+	if (commands_.exchangeEditorSize (Tandem::CommandCode::PrepareEditor, width, height))
 	{
 		editorWidth_ = width;
 		editorHeight_ = height;
@@ -114,7 +114,7 @@ tresult PLUGIN_API QuillMarlowView::onSize (ViewRect* newSize)
 	if (servedResizable_ && servedSize_ != Tandem::packEditorSize (width, height))
 	{
 		int32 w = width, h = height;
-		if (exchangeEditorSize (Tandem::CommandCode::ResizeEditor, w, h))
+		if (commands_.exchangeEditorSize (Tandem::CommandCode::ResizeEditor, w, h))
 			Tandem::logInfo () << "[QuillMarlowView] Served editor resized to " << w << "x" << h;
 		else
 			Tandem::logError () << "[QuillMarlowView] Served editor did not take the size " << width << "x" << height;
@@ -127,7 +127,7 @@ bool QuillMarlowView::servedSizeFixed () const
 	// No report yet: nothing is known of the served editor, and the host's
 	// sizes are taken as before.
 	int32 report = 0, width = 0, height = 0;
-	return readSizeReport (report, width, height) && report != 0 && !Tandem::editorResizable (report);
+	return commands_.readSizeReport (report, width, height) && report != 0 && !Tandem::editorResizable (report);
 }
 
 tresult PLUGIN_API QuillMarlowView::canResize ()
@@ -155,7 +155,7 @@ tresult PLUGIN_API QuillMarlowView::checkSizeConstraint (ViewRect* rect)
 	int32 width = rect->right - rect->left, height = rect->bottom - rect->top;
 	if (!Tandem::plausibleEditorSize (width, height))
 		return kResultOk;
-	if (exchangeEditorSize (Tandem::CommandCode::CheckEditorSize, width, height))
+	if (commands_.exchangeEditorSize (Tandem::CommandCode::CheckEditorSize, width, height))
 	{
 		rect->right = rect->left + width;
 		rect->bottom = rect->top + height;
@@ -171,15 +171,8 @@ tresult PLUGIN_API QuillMarlowView::setContentScaleFactor (ScaleFactor factor)
 	// Before the first window the served editor is made for it, so that its
 	// scaled size is what getSize answers.
 	constexpr auto kScaleTimeout = std::chrono::seconds (2);
-	uint64 answer = 0;
-	const bool posted = postWhenFree (
-	    [&] (Tandem::UICommand& ui) {
-		    ui.parentWindow = packed;
-		    ui.command = static_cast<int32> (Tandem::CommandCode::SetContentScale);
-	    },
-	    kScaleTimeout, false);
-	if (!posted || !waitForAcknowledgement (kScaleTimeout) ||
-	    !region_.with ([&] (Tandem::UICommand& ui) { answer = ui.parentWindow; }))
+	uint64 answer = packed;
+	if (!commands_.exchange (Tandem::CommandCode::SetContentScale, answer, kScaleTimeout))
 		return kResultFalse;
 	Tandem::logInfo () << "[QuillMarlowView] Content scale " << factor
 	                   << (answer == 1 ? ": the served editor scales" : ": the served editor does not scale");
@@ -193,7 +186,7 @@ tresult PLUGIN_API QuillMarlowView::setContentScaleFactor (ScaleFactor factor)
 void QuillMarlowView::checkSizeReport ()
 {
 	int32 report = 0, width = 0, height = 0;
-	if (!readSizeReport (report, width, height) || report == sizeReportSeen_)
+	if (!commands_.readSizeReport (report, width, height) || report == sizeReportSeen_)
 		return;
 	sizeReportSeen_ = report;
 	servedResizable_ = Tandem::editorResizable (report);

@@ -72,6 +72,10 @@ public:
 	// The wrapper's position on the screen as last told to Wine's window.
 	int16 lastX () const { return static_cast<int16> (lastPosition_.load (std::memory_order_relaxed) & 0xFFFF); }
 	int16 lastY () const { return static_cast<int16> (lastPosition_.load (std::memory_order_relaxed) >> 16); }
+	// Clears `wrapper` to its background and writes one line of `text` in
+	// it (the server's "fixed" font); the notice's GC goes with the
+	// connection.
+	void drawNotice (uint32 wrapper, const char* text);
 	// Waits for the reply of a round trip so that the server has carried out
 	// every request sent before.
 	void sync ();
@@ -98,6 +102,7 @@ private:
 
 	xcb_connection_t* connection_ = nullptr;
 	xcb_screen_t* screen_ = nullptr;
+	uint32 noticeGc_ = 0;
 	uint64 parentWindow_ = 0;
 	// Atomic: a second `attached` without `removed` replaces it while the
 	// event thread of the first one reads it.

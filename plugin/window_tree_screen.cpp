@@ -1,6 +1,7 @@
 // Where the editor's windows are, as the X server says: the wrapper's place
 // on the screen told to Wine's window, the host window's ancestors whose
-// moves move it, and the hierarchy as logged after it was built.
+// moves move it, and the hierarchy as logged after it was built; and what
+// the wrapper shows while Wine's window is gone.
 #include "plugin/window_tree.h"
 
 #include "log/log.h"
@@ -156,6 +157,25 @@ void WindowTree::debugHierarchy ()
 		free (a);
 	}
 	Tandem::logInfo () << "[QuillMarlowView] === END DEBUG ===";
+}
+
+void WindowTree::drawNotice (uint32 wrapper, const char* text)
+{
+	if (!connected () || !wrapper)
+		return;
+	if (!noticeGc_)
+	{
+		static const char kFont[] = "fixed";
+		const uint32 font = xcb_generate_id (connection_);
+		xcb_open_font (connection_, font, sizeof (kFont) - 1, kFont);
+		noticeGc_ = xcb_generate_id (connection_);
+		const uint32 values[] = {screen_->white_pixel, kWrapperBackground, font};
+		xcb_create_gc (connection_, noticeGc_, wrapper, XCB_GC_FOREGROUND | XCB_GC_BACKGROUND | XCB_GC_FONT, values);
+		xcb_close_font (connection_, font);
+	}
+	xcb_clear_area (connection_, 0, wrapper, 0, 0, 0, 0);
+	xcb_image_text_8 (connection_, static_cast<uint8_t> (std::strlen (text)), wrapper, noticeGc_, 16, 24, text);
+	xcb_flush (connection_);
 }
 
 } // namespace QuillMarlow
