@@ -112,16 +112,6 @@ RealTimeFigures streamAtRealTimePace(IPluginFactory* factory, int count, double 
 }
 
 
-// The cycles over budget of a chain of `count` with nothing but the floor's
-// wake-ups in it: the groups of `count` answers in a row whose sum is over
-// `budgetNs`, and the number of groups.
-std::pair<long, long> floorCyclesOver(const std::vector<double>& times, int count, double budgetNs) {
-    long over = 0, groups = 0;
-    for (size_t i = 0; i + count <= times.size(); i += count, ++groups)
-        over += std::accumulate(times.begin() + i, times.begin() + i + count, 0.0) > budgetNs;
-    return {over, groups};
-}
-
 // The hypervisor of a virtual machine may take its processors away for
 // milliseconds at a time, and in bursts of a hundred and more: no thread
 // runs then, bridged or not. A run in which it took more than this is

@@ -7,6 +7,9 @@
 #include "bench_support.h"
 
 #include <csignal>
+#include <numeric>
+#include <utility>
+#include <vector>
 #include <thread>
 #include <sys/mman.h>
 #include <sys/wait.h>
@@ -121,6 +124,16 @@ inline std::vector<double> measureHandover(Clock::duration period, double second
     for (pid_t partner : partners) ::waitpid(partner, nullptr, 0);
     ::munmap(shared, sizeof(Words));
     return times;
+}
+
+// The cycles over budget of a chain of `count` with nothing but the floor's
+// wake-ups in it: the groups of `count` answers in a row whose sum is over
+// `budgetNs`, and the number of groups.
+inline std::pair<long, long> floorCyclesOver(const std::vector<double>& times, int count, double budgetNs) {
+    long over = 0, groups = 0;
+    for (size_t i = 0; i + count <= times.size(); i += count, ++groups)
+        over += std::accumulate(times.begin() + i, times.begin() + i + count, 0.0) > budgetNs;
+    return {over, groups};
 }
 
 }  // namespace bench

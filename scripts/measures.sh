@@ -16,8 +16,8 @@ dirs=(plugin outpost protocol served tools log sdk tests bench)
 # Member function definitions start a line: "... Class::member (" at column 0.
 spread=$(sources "${dirs[@]}" | grep '\.cpp$' | xargs perl -ne '
     next if /^\s/ || /;\s*$/;
-    while (/\b([A-Z]\w*)::(~?\w+|operator\S+)\s*\(/g) { $last = $1 }
-    if (defined $last) { $files{$last}{$ARGV} = 1; undef $last }
+    # The first such name is the definition; later ones are calls in its body.
+    if (/\b([A-Z]\w*)::(~?\w+|operator\S+)\s*\(/) { $files{$1}{$ARGV} = 1 }
     END { for $c (sort keys %files) { @f = sort keys %{$files{$c}}; print "$c: @f\n" if @f > 2 } }')
 echo "[measure] classes defined in more than 2 .cpp files: $(printf '%s' "$spread" | grep -c . )"
 [ -n "$spread" ] && printf '%s\n' "$spread" | sed 's/^/    /'
