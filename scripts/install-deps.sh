@@ -10,7 +10,7 @@ packages=(
   wine wine64
   libxcb1-dev xvfb x11-utils xdotool openbox
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  libsndfile1-dev libpng-dev nlohmann-json3-dev libsmf-dev
+  libsndfile1-dev libpng-dev libcairo2-dev nlohmann-json3-dev libsmf-dev
   procps valgrind
   clang libclang-rt-14-dev strace
 )

@@ -1,5 +1,5 @@
-// Line and bar charts: the frame, ticks and labels they share, and each
-// chart's marks and legend.
+// Line and bar charts drawn with cairo: the frame, ticks and labels they
+// share, and each chart's marks and legend.
 #include "chart.h"
 
 #include <algorithm>
@@ -13,6 +13,8 @@ namespace {
 constexpr int kLeftMargin = 84, kRightMargin = 30, kTopMargin = 60, kBottomMargin = 56;
 // Pixels between the y ticks and their labels, and between those and the axis label.
 constexpr int kTickLabelGap = 9, kAxisLabelGap = 10;
+// Font sizes in pixels: titles, other text, and the small text of values over bars.
+constexpr double kTitleSize = 17, kTextSize = 14, kSmallSize = 10;
 
 std::string format(const char* pattern, double v) {
     char buffer[64];
@@ -69,54 +71,90 @@ std::vector<Tick> ticks(const Axis& axis) {
 // Where values land inside the plot rectangle.
 struct Scale {
     Axis axis;
-    int from, to;  // pixel of axis.low and of axis.high
+    double from, to;  // where axis.low and axis.high are, in pixels
     double t(double v) const { return axis.logarithmic ? std::log10(v) : v; }
-    int operator()(double v) const {
-        const double f = (t(v) - t(axis.low)) / (t(axis.high) - t(axis.low));
-        return from + static_cast<int>(std::lround(f * (to - from)));
-    }
+    double operator()(double v) const { return from + (t(v) - t(axis.low)) / (t(axis.high) - t(axis.low)) * (to - from); }
 };
 
-int widestLabel(const std::vector<Tick>& list) {
-    int width = 0;
-    for (const Tick& tick : list) width = std::max(width, Canvas::textWidth(tick.label));
+void setColour(cairo_t* cr, Colour c) { cairo_set_source_rgb(cr, c.r / 255.0, c.g / 255.0, c.b / 255.0); }
+
+// The width of `s` in a sans font of `size` pixels, which it sets for the
+// text drawn next.
+double textWidth(cairo_t* cr, const std::string& s, double size = kTextSize) {
+    cairo_select_font_face(cr, "sans-serif", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
+    cairo_set_font_size(cr, size);
+    cairo_text_extents_t extents;
+    cairo_text_extents(cr, s.c_str(), &extents);
+    return extents.x_advance;
+}
+
+// `s` with the middle of its capitals at height y, and at x its left end
+// (align 0), its middle (0.5) or its right end (1).
+void text(cairo_t* cr, double x, double y, const std::string& s, double align = 0, double size = kTextSize) {
+    cairo_move_to(cr, x - align * textWidth(cr, s, size), y + 0.36 * size);
+    setColour(cr, kBlack);
+    cairo_show_text(cr, s.c_str());
+}
+
+// The same, read from bottom to top, its middle at (x, y).
+void verticalText(cairo_t* cr, double x, double y, const std::string& s) {
+    cairo_save(cr);
+    cairo_translate(cr, x, y);
+    cairo_rotate(cr, -M_PI / 2);
+    text(cr, 0, 0, s, 0.5);
+    cairo_restore(cr);
+}
+
+// A line one pixel wide through the centres of the pixels it joins.
+void line(cairo_t* cr, double x0, double y0, double x1, double y1, Colour c) {
+    setColour(cr, c);
+    cairo_set_line_width(cr, 1);
+    cairo_move_to(cr, std::round(x0) + 0.5, std::round(y0) + 0.5);
+    cairo_line_to(cr, std::round(x1) + 0.5, std::round(y1) + 0.5);
+    cairo_stroke(cr);
+}
+
+double widestLabel(cairo_t* cr, const std::vector<Tick>& list) {
+    double width = 0;
+    for (const Tick& tick : list) width = std::max(width, textWidth(cr, tick.label));
     return width;
 }
 
 // The plot rectangle, moved right when the y tick labels and the axis label
 // beside them need more room than the usual margin.
-Area plotArea(Area area, const Axis& y) {
-    int left = kTickLabelGap + widestLabel(ticks(y)) + 6;
-    if (!y.label.empty()) left += kAxisLabelGap + Canvas::textHeight();
+Area plotArea(cairo_t* cr, Area area, const Axis& y) {
+    int left = kTickLabelGap + static_cast<int>(std::ceil(widestLabel(cr, ticks(y)))) + 6;
+    if (!y.label.empty()) left += kAxisLabelGap + static_cast<int>(kTextSize);
     left = std::max(kLeftMargin, left);
     return {area.x + left, area.y + kTopMargin, area.width - left - kRightMargin,
             area.height - kTopMargin - kBottomMargin};
 }
 
 // Title, grid, ticks with labels and axis labels around the plot rectangle.
-void frame(Canvas& canvas, Area area, const std::string& title, const Scale* x, const Scale& y,
-           const std::string& xLabel) {
-    const Area plot = plotArea(area, y.axis);
-    canvas.text(area.x + (area.width - Canvas::textWidth(title)) / 2, area.y + 8, title, kBlack);
+void frame(cairo_t* cr, Area area, const std::string& title, const Scale* x, const Scale& y, const std::string& xLabel) {
+    const Area plot = plotArea(cr, area, y.axis);
+    text(cr, area.x + area.width / 2.0, area.y + 18, title, 0.5, kTitleSize);
     const std::vector<Tick> yTicks = ticks(y.axis);
     for (const Tick& tick : yTicks) {
-        const int py = y(tick.value);
-        canvas.line(plot.x, py, plot.x + plot.width - 1, py, kGrid);
-        canvas.line(plot.x - 5, py, plot.x - 1, py, kBlack);
-        canvas.text(plot.x - kTickLabelGap - Canvas::textWidth(tick.label), py - 7, tick.label, kBlack);
+        const double py = y(tick.value);
+        line(cr, plot.x, py, plot.x + plot.width - 1, py, kGrid);
+        line(cr, plot.x - 5, py, plot.x - 1, py, kBlack);
+        text(cr, plot.x - kTickLabelGap, py, tick.label, 1);
     }
     if (x)
         for (const Tick& tick : ticks(x->axis)) {
-            const int px = (*x)(tick.value);
-            canvas.line(px, plot.y, px, plot.y + plot.height - 1, kGrid);
-            canvas.line(px, plot.y + plot.height, px, plot.y + plot.height + 4, kBlack);
-            canvas.text(px - Canvas::textWidth(tick.label) / 2, plot.y + plot.height + 9, tick.label, kBlack);
+            const double px = (*x)(tick.value);
+            line(cr, px, plot.y, px, plot.y + plot.height - 1, kGrid);
+            line(cr, px, plot.y + plot.height, px, plot.y + plot.height + 4, kBlack);
+            text(cr, px, plot.y + plot.height + 16, tick.label, 0.5);
         }
-    canvas.rect(plot.x - 1, plot.y - 1, plot.width + 2, plot.height + 2, kBlack);
+    setColour(cr, kBlack);
+    cairo_rectangle(cr, plot.x - 0.5, plot.y - 0.5, plot.width + 1, plot.height + 1);
+    cairo_stroke(cr);
     // Left of the widest tick label, so the two never run into each other.
-    const int labelX = plot.x - kTickLabelGap - widestLabel(yTicks) - kAxisLabelGap - Canvas::textHeight();
-    canvas.verticalText(labelX, plot.y + (plot.height - Canvas::textWidth(y.axis.label)) / 2, y.axis.label, kBlack);
-    canvas.text(plot.x + (plot.width - Canvas::textWidth(xLabel)) / 2, area.y + area.height - 20, xLabel, kBlack);
+    const double labelX = plot.x - kTickLabelGap - widestLabel(cr, yTicks) - kAxisLabelGap - kTextSize / 2;
+    verticalText(cr, labelX, plot.y + plot.height / 2.0, y.axis.label);
+    text(cr, plot.x + plot.width / 2.0, area.y + area.height - 13, xLabel, 0.5);
 }
 
 struct LegendEntry {
@@ -126,56 +164,63 @@ struct LegendEntry {
 
 // One row between the title and the plot naming each colour, centred; in
 // small letters when the full-size row would not fit.
-void legend(Canvas& canvas, Area area, const std::vector<LegendEntry>& entries) {
-    auto rowWidth = [&](int scale) {
-        int width = 0;
-        for (const auto& e : entries) width += 15 * scale + Canvas::textWidth(e.name, scale) + 12 * scale;
+void legend(cairo_t* cr, Area area, const std::vector<LegendEntry>& entries) {
+    // A colour swatch, a gap, the name and a wider gap, all in proportion to the letters.
+    auto entryWidth = [&](const LegendEntry& e, double size) { return 2 * size + textWidth(cr, e.name, size) + 1.5 * size; };
+    auto rowWidth = [&](double size) {
+        double width = 0;
+        for (const auto& e : entries) width += entryWidth(e, size);
         return width;
     };
     const int room = area.width - kLeftMargin - kRightMargin;
-    const int scale = rowWidth(2) <= room ? 2 : 1;
-    int x = area.x + kLeftMargin + (room - rowWidth(scale)) / 2;
-    const int y = area.y + 32 + (scale == 1 ? 4 : 0);
+    const double size = rowWidth(kTextSize) <= room ? kTextSize : kSmallSize;
+    double x = area.x + kLeftMargin + (room - rowWidth(size)) / 2;
+    const double y = area.y + 40;
     for (const auto& e : entries) {
-        canvas.fillRect(x, y + 5 * scale / 2, 11 * scale, 3 * scale, e.colour);
-        canvas.text(x + 15 * scale, y, e.name, kBlack, scale);
-        x += 15 * scale + Canvas::textWidth(e.name, scale) + 12 * scale;
+        setColour(cr, e.colour);
+        cairo_rectangle(cr, std::round(x), std::round(y - size / 5), std::round(1.5 * size), std::round(size / 2.5));
+        cairo_fill(cr);
+        text(cr, x + 2 * size, y, e.name, 0, size);
+        x += entryWidth(e, size);
     }
 }
 
 }  // namespace
 
 void draw(Canvas& canvas, Area area, const LineChart& chart) {
-    const Area plot = plotArea(area, chart.y);
-    const Scale x{chart.x, plot.x, plot.x + plot.width - 1};
-    const Scale y{chart.y, plot.y + plot.height - 1, plot.y};
-    frame(canvas, area, chart.title, &x, y, chart.x.label);
+    cairo_t* cr = canvas.cairo();
+    const Area plot = plotArea(cr, area, chart.y);
+    const Scale x{chart.x, static_cast<double>(plot.x), static_cast<double>(plot.x + plot.width)};
+    const Scale y{chart.y, static_cast<double>(plot.y + plot.height), static_cast<double>(plot.y)};
+    frame(cr, area, chart.title, &x, y, chart.x.label);
+    cairo_save(cr);
+    cairo_rectangle(cr, plot.x, plot.y, plot.width, plot.height);
+    cairo_clip(cr);
+    cairo_set_line_width(cr, 1.5);
+    cairo_set_line_join(cr, CAIRO_LINE_JOIN_ROUND);
     std::vector<LegendEntry> entries;
     for (const LineSeries& s : chart.series) {
-        // Point by point, but one vertical stroke per pixel column: a series
-        // far denser than the pixels draws as its envelope.
-        bool have = false;
-        int column = 0, lastY = 0, low = 0, high = 0;
-        auto stroke = [&] { canvas.line(column, low, column, high, s.colour, 2); };
+        // Points that are no number, or off a logarithmic axis, break the line.
+        cairo_new_path(cr);
+        bool joined = false;
         for (size_t i = 0; i < std::min(s.x.size(), s.y.size()); ++i) {
-            if (!std::isfinite(s.x[i]) || !std::isfinite(s.y[i]) || s.x[i] < chart.x.low || s.x[i] > chart.x.high)
-                continue;
-            const int px = x(s.x[i]);
-            const int py = std::clamp(y(std::clamp(s.y[i], chart.y.low, chart.y.high)), plot.y, plot.y + plot.height - 2);
-            if (have && px == column) {
-                low = std::min(low, py), high = std::max(high, py), lastY = py;
+            const double px = x(s.x[i]), py = y(s.y[i]);
+            if (!std::isfinite(px) || !std::isfinite(py)) {
+                joined = false;
                 continue;
             }
-            if (have) {
-                stroke();
-                canvas.line(column, lastY, px, py, s.colour, 2);
-            }
-            have = true, column = px, lastY = low = high = py;
+            if (joined)
+                cairo_line_to(cr, px, py);
+            else
+                cairo_move_to(cr, px, py);
+            joined = true;
         }
-        if (have) stroke();
+        setColour(cr, s.colour);
+        cairo_stroke(cr);
         entries.push_back({s.name, s.colour});
     }
-    legend(canvas, area, entries);
+    cairo_restore(cr);
+    legend(cr, area, entries);
 }
 
 void draw(Canvas& canvas, Area area, const BarChart& chart) {
@@ -202,9 +247,10 @@ void draw(Canvas& canvas, Area area, const BarChart& chart) {
         const double step = linearStep(low, high);
         yAxis.low = std::floor(low / step) * step, yAxis.high = std::ceil(high * 1.08 / step) * step;
     }
-    const Area plot = plotArea(area, yAxis);
-    const Scale y{yAxis, plot.y + plot.height - 1, plot.y};
-    frame(canvas, area, chart.title, nullptr, y, "");
+    cairo_t* cr = canvas.cairo();
+    const Area plot = plotArea(cr, area, yAxis);
+    const Scale y{yAxis, static_cast<double>(plot.y + plot.height), static_cast<double>(plot.y)};
+    frame(cr, area, chart.title, nullptr, y, "");
 
     const int groups = std::max<int>(1, static_cast<int>(chart.groups.size()));
     const int seriesCount = std::max<int>(1, static_cast<int>(chart.series.size()));
@@ -217,23 +263,24 @@ void draw(Canvas& canvas, Area area, const BarChart& chart) {
             if (s >= static_cast<int>(chart.values[g].size()) || !std::isfinite(chart.values[g][s])) continue;
             const double v = chart.values[g][s];
             if (chart.logY && v <= 0) continue;  // no place on a log axis
-            const int top = chart.logY ? y(v) : y(std::max(v, 0.0));
-            const int bottom = chart.logY ? y(yAxis.low) : y(std::min(v, 0.0));
+            const double top = std::round(chart.logY ? y(v) : y(std::max(v, 0.0)));
+            const double bottom = std::round(chart.logY ? y(yAxis.low) : y(std::min(v, 0.0)));
             const int left = barsLeft + s * barWidth;
-            canvas.fillRect(left, top, barWidth - 1, std::max(1, bottom - top), paletteColour(s));
+            setColour(cr, paletteColour(s));
+            cairo_rectangle(cr, left, top, barWidth - 1, std::max(1.0, bottom - top));
+            cairo_fill(cr);
             const std::string value = format(std::fabs(v) >= 100 ? "%.0f" : "%.3g", v);
-            if (Canvas::textWidth(value, 1) <= barWidth)
-                canvas.text(left + (barWidth - Canvas::textWidth(value, 1)) / 2, top - 10, value, kBlack, 1);
+            if (textWidth(cr, value, kSmallSize) <= barWidth)
+                text(cr, left + barWidth / 2.0, top - 8, value, 0.5, kSmallSize);
         }
         // Group names under their slot, smaller when they do not fit.
         const std::string& name = chart.groups[g];
-        const int scale = Canvas::textWidth(name) <= slot - 4 ? 2 : 1;
-        canvas.text(slotLeft + (static_cast<int>(slot) - Canvas::textWidth(name, scale)) / 2, plot.y + plot.height + 10,
-                    name, kBlack, scale);
+        const double size = textWidth(cr, name) <= slot - 4 ? kTextSize : kSmallSize;
+        text(cr, slotLeft + slot / 2, plot.y + plot.height + 17, name, 0.5, size);
     }
     std::vector<LegendEntry> entries;
     for (int s = 0; s < static_cast<int>(chart.series.size()); ++s) entries.push_back({chart.series[s], paletteColour(s)});
-    legend(canvas, area, entries);
+    legend(cr, area, entries);
 }
 
 }  // namespace plot
