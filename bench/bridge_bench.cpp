@@ -46,71 +46,80 @@ using namespace e2e;
 namespace {
 
 // Time from setActive(true) to its return: launch and readiness wait.
-double activationSeconds(IPluginFactory* factory) {
-    Processor p(factory, 256);
-    const auto t0 = Clock::now();
-    p.activate(true);
-    return nanosSince(t0) / 1e9;
+double activationSeconds (IPluginFactory* factory)
+{
+	Processor p (factory, 256);
+	const auto t0 = Clock::now ();
+	p.activate (true);
+	return nanosSince (t0) / 1e9;
 }
 
 // Processor time used so far: by process `pid`, or by this process (0).
-double cpuSeconds(pid_t pid) {
-    if (pid == 0) {
-        rusage usage{};
-        ::getrusage(RUSAGE_SELF, &usage);
-        return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-    }
-    return processCpuSeconds(pid);
+double cpuSeconds (pid_t pid)
+{
+	if (pid == 0)
+	{
+		rusage usage {};
+		::getrusage (RUSAGE_SELF, &usage);
+		return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+	}
+	return processCpuSeconds (pid);
 }
 
-struct RealTimeFigures {
-    int instances = 0;
-    long blocks = 0, dry = 0, overBudget = 0;
-    double worstMs = 0;
+struct RealTimeFigures
+{
+	int instances = 0;
+	long blocks = 0, dry = 0, overBudget = 0;
+	double worstMs = 0;
 };
 
 // `count` instances, each streaming 256-sample blocks at 48 kHz on a thread
 // of its own for `seconds`.
-RealTimeFigures streamAtRealTimePace(IPluginFactory* factory, int count, double seconds) {
-    constexpr int kSamples = 256;
-    const auto budget = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(kSamples / 48000.0));
-    std::vector<std::unique_ptr<Processor>> processors;
-    for (int i = 0; i < count; ++i) {
-        processors.push_back(std::make_unique<Processor>(factory, kSamples));
-        processors.back()->activate(true);
-    }
-    std::vector<RealTimeFigures> each(count);
-    std::vector<std::thread> threads;
-    const auto start = Clock::now() + std::chrono::milliseconds(200);
-    const auto end = start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
-    for (int i = 0; i < count; ++i)
-        threads.emplace_back([&, i] {
-            StereoBlock block(kSamples);
-            RealTimeFigures& f = each[i];
-            for (auto next = start; next < end; next += budget) {
-                std::this_thread::sleep_until(next);
-                block.fill(f.blocks * kSamples);
-                const auto t0 = Clock::now();
-                processors[i]->process(block);
-                const auto took = Clock::now() - t0;
-                ++f.blocks;
-                f.dry += block.passedThrough();
-                f.overBudget += took > budget;
-                f.worstMs = std::max(f.worstMs, std::chrono::duration<double, std::milli>(took).count());
-            }
-        });
-    for (auto& t : threads) t.join();
-    RealTimeFigures total;
-    total.instances = count;
-    for (const auto& f : each) {
-        total.blocks += f.blocks;
-        total.dry += f.dry;
-        total.overBudget += f.overBudget;
-        total.worstMs = std::max(total.worstMs, f.worstMs);
-    }
-    return total;
+RealTimeFigures streamAtRealTimePace (IPluginFactory* factory, int count, double seconds)
+{
+	constexpr int kSamples = 256;
+	const auto budget =
+	    std::chrono::duration_cast<Clock::duration> (std::chrono::duration<double> (kSamples / 48000.0));
+	std::vector<std::unique_ptr<Processor>> processors;
+	for (int i = 0; i < count; ++i)
+	{
+		processors.push_back (std::make_unique<Processor> (factory, kSamples));
+		processors.back ()->activate (true);
+	}
+	std::vector<RealTimeFigures> each (count);
+	std::vector<std::thread> threads;
+	const auto start = Clock::now () + std::chrono::milliseconds (200);
+	const auto end = start + std::chrono::duration_cast<Clock::duration> (std::chrono::duration<double> (seconds));
+	for (int i = 0; i < count; ++i)
+		threads.emplace_back ([&, i] {
+			StereoBlock block (kSamples);
+			RealTimeFigures& f = each[i];
+			for (auto next = start; next < end; next += budget)
+			{
+				std::this_thread::sleep_until (next);
+				block.fill (f.blocks * kSamples);
+				const auto t0 = Clock::now ();
+				processors[i]->process (block);
+				const auto took = Clock::now () - t0;
+				++f.blocks;
+				f.dry += block.passedThrough ();
+				f.overBudget += took > budget;
+				f.worstMs = std::max (f.worstMs, std::chrono::duration<double, std::milli> (took).count ());
+			}
+		});
+	for (auto& t : threads)
+		t.join ();
+	RealTimeFigures total;
+	total.instances = count;
+	for (const auto& f : each)
+	{
+		total.blocks += f.blocks;
+		total.dry += f.dry;
+		total.overBudget += f.overBudget;
+		total.worstMs = std::max (total.worstMs, f.worstMs);
+	}
+	return total;
 }
-
 
 // The hypervisor of a virtual machine may take its processors away for
 // milliseconds at a time, and in bursts of a hundred and more: no thread
@@ -123,17 +132,20 @@ constexpr int kAttempts = 3;
 // Calls `measure(attempt)`, which returns the ms stolen during its run, until
 // a run is quiet or kAttempts runs are done.
 template <typename Measure>
-void measureUntilQuiet(Measure measure) {
-    for (int attempt = 1; attempt <= kAttempts; ++attempt)
-        if (measure(attempt) <= kQuietStolenMs) return;
+void measureUntilQuiet (Measure measure)
+{
+	for (int attempt = 1; attempt <= kAttempts; ++attempt)
+		if (measure (attempt) <= kQuietStolenMs)
+			return;
 }
 
 // Runs `run` and returns the ms the hypervisor took meanwhile.
 template <typename Run>
-double stolenDuring(Run run) {
-    const double before = stolenMs();
-    run();
-    return stolenMs() - before;
+double stolenDuring (Run run)
+{
+	const double before = stolenMs ();
+	run ();
+	return stolenMs () - before;
 }
 
 // The floor at the 64- and 128-sample periods, then the chains beside it,
@@ -142,352 +154,413 @@ double stolenDuring(Run run) {
 // "chains" and "floor_chains"; writes the chain figures beside the floor as
 // a TSV for the picture, and the figures beside their targets (the build
 // before's from its JSON, `before`).
-Json measureChains(FILE* out, IPluginFactory* factory, const std::string& design, double seconds,
-                          const std::string& tsv, bool withSpinOnly, int hostPriority,
-                          const std::vector<std::pair<int, int>>& shapes, const std::string& before) {
-    // More spinning outposts than cores starve each other: a single cycle
-    // can take most of a second, and such a run never ends in its time.
-    const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-    std::fprintf(out, "\nfloor: a native process wakes another blocked in FUTEX_WAIT once per period and spins for "
-                      "its answer, %.0f s each\n", seconds);
-    std::map<int, Stats> floor;
-    std::map<int, std::vector<double>> floorTimes;
-    Json json = {{"floor", Json::array()}, {"chains", Json::array()}, {"floor_chains", Json::array()}};
-    for (int samples : {64, 128}) {
-        double keptStolen = 0;
-        measureUntilQuiet([&](int attempt) {
-            std::vector<double> times;
-            const double stolen = stolenDuring([&] { times = measureFloor(periodOf(samples), seconds); });
-            const Stats s = summarise(times);
-            // The machine's own hiccups: answers that alone took longer than a block.
-            const double budgetNs = samples / 48e-3 * 1000.0;
-            const long over = std::count_if(times.begin(), times.end(), [&](double t) { return t > budgetNs; });
-            std::fprintf(out,
-                         "  %3d samples (%4.0f us): median %.1f us, p99 %.1f us, max %.1f us, over a block: %ld of "
-                         "%zu; stolen %.0f ms%s\n",
-                         samples, samples / 48e-3, s.median, s.p99, s.max, over, times.size(), stolen,
-                         attempt > 1 ? " (measured again)" : "");
-            if (attempt == 1 || stolen < keptStolen) {
-                keptStolen = stolen;
-                floor[samples] = s;
-                floorTimes[samples] = std::move(times);
-            }
-            return stolen;
-        });
-        const Stats& s = floor[samples];
-        json["floor"].push_back({{"samples", samples},
-                                 {"median_us", rounded(s.median, 1)},
-                                 {"p99_us", rounded(s.p99, 1)},
-                                 {"max_us", rounded(s.max, 1)},
-                                 {"stolen_ms", std::lround(keptStolen)}});
-    }
-    {
-        std::vector<double> times;
-        const double stolen = stolenDuring([&] { times = measureHandover(periodOf(64), seconds); });
-        const Stats s = summarise(times);
-        std::fprintf(out,
-                     "floor of a follower: a native process woken ahead on the CPU of another answers %.1f us "
-                     "(median; p99 %.1f us) after its request, once the other has answered and gone to sleep; "
-                     "stolen %.0f ms\n",
-                     s.median, s.p99, stolen);
-    }
-    std::fprintf(out, "\nchains on one host thread, each cycle paced at real time (48 kHz), %.0f s each; design: %s\n",
-                 seconds, design.c_str());
-    std::fprintf(out, "(N x floor: over budget counts the floor's answers summed N at a time; stolen ms: processor "
-                      "time the hypervisor took from this machine during the run)\n");
-    printChainHeader(out);
-    std::string rows = "group\tseries\tvalue\n";
-    std::vector<ChainFigures> keptRuns;
-    std::map<std::pair<int, int>, FloorOver> floors;
-    for (const auto& [count, samples] : shapes) {
-        const int floorSamples = floor.count(samples) ? samples : 128;
-        const Stats& fl = floor[floorSamples];
-        const auto [floorOver, floorCycles] =
-            floorCyclesOver(floorTimes[floorSamples], count, samples / 48e-3 * 1000.0);
-        char over[64];
-        std::snprintf(over, sizeof over, "%ld of %ld", floorOver, floorCycles);
-        floors[{count, samples}] = {floorOver, floorCycles};
-        std::fprintf(out, "%5d %7d %9.0f %-12s | %9.1f %9.1f %9s | %13s | %9.1f %9.1f |\n", count, samples,
-                     samples / 48e-3, "N x floor", count * fl.median, count * fl.p99, "", over, fl.median, fl.p99);
-        json["floor_chains"].push_back(
-            {{"instances", count}, {"samples", samples}, {"over_budget", floorOver}, {"cycles", floorCycles}});
-        char group[40];
-        std::snprintf(group, sizeof group, "%d x %d", count, samples);
-        rows += std::string(group) + "\tN x floor median\t" + std::to_string(count * fl.median) + "\n";
-        rows += std::string(group) + "\tN x floor p99\t" + std::to_string(count * fl.p99) + "\n";
-        enum class Run { AsBuilt, SpinOnly, FifoHost };
-        for (Run run : {Run::AsBuilt, Run::SpinOnly, Run::FifoHost}) {
-            const bool spinOnly = run == Run::SpinOnly;
-            if (spinOnly && !withSpinOnly) continue;
-            if (run == Run::FifoHost && hostPriority <= 0) continue;
-            const std::string name = spinOnly ? "spin-only" : run == Run::FifoHost ? "FIFO host" : "bridge";
-            if (spinOnly && count > cores) {
-                std::fprintf(out, "%5d %7d %9.0f %-12s | skipped: %d spinning outposts on %d cores starve each other\n",
-                             count, samples, samples / 48e-3, name.c_str(), count, cores);
-                continue;
-            }
-            ChainFigures kept;
-            measureUntilQuiet([&](int attempt) {
-                ChainFigures f =
-                    runChain(factory, count, samples, seconds, spinOnly, run == Run::FifoHost ? hostPriority : 0);
-                if (f.refused) {
-                    std::fprintf(out, "%5d %7d %9.0f %-12s | skipped: SCHED_FIFO %d refused to this process\n",
-                                 count, samples, samples / 48e-3, name.c_str(), hostPriority);
-                    return 0.0;
-                }
-                f.attempt = attempt;
-                printChainRow(out, f, (attempt > 1 ? name + " #" + std::to_string(attempt) : name).c_str());
-                json["chains"].push_back(chainJson(f, spinOnly ? "spin-only" : design));
-                if (attempt == 1 || f.stolenMs < kept.stolenMs) kept = f;
-                return f.stolenMs;
-            });
-            if (kept.cycles == 0) continue;
-            keptRuns.push_back(kept);
-            rows += std::string(group) + "\t" + name + " median\t" + std::to_string(kept.chain.median) + "\n";
-            rows += std::string(group) + "\t" + name + " p99\t" + std::to_string(kept.chain.p99) + "\n";
-        }
-    }
-    printChainTargets(out, keptRuns, floors, before);
-    if (!tsv.empty()) {
-        if (FILE* t = std::fopen(tsv.c_str(), "w")) {
-            std::fputs(rows.c_str(), t);
-            std::fclose(t);
-        }
-    }
-    return json;
+Json measureChains (FILE* out, IPluginFactory* factory, const std::string& design, double seconds,
+                    const std::string& tsv, bool withSpinOnly, int hostPriority,
+                    const std::vector<std::pair<int, int>>& shapes, const std::string& before)
+{
+	// More spinning outposts than cores starve each other: a single cycle
+	// can take most of a second, and such a run never ends in its time.
+	const int cores = static_cast<int> (std::max (1u, std::thread::hardware_concurrency ()));
+	std::fprintf (out,
+	              "\nfloor: a native process wakes another blocked in FUTEX_WAIT once per period and spins for "
+	              "its answer, %.0f s each\n",
+	              seconds);
+	std::map<int, Stats> floor;
+	std::map<int, std::vector<double>> floorTimes;
+	Json json = {{"floor", Json::array ()}, {"chains", Json::array ()}, {"floor_chains", Json::array ()}};
+	for (int samples : {64, 128})
+	{
+		double keptStolen = 0;
+		measureUntilQuiet ([&] (int attempt) {
+			std::vector<double> times;
+			const double stolen = stolenDuring ([&] { times = measureFloor (periodOf (samples), seconds); });
+			const Stats s = summarise (times);
+			// The machine's own hiccups: answers that alone took longer than a block.
+			const double budgetNs = samples / 48e-3 * 1000.0;
+			const long over = std::count_if (times.begin (), times.end (), [&] (double t) { return t > budgetNs; });
+			std::fprintf (out,
+			              "  %3d samples (%4.0f us): median %.1f us, p99 %.1f us, max %.1f us, over a block: %ld of "
+			              "%zu; stolen %.0f ms%s\n",
+			              samples, samples / 48e-3, s.median, s.p99, s.max, over, times.size (), stolen,
+			              attempt > 1 ? " (measured again)" : "");
+			if (attempt == 1 || stolen < keptStolen)
+			{
+				keptStolen = stolen;
+				floor[samples] = s;
+				floorTimes[samples] = std::move (times);
+			}
+			return stolen;
+		});
+		const Stats& s = floor[samples];
+		json["floor"].push_back ({{"samples", samples},
+		                          {"median_us", rounded (s.median, 1)},
+		                          {"p99_us", rounded (s.p99, 1)},
+		                          {"max_us", rounded (s.max, 1)},
+		                          {"stolen_ms", std::lround (keptStolen)}});
+	}
+	{
+		std::vector<double> times;
+		const double stolen = stolenDuring ([&] { times = measureHandover (periodOf (64), seconds); });
+		const Stats s = summarise (times);
+		std::fprintf (out,
+		              "floor of a follower: a native process woken ahead on the CPU of another answers %.1f us "
+		              "(median; p99 %.1f us) after its request, once the other has answered and gone to sleep; "
+		              "stolen %.0f ms\n",
+		              s.median, s.p99, stolen);
+	}
+	std::fprintf (out, "\nchains on one host thread, each cycle paced at real time (48 kHz), %.0f s each; design: %s\n",
+	              seconds, design.c_str ());
+	std::fprintf (out, "(N x floor: over budget counts the floor's answers summed N at a time; stolen ms: processor "
+	                   "time the hypervisor took from this machine during the run)\n");
+	printChainHeader (out);
+	std::string rows = "group\tseries\tvalue\n";
+	std::vector<ChainFigures> keptRuns;
+	std::map<std::pair<int, int>, FloorOver> floors;
+	for (const auto& [count, samples] : shapes)
+	{
+		const int floorSamples = floor.count (samples) ? samples : 128;
+		const Stats& fl = floor[floorSamples];
+		const auto [floorOver, floorCycles] =
+		    floorCyclesOver (floorTimes[floorSamples], count, samples / 48e-3 * 1000.0);
+		char over[64];
+		std::snprintf (over, sizeof over, "%ld of %ld", floorOver, floorCycles);
+		floors[{count, samples}] = {floorOver, floorCycles};
+		std::fprintf (out, "%5d %7d %9.0f %-12s | %9.1f %9.1f %9s | %13s | %9.1f %9.1f |\n", count, samples,
+		              samples / 48e-3, "N x floor", count * fl.median, count * fl.p99, "", over, fl.median, fl.p99);
+		json["floor_chains"].push_back (
+		    {{"instances", count}, {"samples", samples}, {"over_budget", floorOver}, {"cycles", floorCycles}});
+		char group[40];
+		std::snprintf (group, sizeof group, "%d x %d", count, samples);
+		rows += std::string (group) + "\tN x floor median\t" + std::to_string (count * fl.median) + "\n";
+		rows += std::string (group) + "\tN x floor p99\t" + std::to_string (count * fl.p99) + "\n";
+		enum class Run
+		{
+			AsBuilt,
+			SpinOnly,
+			FifoHost
+		};
+		for (Run run : {Run::AsBuilt, Run::SpinOnly, Run::FifoHost})
+		{
+			const bool spinOnly = run == Run::SpinOnly;
+			if (spinOnly && !withSpinOnly)
+				continue;
+			if (run == Run::FifoHost && hostPriority <= 0)
+				continue;
+			const std::string name = spinOnly ? "spin-only" : run == Run::FifoHost ? "FIFO host" : "bridge";
+			if (spinOnly && count > cores)
+			{
+				std::fprintf (out,
+				              "%5d %7d %9.0f %-12s | skipped: %d spinning outposts on %d cores starve each other\n",
+				              count, samples, samples / 48e-3, name.c_str (), count, cores);
+				continue;
+			}
+			ChainFigures kept;
+			measureUntilQuiet ([&] (int attempt) {
+				ChainFigures f =
+				    runChain (factory, count, samples, seconds, spinOnly, run == Run::FifoHost ? hostPriority : 0);
+				if (f.refused)
+				{
+					std::fprintf (out, "%5d %7d %9.0f %-12s | skipped: SCHED_FIFO %d refused to this process\n", count,
+					              samples, samples / 48e-3, name.c_str (), hostPriority);
+					return 0.0;
+				}
+				f.attempt = attempt;
+				printChainRow (out, f, (attempt > 1 ? name + " #" + std::to_string (attempt) : name).c_str ());
+				json["chains"].push_back (chainJson (f, spinOnly ? "spin-only" : design));
+				if (attempt == 1 || f.stolenMs < kept.stolenMs)
+					kept = f;
+				return f.stolenMs;
+			});
+			if (kept.cycles == 0)
+				continue;
+			keptRuns.push_back (kept);
+			rows += std::string (group) + "\t" + name + " median\t" + std::to_string (kept.chain.median) + "\n";
+			rows += std::string (group) + "\t" + name + " p99\t" + std::to_string (kept.chain.p99) + "\n";
+		}
+	}
+	printChainTargets (out, keptRuns, floors, before);
+	if (!tsv.empty ())
+	{
+		if (FILE* t = std::fopen (tsv.c_str (), "w"))
+		{
+			std::fputs (rows.c_str (), t);
+			std::fclose (t);
+		}
+	}
+	return json;
 }
 
 // Round trips back to back, as built and spin-only in alternating
 // stretches, beside Quill's DSP run natively. Every block carries a host's
 // context, as hosts give it. False when the shared file cannot be mapped.
-bool measureBackToBack(FILE* out, IPluginFactory* factory, int blocks, std::vector<Row>& rows) {
-    std::fprintf(out, "Round trip through the bridge (real outpost and Quill under Wine), back to back\n");
-    printHeader(out);
-    for (int samples : {64, 256, 1024}) {
-        Processor p(factory, samples);
-        p.activate(true);
-        const auto outposts = ownOutposts();
-        AudioRegion region(outposts.empty() ? std::string() : outposts.back().sharedFile);
-        if (!region.audio()) {
-            std::fprintf(out, "bridge_bench: cannot map the shared file of the outpost\n");
-            return false;
-        }
-        StereoBlock block(samples);
-        std::vector<double> hybrid, spin, native;
-        long hybridDry = 0, spinDry = 0;
-        for (int b = 0; b < 1000; ++b) p.process(block);  // warm-up
-        // Ten alternating stretches of each, so that drift hits both alike.
-        for (int stretch = 0; stretch < 20; ++stretch) {
-            const bool spinOnly = stretch % 2 == 1;
-            region.audio()->spinOnly.store(spinOnly ? 1 : 0);
-            auto& times = spinOnly ? spin : hybrid;
-            long& dry = spinOnly ? spinDry : hybridDry;
-            for (int b = 0; b < blocks / 10; ++b) {
-                block.fill(static_cast<long>(b) * samples);
-                const auto t0 = Clock::now();
-                p.process(block);
-                times.push_back(nanosSince(t0));
-                dry += block.passedThrough();
-            }
-        }
-        region.audio()->spinOnly.store(0);
-        QuillModel model(48000.0);
-        for (int b = 0; b < blocks; ++b) {
-            const auto t0 = Clock::now();
-            model.dsp.process(block.inPtrs, block.outPtrs, 2, samples);
-            native.push_back(nanosSince(t0));
-        }
-        rows.push_back({"bridge, spin then sleep", samples, 2, blocks, summarise(hybrid), hybridDry});
-        printRow(rows.back(), out);
-        rows.push_back({"bridge, spin only", samples, 2, blocks, summarise(spin), spinDry});
-        printRow(rows.back(), out);
-        rows.push_back({"Quill DSP natively", samples, 2, blocks, summarise(native), -1});
-        printRow(rows.back(), out);
-    }
-    return true;
+bool measureBackToBack (FILE* out, IPluginFactory* factory, int blocks, std::vector<Row>& rows)
+{
+	std::fprintf (out, "Round trip through the bridge (real outpost and Quill under Wine), back to back\n");
+	printHeader (out);
+	for (int samples : {64, 256, 1024})
+	{
+		Processor p (factory, samples);
+		p.activate (true);
+		const auto outposts = ownOutposts ();
+		AudioRegion region (outposts.empty () ? std::string () : outposts.back ().sharedFile);
+		if (!region.audio ())
+		{
+			std::fprintf (out, "bridge_bench: cannot map the shared file of the outpost\n");
+			return false;
+		}
+		StereoBlock block (samples);
+		std::vector<double> hybrid, spin, native;
+		long hybridDry = 0, spinDry = 0;
+		for (int b = 0; b < 1000; ++b)
+			p.process (block); // warm-up
+		// Ten alternating stretches of each, so that drift hits both alike.
+		for (int stretch = 0; stretch < 20; ++stretch)
+		{
+			const bool spinOnly = stretch % 2 == 1;
+			region.audio ()->spinOnly.store (spinOnly ? 1 : 0);
+			auto& times = spinOnly ? spin : hybrid;
+			long& dry = spinOnly ? spinDry : hybridDry;
+			for (int b = 0; b < blocks / 10; ++b)
+			{
+				block.fill (static_cast<long> (b) * samples);
+				const auto t0 = Clock::now ();
+				p.process (block);
+				times.push_back (nanosSince (t0));
+				dry += block.passedThrough ();
+			}
+		}
+		region.audio ()->spinOnly.store (0);
+		QuillModel model (48000.0);
+		for (int b = 0; b < blocks; ++b)
+		{
+			const auto t0 = Clock::now ();
+			model.dsp.process (block.inPtrs, block.outPtrs, 2, samples);
+			native.push_back (nanosSince (t0));
+		}
+		rows.push_back ({"bridge, spin then sleep", samples, 2, blocks, summarise (hybrid), hybridDry});
+		printRow (rows.back (), out);
+		rows.push_back ({"bridge, spin only", samples, 2, blocks, summarise (spin), spinDry});
+		printRow (rows.back (), out);
+		rows.push_back ({"Quill DSP natively", samples, 2, blocks, summarise (native), -1});
+		printRow (rows.back (), out);
+	}
+	return true;
 }
 
-}  // namespace
+} // namespace
 
-int main(int argc, char** argv) {
-    std::string json;
-    int blocks = 50000;
-    int trials = 100;
-    double seconds = 5.0;
-    double chainSeconds = 10.0;
-    bool compareOnly = false, withSpinOnly = true;
-    int hostPriority = 0;
-    std::vector<std::pair<int, int>> shapes;
-    std::string bundle = QM_BUNDLE_SO, design = "as built", logPath = "bridge_bench.log", tsv, before;
-    for (int i = 1; i < argc; ++i) {
-        const std::string option = argv[i];
-        if (option == "--compare-only") {
-            compareOnly = true;
-            continue;
-        }
-        if (option == "--no-spin-only") {
-            withSpinOnly = false;
-            continue;
-        }
-        if (i + 1 >= argc) break;
-        const char* value = argv[++i];
-        if (option == "--json") json = value;
-        if (option == "--blocks") blocks = std::atoi(value);
-        if (option == "--trials") trials = std::atoi(value);
-        if (option == "--seconds") seconds = std::atof(value);
-        if (option == "--chain-seconds") chainSeconds = std::atof(value);
-        if (option == "--bundle") bundle = value;
-        if (option == "--design") design = value;
-        if (option == "--log") logPath = value;
-        if (option == "--tsv") tsv = value;
-        if (option == "--host-fifo") hostPriority = std::atoi(value);
-        if (option == "--before") before = value;
-        int count = 0, samples = 0;
-        if (option == "--chain" && std::sscanf(value, "%dx%d", &count, &samples) == 2 && count > 0 && samples > 0)
-            shapes.emplace_back(count, samples);
-    }
-    if (shapes.empty()) shapes = {{1, 64}, {4, 64}, {1, 128}, {8, 128}, {16, 64}, {32, 128}};
-    if (!std::getenv("WINEPREFIX")) {
-        std::fprintf(stderr, "bridge_bench: set WINEPREFIX to a prefix with Quill installed\n");
-        return 2;
-    }
-    // The tables go to the original standard output; the plug-in's and
-    // outpost's lines (outpost inherits the descriptors) go to the log file.
-    // Close-on-exec, so that Wine's long-lived helpers never hold the
-    // caller's pipe open.
-    FILE* out = ::fdopen(::fcntl(1, F_DUPFD_CLOEXEC, 3), "w");
-    const int logFd = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (!out || logFd < 0) {
-        std::fprintf(stderr, "bridge_bench: cannot open %s\n", logPath.c_str());
-        return 1;
-    }
-    std::fflush(out);
-    ::dup2(logFd, 1);
-    ::dup2(logFd, 2);
-    ::close(logFd);
-    std::fprintf(out, "bridge_bench (%s): the measured instances' log lines go to %s\n", design.c_str(),
-                 logPath.c_str());
-    BundleModule module(bundle.c_str());
-    if (!module.factory()) {
-        std::fprintf(out, "bridge_bench: cannot load %s\n", bundle.c_str());
-        return 1;
-    }
+int main (int argc, char** argv)
+{
+	std::string json;
+	int blocks = 50000;
+	int trials = 100;
+	double seconds = 5.0;
+	double chainSeconds = 10.0;
+	bool compareOnly = false, withSpinOnly = true;
+	int hostPriority = 0;
+	std::vector<std::pair<int, int>> shapes;
+	std::string bundle = QM_BUNDLE_SO, design = "as built", logPath = "bridge_bench.log", tsv, before;
+	for (int i = 1; i < argc; ++i)
+	{
+		const std::string option = argv[i];
+		if (option == "--compare-only")
+		{
+			compareOnly = true;
+			continue;
+		}
+		if (option == "--no-spin-only")
+		{
+			withSpinOnly = false;
+			continue;
+		}
+		if (i + 1 >= argc)
+			break;
+		const char* value = argv[++i];
+		if (option == "--json")
+			json = value;
+		if (option == "--blocks")
+			blocks = std::atoi (value);
+		if (option == "--trials")
+			trials = std::atoi (value);
+		if (option == "--seconds")
+			seconds = std::atof (value);
+		if (option == "--chain-seconds")
+			chainSeconds = std::atof (value);
+		if (option == "--bundle")
+			bundle = value;
+		if (option == "--design")
+			design = value;
+		if (option == "--log")
+			logPath = value;
+		if (option == "--tsv")
+			tsv = value;
+		if (option == "--host-fifo")
+			hostPriority = std::atoi (value);
+		if (option == "--before")
+			before = value;
+		int count = 0, samples = 0;
+		if (option == "--chain" && std::sscanf (value, "%dx%d", &count, &samples) == 2 && count > 0 && samples > 0)
+			shapes.emplace_back (count, samples);
+	}
+	if (shapes.empty ())
+		shapes = {{1, 64}, {4, 64}, {1, 128}, {8, 128}, {16, 64}, {32, 128}};
+	if (!std::getenv ("WINEPREFIX"))
+	{
+		std::fprintf (stderr, "bridge_bench: set WINEPREFIX to a prefix with Quill installed\n");
+		return 2;
+	}
+	// The tables go to the original standard output; the plug-in's and
+	// outpost's lines (outpost inherits the descriptors) go to the log file.
+	// Close-on-exec, so that Wine's long-lived helpers never hold the
+	// caller's pipe open.
+	FILE* out = ::fdopen (::fcntl (1, F_DUPFD_CLOEXEC, 3), "w");
+	const int logFd = ::open (logPath.c_str (), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+	if (!out || logFd < 0)
+	{
+		std::fprintf (stderr, "bridge_bench: cannot open %s\n", logPath.c_str ());
+		return 1;
+	}
+	std::fflush (out);
+	::dup2 (logFd, 1);
+	::dup2 (logFd, 2);
+	::close (logFd);
+	std::fprintf (out, "bridge_bench (%s): the measured instances' log lines go to %s\n", design.c_str (),
+	              logPath.c_str ());
+	BundleModule module (bundle.c_str ());
+	if (!module.factory ())
+	{
+		std::fprintf (out, "bridge_bench: cannot load %s\n", bundle.c_str ());
+		return 1;
+	}
 
-    const Json chains =
-        measureChains(out, module.factory(), design, chainSeconds, tsv, withSpinOnly, hostPriority, shapes, before);
-    if (compareOnly) {
-        std::vector<Row> rows;
-        if (!measureBackToBack(out, module.factory(), blocks, rows)) return 1;
-        if (!json.empty() && !writeJson(json, rows, chains)) {
-            std::fprintf(out, "bridge_bench: cannot write %s\n", json.c_str());
-            return 1;
-        }
-        return 0;
-    }
+	const Json chains =
+	    measureChains (out, module.factory (), design, chainSeconds, tsv, withSpinOnly, hostPriority, shapes, before);
+	if (compareOnly)
+	{
+		std::vector<Row> rows;
+		if (!measureBackToBack (out, module.factory (), blocks, rows))
+			return 1;
+		if (!json.empty () && !writeJson (json, rows, chains))
+		{
+			std::fprintf (out, "bridge_bench: cannot write %s\n", json.c_str ());
+			return 1;
+		}
+		return 0;
+	}
 
-    // Readiness: cold (no wineserver running for the prefix), then warm.
-    std::system("wineserver -k >/dev/null 2>&1; wineserver -w >/dev/null 2>&1");
-    const double cold = activationSeconds(module.factory());
-    const double warm = activationSeconds(module.factory());
+	// Readiness: cold (no wineserver running for the prefix), then warm.
+	std::system ("wineserver -k >/dev/null 2>&1; wineserver -w >/dev/null 2>&1");
+	const double cold = activationSeconds (module.factory ());
+	const double warm = activationSeconds (module.factory ());
 
-    std::vector<Row> rows;
-    if (!measureBackToBack(out, module.factory(), blocks, rows)) return 1;
+	std::vector<Row> rows;
+	if (!measureBackToBack (out, module.factory (), blocks, rows))
+		return 1;
 
-    // Idle: activated, a few blocks, then nothing for five seconds.
-    double outpostIdle = 0, hostIdle = 0;
-    {
-        Processor p(module.factory(), 256);
-        p.activate(true);
-        StereoBlock block(256);
-        for (int b = 0; b < 100; ++b) p.process(block);
-        const auto outposts = ownOutposts();
-        const pid_t outpost = outposts.empty() ? 0 : outposts.back().pid;
-        std::this_thread::sleep_for(std::chrono::seconds(1));
-        const double outpostBefore = cpuSeconds(outpost), hostBefore = cpuSeconds(0);
-        std::this_thread::sleep_for(std::chrono::seconds(5));
-        outpostIdle = (cpuSeconds(outpost) - outpostBefore) / 5.0 * 100.0;
-        hostIdle = (cpuSeconds(0) - hostBefore) / 5.0 * 100.0;
-    }
-    std::fprintf(out, "\nidle for 5 s after activation: outpost %.2f%% of a core, host process %.2f%% of a core\n",
-                outpostIdle, hostIdle);
+	// Idle: activated, a few blocks, then nothing for five seconds.
+	double outpostIdle = 0, hostIdle = 0;
+	{
+		Processor p (module.factory (), 256);
+		p.activate (true);
+		StereoBlock block (256);
+		for (int b = 0; b < 100; ++b)
+			p.process (block);
+		const auto outposts = ownOutposts ();
+		const pid_t outpost = outposts.empty () ? 0 : outposts.back ().pid;
+		std::this_thread::sleep_for (std::chrono::seconds (1));
+		const double outpostBefore = cpuSeconds (outpost), hostBefore = cpuSeconds (0);
+		std::this_thread::sleep_for (std::chrono::seconds (5));
+		outpostIdle = (cpuSeconds (outpost) - outpostBefore) / 5.0 * 100.0;
+		hostIdle = (cpuSeconds (0) - hostBefore) / 5.0 * 100.0;
+	}
+	std::fprintf (out, "\nidle for 5 s after activation: outpost %.2f%% of a core, host process %.2f%% of a core\n",
+	              outpostIdle, hostIdle);
 
-    // The first block after a second of silence, at 256 samples.
-    std::vector<double> first;
-    long firstDry = 0;
-    {
-        Processor p(module.factory(), 256);
-        p.activate(true);
-        StereoBlock block(256);
-        for (int b = 0; b < 100; ++b) p.process(block);
-        for (int t = 0; t < trials; ++t) {
-            std::this_thread::sleep_for(std::chrono::seconds(1));
-            block.fill(t * 256L);
-            const auto t0 = Clock::now();
-            p.process(block);
-            first.push_back(nanosSince(t0));
-            firstDry += block.passedThrough();
-        }
-    }
-    const Stats firstStats = summarise(first);
-    std::fprintf(out, "first block after 1 s of silence, %d trials: median %.1f us, p99 %.1f us, worst %.1f us, %ld dry\n",
-                trials, firstStats.median, firstStats.p99, firstStats.max, firstDry);
+	// The first block after a second of silence, at 256 samples.
+	std::vector<double> first;
+	long firstDry = 0;
+	{
+		Processor p (module.factory (), 256);
+		p.activate (true);
+		StereoBlock block (256);
+		for (int b = 0; b < 100; ++b)
+			p.process (block);
+		for (int t = 0; t < trials; ++t)
+		{
+			std::this_thread::sleep_for (std::chrono::seconds (1));
+			block.fill (t * 256L);
+			const auto t0 = Clock::now ();
+			p.process (block);
+			first.push_back (nanosSince (t0));
+			firstDry += block.passedThrough ();
+		}
+	}
+	const Stats firstStats = summarise (first);
+	std::fprintf (out,
+	              "first block after 1 s of silence, %d trials: median %.1f us, p99 %.1f us, worst %.1f us, %ld dry\n",
+	              trials, firstStats.median, firstStats.p99, firstStats.max, firstDry);
 
-    // The start of playback: the first 100 blocks of fresh activations.
-    long startDry = 0;
-    for (int a = 0; a < 20; ++a) {
-        Processor p(module.factory(), 256);
-        p.activate(true);
-        StereoBlock block(256);
-        auto next = Clock::now();
-        for (int b = 0; b < 100; ++b) {
-            next += std::chrono::microseconds(5333);
-            std::this_thread::sleep_until(next);
-            block.fill(b * 256L);
-            p.process(block);
-            startDry += block.passedThrough();
-        }
-    }
-    std::fprintf(out, "first 100 blocks of 20 activations at a real-time pace: %ld of 2000 dry\n", startDry);
+	// The start of playback: the first 100 blocks of fresh activations.
+	long startDry = 0;
+	for (int a = 0; a < 20; ++a)
+	{
+		Processor p (module.factory (), 256);
+		p.activate (true);
+		StereoBlock block (256);
+		auto next = Clock::now ();
+		for (int b = 0; b < 100; ++b)
+		{
+			next += std::chrono::microseconds (5333);
+			std::this_thread::sleep_until (next);
+			block.fill (b * 256L);
+			p.process (block);
+			startDry += block.passedThrough ();
+		}
+	}
+	std::fprintf (out, "first 100 blocks of 20 activations at a real-time pace: %ld of 2000 dry\n", startDry);
 
-    // Many instances at a real-time pace.
-    std::fprintf(out, "\ninstances at a real-time pace (256 samples, 48 kHz, budget 5.33 ms), %.0f s each\n", seconds);
-    std::fprintf(out, "%9s %8s %8s %10s %12s %10s %10s\n", "instances", "blocks", "dry", "dry %", "over budget",
-                 "worst ms", "stolen ms");
-    Json many = Json::array();
-    for (int count : {1, 2, 4, 8}) {
-        measureUntilQuiet([&](int attempt) {
-            RealTimeFigures f;
-            const double stolen = stolenDuring([&] { f = streamAtRealTimePace(module.factory(), count, seconds); });
-            const double dryPercent = 100.0 * f.dry / std::max(1L, f.blocks);
-            const double overPercent = 100.0 * f.overBudget / std::max(1L, f.blocks);
-            std::fprintf(out, "%9d %8ld %8ld %9.3f%% %11.3f%% %10.2f %10.0f%s\n", count, f.blocks, f.dry, dryPercent,
-                         overPercent, f.worstMs, stolen, attempt > 1 ? " (measured again)" : "");
-            std::fflush(out);
-            many.push_back({{"instances", count},
-                            {"blocks", f.blocks},
-                            {"dry", f.dry},
-                            {"over_budget", f.overBudget},
-                            {"worst_ms", rounded(f.worstMs, 3)},
-                            {"stolen_ms", std::lround(stolen)},
-                            {"attempt", attempt}});
-            return stolen;
-        });
-    }
+	// Many instances at a real-time pace.
+	std::fprintf (out, "\ninstances at a real-time pace (256 samples, 48 kHz, budget 5.33 ms), %.0f s each\n", seconds);
+	std::fprintf (out, "%9s %8s %8s %10s %12s %10s %10s\n", "instances", "blocks", "dry", "dry %", "over budget",
+	              "worst ms", "stolen ms");
+	Json many = Json::array ();
+	for (int count : {1, 2, 4, 8})
+	{
+		measureUntilQuiet ([&] (int attempt) {
+			RealTimeFigures f;
+			const double stolen = stolenDuring ([&] { f = streamAtRealTimePace (module.factory (), count, seconds); });
+			const double dryPercent = 100.0 * f.dry / std::max (1L, f.blocks);
+			const double overPercent = 100.0 * f.overBudget / std::max (1L, f.blocks);
+			std::fprintf (out, "%9d %8ld %8ld %9.3f%% %11.3f%% %10.2f %10.0f%s\n", count, f.blocks, f.dry, dryPercent,
+			              overPercent, f.worstMs, stolen, attempt > 1 ? " (measured again)" : "");
+			std::fflush (out);
+			many.push_back ({{"instances", count},
+			                 {"blocks", f.blocks},
+			                 {"dry", f.dry},
+			                 {"over_budget", f.overBudget},
+			                 {"worst_ms", rounded (f.worstMs, 3)},
+			                 {"stolen_ms", std::lround (stolen)},
+			                 {"attempt", attempt}});
+			return stolen;
+		});
+	}
 
-    std::fprintf(out, "\nactivation to audio readiness: cold prefix %.3f s, warm prefix %.3f s\n", cold, warm);
-    Json extra = {{"readiness_s", {{"cold", rounded(cold, 4)}, {"warm", rounded(warm, 4)}}},
-                  {"idle_cpu_percent", {{"outpost", rounded(outpostIdle, 3)}, {"host", rounded(hostIdle, 3)}}},
-                  {"first_block_after_silence_us",
-                   {{"median", rounded(firstStats.median, 1)},
-                    {"p99", rounded(firstStats.p99, 1)},
-                    {"worst", rounded(firstStats.max, 1)},
-                    {"dry", firstDry}}},
-                  {"start_of_playback_dry_of_2000", startDry},
-                  {"real_time_instances", std::move(many)}};
-    for (const auto& member : chains.items()) extra[member.key()] = member.value();
-    if (!json.empty() && !writeJson(json, rows, extra)) {
-        std::fprintf(out, "bridge_bench: cannot write %s\n", json.c_str());
-        return 1;
-    }
-    return 0;
+	std::fprintf (out, "\nactivation to audio readiness: cold prefix %.3f s, warm prefix %.3f s\n", cold, warm);
+	Json extra = {{"readiness_s", {{"cold", rounded (cold, 4)}, {"warm", rounded (warm, 4)}}},
+	              {"idle_cpu_percent", {{"outpost", rounded (outpostIdle, 3)}, {"host", rounded (hostIdle, 3)}}},
+	              {"first_block_after_silence_us",
+	               {{"median", rounded (firstStats.median, 1)},
+	                {"p99", rounded (firstStats.p99, 1)},
+	                {"worst", rounded (firstStats.max, 1)},
+	                {"dry", firstDry}}},
+	              {"start_of_playback_dry_of_2000", startDry},
+	              {"real_time_instances", std::move (many)}};
+	for (const auto& member : chains.items ())
+		extra[member.key ()] = member.value ();
+	if (!json.empty () && !writeJson (json, rows, extra))
+	{
+		std::fprintf (out, "bridge_bench: cannot write %s\n", json.c_str ());
+		return 1;
+	}
+	return 0;
 }

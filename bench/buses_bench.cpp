@@ -24,7 +24,8 @@ using bench::Clock;
 // An instrument as a host sets it up: started, active, processing.
 struct Instrument
 {
-	Instrument (const std::string& shape, int32 samples) : p (new ServedProcessor (std::string (QUILL_SHAPES_DIR) + "/" + shape + "/Quill.vst3"))
+	Instrument (const std::string& shape, int32 samples)
+	: p (new ServedProcessor (std::string (QUILL_SHAPES_DIR) + "/" + shape + "/Quill.vst3"))
 	{
 		p->initialize (nullptr);
 		Vst::ProcessSetup setup {Vst::kRealtime, Vst::kSample32, samples, 48000.0};

@@ -95,7 +95,10 @@ struct Hosted
 	Clock::time_point connected;
 };
 
-double ms (double ns) { return ns / 1e6; }
+double ms (double ns)
+{
+	return ns / 1e6;
+}
 
 void lists ()
 {

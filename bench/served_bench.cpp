@@ -57,7 +57,8 @@ void memory (const std::string& prefix, long& outpost, long& wine)
 		const std::string cmdline = readText ("/proc/" + pid + "/cmdline");
 		if (cmdline.find ("outpost.exe") != std::string::npos)
 			outpost += pssKb (pid);
-		else if (cmdline.find ("quillmarlow") == std::string::npos && cmdline.find ("served_bench") == std::string::npos)
+		else if (cmdline.find ("quillmarlow") == std::string::npos &&
+		         cmdline.find ("served_bench") == std::string::npos)
 			wine += pssKb (pid);
 	}
 	if (proc)
@@ -77,7 +78,7 @@ int main (int argc, char** argv)
 	const std::string label = argc > 3 ? argv[3] : "";
 	const std::filesystem::path library = bundle / "Contents/x86_64-linux" / (bundle.stem ().string () + ".so");
 	void* handle = ::dlopen (library.c_str (), RTLD_NOW | RTLD_LOCAL);
-	auto get = handle ? reinterpret_cast<IPluginFactory* (*) ()> (::dlsym (handle, "GetPluginFactory")) : nullptr;
+	auto get = handle ? reinterpret_cast<IPluginFactory* (*)()> (::dlsym (handle, "GetPluginFactory")) : nullptr;
 	IPluginFactory* factory = get ? get () : nullptr;
 	if (!factory)
 	{

@@ -14,60 +14,70 @@
 #include <sstream>
 
 #if defined(__MINGW32__)
-#define TANDEM_PRINTF(f, a) __attribute__((format(gnu_printf, f, a)))
+#define TANDEM_PRINTF(f, a) __attribute__ ((format (gnu_printf, f, a)))
 #else
-#define TANDEM_PRINTF(f, a) __attribute__((format(printf, f, a)))
+#define TANDEM_PRINTF(f, a) __attribute__ ((format (printf, f, a)))
 #endif
 
 namespace Tandem {
 
-class LogLine {
+class LogLine
+{
 public:
-    explicit LogLine(bool error) : error_(error) {}
-    ~LogLine();
-    LogLine(const LogLine&) = delete;
-    LogLine& operator=(const LogLine&) = delete;
+	explicit LogLine (bool error) : error_ (error) {}
+	~LogLine ();
+	LogLine (const LogLine&) = delete;
+	LogLine& operator= (const LogLine&) = delete;
 
-    template <typename T>
-    LogLine& operator<<(const T& value) {
-        text_ << value;
-        return *this;
-    }
-    LogLine& operator<<(std::ios_base& (*manipulator)(std::ios_base&)) {
-        text_ << manipulator;
-        return *this;
-    }
+	template <typename T>
+	LogLine& operator<< (const T& value)
+	{
+		text_ << value;
+		return *this;
+	}
+	LogLine& operator<< (std::ios_base& (*manipulator) (std::ios_base&))
+	{
+		text_ << manipulator;
+		return *this;
+	}
 
 private:
-    std::ostringstream text_;
-    bool error_;
+	std::ostringstream text_;
+	bool error_;
 };
 
 // Progress line, to standard output.
-inline LogLine logInfo() { return LogLine(false); }
+inline LogLine logInfo ()
+{
+	return LogLine (false);
+}
 // Failure line, to standard error.
-inline LogLine logError() { return LogLine(true); }
+inline LogLine logError ()
+{
+	return LogLine (true);
+}
 
 // Audio threads: a printf-style line, handed to the writer thread. A line
 // longer than a slot (240 characters) is cut; when every slot is taken the
 // line is counted, and the count is reported with the next line written.
-void logFromAudio(const char* format, ...) TANDEM_PRINTF(1, 2);
-void logErrorFromAudio(const char* format, ...) TANDEM_PRINTF(1, 2);
+void logFromAudio (const char* format, ...) TANDEM_PRINTF (1, 2);
+void logErrorFromAudio (const char* format, ...) TANDEM_PRINTF (1, 2);
 
 // Writes every handed-off line now (ordinary threads only).
-void flushLog();
+void flushLog ();
 
 // Keeps the writer thread running while at least one user holds one: the
 // first starts it, the last stops it after writing what is left. Users are
 // the objects whose audio threads hand off lines (a processor, outpost's
 // application); without one, handed-off lines wait for the next flushLog or
 // ordinary line.
-class AudioLogUser {
+class AudioLogUser
+{
 public:
-    AudioLogUser();
-    ~AudioLogUser();
-    AudioLogUser(const AudioLogUser&) = delete;
-    AudioLogUser& operator=(const AudioLogUser&) = delete;
+	AudioLogUser ();
+	~AudioLogUser ();
+	AudioLogUser (const AudioLogUser&) = delete;
+	AudioLogUser& operator= (const AudioLogUser&) = delete;
 };
 
-}  // namespace Tandem
+} // namespace Tandem

@@ -13,15 +13,16 @@
 namespace Tandem {
 
 template <typename T>
-class NeverDestroyed {
+class NeverDestroyed
+{
 public:
-    NeverDestroyed() { new (storage_) T(); }
-    NeverDestroyed(const NeverDestroyed&) = delete;
-    NeverDestroyed& operator=(const NeverDestroyed&) = delete;
-    T& get() { return *std::launder(reinterpret_cast<T*>(storage_)); }
+	NeverDestroyed () { new (storage_) T (); }
+	NeverDestroyed (const NeverDestroyed&) = delete;
+	NeverDestroyed& operator= (const NeverDestroyed&) = delete;
+	T& get () { return *std::launder (reinterpret_cast<T*> (storage_)); }
 
 private:
-    alignas(T) unsigned char storage_[sizeof(T)];
+	alignas (T) unsigned char storage_[sizeof (T)];
 };
 
-}  // namespace Tandem
+} // namespace Tandem

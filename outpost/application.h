@@ -23,61 +23,62 @@
 
 namespace Tandem {
 
-class OutpostApplication {
+class OutpostApplication
+{
 public:
-    // `classId` (32 hex digits) names the audio class to serve; empty: the
-    // module's last audio class.
-    OutpostApplication(std::string sharedMemoryName, std::string vst3Path, std::string classId = {});
-    ~OutpostApplication();
-    OutpostApplication(const OutpostApplication&) = delete;
-    OutpostApplication& operator=(const OutpostApplication&) = delete;
+	// `classId` (32 hex digits) names the audio class to serve; empty: the
+	// module's last audio class.
+	OutpostApplication (std::string sharedMemoryName, std::string vst3Path, std::string classId = {});
+	~OutpostApplication ();
+	OutpostApplication (const OutpostApplication&) = delete;
+	OutpostApplication& operator= (const OutpostApplication&) = delete;
 
-    bool initialize();
-    void run();
+	bool initialize ();
+	void run ();
 
-    // Handles the command in the command slot; always ends by acknowledging it.
-    void processUICommand();
+	// Handles the command in the command slot; always ends by acknowledging it.
+	void processUICommand ();
 
 private:
-    // Native tests and fuzz targets drive the services on a file and an
-    // instance of their own.
-    friend struct OutpostApplicationTestAccess;
+	// Native tests and fuzz targets drive the services on a file and an
+	// instance of their own.
+	friend struct OutpostApplicationTestAccess;
 
-    // True when the Linux process that started us has gone away.
-    bool hostGone() const;
-    void leaveForGoneHost();
+	// True when the Linux process that started us has gone away.
+	bool hostGone () const;
+	void leaveForGoneHost ();
 
-    AudioLogUser logUser_;
-    std::string sharedMemoryName_;
-    std::string vst3Path_;
-    std::string classId_;
-    // Direct Linux system calls work: the audio thread may sleep between
-    // blocks, and the host's exit is watched through our parent's id.
-    bool linuxCalls_ = false;
-    std::int64_t hostPid_ = 0;
-    bool running_ = false;
-    SharedFileView file_;
-    // Our slot among the outposts of the host's chains (chain_file.h).
-    ChainPlace chain_;
-    // Our hold on the shared file, which tells that it is in use
-    // (protocol/file_hold.h).
-    SharedFileHold sharedHold_;
-    // Before the loader: COM is left only after the module is freed.
-    HostThread hostThread_;
-    VST3Loader loader_;
-    // The instance served, and what serves it (each service keeps a
-    // reference to the instance and to the services it calls on).
-    ServedInstance instance_;
-    EditorService editor_{instance_};
-    LatencyService latency_{instance_};
-    BusService buses_{instance_};
-    ParameterService parameters_{instance_};
-    AudioThread audio_{instance_, buses_};
-    SessionService session_;
-    StateService state_;
+	AudioLogUser logUser_;
+	std::string sharedMemoryName_;
+	std::string vst3Path_;
+	std::string classId_;
+	// Direct Linux system calls work: the audio thread may sleep between
+	// blocks, and the host's exit is watched through our parent's id.
+	bool linuxCalls_ = false;
+	std::int64_t hostPid_ = 0;
+	bool running_ = false;
+	SharedFileView file_;
+	// Our slot among the outposts of the host's chains (chain_file.h).
+	ChainPlace chain_;
+	// Our hold on the shared file, which tells that it is in use
+	// (protocol/file_hold.h).
+	SharedFileHold sharedHold_;
+	// Before the loader: COM is left only after the module is freed.
+	HostThread hostThread_;
+	VST3Loader loader_;
+	// The instance served, and what serves it (each service keeps a
+	// reference to the instance and to the services it calls on).
+	ServedInstance instance_;
+	EditorService editor_ {instance_};
+	LatencyService latency_ {instance_};
+	BusService buses_ {instance_};
+	ParameterService parameters_ {instance_};
+	AudioThread audio_ {instance_, buses_};
+	SessionService session_;
+	StateService state_;
 };
 
 // Entry point behind main(): banner, usage, initialise, run; returns the exit code.
-int outpostMain(int argc, char** argv);
+int outpostMain (int argc, char** argv);
 
-}  // namespace Tandem
+} // namespace Tandem

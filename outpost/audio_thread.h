@@ -14,44 +14,45 @@
 
 namespace Tandem {
 
-class AudioThread {
+class AudioThread
+{
 public:
-    AudioThread(ServedInstance& instance, BusService& buses) : instance_(instance), buses_(buses) {}
-    ~AudioThread() { stop(); }
-    AudioThread(const AudioThread&) = delete;
-    AudioThread& operator=(const AudioThread&) = delete;
+	AudioThread (ServedInstance& instance, BusService& buses) : instance_ (instance), buses_ (buses) {}
+	~AudioThread () { stop (); }
+	AudioThread (const AudioThread&) = delete;
+	AudioThread& operator= (const AudioThread&) = delete;
 
-    // `linuxCalls`: it may sleep between blocks on a futex. `chain`: its
-    // slot among the outposts of the host's chains.
-    void start(bool linuxCalls, const ChainPlace& chain);
-    void stop();
-    bool running() const { return running_.load(std::memory_order_relaxed); }
-    // Wakes it to look at its flags (it may sleep on inputReady or on its
-    // chain slot).
-    void wake();
-    // Main thread: makes sure every edit the served controller made so far
-    // has reached its processor, by asking for a process() call of 0
-    // samples. False when that did not happen in time.
-    bool flushEdits();
-    // One block of the file (the fuzz target calls it too).
-    void processBlock();
+	// `linuxCalls`: it may sleep between blocks on a futex. `chain`: its
+	// slot among the outposts of the host's chains.
+	void start (bool linuxCalls, const ChainPlace& chain);
+	void stop ();
+	bool running () const { return running_.load (std::memory_order_relaxed); }
+	// Wakes it to look at its flags (it may sleep on inputReady or on its
+	// chain slot).
+	void wake ();
+	// Main thread: makes sure every edit the served controller made so far
+	// has reached its processor, by asking for a process() call of 0
+	// samples. False when that did not happen in time.
+	bool flushEdits ();
+	// One block of the file (the fuzz target calls it too).
+	void processBlock ();
 
 private:
-    void run();
-    // The served processor follows the host's setProcessing.
-    void followProcessing();
+	void run ();
+	// The served processor follows the host's setProcessing.
+	void followProcessing ();
 
-    ServedInstance& instance_;
-    BusService& buses_;
-    bool linuxCalls_ = false;
-    ChainPlace chain_;
-    std::atomic<bool> running_{false};
-    // Set by the main thread to ask for flushEdits' 0-sample process()
-    // call; the audio thread clears it when the call is done.
-    std::atomic<bool> flushRequested_{false};
-    std::thread thread_;
-    // The host's context of the block in hand.
-    Steinberg::Vst::ProcessContext hostContext_{};
+	ServedInstance& instance_;
+	BusService& buses_;
+	bool linuxCalls_ = false;
+	ChainPlace chain_;
+	std::atomic<bool> running_ {false};
+	// Set by the main thread to ask for flushEdits' 0-sample process()
+	// call; the audio thread clears it when the call is done.
+	std::atomic<bool> flushRequested_ {false};
+	std::thread thread_;
+	// The host's context of the block in hand.
+	Steinberg::Vst::ProcessContext hostContext_ {};
 };
 
-}  // namespace Tandem
+} // namespace Tandem

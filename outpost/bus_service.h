@@ -9,22 +9,23 @@
 
 namespace Tandem {
 
-class BusService {
+class BusService
+{
 public:
-    explicit BusService(ServedInstance& instance) : instance_(instance) {}
+	explicit BusService (ServedInstance& instance) : instance_ (instance) {}
 
-    // Published after creation: the host lists buses long before it activates.
-    void start();
-    // The host's bus commands; the others are left alone.
-    void handle(std::int32_t code);
-    // Main thread: restarts besides those about parameters, relayed to the
-    // host after the buses they announce were published again.
-    void relayOtherRestarts();
-    // Audio thread: a block of any buses, in the bus region's pools.
-    void processBlock(std::int32_t samples, HostBlock& host);
+	// Published after creation: the host lists buses long before it activates.
+	void start ();
+	// The host's bus commands; the others are left alone.
+	void handle (std::int32_t code);
+	// Main thread: restarts besides those about parameters, relayed to the
+	// host after the buses they announce were published again.
+	void relayOtherRestarts ();
+	// Audio thread: a block of any buses, in the bus region's pools.
+	void processBlock (std::int32_t samples, HostBlock& host);
 
 private:
-    ServedInstance& instance_;
+	ServedInstance& instance_;
 };
 
-}  // namespace Tandem
+} // namespace Tandem

@@ -12,9 +12,9 @@ namespace Tandem {
 // file mapped for the rest of the process's life, and its slot there. No
 // chain when the session names none, or the file is missing or of another
 // build (the outpost is then woken by its own blocks).
-ChainPlace openChainPlace(const SessionData& session);
+ChainPlace openChainPlace (const SessionData& session);
 
 // Maps the whole chain file at the Linux `path`; nullptr when it cannot.
-ChainRegion* mapChainFile(const std::string& path);
+ChainRegion* mapChainFile (const std::string& path);
 
-}  // namespace Tandem
+} // namespace Tandem

@@ -8,15 +8,18 @@
 
 namespace Tandem {
 
-ChainRegion* mapChainFile(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
-    if (fd < 0) return nullptr;
-    struct stat st {};
-    void* view = MAP_FAILED;
-    if (::fstat(fd, &st) == 0 && st.st_size >= static_cast<off_t>(sizeof(ChainRegion)))
-        view = ::mmap(nullptr, sizeof(ChainRegion), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-    ::close(fd);
-    return view == MAP_FAILED ? nullptr : static_cast<ChainRegion*>(view);
+ChainRegion* mapChainFile (const std::string& path)
+{
+	const int fd = ::open (path.c_str (), O_RDWR | O_CLOEXEC);
+	if (fd < 0)
+		return nullptr;
+	struct stat st
+	{};
+	void* view = MAP_FAILED;
+	if (::fstat (fd, &st) == 0 && st.st_size >= static_cast<off_t> (sizeof (ChainRegion)))
+		view = ::mmap (nullptr, sizeof (ChainRegion), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+	::close (fd);
+	return view == MAP_FAILED ? nullptr : static_cast<ChainRegion*> (view);
 }
 
-}  // namespace Tandem
+} // namespace Tandem

@@ -30,6 +30,6 @@ namespace Tandem {
 // before its editor is made. Logs one line saying what was done; the first
 // child window drawn through a stand-in logs one more. Returns the number of
 // import entries replaced, or -1 when not under Wine.
-int installChildOpenGL();
+int installChildOpenGL ();
 
-}  // namespace Tandem
+} // namespace Tandem

@@ -32,25 +32,27 @@
 
 namespace Tandem {
 
-enum class ChildPresentOutcome {
-    Installed,  // swap chains of child windows now draw there
-    NotWine,    // Windows shows child swap chains itself: left alone
-    NoFactory,  // no DXGI (headless): nothing to patch
-    Failed,     // the table could not be changed (logged)
+enum class ChildPresentOutcome
+{
+	Installed, // swap chains of child windows now draw there
+	NotWine,   // Windows shows child swap chains itself: left alone
+	NoFactory, // no DXGI (headless): nothing to patch
+	Failed,    // the table could not be changed (logged)
 };
 
 // Call once on outpost's main thread, before the served module loads. Logs
 // one line saying what was done; the first swap chain moved to a stand-in
 // logs one more. A second call answers as the first did.
-ChildPresentOutcome installChildPresent();
+ChildPresentOutcome installChildPresent ();
 
 // Frames drawn into child windows so far, and the time spent reading them
 // back and drawing them (for benches and logs).
-struct ChildPresentCounts {
-    std::uint64_t swapChains = 0;  // made for a stand-in
-    std::uint64_t frames = 0;
-    std::uint64_t microseconds = 0;
+struct ChildPresentCounts
+{
+	std::uint64_t swapChains = 0; // made for a stand-in
+	std::uint64_t frames = 0;
+	std::uint64_t microseconds = 0;
 };
-ChildPresentCounts childPresentCounts();
+ChildPresentCounts childPresentCounts ();
 
-}  // namespace Tandem
+} // namespace Tandem

@@ -8,6 +8,6 @@
 namespace Tandem {
 
 // `pluginPath` names the served plug-in in the line; the text is copied.
-void installCrashReport(const char* pluginPath);
+void installCrashReport (const char* pluginPath);
 
-}  // namespace Tandem
+} // namespace Tandem

@@ -14,34 +14,36 @@
 
 namespace Tandem {
 
-class HeldEdits {
+class HeldEdits
+{
 public:
-    using Clock = std::chrono::steady_clock;
-    static constexpr Steinberg::int32 kCapacity = 256;
-    static constexpr std::chrono::milliseconds kEchoWait{100};
+	using Clock = std::chrono::steady_clock;
+	static constexpr Steinberg::int32 kCapacity = 256;
+	static constexpr std::chrono::milliseconds kEchoWait {100};
 
-    // Holds the newest value of `id` (an earlier one of it keeps its time);
-    // false when there is no room.
-    bool hold(Steinberg::Vst::ParamID id, Steinberg::Vst::ParamValue value, Clock::time_point now);
-    // The host sent values of `id` in this block: it drives the parameter.
-    void hostSent(Steinberg::Vst::ParamID id);
-    // Moves the edits held since kEchoWait before `now` (all of them when
-    // `all`) into `changes`, as far as it takes them.
-    void release(ParameterChanges& changes, Clock::time_point now, bool all);
-    // Any thread: whether edits are held.
-    bool empty() const { return held_.load(std::memory_order_relaxed) == 0; }
+	// Holds the newest value of `id` (an earlier one of it keeps its time);
+	// false when there is no room.
+	bool hold (Steinberg::Vst::ParamID id, Steinberg::Vst::ParamValue value, Clock::time_point now);
+	// The host sent values of `id` in this block: it drives the parameter.
+	void hostSent (Steinberg::Vst::ParamID id);
+	// Moves the edits held since kEchoWait before `now` (all of them when
+	// `all`) into `changes`, as far as it takes them.
+	void release (ParameterChanges& changes, Clock::time_point now, bool all);
+	// Any thread: whether edits are held.
+	bool empty () const { return held_.load (std::memory_order_relaxed) == 0; }
 
 private:
-    struct Edit {
-        Steinberg::Vst::ParamID id;
-        Steinberg::Vst::ParamValue value;
-        Clock::time_point since;
-    };
-    void remove(Steinberg::int32 index);
+	struct Edit
+	{
+		Steinberg::Vst::ParamID id;
+		Steinberg::Vst::ParamValue value;
+		Clock::time_point since;
+	};
+	void remove (Steinberg::int32 index);
 
-    Edit edits_[kCapacity] = {};
-    Steinberg::int32 used_ = 0;
-    std::atomic<Steinberg::int32> held_{0};
+	Edit edits_[kCapacity] = {};
+	Steinberg::int32 used_ = 0;
+	std::atomic<Steinberg::int32> held_ {0};
 };
 
-}  // namespace Tandem
+} // namespace Tandem

@@ -7,15 +7,16 @@
 
 namespace Tandem {
 
-class HostApplication : public RefCounted<Steinberg::Vst::IHostApplication> {
+class HostApplication : public RefCounted<Steinberg::Vst::IHostApplication>
+{
 public:
-    HostApplication() = default;
+	HostApplication () = default;
 
-    Steinberg::tresult PLUGIN_API getName(Steinberg::Vst::String128 name) override;
-    Steinberg::tresult PLUGIN_API createInstance(Steinberg::TUID cid, Steinberg::TUID iid, void** obj) override;
+	Steinberg::tresult PLUGIN_API getName (Steinberg::Vst::String128 name) override;
+	Steinberg::tresult PLUGIN_API createInstance (Steinberg::TUID cid, Steinberg::TUID iid, void** obj) override;
 
 private:
-    virtual ~HostApplication() = default;
+	virtual ~HostApplication () = default;
 };
 
-}  // namespace Tandem
+} // namespace Tandem

@@ -12,33 +12,34 @@
 
 namespace Tandem {
 
-class HostThread {
+class HostThread
+{
 public:
-    HostThread() = default;
-    // Leaves the apartment if enter() joined it; the owner destroys this
-    // after the plug-in's module is freed.
-    ~HostThread();
-    HostThread(const HostThread&) = delete;
-    HostThread& operator=(const HostThread&) = delete;
+	HostThread () = default;
+	// Leaves the apartment if enter() joined it; the owner destroys this
+	// after the plug-in's module is freed.
+	~HostThread ();
+	HostThread (const HostThread&) = delete;
+	HostThread& operator= (const HostThread&) = delete;
 
-    // Call on the thread that will own the plug-in's editor, before the
-    // module is loaded. True when COM is ready on this thread.
-    bool enter();
+	// Call on the thread that will own the plug-in's editor, before the
+	// module is loaded. True when COM is ready on this thread.
+	bool enter ();
 
-    // Waits up to `timeout`, returning early when a message arrives for the
-    // calling thread (without removing it) or wake() is called.
-    void waitForMessages(std::chrono::milliseconds timeout);
-    // Ends the thread's wait, from any thread (the next one, if it is not
-    // waiting now).
-    void wake();
+	// Waits up to `timeout`, returning early when a message arrives for the
+	// calling thread (without removing it) or wake() is called.
+	void waitForMessages (std::chrono::milliseconds timeout);
+	// Ends the thread's wait, from any thread (the next one, if it is not
+	// waiting now).
+	void wake ();
 
 private:
-    bool oleInitialized_ = false;
-    void* wakeEvent_ = nullptr;
-    // Without Win32: the wait and its wake-up.
-    std::mutex wakeLock_;
-    std::condition_variable woken_;
-    bool wakePending_ = false;
+	bool oleInitialized_ = false;
+	void* wakeEvent_ = nullptr;
+	// Without Win32: the wait and its wake-up.
+	std::mutex wakeLock_;
+	std::condition_variable woken_;
+	bool wakePending_ = false;
 };
 
-}  // namespace Tandem
+} // namespace Tandem

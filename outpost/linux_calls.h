@@ -12,44 +12,44 @@ namespace Tandem {
 // True when direct Linux system calls work in this process. Under Wine the
 // first call tries them once, in a way that cannot crash: a Wine that traps
 // the `syscall` instruction makes this false. Natively always true.
-bool linuxCallsUsable();
+bool linuxCallsUsable ();
 
 // The Linux process id of our parent, or 0 when it cannot be asked.
-std::int64_t linuxParentPid();
+std::int64_t linuxParentPid ();
 
 // Removes the file at a Linux path; true on success.
-bool removeLinuxFile(const std::string& path);
+bool removeLinuxFile (const std::string& path);
 
 // For the calling thread (outpost's audio thread): timers that fire on time
 // (no timer slack), and the lowest real-time priority when the system's
 // limits allow it. Returns the kernel's result of the priority request (0
 // when granted, a negative errno when not).
-std::int64_t preferPromptWakeUps();
+std::int64_t preferPromptWakeUps ();
 
 // Puts the calling thread back under the normal policy; the kernel's result.
-std::int64_t leaveRealTime();
+std::int64_t leaveRealTime ();
 
 // Keeps `size` bytes at `address` in memory (no page faults on access);
 // the kernel's result (0 or a negative errno).
-std::int64_t lockInMemory(void* address, std::size_t size);
+std::int64_t lockInMemory (void* address, std::size_t size);
 
 // The CPU the calling thread runs on, read without a system call; -1 when
 // this processor cannot tell it that way.
-int currentCpu();
+int currentCpu ();
 
 // The CPU number as the segment limit of Linux's per-CPU descriptor tells
 // it (what currentCpu falls back to on processors without rdpid or
 // rdtscp); -1 where no such descriptor is there.
-int cpuFromSegmentLimit();
+int cpuFromSegmentLimit ();
 
 // Lets the calling thread (outpost's audio thread) run on every CPU it was
 // allowed at its first call but `cpu`, or on all of them again for -1.
 // False, with nothing changed, when that leaves none or the kernel refuses.
-bool keepOffCpu(int cpu);
+bool keepOffCpu (int cpu);
 
 // Moves the calling thread onto `cpu` now, then lets it run on every CPU it
 // was allowed before again: the kernel keeps it there until it has a reason
 // to move it. False, with nothing changed, when `cpu` is not an allowed one.
-bool moveOntoCpu(int cpu);
+bool moveOntoCpu (int cpu);
 
-}  // namespace Tandem
+} // namespace Tandem

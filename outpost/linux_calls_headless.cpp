@@ -3,6 +3,9 @@
 
 namespace Tandem {
 
-bool linuxCallsUsable() { return true; }
+bool linuxCallsUsable ()
+{
+	return true;
+}
 
-}  // namespace Tandem
+} // namespace Tandem

@@ -13,36 +13,42 @@ namespace Tandem {
 
 namespace {
 
-constexpr std::int64_t kNoSuchCall = -38;  // -ENOSYS
-std::atomic<bool> probing{false};
+constexpr std::int64_t kNoSuchCall = -38; // -ENOSYS
+std::atomic<bool> probing {false};
 
-LONG CALLBACK stepOverTrappedCall(EXCEPTION_POINTERS* info) {
-    if (!probing.load()) return EXCEPTION_CONTINUE_SEARCH;
-    CONTEXT* context = info->ContextRecord;
-    const auto* code = reinterpret_cast<const unsigned char*>(context->Rip);
-    if (code[0] != 0x0f || code[1] != 0x05) return EXCEPTION_CONTINUE_SEARCH;
-    context->Rax = static_cast<DWORD64>(kNoSuchCall);
-    context->Rip += 2;
-    return EXCEPTION_CONTINUE_EXECUTION;
+LONG CALLBACK stepOverTrappedCall (EXCEPTION_POINTERS* info)
+{
+	if (!probing.load ())
+		return EXCEPTION_CONTINUE_SEARCH;
+	CONTEXT* context = info->ContextRecord;
+	const auto* code = reinterpret_cast<const unsigned char*> (context->Rip);
+	if (code[0] != 0x0f || code[1] != 0x05)
+		return EXCEPTION_CONTINUE_SEARCH;
+	context->Rax = static_cast<DWORD64> (kNoSuchCall);
+	context->Rip += 2;
+	return EXCEPTION_CONTINUE_EXECUTION;
 }
 
-bool probe() {
-    void* handler = AddVectoredExceptionHandler(1, stepOverTrappedCall);
-    probing = true;
-    const std::int64_t parent = linuxSyscall(LinuxCall::kGetppid);
-    std::atomic<std::int32_t> word{0};
-    const std::int64_t woken =
-        linuxSyscall(LinuxCall::kFutex, reinterpret_cast<std::intptr_t>(&word), LinuxCall::kFutexWake, 1);
-    probing = false;
-    if (handler) RemoveVectoredExceptionHandler(handler);
-    return parent > 0 && woken == 0;
+bool probe ()
+{
+	void* handler = AddVectoredExceptionHandler (1, stepOverTrappedCall);
+	probing = true;
+	const std::int64_t parent = linuxSyscall (LinuxCall::kGetppid);
+	std::atomic<std::int32_t> word {0};
+	const std::int64_t woken =
+	    linuxSyscall (LinuxCall::kFutex, reinterpret_cast<std::intptr_t> (&word), LinuxCall::kFutexWake, 1);
+	probing = false;
+	if (handler)
+		RemoveVectoredExceptionHandler (handler);
+	return parent > 0 && woken == 0;
 }
 
-}  // namespace
+} // namespace
 
-bool linuxCallsUsable() {
-    static const bool usable = probe();
-    return usable;
+bool linuxCallsUsable ()
+{
+	static const bool usable = probe ();
+	return usable;
 }
 
-}  // namespace Tandem
+} // namespace Tandem

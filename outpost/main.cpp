@@ -15,35 +15,43 @@ namespace {
 
 // The command line as UTF-8: paths of plug-ins come in every language, and
 // the C runtime's argv is in the ANSI code page.
-std::vector<std::string> utf8Arguments(int argc, char** argv) {
-    std::vector<std::string> args;
-    int count = 0;
-    if (LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count)) {
-        for (int i = 0; i < count; ++i) {
-            const int size = WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, nullptr, 0, nullptr, nullptr);
-            std::string arg(static_cast<size_t>(size > 0 ? size : 1), '\0');
-            if (size > 0) WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, &arg[0], size, nullptr, nullptr);
-            arg.resize(std::strlen(arg.c_str()));
-            args.push_back(arg);
-        }
-        LocalFree(wide);
-    }
-    if (args.size() != static_cast<size_t>(argc)) args.assign(argv, argv + argc);
-    return args;
+std::vector<std::string> utf8Arguments (int argc, char** argv)
+{
+	std::vector<std::string> args;
+	int count = 0;
+	if (LPWSTR* wide = CommandLineToArgvW (GetCommandLineW (), &count))
+	{
+		for (int i = 0; i < count; ++i)
+		{
+			const int size = WideCharToMultiByte (CP_UTF8, 0, wide[i], -1, nullptr, 0, nullptr, nullptr);
+			std::string arg (static_cast<size_t> (size > 0 ? size : 1), '\0');
+			if (size > 0)
+				WideCharToMultiByte (CP_UTF8, 0, wide[i], -1, &arg[0], size, nullptr, nullptr);
+			arg.resize (std::strlen (arg.c_str ()));
+			args.push_back (arg);
+		}
+		LocalFree (wide);
+	}
+	if (args.size () != static_cast<size_t> (argc))
+		args.assign (argv, argv + argc);
+	return args;
 }
 
-}  // namespace
+} // namespace
 
-int main(int argc, char** argv) {
-    // Lines end in a plain newline: the Linux side reads them, not a console.
-    _setmode(_fileno(stdout), _O_BINARY);
-    _setmode(_fileno(stderr), _O_BINARY);
-    std::vector<std::string> args = utf8Arguments(argc, argv);
-    std::vector<char*> pointers;
-    for (std::string& arg : args) pointers.push_back(&arg[0]);
-    pointers.push_back(nullptr);
-    if (argc > 1 && std::strcmp(pointers[1], "--list") == 0) return Tandem::listModules(argc, pointers.data());
-    // A made bundle's module, or else the fixed plug-in, is what is served.
-    Tandem::installCrashReport(argc > 4 ? pointers[3] : argc > 2 ? pointers[2] : "");
-    return Tandem::outpostMain(argc, pointers.data());
+int main (int argc, char** argv)
+{
+	// Lines end in a plain newline: the Linux side reads them, not a console.
+	_setmode (_fileno (stdout), _O_BINARY);
+	_setmode (_fileno (stderr), _O_BINARY);
+	std::vector<std::string> args = utf8Arguments (argc, argv);
+	std::vector<char*> pointers;
+	for (std::string& arg : args)
+		pointers.push_back (&arg[0]);
+	pointers.push_back (nullptr);
+	if (argc > 1 && std::strcmp (pointers[1], "--list") == 0)
+		return Tandem::listModules (argc, pointers.data ());
+	// A made bundle's module, or else the fixed plug-in, is what is served.
+	Tandem::installCrashReport (argc > 4 ? pointers[3] : argc > 2 ? pointers[2] : "");
+	return Tandem::outpostMain (argc, pointers.data ());
 }

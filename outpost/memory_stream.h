@@ -14,33 +14,34 @@
 
 namespace Tandem {
 
-class MemoryStream : public RefCounted<Steinberg::IBStream, Steinberg::ISizeableStream> {
+class MemoryStream : public RefCounted<Steinberg::IBStream, Steinberg::ISizeableStream>
+{
 public:
-    MemoryStream() = default;
+	MemoryStream () = default;
 
-    Steinberg::tresult PLUGIN_API read(void* buffer, Steinberg::int32 numBytes,
-                                       Steinberg::int32* numBytesRead = nullptr) override;
-    Steinberg::tresult PLUGIN_API write(void* buffer, Steinberg::int32 numBytes,
-                                        Steinberg::int32* numBytesWritten = nullptr) override;
-    Steinberg::tresult PLUGIN_API seek(Steinberg::int64 pos, Steinberg::int32 mode,
-                                       Steinberg::int64* result = nullptr) override;
-    Steinberg::tresult PLUGIN_API tell(Steinberg::int64* pos) override;
+	Steinberg::tresult PLUGIN_API read (void* buffer, Steinberg::int32 numBytes,
+	                                    Steinberg::int32* numBytesRead = nullptr) override;
+	Steinberg::tresult PLUGIN_API write (void* buffer, Steinberg::int32 numBytes,
+	                                     Steinberg::int32* numBytesWritten = nullptr) override;
+	Steinberg::tresult PLUGIN_API seek (Steinberg::int64 pos, Steinberg::int32 mode,
+	                                    Steinberg::int64* result = nullptr) override;
+	Steinberg::tresult PLUGIN_API tell (Steinberg::int64* pos) override;
 
-    Steinberg::tresult PLUGIN_API getStreamSize(Steinberg::int64& size) override;
-    Steinberg::tresult PLUGIN_API setStreamSize(Steinberg::int64 size) override;
+	Steinberg::tresult PLUGIN_API getStreamSize (Steinberg::int64& size) override;
+	Steinberg::tresult PLUGIN_API setStreamSize (Steinberg::int64 size) override;
 
-    // Direct access for the owner: filled before handing the stream to the
-    // plug-in, read after the plug-in wrote to it.
-    std::vector<std::uint8_t>& data() { return data_; }
-    const std::vector<std::uint8_t>& data() const { return data_; }
-    void setPosition(std::int32_t position) { position_ = position < 0 ? 0 : position; }
-    std::int32_t position() const { return position_; }
+	// Direct access for the owner: filled before handing the stream to the
+	// plug-in, read after the plug-in wrote to it.
+	std::vector<std::uint8_t>& data () { return data_; }
+	const std::vector<std::uint8_t>& data () const { return data_; }
+	void setPosition (std::int32_t position) { position_ = position < 0 ? 0 : position; }
+	std::int32_t position () const { return position_; }
 
 private:
-    virtual ~MemoryStream() = default;
+	virtual ~MemoryStream () = default;
 
-    std::vector<std::uint8_t> data_;
-    std::int32_t position_ = 0;
+	std::vector<std::uint8_t> data_;
+	std::int32_t position_ = 0;
 };
 
-}  // namespace Tandem
+} // namespace Tandem

@@ -19,33 +19,34 @@
 
 namespace Tandem {
 
-class MidiMappingWriter {
+class MidiMappingWriter
+{
 public:
-    // Neither is owned; either may be null (a plug-in without a controller).
-    MidiMappingWriter(ParameterData& region, Steinberg::Vst::IComponent* component,
-                      Steinberg::Vst::IEditController* controller);
-    ~MidiMappingWriter();
-    MidiMappingWriter(const MidiMappingWriter&) = delete;
-    MidiMappingWriter& operator=(const MidiMappingWriter&) = delete;
+	// Neither is owned; either may be null (a plug-in without a controller).
+	MidiMappingWriter (ParameterData& region, Steinberg::Vst::IComponent* component,
+	                   Steinberg::Vst::IEditController* controller);
+	~MidiMappingWriter ();
+	MidiMappingWriter (const MidiMappingWriter&) = delete;
+	MidiMappingWriter& operator= (const MidiMappingWriter&) = delete;
 
-    // Publishes the interfaces and the mapping; before the parameter list.
-    void publish();
-    // Publishes the mapping again (the served controller changed it).
-    void publishMapping();
-    // Answers the posted request if it is one of ours; false otherwise.
-    bool serveRequest(bool wakeLinux);
+	// Publishes the interfaces and the mapping; before the parameter list.
+	void publish ();
+	// Publishes the mapping again (the served controller changed it).
+	void publishMapping ();
+	// Answers the posted request if it is one of ours; false otherwise.
+	bool serveRequest (bool wakeLinux);
 
 private:
-    void answer(RequestArguments asked, ParameterRequest& request);
+	void answer (RequestArguments asked, ParameterRequest& request);
 
-    ParameterData& region_;
-    Steinberg::Vst::IComponent* component_;
-    Steinberg::Vst::IMidiMapping* mapping_ = nullptr;
-    Steinberg::Vst::INoteExpressionController* noteExpressions_ = nullptr;
-    Steinberg::Vst::IKeyswitchController* keyswitches_ = nullptr;
-    Steinberg::Vst::INoteExpressionPhysicalUIMapping* physicalUI_ = nullptr;
-    Steinberg::Vst::IMidiLearn* midiLearn_ = nullptr;
-    Steinberg::Vst::IUnitInfo* units_ = nullptr;
+	ParameterData& region_;
+	Steinberg::Vst::IComponent* component_;
+	Steinberg::Vst::IMidiMapping* mapping_ = nullptr;
+	Steinberg::Vst::INoteExpressionController* noteExpressions_ = nullptr;
+	Steinberg::Vst::IKeyswitchController* keyswitches_ = nullptr;
+	Steinberg::Vst::INoteExpressionPhysicalUIMapping* physicalUI_ = nullptr;
+	Steinberg::Vst::IMidiLearn* midiLearn_ = nullptr;
+	Steinberg::Vst::IUnitInfo* units_ = nullptr;
 };
 
-}  // namespace Tandem
+} // namespace Tandem

@@ -10,6 +10,6 @@ namespace Tandem {
 
 // outpost.exe --list LIST OUTPUT FIRST: LIST holds one module path per
 // line (UTF-8, as Windows paths); modules from index FIRST on are read.
-int listModules(int argc, char** argv);
+int listModules (int argc, char** argv);
 
-}  // namespace Tandem
+} // namespace Tandem

@@ -22,39 +22,45 @@
 
 namespace Tandem {
 
-class NextToHost {
+class NextToHost
+{
 public:
-    // Blocks that followed another without moves after two misses in a row.
-    static constexpr std::int32_t kPauseBlocks = 10000;
+	// Blocks that followed another without moves after two misses in a row.
+	static constexpr std::int32_t kPauseBlocks = 10000;
 
-    // After a block that followed another: `hostCpu` posted it, the audio
-    // thread runs on `ownCpu` (either -1 when unknown). True when the
-    // thread should move onto `hostCpu` now.
-    bool shouldMove(int hostCpu, int ownCpu) {
-        if (hostCpu < 0 || ownCpu < 0) return false;
-        if (paused_ > 0) {
-            --paused_;
-            return false;
-        }
-        if (ownCpu == hostCpu) {
-            moved_ = false;
-            misses_ = 0;
-            return false;
-        }
-        if (moved_ && ++misses_ == 2) {
-            paused_ = kPauseBlocks;
-            moved_ = false;
-            misses_ = 0;
-            return false;
-        }
-        moved_ = true;
-        return true;
-    }
+	// After a block that followed another: `hostCpu` posted it, the audio
+	// thread runs on `ownCpu` (either -1 when unknown). True when the
+	// thread should move onto `hostCpu` now.
+	bool shouldMove (int hostCpu, int ownCpu)
+	{
+		if (hostCpu < 0 || ownCpu < 0)
+			return false;
+		if (paused_ > 0)
+		{
+			--paused_;
+			return false;
+		}
+		if (ownCpu == hostCpu)
+		{
+			moved_ = false;
+			misses_ = 0;
+			return false;
+		}
+		if (moved_ && ++misses_ == 2)
+		{
+			paused_ = kPauseBlocks;
+			moved_ = false;
+			misses_ = 0;
+			return false;
+		}
+		moved_ = true;
+		return true;
+	}
 
 private:
-    bool moved_ = false;  // the last block ended with a move
-    int misses_ = 0;
-    std::int32_t paused_ = 0;
+	bool moved_ = false; // the last block ended with a move
+	int misses_ = 0;
+	std::int32_t paused_ = 0;
 };
 
-}  // namespace Tandem
+} // namespace Tandem

@@ -7,74 +7,95 @@
 
 namespace Tandem {
 
-void ParameterService::start() {
-    PluginInstance* plugin = instance_.plugin.get();
-    ParameterData* region = instance_.regions.parameters;
-    if (!plugin || !region) return;
-    list_ = std::make_unique<ParameterListWriter>(*region, plugin->controller());
-    // Before the list: a Linux side that has the list knows them too.
-    midi_ = std::make_unique<MidiMappingWriter>(*region, plugin->component(), plugin->controller());
-    midi_->publish();
-    list_->publishList();
-    plugin->relayEditsTo(&region->edits, &region->request.hostListens);
+void ParameterService::start ()
+{
+	PluginInstance* plugin = instance_.plugin.get ();
+	ParameterData* region = instance_.regions.parameters;
+	if (!plugin || !region)
+		return;
+	list_ = std::make_unique<ParameterListWriter> (*region, plugin->controller ());
+	// Before the list: a Linux side that has the list knows them too.
+	midi_ = std::make_unique<MidiMappingWriter> (*region, plugin->component (), plugin->controller ());
+	midi_->publish ();
+	list_->publishList ();
+	plugin->relayEditsTo (&region->edits, &region->request.hostListens);
 }
 
-void ParameterService::service(bool linuxCalls) {
-    if (!list_) return;
-    PluginInstance& plugin = *instance_.plugin;
-    list_->takeHostValues();
-    if (!midi_->serveRequest(linuxCalls)) list_->serveRequest(linuxCalls);
-    // A list announced by the plug-in is published before the host hears
-    // of it, so that the host reads the new one.
-    Steinberg::int32 flags = plugin.takeParameterAnnouncement();
-    if (flags & (Steinberg::Vst::kParamTitlesChanged | kParamIdMappingChanged)) flags |= list_->publishList();
-    // A new MIDI mapping, too, is published before the host asks again.
-    if (flags & Steinberg::Vst::kMidiCCAssignmentChanged) midi_->publishMapping();
-    list_->publishValues();
-    if (flags) plugin.relayRestart(flags);
-    plugin.flushEditRelay();
+void ParameterService::service (bool linuxCalls)
+{
+	if (!list_)
+		return;
+	PluginInstance& plugin = *instance_.plugin;
+	list_->takeHostValues ();
+	if (!midi_->serveRequest (linuxCalls))
+		list_->serveRequest (linuxCalls);
+	// A list announced by the plug-in is published before the host hears
+	// of it, so that the host reads the new one.
+	Steinberg::int32 flags = plugin.takeParameterAnnouncement ();
+	if (flags & (Steinberg::Vst::kParamTitlesChanged | kParamIdMappingChanged))
+		flags |= list_->publishList ();
+	// A new MIDI mapping, too, is published before the host asks again.
+	if (flags & Steinberg::Vst::kMidiCCAssignmentChanged)
+		midi_->publishMapping ();
+	list_->publishValues ();
+	if (flags)
+		plugin.relayRestart (flags);
+	plugin.flushEditRelay ();
 }
 
-void ParameterService::publishAfterState() {
-    if (!list_) return;
-    PluginInstance& plugin = *instance_.plugin;
-    // A state may bring another list (a plug-in that builds it from its
-    // state) without the plug-in saying so.
-    const Steinberg::int32 flags = list_->publishList() | plugin.takeParameterAnnouncement();
-    if (flags & Steinberg::Vst::kMidiCCAssignmentChanged) midi_->publishMapping();
-    list_->publishValues();
-    if (flags) plugin.relayRestart(flags);
+void ParameterService::publishAfterState ()
+{
+	if (!list_)
+		return;
+	PluginInstance& plugin = *instance_.plugin;
+	// A state may bring another list (a plug-in that builds it from its
+	// state) without the plug-in saying so.
+	const Steinberg::int32 flags = list_->publishList () | plugin.takeParameterAnnouncement ();
+	if (flags & Steinberg::Vst::kMidiCCAssignmentChanged)
+		midi_->publishMapping ();
+	list_->publishValues ();
+	if (flags)
+		plugin.relayRestart (flags);
 }
 
-void ParameterService::startWaker(HostThread& mainThread) {
-    ParameterData* region = instance_.regions.parameters;
-    if (!region || wakerRunning_) return;
-    wakerRunning_ = true;
-    waker_ = std::thread([this, region, &mainThread] {
-        std::atomic<std::int32_t>& word = region->request.wake;
-        std::int32_t seen = word.load(std::memory_order_acquire);
-        // stopWaker wakes it at the end; the time-out is a safety net.
-        while (wakerRunning_.load(std::memory_order_relaxed)) {
-            futexWait(&word, seen, std::chrono::nanoseconds(std::chrono::seconds(1)).count());
-            const std::int32_t now = word.load(std::memory_order_acquire);
-            if (now == seen) continue;
-            seen = now;
-            mainThread.wake();
-        }
-    });
+void ParameterService::startWaker (HostThread& mainThread)
+{
+	ParameterData* region = instance_.regions.parameters;
+	if (!region || wakerRunning_)
+		return;
+	wakerRunning_ = true;
+	waker_ = std::thread ([this, region, &mainThread] {
+		std::atomic<std::int32_t>& word = region->request.wake;
+		std::int32_t seen = word.load (std::memory_order_acquire);
+		// stopWaker wakes it at the end; the time-out is a safety net.
+		while (wakerRunning_.load (std::memory_order_relaxed))
+		{
+			futexWait (&word, seen, std::chrono::nanoseconds (std::chrono::seconds (1)).count ());
+			const std::int32_t now = word.load (std::memory_order_acquire);
+			if (now == seen)
+				continue;
+			seen = now;
+			mainThread.wake ();
+		}
+	});
 }
 
-void ParameterService::stopWaker() {
-    if (!wakerRunning_) return;
-    wakerRunning_ = false;
-    if (instance_.regions.parameters) futexWake(&instance_.regions.parameters->request.wake);
-    if (waker_.joinable()) waker_.join();
+void ParameterService::stopWaker ()
+{
+	if (!wakerRunning_)
+		return;
+	wakerRunning_ = false;
+	if (instance_.regions.parameters)
+		futexWake (&instance_.regions.parameters->request.wake);
+	if (waker_.joinable ())
+		waker_.join ();
 }
 
-void ParameterService::stop() {
-    stopWaker();
-    midi_.reset();
-    list_.reset();
+void ParameterService::stop ()
+{
+	stopWaker ();
+	midi_.reset ();
+	list_.reset ();
 }
 
-}  // namespace Tandem
+} // namespace Tandem

@@ -14,35 +14,36 @@
 
 namespace Tandem {
 
-class ParameterService {
+class ParameterService
+{
 public:
-    explicit ParameterService(ServedInstance& instance) : instance_(instance) {}
-    ~ParameterService() { stop(); }
-    ParameterService(const ParameterService&) = delete;
-    ParameterService& operator=(const ParameterService&) = delete;
+	explicit ParameterService (ServedInstance& instance) : instance_ (instance) {}
+	~ParameterService () { stop (); }
+	ParameterService (const ParameterService&) = delete;
+	ParameterService& operator= (const ParameterService&) = delete;
 
-    // Published once the served plug-in exists.
-    void start();
-    // Each main-loop turn: the host's values, a request, the plug-in's
-    // announcements and values. `linuxCalls`: the requester sleeps on a
-    // futex and is woken.
-    void service(bool linuxCalls);
-    // After a state was set.
-    void publishAfterState();
-    // A thread that sleeps on the region's `wake` word and ends `mainThread`'s
-    // wait when the Linux side asks something of it.
-    void startWaker(HostThread& mainThread);
-    // Stops the waker and lets the writers go (before the plug-in goes).
-    void stop();
+	// Published once the served plug-in exists.
+	void start ();
+	// Each main-loop turn: the host's values, a request, the plug-in's
+	// announcements and values. `linuxCalls`: the requester sleeps on a
+	// futex and is woken.
+	void service (bool linuxCalls);
+	// After a state was set.
+	void publishAfterState ();
+	// A thread that sleeps on the region's `wake` word and ends `mainThread`'s
+	// wait when the Linux side asks something of it.
+	void startWaker (HostThread& mainThread);
+	// Stops the waker and lets the writers go (before the plug-in goes).
+	void stop ();
 
 private:
-    void stopWaker();
+	void stopWaker ();
 
-    ServedInstance& instance_;
-    std::unique_ptr<ParameterListWriter> list_;
-    std::unique_ptr<MidiMappingWriter> midi_;
-    std::thread waker_;
-    std::atomic<bool> wakerRunning_{false};
+	ServedInstance& instance_;
+	std::unique_ptr<ParameterListWriter> list_;
+	std::unique_ptr<MidiMappingWriter> midi_;
+	std::thread waker_;
+	std::atomic<bool> wakerRunning_ {false};
 };
 
-}  // namespace Tandem
+} // namespace Tandem

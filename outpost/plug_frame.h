@@ -11,19 +11,20 @@
 
 namespace Tandem {
 
-class PlugFrame : public RefCounted<Steinberg::IPlugFrame> {
+class PlugFrame : public RefCounted<Steinberg::IPlugFrame>
+{
 public:
-    // `resized` learns every size the frame granted.
-    using ResizeListener = std::function<void(Steinberg::int32 width, Steinberg::int32 height)>;
-    explicit PlugFrame(HWND hwnd, ResizeListener resized = {}) : hwnd_(hwnd), resized_(std::move(resized)) {}
+	// `resized` learns every size the frame granted.
+	using ResizeListener = std::function<void (Steinberg::int32 width, Steinberg::int32 height)>;
+	explicit PlugFrame (HWND hwnd, ResizeListener resized = {}) : hwnd_ (hwnd), resized_ (std::move (resized)) {}
 
-    Steinberg::tresult PLUGIN_API resizeView(Steinberg::IPlugView* view, Steinberg::ViewRect* newSize) override;
+	Steinberg::tresult PLUGIN_API resizeView (Steinberg::IPlugView* view, Steinberg::ViewRect* newSize) override;
 
 private:
-    virtual ~PlugFrame() = default;
+	virtual ~PlugFrame () = default;
 
-    HWND hwnd_;
-    ResizeListener resized_;
+	HWND hwnd_;
+	ResizeListener resized_;
 };
 
-}  // namespace Tandem
+} // namespace Tandem

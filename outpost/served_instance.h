@@ -11,9 +11,10 @@
 
 namespace Tandem {
 
-struct ServedInstance {
-    Regions regions{};
-    std::unique_ptr<PluginInstance> plugin;
+struct ServedInstance
+{
+	Regions regions {};
+	std::unique_ptr<PluginInstance> plugin;
 };
 
-}  // namespace Tandem
+} // namespace Tandem

@@ -11,23 +11,26 @@
 
 namespace Tandem {
 
-class SessionService {
+class SessionService
+{
 public:
-    // `wakeAudio` wakes the audio thread to take up a new processing state.
-    SessionService(ServedInstance& instance, LatencyService& latency, std::function<void()> wakeAudio)
-        : instance_(instance), latency_(latency), wakeAudio_(std::move(wakeAudio)) {}
+	// `wakeAudio` wakes the audio thread to take up a new processing state.
+	SessionService (ServedInstance& instance, LatencyService& latency, std::function<void ()> wakeAudio)
+	: instance_ (instance), latency_ (latency), wakeAudio_ (std::move (wakeAudio))
+	{
+	}
 
-    // The session region must be the one this build speaks (written by a
-    // plug-in of the same build); outpost says which version it speaks
-    // either way.
-    bool acceptRegion();
-    void activate();
-    void deactivate();
+	// The session region must be the one this build speaks (written by a
+	// plug-in of the same build); outpost says which version it speaks
+	// either way.
+	bool acceptRegion ();
+	void activate ();
+	void deactivate ();
 
 private:
-    ServedInstance& instance_;
-    LatencyService& latency_;
-    std::function<void()> wakeAudio_;
+	ServedInstance& instance_;
+	LatencyService& latency_;
+	std::function<void ()> wakeAudio_;
 };
 
-}  // namespace Tandem
+} // namespace Tandem

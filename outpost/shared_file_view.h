@@ -15,25 +15,26 @@ namespace Tandem {
 // Whether a shared file of `size` bytes holds this build's regions; says
 // why not when it does not (application_activation.cpp, beside the other
 // checks of the plug-in's build).
-bool sharedFileSizeFits(std::int64_t size);
+bool sharedFileSizeFits (std::int64_t size);
 
-class SharedFileView {
+class SharedFileView
+{
 public:
-    SharedFileView() = default;
-    ~SharedFileView() { close(); }
-    SharedFileView(const SharedFileView&) = delete;
-    SharedFileView& operator=(const SharedFileView&) = delete;
+	SharedFileView () = default;
+	~SharedFileView () { close (); }
+	SharedFileView (const SharedFileView&) = delete;
+	SharedFileView& operator= (const SharedFileView&) = delete;
 
-    // False, with the reason logged, when the file cannot be opened or
-    // mapped, or is shorter than this build's.
-    bool open(const std::string& path);
-    void close();
-    // The start of the mapped file; null while none is.
-    void* base() const { return base_; }
+	// False, with the reason logged, when the file cannot be opened or
+	// mapped, or is shorter than this build's.
+	bool open (const std::string& path);
+	void close ();
+	// The start of the mapped file; null while none is.
+	void* base () const { return base_; }
 
 private:
-    void* base_ = nullptr;
-    std::intptr_t handle_ = -1;
+	void* base_ = nullptr;
+	std::intptr_t handle_ = -1;
 };
 
-}  // namespace Tandem
+} // namespace Tandem

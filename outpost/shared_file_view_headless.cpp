@@ -11,39 +11,47 @@
 
 namespace Tandem {
 
-bool SharedFileView::open(const std::string& path) {
-    close();
-    const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
-    if (fd < 0) {
-        logError() << "[Outpost] Failed to open file: " << path;
-        return false;
-    }
-    // A shorter file would fault when a region beyond its end is touched.
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !sharedFileSizeFits(st.st_size)) {
-        ::close(fd);
-        return false;
-    }
-    void* view = ::mmap(nullptr, kFileSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-    if (view == MAP_FAILED) {
-        logError() << "[Outpost] Failed to map view of file";
-        ::close(fd);
-        return false;
-    }
-    base_ = view;
-    handle_ = fd;
-    return true;
+bool SharedFileView::open (const std::string& path)
+{
+	close ();
+	const int fd = ::open (path.c_str (), O_RDWR | O_CLOEXEC);
+	if (fd < 0)
+	{
+		logError () << "[Outpost] Failed to open file: " << path;
+		return false;
+	}
+	// A shorter file would fault when a region beyond its end is touched.
+	struct stat st
+	{};
+	if (::fstat (fd, &st) != 0 || !sharedFileSizeFits (st.st_size))
+	{
+		::close (fd);
+		return false;
+	}
+	void* view = ::mmap (nullptr, kFileSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+	if (view == MAP_FAILED)
+	{
+		logError () << "[Outpost] Failed to map view of file";
+		::close (fd);
+		return false;
+	}
+	base_ = view;
+	handle_ = fd;
+	return true;
 }
 
-void SharedFileView::close() {
-    if (base_) {
-        ::munmap(base_, kFileSize);
-        base_ = nullptr;
-    }
-    if (handle_ != -1) {
-        ::close(static_cast<int>(handle_));
-        handle_ = -1;
-    }
+void SharedFileView::close ()
+{
+	if (base_)
+	{
+		::munmap (base_, kFileSize);
+		base_ = nullptr;
+	}
+	if (handle_ != -1)
+	{
+		::close (static_cast<int> (handle_));
+		handle_ = -1;
+	}
 }
 
-}  // namespace Tandem
+} // namespace Tandem

@@ -10,20 +10,23 @@
 
 namespace Tandem {
 
-class StateService {
+class StateService
+{
 public:
-    StateService(ServedInstance& instance, AudioThread& audio, ParameterService& parameters)
-        : instance_(instance), audio_(audio), parameters_(parameters) {}
+	StateService (ServedInstance& instance, AudioThread& audio, ParameterService& parameters)
+	: instance_ (instance), audio_ (audio), parameters_ (parameters)
+	{
+	}
 
-    // GetState, SetState, GetControllerState and SetControllerState.
-    void handle(CommandCode code);
+	// GetState, SetState, GetControllerState and SetControllerState.
+	void handle (CommandCode code);
 
 private:
-    ServedInstance& instance_;
-    // Edits made so far reach the processor before its state is taken or set.
-    AudioThread& audio_;
-    // The host reads the values right after a state.
-    ParameterService& parameters_;
+	ServedInstance& instance_;
+	// Edits made so far reach the processor before its state is taken or set.
+	AudioThread& audio_;
+	// The host reads the values right after a state.
+	ParameterService& parameters_;
 };
 
-}  // namespace Tandem
+} // namespace Tandem

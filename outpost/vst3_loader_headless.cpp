@@ -5,20 +5,26 @@
 
 namespace Tandem {
 
-VST3Loader::~VST3Loader() { unload(); }
-
-bool VST3Loader::load(const std::string& path) {
-    logError() << "[VST3Loader] Failed to load module: " << path << " (no Windows modules natively)";
-    error_ = "no Windows modules natively";
-    return false;
+VST3Loader::~VST3Loader ()
+{
+	unload ();
 }
 
-void VST3Loader::unload() {
-    if (factory_) factory_->release();
-    factory_ = nullptr;
-    module_ = nullptr;
-    getFactoryProc_ = nullptr;
-    entered_ = false;
+bool VST3Loader::load (const std::string& path)
+{
+	logError () << "[VST3Loader] Failed to load module: " << path << " (no Windows modules natively)";
+	error_ = "no Windows modules natively";
+	return false;
 }
 
-}  // namespace Tandem
+void VST3Loader::unload ()
+{
+	if (factory_)
+		factory_->release ();
+	factory_ = nullptr;
+	module_ = nullptr;
+	getFactoryProc_ = nullptr;
+	entered_ = false;
+}
+
+} // namespace Tandem

@@ -47,11 +47,12 @@ void BlockExchange::passthroughBuses (Vst::ProcessData& data, int32 samples)
 	for (int32 b = 0; b < data.numOutputs && data.outputs; ++b)
 	{
 		Vst::AudioBusBuffers& out = data.outputs[b];
-		void** to = doubles ? reinterpret_cast<void**> (out.channelBuffers64) : reinterpret_cast<void**> (out.channelBuffers32);
+		void** to =
+		    doubles ? reinterpret_cast<void**> (out.channelBuffers64) : reinterpret_cast<void**> (out.channelBuffers32);
 		if (!to)
 			continue;
 		const Vst::AudioBusBuffers* in = b < data.numInputs && data.inputs ? &data.inputs[b] : nullptr;
-		void** from = !in ? nullptr
+		void** from = !in       ? nullptr
 		              : doubles ? reinterpret_cast<void**> (in->channelBuffers64)
 		                        : reinterpret_cast<void**> (in->channelBuffers32);
 		const int32 given = from ? in->numChannels : 0;
@@ -97,11 +98,9 @@ tresult BlockExchange::process (Vst::ProcessData& data, double sampleRate, bool 
 	Vst::AudioBusBuffers& out = oneEach ? data.outputs[0] : noBus;
 	const int32 channels = oneEach ? std::max (in.numChannels, 0) : 0;
 	const size_t bytes = sizeof (float) * samples;
-	const ChainLinks::Turn chainTurn (instanceId_,
-	                                  sampleRate > 0.0 && samples > 0
-	                                      ? static_cast<std::int64_t> (samples * 1e9 / sampleRate)
-	                                      : 0,
-	                                  chain_.chain, chain_.slot);
+	const ChainLinks::Turn chainTurn (
+	    instanceId_, sampleRate > 0.0 && samples > 0 ? static_cast<std::int64_t> (samples * 1e9 / sampleRate) : 0,
+	    chain_.chain, chain_.slot);
 
 	// The slots are ours only while outpost's link is up; while it is being
 	// restarted every block passes through.
@@ -113,7 +112,7 @@ tresult BlockExchange::process (Vst::ProcessData& data, double sampleRate, bool 
 		const OutpostLifecycle::AudioTurn turn;
 	} blockTurn (outpost_);
 	if (blockTurn.turn == OutpostLifecycle::AudioTurn::ExchangeWithNewOutpost)
-		awaitingLateBlock_ = false;  // the new outpost's slots start empty
+		awaitingLateBlock_ = false; // the new outpost's slots start empty
 
 	Tandem::AudioData* audio = file_.audioData ();
 	const pid_t pid = outpost_.audioPid ();
@@ -179,10 +178,11 @@ tresult BlockExchange::process (Vst::ProcessData& data, double sampleRate, bool 
 
 	// A real-time block waits about its own length; a bounce waits for as long
 	// as outpost lives and answers, up to a bound that a hung outpost hits.
-	const auto timeout = offline ? Tandem::HandshakeClock::duration (kOfflineTimeout) : blockTimeout (samples, sampleRate);
+	const auto timeout =
+	    offline ? Tandem::HandshakeClock::duration (kOfflineTimeout) : blockTimeout (samples, sampleRate);
 	const auto slice = offline ? Tandem::HandshakeClock::duration (kOfflineProbeInterval) : timeout;
-	const Tandem::AnswerWait answer =
-	    Tandem::waitForAnswer (*audio, posted + timeout, slice, [pid] { return !processGone (pid); }, wokeOutpost);
+	const Tandem::AnswerWait answer = Tandem::waitForAnswer (
+	    *audio, posted + timeout, slice, [pid] { return !processGone (pid); }, wokeOutpost);
 	const long long waitedUs =
 	    std::chrono::duration_cast<std::chrono::microseconds> (Tandem::HandshakeClock::now () - posted).count ();
 
@@ -241,7 +241,8 @@ void BlockExchange::writeBusBlock (const Vst::ProcessData& data, int32 samples)
 	for (int32 dir = 0; dir < 2; ++dir)
 	{
 		const Vst::AudioBusBuffers* buses = dir == 0 ? data.inputs : data.outputs;
-		const int32 count = buses ? Tandem::clampCount (dir == 0 ? data.numInputs : data.numOutputs, Tandem::kMaxAudioBuses) : 0;
+		const int32 count =
+		    buses ? Tandem::clampCount (dir == 0 ? data.numInputs : data.numOutputs, Tandem::kMaxAudioBuses) : 0;
 		int32 room = Tandem::poolChannels (samples, sampleSize);
 		for (int32 b = 0; b < count; ++b)
 		{
@@ -284,8 +285,8 @@ void BlockExchange::readBusBlock (Vst::ProcessData& data, int32 samples)
 	for (int32 b = 0; b < blockBuses_[1]; ++b)
 	{
 		Vst::AudioBusBuffers& bus = data.outputs[b];
-		void** channels = doubles ? reinterpret_cast<void**> (bus.channelBuffers64)
-		                          : reinterpret_cast<void**> (bus.channelBuffers32);
+		void** channels =
+		    doubles ? reinterpret_cast<void**> (bus.channelBuffers64) : reinterpret_cast<void**> (bus.channelBuffers32);
 		const int32 n = blockChannels_[1][b];
 		for (int32 c = 0; c < n; ++c, pool += stride)
 			if (channels[c])
@@ -330,8 +331,8 @@ void BlockExchange::receiveEvents (Vst::IEventList* events, int32 samples)
 	if (!events || block.count == 0)
 		return;
 	Tandem::EventCuts cuts;
-	const int32 count = Tandem::readEvents (block, samples, buses_.eventOutputs (),
-	                                        eventBytes_.data (), receivedEvents_.get (), cuts);
+	const int32 count =
+	    Tandem::readEvents (block, samples, buses_.eventOutputs (), eventBytes_.data (), receivedEvents_.get (), cuts);
 	for (int32 i = 0; i < count; ++i)
 		events->addEvent (receivedEvents_[i]);
 	if (cuts.any ())
@@ -365,7 +366,7 @@ void BlockExchange::sendParameterChanges (Vst::IParameterChanges* changes)
 		                      "(%d): %s (%d blocks so far)",
 		                      instanceId_, static_cast<int> (Tandem::kMaxInputPoints),
 		                      cut == Tandem::PointsCut::ToLastPoints ? "kept the last point of each parameter"
-		                                                            : "left the parameters beyond out",
+		                                                             : "left the parameters beyond out",
 		                      pointsCutCount_);
 }
 

@@ -16,7 +16,7 @@ struct Place
 {
 	Tandem::ChainRegion* chain = nullptr;
 	std::int32_t slot = Tandem::kNoChainSlot;
-	std::uint32_t owner = 0;  // what the file is named after (chainFilePath)
+	std::uint32_t owner = 0; // what the file is named after (chainFilePath)
 	Tandem::ChainSlot* own () const { return chain ? &chain->slots[slot] : nullptr; }
 };
 

@@ -16,7 +16,7 @@ constexpr std::int32_t kNobody = -1;
 
 struct Lane
 {
-	std::atomic<std::uintptr_t> thread;  // 0: free
+	std::atomic<std::uintptr_t> thread; // 0: free
 	std::atomic<std::int32_t> lastId;
 	std::atomic<std::int32_t> lastSlot;
 	std::atomic<std::int64_t> endedAt;
@@ -28,8 +28,7 @@ Lane lanes[kLanes];
 
 std::int64_t nowNs ()
 {
-	return std::chrono::duration_cast<std::chrono::nanoseconds> (
-	           std::chrono::steady_clock::now ().time_since_epoch ())
+	return std::chrono::duration_cast<std::chrono::nanoseconds> (std::chrono::steady_clock::now ().time_since_epoch ())
 	    .count ();
 }
 

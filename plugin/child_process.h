@@ -8,51 +8,54 @@
 
 namespace Tandem {
 
-struct OutpostConfig {
-    std::string winePath = "/usr/bin/wine";
-    std::string hostPath;
-    std::string sharedMemoryName;
-    std::string vst3Path;
-    // A made bundle's class: the module file (a Windows path) and the
-    // class id that outpost serves, passed after the two arguments above;
-    // empty for the fixed plug-in. The module's Wine prefix, when given,
-    // replaces the host's WINEPREFIX.
-    std::string modulePath;
-    std::string classId;
-    std::string winePrefix;
-    // Runs in the child between fork and exec, after the environment has
-    // been prepared. The host may be multi-threaded, so it must only make
-    // async-signal-safe calls (no allocation, no locks, no stdio).
-    std::function<void()> childSetup;
+struct OutpostConfig
+{
+	std::string winePath = "/usr/bin/wine";
+	std::string hostPath;
+	std::string sharedMemoryName;
+	std::string vst3Path;
+	// A made bundle's class: the module file (a Windows path) and the
+	// class id that outpost serves, passed after the two arguments above;
+	// empty for the fixed plug-in. The module's Wine prefix, when given,
+	// replaces the host's WINEPREFIX.
+	std::string modulePath;
+	std::string classId;
+	std::string winePrefix;
+	// Runs in the child between fork and exec, after the environment has
+	// been prepared. The host may be multi-threaded, so it must only make
+	// async-signal-safe calls (no allocation, no locks, no stdio).
+	std::function<void ()> childSetup;
 };
 
-struct ProcessResult {
-    bool success;
-    std::string error;
-    std::int32_t exitCode;
+struct ProcessResult
+{
+	bool success;
+	std::string error;
+	std::int32_t exitCode;
 };
 
-class ChildProcess {
+class ChildProcess
+{
 public:
-    ChildProcess() = default;
-    ~ChildProcess();
-    ChildProcess(const ChildProcess&) = delete;
-    ChildProcess& operator=(const ChildProcess&) = delete;
+	ChildProcess () = default;
+	~ChildProcess ();
+	ChildProcess (const ChildProcess&) = delete;
+	ChildProcess& operator= (const ChildProcess&) = delete;
 
-    // Ends any previous child, then runs `winePath hostPath sharedMemoryName
-    // vst3Path [modulePath classId]` with the host's environment less
-    // WAYLAND_DISPLAY, with DISPLAY=:0 when DISPLAY is unset and with the
-    // configuration's WINEPREFIX when it names one.
-    ProcessResult launchOutpost(const OutpostConfig& config);
+	// Ends any previous child, then runs `winePath hostPath sharedMemoryName
+	// vst3Path [modulePath classId]` with the host's environment less
+	// WAYLAND_DISPLAY, with DISPLAY=:0 when DISPLAY is unset and with the
+	// configuration's WINEPREFIX when it names one.
+	ProcessResult launchOutpost (const OutpostConfig& config);
 
-    // SIGTERM, up to `timeoutMs` for the child to end, then SIGKILL.
-    ProcessResult terminate(int timeoutMs);
+	// SIGTERM, up to `timeoutMs` for the child to end, then SIGKILL.
+	ProcessResult terminate (int timeoutMs);
 
-    // The child's process id; 0 or below means none.
-    pid_t pid() const { return pid_; }
+	// The child's process id; 0 or below means none.
+	pid_t pid () const { return pid_; }
 
 private:
-    pid_t pid_ = -1;
+	pid_t pid_ = -1;
 };
 
-}  // namespace Tandem
+} // namespace Tandem

@@ -71,8 +71,8 @@ public:
 	tresult PLUGIN_API getProgramListInfo (int32 listIndex, Vst::ProgramListInfo& info) SMTG_OVERRIDE;
 	tresult PLUGIN_API getProgramName (Vst::ProgramListID listId, int32 programIndex,
 	                                   Vst::String128 name) SMTG_OVERRIDE;
-	tresult PLUGIN_API getProgramInfo (Vst::ProgramListID listId, int32 programIndex,
-	                                   Vst::CString attributeId, Vst::String128 attributeValue) SMTG_OVERRIDE;
+	tresult PLUGIN_API getProgramInfo (Vst::ProgramListID listId, int32 programIndex, Vst::CString attributeId,
+	                                   Vst::String128 attributeValue) SMTG_OVERRIDE;
 	tresult PLUGIN_API hasProgramPitchNames (Vst::ProgramListID listId, int32 programIndex) SMTG_OVERRIDE;
 	tresult PLUGIN_API getProgramPitchName (Vst::ProgramListID listId, int32 programIndex, int16 midiPitch,
 	                                        Vst::String128 name) SMTG_OVERRIDE;

@@ -8,8 +8,8 @@ namespace Steinberg {
 namespace QuillMarlow {
 
 EditRelay::EditRelay (ParameterListReader& parameters)
-: RunLoopTimer (kIntervalMs, "[QuillMarlowController] The host's run loop refused the edit timer")
-, parameters_ (&parameters)
+: RunLoopTimer (kIntervalMs, "[QuillMarlowController] The host's run loop refused the edit timer"),
+  parameters_ (&parameters)
 {
 }
 
@@ -29,10 +29,9 @@ void EditRelay::setHostHandler (Vst::IComponentHandler* hostHandler)
 	if (hostHandler_)
 		hostHandler_->release ();
 	hostHandler_ = hostHandler;
-	if (hostHandler_ &&
-	    (hostHandler_->queryInterface (Vst::IComponentHandler2::iid, reinterpret_cast<void**> (&hostHandler2_)) !=
-	         kResultOk ||
-	     !hostHandler2_))
+	if (hostHandler_ && (hostHandler_->queryInterface (Vst::IComponentHandler2::iid,
+	                                                   reinterpret_cast<void**> (&hostHandler2_)) != kResultOk ||
+	                     !hostHandler2_))
 		hostHandler2_ = nullptr;
 }
 
@@ -61,58 +60,59 @@ void EditRelay::passOne (const Tandem::RingEntry& entry)
 	using Tandem::RingKind;
 	switch (static_cast<RingKind> (entry.kind))
 	{
-		case RingKind::BeginEdit:
-			if (hostHandler_)
-				hostHandler_->beginEdit (entry.id);
-			break;
-		case RingKind::PerformEdit:
-			// The host may read the value back at once.
-			parameters_->edited (entry.id, entry.value);
-			if (hostHandler_)
-				hostHandler_->performEdit (entry.id, entry.value);
-			break;
-		case RingKind::EndEdit:
-			if (hostHandler_)
-				hostHandler_->endEdit (entry.id);
-			break;
-		case RingKind::StartGroupEdit:
-			if (hostHandler2_)
-				hostHandler2_->startGroupEdit ();
-			break;
-		case RingKind::FinishGroupEdit:
-			if (hostHandler2_)
-				hostHandler2_->finishGroupEdit ();
-			break;
-		case RingKind::SetDirty:
-			if (hostHandler2_)
-				hostHandler2_->setDirty (entry.value != 0.0);
-			break;
-		case RingKind::RequestOpenEditor:
-			if (hostHandler2_)
-				hostHandler2_->requestOpenEditor (Vst::ViewType::kEditor);
-			break;
-		case RingKind::Restart: {
-			// Every flag as the served plug-in raised it.
-			int32 flags = static_cast<int32> (entry.id);
-			const int32 aboutParameters = Vst::kParamValuesChanged | Vst::kParamTitlesChanged |
-			                              Tandem::kParamIdMappingChanged | Vst::kMidiCCAssignmentChanged |
-			                              Vst::kNoteExpressionChanged;
-			// The host reads the list again: it must be the new one.
-			if (flags & aboutParameters)
-				flags |= parameters_->refresh (false);
-			// The same for the buses, which outpost published before it relayed this.
-			if (flags & (Vst::kIoChanged | Vst::kIoTitlesChanged))
-				InstanceRegistry::refreshBuses (parameters_->instanceId ());
-			if (flags && hostHandler_)
-			{
-				Tandem::logInfo () << "[QuillMarlowController] The served plug-in asks its host to restart: "
-				                   << "restartComponent(0x" << std::hex << flags << ")";
-				hostHandler_->restartComponent (flags);
-			}
-			break;
+	case RingKind::BeginEdit:
+		if (hostHandler_)
+			hostHandler_->beginEdit (entry.id);
+		break;
+	case RingKind::PerformEdit:
+		// The host may read the value back at once.
+		parameters_->edited (entry.id, entry.value);
+		if (hostHandler_)
+			hostHandler_->performEdit (entry.id, entry.value);
+		break;
+	case RingKind::EndEdit:
+		if (hostHandler_)
+			hostHandler_->endEdit (entry.id);
+		break;
+	case RingKind::StartGroupEdit:
+		if (hostHandler2_)
+			hostHandler2_->startGroupEdit ();
+		break;
+	case RingKind::FinishGroupEdit:
+		if (hostHandler2_)
+			hostHandler2_->finishGroupEdit ();
+		break;
+	case RingKind::SetDirty:
+		if (hostHandler2_)
+			hostHandler2_->setDirty (entry.value != 0.0);
+		break;
+	case RingKind::RequestOpenEditor:
+		if (hostHandler2_)
+			hostHandler2_->requestOpenEditor (Vst::ViewType::kEditor);
+		break;
+	case RingKind::Restart:
+	{
+		// Every flag as the served plug-in raised it.
+		int32 flags = static_cast<int32> (entry.id);
+		const int32 aboutParameters = Vst::kParamValuesChanged | Vst::kParamTitlesChanged |
+		                              Tandem::kParamIdMappingChanged | Vst::kMidiCCAssignmentChanged |
+		                              Vst::kNoteExpressionChanged;
+		// The host reads the list again: it must be the new one.
+		if (flags & aboutParameters)
+			flags |= parameters_->refresh (false);
+		// The same for the buses, which outpost published before it relayed this.
+		if (flags & (Vst::kIoChanged | Vst::kIoTitlesChanged))
+			InstanceRegistry::refreshBuses (parameters_->instanceId ());
+		if (flags && hostHandler_)
+		{
+			Tandem::logInfo () << "[QuillMarlowController] The served plug-in asks its host to restart: "
+			                   << "restartComponent(0x" << std::hex << flags << ")";
+			hostHandler_->restartComponent (flags);
 		}
-		default:
-			break;
+		break;
+	}
+	default:
+		break;
 	}
 }
 

@@ -1,15 +1,12 @@
 #include "plugin/edit_watcher.h"
 #include "log/log.h"
 
-
 namespace Steinberg {
 namespace QuillMarlow {
 
 EditWatcher::EditWatcher (CommandRegionLink region, Vst::IComponentHandler* hostHandler)
 : RunLoopTimer (kIntervalMs, "[QuillMarlowView] Host run loop refused a timer: edits will not mark the project"),
-  region_ (std::move (region)),
-  hostHandler_ (hostHandler),
-  seen_ (0)
+  region_ (std::move (region)), hostHandler_ (hostHandler), seen_ (0)
 {
 	readCount (seen_);
 	if (hostHandler_)
@@ -40,7 +37,8 @@ bool EditWatcher::check ()
 		return false;
 	Vst::IComponentHandler2* handler2 = nullptr;
 	if (!hostHandler_ ||
-	    hostHandler_->queryInterface (Vst::IComponentHandler2::iid, reinterpret_cast<void**> (&handler2)) != kResultOk ||
+	    hostHandler_->queryInterface (Vst::IComponentHandler2::iid, reinterpret_cast<void**> (&handler2)) !=
+	        kResultOk ||
 	    !handler2)
 		return false;
 	const tresult result = handler2->setDirty (true);

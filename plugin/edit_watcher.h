@@ -37,7 +37,7 @@ private:
 	CommandRegionLink region_;
 	Vst::IComponentHandler* hostHandler_;
 	int32 seen_;
-	bool reported_ = false;  // the first marking is logged, later ones not
+	bool reported_ = false; // the first marking is logged, later ones not
 };
 
 } // namespace QuillMarlow

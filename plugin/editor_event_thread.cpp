@@ -31,9 +31,7 @@ constexpr auto kEmbedderCheckPeriod = std::chrono::milliseconds (50);
 
 } // namespace
 
-EditorEventThread::EditorEventThread (WindowTree& windows, Client& client) : windows_ (windows), client_ (client)
-{
-}
+EditorEventThread::EditorEventThread (WindowTree& windows, Client& client) : windows_ (windows), client_ (client) {}
 
 void EditorEventThread::start ()
 {
@@ -137,115 +135,116 @@ void EditorEventThread::run ()
 		const int type = event->response_type & 0x7F;
 		switch (type)
 		{
-			case XCB_ENTER_NOTIFY:
+		case XCB_ENTER_NOTIFY:
+		{
+			auto* e = reinterpret_cast<xcb_enter_notify_event_t*> (event.get ());
+			Tandem::logInfo () << "[QuillMarlowView] X11 ENTER window 0x" << std::hex << e->event << std::dec
+			                   << " mode=" << static_cast<int> (e->mode) << " detail=" << static_cast<int> (e->detail);
+			if (e->event == wrapper || e->event == wine)
 			{
-				auto* e = reinterpret_cast<xcb_enter_notify_event_t*> (event.get ());
-				Tandem::logInfo () << "[QuillMarlowView] X11 ENTER window 0x" << std::hex << e->event << std::dec
-				                   << " mode=" << static_cast<int> (e->mode) << " detail=" << static_cast<int> (e->detail);
-				if (e->event == wrapper || e->event == wine)
-				{
-					windows_.updatePosition (wrapper, wine, editorWidth (), editorHeight (),
-					                         "[QuillMarlowView] Position changed on enter: (");
-					Tandem::logInfo () << "[QuillMarlowView] Setting focus to Wine window on enter";
-					focusWine ();
-				}
-				break;
+				windows_.updatePosition (wrapper, wine, editorWidth (), editorHeight (),
+				                         "[QuillMarlowView] Position changed on enter: (");
+				Tandem::logInfo () << "[QuillMarlowView] Setting focus to Wine window on enter";
+				focusWine ();
 			}
-			case XCB_LEAVE_NOTIFY:
+			break;
+		}
+		case XCB_LEAVE_NOTIFY:
+		{
+			auto* e = reinterpret_cast<xcb_leave_notify_event_t*> (event.get ());
+			Tandem::logInfo () << "[QuillMarlowView] X11 LEAVE window 0x" << std::hex << e->event;
+			break;
+		}
+		case XCB_FOCUS_IN:
+		{
+			auto* e = reinterpret_cast<xcb_focus_in_event_t*> (event.get ());
+			Tandem::logInfo () << "[QuillMarlowView] X11 FOCUS_IN window 0x" << std::hex << e->event << std::dec
+			                   << " mode=" << static_cast<int> (e->mode) << " detail=" << static_cast<int> (e->detail);
+			if (e->event == wrapper)
 			{
-				auto* e = reinterpret_cast<xcb_leave_notify_event_t*> (event.get ());
-				Tandem::logInfo () << "[QuillMarlowView] X11 LEAVE window 0x" << std::hex << e->event;
-				break;
+				Tandem::logInfo () << "[QuillMarlowView] Redirecting focus to Wine window";
+				focusWine ();
 			}
-			case XCB_FOCUS_IN:
+			break;
+		}
+		case XCB_FOCUS_OUT:
+		{
+			auto* e = reinterpret_cast<xcb_focus_out_event_t*> (event.get ());
+			Tandem::logInfo () << "[QuillMarlowView] X11 FOCUS_OUT window 0x" << std::hex << e->event << std::dec
+			                   << " mode=" << static_cast<int> (e->mode) << " detail=" << static_cast<int> (e->detail);
+			break;
+		}
+		case XCB_DESTROY_NOTIFY:
+		{
+			auto* e = reinterpret_cast<xcb_destroy_notify_event_t*> (event.get ());
+			Tandem::logInfo () << "[QuillMarlowView] DestroyNotify for window 0x" << std::hex << e->window;
+			break;
+		}
+		case XCB_UNMAP_NOTIFY:
+		{
+			auto* e = reinterpret_cast<xcb_unmap_notify_event_t*> (event.get ());
+			Tandem::logInfo () << "[QuillMarlowView] UnmapNotify for window 0x" << std::hex << e->window;
+			break;
+		}
+		case XCB_CONFIGURE_NOTIFY:
+		{
+			auto* e = reinterpret_cast<xcb_configure_notify_event_t*> (event.get ());
+			if (e->window == wrapper)
 			{
-				auto* e = reinterpret_cast<xcb_focus_in_event_t*> (event.get ());
-				Tandem::logInfo () << "[QuillMarlowView] X11 FOCUS_IN window 0x" << std::hex << e->event << std::dec
-				                   << " mode=" << static_cast<int> (e->mode) << " detail=" << static_cast<int> (e->detail);
-				if (e->event == wrapper)
-				{
-					Tandem::logInfo () << "[QuillMarlowView] Redirecting focus to Wine window";
-					focusWine ();
-				}
-				break;
-			}
-			case XCB_FOCUS_OUT:
-			{
-				auto* e = reinterpret_cast<xcb_focus_out_event_t*> (event.get ());
-				Tandem::logInfo () << "[QuillMarlowView] X11 FOCUS_OUT window 0x" << std::hex << e->event << std::dec
-				                   << " mode=" << static_cast<int> (e->mode) << " detail=" << static_cast<int> (e->detail);
-				break;
-			}
-			case XCB_DESTROY_NOTIFY:
-			{
-				auto* e = reinterpret_cast<xcb_destroy_notify_event_t*> (event.get ());
-				Tandem::logInfo () << "[QuillMarlowView] DestroyNotify for window 0x" << std::hex << e->window;
-				break;
-			}
-			case XCB_UNMAP_NOTIFY:
-			{
-				auto* e = reinterpret_cast<xcb_unmap_notify_event_t*> (event.get ());
-				Tandem::logInfo () << "[QuillMarlowView] UnmapNotify for window 0x" << std::hex << e->window;
-				break;
-			}
-			case XCB_CONFIGURE_NOTIFY:
-			{
-				auto* e = reinterpret_cast<xcb_configure_notify_event_t*> (event.get ());
-				if (e->window == wrapper)
-				{
-					Tandem::logInfo () << "[QuillMarlowView] Wrapper ConfigureNotify: (" << e->x << "," << e->y << ") "
-					                   << e->width << "x" << e->height;
-					if (windows_.updatePosition (wrapper, wine, e->width, e->height,
-					                             "[QuillMarlowView] Position changed: ("))
-						xcb_flush (connection);
-				}
-				else if (e->window == wine && !synthetic && (e->x != 0 || e->y != 0) && !wineAtOrigin (wine))
-				{
-					// The Windows side moved its window to where it believes it
-					// is on the screen; inside the wrapper it belongs at (0, 0).
-					Tandem::logInfo () << "[QuillMarlowView] Wine window moved to (" << e->x << "," << e->y
-					                   << ") inside the wrapper - moving it back to (0,0)";
-					const uint32 origin[] = {0, 0};
-					xcb_configure_window (connection, wine, XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y, origin);
-					windows_.updatePosition (wrapper, wine, editorWidth (), editorHeight (), nullptr, true);
+				Tandem::logInfo () << "[QuillMarlowView] Wrapper ConfigureNotify: (" << e->x << "," << e->y << ") "
+				                   << e->width << "x" << e->height;
+				if (windows_.updatePosition (wrapper, wine, e->width, e->height,
+				                             "[QuillMarlowView] Position changed: ("))
 					xcb_flush (connection);
-				}
-				else if (e->window != wine && std::find (ancestors.begin (), ancestors.end (), e->window) != ancestors.end ())
-				{
-					// The host's window or one of its ancestors moved: the
-					// wrapper moved on the screen without an event of its own.
-					if (windows_.updatePosition (wrapper, wine, editorWidth (), editorHeight (),
-					                             "[QuillMarlowView] Position changed on host move: ("))
-						xcb_flush (connection);
-				}
-				break;
 			}
-			case XCB_REPARENT_NOTIFY:
+			else if (e->window == wine && !synthetic && (e->x != 0 || e->y != 0) && !wineAtOrigin (wine))
 			{
-				auto* e = reinterpret_cast<xcb_reparent_notify_event_t*> (event.get ());
-				const uint32 current = windows_.wrapper ();
-				const uint32 holder = (e->window == wine && current && e->parent != current) ? parentOf (wine) : current;
-				if (holder && holder != current && takeBacks < kMaxTakeBacks)
-				{
-					// Someone else (a window manager) moved Wine's window out
-					// of the wrapper while it is embedded: take it back.
-					++takeBacks;
-					Tandem::logInfo () << "[QuillMarlowView] Wine window was moved to 0x" << std::hex << holder
-					                   << std::dec << " - taking it back into the wrapper";
-					windows_.reembedWine (current, wine, editorWidth (), editorHeight ());
-					break;
-				}
-				countOther (type);
+				// The Windows side moved its window to where it believes it
+				// is on the screen; inside the wrapper it belongs at (0, 0).
+				Tandem::logInfo () << "[QuillMarlowView] Wine window moved to (" << e->x << "," << e->y
+				                   << ") inside the wrapper - moving it back to (0,0)";
+				const uint32 origin[] = {0, 0};
+				xcb_configure_window (connection, wine, XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y, origin);
+				windows_.updatePosition (wrapper, wine, editorWidth (), editorHeight (), nullptr, true);
+				xcb_flush (connection);
+			}
+			else if (e->window != wine &&
+			         std::find (ancestors.begin (), ancestors.end (), e->window) != ancestors.end ())
+			{
+				// The host's window or one of its ancestors moved: the
+				// wrapper moved on the screen without an event of its own.
+				if (windows_.updatePosition (wrapper, wine, editorWidth (), editorHeight (),
+				                             "[QuillMarlowView] Position changed on host move: ("))
+					xcb_flush (connection);
+			}
+			break;
+		}
+		case XCB_REPARENT_NOTIFY:
+		{
+			auto* e = reinterpret_cast<xcb_reparent_notify_event_t*> (event.get ());
+			const uint32 current = windows_.wrapper ();
+			const uint32 holder = (e->window == wine && current && e->parent != current) ? parentOf (wine) : current;
+			if (holder && holder != current && takeBacks < kMaxTakeBacks)
+			{
+				// Someone else (a window manager) moved Wine's window out
+				// of the wrapper while it is embedded: take it back.
+				++takeBacks;
+				Tandem::logInfo () << "[QuillMarlowView] Wine window was moved to 0x" << std::hex << holder << std::dec
+				                   << " - taking it back into the wrapper";
+				windows_.reembedWine (current, wine, editorWidth (), editorHeight ());
 				break;
 			}
-			case XCB_CLIENT_MESSAGE:
-				if (!windows_.xembed ().handleMessage (*reinterpret_cast<xcb_client_message_event_t*> (event.get ()),
-				                                       wrapper, wine, askedToMap))
-					countOther (type);
-				break;
-			default:
+			countOther (type);
+			break;
+		}
+		case XCB_CLIENT_MESSAGE:
+			if (!windows_.xembed ().handleMessage (*reinterpret_cast<xcb_client_message_event_t*> (event.get ()),
+			                                       wrapper, wine, askedToMap))
 				countOther (type);
-				break;
+			break;
+		default:
+			countOther (type);
+			break;
 		}
 	}
 }

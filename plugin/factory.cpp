@@ -21,16 +21,14 @@ namespace {
 const PClassInfo2& processorEntry ()
 {
 	static const PClassInfo2 entry (kProcessorUID.toTUID (), PClassInfo::kManyInstances, kVstAudioEffectClass,
-	                                "Quill Marlow", Vst::kDistributable, "Fx", nullptr, "0.1.0",
-	                                "VST 3.8.0");
+	                                "Quill Marlow", Vst::kDistributable, "Fx", nullptr, "0.1.0", "VST 3.8.0");
 	return entry;
 }
 
 const PClassInfo2& controllerEntry ()
 {
-	static const PClassInfo2 entry (kControllerUID.toTUID (), PClassInfo::kManyInstances,
-	                                kVstComponentControllerClass, "Quill Marlow Controller", 0, "", nullptr,
-	                                "0.1.0", "VST 3.8.0");
+	static const PClassInfo2 entry (kControllerUID.toTUID (), PClassInfo::kManyInstances, kVstComponentControllerClass,
+	                                "Quill Marlow Controller", 0, "", nullptr, "0.1.0", "VST 3.8.0");
 	return entry;
 }
 

@@ -10,11 +10,17 @@
 
 namespace Tandem {
 
-struct FileClaim {
-    enum Outcome { kTaken, kInUse, kRefused };
-    Outcome outcome = kRefused;
-    int fd = -1;        // open, holding the creator's lock, when taken
-    std::string error;  // why it was refused
+struct FileClaim
+{
+	enum Outcome
+	{
+		kTaken,
+		kInUse,
+		kRefused
+	};
+	Outcome outcome = kRefused;
+	int fd = -1;       // open, holding the creator's lock, when taken
+	std::string error; // why it was refused
 };
 
 // Opens or creates (mode 0600, links not followed) the regular file of
@@ -23,11 +29,11 @@ struct FileClaim {
 // creator holds it or an outpost still maps it; refused when it is not a
 // regular file of this user or cannot be opened. Should the path be
 // removed or replaced while it is taken, the file now there is taken.
-FileClaim claimFile(const std::string& path);
+FileClaim claimFile (const std::string& path);
 
 // Removes the files of this system in `directory` (tandem_*.shm) that
 // belong to this user and that neither a creator nor an outpost holds;
 // returns how many. Files in use are left as they are, whatever their age.
-int removeLeftoverFiles(const std::string& directory = "/tmp");
+int removeLeftoverFiles (const std::string& directory = "/tmp");
 
-}  // namespace Tandem
+} // namespace Tandem

@@ -29,8 +29,8 @@ int32 channelsOf (const Vst::SpeakerArrangement* arrangements, int32 count)
 
 } // namespace
 
-HostBuses::HostBuses (const int32& instanceId, const Tandem::SharedMemoryCreator& file,
-                      const OutpostLifecycle& outpost, std::mutex& slotLock)
+HostBuses::HostBuses (const int32& instanceId, const Tandem::SharedMemoryCreator& file, const OutpostLifecycle& outpost,
+                      std::mutex& slotLock)
 : instanceId_ (instanceId), file_ (file), outpost_ (outpost), slotLock_ (slotLock)
 {
 }
@@ -59,8 +59,7 @@ int32 HostBuses::getBusCount (Vst::MediaType type, Vst::BusDirection dir)
 	return buses_.count (busKind (type, dir));
 }
 
-tresult HostBuses::getBusInfo (Vst::MediaType type, Vst::BusDirection dir, int32 index,
-                                                     Vst::BusInfo& bus)
+tresult HostBuses::getBusInfo (Vst::MediaType type, Vst::BusDirection dir, int32 index, Vst::BusInfo& bus)
 {
 	std::lock_guard<std::mutex> lock (lock_);
 	const ServedBus* found = buses_.find (type, dir, index);
@@ -87,8 +86,7 @@ tresult HostBuses::getRoutingInfo (Vst::RoutingInfo& inInfo, Vst::RoutingInfo& o
 	return answer.result;
 }
 
-tresult HostBuses::activateBus (Vst::MediaType type, Vst::BusDirection dir, int32 index,
-                                                      TBool state)
+tresult HostBuses::activateBus (Vst::MediaType type, Vst::BusDirection dir, int32 index, TBool state)
 {
 	{
 		std::lock_guard<std::mutex> lock (lock_);
@@ -98,9 +96,10 @@ tresult HostBuses::activateBus (Vst::MediaType type, Vst::BusDirection dir, int3
 		bus->active = state != 0;
 		// The last call for each bus is what a new outpost is given.
 		const int32 kind = busKind (type, dir);
-		hostActivations_.erase (std::remove_if (hostActivations_.begin (), hostActivations_.end (),
-		                                        [&] (const Activation& a) { return a.kind == kind && a.index == index; }),
-		                        hostActivations_.end ());
+		hostActivations_.erase (
+		    std::remove_if (hostActivations_.begin (), hostActivations_.end (),
+		                    [&] (const Activation& a) { return a.kind == kind && a.index == index; }),
+		    hostActivations_.end ());
 		hostActivations_.push_back ({kind, index, state != 0});
 	}
 	// Before outpost runs, the call waits for it (see adoptServedBuses).
@@ -121,15 +120,14 @@ tresult HostBuses::setIoMode (Vst::IoMode mode)
 {
 	hostIoMode_ = mode;
 	Tandem::BusRequest answer {};
-	if (!command (Tandem::kSetIoModeCommand, [mode] (Tandem::BusRequest& request) { request.ioMode = mode; },
-	                 &answer))
+	if (!command (
+	        Tandem::kSetIoModeCommand, [mode] (Tandem::BusRequest& request) { request.ioMode = mode; }, &answer))
 		return kResultOk;
 	return answer.result;
 }
 
-tresult HostBuses::setBusArrangements (Vst::SpeakerArrangement* inputs, int32 numIns,
-                                       Vst::SpeakerArrangement* outputs, int32 numOuts,
-                                       const std::function<void ()>& startOutpost)
+tresult HostBuses::setBusArrangements (Vst::SpeakerArrangement* inputs, int32 numIns, Vst::SpeakerArrangement* outputs,
+                                       int32 numOuts, const std::function<void ()>& startOutpost)
 {
 	if (numIns < 0 || numOuts < 0 || (numIns > 0 && !inputs) || (numOuts > 0 && !outputs))
 		return kInvalidArgument;
@@ -184,8 +182,7 @@ tresult HostBuses::setBusArrangements (Vst::SpeakerArrangement* inputs, int32 nu
 	return result;
 }
 
-tresult HostBuses::getBusArrangement (Vst::BusDirection dir, int32 index,
-                                                            Vst::SpeakerArrangement& arr)
+tresult HostBuses::getBusArrangement (Vst::BusDirection dir, int32 index, Vst::SpeakerArrangement& arr)
 {
 	std::lock_guard<std::mutex> lock (lock_);
 	const ServedBus* bus = buses_.find (Vst::kAudio, dir, index);
@@ -198,21 +195,20 @@ tresult HostBuses::getBusArrangement (Vst::BusDirection dir, int32 index,
 tresult HostBuses::canProcessSampleSize (int32 symbolicSampleSize)
 {
 	std::lock_guard<std::mutex> lock (lock_);
-	const int32 bit = symbolicSampleSize == Vst::kSample32 ? Tandem::kTakes32
+	const int32 bit = symbolicSampleSize == Vst::kSample32   ? Tandem::kTakes32
 	                  : symbolicSampleSize == Vst::kSample64 ? Tandem::kTakes64
 	                                                         : 0;
 	return (buses_.sampleSizes & bit) ? kResultTrue : kResultFalse;
 }
 
-bool HostBuses::command (int32 code, const std::function<void (Tandem::BusRequest&)>& fill,
-                                       Tandem::BusRequest* answer, const std::function<bool ()>& stopping)
+bool HostBuses::command (int32 code, const std::function<void (Tandem::BusRequest&)>& fill, Tandem::BusRequest* answer,
+                         const std::function<bool ()>& stopping)
 {
 	std::lock_guard<std::mutex> command (commandLock_);
 	Tandem::UICommand* ui = file_.uiCommand ();
 	Tandem::BusData* bus = file_.busData ();
 	Tandem::fullFence ();
-	if (!ui || !bus || !outpost_.running () ||
-	    file_.audioData ()->audioReady.load (std::memory_order_relaxed) != 1)
+	if (!ui || !bus || !outpost_.running () || file_.audioData ()->audioReady.load (std::memory_order_relaxed) != 1)
 		return false;
 	fill (bus->request);
 	const Deadline deadline = std::chrono::steady_clock::now () + kBusCommandTimeout;
@@ -253,7 +249,8 @@ void HostBuses::adoptServed (const std::function<bool ()>& stopping)
 		outputs = hostOutputs_;
 	}
 	if (hostIoMode_ >= 0)
-		command (Tandem::kSetIoModeCommand, [this] (Tandem::BusRequest& r) { r.ioMode = hostIoMode_; }, nullptr, stopping);
+		command (
+		    Tandem::kSetIoModeCommand, [this] (Tandem::BusRequest& r) { r.ioMode = hostIoMode_; }, nullptr, stopping);
 	if (arranged)
 		command (
 		    Tandem::kSetBusArrangementsCommand,

@@ -62,8 +62,9 @@ public:
 private:
 	// A bus command through the command slot: `fill` writes the arguments;
 	// false when outpost gave no answer.
-	bool command (int32 code, const std::function<void (Tandem::BusRequest&)>& fill,
-	              Tandem::BusRequest* answer = nullptr, const Stopping& stopping = [] { return false; });
+	bool command (
+	    int32 code, const std::function<void (Tandem::BusRequest&)>& fill, Tandem::BusRequest* answer = nullptr,
+	    const Stopping& stopping = [] { return false; });
 	// The caller holds lock_.
 	void takeLocked (ServedBuses&& buses);
 

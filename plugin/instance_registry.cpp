@@ -57,8 +57,8 @@ void InstanceRegistry::add (RegisteredInstance& instance)
 {
 	std::lock_guard<std::mutex> lock (registryLock.get ());
 	registered.get ().push_back (&instance);
-	Tandem::logInfo () << "[QuillMarlow #" << instance.instanceId () << "] Registered (total: "
-	                   << registered.get ().size () << ")";
+	Tandem::logInfo () << "[QuillMarlow #" << instance.instanceId ()
+	                   << "] Registered (total: " << registered.get ().size () << ")";
 }
 
 void InstanceRegistry::remove (RegisteredInstance& instance)

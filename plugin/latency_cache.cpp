@@ -4,7 +4,6 @@
 
 #include "log/log.h"
 
-
 namespace Steinberg {
 namespace QuillMarlow {
 

@@ -53,7 +53,8 @@ bool LatencyWatcher::check ()
 	// The region lies in the processor's file, which may be unmapped.
 	const CommandRegionLink region = CommandRegionLink::toProcessor (instanceId_);
 	int32 count = 0;
-	if (!region.with ([&count] (Tandem::UICommand& ui) { count = ui.latencyReport.load (std::memory_order_acquire); }) ||
+	if (!region.with (
+	        [&count] (Tandem::UICommand& ui) { count = ui.latencyReport.load (std::memory_order_acquire); }) ||
 	    count == seen_)
 		return false;
 	seen_ = count;

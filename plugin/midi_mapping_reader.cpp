@@ -13,8 +13,8 @@ using Kind = Tandem::ParameterRequestKind;
 
 namespace {
 
-constexpr size_t kTableSize = static_cast<size_t> (Tandem::kMappedBuses * Tandem::kMidiChannels *
-                                                   Tandem::kMidiControllers);
+constexpr size_t kTableSize =
+    static_cast<size_t> (Tandem::kMappedBuses * Tandem::kMidiChannels * Tandem::kMidiControllers);
 
 // An id or unit answered in a double, if it is one.
 bool wholeIn (double value, double low, double high)
@@ -32,9 +32,8 @@ bool MidiMappingReader::serves (uint32 interface)
 	uint32 interfaces = 0;
 	auto read = [&] {
 		bool known = false;
-		parameters_.withRegion ([&] (Tandem::ParameterData& region) {
-			known = Tandem::readInterfaces (region.midi, interfaces);
-		});
+		parameters_.withRegion (
+		    [&] (Tandem::ParameterData& region) { known = Tandem::readInterfaces (region.midi, interfaces); });
 		return known;
 	};
 	// outpost publishes them with its first list, which hosts wait for.
@@ -50,8 +49,7 @@ bool MidiMappingReader::mapping ()
 {
 	int32 instance = 0;
 	uint32 sequence = 0;
-	if (!parameters_.following (instance) ||
-	    !parameters_.withRegion ([&] (Tandem::ParameterData& region) {
+	if (!parameters_.following (instance) || !parameters_.withRegion ([&] (Tandem::ParameterData& region) {
 		    sequence = Tandem::midiMappingSequence (region.midi.mapping);
 	    }))
 		return false;
@@ -73,15 +71,16 @@ bool MidiMappingReader::ask (Kind kind, int32 bus, int32 channel, Vst::ParamID i
                              const ParameterListReader::RegionAccess& post,
                              const ParameterListReader::RegionAccess& take)
 {
-	if (!parameters_.ask (kind, id, value, index, text, answer,
-	                        [&] (Tandem::ParameterData& region) {
-		                        region.midi.bus = bus;
-		                        region.midi.channel = channel;
-		                        region.midi.count = 0;
-		                        if (post)
-			                        post (region);
-	                        },
-	                        take))
+	if (!parameters_.ask (
+	        kind, id, value, index, text, answer,
+	        [&] (Tandem::ParameterData& region) {
+		        region.midi.bus = bus;
+		        region.midi.channel = channel;
+		        region.midi.count = 0;
+		        if (post)
+			        post (region);
+	        },
+	        take))
 		return false;
 	// Counts travel as results, and stay as they are.
 	if (kind != Kind::NoteExpressionCount && kind != Kind::KeyswitchCount)
@@ -122,8 +121,7 @@ int32 MidiMappingReader::noteExpressionCount (int32 bus, int16 channel)
 	return std::max (answer.result, 0);
 }
 
-tresult MidiMappingReader::noteExpressionInfo (int32 bus, int16 channel, int32 index,
-                                               Vst::NoteExpressionTypeInfo& info)
+tresult MidiMappingReader::noteExpressionInfo (int32 bus, int16 channel, int32 index, Vst::NoteExpressionTypeInfo& info)
 {
 	Tandem::ParameterRequest answer {};
 	Vst::NoteExpressionTypeInfo read {};
@@ -160,8 +158,7 @@ tresult MidiMappingReader::noteExpressionValue (int32 bus, int16 channel, Vst::N
 		text[i] = string[i];
 	Tandem::ParameterRequest answer {};
 	if (!serves (Tandem::kServesNoteExpressions) ||
-	    !ask (Kind::NoteExpressionValue, bus, channel, id, 0.0, 0, text, answer) ||
-	    !std::isfinite (answer.answerValue))
+	    !ask (Kind::NoteExpressionValue, bus, channel, id, 0.0, 0, text, answer) || !std::isfinite (answer.answerValue))
 		return kResultFalse;
 	if (answer.result == kResultOk)
 		value = answer.answerValue;
@@ -200,15 +197,16 @@ tresult MidiMappingReader::physicalUIMapping (int32 bus, int16 channel, Vst::Phy
 	for (uint32 i = static_cast<uint32> (asked); i < list.count; ++i)
 		list.map[i].noteExpressionTypeID = Vst::kInvalidTypeID;
 	if (!serves (Tandem::kServesPhysicalUIMapping) ||
-	    !ask (Kind::PhysicalUIMapping, bus, channel, 0, 0.0, 0, nullptr, answer,
-	          [&] (Tandem::ParameterData& region) { Tandem::writePhysicalUIMaps (region.midi, list.map, list.count); },
-	          [&] (Tandem::ParameterData& region) {
-		          Vst::PhysicalUIMap maps[Tandem::kMaxPhysicalUIMaps];
-		          const int32 count = Tandem::readPhysicalUIMaps (region.midi, maps, asked);
-		          // Only the served controller's answers; the types asked for stay.
-		          for (int32 i = 0; i < count; ++i)
-			          list.map[i].noteExpressionTypeID = maps[i].noteExpressionTypeID;
-	          }))
+	    !ask (
+	        Kind::PhysicalUIMapping, bus, channel, 0, 0.0, 0, nullptr, answer,
+	        [&] (Tandem::ParameterData& region) { Tandem::writePhysicalUIMaps (region.midi, list.map, list.count); },
+	        [&] (Tandem::ParameterData& region) {
+		        Vst::PhysicalUIMap maps[Tandem::kMaxPhysicalUIMaps];
+		        const int32 count = Tandem::readPhysicalUIMaps (region.midi, maps, asked);
+		        // Only the served controller's answers; the types asked for stay.
+		        for (int32 i = 0; i < count; ++i)
+			        list.map[i].noteExpressionTypeID = maps[i].noteExpressionTypeID;
+	        }))
 		return kResultFalse;
 	return answer.result;
 }

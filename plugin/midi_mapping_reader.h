@@ -45,8 +45,8 @@ public:
 
 private:
 	// Asks outpost with the bus and channel; false without an answer.
-	bool ask (Tandem::ParameterRequestKind kind, int32 bus, int32 channel, Vst::ParamID id, double value,
-	          int32 index, const Vst::TChar* text, Tandem::ParameterRequest& answer,
+	bool ask (Tandem::ParameterRequestKind kind, int32 bus, int32 channel, Vst::ParamID id, double value, int32 index,
+	          const Vst::TChar* text, Tandem::ParameterRequest& answer,
 	          const ParameterListReader::RegionAccess& post = nullptr,
 	          const ParameterListReader::RegionAccess& take = nullptr);
 	// A copy of the published mapping, the newest; false when there is none.

@@ -112,8 +112,8 @@ bool OutpostLifecycle::serving () const
 	return link_.load (std::memory_order_acquire) != kGone && alive ();
 }
 
-bool OutpostLifecycle::launch (const ConfigAdjuster& adjust, double sampleRate, int32 maxSamplesPerBlock,
-                               bool& cameUp, const std::function<bool ()>& stopping)
+bool OutpostLifecycle::launch (const ConfigAdjuster& adjust, double sampleRate, int32 maxSamplesPerBlock, bool& cameUp,
+                               const std::function<bool ()>& stopping)
 {
 	Tandem::logInfo () << "[QuillMarlow] Lancement du outpost...";
 	const std::string dir = getBundlePath ();
@@ -248,7 +248,7 @@ void OutpostLifecycle::terminate ()
 	if (processGone (pid))
 	{
 		reportEnd (pid);
-		child_.terminate (500);  // only reaps what is left of it
+		child_.terminate (500); // only reaps what is left of it
 		return;
 	}
 	Tandem::logInfo () << "[QuillMarlow] Terminaison du outpost...";
@@ -395,12 +395,12 @@ void OutpostLifecycle::resetFileForNewOutpost ()
 
 void OutpostLifecycle::handleEnd ()
 {
-	alive ();  // writes how it ended, once
+	alive (); // writes how it ended, once
 	if (!takeSlotsFromAudioThread ())
 		return;
 	{
 		std::lock_guard<std::mutex> lock (childLock_);
-		child_.terminate (500);  // reaps it
+		child_.terminate (500); // reaps it
 	}
 	const auto now = std::chrono::steady_clock::now ();
 	ends_.push_back (now);
@@ -419,9 +419,8 @@ void OutpostLifecycle::handleEnd ()
 	                   << kMaxRestarts << " within a minute)...";
 	resetFileForNewOutpost ();
 	auto stoppingNow = [this] { return stopping (); };
-	if (!startChild (config_) ||
-	    !waitForAudioReady (stoppingNow, "audio passes through while outpost is restarted"))
-		return;  // the next turn finds it gone and counts this end too
+	if (!startChild (config_) || !waitForAudioReady (stoppingNow, "audio passes through while outpost is restarted"))
+		return; // the next turn finds it gone and counts this end too
 	audioPid_.store (pid (), std::memory_order_relaxed);
 	editCountSeen_ = editCountFetched_ = 0;
 	// The state and the host's activation go back first (the hook); the

@@ -48,7 +48,12 @@ class OutpostLifecycle
 public:
 	using ConfigAdjuster = std::function<void (Tandem::OutpostConfig&)>;
 	// What the audio thread may do with the current block.
-	enum class AudioTurn { Exchange, ExchangeWithNewOutpost, PassThrough };
+	enum class AudioTurn
+	{
+		Exchange,
+		ExchangeWithNewOutpost,
+		PassThrough
+	};
 	// Work the watcher leaves to the processor, on the watcher's thread:
 	// give a new outpost the latest state and the host's activation (false
 	// when either failed) and then call `publish`, which hands the new outpost to the audio thread, before
@@ -117,7 +122,12 @@ public:
 	pid_t pid () const;
 
 private:
-	enum : int32 { kLive = 0, kGone = 1, kReady = 2 };
+	enum : int32
+	{
+		kLive = 0,
+		kGone = 1,
+		kReady = 2
+	};
 
 	void reportEnd (pid_t pid) const;
 	// Whether outpost has said it speaks another version of the file than

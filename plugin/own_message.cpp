@@ -56,7 +56,8 @@ public:
 		if (!data && sizeInBytes > 0)
 			return kInvalidArgument;
 		const auto* bytes = static_cast<const char*> (data);
-		return store (id, Kind::Binary, [bytes, sizeInBytes] (Value& v) { v.bytes.assign (bytes, bytes + sizeInBytes); });
+		return store (id, Kind::Binary,
+		              [bytes, sizeInBytes] (Value& v) { v.bytes.assign (bytes, bytes + sizeInBytes); });
 	}
 	// The data stays valid until the attribute changes or the list goes.
 	tresult PLUGIN_API getBinary (AttrID id, const void*& data, uint32& sizeInBytes) override
@@ -68,7 +69,13 @@ public:
 	}
 
 private:
-	enum class Kind { Int, Float, String, Binary };
+	enum class Kind
+	{
+		Int,
+		Float,
+		String,
+		Binary
+	};
 	struct Value
 	{
 		explicit Value (Kind k) : kind (k) {}

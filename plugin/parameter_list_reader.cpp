@@ -20,21 +20,36 @@ const char* requestName (Tandem::ParameterRequestKind kind)
 {
 	switch (kind)
 	{
-		case Tandem::ParameterRequestKind::StringByValue: return "getParamStringByValue";
-		case Tandem::ParameterRequestKind::ValueByString: return "getParamValueByString";
-		case Tandem::ParameterRequestKind::NormalizedToPlain: return "normalizedParamToPlain";
-		case Tandem::ParameterRequestKind::PlainToNormalized: return "plainParamToNormalized";
-		case Tandem::ParameterRequestKind::ProgramName: return "getProgramName";
-		case Tandem::ParameterRequestKind::MidiControllerAssignment: return "getMidiControllerAssignment";
-		case Tandem::ParameterRequestKind::NoteExpressionCount: return "getNoteExpressionCount";
-		case Tandem::ParameterRequestKind::NoteExpressionInfo: return "getNoteExpressionInfo";
-		case Tandem::ParameterRequestKind::NoteExpressionString: return "getNoteExpressionStringByValue";
-		case Tandem::ParameterRequestKind::NoteExpressionValue: return "getNoteExpressionValueByString";
-		case Tandem::ParameterRequestKind::KeyswitchCount: return "getKeyswitchCount";
-		case Tandem::ParameterRequestKind::KeyswitchInfo: return "getKeyswitchInfo";
-		case Tandem::ParameterRequestKind::PhysicalUIMapping: return "getPhysicalUIMapping";
-		case Tandem::ParameterRequestKind::MidiLearn: return "onLiveMIDIControllerInput";
-		case Tandem::ParameterRequestKind::UnitByBus: return "getUnitByBus";
+	case Tandem::ParameterRequestKind::StringByValue:
+		return "getParamStringByValue";
+	case Tandem::ParameterRequestKind::ValueByString:
+		return "getParamValueByString";
+	case Tandem::ParameterRequestKind::NormalizedToPlain:
+		return "normalizedParamToPlain";
+	case Tandem::ParameterRequestKind::PlainToNormalized:
+		return "plainParamToNormalized";
+	case Tandem::ParameterRequestKind::ProgramName:
+		return "getProgramName";
+	case Tandem::ParameterRequestKind::MidiControllerAssignment:
+		return "getMidiControllerAssignment";
+	case Tandem::ParameterRequestKind::NoteExpressionCount:
+		return "getNoteExpressionCount";
+	case Tandem::ParameterRequestKind::NoteExpressionInfo:
+		return "getNoteExpressionInfo";
+	case Tandem::ParameterRequestKind::NoteExpressionString:
+		return "getNoteExpressionStringByValue";
+	case Tandem::ParameterRequestKind::NoteExpressionValue:
+		return "getNoteExpressionValueByString";
+	case Tandem::ParameterRequestKind::KeyswitchCount:
+		return "getKeyswitchCount";
+	case Tandem::ParameterRequestKind::KeyswitchInfo:
+		return "getKeyswitchInfo";
+	case Tandem::ParameterRequestKind::PhysicalUIMapping:
+		return "getPhysicalUIMapping";
+	case Tandem::ParameterRequestKind::MidiLearn:
+		return "onLiveMIDIControllerInput";
+	case Tandem::ParameterRequestKind::UnitByBus:
+		return "getUnitByBus";
 	}
 	return "request";
 }
@@ -308,8 +323,7 @@ tresult ParameterListReader::stringByValue (Vst::ParamID id, Vst::ParamValue val
 		return kResultOk;
 	}
 	Tandem::ParameterRequest answer {};
-	if (!ask (Tandem::ParameterRequestKind::StringByValue, id, value, 0, nullptr, answer) ||
-	    answer.result != kResultOk)
+	if (!ask (Tandem::ParameterRequestKind::StringByValue, id, value, 0, nullptr, answer) || answer.result != kResultOk)
 		return kResultFalse;
 	Tandem::copyText (string, answer.text);
 	return kResultOk;
@@ -335,7 +349,8 @@ Vst::ParamValue ParameterListReader::toPlain (Vst::ParamID id, Vst::ParamValue n
 {
 	int32 index = 0;
 	Tandem::ParameterRequest answer {};
-	if (!known (id, index) || !ask (Tandem::ParameterRequestKind::NormalizedToPlain, id, normalized, 0, nullptr, answer) ||
+	if (!known (id, index) ||
+	    !ask (Tandem::ParameterRequestKind::NormalizedToPlain, id, normalized, 0, nullptr, answer) ||
 	    !std::isfinite (answer.answerValue))
 		return normalized;
 	return answer.answerValue;

@@ -81,9 +81,8 @@ public:
 	using RegionAccess = std::function<void (Tandem::ParameterData&)>;
 	// Runs `use` on the followed processor's region; false when there is none.
 	bool withRegion (const RegionAccess& use);
-	bool ask (Tandem::ParameterRequestKind kind, Vst::ParamID id, double value, int32 index,
-	          const Vst::TChar* text, Tandem::ParameterRequest& answer, const RegionAccess& post = nullptr,
-	          const RegionAccess& take = nullptr);
+	bool ask (Tandem::ParameterRequestKind kind, Vst::ParamID id, double value, int32 index, const Vst::TChar* text,
+	          Tandem::ParameterRequest& answer, const RegionAccess& post = nullptr, const RegionAccess& take = nullptr);
 
 private:
 	// The list index of `id`, with the list copied first if it never was.

@@ -33,7 +33,7 @@ namespace QuillMarlow {
 
 // Directory of the bundle that holds the loaded plug-in library; empty when
 // it cannot be found.
-std::string getBundlePath();
+std::string getBundlePath ();
 
 class QuillMarlowProcessor : public Vst::AudioEffect, public RegisteredInstance
 {
@@ -94,8 +94,7 @@ public:
 	{
 		return buses_.getRoutingInfo (inInfo, outInfo);
 	}
-	tresult PLUGIN_API activateBus (Vst::MediaType type, Vst::BusDirection dir, int32 index,
-	                                TBool state) SMTG_OVERRIDE
+	tresult PLUGIN_API activateBus (Vst::MediaType type, Vst::BusDirection dir, int32 index, TBool state) SMTG_OVERRIDE
 	{
 		return buses_.activateBus (type, dir, index, state);
 	}
@@ -174,7 +173,12 @@ private:
 
 	// The host's activation of the served processor
 	// (processor_activation.cpp).
-	enum class ServedActivation { Active, Refused, NoAnswer };
+	enum class ServedActivation
+	{
+		Active,
+		Refused,
+		NoAnswer
+	};
 	ServedActivation activateServed (const std::function<bool ()>& stopping);
 	void deactivateServed ();
 

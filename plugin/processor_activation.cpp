@@ -156,7 +156,8 @@ void QuillMarlowProcessor::deactivateServed ()
 	if (!ui || !outpost_.serving ())
 		return;
 	const Deadline deadline = std::chrono::steady_clock::now () + kActivationTimeout;
-	postWhenFree (*ui, slotLock_, Tandem::CommandCode::Deactivate, deadline, [] { return false; }, true);
+	postWhenFree (
+	    *ui, slotLock_, Tandem::CommandCode::Deactivate, deadline, [] { return false; }, true);
 	if (Tandem::awaitAcknowledgement (Tandem::slotVisit (*ui), deadline, [&] { return !outpost_.alive (); }) !=
 	        Tandem::CommandTurn::Done &&
 	    outpost_.alive ())

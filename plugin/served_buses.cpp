@@ -60,14 +60,17 @@ static ServedBus recordedBus (const Tandem::ServedBus& recorded)
 	ServedBus bus {};
 	bus.info.mediaType = recorded.mediaType == "event" ? Vst::kEvent : Vst::kAudio;
 	bus.info.direction = recorded.direction == "output" ? Vst::kOutput : Vst::kInput;
-	bus.info.channelCount = recorded.channelCount < 0 ? 0 : std::min<int32> (recorded.channelCount, Tandem::kMaxBusChannels);
+	bus.info.channelCount =
+	    recorded.channelCount < 0 ? 0 : std::min<int32> (recorded.channelCount, Tandem::kMaxBusChannels);
 	copyUtf16 (bus.info.name, 128, recorded.name);
 	bus.info.busType = recorded.busType == "aux" ? Vst::kAux : Vst::kMain;
 	bus.info.flags = recorded.flags;
 	// The arrangement the channel count names most often; the served plug-in
 	// tells its own once it runs.
 	const int32 n = bus.info.channelCount;
-	bus.arrangement = n == 1 ? Vst::SpeakerArr::kMono : n >= 64 ? ~Vst::SpeakerArrangement {0} : (Vst::SpeakerArrangement {1} << n) - 1;
+	bus.arrangement = n == 1    ? Vst::SpeakerArr::kMono
+	                  : n >= 64 ? ~Vst::SpeakerArrangement {0}
+	                            : (Vst::SpeakerArrangement {1} << n) - 1;
 	bus.active = (recorded.flags & Vst::BusInfo::kDefaultActive) != 0;
 	return bus;
 }

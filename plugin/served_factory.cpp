@@ -30,7 +30,6 @@ void copyUtf8 (char8* field, size_t size, const std::string& text)
 	std::memcpy (field, text.data (), n);
 }
 
-
 PClassInfo2 classInfo2 (const Tandem::ServedClass& c, const FUID& cid)
 {
 	PClassInfo2 info {};
@@ -150,7 +149,6 @@ private:
 };
 
 } // namespace
-
 
 FUID servedClassId (const std::string& cid)
 {

@@ -45,8 +45,8 @@ bool ServedState::writeState (IBStream* stream, const uint8* bytes, int32 size) 
 {
 	// Stream format: 4-byte little-endian size, then the bytes. A host stream
 	// that refuses or shortens a write (a full disk) must not pass for a save.
-	const uint8 header[4] = {static_cast<uint8> (size), static_cast<uint8> (size >> 8),
-	                         static_cast<uint8> (size >> 16), static_cast<uint8> (size >> 24)};
+	const uint8 header[4] = {static_cast<uint8> (size), static_cast<uint8> (size >> 8), static_cast<uint8> (size >> 16),
+	                         static_cast<uint8> (size >> 24)};
 	auto writeAll = [stream] (const uint8* data, int32 count) {
 		int32 written = 0;
 		return stream->write (const_cast<uint8*> (data), count, &written) == kResultOk && written == count;
@@ -57,8 +57,8 @@ bool ServedState::writeState (IBStream* stream, const uint8* bytes, int32 size) 
 	return false;
 }
 
-bool ServedState::postWhenFree (Tandem::CommandCode code, Deadline deadline,
-                                         const std::function<bool ()>& stopping, bool takeAnyway)
+bool ServedState::postWhenFree (Tandem::CommandCode code, Deadline deadline, const std::function<bool ()>& stopping,
+                                bool takeAnyway)
 {
 	return QuillMarlow::postWhenFree (*file_.uiCommand (), slotLock_, code, deadline, stopping, takeAnyway);
 }
@@ -143,7 +143,8 @@ void ServedState::fetchSettled (const std::function<bool ()>& stopping)
 	state->stateReady.store (false, std::memory_order_relaxed);
 	if (!postWhenFree (Tandem::CommandCode::GetControllerState, deadline, stopping, false) ||
 	    !pollUntil ([&] { return state->stateReady.load (std::memory_order_acquire) || stopping (); }, deadline) ||
-	    !state->stateReady.load (std::memory_order_acquire) || Tandem::answeredResult (*file_.uiCommand ()) != kResultOk)
+	    !state->stateReady.load (std::memory_order_acquire) ||
+	    Tandem::answeredResult (*file_.uiCommand ()) != kResultOk)
 		return;
 	const int32 controllerSize = Tandem::clampCount (state->stateSize, Tandem::kMaxStateSize);
 	lastController_.assign (state->stateBuffer, state->stateBuffer + controllerSize);
@@ -202,8 +203,7 @@ bool ServedState::keepsRefused (bool refused) const
 	return refused && ui && ui->editCount.load (std::memory_order_relaxed) == refusedEdits_;
 }
 
-ServedState::StateRead ServedState::readState (IBStream* stream, std::vector<uint8>& bytes,
-                                                                 bool mayBeEmpty) const
+ServedState::StateRead ServedState::readState (IBStream* stream, std::vector<uint8>& bytes, bool mayBeEmpty) const
 {
 	// Stream format: 4-byte little-endian size, then the bytes.
 	uint8 header[4] = {};
@@ -216,9 +216,9 @@ ServedState::StateRead ServedState::readState (IBStream* stream, std::vector<uin
 		Tandem::logError () << "[QuillMarlow] Failed to read state size";
 		return StateRead::Failed;
 	}
-	const int32 size = static_cast<int32> (static_cast<uint32> (header[0]) | static_cast<uint32> (header[1]) << 8 |
-	                                       static_cast<uint32> (header[2]) << 16 |
-	                                       static_cast<uint32> (header[3]) << 24);
+	const int32 size =
+	    static_cast<int32> (static_cast<uint32> (header[0]) | static_cast<uint32> (header[1]) << 8 |
+	                        static_cast<uint32> (header[2]) << 16 | static_cast<uint32> (header[3]) << 24);
 	if (mayBeEmpty && size == 0)
 		return StateRead::Empty;
 	if (size < 1 || size > Tandem::kMaxStateSize)
@@ -272,8 +272,8 @@ bool ServedState::handOver (const std::vector<uint8>& bytes, Tandem::CommandCode
 
 void ServedState::reportRefusal (const char* what, int32 result, size_t size) const
 {
-	Tandem::logError () << "[QuillMarlow #" << instanceId_ << "] The served plug-in refused its " << what
-	                    << " (result " << result << ", " << size
+	Tandem::logError () << "[QuillMarlow #" << instanceId_ << "] The served plug-in refused its " << what << " (result "
+	                    << result << ", " << size
 	                    << " bytes): the host is told; the bytes are kept and saved with the project";
 }
 

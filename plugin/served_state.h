@@ -57,7 +57,12 @@ private:
 	               const char* timeoutLine, const Stopping& stopping, int32* served);
 	// Reads a state in the host's stream format. `mayBeEmpty`: a stream with
 	// nothing in it, or a size of 0, is no state (a project saved without one).
-	enum class StateRead { Bytes, Empty, Failed };
+	enum class StateRead
+	{
+		Bytes,
+		Empty,
+		Failed
+	};
 	StateRead readState (IBStream* stream, std::vector<uint8>& bytes, bool mayBeEmpty) const;
 	bool writeState (IBStream* stream, const uint8* bytes, int32 size) const;
 	// The one line that says the served plug-in refused a state of ours.

@@ -14,11 +14,11 @@ namespace QuillMarlow {
 
 struct ServedTarget
 {
-	std::string prefix;         // Wine prefix of the module
-	std::string module;         // Linux path of the module file
-	std::string windowsModule;  // the same, as outpost loads it
-	std::string classId;        // the audio class, 32 hex digits
-	FUID controller;            // the Linux controller class the processor names
+	std::string prefix;        // Wine prefix of the module
+	std::string module;        // Linux path of the module file
+	std::string windowsModule; // the same, as outpost loads it
+	std::string classId;       // the audio class, 32 hex digits
+	FUID controller;           // the Linux controller class the processor names
 	std::vector<Tandem::ServedBus> buses;
 	bool sample64 = false;
 };

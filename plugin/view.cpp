@@ -272,7 +272,7 @@ void QuillMarlowView::followOutpost (uint32 wrapper, uint32& wine)
 	bool up = true;
 	int32 restarts = 0;
 	if (!region_.outpostStatus (up, restarts))
-		return;  // a region of no processor: nothing restarts it
+		return; // a region of no processor: nothing restarts it
 	const auto now = std::chrono::steady_clock::now ();
 	if (!up)
 	{
@@ -309,7 +309,8 @@ bool QuillMarlowView::embedRestartedEditor (uint32 wrapper)
 	}
 	windows_.setWine (window);
 	takeEmbeddedEditorSize ();
-	const uint16 width = static_cast<uint16> (editorWidth_.load ()), height = static_cast<uint16> (editorHeight_.load ());
+	const uint16 width = static_cast<uint16> (editorWidth_.load ()),
+	             height = static_cast<uint16> (editorHeight_.load ());
 	windows_.embedWine (wrapper, wrapper, width, height);
 	windows_.updatePosition (wrapper, windows_.wine (), width, height, nullptr, true);
 	xcb_flush (windows_.connection ());

@@ -210,7 +210,8 @@ void QuillMarlowView::checkSizeReport ()
 	windows_.resize (width, height);
 	editorWidth_ = hostWidth_ = width;
 	editorHeight_ = hostHeight_ = height;
-	Tandem::logInfo () << "[QuillMarlowView] Host offers no run loop: its window is not asked for " << width << "x" << height;
+	Tandem::logInfo () << "[QuillMarlowView] Host offers no run loop: its window is not asked for " << width << "x"
+	                   << height;
 }
 
 void PLUGIN_API QuillMarlowView::onFDIsSet (Linux::FileDescriptor fd)
@@ -238,7 +239,8 @@ void QuillMarlowView::askHostToResize (int32 width, int32 height)
 {
 	if (!frame_)
 	{
-		Tandem::logInfo () << "[QuillMarlowView] No host frame: the host window is not asked for " << width << "x" << height;
+		Tandem::logInfo () << "[QuillMarlowView] No host frame: the host window is not asked for " << width << "x"
+		                   << height;
 		hostWidth_ = width;
 		hostHeight_ = height;
 		return;
@@ -254,8 +256,8 @@ void QuillMarlowView::askHostToResize (int32 width, int32 height)
 		hostHeight_ = height;
 	}
 	else
-		Tandem::logError () << "[QuillMarlowView] Host did not resize to " << width << "x" << height << " (result " << result
-		                    << ")";
+		Tandem::logError () << "[QuillMarlowView] Host did not resize to " << width << "x" << height << " (result "
+		                    << result << ")";
 }
 
 } // namespace QuillMarlow

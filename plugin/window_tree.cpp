@@ -119,8 +119,8 @@ bool WindowTree::createWrapper (int32 width, int32 height)
 	Tandem::logInfo () << "[QuillMarlowView]   Parent (DAW): 0x" << std::hex << parent;
 	Tandem::logInfo () << "[QuillMarlowView]   Wine window:  0x" << std::hex << wine;
 
-	if (auto* attrs = xcb_get_window_attributes_reply (connection_, xcb_get_window_attributes (connection_, parent),
-	                                                   nullptr))
+	if (auto* attrs =
+	        xcb_get_window_attributes_reply (connection_, xcb_get_window_attributes (connection_, parent), nullptr))
 	{
 		Tandem::logInfo () << "[QuillMarlowView] DAW parent map_state: " << static_cast<int> (attrs->map_state)
 		                   << " (0=Unmapped, 1=Unviewable, 2=Viewable)";
@@ -170,17 +170,16 @@ void WindowTree::embedWine (uint32 wrapper, uint32 previousWrapper, int32 width,
 	Tandem::logInfo () << "[QuillMarlowView] Reparenting Wine into wrapper...";
 	xcb_reparent_window (connection_, wine, wrapper, 0, 0);
 	const uint32 geometry[] = {0, 0, static_cast<uint32> (width), static_cast<uint32> (height)};
-	xcb_configure_window (connection_, wine,
-	                      XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y | XCB_CONFIG_WINDOW_WIDTH |
-	                          XCB_CONFIG_WINDOW_HEIGHT,
-	                      geometry);
+	xcb_configure_window (
+	    connection_, wine,
+	    XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y | XCB_CONFIG_WINDOW_WIDTH | XCB_CONFIG_WINDOW_HEIGHT, geometry);
 	xcb_flush (connection_);
 	sync ();
 	Tandem::logInfo () << "[QuillMarlowView] Configured Wine window to " << width << "x" << height;
 
 	static const char kWmState[] = "WM_STATE";
-	if (auto* atom = xcb_intern_atom_reply (
-	        connection_, xcb_intern_atom (connection_, 0, sizeof (kWmState) - 1, kWmState), nullptr))
+	if (auto* atom = xcb_intern_atom_reply (connection_,
+	                                        xcb_intern_atom (connection_, 0, sizeof (kWmState) - 1, kWmState), nullptr))
 	{
 		wmStateAtom_ = atom->atom;
 		Tandem::logInfo () << "[QuillMarlowView] Cached WM_STATE atom: " << wmStateAtom_;
@@ -203,7 +202,6 @@ void WindowTree::embedWine (uint32 wrapper, uint32 previousWrapper, int32 width,
 		setNormalWmState (wine);
 	xcb_flush (connection_);
 	sync ();
-
 }
 
 void WindowTree::withdrawWine (uint32 previousWrapper)
@@ -270,8 +268,8 @@ void WindowTree::withdrawWine (uint32 previousWrapper)
 	// reparent to the root, and its late WM_STATE change would undo ours.
 	xcb_atom_t wmState = XCB_NONE;
 	static const char kWmState[] = "WM_STATE";
-	if (auto* atom = xcb_intern_atom_reply (
-	        connection_, xcb_intern_atom (connection_, 0, sizeof (kWmState) - 1, kWmState), nullptr))
+	if (auto* atom = xcb_intern_atom_reply (connection_,
+	                                        xcb_intern_atom (connection_, 0, sizeof (kWmState) - 1, kWmState), nullptr))
 	{
 		wmState = atom->atom;
 		free (atom);
@@ -305,8 +303,8 @@ bool WindowTree::windowManagerRunning () const
 {
 	// A window manager owns the selection WM_S<screen> while it manages it.
 	static const char kWmS0[] = "WM_S0";
-	auto* atom = xcb_intern_atom_reply (connection_, xcb_intern_atom (connection_, 0, sizeof (kWmS0) - 1, kWmS0),
-	                                    nullptr);
+	auto* atom =
+	    xcb_intern_atom_reply (connection_, xcb_intern_atom (connection_, 0, sizeof (kWmS0) - 1, kWmS0), nullptr);
 	if (!atom)
 		return false;
 	auto* owner =
@@ -347,10 +345,9 @@ void WindowTree::reembedWine (uint32 wrapper, uint32 wine, int32 width, int32 he
 {
 	const uint32 geometry[] = {0, 0, static_cast<uint32> (width), static_cast<uint32> (height)};
 	xcb_reparent_window (connection_, wine, wrapper, 0, 0);
-	xcb_configure_window (connection_, wine,
-	                      XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y | XCB_CONFIG_WINDOW_WIDTH |
-	                          XCB_CONFIG_WINDOW_HEIGHT,
-	                      geometry);
+	xcb_configure_window (
+	    connection_, wine,
+	    XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y | XCB_CONFIG_WINDOW_WIDTH | XCB_CONFIG_WINDOW_HEIGHT, geometry);
 	xcb_map_window (connection_, wine);
 	if (wmStateAtom_)
 		setNormalWmState (wine);
@@ -372,10 +369,9 @@ void WindowTree::resize (int32 width, int32 height)
 	if (wrapper)
 		xcb_configure_window (connection_, wrapper, XCB_CONFIG_WINDOW_WIDTH | XCB_CONFIG_WINDOW_HEIGHT, size);
 	const uint32 geometry[] = {0, 0, size[0], size[1]};
-	xcb_configure_window (connection_, wine (),
-	                      XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y | XCB_CONFIG_WINDOW_WIDTH |
-	                          XCB_CONFIG_WINDOW_HEIGHT,
-	                      geometry);
+	xcb_configure_window (
+	    connection_, wine (),
+	    XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y | XCB_CONFIG_WINDOW_WIDTH | XCB_CONFIG_WINDOW_HEIGHT, geometry);
 	xcb_flush (connection_);
 }
 

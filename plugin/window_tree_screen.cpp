@@ -65,8 +65,8 @@ void WindowTree::sendConfigureNotify (uint32 target, int16 x, int16 y, uint16 wi
 	event->border_width = 0;
 	event->override_redirect = 0;
 	xcb_send_event (connection_, 0, target, XCB_EVENT_MASK_STRUCTURE_NOTIFY, buffer);
-	Tandem::logInfo () << "[QuillMarlowView] Sent ConfigureNotify to 0x" << std::hex << target << std::dec << " pos=(" << x
-	                   << "," << y << ") size=" << width << "x" << height;
+	Tandem::logInfo () << "[QuillMarlowView] Sent ConfigureNotify to 0x" << std::hex << target << std::dec << " pos=("
+	                   << x << "," << y << ") size=" << width << "x" << height;
 }
 
 std::vector<uint32> WindowTree::hostAncestors () const
@@ -108,8 +108,8 @@ void WindowTree::debugHierarchy ()
 			Tandem::logError () << "[QuillMarlowView] ERROR: Wrapper parent is NOT the DAW window!";
 		free (t);
 	}
-	if (auto* a = xcb_get_window_attributes_reply (connection_, xcb_get_window_attributes (connection_, wrapper),
-	                                               nullptr))
+	if (auto* a =
+	        xcb_get_window_attributes_reply (connection_, xcb_get_window_attributes (connection_, wrapper), nullptr))
 	{
 		Tandem::logInfo () << "[QuillMarlowView] Wrapper map_state: " << static_cast<int> (a->map_state)
 		                   << " (0=Unmapped, 1=Unviewable, 2=Viewable)";
@@ -124,8 +124,8 @@ void WindowTree::debugHierarchy ()
 	}
 	if (auto* t = xcb_query_tree_reply (connection_, xcb_query_tree (connection_, wine), nullptr))
 	{
-		Tandem::logInfo () << "[QuillMarlowView] Wine window parent: 0x" << std::hex << t->parent << " (should be wrapper 0x"
-		                   << wrapper << ")";
+		Tandem::logInfo () << "[QuillMarlowView] Wine window parent: 0x" << std::hex << t->parent
+		                   << " (should be wrapper 0x" << wrapper << ")";
 		if (t->parent != wrapper)
 			Tandem::logError () << "[QuillMarlowView] ERROR: Wine window parent is NOT the wrapper!";
 		free (t);
@@ -148,8 +148,7 @@ void WindowTree::debugHierarchy ()
 		free (p);
 	}
 
-	if (auto* a =
-	        xcb_get_window_attributes_reply (connection_, xcb_get_window_attributes (connection_, wine), nullptr))
+	if (auto* a = xcb_get_window_attributes_reply (connection_, xcb_get_window_attributes (connection_, wine), nullptr))
 	{
 		Tandem::logInfo () << "[QuillMarlowView] Wine map_state: " << static_cast<int> (a->map_state)
 		                   << " (0=Unmapped, 1=Unviewable, 2=Viewable)";

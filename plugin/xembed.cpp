@@ -54,8 +54,8 @@ void XEmbed::writeInfo (uint32 window, bool mapped)
 
 bool XEmbed::embedderWatches (uint32 wrapper)
 {
-	auto* attrs = xcb_get_window_attributes_reply (connection_, xcb_get_window_attributes (connection_, wrapper),
-	                                               nullptr);
+	auto* attrs =
+	    xcb_get_window_attributes_reply (connection_, xcb_get_window_attributes (connection_, wrapper), nullptr);
 	// We never select property changes on the wrapper: whoever does is
 	// waiting for its `_XEMBED_INFO` to change.
 	const bool watched = attrs && (attrs->all_event_masks & XCB_EVENT_MASK_PROPERTY_CHANGE);
@@ -78,31 +78,30 @@ bool XEmbed::handleMessage (const xcb_client_message_event_t& event, uint32 wrap
 	const uint32 message = event.data.data32[1];
 	switch (message)
 	{
-		case kEmbeddedNotify:
-			Tandem::logInfo () << "[QuillMarlowView] XEmbed: embedded by 0x" << std::hex << event.data.data32[3]
-			                   << std::dec << " (protocol version " << event.data.data32[4] << ")";
-			if (!askedToMap)
-			{
-				askEmbedderToMap (wrapper);
-				askedToMap = true;
-			}
-			break;
-		case kWindowActivate:
-		case kFocusIn:
-			Tandem::logInfo () << "[QuillMarlowView] XEmbed: "
-			                   << (message == kFocusIn ? "focus in" : "window activate")
-			                   << " - setting focus to Wine window";
-			xcb_set_input_focus (connection_, XCB_INPUT_FOCUS_PARENT, wine, XCB_CURRENT_TIME);
-			xcb_flush (connection_);
-			break;
-		case kWindowDeactivate:
-		case kFocusOut:
-			Tandem::logInfo () << "[QuillMarlowView] XEmbed: "
-			                   << (message == kFocusOut ? "focus out" : "window deactivate");
-			break;
-		default:
-			Tandem::logInfo () << "[QuillMarlowView] XEmbed: message " << message << " ignored";
-			break;
+	case kEmbeddedNotify:
+		Tandem::logInfo () << "[QuillMarlowView] XEmbed: embedded by 0x" << std::hex << event.data.data32[3] << std::dec
+		                   << " (protocol version " << event.data.data32[4] << ")";
+		if (!askedToMap)
+		{
+			askEmbedderToMap (wrapper);
+			askedToMap = true;
+		}
+		break;
+	case kWindowActivate:
+	case kFocusIn:
+		Tandem::logInfo () << "[QuillMarlowView] XEmbed: " << (message == kFocusIn ? "focus in" : "window activate")
+		                   << " - setting focus to Wine window";
+		xcb_set_input_focus (connection_, XCB_INPUT_FOCUS_PARENT, wine, XCB_CURRENT_TIME);
+		xcb_flush (connection_);
+		break;
+	case kWindowDeactivate:
+	case kFocusOut:
+		Tandem::logInfo () << "[QuillMarlowView] XEmbed: "
+		                   << (message == kFocusOut ? "focus out" : "window deactivate");
+		break;
+	default:
+		Tandem::logInfo () << "[QuillMarlowView] XEmbed: message " << message << " ignored";
+		break;
 	}
 	return true;
 }

@@ -13,20 +13,22 @@
 
 namespace Tandem {
 
-static_assert(sizeof(Steinberg::Vst::BusInfo) == kBusInfoSize, "BusInfo layout");
-static_assert(offsetof(Steinberg::Vst::BusInfo, channelCount) == 8, "BusInfo layout");
-static_assert(offsetof(Steinberg::Vst::BusInfo, name) == 12, "BusInfo layout");
-static_assert(offsetof(Steinberg::Vst::BusInfo, busType) == 268, "BusInfo layout");
-static_assert(offsetof(Steinberg::Vst::BusInfo, flags) == 272, "BusInfo layout");
-static_assert(sizeof(Steinberg::Vst::RoutingInfo) == 12, "RoutingInfo layout");
+static_assert (sizeof (Steinberg::Vst::BusInfo) == kBusInfoSize, "BusInfo layout");
+static_assert (offsetof (Steinberg::Vst::BusInfo, channelCount) == 8, "BusInfo layout");
+static_assert (offsetof (Steinberg::Vst::BusInfo, name) == 12, "BusInfo layout");
+static_assert (offsetof (Steinberg::Vst::BusInfo, busType) == 268, "BusInfo layout");
+static_assert (offsetof (Steinberg::Vst::BusInfo, flags) == 272, "BusInfo layout");
+static_assert (sizeof (Steinberg::Vst::RoutingInfo) == 12, "RoutingInfo layout");
 
-inline void writeBusInfo(BusRecord& record, const Steinberg::Vst::BusInfo& info) {
-    std::memcpy(record.info, &info, sizeof info);
+inline void writeBusInfo (BusRecord& record, const Steinberg::Vst::BusInfo& info)
+{
+	std::memcpy (record.info, &info, sizeof info);
 }
 
-inline void readBusInfo(const BusRecord& record, Steinberg::Vst::BusInfo& info) {
-    std::memcpy(&info, record.info, sizeof info);
-    terminateText(info.name);
+inline void readBusInfo (const BusRecord& record, Steinberg::Vst::BusInfo& info)
+{
+	std::memcpy (&info, record.info, sizeof info);
+	terminateText (info.name);
 }
 
-}  // namespace Tandem
+} // namespace Tandem

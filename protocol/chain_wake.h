@@ -53,39 +53,41 @@
 
 namespace Tandem {
 
-constexpr std::uint32_t kChainMagic = 0x51434831;  // "QCH1"
+constexpr std::uint32_t kChainMagic = 0x51434831; // "QCH1"
 constexpr std::uint32_t kChainVersion = 1;
 // Slots are numbered 0..kChainSlots-1; the session region holds number + 1.
 constexpr std::int32_t kChainSlots = 254;
 constexpr std::int32_t kNoChainSlot = -1;
 // How long a woken outpost spins for its block: at least, and at most.
-constexpr std::chrono::microseconds kMinFollowerSpin{20};
-constexpr std::chrono::microseconds kFollowerSpin{200};
+constexpr std::chrono::microseconds kMinFollowerSpin {20};
+constexpr std::chrono::microseconds kFollowerSpin {200};
 // How many outposts behind its own an outpost wakes.
 constexpr std::int32_t kWakeAhead = 1;
 
-struct alignas(64) ChainSlot {
-    std::atomic<std::int32_t> nudge;
-    std::atomic<std::int32_t> next;
-    std::atomic<std::int32_t> after;
-    std::atomic<std::uint8_t> asleep;
+struct alignas (64) ChainSlot
+{
+	std::atomic<std::int32_t> nudge;
+	std::atomic<std::int32_t> next;
+	std::atomic<std::int32_t> after;
+	std::atomic<std::uint8_t> asleep;
 };
 
-struct ChainRegion {
-    std::uint32_t magic;
-    std::uint32_t version;
-    std::uint32_t slotCount;
-    std::uint32_t reserved;
-    ChainSlot slots[kChainSlots];
+struct ChainRegion
+{
+	std::uint32_t magic;
+	std::uint32_t version;
+	std::uint32_t slotCount;
+	std::uint32_t reserved;
+	ChainSlot slots[kChainSlots];
 };
 
-static_assert(sizeof(ChainSlot) == 64, "ChainSlot layout");
-static_assert(offsetof(ChainSlot, nudge) == 0, "ChainSlot layout");
-static_assert(offsetof(ChainSlot, next) == 4, "ChainSlot layout");
-static_assert(offsetof(ChainSlot, after) == 8, "ChainSlot layout");
-static_assert(offsetof(ChainSlot, asleep) == 12, "ChainSlot layout");
-static_assert(offsetof(ChainRegion, slots) == 64, "ChainRegion layout");
-static_assert(sizeof(ChainRegion) == 64 + 64 * kChainSlots, "ChainRegion layout");
+static_assert (sizeof (ChainSlot) == 64, "ChainSlot layout");
+static_assert (offsetof (ChainSlot, nudge) == 0, "ChainSlot layout");
+static_assert (offsetof (ChainSlot, next) == 4, "ChainSlot layout");
+static_assert (offsetof (ChainSlot, after) == 8, "ChainSlot layout");
+static_assert (offsetof (ChainSlot, asleep) == 12, "ChainSlot layout");
+static_assert (offsetof (ChainRegion, slots) == 64, "ChainRegion layout");
+static_assert (sizeof (ChainRegion) == 64 + 64 * kChainSlots, "ChainRegion layout");
 
 // Every bundle made for a Windows plug-in carries its own copy of the
 // bridge's library, and each copy in a host process has a chain file of its
@@ -95,72 +97,89 @@ constexpr std::uint32_t kChainCopyShift = 22;
 constexpr std::uint32_t kChainFileCopies = 1024;
 
 // The chain file named after `owner` (see kChainCopyShift).
-inline std::string chainFilePath(std::uint32_t owner) {
-    return "/tmp/tandem_chain_" + std::to_string(owner) + ".shm";
+inline std::string chainFilePath (std::uint32_t owner)
+{
+	return "/tmp/tandem_chain_" + std::to_string (owner) + ".shm";
 }
 
-inline bool validChainSlot(std::int32_t slot) { return slot >= 0 && slot < kChainSlots; }
+inline bool validChainSlot (std::int32_t slot)
+{
+	return slot >= 0 && slot < kChainSlots;
+}
 
 // Linux side, at creation: the header and every slot unlinked and awake.
-inline void initialiseChain(ChainRegion& chain) {
-    chain.magic = kChainMagic;
-    chain.version = kChainVersion;
-    chain.slotCount = kChainSlots;
-    chain.reserved = 0;
-    for (ChainSlot& slot : chain.slots) {
-        slot.nudge.store(0, std::memory_order_relaxed);
-        slot.next.store(kNoChainSlot, std::memory_order_relaxed);
-        slot.after.store(kNoChainSlot, std::memory_order_relaxed);
-        slot.asleep.store(0, std::memory_order_relaxed);
-    }
+inline void initialiseChain (ChainRegion& chain)
+{
+	chain.magic = kChainMagic;
+	chain.version = kChainVersion;
+	chain.slotCount = kChainSlots;
+	chain.reserved = 0;
+	for (ChainSlot& slot : chain.slots)
+	{
+		slot.nudge.store (0, std::memory_order_relaxed);
+		slot.next.store (kNoChainSlot, std::memory_order_relaxed);
+		slot.after.store (kNoChainSlot, std::memory_order_relaxed);
+		slot.asleep.store (0, std::memory_order_relaxed);
+	}
 }
 
 // outpost: whether a mapped chain file is one this build speaks.
-inline bool chainHeaderMatches(const ChainRegion& chain) {
-    return chain.magic == kChainMagic && chain.version == kChainVersion && chain.slotCount == kChainSlots;
+inline bool chainHeaderMatches (const ChainRegion& chain)
+{
+	return chain.magic == kChainMagic && chain.version == kChainVersion && chain.slotCount == kChainSlots;
 }
 
 // Wakes the outpost asleep on `slot`, if it sleeps there and nobody else
 // took it first; true when this call woke it.
-inline bool nudge(ChainSlot& slot) {
-    if (slot.asleep.load(std::memory_order_relaxed) == 0 || slot.asleep.exchange(0) == 0) return false;
-    slot.nudge.fetch_add(1);
-    futexWake(&slot.nudge);
-    return true;
+inline bool nudge (ChainSlot& slot)
+{
+	if (slot.asleep.load (std::memory_order_relaxed) == 0 || slot.asleep.exchange (0) == 0)
+		return false;
+	slot.nudge.fetch_add (1);
+	futexWake (&slot.nudge);
+	return true;
 }
 
 // Linux side, with each block of the instance in `self`: it ran right
 // behind the one in `before` (kNoChainSlot: it starts a chain). Writes only
 // what changed.
-inline void linkChain(ChainRegion& chain, std::int32_t self, std::int32_t before) {
-    if (!validChainSlot(self)) return;
-    if (!validChainSlot(before) || before == self) before = kNoChainSlot;
-    if (chain.slots[self].after.load(std::memory_order_relaxed) != before)
-        chain.slots[self].after.store(before, std::memory_order_relaxed);
-    if (before != kNoChainSlot && chain.slots[before].next.load(std::memory_order_relaxed) != self)
-        chain.slots[before].next.store(self, std::memory_order_relaxed);
+inline void linkChain (ChainRegion& chain, std::int32_t self, std::int32_t before)
+{
+	if (!validChainSlot (self))
+		return;
+	if (!validChainSlot (before) || before == self)
+		before = kNoChainSlot;
+	if (chain.slots[self].after.load (std::memory_order_relaxed) != before)
+		chain.slots[self].after.store (before, std::memory_order_relaxed);
+	if (before != kNoChainSlot && chain.slots[before].next.load (std::memory_order_relaxed) != self)
+		chain.slots[before].next.store (self, std::memory_order_relaxed);
 }
 
 // The slot of the instance that ran right behind the one in `self`, while
 // both ends of the link agree; kNoChainSlot when none does.
-inline std::int32_t followerOf(const ChainRegion& chain, std::int32_t self) {
-    if (!validChainSlot(self)) return kNoChainSlot;
-    const std::int32_t next = chain.slots[self].next.load(std::memory_order_relaxed);
-    return validChainSlot(next) && next != self && chain.slots[next].after.load(std::memory_order_relaxed) == self
-               ? next
-               : kNoChainSlot;
+inline std::int32_t followerOf (const ChainRegion& chain, std::int32_t self)
+{
+	if (!validChainSlot (self))
+		return kNoChainSlot;
+	const std::int32_t next = chain.slots[self].next.load (std::memory_order_relaxed);
+	return validChainSlot (next) && next != self && chain.slots[next].after.load (std::memory_order_relaxed) == self
+	           ? next
+	           : kNoChainSlot;
 }
 
 // outpost, as its block comes: wakes the outposts of the `ahead` instances
 // that ran behind it, as far as the links hold. Returns how many it woke.
-inline int nudgeFollowers(ChainRegion& chain, std::int32_t self, std::int32_t ahead = kWakeAhead) {
-    int woken = 0;
-    for (std::int32_t step = 0; step < ahead; ++step) {
-        self = followerOf(chain, self);
-        if (self == kNoChainSlot) break;
-        woken += nudge(chain.slots[self]) ? 1 : 0;
-    }
-    return woken;
+inline int nudgeFollowers (ChainRegion& chain, std::int32_t self, std::int32_t ahead = kWakeAhead)
+{
+	int woken = 0;
+	for (std::int32_t step = 0; step < ahead; ++step)
+	{
+		self = followerOf (chain, self);
+		if (self == kNoChainSlot)
+			break;
+		woken += nudge (chain.slots[self]) ? 1 : 0;
+	}
+	return woken;
 }
 
 // outpost, behind another instance: how long it spins once woken ahead.
@@ -169,36 +188,41 @@ inline int nudgeFollowers(ChainRegion& chain, std::int32_t self, std::int32_t ah
 // kMinFollowerSpin more, up to `limit`. A spin that ran out counts as a
 // wait of its whole length, so a chain whose blocks come later than they
 // used to lengthens the spin within a few cycles.
-class FollowerSpin {
+class FollowerSpin
+{
 public:
-    std::chrono::nanoseconds limit = kFollowerSpin;
+	std::chrono::nanoseconds limit = kFollowerSpin;
 
-    std::chrono::nanoseconds bound() const {
-        return std::min<std::chrono::nanoseconds>(2 * longest_ + kMinFollowerSpin, limit);
-    }
-    void waited(std::chrono::nanoseconds wait) { longest_ = std::max(wait, longest_ - longest_ / 8); }
+	std::chrono::nanoseconds bound () const
+	{
+		return std::min<std::chrono::nanoseconds> (2 * longest_ + kMinFollowerSpin, limit);
+	}
+	void waited (std::chrono::nanoseconds wait) { longest_ = std::max (wait, longest_ - longest_ / 8); }
 
 private:
-    std::chrono::nanoseconds longest_{};
+	std::chrono::nanoseconds longest_ {};
 };
 
 // outpost's place in its host's chains: the flag its instance's blocks set
 // when they follow another (UICommand::followsAnother), and its slot of the
 // chain file when it has one.
-struct ChainPlace {
-    const std::atomic<std::uint8_t>* follows = nullptr;
-    ChainRegion* chain = nullptr;
-    std::int32_t slot = kNoChainSlot;
-    FollowerSpin spin;
+struct ChainPlace
+{
+	const std::atomic<std::uint8_t>* follows = nullptr;
+	ChainRegion* chain = nullptr;
+	std::int32_t slot = kNoChainSlot;
+	FollowerSpin spin;
 
-    bool following() const { return follows && follows->load(std::memory_order_relaxed) != 0; }
-    bool linked() const { return chain && validChainSlot(slot); }
-    ChainSlot& own() const { return chain->slots[slot]; }
-    // Its instance runs behind another, or another runs behind it.
-    bool inChain() const { return following() || (chain && followerOf(*chain, slot) != kNoChainSlot); }
-    void wakeFollowers() const {
-        if (linked()) nudgeFollowers(*chain, slot);
-    }
+	bool following () const { return follows && follows->load (std::memory_order_relaxed) != 0; }
+	bool linked () const { return chain && validChainSlot (slot); }
+	ChainSlot& own () const { return chain->slots[slot]; }
+	// Its instance runs behind another, or another runs behind it.
+	bool inChain () const { return following () || (chain && followerOf (*chain, slot) != kNoChainSlot); }
+	void wakeFollowers () const
+	{
+		if (linked ())
+			nudgeFollowers (*chain, slot);
+	}
 };
 
-}  // namespace Tandem
+} // namespace Tandem

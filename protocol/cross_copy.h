@@ -15,12 +15,13 @@ namespace Tandem {
 
 constexpr std::size_t kCrossCopyPiece = 1024;
 
-inline void crossCopy(void* to, const void* from, std::size_t bytes) {
-    auto* d = static_cast<unsigned char*>(to);
-    const auto* s = static_cast<const unsigned char*>(from);
-    for (; bytes > kCrossCopyPiece; bytes -= kCrossCopyPiece, d += kCrossCopyPiece, s += kCrossCopyPiece)
-        std::memcpy(d, s, kCrossCopyPiece);
-    std::memcpy(d, s, bytes);
+inline void crossCopy (void* to, const void* from, std::size_t bytes)
+{
+	auto* d = static_cast<unsigned char*> (to);
+	const auto* s = static_cast<const unsigned char*> (from);
+	for (; bytes > kCrossCopyPiece; bytes -= kCrossCopyPiece, d += kCrossCopyPiece, s += kCrossCopyPiece)
+		std::memcpy (d, s, kCrossCopyPiece);
+	std::memcpy (d, s, bytes);
 }
 
-}  // namespace Tandem
+} // namespace Tandem

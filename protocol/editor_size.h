@@ -22,38 +22,42 @@ namespace Tandem {
 constexpr std::uint32_t kEditorResizableBit = 2u;
 
 // The report a finished write leaves after `previous`.
-inline std::int32_t editorSizeReportAfter(std::int32_t previous, bool resizable) {
-    const std::uint32_t count = (static_cast<std::uint32_t>(previous) >> 2) + 1u;
-    return static_cast<std::int32_t>((count << 2) | (resizable ? kEditorResizableBit : 0u));
+inline std::int32_t editorSizeReportAfter (std::int32_t previous, bool resizable)
+{
+	const std::uint32_t count = (static_cast<std::uint32_t> (previous) >> 2) + 1u;
+	return static_cast<std::int32_t> ((count << 2) | (resizable ? kEditorResizableBit : 0u));
 }
 
-inline bool editorResizable(std::int32_t report) {
-    return (static_cast<std::uint32_t>(report) & kEditorResizableBit) != 0;
+inline bool editorResizable (std::int32_t report)
+{
+	return (static_cast<std::uint32_t> (report) & kEditorResizableBit) != 0;
 }
 
 // outpost: reports a new size of the served editor.
-inline void writeEditorSize(UICommand& ui, std::int32_t width, std::int32_t height, bool resizable) {
-    const std::int32_t before = beginSequencedWrite(ui.editorSizeReport);
-    ui.editorWidth = width;
-    ui.editorHeight = height;
-    endSequencedWrite(ui.editorSizeReport, editorSizeReportAfter(before, resizable));
+inline void writeEditorSize (UICommand& ui, std::int32_t width, std::int32_t height, bool resizable)
+{
+	const std::int32_t before = beginSequencedWrite (ui.editorSizeReport);
+	ui.editorWidth = width;
+	ui.editorHeight = height;
+	endSequencedWrite (ui.editorSizeReport, editorSizeReportAfter (before, resizable));
 }
 
 // Linux side: the last size reported and its report; false when outpost
 // kept writing (or died half-way through a write).
-inline bool readEditorSize(const UICommand& ui, std::int32_t& report, std::int32_t& width, std::int32_t& height) {
-    std::int32_t w = 0, h = 0;
-    if (!readSequenced(
-            ui.editorSizeReport,
-            [&] {
-                w = ui.editorWidth;
-                h = ui.editorHeight;
-            },
-            report, 8))
-        return false;
-    width = w;
-    height = h;
-    return true;
+inline bool readEditorSize (const UICommand& ui, std::int32_t& report, std::int32_t& width, std::int32_t& height)
+{
+	std::int32_t w = 0, h = 0;
+	if (!readSequenced (
+	        ui.editorSizeReport,
+	        [&] {
+		        w = ui.editorWidth;
+		        h = ui.editorHeight;
+	        },
+	        report, 8))
+		return false;
+	width = w;
+	height = h;
+	return true;
 }
 
-}  // namespace Tandem
+} // namespace Tandem

@@ -9,25 +9,27 @@
 namespace Tandem {
 
 // The regions of a mapped file of kFileSize bytes.
-struct Regions {
-    UICommand* uiCommand;
-    AudioData* audioData;
-    StateData* stateData;
-    SessionData* session;
-    ParameterData* parameters;
-    BusData* buses;
-    EventData* events;
+struct Regions
+{
+	UICommand* uiCommand;
+	AudioData* audioData;
+	StateData* stateData;
+	SessionData* session;
+	ParameterData* parameters;
+	BusData* buses;
+	EventData* events;
 };
 
-inline Regions regionsAt(void* base) {
-    auto* bytes = static_cast<unsigned char*>(base);
-    return {reinterpret_cast<UICommand*>(bytes + kUICommandOffset),
-            reinterpret_cast<AudioData*>(bytes + kAudioDataOffset),
-            reinterpret_cast<StateData*>(bytes + kStateDataOffset),
-            sessionAt(base),
-            parametersAt(base),
-            busesAt(base),
-            eventsAt(base)};
+inline Regions regionsAt (void* base)
+{
+	auto* bytes = static_cast<unsigned char*> (base);
+	return {reinterpret_cast<UICommand*> (bytes + kUICommandOffset),
+	        reinterpret_cast<AudioData*> (bytes + kAudioDataOffset),
+	        reinterpret_cast<StateData*> (bytes + kStateDataOffset),
+	        sessionAt (base),
+	        parametersAt (base),
+	        busesAt (base),
+	        eventsAt (base)};
 }
 
-}  // namespace Tandem
+} // namespace Tandem

@@ -31,27 +31,27 @@ constexpr std::int64_t kGetppid = 110;
 constexpr std::int64_t kFutex = 202;
 constexpr std::int64_t kFutexWait = 0;
 constexpr std::int64_t kFutexWake = 1;
-constexpr std::int64_t kTimedOut = -110;  // -ETIMEDOUT
-}  // namespace LinuxCall
+constexpr std::int64_t kTimedOut = -110; // -ETIMEDOUT
+} // namespace LinuxCall
 
 // Raw Linux system call; returns the kernel's result (negative errno on
 // failure). On Windows `long` is 32 bits, hence the fixed-width arguments.
-inline std::int64_t linuxSyscall(std::int64_t number, std::int64_t a1 = 0, std::int64_t a2 = 0,
-                                 std::int64_t a3 = 0, std::int64_t a4 = 0, std::int64_t a5 = 0,
-                                 std::int64_t a6 = 0) {
+inline std::int64_t linuxSyscall (std::int64_t number, std::int64_t a1 = 0, std::int64_t a2 = 0, std::int64_t a3 = 0,
+                                  std::int64_t a4 = 0, std::int64_t a5 = 0, std::int64_t a6 = 0)
+{
 #if defined(_WIN32)
-    std::int64_t result;
-    register std::int64_t r10 asm("r10") = a4;
-    register std::int64_t r8 asm("r8") = a5;
-    register std::int64_t r9 asm("r9") = a6;
-    asm volatile("syscall"
-                 : "=a"(result)
-                 : "a"(number), "D"(a1), "S"(a2), "d"(a3), "r"(r10), "r"(r8), "r"(r9)
-                 : "rcx", "r11", "memory");
-    return result;
+	std::int64_t result;
+	register std::int64_t r10 asm("r10") = a4;
+	register std::int64_t r8 asm("r8") = a5;
+	register std::int64_t r9 asm("r9") = a6;
+	asm volatile("syscall"
+	             : "=a"(result)
+	             : "a"(number), "D"(a1), "S"(a2), "d"(a3), "r"(r10), "r"(r8), "r"(r9)
+	             : "rcx", "r11", "memory");
+	return result;
 #else
-    const long r = ::syscall(static_cast<long>(number), a1, a2, a3, a4, a5, a6);
-    return r == -1 ? -static_cast<std::int64_t>(errno) : r;
+	const long r = ::syscall (static_cast<long> (number), a1, a2, a3, a4, a5, a6);
+	return r == -1 ? -static_cast<std::int64_t> (errno) : r;
 #endif
 }
 
@@ -59,21 +59,27 @@ inline std::int64_t linuxSyscall(std::int64_t number, std::int64_t a1 = 0, std::
 // nanoseconds. Returns at once when the word differs, so a wake-up that
 // comes before the sleep is not lost. The result is the kernel's: 0 when
 // woken, kTimedOut when the time ran out.
-inline std::int64_t futexWait(std::atomic<std::int32_t>* word, std::int32_t expected, std::int64_t timeoutNs) {
-    struct {
-        std::int64_t seconds;
-        std::int64_t nanoseconds;
-    } timeout{timeoutNs / 1000000000, timeoutNs % 1000000000};
-    return linuxSyscall(LinuxCall::kFutex, reinterpret_cast<std::intptr_t>(word), LinuxCall::kFutexWait, expected,
-                        reinterpret_cast<std::intptr_t>(&timeout));
+inline std::int64_t futexWait (std::atomic<std::int32_t>* word, std::int32_t expected, std::int64_t timeoutNs)
+{
+	struct
+	{
+		std::int64_t seconds;
+		std::int64_t nanoseconds;
+	} timeout {timeoutNs / 1000000000, timeoutNs % 1000000000};
+	return linuxSyscall (LinuxCall::kFutex, reinterpret_cast<std::intptr_t> (word), LinuxCall::kFutexWait, expected,
+	                     reinterpret_cast<std::intptr_t> (&timeout));
 }
 
 // Wakes every thread asleep on `*word`, in this process or the other.
-inline void futexWake(std::atomic<std::int32_t>* word) {
-    linuxSyscall(LinuxCall::kFutex, reinterpret_cast<std::intptr_t>(word), LinuxCall::kFutexWake, 0x7fffffff);
+inline void futexWake (std::atomic<std::int32_t>* word)
+{
+	linuxSyscall (LinuxCall::kFutex, reinterpret_cast<std::intptr_t> (word), LinuxCall::kFutexWake, 0x7fffffff);
 }
 
 // Gives the core to another runnable thread, if any, and returns.
-inline void yieldCore() { linuxSyscall(LinuxCall::kSchedYield); }
+inline void yieldCore ()
+{
+	linuxSyscall (LinuxCall::kSchedYield);
+}
 
-}  // namespace Tandem
+} // namespace Tandem

@@ -47,124 +47,142 @@ namespace Tandem {
 using HandshakeClock = std::chrono::steady_clock;
 
 // How long a waiting side spins before it sleeps.
-constexpr std::chrono::microseconds kSpinWindow{100};
+constexpr std::chrono::microseconds kSpinWindow {100};
 // How long a spin polls without giving the core away.
-constexpr std::chrono::microseconds kTightSpin{10};
+constexpr std::chrono::microseconds kTightSpin {10};
 // outpost wakes this long before a block is due at least, and at most.
-constexpr std::chrono::microseconds kMinWakeLead{30};
-constexpr std::chrono::microseconds kMaxWakeLead{250};
+constexpr std::chrono::microseconds kMinWakeLead {30};
+constexpr std::chrono::microseconds kMaxWakeLead {250};
 // Streams with a longer period than this are not paced for outpost's timer.
-constexpr std::chrono::milliseconds kMaxPacedPeriod{100};
+constexpr std::chrono::milliseconds kMaxPacedPeriod {100};
 // outpost's audio thread looks up this often while it sleeps without blocks.
-constexpr std::chrono::milliseconds kIdleSlice{100};
+constexpr std::chrono::milliseconds kIdleSlice {100};
 
 // Polls `ready()` after a full fence until it holds or `until` passes. One
 // `pause` and one look at the clock every 64 polls; past `yieldFrom` (when
 // `mayYield`, that is when the process can make Linux system calls) a
 // yield of the core in place of the pause.
 template <typename Ready>
-bool spinUntil(Ready ready, HandshakeClock::time_point until, bool mayYield = false,
-               HandshakeClock::time_point yieldFrom = HandshakeClock::time_point::max()) {
-    for (std::uint32_t polls = 1;; ++polls) {
-        fullFence();
-        if (ready()) return true;
-        if (polls % 64 == 0) {
-            const auto now = HandshakeClock::now();
-            if (now >= until) return false;
-            if (mayYield && now >= yieldFrom)
-                yieldCore();
-            else
-                cpuPause();
-        }
-    }
+bool spinUntil (Ready ready, HandshakeClock::time_point until, bool mayYield = false,
+                HandshakeClock::time_point yieldFrom = HandshakeClock::time_point::max ())
+{
+	for (std::uint32_t polls = 1;; ++polls)
+	{
+		fullFence ();
+		if (ready ())
+			return true;
+		if (polls % 64 == 0)
+		{
+			const auto now = HandshakeClock::now ();
+			if (now >= until)
+				return false;
+			if (mayYield && now >= yieldFrom)
+				yieldCore ();
+			else
+				cpuPause ();
+		}
+	}
 }
 
 // Sleeps on `word` while it holds 0, with `waiting` raised so that the
 // other side wakes us, until `until` at the latest. The caller looks at its
 // flag again afterwards: a return may also be a time-out or spurious.
-inline void sleepOn(std::atomic<std::int32_t>& word, std::atomic<std::uint8_t>& waiting,
-                    HandshakeClock::time_point until) {
-    waiting.store(1, std::memory_order_relaxed);
-    fullFence();
-    const auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(until - HandshakeClock::now()).count();
-    if (left > 0) futexWait(&word, 0, left);
-    waiting.store(0, std::memory_order_relaxed);
-    fullFence();
+inline void sleepOn (std::atomic<std::int32_t>& word, std::atomic<std::uint8_t>& waiting,
+                     HandshakeClock::time_point until)
+{
+	waiting.store (1, std::memory_order_relaxed);
+	fullFence ();
+	const auto left = std::chrono::duration_cast<std::chrono::nanoseconds> (until - HandshakeClock::now ()).count ();
+	if (left > 0)
+		futexWait (&word, 0, left);
+	waiting.store (0, std::memory_order_relaxed);
+	fullFence ();
 }
 
 // Linux side: wakes outpost's audio thread where it sleeps, if it does:
 // on the block flag, or on its slot of the chain file (`chain`, if any).
 // True when a wake-up call was made.
-inline bool wakeOutpostAudio(AudioData& audio, ChainSlot* chain = nullptr) {
-    bool woke = false;
-    if (audio.outpostWaiting.load(std::memory_order_relaxed) != 0) {
-        futexWake(&audio.inputReady);
-        woke = true;
-    }
-    if (chain && nudge(*chain)) woke = true;
-    return woke;
+inline bool wakeOutpostAudio (AudioData& audio, ChainSlot* chain = nullptr)
+{
+	bool woke = false;
+	if (audio.outpostWaiting.load (std::memory_order_relaxed) != 0)
+	{
+		futexWake (&audio.inputReady);
+		woke = true;
+	}
+	if (chain && nudge (*chain))
+		woke = true;
+	return woke;
 }
 
 // Linux side: hands the block now in the input slots to outpost. True when
 // outpost was asleep and had to be woken.
-inline bool postBlock(AudioData& audio, ChainSlot* chain = nullptr) {
-    audio.outputReady.store(0, std::memory_order_relaxed);
-    fullFence();
-    audio.inputReady.store(1, std::memory_order_relaxed);
-    fullFence();
-    return wakeOutpostAudio(audio, chain);
+inline bool postBlock (AudioData& audio, ChainSlot* chain = nullptr)
+{
+	audio.outputReady.store (0, std::memory_order_relaxed);
+	fullFence ();
+	audio.inputReady.store (1, std::memory_order_relaxed);
+	fullFence ();
+	return wakeOutpostAudio (audio, chain);
 }
 
 // outpost: hands the finished block back.
-inline void finishBlock(AudioData& audio) {
-    audio.inputReady.store(0, std::memory_order_relaxed);
-    fullFence();
-    audio.outputReady.store(1, std::memory_order_relaxed);
-    fullFence();
-    if (audio.hostWaiting.load(std::memory_order_relaxed) != 0) futexWake(&audio.outputReady);
+inline void finishBlock (AudioData& audio)
+{
+	audio.inputReady.store (0, std::memory_order_relaxed);
+	fullFence ();
+	audio.outputReady.store (1, std::memory_order_relaxed);
+	fullFence ();
+	if (audio.hostWaiting.load (std::memory_order_relaxed) != 0)
+		futexWake (&audio.outputReady);
 }
 
 // outpost's view of when blocks come: the last arrivals it saw, and how
 // early its timer must wake it before the next one is due.
-class BlockRhythm {
+class BlockRhythm
+{
 public:
-    // A block has just been seen; `spinning` when it was seen by a spin
-    // (its arrival time is then exact, not a wake-up's time late).
-    void arrived(HandshakeClock::time_point now, bool spinning) {
-        if (last_ != HandshakeClock::time_point()) {
-            older_ = newer_;
-            newer_ = now - last_;
-        }
-        last_ = now;
-        exact_ = spinning;
-    }
-    // When the next block is due, if blocks come a steady period apart (the
-    // shorter of the last two intervals, so that one late block does not
-    // push the estimate out): false for back-to-back streams.
-    bool nextDue(HandshakeClock::time_point& due) const {
-        const auto period = std::min(newer_, older_);
-        if (period <= kSpinWindow + wakeLead_ || period > kMaxPacedPeriod) return false;
-        // An arrival seen only after a wake-up was late by up to a lead.
-        due = last_ + period - (exact_ ? HandshakeClock::duration() : wakeLead_);
-        return true;
-    }
-    HandshakeClock::duration wakeLead() const { return wakeLead_; }
-    // After a timed sleep: the block was already there (the timer woke us
-    // late, or a wake-up came first) or not yet. A late wake-up lengthens
-    // the lead by 10 us, a timely one shortens it by 2 us: about one block
-    // in six finds outpost still asleep (and wakes it, as before), which
-    // keeps the spin before a block short.
-    void timerWas(bool late) {
-        const auto lead = late ? wakeLead_ + std::chrono::microseconds(10)
-                               : wakeLead_ - std::chrono::microseconds(2);
-        wakeLead_ = std::clamp<HandshakeClock::duration>(lead, kMinWakeLead, kMaxWakeLead);
-    }
+	// A block has just been seen; `spinning` when it was seen by a spin
+	// (its arrival time is then exact, not a wake-up's time late).
+	void arrived (HandshakeClock::time_point now, bool spinning)
+	{
+		if (last_ != HandshakeClock::time_point ())
+		{
+			older_ = newer_;
+			newer_ = now - last_;
+		}
+		last_ = now;
+		exact_ = spinning;
+	}
+	// When the next block is due, if blocks come a steady period apart (the
+	// shorter of the last two intervals, so that one late block does not
+	// push the estimate out): false for back-to-back streams.
+	bool nextDue (HandshakeClock::time_point& due) const
+	{
+		const auto period = std::min (newer_, older_);
+		if (period <= kSpinWindow + wakeLead_ || period > kMaxPacedPeriod)
+			return false;
+		// An arrival seen only after a wake-up was late by up to a lead.
+		due = last_ + period - (exact_ ? HandshakeClock::duration () : wakeLead_);
+		return true;
+	}
+	HandshakeClock::duration wakeLead () const { return wakeLead_; }
+	// After a timed sleep: the block was already there (the timer woke us
+	// late, or a wake-up came first) or not yet. A late wake-up lengthens
+	// the lead by 10 us, a timely one shortens it by 2 us: about one block
+	// in six finds outpost still asleep (and wakes it, as before), which
+	// keeps the spin before a block short.
+	void timerWas (bool late)
+	{
+		const auto lead = late ? wakeLead_ + std::chrono::microseconds (10) : wakeLead_ - std::chrono::microseconds (2);
+		wakeLead_ = std::clamp<HandshakeClock::duration> (lead, kMinWakeLead, kMaxWakeLead);
+	}
 
 private:
-    HandshakeClock::time_point last_{};
-    HandshakeClock::duration newer_{}, older_{};
-    bool exact_ = false;
-    HandshakeClock::duration wakeLead_ = std::chrono::microseconds(100);
+	HandshakeClock::time_point last_ {};
+	HandshakeClock::duration newer_ {}, older_ {};
+	bool exact_ = false;
+	HandshakeClock::duration wakeLead_ = std::chrono::microseconds (100);
 };
 
 // outpost, behind another instance in a chain: sleeps on its chain slot
@@ -172,31 +190,38 @@ private:
 // then spins for its block for as long as `place.spin` allows; true once
 // the block is posted, false when `idle()` says to stop.
 template <typename Posted, typename Idle>
-bool awaitTurnInChain(ChainPlace& place, Posted posted, Idle idle, HandshakeClock::duration slice) {
-    ChainSlot& own = place.own();
-    for (;;) {
-        // A block already there is taken without a word to the host.
-        fullFence();
-        if (posted()) return true;
-        const std::int32_t before = own.nudge.load(std::memory_order_relaxed);
-        own.asleep.store(1, std::memory_order_relaxed);
-        fullFence();
-        if (!posted())
-            futexWait(&own.nudge, before, std::chrono::duration_cast<std::chrono::nanoseconds>(slice).count());
-        own.asleep.store(0, std::memory_order_relaxed);
-        fullFence();
-        if (posted()) return true;
-        if (own.nudge.load(std::memory_order_relaxed) != before) {
-            // Woken ahead: the one that woke it works on this core, or on
-            // another, and the host posts as soon as it has answered.
-            const auto woken = HandshakeClock::now();
-            const auto bound = place.spin.bound();
-            const bool came = spinUntil(posted, woken + bound, true, woken + kTightSpin);
-            place.spin.waited(came ? HandshakeClock::now() - woken : bound);
-            if (came) return true;
-        }
-        if (!idle()) return false;
-    }
+bool awaitTurnInChain (ChainPlace& place, Posted posted, Idle idle, HandshakeClock::duration slice)
+{
+	ChainSlot& own = place.own ();
+	for (;;)
+	{
+		// A block already there is taken without a word to the host.
+		fullFence ();
+		if (posted ())
+			return true;
+		const std::int32_t before = own.nudge.load (std::memory_order_relaxed);
+		own.asleep.store (1, std::memory_order_relaxed);
+		fullFence ();
+		if (!posted ())
+			futexWait (&own.nudge, before, std::chrono::duration_cast<std::chrono::nanoseconds> (slice).count ());
+		own.asleep.store (0, std::memory_order_relaxed);
+		fullFence ();
+		if (posted ())
+			return true;
+		if (own.nudge.load (std::memory_order_relaxed) != before)
+		{
+			// Woken ahead: the one that woke it works on this core, or on
+			// another, and the host posts as soon as it has answered.
+			const auto woken = HandshakeClock::now ();
+			const auto bound = place.spin.bound ();
+			const bool came = spinUntil (posted, woken + bound, true, woken + kTightSpin);
+			place.spin.waited (came ? HandshakeClock::now () - woken : bound);
+			if (came)
+				return true;
+		}
+		if (!idle ())
+			return false;
+	}
 }
 
 // outpost: waits until a block is posted (true) or `idle()`, asked each time
@@ -207,57 +232,79 @@ bool awaitTurnInChain(ChainPlace& place, Posted posted, Idle idle, HandshakeCloc
 // its chain (`place`) wakes it. Each block that comes wakes the outpost
 // behind it.
 template <typename Idle>
-bool waitForBlock(AudioData& audio, bool maySleep, Idle idle, HandshakeClock::duration slice = kIdleSlice,
-                  BlockRhythm* rhythm = nullptr, ChainPlace* place = nullptr) {
-    auto posted = [&audio] { return audio.inputReady.load(std::memory_order_relaxed) == 1; };
-    const bool mayRest = maySleep && audio.spinOnly.load(std::memory_order_relaxed) == 0;
-    auto seen = [&](bool spinning) {
-        if (rhythm) rhythm->arrived(HandshakeClock::now(), spinning);
-        // The blocks behind this one come after it.
-        if (place) place->wakeFollowers();
-        return true;
-    };
-    HandshakeClock::time_point due;
-    if (mayRest && rhythm && rhythm->nextDue(due)) {
-        if (place && place->following()) {
-            if (place->linked()) return awaitTurnInChain(*place, posted, idle, slice) && seen(false);
-            for (;;) {
-                sleepOn(audio.inputReady, audio.outpostWaiting, HandshakeClock::now() + slice);
-                fullFence();
-                if (posted()) return seen(false);
-                if (!idle()) return false;
-            }
-        }
-        const auto wakeAt = due - rhythm->wakeLead();
-        bool late = false;
-        if (HandshakeClock::now() < wakeAt) {
-            sleepOn(audio.inputReady, audio.outpostWaiting, wakeAt);
-            fullFence();
-            late = posted();
-            rhythm->timerWas(late);
-        }
-        if (late) return seen(false);
-        // Spin until a spin window past the time it is due.
-        const auto now = HandshakeClock::now();
-        if (spinUntil(posted, std::max(due, now) + kSpinWindow, true, now + kTightSpin)) return seen(true);
-    }
-    for (bool slept = false;; slept = true) {
-        const auto now = HandshakeClock::now();
-        if (spinUntil(posted, now + kSpinWindow, mayRest, now + kTightSpin)) return seen(!slept);
-        if (!idle()) return false;
-        if (mayRest) sleepOn(audio.inputReady, audio.outpostWaiting, HandshakeClock::now() + slice);
-    }
+bool waitForBlock (AudioData& audio, bool maySleep, Idle idle, HandshakeClock::duration slice = kIdleSlice,
+                   BlockRhythm* rhythm = nullptr, ChainPlace* place = nullptr)
+{
+	auto posted = [&audio] { return audio.inputReady.load (std::memory_order_relaxed) == 1; };
+	const bool mayRest = maySleep && audio.spinOnly.load (std::memory_order_relaxed) == 0;
+	auto seen = [&] (bool spinning) {
+		if (rhythm)
+			rhythm->arrived (HandshakeClock::now (), spinning);
+		// The blocks behind this one come after it.
+		if (place)
+			place->wakeFollowers ();
+		return true;
+	};
+	HandshakeClock::time_point due;
+	if (mayRest && rhythm && rhythm->nextDue (due))
+	{
+		if (place && place->following ())
+		{
+			if (place->linked ())
+				return awaitTurnInChain (*place, posted, idle, slice) && seen (false);
+			for (;;)
+			{
+				sleepOn (audio.inputReady, audio.outpostWaiting, HandshakeClock::now () + slice);
+				fullFence ();
+				if (posted ())
+					return seen (false);
+				if (!idle ())
+					return false;
+			}
+		}
+		const auto wakeAt = due - rhythm->wakeLead ();
+		bool late = false;
+		if (HandshakeClock::now () < wakeAt)
+		{
+			sleepOn (audio.inputReady, audio.outpostWaiting, wakeAt);
+			fullFence ();
+			late = posted ();
+			rhythm->timerWas (late);
+		}
+		if (late)
+			return seen (false);
+		// Spin until a spin window past the time it is due.
+		const auto now = HandshakeClock::now ();
+		if (spinUntil (posted, std::max (due, now) + kSpinWindow, true, now + kTightSpin))
+			return seen (true);
+	}
+	for (bool slept = false;; slept = true)
+	{
+		const auto now = HandshakeClock::now ();
+		if (spinUntil (posted, now + kSpinWindow, mayRest, now + kTightSpin))
+			return seen (!slept);
+		if (!idle ())
+			return false;
+		if (mayRest)
+			sleepOn (audio.inputReady, audio.outpostWaiting, HandshakeClock::now () + slice);
+	}
 }
 
 // Linux side, while outpost still holds a block that timed out: an outpost
 // flagged asleep on it is woken once more.
-inline void wakeIfAsleepOnPostedBlock(AudioData& audio) {
-    if (audio.inputReady.load(std::memory_order_relaxed) == 1 &&
-        audio.outpostWaiting.load(std::memory_order_relaxed) != 0)
-        futexWake(&audio.inputReady);
+inline void wakeIfAsleepOnPostedBlock (AudioData& audio)
+{
+	if (audio.inputReady.load (std::memory_order_relaxed) == 1 &&
+	    audio.outpostWaiting.load (std::memory_order_relaxed) != 0)
+		futexWake (&audio.inputReady);
 }
 
-enum class AnswerWait { Answered, TimedOut, Gone };
+enum class AnswerWait
+{
+	Answered,
+	TimedOut,
+	Gone
+};
 
 // Linux side: waits for outpost's answer to the posted block until
 // `deadline`. It spins for the spin window and then sleeps, when outpost can
@@ -265,22 +312,28 @@ enum class AnswerWait { Answered, TimedOut, Gone };
 // `slice` of waiting has passed without an answer, and at the deadline.
 // When the post `wokeOutpost`, the spin yields the core from the start.
 template <typename Alive>
-AnswerWait waitForAnswer(AudioData& audio, HandshakeClock::time_point deadline, HandshakeClock::duration slice,
-                         Alive alive, bool wokeOutpost = false) {
-    auto answered = [&audio] { return audio.outputReady.load(std::memory_order_relaxed) != 0; };
-    const bool maySleep = audio.outpostCanWake.load(std::memory_order_relaxed) != 0 &&
-                          audio.spinOnly.load(std::memory_order_relaxed) == 0;
-    // A spin lasts the spin window when outpost can wake us, else a whole slice.
-    const HandshakeClock::duration window = maySleep ? HandshakeClock::duration(kSpinWindow) : slice;
-    for (;;) {
-        const auto now = HandshakeClock::now();
-        const auto yieldFrom = wokeOutpost ? now : now + kTightSpin;
-        if (spinUntil(answered, std::min(now + window, deadline), maySleep, yieldFrom)) return AnswerWait::Answered;
-        if (!alive()) return AnswerWait::Gone;
-        const auto later = HandshakeClock::now();
-        if (later >= deadline) return answered() ? AnswerWait::Answered : AnswerWait::TimedOut;
-        if (maySleep) sleepOn(audio.outputReady, audio.hostWaiting, std::min(later + slice, deadline));
-    }
+AnswerWait waitForAnswer (AudioData& audio, HandshakeClock::time_point deadline, HandshakeClock::duration slice,
+                          Alive alive, bool wokeOutpost = false)
+{
+	auto answered = [&audio] { return audio.outputReady.load (std::memory_order_relaxed) != 0; };
+	const bool maySleep = audio.outpostCanWake.load (std::memory_order_relaxed) != 0 &&
+	                      audio.spinOnly.load (std::memory_order_relaxed) == 0;
+	// A spin lasts the spin window when outpost can wake us, else a whole slice.
+	const HandshakeClock::duration window = maySleep ? HandshakeClock::duration (kSpinWindow) : slice;
+	for (;;)
+	{
+		const auto now = HandshakeClock::now ();
+		const auto yieldFrom = wokeOutpost ? now : now + kTightSpin;
+		if (spinUntil (answered, std::min (now + window, deadline), maySleep, yieldFrom))
+			return AnswerWait::Answered;
+		if (!alive ())
+			return AnswerWait::Gone;
+		const auto later = HandshakeClock::now ();
+		if (later >= deadline)
+			return answered () ? AnswerWait::Answered : AnswerWait::TimedOut;
+		if (maySleep)
+			sleepOn (audio.outputReady, audio.hostWaiting, std::min (later + slice, deadline));
+	}
 }
 
-}  // namespace Tandem
+} // namespace Tandem

@@ -44,7 +44,7 @@
 
 namespace Tandem {
 
-constexpr std::uint32_t kSessionMagic = 0x51534d31;  // "QSM1"
+constexpr std::uint32_t kSessionMagic = 0x51534d31; // "QSM1"
 // 2: the parameter region follows (protocol/parameter_data.h).
 // 3: the parameter region ends in the MIDI field (protocol/midi_controller_data.h).
 // 4: the controller's state commands; state commands answer their result
@@ -57,74 +57,77 @@ constexpr std::uint32_t kSessionVersion = 6;
 // VST 3's ProcessContext, the same layout on Linux and for Windows x64.
 constexpr std::size_t kProcessContextSize = 112;
 
-struct SessionData {
-    std::uint32_t magic;
-    std::uint32_t version;
-    std::uint32_t size;
-    std::atomic<std::uint32_t> outpostVersion;
+struct SessionData
+{
+	std::uint32_t magic;
+	std::uint32_t version;
+	std::uint32_t size;
+	std::atomic<std::uint32_t> outpostVersion;
 
-    double sampleRate;
-    std::int32_t maxSamplesPerBlock;
-    std::int32_t processMode;
-    std::int32_t symbolicSampleSize;
-    std::int32_t activateResult;
-    std::uint32_t latencySamples;
-    std::uint32_t tailSamples;
-    std::atomic<std::uint8_t> processing;
-    std::uint8_t chainSlot;
-    std::uint8_t reserved0[2];
+	double sampleRate;
+	std::int32_t maxSamplesPerBlock;
+	std::int32_t processMode;
+	std::int32_t symbolicSampleSize;
+	std::int32_t activateResult;
+	std::uint32_t latencySamples;
+	std::uint32_t tailSamples;
+	std::atomic<std::uint8_t> processing;
+	std::uint8_t chainSlot;
+	std::uint8_t reserved0[2];
 
-    std::int32_t blockMode;
-    std::uint8_t hasContext;
-    std::uint8_t reserved1[3];
-    std::uint32_t chainOwner;
-    std::uint64_t inputSilenceFlags;
-    std::uint64_t outputSilenceFlags;
-    alignas(8) std::uint8_t processContext[kProcessContextSize];
+	std::int32_t blockMode;
+	std::uint8_t hasContext;
+	std::uint8_t reserved1[3];
+	std::uint32_t chainOwner;
+	std::uint64_t inputSilenceFlags;
+	std::uint64_t outputSilenceFlags;
+	alignas (8) std::uint8_t processContext[kProcessContextSize];
 };
 
 constexpr std::size_t kSessionDataOffset = kSharedMemorySize;
 
-static_assert(offsetof(SessionData, magic) == 0, "SessionData layout");
-static_assert(offsetof(SessionData, version) == 4, "SessionData layout");
-static_assert(offsetof(SessionData, size) == 8, "SessionData layout");
-static_assert(offsetof(SessionData, outpostVersion) == 12, "SessionData layout");
-static_assert(offsetof(SessionData, sampleRate) == 16, "SessionData layout");
-static_assert(offsetof(SessionData, maxSamplesPerBlock) == 24, "SessionData layout");
-static_assert(offsetof(SessionData, processMode) == 28, "SessionData layout");
-static_assert(offsetof(SessionData, symbolicSampleSize) == 32, "SessionData layout");
-static_assert(offsetof(SessionData, activateResult) == 36, "SessionData layout");
-static_assert(offsetof(SessionData, latencySamples) == 40, "SessionData layout");
-static_assert(offsetof(SessionData, tailSamples) == 44, "SessionData layout");
-static_assert(offsetof(SessionData, processing) == 48, "SessionData layout");
-static_assert(offsetof(SessionData, chainSlot) == 49, "SessionData layout");
-static_assert(offsetof(SessionData, blockMode) == 52, "SessionData layout");
-static_assert(offsetof(SessionData, chainOwner) == 60, "SessionData layout");
-static_assert(offsetof(SessionData, hasContext) == 56, "SessionData layout");
-static_assert(offsetof(SessionData, inputSilenceFlags) == 64, "SessionData layout");
-static_assert(offsetof(SessionData, outputSilenceFlags) == 72, "SessionData layout");
-static_assert(offsetof(SessionData, processContext) == 80, "SessionData layout");
-static_assert(sizeof(SessionData) == 192, "SessionData layout");
-static_assert(kSessionDataOffset % 8 == 0, "the region starts 8-aligned");
+static_assert (offsetof (SessionData, magic) == 0, "SessionData layout");
+static_assert (offsetof (SessionData, version) == 4, "SessionData layout");
+static_assert (offsetof (SessionData, size) == 8, "SessionData layout");
+static_assert (offsetof (SessionData, outpostVersion) == 12, "SessionData layout");
+static_assert (offsetof (SessionData, sampleRate) == 16, "SessionData layout");
+static_assert (offsetof (SessionData, maxSamplesPerBlock) == 24, "SessionData layout");
+static_assert (offsetof (SessionData, processMode) == 28, "SessionData layout");
+static_assert (offsetof (SessionData, symbolicSampleSize) == 32, "SessionData layout");
+static_assert (offsetof (SessionData, activateResult) == 36, "SessionData layout");
+static_assert (offsetof (SessionData, latencySamples) == 40, "SessionData layout");
+static_assert (offsetof (SessionData, tailSamples) == 44, "SessionData layout");
+static_assert (offsetof (SessionData, processing) == 48, "SessionData layout");
+static_assert (offsetof (SessionData, chainSlot) == 49, "SessionData layout");
+static_assert (offsetof (SessionData, blockMode) == 52, "SessionData layout");
+static_assert (offsetof (SessionData, chainOwner) == 60, "SessionData layout");
+static_assert (offsetof (SessionData, hasContext) == 56, "SessionData layout");
+static_assert (offsetof (SessionData, inputSilenceFlags) == 64, "SessionData layout");
+static_assert (offsetof (SessionData, outputSilenceFlags) == 72, "SessionData layout");
+static_assert (offsetof (SessionData, processContext) == 80, "SessionData layout");
+static_assert (sizeof (SessionData) == 192, "SessionData layout");
+static_assert (kSessionDataOffset % 8 == 0, "the region starts 8-aligned");
 
-inline SessionData* sessionAt(void* base) {
-    return reinterpret_cast<SessionData*>(static_cast<unsigned char*>(base) + kSessionDataOffset);
+inline SessionData* sessionAt (void* base)
+{
+	return reinterpret_cast<SessionData*> (static_cast<unsigned char*> (base) + kSessionDataOffset);
 }
 
 // Linux side, at creation: the header of this build's region.
-inline void writeSessionHeader(SessionData& session) {
-    session.magic = kSessionMagic;
-    session.version = kSessionVersion;
-    session.size = static_cast<std::uint32_t>(sizeof(SessionData));
-    session.outpostVersion.store(0, std::memory_order_relaxed);
-    session.chainSlot = 0;
-    session.chainOwner = 0;
+inline void writeSessionHeader (SessionData& session)
+{
+	session.magic = kSessionMagic;
+	session.version = kSessionVersion;
+	session.size = static_cast<std::uint32_t> (sizeof (SessionData));
+	session.outpostVersion.store (0, std::memory_order_relaxed);
+	session.chainSlot = 0;
+	session.chainOwner = 0;
 }
 
 // outpost: whether the region is the one this build speaks.
-inline bool sessionHeaderMatches(const SessionData& session) {
-    return session.magic == kSessionMagic && session.version == kSessionVersion &&
-           session.size == sizeof(SessionData);
+inline bool sessionHeaderMatches (const SessionData& session)
+{
+	return session.magic == kSessionMagic && session.version == kSessionVersion && session.size == sizeof (SessionData);
 }
 
-}  // namespace Tandem
+} // namespace Tandem

@@ -26,27 +26,38 @@
 namespace Tandem {
 
 // outpost, before acknowledging a state command.
-inline void answerResult(UICommand& ui, std::int32_t result) {
-    ui.parentWindow = static_cast<std::uint64_t>(static_cast<std::int64_t>(result));
+inline void answerResult (UICommand& ui, std::int32_t result)
+{
+	ui.parentWindow = static_cast<std::uint64_t> (static_cast<std::int64_t> (result));
 }
 
 // Linux side, once the command was acknowledged.
-inline std::int32_t answeredResult(const UICommand& ui) {
-    return static_cast<std::int32_t>(static_cast<std::int64_t>(ui.parentWindow));
+inline std::int32_t answeredResult (const UICommand& ui)
+{
+	return static_cast<std::int32_t> (static_cast<std::int64_t> (ui.parentWindow));
 }
 
 // The failures that COM and Linux builds of VST 3 number differently; the
 // others (0 for success, 1 for kResultFalse) are the same on both.
-inline std::int32_t hostResult(std::int32_t windowsResult) {
-    switch (static_cast<std::uint32_t>(windowsResult)) {
-    case 0x80004002u: return -1;  // kNoInterface
-    case 0x80070057u: return 2;   // kInvalidArgument
-    case 0x80004001u: return 3;   // kNotImplemented
-    case 0x80004005u: return 4;   // kInternalError
-    case 0x8000FFFFu: return 5;   // kNotInitialized
-    case 0x8007000Eu: return 6;   // kOutOfMemory
-    default: return windowsResult;
-    }
+inline std::int32_t hostResult (std::int32_t windowsResult)
+{
+	switch (static_cast<std::uint32_t> (windowsResult))
+	{
+	case 0x80004002u:
+		return -1; // kNoInterface
+	case 0x80070057u:
+		return 2; // kInvalidArgument
+	case 0x80004001u:
+		return 3; // kNotImplemented
+	case 0x80004005u:
+		return 4; // kInternalError
+	case 0x8000FFFFu:
+		return 5; // kNotInitialized
+	case 0x8007000Eu:
+		return 6; // kOutOfMemory
+	default:
+		return windowsResult;
+	}
 }
 
-}  // namespace Tandem
+} // namespace Tandem

@@ -12,7 +12,7 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   libsndfile1-dev libpng-dev libcairo2-dev nlohmann-json3-dev libsmf-dev
   procps valgrind
-  clang libclang-rt-14-dev strace
+  clang clang-format libclang-rt-14-dev strace
 )
 
 missing=()

@@ -38,8 +38,7 @@ for program in plugin outpost served; do
 done
 
 if command -v clang-format >/dev/null && [ -f .clang-format ]; then
-    unformatted=$(sources plugin outpost protocol served tools log | xargs clang-format --dry-run 2>&1 |
-        sed -n 's/^\([^:]*\):[0-9]*:[0-9]*: warning:.*/\1/p' | sort -u)
+    unformatted=$(scripts/check_style.sh . | sed 's/^not formatted as .clang-format says: //')
     echo "[measure] files clang-format would change: $(printf '%s' "$unformatted" | grep -c . )"
     [ -n "$unformatted" ] && printf '    %s\n' $unformatted
 fi

@@ -38,33 +38,41 @@
 namespace Tandem {
 
 template <class Interface>
-struct Indirectly {};
+struct Indirectly
+{
+};
 
 namespace RefCountedDetail {
 
 // What a listed entry inherits: the interface itself, or for an indirect
 // one a distinct empty type.
 template <class Interface>
-struct Nothing {};
+struct Nothing
+{
+};
 template <class Entry>
-struct BaseOf {
-    using type = Entry;
+struct BaseOf
+{
+	using type = Entry;
 };
 template <class Interface>
-struct BaseOf<Indirectly<Interface>> {
-    using type = Nothing<Interface>;
+struct BaseOf<Indirectly<Interface>>
+{
+	using type = Nothing<Interface>;
 };
 
 // The interface an entry answers.
 template <class Entry>
-struct Answered {
-    using type = Entry;
-    static constexpr bool inherited = true;
+struct Answered
+{
+	using type = Entry;
+	static constexpr bool inherited = true;
 };
 template <class Interface>
-struct Answered<Indirectly<Interface>> {
-    using type = Interface;
-    static constexpr bool inherited = false;
+struct Answered<Indirectly<Interface>>
+{
+	using type = Interface;
+	static constexpr bool inherited = false;
 };
 
 template <class...>
@@ -72,53 +80,62 @@ constexpr bool kNoneFits = false;
 
 // `self` as a `Wanted*`, through the first inherited entry derived from it.
 template <class Wanted, class Self, class Entry, class... Rest>
-Wanted* through(Self* self) {
-    if constexpr (Answered<Entry>::inherited && std::is_base_of_v<Wanted, Entry>) {
-        return static_cast<Wanted*>(static_cast<Entry*>(self));
-    } else if constexpr (sizeof...(Rest) > 0) {
-        return through<Wanted, Self, Rest...>(self);
-    } else {
-        static_assert(kNoneFits<Wanted>, "no listed interface derives from the one answered indirectly");
-        return nullptr;
-    }
+Wanted* through (Self* self)
+{
+	if constexpr (Answered<Entry>::inherited && std::is_base_of_v<Wanted, Entry>)
+	{
+		return static_cast<Wanted*> (static_cast<Entry*> (self));
+	}
+	else if constexpr (sizeof...(Rest) > 0)
+	{
+		return through<Wanted, Self, Rest...> (self);
+	}
+	else
+	{
+		static_assert (kNoneFits<Wanted>, "no listed interface derives from the one answered indirectly");
+		return nullptr;
+	}
 }
 
 // The pointer that answers `iid` among the entries, or null.
 template <class Self, class... Entries>
-void* find(Self* self, const Steinberg::TUID iid) {
-    void* found = nullptr;
-    ((Steinberg::FUnknownPrivate::iidEqual(iid, Answered<Entries>::type::iid) &&
-      (found = through<typename Answered<Entries>::type, Self, Entries...>(self))) ||
-     ...);
-    return found;
+void* find (Self* self, const Steinberg::TUID iid)
+{
+	void* found = nullptr;
+	((Steinberg::FUnknownPrivate::iidEqual (iid, Answered<Entries>::type::iid) &&
+	  (found = through<typename Answered<Entries>::type, Self, Entries...> (self))) ||
+	 ...);
+	return found;
 }
 
 // The count of an object on the heap.
-class HeapCount {
+class HeapCount
+{
 public:
-    HeapCount() = default;
-    HeapCount(const HeapCount&) = delete;
-    HeapCount& operator=(const HeapCount&) = delete;
+	HeapCount () = default;
+	HeapCount (const HeapCount&) = delete;
+	HeapCount& operator= (const HeapCount&) = delete;
 
 protected:
-    virtual ~HeapCount() = default;
-    // Called once the last reference is gone, before the object is
-    // deleted, while it is still whole (its overrides still reached).
-    virtual void lastReleased() {}
+	virtual ~HeapCount () = default;
+	// Called once the last reference is gone, before the object is
+	// deleted, while it is still whole (its overrides still reached).
+	virtual void lastReleased () {}
 
-    Steinberg::uint32 addReference() { return count_.fetch_add(1, std::memory_order_relaxed) + 1; }
-    // The count this release made: at 0 the caller deletes the object.
-    Steinberg::uint32 dropReference() { return count_.fetch_sub(1, std::memory_order_acq_rel) - 1; }
+	Steinberg::uint32 addReference () { return count_.fetch_add (1, std::memory_order_relaxed) + 1; }
+	// The count this release made: at 0 the caller deletes the object.
+	Steinberg::uint32 dropReference () { return count_.fetch_sub (1, std::memory_order_acq_rel) - 1; }
 
 private:
-    std::atomic<Steinberg::uint32> count_{1};
+	std::atomic<Steinberg::uint32> count_ {1};
 };
 
 // The count of an object whose owner holds it: always one.
-class FixedCount {
+class FixedCount
+{
 protected:
-    static Steinberg::uint32 addReference() { return 1; }
-    static Steinberg::uint32 dropReference() { return 1; }
+	static Steinberg::uint32 addReference () { return 1; }
+	static Steinberg::uint32 dropReference () { return 1; }
 };
 
 template <class Base>
@@ -129,7 +146,7 @@ using ExtendedFirst = std::conditional_t<kIsRoot<Base>, Nothing<Base>, Base>;
 template <class Base>
 using CountLast = std::conditional_t<kIsRoot<Base>, Base, Nothing<Base>>;
 
-}  // namespace RefCountedDetail
+} // namespace RefCountedDetail
 
 // The count comes after the interfaces, so that the object's address is
 // its first interface's, as with a class that counts by hand; an extended
@@ -137,40 +154,51 @@ using CountLast = std::conditional_t<kIsRoot<Base>, Base, Nothing<Base>>;
 template <class Base, class... Entries>
 class Extends : public RefCountedDetail::ExtendedFirst<Base>,
                 public RefCountedDetail::BaseOf<Entries>::type...,
-                public RefCountedDetail::CountLast<Base> {
+                public RefCountedDetail::CountLast<Base>
+{
 public:
-    using Base::Base;
+	using Base::Base;
 
-    Steinberg::tresult PLUGIN_API queryInterface(const Steinberg::TUID iid, void** obj) override {
-        if (!obj) return Steinberg::kInvalidArgument;
-        void* found = RefCountedDetail::find<Extends, Entries...>(this, iid);
-        if constexpr (RefCountedDetail::kIsRoot<Base>) {
-            if (!found && Steinberg::FUnknownPrivate::iidEqual(iid, Steinberg::FUnknown::iid))
-                found = RefCountedDetail::through<Steinberg::FUnknown, Extends, Entries...>(this);
-        } else {
-            if (!found) return Base::queryInterface(iid, obj);
-        }
-        if (!found) {
-            *obj = nullptr;
-            return Steinberg::kNoInterface;
-        }
-        Base::addReference();
-        *obj = found;
-        return Steinberg::kResultOk;
-    }
-    Steinberg::uint32 PLUGIN_API addRef() override { return Base::addReference(); }
-    // Deleted through the class that starts the object (this one, or the
-    // class deriving from it), never through a part further in.
-    Steinberg::uint32 PLUGIN_API release() override {
-        const Steinberg::uint32 left = Base::dropReference();
-        if constexpr (std::is_base_of_v<RefCountedDetail::HeapCount, Extends>) {
-            if (left == 0) {
-                this->lastReleased();
-                delete this;
-            }
-        }
-        return left;
-    }
+	Steinberg::tresult PLUGIN_API queryInterface (const Steinberg::TUID iid, void** obj) override
+	{
+		if (!obj)
+			return Steinberg::kInvalidArgument;
+		void* found = RefCountedDetail::find<Extends, Entries...> (this, iid);
+		if constexpr (RefCountedDetail::kIsRoot<Base>)
+		{
+			if (!found && Steinberg::FUnknownPrivate::iidEqual (iid, Steinberg::FUnknown::iid))
+				found = RefCountedDetail::through<Steinberg::FUnknown, Extends, Entries...> (this);
+		}
+		else
+		{
+			if (!found)
+				return Base::queryInterface (iid, obj);
+		}
+		if (!found)
+		{
+			*obj = nullptr;
+			return Steinberg::kNoInterface;
+		}
+		Base::addReference ();
+		*obj = found;
+		return Steinberg::kResultOk;
+	}
+	Steinberg::uint32 PLUGIN_API addRef () override { return Base::addReference (); }
+	// Deleted through the class that starts the object (this one, or the
+	// class deriving from it), never through a part further in.
+	Steinberg::uint32 PLUGIN_API release () override
+	{
+		const Steinberg::uint32 left = Base::dropReference ();
+		if constexpr (std::is_base_of_v<RefCountedDetail::HeapCount, Extends>)
+		{
+			if (left == 0)
+			{
+				this->lastReleased ();
+				delete this;
+			}
+		}
+		return left;
+	}
 };
 
 template <class... Entries>
@@ -179,4 +207,4 @@ using RefCounted = Extends<RefCountedDetail::HeapCount, Entries...>;
 template <class... Entries>
 using Embedded = Extends<RefCountedDetail::FixedCount, Entries...>;
 
-}  // namespace Tandem
+} // namespace Tandem

@@ -40,56 +40,57 @@ namespace Quill {
 class QuillController;
 
 // Dark orange, RGB(0xFF, 0x8C, 0x00).
-constexpr COLORREF kDirect2DBandColour = RGB(0xFF, 0x8C, 0x00);
-constexpr COLORREF kDirect2DTrackColour = RGB(0x40, 0x46, 0x50);
-constexpr COLORREF kDirect2DFillColour = RGB(0x3C, 0xB4, 0xC8);
+constexpr COLORREF kDirect2DBandColour = RGB (0xFF, 0x8C, 0x00);
+constexpr COLORREF kDirect2DTrackColour = RGB (0x40, 0x46, 0x50);
+constexpr COLORREF kDirect2DFillColour = RGB (0x3C, 0xB4, 0xC8);
 constexpr int kDirect2DBandHeight = 40;
-constexpr int kDirect2DSliderLeft = 20;  // and as far from the right edge
+constexpr int kDirect2DSliderLeft = 20; // and as far from the right edge
 constexpr int kDirect2DSliderTop = 130;
 constexpr int kDirect2DSliderHeight = 30;
 constexpr Steinberg::int32 kDirect2DEditorWidth = 500;
 constexpr Steinberg::int32 kDirect2DEditorHeight = 300;
 
-class QuillDirect2DEditor : public ResizableView {
+class QuillDirect2DEditor : public ResizableView
+{
 public:
-    explicit QuillDirect2DEditor(QuillController* controller);
+	explicit QuillDirect2DEditor (QuillController* controller);
 
-    // A value changed: draw again.
-    void refresh() override;
-    // Frames drawn so far; whether they go through DirectComposition.
-    int renders() const { return renders_.load(); }
-    bool composed() const { return swapChain_ != nullptr; }
+	// A value changed: draw again.
+	void refresh () override;
+	// Frames drawn so far; whether they go through DirectComposition.
+	int renders () const { return renders_.load (); }
+	bool composed () const { return swapChain_ != nullptr; }
 
 private:
-    bool opened() override;
-    void closing() override { releaseDrawing(); }
-    LRESULT message(UINT message, WPARAM wParam, LPARAM lParam) override;
-    bool createDevices();
-    bool createComposition(HRESULT& why);
-    bool createHwndTarget();
-    void releaseDrawing();
-    void resizeSurface(int width, int height);
-    void render();
-    void draw(ID2D1RenderTarget* target, float width, float height);
+	bool opened () override;
+	void closing () override { releaseDrawing (); }
+	LRESULT message (UINT message, WPARAM wParam, LPARAM lParam) override;
+	bool createDevices ();
+	bool createComposition (HRESULT& why);
+	bool createHwndTarget ();
+	void releaseDrawing ();
+	void resizeSurface (int width, int height);
+	void render ();
+	void draw (ID2D1RenderTarget* target, float width, float height);
 
-    GainSlider slider_{kDirect2DSliderLeft, kDirect2DSliderTop, kDirect2DSliderHeight};
-    std::atomic<int> renders_{0};
+	GainSlider slider_ {kDirect2DSliderLeft, kDirect2DSliderTop, kDirect2DSliderHeight};
+	std::atomic<int> renders_ {0};
 
-    // Loaded at run time, so that Quill's other editors import none of them.
-    HMODULE d2d1_ = nullptr;
-    HMODULE d3d11_ = nullptr;
-    HMODULE dcomp_ = nullptr;
-    ID2D1Factory1* factory_ = nullptr;
-    ID3D11Device* d3dDevice_ = nullptr;
-    ID2D1Device* d2dDevice_ = nullptr;
-    ID2D1DeviceContext* context_ = nullptr;
-    // DirectComposition's way.
-    IDCompositionDesktopDevice* composition_ = nullptr;
-    IDCompositionTarget* compositionTarget_ = nullptr;
-    IDCompositionVisual2* visual_ = nullptr;
-    IDXGISwapChain1* swapChain_ = nullptr;
-    // The other way.
-    ID2D1HwndRenderTarget* hwndTarget_ = nullptr;
+	// Loaded at run time, so that Quill's other editors import none of them.
+	HMODULE d2d1_ = nullptr;
+	HMODULE d3d11_ = nullptr;
+	HMODULE dcomp_ = nullptr;
+	ID2D1Factory1* factory_ = nullptr;
+	ID3D11Device* d3dDevice_ = nullptr;
+	ID2D1Device* d2dDevice_ = nullptr;
+	ID2D1DeviceContext* context_ = nullptr;
+	// DirectComposition's way.
+	IDCompositionDesktopDevice* composition_ = nullptr;
+	IDCompositionTarget* compositionTarget_ = nullptr;
+	IDCompositionVisual2* visual_ = nullptr;
+	IDXGISwapChain1* swapChain_ = nullptr;
+	// The other way.
+	ID2D1HwndRenderTarget* hwndTarget_ = nullptr;
 };
 
-}  // namespace Quill
+} // namespace Quill

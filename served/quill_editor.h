@@ -23,28 +23,29 @@
 namespace Quill {
 
 // Sea green, RGB(0x2E, 0x8B, 0x57).
-constexpr COLORREF kBandColour = RGB(0x2E, 0x8B, 0x57);
+constexpr COLORREF kBandColour = RGB (0x2E, 0x8B, 0x57);
 constexpr int kBandHeight = 40;
 constexpr Steinberg::int32 kEditorWidth = 480;
 constexpr Steinberg::int32 kEditorHeight = 300;
 constexpr Steinberg::int32 kLargeEditorWidth = 640;
 constexpr Steinberg::int32 kLargeEditorHeight = 400;
 
-class QuillEditor : public ResizableView {
+class QuillEditor : public ResizableView
+{
 public:
-    explicit QuillEditor(QuillController* controller);
+	explicit QuillEditor (QuillController* controller);
 
-    void refresh() override;
+	void refresh () override;
 
 private:
-    bool opening() override;
-    void closing() override;
-    LRESULT message(UINT message, WPARAM wParam, LPARAM lParam) override;
-    void paint(HDC dc, const RECT& client);
-    void click(int x, int y);
-    void toggleSize();
+	bool opening () override;
+	void closing () override;
+	LRESULT message (UINT message, WPARAM wParam, LPARAM lParam) override;
+	void paint (HDC dc, const RECT& client);
+	void click (int x, int y);
+	void toggleSize ();
 
-    IUnknown* imagingFactory_ = nullptr;  // held while the window exists
+	IUnknown* imagingFactory_ = nullptr; // held while the window exists
 };
 
-}  // namespace Quill
+} // namespace Quill

@@ -89,17 +89,18 @@ using namespace Steinberg;
 namespace Quill {
 namespace {
 
-struct ClassEntry {
-    const FUID* cid;
-    const char* category;
-    const char* name;
-    FUnknown* (*create)();
+struct ClassEntry
+{
+	const FUID* cid;
+	const char* category;
+	const char* name;
+	FUnknown* (*create) ();
 };
 
 #if QUILL_SINGLE_OBJECT
 // Builds with another editor are plug-ins of their own: ids and names of
 // their own, so that a prefix can hold them beside Quill.
-const FUID kEditorVariantUID(0x51C1A7E0, 0x4B1D4E11, 0x9A7F0C3D, 0x2E8B5703 + (QUILL_EDITOR << 8));
+const FUID kEditorVariantUID (0x51C1A7E0, 0x4B1D4E11, 0x9A7F0C3D, 0x2E8B5703 + (QUILL_EDITOR << 8));
 const char* const kEditorVariantNames[] = {"Quill Single", "Quill VBlank", "Quill Direct2D", "Quill Form",
                                            "Quill OpenGL"};
 #if QUILL_EDITOR == 4
@@ -110,98 +111,121 @@ const QuillController::ViewMaker kEditorMaker = nullptr;
 const ClassEntry kClasses[] = {
     {&kEditorVariantUID, kAudioModuleCategory, kEditorVariantNames[QUILL_EDITOR],
      [] {
-         // Not a QuillSingle: its controller half is its own.
-         if (QUILL_MIDI_MAPPING) return static_cast<FUnknown*>(static_cast<Vst::IComponent*>(new QuillMidiMapping));
-         if (QUILL_PARAMETERS) return static_cast<FUnknown*>(static_cast<Vst::IComponent*>(new QuillParameters));
-         if (QUILL_SHAPE)
-             return static_cast<FUnknown*>(static_cast<Vst::IComponent*>(new QuillBusShapes(Shape(QUILL_SHAPE))));
-         QuillSingle* single = QUILL_LOOK_AHEAD ? new QuillLookAhead
-                               : QUILL_SESSION  ? new QuillSession
-                               : QUILL_FLOOD    ? new QuillFlood
-                               : QUILL_MESSAGE_THREAD ? new QuillMessageThread
-                                                : new QuillSingle;
-         if (QUILL_NO_EDITOR) single->withoutEditor();
-         if (QUILL_EDITOR) single->useEditor(static_cast<EditorKind>(QUILL_EDITOR), kEditorMaker);
-         return static_cast<FUnknown*>(static_cast<Vst::IComponent*>(single));
+	     // Not a QuillSingle: its controller half is its own.
+	     if (QUILL_MIDI_MAPPING)
+		     return static_cast<FUnknown*> (static_cast<Vst::IComponent*> (new QuillMidiMapping));
+	     if (QUILL_PARAMETERS)
+		     return static_cast<FUnknown*> (static_cast<Vst::IComponent*> (new QuillParameters));
+	     if (QUILL_SHAPE)
+		     return static_cast<FUnknown*> (static_cast<Vst::IComponent*> (new QuillBusShapes (Shape (QUILL_SHAPE))));
+	     QuillSingle* single = QUILL_LOOK_AHEAD       ? new QuillLookAhead
+	                           : QUILL_SESSION        ? new QuillSession
+	                           : QUILL_FLOOD          ? new QuillFlood
+	                           : QUILL_MESSAGE_THREAD ? new QuillMessageThread
+	                                                  : new QuillSingle;
+	     if (QUILL_NO_EDITOR)
+		     single->withoutEditor ();
+	     if (QUILL_EDITOR)
+		     single->useEditor (static_cast<EditorKind> (QUILL_EDITOR), kEditorMaker);
+	     return static_cast<FUnknown*> (static_cast<Vst::IComponent*> (single));
      }},
 };
 #else
 const ClassEntry kClasses[] = {
     {&kProcessorUID, kAudioModuleCategory, "Quill",
-     [] { return static_cast<FUnknown*>(static_cast<Vst::IComponent*>(new QUILL_PROCESSOR_CLASS)); }},
+     [] { return static_cast<FUnknown*> (static_cast<Vst::IComponent*> (new QUILL_PROCESSOR_CLASS)); }},
     {&kControllerUID, kControllerCategory, "Quill Controller",
      [] {
-         auto* controller = new QUILL_CONTROLLER_CLASS;
-         if (QUILL_NO_EDITOR) controller->withoutEditor();
-         return static_cast<FUnknown*>(static_cast<Vst::IEditController*>(controller));
+	     auto* controller = new QUILL_CONTROLLER_CLASS;
+	     if (QUILL_NO_EDITOR)
+		     controller->withoutEditor ();
+	     return static_cast<FUnknown*> (static_cast<Vst::IEditController*> (controller));
      }},
 };
 #endif
-constexpr int32 kClassCount = static_cast<int32>(sizeof kClasses / sizeof kClasses[0]);
+constexpr int32 kClassCount = static_cast<int32> (sizeof kClasses / sizeof kClasses[0]);
 
-void copyText(char* dst, std::size_t capacity, const char* src) {
-    std::strncpy(dst, src, capacity - 1);
-    dst[capacity - 1] = 0;
+void copyText (char* dst, std::size_t capacity, const char* src)
+{
+	std::strncpy (dst, src, capacity - 1);
+	dst[capacity - 1] = 0;
 }
 
-class QuillFactory : public Tandem::RefCounted<IPluginFactory>, private LiveObject {
+class QuillFactory : public Tandem::RefCounted<IPluginFactory>, private LiveObject
+{
 public:
-    ~QuillFactory() override;
+	~QuillFactory () override;
 
-    tresult PLUGIN_API getFactoryInfo(PFactoryInfo* info) override {
-        if (!info) return kInvalidArgument;
-        *info = {};
-        copyText(info->vendor, sizeof info->vendor, "Quill Marlow");
-        copyText(info->url, sizeof info->url, "");
-        copyText(info->email, sizeof info->email, "");
-        info->flags = PFactoryInfo::kNoFlags;
-        return kResultOk;
-    }
+	tresult PLUGIN_API getFactoryInfo (PFactoryInfo* info) override
+	{
+		if (!info)
+			return kInvalidArgument;
+		*info = {};
+		copyText (info->vendor, sizeof info->vendor, "Quill Marlow");
+		copyText (info->url, sizeof info->url, "");
+		copyText (info->email, sizeof info->email, "");
+		info->flags = PFactoryInfo::kNoFlags;
+		return kResultOk;
+	}
 
-    int32 PLUGIN_API countClasses() override { return kClassCount; }
+	int32 PLUGIN_API countClasses () override { return kClassCount; }
 
-    tresult PLUGIN_API getClassInfo(int32 index, PClassInfo* info) override {
-        if (!info || index < 0 || index >= kClassCount) return kInvalidArgument;
-        *info = {};
-        std::memcpy(info->cid, kClasses[index].cid->toTUID(), sizeof(TUID));
-        info->cardinality = PClassInfo::kManyInstances;
-        copyText(info->category, sizeof info->category, kClasses[index].category);
-        copyText(info->name, sizeof info->name, kClasses[index].name);
-        return kResultOk;
-    }
+	tresult PLUGIN_API getClassInfo (int32 index, PClassInfo* info) override
+	{
+		if (!info || index < 0 || index >= kClassCount)
+			return kInvalidArgument;
+		*info = {};
+		std::memcpy (info->cid, kClasses[index].cid->toTUID (), sizeof (TUID));
+		info->cardinality = PClassInfo::kManyInstances;
+		copyText (info->category, sizeof info->category, kClasses[index].category);
+		copyText (info->name, sizeof info->name, kClasses[index].name);
+		return kResultOk;
+	}
 
-    tresult PLUGIN_API createInstance(FIDString cid, FIDString iid, void** obj) override {
-        if (!obj) return kInvalidArgument;
-        *obj = nullptr;
-        if (!cid || !iid) return kInvalidArgument;
-        for (const ClassEntry& entry : kClasses) {
-            if (!FUnknownPrivate::iidEqual(cid, entry.cid->toTUID())) continue;
-            FUnknown* object = entry.create();
-            const tresult result = object->queryInterface(iid, obj);
-            object->release();  // the caller keeps the reference from queryInterface
-            return result;
-        }
-        return kNoInterface;
-    }
+	tresult PLUGIN_API createInstance (FIDString cid, FIDString iid, void** obj) override
+	{
+		if (!obj)
+			return kInvalidArgument;
+		*obj = nullptr;
+		if (!cid || !iid)
+			return kInvalidArgument;
+		for (const ClassEntry& entry : kClasses)
+		{
+			if (!FUnknownPrivate::iidEqual (cid, entry.cid->toTUID ()))
+				continue;
+			FUnknown* object = entry.create ();
+			const tresult result = object->queryInterface (iid, obj);
+			object->release (); // the caller keeps the reference from queryInterface
+			return result;
+		}
+		return kNoInterface;
+	}
 };
 
 QuillFactory* s_factory = nullptr;
 
-QuillFactory::~QuillFactory() {
-    if (s_factory == this) s_factory = nullptr;
+QuillFactory::~QuillFactory ()
+{
+	if (s_factory == this)
+		s_factory = nullptr;
 }
 
-}  // namespace
-}  // namespace Quill
+} // namespace
+} // namespace Quill
 
 // Each call hands out one reference to the module's factory; a module
 // built with an entry has none before the host called InitDll.
-extern "C" __declspec(dllexport) IPluginFactory* PLUGIN_API GetPluginFactory() {
-    if (!Quill::moduleEntered()) return nullptr;
-    if (Quill::s_factory) {
-        Quill::s_factory->addRef();
-    } else {
-        Quill::s_factory = new Quill::QuillFactory;
-    }
-    return Quill::s_factory;
+extern "C" __declspec(dllexport) IPluginFactory* PLUGIN_API GetPluginFactory ()
+{
+	if (!Quill::moduleEntered ())
+		return nullptr;
+	if (Quill::s_factory)
+	{
+		Quill::s_factory->addRef ();
+	}
+	else
+	{
+		Quill::s_factory = new Quill::QuillFactory;
+	}
+	return Quill::s_factory;
 }

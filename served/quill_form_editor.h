@@ -27,36 +27,37 @@ namespace Quill {
 
 class QuillController;
 
-class QuillFormEditor : public Tandem::Extends<QuillView, Steinberg::IPlugViewContentScaleSupport> {
+class QuillFormEditor : public Tandem::Extends<QuillView, Steinberg::IPlugViewContentScaleSupport>
+{
 public:
-    explicit QuillFormEditor(QuillController* controller);
+	explicit QuillFormEditor (QuillController* controller);
 
-    Steinberg::tresult PLUGIN_API onSize(Steinberg::ViewRect* newSize) override;
-    Steinberg::tresult PLUGIN_API canResize() override { return Steinberg::kResultFalse; }
-    Steinberg::tresult PLUGIN_API checkSizeConstraint(Steinberg::ViewRect* rect) override;
+	Steinberg::tresult PLUGIN_API onSize (Steinberg::ViewRect* newSize) override;
+	Steinberg::tresult PLUGIN_API canResize () override { return Steinberg::kResultFalse; }
+	Steinberg::tresult PLUGIN_API checkSizeConstraint (Steinberg::ViewRect* rect) override;
 
-    Steinberg::tresult PLUGIN_API setContentScaleFactor(ScaleFactor factor) override;
+	Steinberg::tresult PLUGIN_API setContentScaleFactor (ScaleFactor factor) override;
 
-    void refresh() override;
+	void refresh () override;
 
 private:
-    void closing() override { closeMenu("editor closed"); }
-    LRESULT message(UINT message, WPARAM wParam, LPARAM lParam) override;
-    static LRESULT CALLBACK menuProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
-    RECT scaled(const FormBox& r) const;
-    void paint(HDC dc);
-    void paintMenu(HDC dc);
-    void click(int x, int y);
-    // True when the key was taken.
-    bool key(WPARAM key);
-    void typed(wchar_t c);
-    void openMenu();
-    void closeMenu(const char* why, int item = -1);
+	void closing () override { closeMenu ("editor closed"); }
+	LRESULT message (UINT message, WPARAM wParam, LPARAM lParam) override;
+	static LRESULT CALLBACK menuProc (HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+	RECT scaled (const FormBox& r) const;
+	void paint (HDC dc);
+	void paintMenu (HDC dc);
+	void click (int x, int y);
+	// True when the key was taken.
+	bool key (WPARAM key);
+	void typed (wchar_t c);
+	void openMenu ();
+	void closeMenu (const char* why, int item = -1);
 
-    float scale_ = 1.0f;
-    HWND menu_ = nullptr;
-    bool editing_ = false;
-    std::string typedText_;
+	float scale_ = 1.0f;
+	HWND menu_ = nullptr;
+	bool editing_ = false;
+	std::string typedText_;
 };
 
-}  // namespace Quill
+} // namespace Quill

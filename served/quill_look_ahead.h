@@ -12,11 +12,12 @@ namespace Quill {
 constexpr Steinberg::uint32 kLookAheadRange = 1000;
 constexpr Steinberg::uint32 kLookAheadTail = 4800;
 
-class QuillLookAhead : public QuillSingle {
+class QuillLookAhead : public QuillSingle
+{
 public:
-    Steinberg::uint32 PLUGIN_API getLatencySamples() override;
-    Steinberg::uint32 PLUGIN_API getTailSamples() override { return kLookAheadTail; }
-    Steinberg::tresult PLUGIN_API setState(Steinberg::IBStream* state) override;
+	Steinberg::uint32 PLUGIN_API getLatencySamples () override;
+	Steinberg::uint32 PLUGIN_API getTailSamples () override { return kLookAheadTail; }
+	Steinberg::tresult PLUGIN_API setState (Steinberg::IBStream* state) override;
 };
 
-}  // namespace Quill
+} // namespace Quill

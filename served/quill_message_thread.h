@@ -15,30 +15,31 @@
 
 namespace Quill {
 
-class QuillMessageThread : public QuillSingle {
+class QuillMessageThread : public QuillSingle
+{
 public:
-    QuillMessageThread();
+	QuillMessageThread ();
 
-    Steinberg::tresult PLUGIN_API process(Steinberg::Vst::ProcessData& data) override;
+	Steinberg::tresult PLUGIN_API process (Steinberg::Vst::ProcessData& data) override;
 
 protected:
-    ~QuillMessageThread() override;
+	~QuillMessageThread () override;
 
 private:
-    // The window's procedure, on the thread that created the plug-in.
-    static std::intptr_t __stdcall windowProc(void* window, unsigned message, std::uintptr_t wParam,
-                                              std::intptr_t lParam);
-    // The posting thread.
-    void post();
+	// The window's procedure, on the thread that created the plug-in.
+	static std::intptr_t __stdcall windowProc (void* window, unsigned message, std::uintptr_t wParam,
+	                                           std::intptr_t lParam);
+	// The posting thread.
+	void post ();
 
-    void* window_ = nullptr;
-    std::thread poster_;
-    std::atomic<bool> running_{true};
-    // The host's latest gain (audio thread), waiting for the message thread.
-    std::atomic<double> hostGain_{kDefaultGain};
-    std::atomic<bool> waiting_{false};
-    // What the sound uses: written on the message thread only.
-    std::atomic<double> appliedGain_{kDefaultGain};
+	void* window_ = nullptr;
+	std::thread poster_;
+	std::atomic<bool> running_ {true};
+	// The host's latest gain (audio thread), waiting for the message thread.
+	std::atomic<double> hostGain_ {kDefaultGain};
+	std::atomic<bool> waiting_ {false};
+	// What the sound uses: written on the message thread only.
+	std::atomic<double> appliedGain_ {kDefaultGain};
 };
 
-}  // namespace Quill
+} // namespace Quill

@@ -28,10 +28,11 @@ namespace Quill {
 constexpr const char* kMidiBusName = "MIDI In";
 constexpr std::int32_t kMidiBusChannels = 16;
 
-struct MidiAssignment {
-    std::int16_t channel;
-    std::int16_t controller;
-    std::uint32_t id;
+struct MidiAssignment
+{
+	std::int16_t channel;
+	std::int16_t controller;
+	std::uint32_t id;
 };
 constexpr MidiAssignment kMidiAssignments[] = {
     {0, 1, kParamGain},
@@ -40,12 +41,13 @@ constexpr MidiAssignment kMidiAssignments[] = {
 };
 constexpr std::uint32_t kLearnedParam = kParamTone;
 
-struct NoteExpressionDescription {
-    std::uint32_t typeId;
-    const char* title;
-    const char* shortTitle;
-    const char* units;
-    bool bipolar;
+struct NoteExpressionDescription
+{
+	std::uint32_t typeId;
+	const char* title;
+	const char* shortTitle;
+	const char* units;
+	bool bipolar;
 };
 constexpr NoteExpressionDescription kNoteExpressions[] = {
     {0, "Volume", "Vol", "%", false},
@@ -53,10 +55,11 @@ constexpr NoteExpressionDescription kNoteExpressions[] = {
 };
 constexpr std::int32_t kNoteExpressionCount = 2;
 
-struct KeyswitchDescription {
-    const char* title;
-    const char* shortTitle;
-    std::int32_t key;
+struct KeyswitchDescription
+{
+	const char* title;
+	const char* shortTitle;
+	std::int32_t key;
 };
 constexpr KeyswitchDescription kKeyswitches[] = {
     {"Legato", "Leg", 24},
@@ -70,4 +73,4 @@ constexpr std::uint32_t kPhysicalUIMap[3] = {2, 0xFFFFFFFFu, 0};
 
 constexpr std::int32_t kMidiBusUnit = kCharacterUnit;
 
-}  // namespace Quill
+} // namespace Quill

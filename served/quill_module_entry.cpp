@@ -17,21 +17,27 @@ namespace {
 bool s_entered = false;
 }
 
-bool moduleEntered() { return s_entered; }
-
-}  // namespace Quill
-
-extern "C" __declspec(dllexport) bool InitDll() {
-    char fails[8] = {};
-    if (GetEnvironmentVariableA("QUILL_INIT_DLL_FAILS", fails, sizeof fails) > 0 && fails[0] == '1') return false;
-    Quill::s_entered = true;
-    return true;
+bool moduleEntered ()
+{
+	return s_entered;
 }
 
-extern "C" __declspec(dllexport) bool ExitDll() {
-    char live[16];
-    std::snprintf(live, sizeof live, "%d", Quill::liveObjects.load());
-    SetEnvironmentVariableA("QUILL_EXIT_DLL_LIVE", live);
-    Quill::s_entered = false;
-    return true;
+} // namespace Quill
+
+extern "C" __declspec(dllexport) bool InitDll ()
+{
+	char fails[8] = {};
+	if (GetEnvironmentVariableA ("QUILL_INIT_DLL_FAILS", fails, sizeof fails) > 0 && fails[0] == '1')
+		return false;
+	Quill::s_entered = true;
+	return true;
+}
+
+extern "C" __declspec(dllexport) bool ExitDll ()
+{
+	char live[16];
+	std::snprintf (live, sizeof live, "%d", Quill::liveObjects.load ());
+	SetEnvironmentVariableA ("QUILL_EXIT_DLL_LIVE", live);
+	Quill::s_entered = false;
+	return true;
 }

@@ -5,9 +5,12 @@
 namespace Quill {
 
 #if defined(QUILL_MODULE_ENTRY) && QUILL_MODULE_ENTRY
-bool moduleEntered();
+bool moduleEntered ();
 #else
-inline bool moduleEntered() { return true; }
+inline bool moduleEntered ()
+{
+	return true;
+}
 #endif
 
-}  // namespace Quill
+} // namespace Quill

@@ -29,40 +29,41 @@ namespace Quill {
 class QuillController;
 
 // Medium violet red, RGB(0xC7, 0x15, 0x85).
-constexpr COLORREF kOpenGLBandColour = RGB(0xC7, 0x15, 0x85);
+constexpr COLORREF kOpenGLBandColour = RGB (0xC7, 0x15, 0x85);
 constexpr int kOpenGLBandHeight = 40;
-constexpr int kOpenGLSliderLeft = 20;  // and as far from the right edge
+constexpr int kOpenGLSliderLeft = 20; // and as far from the right edge
 constexpr int kOpenGLSliderTop = 130;
 constexpr int kOpenGLSliderHeight = 30;
 constexpr Steinberg::int32 kOpenGLEditorWidth = 460;
 constexpr Steinberg::int32 kOpenGLEditorHeight = 300;
 
-class QuillOpenGLEditor : public ResizableView {
+class QuillOpenGLEditor : public ResizableView
+{
 public:
-    explicit QuillOpenGLEditor(QuillController* controller);
+	explicit QuillOpenGLEditor (QuillController* controller);
 
-    // A value changed: draw again.
-    void refresh() override;
-    int renders() const { return renders_.load(); }
+	// A value changed: draw again.
+	void refresh () override;
+	int renders () const { return renders_.load (); }
 
 private:
-    bool opened() override;
-    void closing() override;
-    LRESULT message(UINT message, WPARAM wParam, LPARAM lParam) override;
-    // The render thread: a frame each time it is woken.
-    void renderLoop();
-    void render();
+	bool opened () override;
+	void closing () override;
+	LRESULT message (UINT message, WPARAM wParam, LPARAM lParam) override;
+	// The render thread: a frame each time it is woken.
+	void renderLoop ();
+	void render ();
 
-    GainSlider slider_{kOpenGLSliderLeft, kOpenGLSliderTop, kOpenGLSliderHeight};
-    std::atomic<int> renders_{0};
-    HDC dc_ = nullptr;
-    HGLRC context_ = nullptr;
-    HANDLE wake_ = nullptr;  // auto-reset
-    std::atomic<bool> rendering_{false};
-    std::thread renderer_;
+	GainSlider slider_ {kOpenGLSliderLeft, kOpenGLSliderTop, kOpenGLSliderHeight};
+	std::atomic<int> renders_ {0};
+	HDC dc_ = nullptr;
+	HGLRC context_ = nullptr;
+	HANDLE wake_ = nullptr; // auto-reset
+	std::atomic<bool> rendering_ {false};
+	std::thread renderer_;
 };
 
 // The controller's maker for this editor (only its module links OpenGL).
-Steinberg::IPlugView* makeOpenGLEditor(QuillController* controller);
+Steinberg::IPlugView* makeOpenGLEditor (QuillController* controller);
 
-}  // namespace Quill
+} // namespace Quill

@@ -30,16 +30,17 @@ namespace Quill {
 
 // Named apart from Quill's own kGainId and kToneId (quill_dsp.h), which a
 // test may include beside this.
-enum ParametersId : std::uint32_t {
-    kParamGain = 0,
-    kParamTone = 1,
-    kParamBypass = 2,
-    kParamMeter = 3,
-    kParamMode = 4,
-    kParamProgram = 5,
-    kParamHidden = 6,
-    kParamEdit = 7,
-    kParametersCount = 8
+enum ParametersId : std::uint32_t
+{
+	kParamGain = 0,
+	kParamTone = 1,
+	kParamBypass = 2,
+	kParamMeter = 3,
+	kParamMode = 4,
+	kParamProgram = 5,
+	kParamHidden = 6,
+	kParamEdit = 7,
+	kParametersCount = 8
 };
 
 // The values of ParameterInfo::flags, as the VST 3 headers define them.
@@ -50,14 +51,15 @@ constexpr std::int32_t kFlagHidden = 1 << 4;
 constexpr std::int32_t kFlagProgramChange = 1 << 15;
 constexpr std::int32_t kFlagBypass = 1 << 16;
 
-struct ParametersInfo {
-    const char* title;
-    const char* shortTitle;
-    const char* units;
-    std::int32_t stepCount;
-    double defaultValue;
-    std::int32_t flags;
-    std::int32_t unitId;
+struct ParametersInfo
+{
+	const char* title;
+	const char* shortTitle;
+	const char* units;
+	std::int32_t stepCount;
+	double defaultValue;
+	std::int32_t flags;
+	std::int32_t unitId;
 };
 
 // Indexed by id; Gain's titles change with the mode (see below).
@@ -77,10 +79,13 @@ constexpr const char* kDriveTitle = "Drive";
 constexpr const char* kDriveShortTitle = "Drv";
 
 // A stepped value's step: the nearest one, so that Hard starts at 0.75.
-inline int parameterStep(double normalized, int stepCount) {
-    if (!(normalized >= 0.0)) return 0;  // also catches NaN
-    if (normalized >= 1.0) return stepCount;
-    return static_cast<int>(std::lround(normalized * stepCount));
+inline int parameterStep (double normalized, int stepCount)
+{
+	if (!(normalized >= 0.0))
+		return 0; // also catches NaN
+	if (normalized >= 1.0)
+		return stepCount;
+	return static_cast<int> (std::lround (normalized * stepCount));
 }
 
 constexpr int kModeSoft = 0;
@@ -89,11 +94,20 @@ constexpr int kModeHard = 2;
 constexpr const char* kModeNames[3] = {"Soft", "Warm", "Hard"};
 constexpr const char* kProgramNames[3] = {"Init", "Bright", "Dark"};
 
-inline bool driveTitled(double mode) { return parameterStep(mode, 2) == kModeHard; }
-inline bool bypassed(double bypass) { return bypass >= 0.5; }
+inline bool driveTitled (double mode)
+{
+	return parameterStep (mode, 2) == kModeHard;
+}
+inline bool bypassed (double bypass)
+{
+	return bypass >= 0.5;
+}
 
 // Tone: 20 Hz .. 20 kHz.
-inline double parametersToneHz(double normalized) { return 20.0 * std::pow(1000.0, normalized); }
+inline double parametersToneHz (double normalized)
+{
+	return 20.0 * std::pow (1000.0, normalized);
+}
 
 // The drag that switching Edit on plays, and Gain after it.
 constexpr double kEditDragFirst = 0.25;
@@ -113,30 +127,37 @@ constexpr const char* kCharacterProgramListName = "Characters";
 constexpr std::uint32_t kParametersStateIds[5] = {kParamGain, kParamTone, kParamBypass, kParamMode, kParamProgram};
 constexpr std::size_t kParametersStateSize = sizeof kParametersStateIds / sizeof kParametersStateIds[0] * 8;
 
-inline void encodeParametersState(const double (&values)[kParametersCount],
-                                  std::uint8_t (&out)[kParametersStateSize]) {
-    std::size_t at = 0;
-    for (std::uint32_t id : kParametersStateIds) {
-        std::uint64_t bits = 0;
-        std::memcpy(&bits, &values[id], 8);
-        for (int b = 0; b < 8; ++b) out[at++] = static_cast<std::uint8_t>(bits >> (8 * b));
-    }
+inline void encodeParametersState (const double (&values)[kParametersCount], std::uint8_t (&out)[kParametersStateSize])
+{
+	std::size_t at = 0;
+	for (std::uint32_t id : kParametersStateIds)
+	{
+		std::uint64_t bits = 0;
+		std::memcpy (&bits, &values[id], 8);
+		for (int b = 0; b < 8; ++b)
+			out[at++] = static_cast<std::uint8_t> (bits >> (8 * b));
+	}
 }
 
 // Sets the saved ids in `values` and leaves the others; a value that is not
 // a number refuses the whole state, one outside 0..1 is clamped.
-inline bool decodeParametersState(const std::uint8_t* data, std::size_t size, double (&values)[kParametersCount]) {
-    if (!data || size < kParametersStateSize) return false;
-    double decoded[5] = {};
-    for (std::size_t i = 0; i < 5; ++i) {
-        std::uint64_t bits = 0;
-        for (int b = 0; b < 8; ++b) bits |= static_cast<std::uint64_t>(data[i * 8 + b]) << (8 * b);
-        std::memcpy(&decoded[i], &bits, 8);
-        if (!std::isfinite(decoded[i])) return false;
-    }
-    for (std::size_t i = 0; i < 5; ++i)
-        values[kParametersStateIds[i]] = decoded[i] < 0.0 ? 0.0 : (decoded[i] > 1.0 ? 1.0 : decoded[i]);
-    return true;
+inline bool decodeParametersState (const std::uint8_t* data, std::size_t size, double (&values)[kParametersCount])
+{
+	if (!data || size < kParametersStateSize)
+		return false;
+	double decoded[5] = {};
+	for (std::size_t i = 0; i < 5; ++i)
+	{
+		std::uint64_t bits = 0;
+		for (int b = 0; b < 8; ++b)
+			bits |= static_cast<std::uint64_t> (data[i * 8 + b]) << (8 * b);
+		std::memcpy (&decoded[i], &bits, 8);
+		if (!std::isfinite (decoded[i]))
+			return false;
+	}
+	for (std::size_t i = 0; i < 5; ++i)
+		values[kParametersStateIds[i]] = decoded[i] < 0.0 ? 0.0 : (decoded[i] > 1.0 ? 1.0 : decoded[i]);
+	return true;
 }
 
 // Flood variant: far more parameters than a host expects, every title,
@@ -151,4 +172,4 @@ constexpr char16_t kFloodUnitsChar = u'U';
 constexpr std::uint32_t kFloodHangId = 1;
 constexpr double kFloodHangValue = 0.75;
 
-}  // namespace Quill
+} // namespace Quill

@@ -16,23 +16,24 @@ namespace Quill {
 constexpr Steinberg::uint32 kSessionLatencyRange = 1000;
 constexpr Steinberg::uint32 kSessionInitialLatency = 256;
 
-class QuillSession : public QuillSingle {
+class QuillSession : public QuillSingle
+{
 public:
-    Steinberg::tresult PLUGIN_API setupProcessing(Steinberg::Vst::ProcessSetup& setup) override;
-    Steinberg::tresult PLUGIN_API setActive(Steinberg::TBool state) override;
-    Steinberg::tresult PLUGIN_API setProcessing(Steinberg::TBool state) override;
-    Steinberg::tresult PLUGIN_API process(Steinberg::Vst::ProcessData& data) override;
-    Steinberg::uint32 PLUGIN_API getLatencySamples() override { return appliedLatency_; }
-    Steinberg::uint32 PLUGIN_API getTailSamples() override { return 0; }
-    Steinberg::tresult PLUGIN_API setState(Steinberg::IBStream* state) override;
+	Steinberg::tresult PLUGIN_API setupProcessing (Steinberg::Vst::ProcessSetup& setup) override;
+	Steinberg::tresult PLUGIN_API setActive (Steinberg::TBool state) override;
+	Steinberg::tresult PLUGIN_API setProcessing (Steinberg::TBool state) override;
+	Steinberg::tresult PLUGIN_API process (Steinberg::Vst::ProcessData& data) override;
+	Steinberg::uint32 PLUGIN_API getLatencySamples () override { return appliedLatency_; }
+	Steinberg::uint32 PLUGIN_API getTailSamples () override { return 0; }
+	Steinberg::tresult PLUGIN_API setState (Steinberg::IBStream* state) override;
 
 private:
-    Steinberg::uint32 requestedLatency() const;
+	Steinberg::uint32 requestedLatency () const;
 
-    // Calls and the last setup; the host makes them between blocks, never
-    // during one, so process reads them without locking.
-    SessionReport session_{};
-    Steinberg::uint32 appliedLatency_ = kSessionInitialLatency;
+	// Calls and the last setup; the host makes them between blocks, never
+	// during one, so process reads them without locking.
+	SessionReport session_ {};
+	Steinberg::uint32 appliedLatency_ = kSessionInitialLatency;
 };
 
-}  // namespace Quill
+} // namespace Quill

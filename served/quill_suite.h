@@ -9,10 +9,10 @@
 
 namespace Quill {
 
-static const Steinberg::FUID kSuiteEffectUID(0x5E17E000, 0x0A1B2C3D, 0x4E5F6071, 0x8293A4B1);
-static const Steinberg::FUID kSuiteEffectControllerUID(0x5E17E000, 0x0A1B2C3D, 0x4E5F6071, 0x8293A4B2);
-static const Steinberg::FUID kSuiteSynthUID(0x5E17E000, 0x0A1B2C3D, 0x4E5F6071, 0x8293A4B3);
-static const Steinberg::FUID kSuiteSynthControllerUID(0x5E17E000, 0x0A1B2C3D, 0x4E5F6071, 0x8293A4B4);
+static const Steinberg::FUID kSuiteEffectUID (0x5E17E000, 0x0A1B2C3D, 0x4E5F6071, 0x8293A4B1);
+static const Steinberg::FUID kSuiteEffectControllerUID (0x5E17E000, 0x0A1B2C3D, 0x4E5F6071, 0x8293A4B2);
+static const Steinberg::FUID kSuiteSynthUID (0x5E17E000, 0x0A1B2C3D, 0x4E5F6071, 0x8293A4B3);
+static const Steinberg::FUID kSuiteSynthControllerUID (0x5E17E000, 0x0A1B2C3D, 0x4E5F6071, 0x8293A4B4);
 
 constexpr float kSuiteSynthLevel = 0.25f;
 constexpr const char* kSuiteVendor = "Plume Audio";
@@ -20,4 +20,4 @@ constexpr const char* kSuiteVendor = "Plume Audio";
 // characters, which every reader of the classes must keep whole.
 constexpr const char* kSuiteQuotedVendor = "Plume \"Audio\" \\ tab\there\nbell\x07";
 
-}  // namespace Quill
+} // namespace Quill

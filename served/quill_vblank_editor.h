@@ -28,45 +28,46 @@ namespace Quill {
 class QuillController;
 
 // Steel blue, RGB(0x46, 0x82, 0xB4).
-constexpr COLORREF kVBlankBandColour = RGB(0x46, 0x82, 0xB4);
+constexpr COLORREF kVBlankBandColour = RGB (0x46, 0x82, 0xB4);
 // The slider: its track, and the fill up to the value.
-constexpr COLORREF kVBlankTrackColour = RGB(0x40, 0x46, 0x50);
-constexpr COLORREF kVBlankFillColour = RGB(0xC8, 0xA0, 0x3C);
+constexpr COLORREF kVBlankTrackColour = RGB (0x40, 0x46, 0x50);
+constexpr COLORREF kVBlankFillColour = RGB (0xC8, 0xA0, 0x3C);
 constexpr int kVBlankBandHeight = 40;
-constexpr int kVBlankSliderLeft = 20;  // and as far from the right edge
+constexpr int kVBlankSliderLeft = 20; // and as far from the right edge
 constexpr int kVBlankSliderTop = 130;
 constexpr int kVBlankSliderHeight = 30;
 constexpr Steinberg::int32 kVBlankEditorWidth = 480;
 constexpr Steinberg::int32 kVBlankEditorHeight = 300;
 
-class QuillVBlankEditor : public ResizableView {
+class QuillVBlankEditor : public ResizableView
+{
 public:
-    explicit QuillVBlankEditor(QuillController* controller);
+	explicit QuillVBlankEditor (QuillController* controller);
 
-    // A value changed (from the host or the editor): the picture is stale
-    // until the next vertical blank.
-    void refresh() override { stale_.store(true); }
-    // Pictures rendered so far (the first one at attached() included).
-    int renders() const { return renders_.load(); }
+	// A value changed (from the host or the editor): the picture is stale
+	// until the next vertical blank.
+	void refresh () override { stale_.store (true); }
+	// Pictures rendered so far (the first one at attached() included).
+	int renders () const { return renders_.load (); }
 
 private:
-    bool opened() override;
-    void closing() override;
-    LRESULT message(UINT message, WPARAM wParam, LPARAM lParam) override;
-    void waitForBlanks();
-    void stopWaiting();
-    void render();
+	bool opened () override;
+	void closing () override;
+	LRESULT message (UINT message, WPARAM wParam, LPARAM lParam) override;
+	void waitForBlanks ();
+	void stopWaiting ();
+	void render ();
 
-    HDC picture_ = nullptr;  // the last rendered picture, selected into a memory DC
-    HBITMAP pictureBitmap_ = nullptr;
-    HGDIOBJ oldBitmap_ = nullptr;
-    int pictureWidth_ = 0;
-    int pictureHeight_ = 0;
-    GainSlider slider_{kVBlankSliderLeft, kVBlankSliderTop, kVBlankSliderHeight};
-    std::atomic<bool> stale_{false};
-    std::atomic<bool> waiting_{false};
-    std::atomic<int> renders_{0};
-    std::thread blanks_;
+	HDC picture_ = nullptr; // the last rendered picture, selected into a memory DC
+	HBITMAP pictureBitmap_ = nullptr;
+	HGDIOBJ oldBitmap_ = nullptr;
+	int pictureWidth_ = 0;
+	int pictureHeight_ = 0;
+	GainSlider slider_ {kVBlankSliderLeft, kVBlankSliderTop, kVBlankSliderHeight};
+	std::atomic<bool> stale_ {false};
+	std::atomic<bool> waiting_ {false};
+	std::atomic<int> renders_ {0};
+	std::thread blanks_;
 };
 
-}  // namespace Quill
+} // namespace Quill

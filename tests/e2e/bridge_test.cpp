@@ -122,7 +122,7 @@ TEST_F (Bridge, StateSurvivesSaveAndRestoreIntoAFreshProcessor)
 	EXPECT_EQ (b.saveState (), saved) << "bit-exact after a restore into a fresh processor";
 	QuillModel model (48000.0, {0.75, 0.3});
 	long sample = 0;
-	expectMostlyProcessed (streamAndCheck (b, model, sample, 100), 100);  // with the restored settings
+	expectMostlyProcessed (streamAndCheck (b, model, sample, 100), 100); // with the restored settings
 }
 
 TEST_F (Bridge, ProjectLoadBeforeActivationIsApplied)

@@ -24,7 +24,10 @@ using Steinberg::QuillMarlow::LatencyWatcher;
 using Steinberg::QuillMarlow::QuillMarlowController;
 using namespace Steinberg::Vst;
 
-std::string bundle (const char* shape) { return std::string (QUILL_SHAPES_DIR) + "/" + shape + "/Quill.vst3"; }
+std::string bundle (const char* shape)
+{
+	return std::string (QUILL_SHAPES_DIR) + "/" + shape + "/Quill.vst3";
+}
 
 std::string text (const TChar* s)
 {
@@ -85,11 +88,13 @@ struct Hosted
 	// Runs `data` until outpost answered one.
 	bool process (ProcessData& data)
 	{
-		return waitFor ([&] {
-			const int32 before = p->audioOkCount ();
-			p->process (data);
-			return p->audioOkCount () > before;
-		}, 20.0);
+		return waitFor (
+		    [&] {
+			    const int32 before = p->audioOkCount ();
+			    p->process (data);
+			    return p->audioOkCount () > before;
+		    },
+		    20.0);
 	}
 	ServedProcessor* p;
 	QuillMarlowController* c = nullptr;
@@ -140,10 +145,12 @@ TEST (Buses, ListedAndArrangedAsTheServedPlugins)
 	{
 		Hosted h (bundle ("mono"));
 		h.connect ();
-		ASSERT_TRUE (waitFor ([&] {
-			BusInfo info {};
-			return h.p->getBusInfo (kAudio, kInput, 0, info) == kResultTrue && info.channelCount == 1;
-		}, 30.0));
+		ASSERT_TRUE (waitFor (
+		    [&] {
+			    BusInfo info {};
+			    return h.p->getBusInfo (kAudio, kInput, 0, info) == kResultTrue && info.channelCount == 1;
+		    },
+		    30.0));
 		SpeakerArrangement stereo = SpeakerArr::kStereo, mono = SpeakerArr::kMono;
 		EXPECT_EQ (h.p->setBusArrangements (&stereo, 1, &stereo, 1), kResultFalse) << "refused by the served one";
 		EXPECT_EQ (h.p->setBusArrangements (&mono, 1, &mono, 1), kResultTrue);
@@ -250,10 +257,12 @@ TEST (Events, NotesSoundAtTheirOffsetsAndEveryTypeComesBackUnchanged)
 		in.addEvent (s);
 	StereoOutBlock<float> block (kBlock, &in, &out);
 	const std::vector<float>& left = block.left;
-	ASSERT_TRUE (waitFor ([&] {
-		out.clear ();
-		return h.process (block.data) && !out.events ().empty ();
-	}, 20.0));
+	ASSERT_TRUE (waitFor (
+	    [&] {
+		    out.clear ();
+		    return h.process (block.data) && !out.events ().empty ();
+	    },
+	    20.0));
 
 	// The note sounds from sample 200 exactly, at 440 Hz, until its note-off.
 	const double step = 2.0 * 3.14159265358979323846 * 440.0 / 48000.0;
@@ -273,27 +282,27 @@ TEST (Events, NotesSoundAtTheirOffsetsAndEveryTypeComesBackUnchanged)
 		EXPECT_EQ (std::memcmp (&a, &b, 24), 0) << "bus, offset, ppq, flags, type of event " << i;
 		switch (a.type)
 		{
-			case Event::kDataEvent:
-				ASSERT_EQ (b.data.size, a.data.size);
-				EXPECT_EQ (b.data.type, a.data.type);
-				EXPECT_EQ (std::memcmp (b.data.bytes, a.data.bytes, a.data.size), 0);
-				break;
-			case Event::kNoteExpressionTextEvent:
-				EXPECT_EQ (b.noteExpressionText.typeId, a.noteExpressionText.typeId);
-				EXPECT_EQ (b.noteExpressionText.noteId, a.noteExpressionText.noteId);
-				ASSERT_EQ (b.noteExpressionText.textLen, a.noteExpressionText.textLen);
-				EXPECT_EQ (text (b.noteExpressionText.text), "legato");
-				break;
-			case Event::kChordEvent:
-				EXPECT_EQ (std::memcmp (&b.chord, &a.chord, 8), 0);
-				EXPECT_EQ (text (b.chord.text), "Cmaj7");
-				break;
-			case Event::kScaleEvent:
-				EXPECT_EQ (std::memcmp (&b.scale, &a.scale, 6), 0);
-				EXPECT_EQ (text (b.scale.text), "");
-				break;
-			default:
-				EXPECT_EQ (std::memcmp (&a, &b, sizeof a), 0) << "event " << i;
+		case Event::kDataEvent:
+			ASSERT_EQ (b.data.size, a.data.size);
+			EXPECT_EQ (b.data.type, a.data.type);
+			EXPECT_EQ (std::memcmp (b.data.bytes, a.data.bytes, a.data.size), 0);
+			break;
+		case Event::kNoteExpressionTextEvent:
+			EXPECT_EQ (b.noteExpressionText.typeId, a.noteExpressionText.typeId);
+			EXPECT_EQ (b.noteExpressionText.noteId, a.noteExpressionText.noteId);
+			ASSERT_EQ (b.noteExpressionText.textLen, a.noteExpressionText.textLen);
+			EXPECT_EQ (text (b.noteExpressionText.text), "legato");
+			break;
+		case Event::kChordEvent:
+			EXPECT_EQ (std::memcmp (&b.chord, &a.chord, 8), 0);
+			EXPECT_EQ (text (b.chord.text), "Cmaj7");
+			break;
+		case Event::kScaleEvent:
+			EXPECT_EQ (std::memcmp (&b.scale, &a.scale, 6), 0);
+			EXPECT_EQ (text (b.scale.text), "");
+			break;
+		default:
+			EXPECT_EQ (std::memcmp (&a, &b, sizeof a), 0) << "event " << i;
 		}
 	}
 }

@@ -38,7 +38,7 @@ namespace e2e {
 
 using namespace Steinberg;
 
-inline std::string readText(const std::string& path)
+inline std::string readText (const std::string& path)
 {
 	std::ifstream in (path);
 	return std::string (std::istreambuf_iterator<char> (in), {});
@@ -170,7 +170,8 @@ private:
 
 inline bool fileExists (const std::string& path)
 {
-	struct stat st {};
+	struct stat st
+	{};
 	return ::stat (path.c_str (), &st) == 0;
 }
 
@@ -216,7 +217,7 @@ public:
 		if (!handle_)
 			return;
 		auto entry = reinterpret_cast<bool (*) (void*)> (::dlsym (handle_, "ModuleEntry"));
-		auto getFactory = reinterpret_cast<IPluginFactory* (*) ()> (::dlsym (handle_, "GetPluginFactory"));
+		auto getFactory = reinterpret_cast<IPluginFactory* (*)()> (::dlsym (handle_, "GetPluginFactory"));
 		if (entry && entry (handle_) && getFactory)
 			factory_ = getFactory ();
 	}

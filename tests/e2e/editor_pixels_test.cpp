@@ -68,7 +68,8 @@ void keep (const HostDisplay::Image& image, const std::string& name)
 	fs::create_directories (QM_TEST_PICTURES);
 	std::vector<uint8_t> rgb;
 	for (uint32_t p : image.pixels)
-		rgb.insert (rgb.end (), {static_cast<uint8_t> (p >> 16), static_cast<uint8_t> (p >> 8), static_cast<uint8_t> (p)});
+		rgb.insert (rgb.end (),
+		            {static_cast<uint8_t> (p >> 16), static_cast<uint8_t> (p >> 8), static_cast<uint8_t> (p)});
 	png_image png {};
 	png.version = PNG_IMAGE_VERSION;
 	png.width = static_cast<png_uint_32> (image.width);
@@ -268,7 +269,8 @@ TEST_F (MadeEditors, EachOpensDrawsAndRepaintsAfterADrag)
 		EXPECT_TRUE (s.edited (0)) << s.tap.out ();
 		const bool repainted = s.frame->runUntil ([&] { return changed (before, s.host.capture (s.window)) > 100; });
 		const auto ms =
-		    std::chrono::duration_cast<std::chrono::milliseconds> (std::chrono::steady_clock::now () - dragged).count ();
+		    std::chrono::duration_cast<std::chrono::milliseconds> (std::chrono::steady_clock::now () - dragged)
+		        .count ();
 		figures += std::string (name) + ": repainted " + std::to_string (ms) + " ms after the drag\n";
 		if (!repainted)
 			keep (s.host.capture (s.window), std::string (name) + " not repainted");
@@ -291,8 +293,8 @@ TEST_F (MadeEditors, AnOpenGLEditorIsUprightAndFollowsAResize)
 	const uint32_t lastTopBand = 0xE63C78, bottomBand = 0xC71585;
 	const auto bandAtBottom = [&] (int width, int height) {
 		s.picture = s.host.capture (s.window);
-		return s.picture.width == width && s.picture.height == height &&
-		       s.picture.at (width - 5, 5) == lastTopBand && s.picture.at (width - 5, height - 5) == bottomBand;
+		return s.picture.width == width && s.picture.height == height && s.picture.at (width - 5, 5) == lastTopBand &&
+		       s.picture.at (width - 5, height - 5) == bottomBand;
 	};
 	ViewRect size {};
 	s.view->getSize (&size);
@@ -313,11 +315,15 @@ TEST_F (MadeEditors, AnOpenGLEditorIsUprightAndFollowsAResize)
 	EXPECT_TRUE (followed);
 }
 
-enum class Host { Plain, Openbox, XEmbed };
+enum class Host
+{
+	Plain,
+	Openbox,
+	XEmbed
+};
 
 class FormEditor : public MadeEditors, public ::testing::WithParamInterface<Host>
-{
-};
+{};
 
 // A click into the text field, a typed value and Return: the host hears the
 // edit, in a host that hands over a plain window (with a window manager and

@@ -30,7 +30,11 @@ constexpr uint32_t kBand = 0x2e8b57;
 constexpr uint32_t kHostWhite = 0xffffff;
 constexpr int kQuillWidth = 480, kQuillHeight = 300, kBandHeight = 40;
 
-enum class Manager { None, Openbox };
+enum class Manager
+{
+	None,
+	Openbox
+};
 
 std::string managerName (const testing::TestParamInfo<Manager>& info)
 {
@@ -164,10 +168,12 @@ protected:
 		HostDisplay::Image image;
 		const bool band = QuillMarlowTest::waitFor ([&] {
 			image = host->capture (hostWindow);
-			return !image.empty () && share (image, 0, kQuillHeight - kBandHeight, kQuillWidth, kQuillHeight, kBand) == 1.0;
+			return !image.empty () &&
+			       share (image, 0, kQuillHeight - kBandHeight, kQuillWidth, kQuillHeight, kBand) == 1.0;
 		});
 		ASSERT_FALSE (image.empty ());
-		EXPECT_TRUE (band) << "band rows hold " << share (image, 0, kQuillHeight - kBandHeight, kQuillWidth, kQuillHeight, kBand)
+		EXPECT_TRUE (band) << "band rows hold "
+		                   << share (image, 0, kQuillHeight - kBandHeight, kQuillWidth, kQuillHeight, kBand)
 		                   << " band colour";
 		EXPECT_EQ (share (image, 0, 0, kQuillWidth, kQuillHeight - kBandHeight, kBand), 0.0);
 		EXPECT_EQ (share (image, kQuillWidth + 10, 0, image.width, image.height, kHostWhite), 1.0);
@@ -176,8 +182,8 @@ protected:
 
 	std::string noticeTo (std::pair<int, int> pos, int w = kQuillWidth, int h = kQuillHeight) const
 	{
-		return "[QuillMarlowView] Sent ConfigureNotify to " + hex (wine) + " pos=(" + std::to_string (pos.first) +
-		       "," + std::to_string (pos.second) + ") size=" + std::to_string (w) + "x" + std::to_string (h) + "\n";
+		return "[QuillMarlowView] Sent ConfigureNotify to " + hex (wine) + " pos=(" + std::to_string (pos.first) + "," +
+		       std::to_string (pos.second) + ") size=" + std::to_string (w) + "x" + std::to_string (h) + "\n";
 	}
 
 	std::unique_ptr<Openbox> openbox;
@@ -229,8 +235,7 @@ TEST_P (RealEditor, EmbedsQuillAndPassesPositionFocusClicksAndSize)
 	std::this_thread::sleep_for (std::chrono::milliseconds (100));
 	std::string out = tap->out ().substr (beforeMove);
 	EXPECT_EQ (countOf (out, "[QuillMarlowView] Position changed"), 1u) << out;
-	EXPECT_EQ (countOf (out, ") -> (" + std::to_string (after.first) + "," + std::to_string (after.second) + ")\n"),
-	           1u)
+	EXPECT_EQ (countOf (out, ") -> (" + std::to_string (after.first) + "," + std::to_string (after.second) + ")\n"), 1u)
 	    << out;
 	EXPECT_EQ (countOf (out, "Sent ConfigureNotify"), 1u) << out;
 	EXPECT_EQ (countOf (out, noticeTo (after)), 1u) << out;
@@ -238,16 +243,18 @@ TEST_P (RealEditor, EmbedsQuillAndPassesPositionFocusClicksAndSize)
 	// A click on the editor reaches Quill's window procedure, at the point
 	// of the editor that is under the pointer.
 	ASSERT_TRUE (QuillMarlowTest::xdotool (WINE_TEST_DISPLAY, "click 1"));
-	const std::string click = "[Quill] Editor click at " + std::to_string (clickX) + "," + std::to_string (clickY) + "\n";
+	const std::string click =
+	    "[Quill] Editor click at " + std::to_string (clickX) + "," + std::to_string (clickY) + "\n";
 	EXPECT_TRUE (tap->waitForOut (click)) << tap->out ().substr (beforeMove);
 	expectEmbedded ();
 
 	// The host resizes the view: Wine's window follows.
 	ViewRect large {0, 0, 1024, 768};
 	EXPECT_EQ (view->onSize (&large), kResultOk);
-	EXPECT_TRUE (QuillMarlowTest::waitFor (
-	    [&] { return host->geometry (wine) == HostDisplay::Rect {0, 0, 1024, 768}; }))
-	    << host->geometry (wine).width << "x" << host->geometry (wine).height;
+	EXPECT_TRUE (QuillMarlowTest::waitFor ([&] {
+		return host->geometry (wine) == HostDisplay::Rect {0, 0, 1024, 768};
+	})) << host->geometry (wine).width
+	    << "x" << host->geometry (wine).height;
 	view->getSize (&size);
 	EXPECT_EQ (size.getWidth (), 1024);
 	EXPECT_EQ (size.getHeight (), 768);
@@ -318,10 +325,13 @@ TEST_P (RealEditor, SizesFollowQuillAndTheHost)
 	ASSERT_EQ (frame.requests.size (), 1u);
 	EXPECT_EQ (frame.requests[0], std::make_pair (640, 400));
 	EXPECT_TRUE (QuillMarlowTest::waitFor ([&] {
-		return host->geometry (hostWindow).width == 640 && host->geometry (wrapper) == HostDisplay::Rect {0, 0, 640, 400};
+		return host->geometry (hostWindow).width == 640 &&
+		       host->geometry (wrapper) == HostDisplay::Rect {0, 0, 640, 400};
 	}));
-	EXPECT_TRUE (QuillMarlowTest::waitFor ([&] { return host->geometry (wine) == HostDisplay::Rect {0, 0, 640, 400}; }))
-	    << host->geometry (wine).width << "x" << host->geometry (wine).height;
+	EXPECT_TRUE (QuillMarlowTest::waitFor ([&] {
+		return host->geometry (wine) == HostDisplay::Rect {0, 0, 640, 400};
+	})) << host->geometry (wine).width
+	    << "x" << host->geometry (wine).height;
 	EXPECT_THAT (tap->out (), HasSubstr ("[PlugFrame] Container resized to 640x400\n"));
 	ViewRect size {};
 	view->getSize (&size);
@@ -335,8 +345,10 @@ TEST_P (RealEditor, SizesFollowQuillAndTheHost)
 	ViewRect wide {0, 0, 720, 450};
 	EXPECT_EQ (view->onSize (&wide), kResultOk);
 	EXPECT_THAT (tap->out (), HasSubstr ("[QuillMarlowView] Served editor resized to 720x450\n"));
-	EXPECT_TRUE (QuillMarlowTest::waitFor ([&] { return host->geometry (wine) == HostDisplay::Rect {0, 0, 720, 450}; }))
-	    << host->geometry (wine).width << "x" << host->geometry (wine).height;
+	EXPECT_TRUE (QuillMarlowTest::waitFor ([&] {
+		return host->geometry (wine) == HostDisplay::Rect {0, 0, 720, 450};
+	})) << host->geometry (wine).width
+	    << "x" << host->geometry (wine).height;
 	EXPECT_EQ (host->geometry (wrapper), (HostDisplay::Rect {0, 0, 720, 450}));
 	frame.runUntil ([] { return false; }, 300);
 	EXPECT_EQ (frame.requests.size (), 1u) << "the host's own size is not asked back";
@@ -346,10 +358,11 @@ TEST_P (RealEditor, SizesFollowQuillAndTheHost)
 	QuillMarlowTest::HostFrame plainFrame (*host, hostWindow, false);
 	view->setFrame (&plainFrame);
 	ASSERT_TRUE (QuillMarlowTest::xdotool (WINE_TEST_DISPLAY, "click 3"));
-	EXPECT_TRUE (tap->waitForOut ("[QuillMarlowView] Host offers no run loop: its window is not asked for 480x300\n",
-	                              10000));
-	EXPECT_TRUE (QuillMarlowTest::waitFor (
-	    [&] { return host->geometry (wrapper) == HostDisplay::Rect {0, 0, kQuillWidth, kQuillHeight}; }));
+	EXPECT_TRUE (
+	    tap->waitForOut ("[QuillMarlowView] Host offers no run loop: its window is not asked for 480x300\n", 10000));
+	EXPECT_TRUE (QuillMarlowTest::waitFor ([&] {
+		return host->geometry (wrapper) == HostDisplay::Rect {0, 0, kQuillWidth, kQuillHeight};
+	}));
 	EXPECT_TRUE (plainFrame.requests.empty ());
 	EXPECT_THAT (tap->err (), Not (HasSubstr ("ERROR")));
 	EXPECT_EQ (view->removed (), kResultOk);

@@ -48,8 +48,7 @@ std::vector<pid_t> outpostsServing (const std::vector<std::string>& files)
 }
 
 class HostExit : public testing::TestWithParam<std::string>
-{
-};
+{};
 
 TEST_P (HostExit, StatusZeroWithinASecondAndNothingLeftBehind)
 {
@@ -91,10 +90,11 @@ TEST_P (HostExit, StatusZeroWithinASecondAndNothingLeftBehind)
 		EXPECT_THAT (output, ::testing::HasSubstr ("released\n"));
 	}
 
-	const bool clean = waitFor ([&] { return outpostsServing (files).empty (); }, 2.0) &&
-	                   !fileExists (files[0]) && !fileExists (files[1]);
+	const bool clean = waitFor ([&] { return outpostsServing (files).empty (); }, 2.0) && !fileExists (files[0]) &&
+	                   !fileExists (files[1]);
 	EXPECT_TRUE (clean) << outpostsServing (files).size () << " outposts, files " << fileExists (files[0])
-	                    << fileExists (files[1]) << "\n" << output;
+	                    << fileExists (files[1]) << "\n"
+	                    << output;
 	for (pid_t pid : outpostsServing (files))
 		::kill (pid, SIGKILL);
 	for (const auto& file : files)

@@ -16,8 +16,8 @@
 
 namespace e2e {
 
-using Steinberg::QuillMarlow::QuillMarlowController;
 using Steinberg::QuillMarlow::InstanceRegistry;
+using Steinberg::QuillMarlow::QuillMarlowController;
 using Steinberg::QuillMarlow::QuillMarlowProcessor;
 
 constexpr int kBlock = 256;
@@ -103,10 +103,12 @@ struct Hosted
 	// Passes the relayed edits on, as the host's run loop would, until `done`.
 	bool passEditsUntil (const std::function<bool ()>& done)
 	{
-		return waitFor ([&] {
-			c->passEdits ();
-			return done ();
-		}, 5.0);
+		return waitFor (
+		    [&] {
+			    c->passEdits ();
+			    return done ();
+		    },
+		    5.0);
 	}
 	ServedProcessor* p;
 	QuillMarlowController* c = nullptr;

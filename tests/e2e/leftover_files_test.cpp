@@ -78,7 +78,8 @@ struct HeldHost
 int holdFile (const std::string& path)
 {
 	const int fd = ::open (path.c_str (), O_RDONLY | O_CLOEXEC);
-	struct flock range {};
+	struct flock range
+	{};
 	range.l_type = F_RDLCK;
 	range.l_whence = SEEK_SET;
 	if (fd >= 0 && ::fcntl (fd, F_OFD_SETLK, &range) != 0)

@@ -35,7 +35,7 @@ Interface* queried (QuillMarlowController* c)
 	Interface* object = nullptr;
 	if (c->queryInterface (Interface::iid, reinterpret_cast<void**> (&object)) != kResultOk)
 		return nullptr;
-	object->release ();  // the controller outlives the test's use
+	object->release (); // the controller outlives the test's use
 	return object;
 }
 

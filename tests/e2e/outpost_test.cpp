@@ -61,12 +61,14 @@ public:
 	{
 		if (exitCode_ >= 0)
 			return exitCode_;
-		waitFor ([&] {
-			int status = 0;
-			if (::waitpid (pid_, &status, WNOHANG) == pid_)
-				exitCode_ = WIFEXITED (status) ? WEXITSTATUS (status) : 128;
-			return exitCode_ >= 0;
-		}, seconds);
+		waitFor (
+		    [&] {
+			    int status = 0;
+			    if (::waitpid (pid_, &status, WNOHANG) == pid_)
+				    exitCode_ = WIFEXITED (status) ? WEXITSTATUS (status) : 128;
+			    return exitCode_ >= 0;
+		    },
+		    seconds);
 		return exitCode_;
 	}
 	std::string log () const { return readText (logPath_); }
@@ -89,10 +91,13 @@ protected:
 		shm.audioData ()->numSamples = 512;
 		Tandem::fullFence ();
 		outpost = std::make_unique<OutpostRun> (std::vector<std::string> {path, plugin});
-		ASSERT_TRUE (waitFor ([&] {
-			Tandem::fullFence ();
-			return shm.audioData ()->audioReady.load () == 1;
-		}, 30.0)) << outpost->log ();
+		ASSERT_TRUE (waitFor (
+		    [&] {
+			    Tandem::fullFence ();
+			    return shm.audioData ()->audioReady.load () == 1;
+		    },
+		    30.0))
+		    << outpost->log ();
 		if (sampleRate > 0.0)
 		{
 			ASSERT_TRUE (activate (sampleRate));
@@ -127,10 +132,12 @@ protected:
 		audio->numSamples = samples;
 		audio->sampleRate = 48000.0;
 		Tandem::postBlock (*audio);
-		return waitFor ([&] {
-			Tandem::fullFence ();
-			return audio->outputReady.load () != 0;
-		}, seconds);
+		return waitFor (
+		    [&] {
+			    Tandem::fullFence ();
+			    return audio->outputReady.load () != 0;
+		    },
+		    seconds);
 	}
 	// Quill's parameters as a GetState reads them.
 	Quill::QuillParams savedParams ()
@@ -247,7 +254,7 @@ TEST_F (Served, CommandsThroughTheSlot)
 
 TEST_F (Served, BlockBeforeActivationPassesThroughAndTheActivationsRateIsUsed)
 {
-	start (0.0);  // not activated yet: nothing is prepared at start
+	start (0.0); // not activated yet: nothing is prepared at start
 	auto* audio = shm.audioData ();
 	for (int c = 0; c < 2; ++c)
 		for (int i = 0; i < 128; ++i)
@@ -374,8 +381,8 @@ TEST_F (Served, EditorClickReachesTheStateWithoutBlocksAndThenTheSound)
 	// A quarter along the gain bar (x 20..460 of the 480-pixel editor, y 110..138).
 	ASSERT_TRUE (QuillMarlowTest::xdotool (WINE_TEST_DISPLAY,
 	                                       "mousemove --window " + std::to_string (wine) + " 130 120 click 1"));
-	ASSERT_TRUE (waitFor ([&] { return outpost->log ().find ("[Quill] Editor click at 130,120\n") != std::string::npos; },
-	                      10.0))
+	ASSERT_TRUE (
+	    waitFor ([&] { return outpost->log ().find ("[Quill] Editor click at 130,120\n") != std::string::npos; }, 10.0))
 	    << outpost->log ();
 
 	const Quill::QuillParams params = savedParams ();
@@ -403,7 +410,8 @@ TEST_F (Served, LatencyAndTailAreAnsweredAndAnAnnouncedChangeIsCounted)
 	const uint8_t report = ui->latencyReport.load ();
 
 	Tandem::StateData* state = shm.stateData ();
-	Quill::encodeState ({Quill::kDefaultGain, 0.25}, *reinterpret_cast<uint8_t (*)[Quill::kStateSize]> (state->stateBuffer));
+	Quill::encodeState ({Quill::kDefaultGain, 0.25},
+	                    *reinterpret_cast<uint8_t (*)[Quill::kStateSize]> (state->stateBuffer));
 	state->stateSize = Quill::kStateSize;
 	ASSERT_TRUE (command (Tandem::CommandCode::SetState));
 	EXPECT_TRUE (waitFor ([&] { return ui->latencyReport.load () != report; }, 10.0)) << outpost->log ();
@@ -432,8 +440,8 @@ TEST_F (Served, GenericEditorForAPlugInWithoutOneSetsStateAndSound)
 	// The gain slider runs from x 152 to 350 in the row at y 12..48.
 	ASSERT_TRUE (QuillMarlowTest::xdotool (WINE_TEST_DISPLAY,
 	                                       "mousemove --window " + std::to_string (wine) + " 218 30 click 1"));
-	ASSERT_TRUE (waitFor ([&] { return outpost->log ().find ("[GenericEditor] Gain set to ") != std::string::npos; },
-	                      10.0))
+	ASSERT_TRUE (
+	    waitFor ([&] { return outpost->log ().find ("[GenericEditor] Gain set to ") != std::string::npos; }, 10.0))
 	    << outpost->log ();
 	const double gain = 66.0 / 198.0;
 	const Quill::QuillParams params = savedParams ();

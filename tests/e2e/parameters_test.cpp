@@ -108,8 +108,8 @@ TEST (Parameters, AnEditReachesTheHostOnceAndTheSoundFollowsTheHost)
 
 	// A drag in the served editor, in order, once.
 	ASSERT_EQ (h.c->setParamNormalized (Quill::kParamEdit, 1.0), kResultOk);
-	const std::vector<std::string> drag = {"group start", "begin 0", "perform 0 0.250000", "perform 0 0.500000",
-	                                       "end 0", "group end", "dirty"};
+	const std::vector<std::string> drag = {
+	    "group start", "begin 0", "perform 0 0.250000", "perform 0 0.500000", "end 0", "group end", "dirty"};
 	ASSERT_TRUE (h.passEditsUntil ([&] { return h.handler.calls.size () >= drag.size (); }));
 	std::this_thread::sleep_for (std::chrono::milliseconds (100));
 	h.c->passEdits ();
@@ -117,10 +117,12 @@ TEST (Parameters, AnEditReachesTheHostOnceAndTheSoundFollowsTheHost)
 	EXPECT_EQ (h.c->getParamNormalized (Quill::kParamGain), Quill::kEditDragLast);
 
 	// A host that does not send the edit back still hears it in the sound.
-	ASSERT_TRUE (waitFor ([&] {
-		h.process (block, nullptr);
-		return block.out[0][0] == block.in[0][0] * 0.5f;
-	}, 5.0));
+	ASSERT_TRUE (waitFor (
+	    [&] {
+		    h.process (block, nullptr);
+		    return block.out[0][0] == block.in[0][0] * 0.5f;
+	    },
+	    5.0));
 
 	// Playing automation, the host drives: an edit meanwhile does not
 	// override it, then or later.

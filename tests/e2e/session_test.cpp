@@ -42,8 +42,7 @@ struct Hosted
 	}
 	// One block as the host gives it, until outpost answers it; the report
 	// of what the served plug-in was told, and the output's silence flags.
-	bool report (Vst::ProcessContext* context, int32 mode, uint64 silence, Quill::SessionReport& r,
-	             uint64& outSilence)
+	bool report (Vst::ProcessContext* context, int32 mode, uint64 silence, Quill::SessionReport& r, uint64& outSilence)
 	{
 		StereoBlock block (kBlock);
 		for (int attempt = 0; attempt < 500; ++attempt)
@@ -63,7 +62,7 @@ struct Hosted
 		}
 		return false;
 	}
-	ServedProcessor* operator-> () const { return p; }
+	ServedProcessor* operator->() const { return p; }
 	ServedProcessor* p = new ServedProcessor (QUILL_SESSION_BUNDLE);
 };
 
@@ -197,11 +196,13 @@ TEST (Session, ARelaunchedOutpostLivesTheSameSession)
 	const pid_t first = h->outpostPid ();
 	ASSERT_EQ (::kill (first, SIGKILL), 0);
 	StereoBlock block (kBlock);
-	ASSERT_TRUE (waitFor ([&] {
-		Vst::ProcessData d = block.data ();
-		h->process (d);
-		return h->outpostPid () != first && h->outpostPid () > 0;
-	}, 20.0));
+	ASSERT_TRUE (waitFor (
+	    [&] {
+		    Vst::ProcessData d = block.data ();
+		    h->process (d);
+		    return h->outpostPid () != first && h->outpostPid () > 0;
+	    },
+	    20.0));
 	ASSERT_TRUE (h.report (nullptr, Vst::kRealtime, 0, r, outSilence));
 	EXPECT_EQ (r.setups, 1u);
 	EXPECT_EQ (r.activations, 1u);

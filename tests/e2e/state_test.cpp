@@ -56,8 +56,14 @@ struct StateHosted : Hosted
 			return r;
 		return restore ([this] (IBStream* s) { return c->setState (s); }, *controllerStream);
 	}
-	std::vector<uint8> processorState () { return save ([this] (IBStream* s) { return p->getState (s); }); }
-	std::vector<uint8> controllerState () { return save ([this] (IBStream* s) { return c->getState (s); }); }
+	std::vector<uint8> processorState ()
+	{
+		return save ([this] (IBStream* s) { return p->getState (s); });
+	}
+	std::vector<uint8> controllerState ()
+	{
+		return save ([this] (IBStream* s) { return c->getState (s); });
+	}
 	// One block at the pace of a real-time host; true when outpost processed it.
 	bool process (StereoBlock& block, HostParameterChanges* in = nullptr)
 	{
@@ -117,10 +123,12 @@ TEST (State, TheControllersOwnStateTravelsWithTheProjectAndIntoARestartedOutpost
 	StereoBlock block (kBlock);
 	bool up = false;
 	int32 restarts = 0;
-	ASSERT_TRUE (waitFor ([&] {
-		h.process (block);
-		return InstanceRegistry::outpostStatus (h.p->instanceId (), up, restarts) && up && restarts == 1;
-	}, 20.0));
+	ASSERT_TRUE (waitFor (
+	    [&] {
+		    h.process (block);
+		    return InstanceRegistry::outpostStatus (h.p->instanceId (), up, restarts) && up && restarts == 1;
+	    },
+	    20.0));
 	EXPECT_EQ (h.controllerState (), hostStream (Quill::blockControllerState (10000)));
 	EXPECT_EQ (h.processorState (), processorProject);
 }

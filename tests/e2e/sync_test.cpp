@@ -112,7 +112,7 @@ struct Made
 {
 	explicit Made (const fs::path& library) : handle (::dlopen (library.c_str (), RTLD_NOW | RTLD_LOCAL))
 	{
-		auto get = handle ? reinterpret_cast<IPluginFactory* (*) ()> (::dlsym (handle, "GetPluginFactory")) : nullptr;
+		auto get = handle ? reinterpret_cast<IPluginFactory* (*)()> (::dlsym (handle, "GetPluginFactory")) : nullptr;
 		factory = get ? get () : nullptr;
 	}
 	~Made ()
@@ -200,7 +200,8 @@ TEST_F (Sync, AMultiClassModuleIsServedClassByClass)
 	ASSERT_TRUE (Tandem::readServedRecord (bundle.string (), record, error)) << error;
 	ASSERT_EQ (record.classes.size (), 4u);
 	EXPECT_EQ (record.classes[2].subCategories, "Instrument|Synth");
-	EXPECT_EQ (record.classes[0].name, "Quill Suite \xC3\x89" "chos");
+	EXPECT_EQ (record.classes[0].name, "Quill Suite \xC3\x89"
+	                                   "chos");
 	ASSERT_EQ (record.classes[2].buses.size (), 2u);
 	EXPECT_EQ (record.classes[2].buses[0].name, "Synth Out");
 	EXPECT_EQ (record.classes[2].buses[1].mediaType, "event");
@@ -236,7 +237,8 @@ TEST_F (Sync, InstancesOfTwoMadeBundlesServeSideBySideInOneProcess)
 	ASSERT_NE (quill.factory, nullptr);
 	const float alone = serve (quill, Quill::kProcessorUID, 0.8f);
 	ASSERT_NE (alone, 0.8f);
-	Live effect (suite, Quill::kSuiteEffectUID), other (quill, Quill::kProcessorUID), synth (suite, Quill::kSuiteSynthUID);
+	Live effect (suite, Quill::kSuiteEffectUID), other (quill, Quill::kProcessorUID),
+	    synth (suite, Quill::kSuiteSynthUID);
 	const std::vector<float> last = serve (0.8f, effect, other, synth);
 	EXPECT_NEAR (last[0], 0.4f, 0.02f);
 	EXPECT_FLOAT_EQ (last[1], alone);

@@ -88,8 +88,9 @@ TEST (Vst3Host, ClearErrorsAndNonZeroExits)
 
 	// A bundle whose library exports no factory.
 	const std::string dir = scratch ("bundles");
-	std::system (("mkdir -p " + dir + "/Fake.vst3/Contents/x86_64-linux && cp /usr/lib/x86_64-linux-gnu/libsndfile.so.1 " +
-	              dir + "/Fake.vst3/Contents/x86_64-linux/Fake.so")
+	std::system (("mkdir -p " + dir +
+	              "/Fake.vst3/Contents/x86_64-linux && cp /usr/lib/x86_64-linux-gnu/libsndfile.so.1 " + dir +
+	              "/Fake.vst3/Contents/x86_64-linux/Fake.so")
 	                 .c_str ());
 	r = vst3host ("list " + dir + "/Fake.vst3");
 	EXPECT_EQ (r.code, 1);
@@ -125,7 +126,8 @@ TEST (Vst3Host, ProcessGivesQuillsResultAndStatesRoundTrip)
 	const long frames = 48000;
 	ASSERT_TRUE (writeWav (in, 2, frames, [] (int c, long i) { return signal (c, i); }));
 
-	HostRun r = vst3host ("process " + kBundle + " " + in + " " + out + " --block 256 --realtime --save-state " + state);
+	HostRun r =
+	    vst3host ("process " + kBundle + " " + in + " " + out + " --block 256 --realtime --save-state " + state);
 	ASSERT_EQ (r.code, 0) << r.output;
 	EXPECT_THAT (r.output, HasSubstr ("blocks: 188 (256 samples at 48000 Hz)"));
 	EXPECT_THAT (r.output, HasSubstr ("changed by the plug-in: "));
@@ -142,8 +144,8 @@ TEST (Vst3Host, ProcessGivesQuillsResultAndStatesRoundTrip)
 	std::vector<float> expected[2] = {std::vector<float> (256), std::vector<float> (256)};
 	for (long start = 0; start + 256 <= frames; start += 256)
 	{
-		const bool passed = std::equal (input[0].begin () + start, input[0].begin () + start + 256,
-		                                output[0].begin () + start);
+		const bool passed =
+		    std::equal (input[0].begin () + start, input[0].begin () + start + 256, output[0].begin () + start);
 		if (passed)
 		{
 			unverified = 1024;
@@ -162,7 +164,8 @@ TEST (Vst3Host, ProcessGivesQuillsResultAndStatesRoundTrip)
 	}
 	EXPECT_GT (compared, 120) << "most blocks went through Quill\n" << r.output;
 
-	r = vst3host ("process " + kBundle + " " + in + " " + again + " --load-state " + state + " --save-state " + restored);
+	r = vst3host ("process " + kBundle + " " + in + " " + again + " --load-state " + state + " --save-state " +
+	              restored);
 	ASSERT_EQ (r.code, 0) << r.output;
 	EXPECT_EQ (readText (state), readText (restored)) << "state restored bit-exact";
 	EXPECT_EQ (readText (state).size (), 4 + Quill::kStateSize);
@@ -187,8 +190,8 @@ void writeMidi (const std::string& path, const std::vector<std::pair<int, std::s
 		return std::string {static_cast<char> (n >> 24), static_cast<char> (n >> 16), static_cast<char> (n >> 8),
 		                    static_cast<char> (n)};
 	};
-	std::ofstream (path, std::ios::binary) << std::string ("MThd\0\0\0\x06\0\0\0\x01\x01\xe0", 14) << "MTrk"
-	                                       << be32 (track.size ()) << track;
+	std::ofstream (path, std::ios::binary)
+	    << std::string ("MThd\0\0\0\x06\0\0\0\x01\x01\xe0", 14) << "MTrk" << be32 (track.size ()) << track;
 }
 
 // The project's test instrument installed in the test prefix under a name
@@ -212,16 +215,19 @@ TEST (Vst3Host, NotesFromAMidiFileSoundFromTheirTimeInAMadeInstrument)
 	} cleanup {{installed.string (), made, made + ".cache", notes, out, back}};
 	fs::create_directories (installed);
 	fs::copy (SERVED_DIR "/instrument/Quill.vst3", installed / "Quill Synth.vst3", fs::copy_options::recursive);
-	const int synced = std::system (("XDG_CACHE_HOME='" + made + ".cache' " + QUILLMARLOW + " sync --vst3-dir '" + made +
-	                                 "' >/dev/null 2>&1")
-	                                    .c_str ());
+	const int synced = std::system (
+	    ("XDG_CACHE_HOME='" + made + ".cache' " + QUILLMARLOW + " sync --vst3-dir '" + made + "' >/dev/null 2>&1")
+	        .c_str ());
 	ASSERT_EQ (synced, 0);
 	const std::string bundle = "'" + made + "/Quill Synth.vst3'";
 
 	// A (69) from 0.5 s to 1 s, C (72) from 1.25 s to 1.5 s.
-	writeMidi (notes, {{480, "\x90\x45\x64"}, {480, std::string ("\x80\x45\x00", 3)}, {240, "\x90\x48\x64"},
+	writeMidi (notes, {{480, "\x90\x45\x64"},
+	                   {480, std::string ("\x80\x45\x00", 3)},
+	                   {240, "\x90\x48\x64"},
 	                   {240, std::string ("\x80\x48\x00", 3)}});
-	HostRun r = vst3host ("process " + bundle + " " + out + " --midi " + notes + " --midi-out " + back + " --block 256");
+	HostRun r =
+	    vst3host ("process " + bundle + " " + out + " --midi " + notes + " --midi-out " + back + " --block 256");
 	ASSERT_EQ (r.code, 0) << r.output;
 	EXPECT_THAT (r.output, HasSubstr ("MIDI messages played: 4 of 4"));
 	EXPECT_THAT (r.output, HasSubstr ("(4 MIDI messages from the plug-in)"));

@@ -25,7 +25,11 @@ constexpr uint32_t kEditorBand = 0xf0a020; // rows 160..239 of the editor
 constexpr uint32_t kHostWhite = 0xffffff;
 constexpr int kEditorWidth = 640, kEditorHeight = 400;
 
-enum class Manager { None, Openbox };
+enum class Manager
+{
+	None,
+	Openbox
+};
 
 std::string managerName (const testing::TestParamInfo<Manager>& info)
 {
@@ -107,8 +111,8 @@ protected:
 
 	std::string noticeTo (std::pair<int, int> pos, int w = kEditorWidth, int h = kEditorHeight)
 	{
-		return "[QuillMarlowView] Sent ConfigureNotify to " + hex (wine) + " pos=(" + std::to_string (pos.first) +
-		       "," + std::to_string (pos.second) + ") size=" + std::to_string (w) + "x" + std::to_string (h) + "\n";
+		return "[QuillMarlowView] Sent ConfigureNotify to " + hex (wine) + " pos=(" + std::to_string (pos.first) + "," +
+		       std::to_string (pos.second) + ") size=" + std::to_string (w) + "x" + std::to_string (h) + "\n";
 	}
 	static std::string receivedNotice (std::pair<int, int> pos, int w = kEditorWidth, int h = kEditorHeight)
 	{
@@ -195,8 +199,8 @@ TEST_P (Embedding, PointerEntryAfterAHostMoveTellsWineOnceAndGivesItFocusAndClic
 	const auto after = host->rootPosition (hostWindow);
 	ASSERT_NE (after, before);
 
-	ASSERT_TRUE (xdotool (display.name (),
-	                      "mousemove " + std::to_string (after.first + 50) + " " + std::to_string (after.second + 200)));
+	ASSERT_TRUE (xdotool (display.name (), "mousemove " + std::to_string (after.first + 50) + " " +
+	                                           std::to_string (after.second + 200)));
 	EXPECT_TRUE (waitFor ([&] { return host->focus () == wine; }));
 	EXPECT_TRUE (waitFor ([&] {
 		return tap->out ().find ("[QuillMarlowView] Setting focus to Wine window on enter\n", beforeMove) !=
@@ -306,7 +310,7 @@ TEST_P (Embedding, TheEditorOfARestartedOutpostComesBackInTheSameWrapper)
 	EXPECT_NE ((*processor)->outpostPid (), first);
 	EXPECT_EQ (qmView ()->wrapperWindow (), wrapper) << "the same wrapper";
 	wine = qmView ()->wineWindow ();
-	(void) firstWine;  // the server may hand the new client the same ids
+	(void)firstWine; // the server may hand the new client the same ids
 	auto* owner = xcb_get_property_reply (
 	    host->c, xcb_get_property (host->c, 0, wine, host->atom ("_NET_WM_PID"), XCB_ATOM_CARDINAL, 0, 1), nullptr);
 	ASSERT_NE (owner, nullptr);
@@ -353,7 +357,8 @@ TEST_P (Embedding, AnXEmbedStrictHostEmbedsTheEditorAndItsFocusReachesWine)
 	EXPECT_TRUE (waitFor ([&] { return host->focus () == wine; }));
 	EXPECT_TRUE (tap->waitForOut ("[QuillMarlowView] XEmbed: focus in - setting focus to Wine window\n"));
 	const std::string out = tap->out ();
-	EXPECT_THAT (out, HasSubstr ("[QuillMarlowView] XEmbed: embedded by " + hex (hostWindow) + " (protocol version 0)\n"));
+	EXPECT_THAT (out,
+	             HasSubstr ("[QuillMarlowView] XEmbed: embedded by " + hex (hostWindow) + " (protocol version 0)\n"));
 	EXPECT_THAT (out, HasSubstr ("[QuillMarlowView] XEmbed: window activate - setting focus to Wine window\n"));
 	EXPECT_EQ (countOf (out, "asks its embedder to map it"), 1u);
 	EXPECT_THAT (tap->err (), Not (HasSubstr ("ERROR")));

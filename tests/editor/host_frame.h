@@ -54,7 +54,8 @@ public:
 	}
 	Steinberg::tresult PLUGIN_API unregisterEventHandler (Steinberg::Linux::IEventHandler* handler) override
 	{
-		auto it = std::find_if (handlers_.begin (), handlers_.end (), [&] (const auto& h) { return h.first == handler; });
+		auto it =
+		    std::find_if (handlers_.begin (), handlers_.end (), [&] (const auto& h) { return h.first == handler; });
 		if (it == handlers_.end ())
 			return Steinberg::kResultFalse;
 		handlers_.erase (it);

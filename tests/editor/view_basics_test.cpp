@@ -11,8 +11,8 @@ namespace QuillMarlowTest {
 namespace {
 
 using Steinberg::IPlugView;
-using Steinberg::QuillMarlow::QuillMarlowController;
 using Steinberg::QuillMarlow::InstanceRegistry;
+using Steinberg::QuillMarlow::QuillMarlowController;
 using Steinberg::QuillMarlow::QuillMarlowView;
 using ::testing::HasSubstr;
 using ::testing::Not;
@@ -25,7 +25,7 @@ struct Controller
 		c->terminate ();
 		c->release ();
 	}
-	QuillMarlowController* operator-> () const { return c; }
+	QuillMarlowController* operator->() const { return c; }
 	QuillMarlowController* c;
 };
 

@@ -119,8 +119,9 @@ public:
 		// Failure messages written while tapped are in the files: show them,
 		// with the log around them (always with QM_TEST_SHOW_OUTPUT set).
 		if (testing::Test::HasFailure () || std::getenv ("QM_TEST_SHOW_OUTPUT"))
-			std::cout << "---- output while tapped ----\n" << out () << "---- errors while tapped ----\n" << err ()
-			          << "----" << std::endl;
+			std::cout << "---- output while tapped ----\n"
+			          << out () << "---- errors while tapped ----\n"
+			          << err () << "----" << std::endl;
 	}
 	std::string out () const { return read (outPath_); }
 	std::string err () const { return read (errPath_); }
@@ -223,10 +224,7 @@ public:
 	struct Rect
 	{
 		int x, y, width, height;
-		bool operator== (const Rect& o) const
-		{
-			return x == o.x && y == o.y && width == o.width && height == o.height;
-		}
+		bool operator== (const Rect& o) const { return x == o.x && y == o.y && width == o.width && height == o.height; }
 	};
 	Rect geometry (xcb_window_t w)
 	{
@@ -300,10 +298,11 @@ public:
 		const Rect g = geometry (w);
 		if (g.width <= 0)
 			return image;
-		auto* r = xcb_get_image_reply (
-		    c, xcb_get_image (c, XCB_IMAGE_FORMAT_Z_PIXMAP, w, 0, 0, static_cast<uint16_t> (g.width),
-		                      static_cast<uint16_t> (g.height), ~0u),
-		    nullptr);
+		auto* r =
+		    xcb_get_image_reply (c,
+		                         xcb_get_image (c, XCB_IMAGE_FORMAT_Z_PIXMAP, w, 0, 0, static_cast<uint16_t> (g.width),
+		                                        static_cast<uint16_t> (g.height), ~0u),
+		                         nullptr);
 		if (r && xcb_get_image_data_length (r) >= g.width * g.height * 4)
 		{
 			image.width = g.width;

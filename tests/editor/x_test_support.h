@@ -44,9 +44,8 @@ public:
 			lock_ = lock;
 			const std::string name = ":" + std::to_string (n);
 			if (written)
-				xvfb_ = spawn ({XVFB_PATH, name, "-nolock", "-screen", "0", "1280x1024x24", "-nolisten", "tcp",
-				                "-noreset"},
-				               "");
+				xvfb_ = spawn (
+				    {XVFB_PATH, name, "-nolock", "-screen", "0", "1280x1024x24", "-nolisten", "tcp", "-noreset"}, "");
 			if (written && serverAnswers (name))
 				name_ = name;
 			else
@@ -83,18 +82,18 @@ private:
 	bool serverAnswers (const std::string& name)
 	{
 		return waitFor (
-		    [&] {
-			    if (::waitpid (xvfb_, nullptr, WNOHANG) == xvfb_)
-			    {
-				    xvfb_ = -1;
-				    return true; // exited: the number is not usable
-			    }
-			    xcb_connection_t* c = xcb_connect (name.c_str (), nullptr);
-			    const bool ok = !xcb_connection_has_error (c);
-			    xcb_disconnect (c);
-			    return ok;
-		    },
-		    10000) &&
+		           [&] {
+			           if (::waitpid (xvfb_, nullptr, WNOHANG) == xvfb_)
+			           {
+				           xvfb_ = -1;
+				           return true; // exited: the number is not usable
+			           }
+			           xcb_connection_t* c = xcb_connect (name.c_str (), nullptr);
+			           const bool ok = !xcb_connection_has_error (c);
+			           xcb_disconnect (c);
+			           return ok;
+		           },
+		           10000) &&
 		       xvfb_ > 0;
 	}
 

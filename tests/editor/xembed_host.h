@@ -20,7 +20,12 @@ class XEmbedStrictHost
 {
 public:
 	static constexpr uint32_t kMapped = 1;
-	enum Message : uint32_t { kEmbeddedNotify = 0, kWindowActivate = 1, kFocusIn = 4 };
+	enum Message : uint32_t
+	{
+		kEmbeddedNotify = 0,
+		kWindowActivate = 1,
+		kFocusIn = 4
+	};
 
 	// Starts watching `hostWindow` for a child on a connection of its own. A
 	// thread takes the child's creation as soon as the server reports it and
@@ -63,8 +68,8 @@ public:
 			    while (xcb_generic_event_t* e = xcb_poll_for_event (x_.c))
 			    {
 				    auto* p = reinterpret_cast<xcb_property_notify_event_t*> (e);
-				    const bool change = (e->response_type & 0x7f) == XCB_PROPERTY_NOTIFY && p->window == child_ &&
-				                        p->atom == info_;
+				    const bool change =
+				        (e->response_type & 0x7f) == XCB_PROPERTY_NOTIFY && p->window == child_ && p->atom == info_;
 				    free (e);
 				    if (change && (readInfo ().flags & kMapped))
 					    return true;

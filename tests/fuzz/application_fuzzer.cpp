@@ -43,7 +43,7 @@ namespace {
 
 using namespace Tandem;
 
-constexpr size_t kHeader = 80;  // command slot, audio header, state header
+constexpr size_t kHeader = 80; // command slot, audio header, state header
 // After the behaviour's 6 bytes: the block's point count, the request's
 // kind and serial, and the host value ring's count.
 constexpr size_t kParameterHeader = 16;

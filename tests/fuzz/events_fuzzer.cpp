@@ -52,9 +52,9 @@ struct CheckingList
 		if (e.type == E::kDataEvent && e.data.size && !inside (e.data.bytes, e.data.size))
 			fail ("SysEx bytes outside the reader's copy");
 		const Vst::TChar* text = e.type == E::kNoteExpressionTextEvent ? e.noteExpressionText.text
-		                         : e.type == E::kChordEvent           ? e.chord.text
-		                         : e.type == E::kScaleEvent           ? e.scale.text
-		                                                              : nullptr;
+		                         : e.type == E::kChordEvent            ? e.chord.text
+		                         : e.type == E::kScaleEvent            ? e.scale.text
+		                                                               : nullptr;
 		if (text)
 		{
 			const std::uint64_t length = Tandem::eventByteCount (e) / 2 - 1;

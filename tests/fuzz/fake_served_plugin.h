@@ -22,7 +22,7 @@ struct Behaviour
 {
 	bool processFails = false;
 	bool setupFails = false;
-	std::int32_t stateSize = 0;  // bytes getState writes
+	std::int32_t stateSize = 0; // bytes getState writes
 	std::uint8_t stateFill = 0;
 };
 
@@ -156,7 +156,7 @@ public:
 	}
 
 	Behaviour behaviour;
-	Component* component = nullptr;  // the last one made, owned by its user
+	Component* component = nullptr; // the last one made, owned by its user
 	uint32 refs = 1;
 };
 

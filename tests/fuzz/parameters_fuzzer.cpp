@@ -36,7 +36,7 @@ bool ended (const Vst::TChar* text)
 
 extern "C" int LLVMFuzzerTestOneInput (const std::uint8_t* data, size_t size)
 {
-	constexpr size_t kHeader = 24;  // list counts and sequence, points count, block length
+	constexpr size_t kHeader = 24; // list counts and sequence, points count, block length
 	if (size < kHeader)
 		return 0;
 	Tandem::ParameterData& r = region ();

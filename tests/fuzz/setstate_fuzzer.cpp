@@ -40,10 +40,10 @@ public:
 		if (numBytesRead)
 			*numBytesRead = 0;
 		if ((chunking_ & 0x80) && reads_ == 2)
-			return kResultFalse;  // a failing source
+			return kResultFalse; // a failing source
 		size_t n = numBytes < 0 ? 0 : static_cast<size_t> (numBytes);
 		if (chunking_ & 0x40)
-			n = std::min<size_t> (n, (chunking_ & 0x3f) + 1);  // short reads
+			n = std::min<size_t> (n, (chunking_ & 0x3f) + 1); // short reads
 		n = std::min (n, size_ - position_);
 		std::memcpy (buffer, data_ + position_, n);
 		position_ += n;

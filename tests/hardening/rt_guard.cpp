@@ -32,7 +32,12 @@ namespace {
 thread_local bool t_armed __attribute__ ((tls_model ("initial-exec"))) = false;
 thread_local rtguard::Calls t_calls __attribute__ ((tls_model ("initial-exec")));
 
-enum Kind { kAllocation, kLock, kSleep };
+enum Kind
+{
+	kAllocation,
+	kLock,
+	kSleep
+};
 
 inline void note (Kind kind)
 {
@@ -40,9 +45,15 @@ inline void note (Kind kind)
 		return;
 	switch (kind)
 	{
-		case kAllocation: ++t_calls.allocations; break;
-		case kLock: ++t_calls.locks; break;
-		case kSleep: ++t_calls.sleeps; break;
+	case kAllocation:
+		++t_calls.allocations;
+		break;
+	case kLock:
+		++t_calls.locks;
+		break;
+	case kSleep:
+		++t_calls.sleeps;
+		break;
 	}
 }
 
@@ -130,14 +141,21 @@ int clock_nanosleep (clockid_t clock, int flags, const struct timespec* request,
 int usleep (useconds_t micros)
 {
 	note (kSleep);
-	const struct timespec t {static_cast<time_t> (micros / 1000000), static_cast<long> (micros % 1000000) * 1000};
+	const struct timespec t
+	{
+		static_cast<time_t> (micros / 1000000), static_cast<long> (micros % 1000000) * 1000
+	};
 	return __nanosleep (&t, nullptr);
 }
 unsigned int sleep (unsigned int seconds)
 {
 	note (kSleep);
-	struct timespec t {static_cast<time_t> (seconds), 0};
-	struct timespec left {};
+	struct timespec t
+	{
+		static_cast<time_t> (seconds), 0
+	};
+	struct timespec left
+	{};
 	if (__nanosleep (&t, &left) == 0)
 		return 0;
 	return static_cast<unsigned int> (left.tv_sec);
@@ -189,22 +207,22 @@ void operator delete[] (void* p, size_t) noexcept
 // this stub's `syscall`.
 extern "C" long rtguard_raw_syscall (long nr, long a1, long a2, long a3, long a4, long a5, long a6);
 extern "C" char rtguard_after_syscall[];
-asm (".text\n"
-     ".globl rtguard_raw_syscall\n"
-     ".type rtguard_raw_syscall,@function\n"
-     "rtguard_raw_syscall:\n"
-     "  mov %rdi, %rax\n"
-     "  mov %rsi, %rdi\n"
-     "  mov %rdx, %rsi\n"
-     "  mov %rcx, %rdx\n"
-     "  mov %r8, %r10\n"
-     "  mov %r9, %r8\n"
-     "  mov 8(%rsp), %r9\n"
-     "  syscall\n"
-     ".globl rtguard_after_syscall\n"
-     "rtguard_after_syscall:\n"
-     "  ret\n"
-     ".size rtguard_raw_syscall, .-rtguard_raw_syscall\n");
+asm(".text\n"
+    ".globl rtguard_raw_syscall\n"
+    ".type rtguard_raw_syscall,@function\n"
+    "rtguard_raw_syscall:\n"
+    "  mov %rdi, %rax\n"
+    "  mov %rsi, %rdi\n"
+    "  mov %rdx, %rsi\n"
+    "  mov %rcx, %rdx\n"
+    "  mov %r8, %r10\n"
+    "  mov %r9, %r8\n"
+    "  mov 8(%rsp), %r9\n"
+    "  syscall\n"
+    ".globl rtguard_after_syscall\n"
+    "rtguard_after_syscall:\n"
+    "  ret\n"
+    ".size rtguard_raw_syscall, .-rtguard_raw_syscall\n");
 
 namespace {
 
@@ -255,7 +273,8 @@ Calls calls ()
 
 bool watchSyscalls ()
 {
-	struct sigaction action {};
+	struct sigaction action
+	{};
 	action.sa_sigaction = &onSigsys;
 	action.sa_flags = SA_SIGINFO;
 	sigemptyset (&action.sa_mask);
@@ -279,7 +298,10 @@ bool watchSyscalls ()
 	    BPF_STMT (BPF_RET | BPF_K, SECCOMP_RET_TRAP),
 	    BPF_STMT (BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
 	};
-	struct sock_fprog program {static_cast<unsigned short> (sizeof filter / sizeof filter[0]), filter};
+	struct sock_fprog program
+	{
+		static_cast<unsigned short> (sizeof filter / sizeof filter[0]), filter
+	};
 	if (::prctl (PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0)
 		return false;
 	// Without SECCOMP_FILTER_FLAG_TSYNC: only the calling thread is filtered.

@@ -19,9 +19,9 @@ namespace rtguard {
 
 struct Calls
 {
-	std::uint64_t allocations = 0;  // malloc, calloc, realloc, free, new, delete, aligned
-	std::uint64_t locks = 0;        // pthread_mutex_lock, pthread_mutex_trylock
-	std::uint64_t sleeps = 0;       // nanosleep, clock_nanosleep, usleep, sleep
+	std::uint64_t allocations = 0; // malloc, calloc, realloc, free, new, delete, aligned
+	std::uint64_t locks = 0;       // pthread_mutex_lock, pthread_mutex_trylock
+	std::uint64_t sleeps = 0;      // nanosleep, clock_nanosleep, usleep, sleep
 	std::uint64_t total () const { return allocations + locks + sleeps; }
 };
 
@@ -34,12 +34,12 @@ Calls calls ();
 struct Syscalls
 {
 	int total = 0;
-	int probes = 0;   // waitid and kill: the liveness probe
-	int futexes = 0;  // a wake-up or a sleep of the hand-shake
-	int yields = 0;   // sched_yield: a spin past its first microseconds
-	int writes = 0;   // write and writev: a log line
+	int probes = 0;  // waitid and kill: the liveness probe
+	int futexes = 0; // a wake-up or a sleep of the hand-shake
+	int yields = 0;  // sched_yield: a spin past its first microseconds
+	int writes = 0;  // write and writev: a log line
 	int others = 0;
-	long firstOther = -1;  // number of the first other call
+	long firstOther = -1; // number of the first other call
 };
 
 // Installs the filter on the calling thread. False when the kernel refuses.

@@ -16,13 +16,13 @@ namespace rtguard {
 
 struct RunReport
 {
-	bool watched = false;    // the seccomp filter was installed
+	bool watched = false; // the seccomp filter was installed
 	long blocks = 0;
-	long cleanBlocks = 0;    // no system call, allocation, lock or sleep
-	long waitedBlocks = 0;   // only probes, futex calls and yields: waited past the first microseconds
-	long faultyBlocks = 0;   // blocks that broke the rule
-	long probes = 0;         // probes made in waited blocks
-	std::string firstFault;  // what the first faulty block did
+	long cleanBlocks = 0;   // no system call, allocation, lock or sleep
+	long waitedBlocks = 0;  // only probes, futex calls and yields: waited past the first microseconds
+	long faultyBlocks = 0;  // blocks that broke the rule
+	long probes = 0;        // probes made in waited blocks
+	std::string firstFault; // what the first faulty block did
 };
 
 // `block(n)` runs the n-th block (0-based) through the processor.

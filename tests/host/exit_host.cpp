@@ -191,9 +191,11 @@ int main (int argc, char** argv)
 	session.release = std::string (argv[2]) == "release";
 	const std::string library = std::string (argv[1]) + "/Contents/x86_64-linux/QuillMarlow.so";
 	session.module = ::dlopen (library.c_str (), RTLD_NOW | RTLD_LOCAL);
-	auto entry = session.module ? reinterpret_cast<bool (*) (void*)> (::dlsym (session.module, "ModuleEntry")) : nullptr;
-	auto getFactory =
-	    session.module ? reinterpret_cast<IPluginFactory* (*) ()> (::dlsym (session.module, "GetPluginFactory")) : nullptr;
+	auto entry =
+	    session.module ? reinterpret_cast<bool (*) (void*)> (::dlsym (session.module, "ModuleEntry")) : nullptr;
+	auto getFactory = session.module
+	                      ? reinterpret_cast<IPluginFactory* (*)()> (::dlsym (session.module, "GetPluginFactory"))
+	                      : nullptr;
 	if (!entry || !getFactory || !entry (session.module) || !(session.factory = getFactory ()))
 		return fail ("cannot load the bundle"), 1;
 	for (Instance& i : session.instances)

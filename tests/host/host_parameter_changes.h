@@ -69,7 +69,10 @@ public:
 	}
 	Steinberg::uint32 PLUGIN_API addRef () override { return 1; }
 	Steinberg::uint32 PLUGIN_API release () override { return 1; }
-	Steinberg::int32 PLUGIN_API getParameterCount () override { return static_cast<Steinberg::int32> (queues_.size ()); }
+	Steinberg::int32 PLUGIN_API getParameterCount () override
+	{
+		return static_cast<Steinberg::int32> (queues_.size ());
+	}
 	Steinberg::Vst::IParamValueQueue* PLUGIN_API getParameterData (Steinberg::int32 index) override
 	{
 		return index >= 0 && index < getParameterCount () ? &queues_[static_cast<size_t> (index)] : nullptr;

@@ -80,7 +80,7 @@ int main (int argc, char** argv)
 	}
 	auto entry = reinterpret_cast<bool (*) (void*)> (::dlsym (module, "ModuleEntry"));
 	auto exit = reinterpret_cast<bool (*) ()> (::dlsym (module, "ModuleExit"));
-	auto getFactory = reinterpret_cast<IPluginFactory* (*) ()> (::dlsym (module, "GetPluginFactory"));
+	auto getFactory = reinterpret_cast<IPluginFactory* (*)()> (::dlsym (module, "GetPluginFactory"));
 	check (entry && exit && getFactory, "exports found");
 	if (!entry || !exit || !getFactory)
 		return 1;
@@ -92,9 +92,11 @@ int main (int argc, char** argv)
 	Vst::IComponent* component = nullptr;
 	Vst::IEditController* controller = nullptr;
 	check (factory->createInstance (processorId, Vst::IComponent::iid, reinterpret_cast<void**> (&component)) ==
-	           kResultOk, "processor created");
+	           kResultOk,
+	       "processor created");
 	check (factory->createInstance (controllerId, Vst::IEditController::iid, reinterpret_cast<void**> (&controller)) ==
-	           kResultOk, "controller created");
+	           kResultOk,
+	       "controller created");
 	if (!component || !controller)
 		return 1;
 	Vst::IAudioProcessor* processor = queryAs<Vst::IAudioProcessor> (component);

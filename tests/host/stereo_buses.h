@@ -9,8 +9,8 @@
 struct StereoBuses
 {
 	explicit StereoBuses (int samples)
-	: in {std::vector<float> (samples), std::vector<float> (samples)},
-	  out {std::vector<float> (samples), std::vector<float> (samples)}
+	: in {std::vector<float> (samples), std::vector<float> (samples)}, out {std::vector<float> (samples),
+	                                                                        std::vector<float> (samples)}
 	{
 		for (int c = 0; c < 2; ++c)
 		{

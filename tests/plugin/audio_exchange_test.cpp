@@ -14,7 +14,7 @@ namespace {
 using ::testing::HasSubstr;
 using ::testing::Not;
 
-constexpr float kGain = 0.5f;  // what the stand-in applies
+constexpr float kGain = 0.5f; // what the stand-in applies
 constexpr float kUntouched = -7.0f;
 
 void fillConstant (Bus& bus, float value)
@@ -242,7 +242,7 @@ TEST_F (AudioExchange, TimeOutLogCadence)
 
 TEST (Passthrough, WithoutOutpostBlocksPassUnchangedWithSparseLogging)
 {
-	HostedProcessor p;  // never activated: no file, no outpost
+	HostedProcessor p; // never activated: no file, no outpost
 	Bus in (2, 32), out (2, 32);
 	in.fill (5.0f);
 	testing::internal::CaptureStdout ();

@@ -161,7 +161,7 @@ TEST (ChildProcess, TerminateEndsChildrenThatObeyAndThatIgnoreSigterm)
 	ChildProcess stubborn;
 	ASSERT_TRUE (stubborn.launchOutpost (standIn ("stubborn")).success);
 	const pid_t second = stubborn.pid ();
-	for (int i = 0; i < 500 && !ignoresSigterm (second); ++i)  // a slow start (sanitizers, load) takes a while
+	for (int i = 0; i < 500 && !ignoresSigterm (second); ++i) // a slow start (sanitizers, load) takes a while
 		std::this_thread::sleep_for (std::chrono::milliseconds (10));
 	const auto start = std::chrono::steady_clock::now ();
 	r = stubborn.terminate (500);

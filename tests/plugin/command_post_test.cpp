@@ -30,8 +30,8 @@ TEST (CommandPost, AWaitingCommandIsKeptUntilOutpostAcknowledgesIt)
 
 	// Another poster, past its deadline: it leaves the waiting command be,
 	// unless it takes the slot anyway.
-	EXPECT_EQ (Tandem::postWhenFree (visit, Tandem::commandOnly (Tandem::CommandCode::HideEditor), false, passed,
-	                                 false, never, [] {}),
+	EXPECT_EQ (Tandem::postWhenFree (visit, Tandem::commandOnly (Tandem::CommandCode::HideEditor), false, passed, false,
+	                                 never, [] {}),
 	           CommandTurn::Late);
 	EXPECT_EQ (ui.command, static_cast<int32_t> (Tandem::CommandCode::GetLatency));
 	EXPECT_EQ (Tandem::awaitAcknowledgement (visit, passed, never), CommandTurn::Late) << "not acknowledged yet";
@@ -52,15 +52,15 @@ TEST (CommandPost, AWaitingCommandIsKeptUntilOutpostAcknowledgesIt)
 
 	// A slot that is gone is neither posted into nor waited on.
 	auto gone = [] (auto&&) { return false; };
-	EXPECT_EQ (Tandem::postWhenFree (gone, Tandem::commandOnly (Tandem::CommandCode::Idle), false, soon, true, never,
-	                                 [] {}),
-	           CommandTurn::Gone);
+	EXPECT_EQ (
+	    Tandem::postWhenFree (gone, Tandem::commandOnly (Tandem::CommandCode::Idle), false, soon, true, never, [] {}),
+	    CommandTurn::Gone);
 	EXPECT_EQ (Tandem::awaitAcknowledgement (gone, soon, never), CommandTurn::Gone);
 
 	// Past the deadline, a poster that must post takes the slot.
 	ui.processed.store (false);
-	EXPECT_EQ (Tandem::postWhenFree (visit, Tandem::commandOnly (Tandem::CommandCode::Deactivate), false, passed,
-	                                 true, never, [] {}),
+	EXPECT_EQ (Tandem::postWhenFree (visit, Tandem::commandOnly (Tandem::CommandCode::Deactivate), false, passed, true,
+	                                 never, [] {}),
 	           CommandTurn::Done);
 	EXPECT_EQ (ui.command, static_cast<int32_t> (Tandem::CommandCode::Deactivate));
 }

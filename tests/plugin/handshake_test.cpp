@@ -212,14 +212,15 @@ TEST (Handshake, HostSpinsWhenOutpostCannotWakeIt)
 			spinFor (microseconds (500));
 			audio->inputReady.store (0);
 			Tandem::fullFence ();
-			audio->outputReady.store (1);  // and no futex call
+			audio->outputReady.store (1); // and no futex call
 		}
 	});
 	for (int n = 0; n < 20; ++n)
 	{
 		Tandem::postBlock (*audio);
-		EXPECT_EQ (Tandem::waitForAnswer (*audio, HandshakeClock::now () + seconds (5), seconds (30), [] { return true; }),
-		           Tandem::AnswerWait::Answered);
+		EXPECT_EQ (
+		    Tandem::waitForAnswer (*audio, HandshakeClock::now () + seconds (5), seconds (30), [] { return true; }),
+		    Tandem::AnswerWait::Answered);
 	}
 	running = false;
 	outpost.join ();

@@ -79,7 +79,10 @@ public:
 	}
 	uint32 PLUGIN_API addRef () override { return 1; }
 	uint32 PLUGIN_API release () override { return 1; }
-	tresult PLUGIN_API registerEventHandler (Linux::IEventHandler*, Linux::FileDescriptor) override { return kResultOk; }
+	tresult PLUGIN_API registerEventHandler (Linux::IEventHandler*, Linux::FileDescriptor) override
+	{
+		return kResultOk;
+	}
 	tresult PLUGIN_API unregisterEventHandler (Linux::IEventHandler*) override { return kResultOk; }
 	tresult PLUGIN_API registerTimer (Linux::ITimerHandler* handler, Linux::TimerInterval) override
 	{

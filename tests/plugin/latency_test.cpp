@@ -29,8 +29,7 @@ using QuillMarlowTest::TestRunLoop;
 
 // Whether the host context offers the run loop (else only the editor's frame).
 class Latency : public testing::TestWithParam<bool>
-{
-};
+{};
 
 TEST_P (Latency, ServedValuesReachTheHostAndOnlyALatencyChangeRestartsItOnce)
 {

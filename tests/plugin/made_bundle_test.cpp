@@ -94,7 +94,7 @@ struct MadeBundle
 		fs::copy_file (QM_BUNDLE_SO, library);
 		std::ofstream (dir / "Échos.vst3" / Tandem::kServedRecordFile) << Tandem::servedRecordJson (suiteRecord ());
 		handle = ::dlopen (library.c_str (), RTLD_NOW | RTLD_LOCAL);
-		auto get = handle ? reinterpret_cast<IPluginFactory* (*) ()> (::dlsym (handle, "GetPluginFactory")) : nullptr;
+		auto get = handle ? reinterpret_cast<IPluginFactory* (*)()> (::dlsym (handle, "GetPluginFactory")) : nullptr;
 		IPluginFactory* f = get ? get () : nullptr;
 		if (f)
 			f->queryInterface (IPluginFactory3::iid, reinterpret_cast<void**> (&factory));

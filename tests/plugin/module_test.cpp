@@ -36,7 +36,7 @@ struct Module
 
 using EntryFn = bool (*) (void*);
 using ExitFn = bool (*) ();
-using FactoryFn = IPluginFactory* (*) ();
+using FactoryFn = IPluginFactory* (*)();
 
 const TUID kProcessor = INLINE_UID (0x12345678, 0x12345678, 0x12345678, 0x12345678);
 const TUID kController = INLINE_UID (0x87654321, 0x87654321, 0x87654321, 0x87654321);
@@ -51,8 +51,8 @@ TEST (Module, ExportsExactlyTheFourEntryPoints)
 	unsigned long long address = 0;
 	while (std::fscanf (nm.get (), "%llx %c %511s", &address, &type, name) == 3)
 		names.push_back (name);
-	EXPECT_THAT (names, ::testing::UnorderedElementsAre ("GetPluginFactory", "ModuleEntry", "ModuleExit",
-	                                                     "moduleHandle"));
+	EXPECT_THAT (names,
+	             ::testing::UnorderedElementsAre ("GetPluginFactory", "ModuleEntry", "ModuleExit", "moduleHandle"));
 }
 
 TEST (Module, EntryAndExitAreCounted)

@@ -165,7 +165,8 @@ TEST (ProcessorLifecycle, ActivationLaunchesWaitsForReadinessAndReuses)
 	EXPECT_THAT (out, HasSubstr ("] Fichier mappé créé: " + path + "\n"));
 	EXPECT_THAT (out, HasSubstr ("] UICommand at offset 0, AudioData at offset 40\n"));
 	EXPECT_THAT (out, HasSubstr ("[QuillMarlow] Lancement du outpost...\n"));
-	EXPECT_THAT (out, HasSubstr ("[QuillMarlow] VST3 path: C:\\\\Program Files\\\\Common Files\\\\VST3\\\\Quill.vst3\n"));
+	EXPECT_THAT (out,
+	             HasSubstr ("[QuillMarlow] VST3 path: C:\\\\Program Files\\\\Common Files\\\\VST3\\\\Quill.vst3\n"));
 	EXPECT_THAT (out, HasSubstr ("[QuillMarlow] Shared file: " + path + "\n"));
 	EXPECT_THAT (out, HasSubstr ("[QuillMarlow] Audio params: 44100 Hz, 512 samples\n"));
 	EXPECT_THAT (out, HasSubstr ("[QuillMarlow] Waiting for outpost to initialize audio...\n"));
@@ -173,8 +174,8 @@ TEST (ProcessorLifecycle, ActivationLaunchesWaitsForReadinessAndReuses)
 	                             std::to_string (pid) + ")\n"));
 	EXPECT_THAT (out, HasSubstr ("[QuillMarlow] Plugin activé avec succès\n"));
 	EXPECT_THAT (out, HasSubstr ("[QuillMarlow] Désactivation du plugin (outpost maintenu en vie)\n"));
-	EXPECT_THAT (out, HasSubstr ("[QuillMarlow] outpost déjà actif (PID: " + std::to_string (pid) +
-	                             "), réutilisation\n"));
+	EXPECT_THAT (out,
+	             HasSubstr ("[QuillMarlow] outpost déjà actif (PID: " + std::to_string (pid) + "), réutilisation\n"));
 	EXPECT_THAT (out, HasSubstr ("[QuillMarlow] Terminaison du outpost...\n"));
 }
 
@@ -224,7 +225,8 @@ TEST (ProcessorLifecycle, AnOutpostOfAnotherBuildIsRefusedClearly)
 	EXPECT_EQ (p->setActive (true), kResultOk);
 	const std::string err = testing::internal::GetCapturedStderr ();
 	EXPECT_THAT (err, HasSubstr ("] outpost.exe comes from another build (it speaks no version of the shared file, "
-	                             "this plug-in version " + std::to_string (Tandem::kSessionVersion) +
+	                             "this plug-in version " +
+	                             std::to_string (Tandem::kSessionVersion) +
 	                             "): audio passes through unprocessed; reinstall QuillMarlow.vst3 as one bundle\n"));
 	EXPECT_THAT (err, Not (HasSubstr ("outpost has ended")));
 	EXPECT_EQ (p->outpostPid (), -1) << "stopped";
@@ -242,8 +244,9 @@ TEST (ProcessorLifecycle, AServedPlugInThatRefusesToActivateFailsTheActivation)
 	testing::internal::CaptureStderr ();
 	HostedProcessor p ("refusing", 512, 44100.0);
 	EXPECT_EQ (p->setActive (true), kResultFalse);
-	EXPECT_THAT (testing::internal::GetCapturedStderr (),
-	             HasSubstr ("] The served plug-in refused its activation at 44100 Hz, 512 samples, realtime (result 1)"));
+	EXPECT_THAT (
+	    testing::internal::GetCapturedStderr (),
+	    HasSubstr ("] The served plug-in refused its activation at 44100 Hz, 512 samples, realtime (result 1)"));
 	EXPECT_GT (p->outpostPid (), 0) << "outpost stays for the next activation";
 }
 

@@ -39,7 +39,8 @@ protected:
 	}
 	static off_t sizeOf (const std::string& p)
 	{
-		struct stat st {};
+		struct stat st
+		{};
 		return ::stat (p.c_str (), &st) == 0 ? st.st_size : -1;
 	}
 	static std::vector<char> readFile (const std::string& p)
@@ -70,7 +71,8 @@ TEST_F (SharedFile, NewFileHasTheInitialLayoutAndIsPrivate)
 	EXPECT_TRUE (r.error.empty ());
 	EXPECT_TRUE (shm.isMapped ());
 
-	struct stat st {};
+	struct stat st
+	{};
 	ASSERT_EQ (::stat (path.c_str (), &st), 0);
 	EXPECT_EQ (st.st_size, 9832400);
 	EXPECT_EQ (st.st_mode & 0777, 0600u);
@@ -78,25 +80,25 @@ TEST_F (SharedFile, NewFileHasTheInitialLayoutAndIsPrivate)
 	// Read back through the file, not the mapping: what outpost will see.
 	const auto bytes = readFile (path);
 	ASSERT_EQ (bytes.size (), 9832400u);
-	EXPECT_EQ (at<int32_t> (bytes, 0), 5);        // command Idle
-	EXPECT_EQ (at<int32_t> (bytes, 4), 0);        // editCount
-	EXPECT_EQ (at<uint8_t> (bytes, 8), 1);        // processed
-	EXPECT_EQ (at<uint64_t> (bytes, 16), 0u);     // parentWindow
-	EXPECT_EQ (at<uint64_t> (bytes, 24), 0u);     // wineWindow
-	EXPECT_EQ (at<int32_t> (bytes, 32), 800);     // editorWidth
-	EXPECT_EQ (at<int32_t> (bytes, 36), 600);     // editorHeight
-	EXPECT_EQ (at<int32_t> (bytes, 40), 0);       // inputReady
-	EXPECT_EQ (at<int32_t> (bytes, 44), 0);       // outputReady
-	EXPECT_EQ (at<int32_t> (bytes, 48), 0);       // audioReady
-	EXPECT_EQ (at<int32_t> (bytes, 52), 0);       // numSamples
-	EXPECT_EQ (at<int32_t> (bytes, 56), 2);       // numChannels
-	EXPECT_EQ (at<double> (bytes, 64), 48000.0);  // sampleRate
-	EXPECT_EQ (at<uint8_t> (bytes, 524360), 0);   // stateReady
-	EXPECT_EQ (at<int32_t> (bytes, 524364), 0);   // stateSize
+	EXPECT_EQ (at<int32_t> (bytes, 0), 5);       // command Idle
+	EXPECT_EQ (at<int32_t> (bytes, 4), 0);       // editCount
+	EXPECT_EQ (at<uint8_t> (bytes, 8), 1);       // processed
+	EXPECT_EQ (at<uint64_t> (bytes, 16), 0u);    // parentWindow
+	EXPECT_EQ (at<uint64_t> (bytes, 24), 0u);    // wineWindow
+	EXPECT_EQ (at<int32_t> (bytes, 32), 800);    // editorWidth
+	EXPECT_EQ (at<int32_t> (bytes, 36), 600);    // editorHeight
+	EXPECT_EQ (at<int32_t> (bytes, 40), 0);      // inputReady
+	EXPECT_EQ (at<int32_t> (bytes, 44), 0);      // outputReady
+	EXPECT_EQ (at<int32_t> (bytes, 48), 0);      // audioReady
+	EXPECT_EQ (at<int32_t> (bytes, 52), 0);      // numSamples
+	EXPECT_EQ (at<int32_t> (bytes, 56), 2);      // numChannels
+	EXPECT_EQ (at<double> (bytes, 64), 48000.0); // sampleRate
+	EXPECT_EQ (at<uint8_t> (bytes, 524360), 0);  // stateReady
+	EXPECT_EQ (at<int32_t> (bytes, 524364), 0);  // stateSize
 	EXPECT_EQ (at<uint32_t> (bytes, 786512), Tandem::kSessionMagic);
 	EXPECT_EQ (at<uint32_t> (bytes, 786516), Tandem::kSessionVersion);
-	EXPECT_EQ (at<uint32_t> (bytes, 786520), 192u);  // the session region's size
-	EXPECT_EQ (at<uint32_t> (bytes, 786524), 0u);    // outpost has not spoken yet
+	EXPECT_EQ (at<uint32_t> (bytes, 786520), 192u); // the session region's size
+	EXPECT_EQ (at<uint32_t> (bytes, 786524), 0u);   // outpost has not spoken yet
 
 	// The region pointers address the same bytes.
 	auto* base = reinterpret_cast<char*> (shm.uiCommand ());
@@ -141,7 +143,8 @@ TEST_F (SharedFile, StaleFileOfOurOwnIsResizedAndReinitialised)
 	EXPECT_EQ (at<float> (bytes, 72), 0.0f) << "audio buffers are cleared";
 	EXPECT_EQ (at<int32_t> (bytes, 524364), 0) << "stateSize starts at 0";
 	EXPECT_EQ (at<uint8_t> (bytes, 524368), 0xAB) << "stateBuffer is not cleared";
-	struct stat st {};
+	struct stat st
+	{};
 	ASSERT_EQ (::stat (path.c_str (), &st), 0);
 	EXPECT_EQ (st.st_mode & 0777, 0600u) << "a reused file is made private";
 }
@@ -171,7 +174,8 @@ TEST_F (SharedFile, LinksAndOtherUsersFilesAreRefusedAndLeftAlone)
 		EXPECT_FALSE (shm.isMapped ());
 	}
 	EXPECT_EQ (readFile (victim), std::vector<char> (10, 'v'));
-	struct stat st {};
+	struct stat st
+	{};
 	EXPECT_EQ (::lstat (path.c_str (), &st), 0);
 	EXPECT_TRUE (S_ISLNK (st.st_mode));
 	::unlink (path.c_str ());
@@ -257,7 +261,8 @@ TEST_F (SharedFile, AnotherUserCanNeitherPlantNorReadTheFile)
 	ASSERT_EQ (other.run ([&] {
 		const int fd = ::open (path.c_str (), O_RDWR | O_CREAT | O_EXCL, 0666);
 		return fd >= 0 && ::fchmod (fd, 0666) == 0 && ::write (fd, "planted", 7) == 7 ? 0 : 1;
-	}), 0);
+	}),
+	           0);
 	{
 		SharedMemoryCreator shm;
 		const CreateResult r = shm.create (path);

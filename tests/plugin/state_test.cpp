@@ -79,7 +79,7 @@ TEST (StateTransfer, MalformedStreamsAreRefusedAndLeaveTheFileAlone)
 		std::string message;
 	};
 	std::vector<uint8> tooBig = framed (pattern (4, 0));
-	tooBig[0] = 0x01, tooBig[1] = 0x00, tooBig[2] = 0x04, tooBig[3] = 0x00;  // 262145
+	tooBig[0] = 0x01, tooBig[1] = 0x00, tooBig[2] = 0x04, tooBig[3] = 0x00; // 262145
 	std::vector<uint8> zero {0, 0, 0, 0};
 	std::vector<uint8> negative {0xFF, 0xFF, 0xFF, 0xFF};
 	std::vector<uint8> shortData = framed (pattern (100, 9));

@@ -38,11 +38,11 @@ class TestProcessor : public QuillMarlowProcessor
 public:
 	explicit TestProcessor (std::string mode = "serve") : mode_ (std::move (mode)) {}
 
-	using QuillMarlowProcessor::cleanupSharedMemory;
-	using QuillMarlowProcessor::outpostPid;
-	using QuillMarlowProcessor::initSharedMemory;
-	using QuillMarlowProcessor::sharedMemory;
 	using QuillMarlowProcessor::audioOkCount;
+	using QuillMarlowProcessor::cleanupSharedMemory;
+	using QuillMarlowProcessor::initSharedMemory;
+	using QuillMarlowProcessor::outpostPid;
+	using QuillMarlowProcessor::sharedMemory;
 	using QuillMarlowProcessor::timeoutCount;
 
 	Tandem::AudioData* audio () const { return sharedMemory ().audioData (); }
@@ -75,7 +75,7 @@ struct HostedProcessor
 		p->terminate ();
 		p->release ();
 	}
-	TestProcessor* operator-> () const { return p; }
+	TestProcessor* operator->() const { return p; }
 	TestProcessor* p;
 };
 
@@ -162,7 +162,8 @@ inline std::vector<uint8> pattern (size_t size, uint8 seed)
 
 inline bool fileExists (const std::string& path)
 {
-	struct stat st {};
+	struct stat st
+	{};
 	return ::lstat (path.c_str (), &st) == 0;
 }
 

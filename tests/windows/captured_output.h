@@ -5,18 +5,20 @@
 
 #include <string>
 
-struct Output {
-    std::string out;
-    std::string err;
+struct Output
+{
+	std::string out;
+	std::string err;
 };
 
 template <class F>
-Output capture(F&& f) {
-    testing::internal::CaptureStdout();
-    testing::internal::CaptureStderr();
-    f();
-    Output o;
-    o.out = testing::internal::GetCapturedStdout();
-    o.err = testing::internal::GetCapturedStderr();
-    return o;
+Output capture (F&& f)
+{
+	testing::internal::CaptureStdout ();
+	testing::internal::CaptureStderr ();
+	f ();
+	Output o;
+	o.out = testing::internal::GetCapturedStdout ();
+	o.err = testing::internal::GetCapturedStderr ();
+	return o;
 }

@@ -1,2 +1,5 @@
 // A loadable module that lacks the GetPluginFactory export.
-extern "C" __declspec(dllexport) int NotAFactory() { return 42; }
+extern "C" __declspec(dllexport) int NotAFactory ()
+{
+	return 42;
+}

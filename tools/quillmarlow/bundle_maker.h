@@ -11,22 +11,23 @@
 
 namespace quillmarlow {
 
-struct Bridge {
-    std::string bundle;   // the QuillMarlow.vst3 the made bundles copy
-    std::string library;  // its Contents/x86_64-linux/QuillMarlow.so
-    std::string outpost;  // its Contents/Resources/outpost.exe
-    std::string id;       // size and time of the library
+struct Bridge
+{
+	std::string bundle;  // the QuillMarlow.vst3 the made bundles copy
+	std::string library; // its Contents/x86_64-linux/QuillMarlow.so
+	std::string outpost; // its Contents/Resources/outpost.exe
+	std::string id;      // size and time of the library
 };
 
 // The installed bridge (<exe>/../lib/quillmarlow/QuillMarlow.vst3) or the
 // build tree's; false when neither is complete.
-bool findBridge(Bridge& bridge, std::string& error);
+bool findBridge (Bridge& bridge, std::string& error);
 
 // Makes (or replaces) `dir`/`name`.vst3; false with the reason.
-bool makeBundle(const Bridge& bridge, const std::string& dir, const std::string& name,
-                const Tandem::ServedRecord& record, std::string& error);
+bool makeBundle (const Bridge& bridge, const std::string& dir, const std::string& name,
+                 const Tandem::ServedRecord& record, std::string& error);
 
 // The moduleinfo.json of a made bundle, in the VST 3 SDK's format.
-std::string moduleInfoJson(const std::string& name, const Tandem::ServedRecord& record);
+std::string moduleInfoJson (const std::string& name, const Tandem::ServedRecord& record);
 
-}  // namespace quillmarlow
+} // namespace quillmarlow

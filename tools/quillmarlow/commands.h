@@ -5,13 +5,14 @@
 
 namespace quillmarlow {
 
-struct Options {
-    std::string prefix;  // the Wine prefix
-    std::string dir;     // the VST 3 folder the bundles go into
+struct Options
+{
+	std::string prefix; // the Wine prefix
+	std::string dir;    // the VST 3 folder the bundles go into
 };
 
-int syncCommand(const Options& options);
-int listCommand(const Options& options);
-int doctorCommand(const Options& options);
+int syncCommand (const Options& options);
+int listCommand (const Options& options);
+int doctorCommand (const Options& options);
 
-}  // namespace quillmarlow
+} // namespace quillmarlow

@@ -10,24 +10,27 @@
 
 namespace quillmarlow {
 
-class FailedReads {
+class FailedReads
+{
 public:
-    FailedReads();
-    // The reason a module unchanged since it failed was given; empty when
-    // it is to be read.
-    std::string reason(const std::string& module, std::int64_t size, std::int64_t time, const std::string& bridge) const;
-    void failed(const std::string& module, std::int64_t size, std::int64_t time, const std::string& bridge,
-                const std::string& reason);
-    void read(const std::string& module) { entries_.erase(module); }
-    void save() const;
+	FailedReads ();
+	// The reason a module unchanged since it failed was given; empty when
+	// it is to be read.
+	std::string reason (const std::string& module, std::int64_t size, std::int64_t time,
+	                    const std::string& bridge) const;
+	void failed (const std::string& module, std::int64_t size, std::int64_t time, const std::string& bridge,
+	             const std::string& reason);
+	void read (const std::string& module) { entries_.erase (module); }
+	void save () const;
 
 private:
-    struct Entry {
-        std::int64_t size = 0, time = 0;
-        std::string bridge, reason;
-    };
-    std::string path_;
-    std::map<std::string, Entry> entries_;
+	struct Entry
+	{
+		std::int64_t size = 0, time = 0;
+		std::string bridge, reason;
+	};
+	std::string path_;
+	std::map<std::string, Entry> entries_;
 };
 
-}  // namespace quillmarlow
+} // namespace quillmarlow

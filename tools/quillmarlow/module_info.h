@@ -13,6 +13,6 @@ namespace quillmarlow {
 // which controller each component names (its controller class when the
 // module has one, else the one named after it or listed next after it;
 // outpost asks the component itself when it serves it).
-bool classesFromModuleInfo(const std::string& bundle, ModuleClasses& answer);
+bool classesFromModuleInfo (const std::string& bundle, ModuleClasses& answer);
 
-}  // namespace quillmarlow
+} // namespace quillmarlow

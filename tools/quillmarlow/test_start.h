@@ -11,14 +11,15 @@
 
 namespace quillmarlow {
 
-struct TestStartResult {
-    bool ok = false;
-    std::string error;        // what failed, when not ok
-    double readSeconds = 0;   // reading the plug-in's classes under Wine
-    double serveSeconds = 0;  // from activation to the first processed block
-    std::string log;          // the bridge's lines, kept when it failed
+struct TestStartResult
+{
+	bool ok = false;
+	std::string error;       // what failed, when not ok
+	double readSeconds = 0;  // reading the plug-in's classes under Wine
+	double serveSeconds = 0; // from activation to the first processed block
+	std::string log;         // the bridge's lines, kept when it failed
 };
 
-TestStartResult testStart(const Bridge& bridge, const std::string& prefix, const std::string& module);
+TestStartResult testStart (const Bridge& bridge, const std::string& prefix, const std::string& module);
 
-}  // namespace quillmarlow
+} // namespace quillmarlow

@@ -43,7 +43,8 @@ TEST_F (Lifetime, OutpostAndSharedFileGoWithAKilledHost)
 	::close (out[1]);
 	std::string printed;
 	char buffer[256];
-	for (ssize_t n; printed.find ("holding\n") == std::string::npos && (n = ::read (out[0], buffer, sizeof buffer)) > 0;)
+	for (ssize_t n;
+	     printed.find ("holding\n") == std::string::npos && (n = ::read (out[0], buffer, sizeof buffer)) > 0;)
 		printed.append (buffer, static_cast<size_t> (n));
 	::close (out[0]);
 	ASSERT_NE (printed.find ("holding"), std::string::npos) << printed;
@@ -62,9 +63,8 @@ TEST_F (Lifetime, OutpostAndSharedFileGoWithAKilledHost)
 	figures::report ("lifetime", "host killed with SIGKILL while its outpost runs",
 	                 gone ? "outpost ended and shared file removed after " + std::to_string (ms.count ()) + " ms"
 	                      : "outpost or shared file still there after 2 s");
-	EXPECT_TRUE (gone)
-	    << "outpost " << outposts[0].pid << (ended (outposts[0].pid) ? " ended" : " still runs") << ", "
-	    << outposts[0].sharedFile << (fileExists (outposts[0].sharedFile) ? " still there" : " removed");
+	EXPECT_TRUE (gone) << "outpost " << outposts[0].pid << (ended (outposts[0].pid) ? " ended" : " still runs") << ", "
+	                   << outposts[0].sharedFile << (fileExists (outposts[0].sharedFile) ? " still there" : " removed");
 }
 
 // With no blocks coming (transport stopped) an outpost costs next to
@@ -91,7 +91,8 @@ TEST_F (Lifetime, IdleOutpostSleepsAndTheNextBlockIsProcessed)
 	EXPECT_EQ (p.process (block), kResultOk);
 	EXPECT_FALSE (block.passedThrough ()) << "the block after the silence came back dry";
 	figures::report ("lifetime", "activated outpost, no blocks for 2 s, then one 1024-sample block",
-	                 std::to_string (100.0 * used / ::sysconf (_SC_CLK_TCK) / 2.0) + "% of a core while idle; the block " +
+	                 std::to_string (100.0 * used / ::sysconf (_SC_CLK_TCK) / 2.0) +
+	                     "% of a core while idle; the block " +
 	                     (block.passedThrough () ? "came back dry" : "was processed"));
 }
 

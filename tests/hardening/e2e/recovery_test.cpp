@@ -56,7 +56,7 @@ struct Hosted
 		p->terminate ();
 		p->release ();
 	}
-	ServedProcessor* operator-> () const { return p; }
+	ServedProcessor* operator->() const { return p; }
 	ServedProcessor* p = new ServedProcessor (CRASHING_QUILL_BUNDLE);
 };
 
@@ -110,7 +110,7 @@ TEST (Recovery, CrashInTheServedProcessorIsReportedEndsOutpostAtOnceAndAudioCome
 
 	trigger.arm ("process");
 	ASSERT_TRUE (streamUntil (h, block, sample, 10, [&] { return !trigger.armed (); })) << "Quill never crashed";
-	const auto crashed = Clock::now ();  // Quill removes the trigger right before its null write
+	const auto crashed = Clock::now (); // Quill removes the trigger right before its null write
 	ASSERT_TRUE (streamUntil (h, block, sample, 5, [&] { return gone (first); }));
 	const double endMs = msSince (crashed);
 	EXPECT_LT (endMs, 1000) << "outpost waited for something after the crash";
@@ -128,15 +128,15 @@ TEST (Recovery, CrashInTheServedProcessorIsReportedEndsOutpostAtOnceAndAudioCome
 	EXPECT_THAT (err, testing::HasSubstr (std::string (", serving ") + CRASHING_QUILL_BUNDLE + ": outpost ends now"));
 	EXPECT_THAT (err, testing::Not (testing::HasSubstr ("starting debugger")));
 	figures::report ("faults", "served plug-in crashes in process(), 256-sample blocks at real-time pace",
-	                 "outpost ended " + std::to_string (static_cast<int> (endMs)) + " ms after the crash; audio back after " +
-	                     std::to_string (static_cast<int> (backMs)) + " ms");
+	                 "outpost ended " + std::to_string (static_cast<int> (endMs)) +
+	                     " ms after the crash; audio back after " + std::to_string (static_cast<int> (backMs)) + " ms");
 }
 
 // SIGKILL while blocks flow at real-time pace: the time until audio is
 // processed again goes to the figures; the state set before comes back.
 TEST (Recovery, KilledOutpostComesBackWithItsStateWhileBlocksFlow)
 {
-	CrashTrigger trigger;  // unarmed: plain Quill
+	CrashTrigger trigger; // unarmed: plain Quill
 	Hosted h;
 	ASSERT_EQ (h->setActive (true), kResultOk);
 	const std::vector<uint8> state = quillStateStream (0.25, 0.5);

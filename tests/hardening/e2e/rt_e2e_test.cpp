@@ -73,8 +73,8 @@ TEST_F (Hardening, ProcessThroughTheRealOutpostNeverAllocatesLocksSleepsOrWrites
 	figures::report ("rt", "process() vs real outpost under Wine, 100000 x 64 samples",
 	                 std::to_string (r.cleanBlocks) + " clean blocks (no system call, 0 alloc/lock/sleep), " +
 	                     std::to_string (r.waitedBlocks) + " waited past the spin window (" +
-	                     std::to_string (r.probes) + " probes), " + std::to_string (r.faultyBlocks) +
-	                     " faulty; " + std::to_string (passed) + " passed through");
+	                     std::to_string (r.probes) + " probes), " + std::to_string (r.faultyBlocks) + " faulty; " +
+	                     std::to_string (passed) + " passed through");
 }
 
 // Processor time (clock ticks) used so far by each thread of `pid`.
@@ -303,13 +303,12 @@ TEST_F (Hardening, OutpostStoppedForASecondPassesThroughAndRecovers)
 	EXPECT_GT (after, 0) << "serves again after SIGCONT";
 	const float expected = 0.5f * static_cast<float> (std::pow (10.0, Quill::gainDb (Quill::kDefaultGain) / 20.0));
 	EXPECT_NEAR (block.out[1].back (), expected, 1e-3) << "still Quill's level";
-	figures::report ("faults", "real outpost SIGSTOP 1 s while streaming 256-sample blocks",
-	                 std::to_string (before) + " processed before, " + std::to_string (duringPassed) +
-	                     " passed through while stopped, " + std::to_string (after) +
-	                     " processed after SIGCONT; longest process() " +
-	                     std::to_string (std::chrono::duration_cast<std::chrono::microseconds> (longest).count () /
-	                                     1000.0) +
-	                     " ms");
+	figures::report (
+	    "faults", "real outpost SIGSTOP 1 s while streaming 256-sample blocks",
+	    std::to_string (before) + " processed before, " + std::to_string (duringPassed) +
+	        " passed through while stopped, " + std::to_string (after) +
+	        " processed after SIGCONT; longest process() " +
+	        std::to_string (std::chrono::duration_cast<std::chrono::microseconds> (longest).count () / 1000.0) + " ms");
 }
 
 // Four processors of one host, each with its own outpost and Quill at its
@@ -388,11 +387,10 @@ TEST_F (Hardening, FourProcessorsUnderWineEachStreamTheirOwnAudio)
 	const auto slowest = std::max_element (tracks.begin (), tracks.end (), [] (const Track& a, const Track& b) {
 		                     return a.longest < b.longest;
 	                     })->longest;
-	figures::report ("faults", "four processors at once, real outposts under Wine, 3 s of 256-sample blocks each",
-	                 "processed/blocks " + summary + "; no block at another processor's level; longest process() " +
-	                     std::to_string (std::chrono::duration_cast<std::chrono::microseconds> (slowest).count () /
-	                                     1000.0) +
-	                     " ms");
+	figures::report (
+	    "faults", "four processors at once, real outposts under Wine, 3 s of 256-sample blocks each",
+	    "processed/blocks " + summary + "; no block at another processor's level; longest process() " +
+	        std::to_string (std::chrono::duration_cast<std::chrono::microseconds> (slowest).count () / 1000.0) + " ms");
 
 	processors.clear ();
 	for (const auto& o : outposts)

@@ -26,7 +26,7 @@ struct StreamResult
 	long blocks = 0;
 	long processed = 0;
 	long passedThrough = 0;
-	long stale = 0;  // neither: another block's data
+	long stale = 0; // neither: another block's data
 	Clock::duration longest {};
 };
 
@@ -80,8 +80,7 @@ std::string describe (const StreamResult& r)
 	return std::to_string (r.blocks) + " blocks: " + std::to_string (r.processed) + " processed, " +
 	       std::to_string (r.passedThrough) + " passed through, " + std::to_string (r.stale) +
 	       " stale; longest process() " +
-	       std::to_string (std::chrono::duration_cast<std::chrono::microseconds> (r.longest).count () / 1000.0) +
-	       " ms";
+	       std::to_string (std::chrono::duration_cast<std::chrono::microseconds> (r.longest).count () / 1000.0) + " ms";
 }
 
 TEST (Faults, OutpostStoppedForASecondPassesThroughAndNeverHandsBackAStaleBlock)
@@ -90,13 +89,16 @@ TEST (Faults, OutpostStoppedForASecondPassesThroughAndNeverHandsBackAStaleBlock)
 	ASSERT_EQ (p->setActive (true), kResultOk);
 	const pid_t pid = p->outpostPid ();
 	std::thread resume;
-	const StreamResult r = stream (*p.p, 64, 48000.0, std::chrono::milliseconds (2500), [&] {
-		ASSERT_EQ (::kill (pid, SIGSTOP), 0);
-		resume = std::thread ([pid] {
-			std::this_thread::sleep_for (std::chrono::seconds (1));
-			::kill (pid, SIGCONT);
-		});
-	}, std::chrono::milliseconds (500));
+	const StreamResult r = stream (
+	    *p.p, 64, 48000.0, std::chrono::milliseconds (2500),
+	    [&] {
+		    ASSERT_EQ (::kill (pid, SIGSTOP), 0);
+		    resume = std::thread ([pid] {
+			    std::this_thread::sleep_for (std::chrono::seconds (1));
+			    ::kill (pid, SIGCONT);
+		    });
+	    },
+	    std::chrono::milliseconds (500));
 	resume.join ();
 	EXPECT_EQ (r.stale, 0);
 	EXPECT_LT (r.longest, kProcessBound);
@@ -153,7 +155,8 @@ TEST (Faults, WineMissingActivationEndsWithTheChildAndPassesThrough)
 	const auto t0 = Clock::now ();
 	EXPECT_EQ (p->setActive (true), kResultOk) << "the plug-in stays usable, in passthrough";
 	const auto took = Clock::now () - t0;
-	EXPECT_THAT (testing::internal::GetCapturedStderr (), HasSubstr ("outpost ended while starting: it exited with status 127"));
+	EXPECT_THAT (testing::internal::GetCapturedStderr (),
+	             HasSubstr ("outpost ended while starting: it exited with status 127"));
 	EXPECT_LT (took, std::chrono::seconds (2)) << "no readiness wait for a child that has ended";
 	Bus in (2, 256), out (2, 256);
 	in.fill (3.0f);

@@ -122,8 +122,8 @@ TEST (RtSafety, ProcessAgainstTheStandInNeverAllocatesLocksSleepsOrWrites)
 	figures::report ("rt", "process() vs stand-in, 100000 x 64 samples",
 	                 std::to_string (r.cleanBlocks) + " clean blocks (no system call, 0 alloc/lock/sleep), " +
 	                     std::to_string (r.waitedBlocks) + " waited past the spin window (" +
-	                     std::to_string (r.probes) + " probes), " + std::to_string (r.faultyBlocks) +
-	                     " faulty; " + std::to_string (p->timeoutCount ()) + " time-outs");
+	                     std::to_string (r.probes) + " probes), " + std::to_string (r.faultyBlocks) + " faulty; " +
+	                     std::to_string (p->timeoutCount ()) + " time-outs");
 }
 
 // Once a block has found outpost gone, every later block passes through
