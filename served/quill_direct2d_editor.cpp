@@ -39,8 +39,8 @@ D2D1_COLOR_F colour (COLORREF c)
 
 D2D1_RECT_F sliderRect (float width)
 {
-	return D2D1::RectF (static_cast<float> (kDirect2DSliderLeft), static_cast<float> (kDirect2DSliderTop),
-	                    width - kDirect2DSliderLeft, static_cast<float> (kDirect2DSliderTop + kDirect2DSliderHeight));
+	return D2D1::RectF (static_cast<float> (kSliderLeft), static_cast<float> (kSliderTop), width - kSliderLeft,
+	                    static_cast<float> (kSliderTop + kSliderHeight));
 }
 
 void report (const char* text, HRESULT why)
@@ -55,7 +55,7 @@ void report (const char* text, HRESULT why)
 } // namespace
 
 QuillDirect2DEditor::QuillDirect2DEditor (QuillController* controller)
-: ResizableView (controller, "QuillDirect2DEditorWindow", ViewRect (0, 0, kDirect2DEditorWidth, kDirect2DEditorHeight))
+: SliderEditor (controller, "QuillDirect2DEditorWindow", ViewRect (0, 0, kDirect2DEditorWidth, kDirect2DEditorHeight))
 {
 }
 
@@ -317,13 +317,8 @@ void QuillDirect2DEditor::render ()
 		renders_.fetch_add (1);
 }
 
-LRESULT QuillDirect2DEditor::message (UINT message, WPARAM wParam, LPARAM lParam)
+LRESULT QuillDirect2DEditor::editorMessage (UINT message, WPARAM wParam, LPARAM lParam)
 {
-	if (slider_.mouse (hwnd_, message, lParam, rect_.getWidth (), *controller_))
-	{
-		refresh ();
-		return 0;
-	}
 	switch (message)
 	{
 	case WM_PAINT:

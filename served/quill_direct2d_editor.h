@@ -44,13 +44,10 @@ constexpr COLORREF kDirect2DBandColour = RGB (0xFF, 0x8C, 0x00);
 constexpr COLORREF kDirect2DTrackColour = RGB (0x40, 0x46, 0x50);
 constexpr COLORREF kDirect2DFillColour = RGB (0x3C, 0xB4, 0xC8);
 constexpr int kDirect2DBandHeight = 40;
-constexpr int kDirect2DSliderLeft = 20; // and as far from the right edge
-constexpr int kDirect2DSliderTop = 130;
-constexpr int kDirect2DSliderHeight = 30;
 constexpr Steinberg::int32 kDirect2DEditorWidth = 500;
 constexpr Steinberg::int32 kDirect2DEditorHeight = 300;
 
-class QuillDirect2DEditor : public ResizableView
+class QuillDirect2DEditor : public SliderEditor
 {
 public:
 	explicit QuillDirect2DEditor (QuillController* controller);
@@ -64,7 +61,7 @@ public:
 private:
 	bool opened () override;
 	void closing () override { releaseDrawing (); }
-	LRESULT message (UINT message, WPARAM wParam, LPARAM lParam) override;
+	LRESULT editorMessage (UINT message, WPARAM wParam, LPARAM lParam) override;
 	bool createDevices ();
 	bool createComposition (HRESULT& why);
 	bool createHwndTarget ();
@@ -73,7 +70,6 @@ private:
 	void render ();
 	void draw (ID2D1RenderTarget* target, float width, float height);
 
-	GainSlider slider_ {kDirect2DSliderLeft, kDirect2DSliderTop, kDirect2DSliderHeight};
 	std::atomic<int> renders_ {0};
 
 	// Loaded at run time, so that Quill's other editors import none of them.

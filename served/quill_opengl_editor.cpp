@@ -42,7 +42,7 @@ IPlugView* makeOpenGLEditor (QuillController* controller)
 }
 
 QuillOpenGLEditor::QuillOpenGLEditor (QuillController* controller)
-: ResizableView (controller, "QuillOpenGLEditorWindow", ViewRect (0, 0, kOpenGLEditorWidth, kOpenGLEditorHeight))
+: SliderEditor (controller, "QuillOpenGLEditorWindow", ViewRect (0, 0, kOpenGLEditorWidth, kOpenGLEditorHeight))
 {
 }
 
@@ -150,13 +150,8 @@ void QuillOpenGLEditor::render ()
 	renders_.fetch_add (1);
 }
 
-LRESULT QuillOpenGLEditor::message (UINT message, WPARAM wParam, LPARAM lParam)
+LRESULT QuillOpenGLEditor::editorMessage (UINT message, WPARAM wParam, LPARAM lParam)
 {
-	if (slider_.mouse (hwnd_, message, lParam, rect_.getWidth (), *controller_))
-	{
-		refresh ();
-		return 0;
-	}
 	switch (message)
 	{
 	case WM_PAINT:

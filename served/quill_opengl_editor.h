@@ -31,13 +31,10 @@ class QuillController;
 // Medium violet red, RGB(0xC7, 0x15, 0x85).
 constexpr COLORREF kOpenGLBandColour = RGB (0xC7, 0x15, 0x85);
 constexpr int kOpenGLBandHeight = 40;
-constexpr int kOpenGLSliderLeft = 20; // and as far from the right edge
-constexpr int kOpenGLSliderTop = 130;
-constexpr int kOpenGLSliderHeight = 30;
 constexpr Steinberg::int32 kOpenGLEditorWidth = 460;
 constexpr Steinberg::int32 kOpenGLEditorHeight = 300;
 
-class QuillOpenGLEditor : public ResizableView
+class QuillOpenGLEditor : public SliderEditor
 {
 public:
 	explicit QuillOpenGLEditor (QuillController* controller);
@@ -49,12 +46,11 @@ public:
 private:
 	bool opened () override;
 	void closing () override;
-	LRESULT message (UINT message, WPARAM wParam, LPARAM lParam) override;
+	LRESULT editorMessage (UINT message, WPARAM wParam, LPARAM lParam) override;
 	// The render thread: a frame each time it is woken.
 	void renderLoop ();
 	void render ();
 
-	GainSlider slider_ {kOpenGLSliderLeft, kOpenGLSliderTop, kOpenGLSliderHeight};
 	std::atomic<int> renders_ {0};
 	HDC dc_ = nullptr;
 	HGLRC context_ = nullptr;

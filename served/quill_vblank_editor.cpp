@@ -52,7 +52,7 @@ IDXGIOutput* firstOutput (HMODULE& library)
 } // namespace
 
 QuillVBlankEditor::QuillVBlankEditor (QuillController* controller)
-: ResizableView (controller, "QuillVBlankEditorWindow", ViewRect (0, 0, kVBlankEditorWidth, kVBlankEditorHeight))
+: SliderEditor (controller, "QuillVBlankEditorWindow", ViewRect (0, 0, kVBlankEditorWidth, kVBlankEditorHeight))
 {
 }
 
@@ -173,13 +173,8 @@ void QuillVBlankEditor::render ()
 	InvalidateRect (hwnd_, nullptr, FALSE);
 }
 
-LRESULT QuillVBlankEditor::message (UINT message, WPARAM wParam, LPARAM lParam)
+LRESULT QuillVBlankEditor::editorMessage (UINT message, WPARAM wParam, LPARAM lParam)
 {
-	if (slider_.mouse (hwnd_, message, lParam, rect_.getWidth (), *controller_))
-	{
-		refresh ();
-		return 0;
-	}
 	switch (message)
 	{
 	case WM_PAINT:

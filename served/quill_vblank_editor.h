@@ -33,13 +33,10 @@ constexpr COLORREF kVBlankBandColour = RGB (0x46, 0x82, 0xB4);
 constexpr COLORREF kVBlankTrackColour = RGB (0x40, 0x46, 0x50);
 constexpr COLORREF kVBlankFillColour = RGB (0xC8, 0xA0, 0x3C);
 constexpr int kVBlankBandHeight = 40;
-constexpr int kVBlankSliderLeft = 20; // and as far from the right edge
-constexpr int kVBlankSliderTop = 130;
-constexpr int kVBlankSliderHeight = 30;
 constexpr Steinberg::int32 kVBlankEditorWidth = 480;
 constexpr Steinberg::int32 kVBlankEditorHeight = 300;
 
-class QuillVBlankEditor : public ResizableView
+class QuillVBlankEditor : public SliderEditor
 {
 public:
 	explicit QuillVBlankEditor (QuillController* controller);
@@ -53,7 +50,7 @@ public:
 private:
 	bool opened () override;
 	void closing () override;
-	LRESULT message (UINT message, WPARAM wParam, LPARAM lParam) override;
+	LRESULT editorMessage (UINT message, WPARAM wParam, LPARAM lParam) override;
 	void waitForBlanks ();
 	void stopWaiting ();
 	void render ();
@@ -63,7 +60,6 @@ private:
 	HGDIOBJ oldBitmap_ = nullptr;
 	int pictureWidth_ = 0;
 	int pictureHeight_ = 0;
-	GainSlider slider_ {kVBlankSliderLeft, kVBlankSliderTop, kVBlankSliderHeight};
 	std::atomic<bool> stale_ {false};
 	std::atomic<bool> waiting_ {false};
 	std::atomic<int> renders_ {0};

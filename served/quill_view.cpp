@@ -218,4 +218,14 @@ LRESULT CALLBACK QuillView::windowProc (HWND hwnd, UINT message, WPARAM wParam, 
 	return view->message (message, wParam, lParam);
 }
 
+LRESULT SliderEditor::message (UINT message, WPARAM wParam, LPARAM lParam)
+{
+	if (slider_.mouse (hwnd_, message, lParam, rect_.getWidth (), *controller_))
+	{
+		refresh ();
+		return 0;
+	}
+	return editorMessage (message, wParam, lParam);
+}
+
 } // namespace Quill

@@ -112,6 +112,23 @@ private:
 	bool dragging_ = false;
 };
 
+// An editor that resizes and draws Quill's gain as a GainSlider along its
+// top: the slider takes its mouse messages first (and draws again after an
+// edit), the editor the rest (editorMessage).
+constexpr int kSliderLeft = 20; // and as far from the right edge
+constexpr int kSliderTop = 130;
+constexpr int kSliderHeight = 30;
+
+class SliderEditor : public ResizableView
+{
+protected:
+	using ResizableView::ResizableView;
+	LRESULT message (UINT message, WPARAM wParam, LPARAM lParam) final;
+	virtual LRESULT editorMessage (UINT message, WPARAM wParam, LPARAM lParam) = 0;
+
+	GainSlider slider_ {kSliderLeft, kSliderTop, kSliderHeight};
+};
+
 // Registers a window class of this module while windows of it exist: the
 // first open registers it, the last close unregisters it, so that a later
 // load of the module at another address does not find a class pointing
