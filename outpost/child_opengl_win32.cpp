@@ -101,25 +101,6 @@ SIZE clientSize (HWND window)
 	return SIZE {std::max<LONG> (r.right, 1), std::max<LONG> (r.bottom, 1)};
 }
 
-HWND makeStandInWindow (HWND child)
-{
-	static const ATOM registered = [] {
-		WNDCLASSEXW wc {};
-		wc.cbSize = sizeof wc;
-		wc.style = CS_OWNDC;
-		wc.lpfnWndProc = DefWindowProcW;
-		wc.hInstance = GetModuleHandleW (nullptr);
-		wc.lpszClassName = kStandInClass;
-		return RegisterClassExW (&wc);
-	}();
-	if (!registered)
-		return nullptr;
-	const SIZE size = clientSize (child);
-	// Message-only: never shown, and Wine still draws OpenGL for it off-screen.
-	return CreateWindowExW (0, kStandInClass, L"", WS_POPUP, 0, 0, size.cx, size.cy, HWND_MESSAGE, nullptr,
-	                        GetModuleHandleW (nullptr), nullptr);
-}
-
 // Gives the stand-in the child's size. Wine keeps the OpenGL drawable of a
 // window that has no X window at the size it was made with, so a stand-in
 // of the new size takes over, with the same pixel format, and the context
@@ -129,7 +110,7 @@ void followChild (StandIn& s)
 	const SIZE want = clientSize (s.child), have = clientSize (s.window);
 	if (want.cx == have.cx && want.cy == have.cy)
 		return;
-	HWND fresh = makeStandInWindow (s.child);
+	HWND fresh = makeStandIn (s.child, kStandInClass, CS_OWNDC);
 	HDC dc = fresh ? GetDC (fresh) : nullptr;
 	if (!dc || !g.setPixelFormat (dc, s.format, &s.descriptor))
 	{
@@ -166,7 +147,7 @@ std::shared_ptr<StandIn> standInFor (HDC dc, int index, const PIXELFORMATDESCRIP
 		return nullptr;
 	auto s = std::make_shared<StandIn> ();
 	s->child = child;
-	s->window = makeStandInWindow (child);
+	s->window = makeStandIn (child, kStandInClass, CS_OWNDC);
 	s->dc = s->window ? GetDC (s->window) : nullptr;
 	if (!s->dc)
 	{

@@ -402,34 +402,13 @@ void patchSwapChainTable (IDXGISwapChain1* swapChain)
 	});
 }
 
-HWND makeStandIn (HWND child)
-{
-	static const ATOM registered = [] {
-		WNDCLASSEXW wc {};
-		wc.cbSize = sizeof wc;
-		wc.lpfnWndProc = DefWindowProcW;
-		wc.hInstance = GetModuleHandleW (nullptr);
-		wc.lpszClassName = kStandInClass;
-		return RegisterClassExW (&wc);
-	}();
-	if (!registered)
-		return nullptr;
-	RECT client {};
-	GetClientRect (child, &client);
-	// A message-only window: never shown, and Wine makes no X window for it
-	// that a search of the display for outpost's windows could find.
-	return CreateWindowExW (0, kStandInClass, L"", WS_POPUP, 0, 0, client.right > 0 ? client.right : 1,
-	                        client.bottom > 0 ? client.bottom : 1, HWND_MESSAGE, nullptr, GetModuleHandleW (nullptr),
-	                        nullptr);
-}
-
 HRESULT STDMETHODCALLTYPE createForHwnd (IDXGIFactory2* factory, IUnknown* device, HWND window,
                                          const DXGI_SWAP_CHAIN_DESC1* desc,
                                          const DXGI_SWAP_CHAIN_FULLSCREEN_DESC* fullscreen, IDXGIOutput* output,
                                          IDXGISwapChain1** swapChain)
 {
 	const bool windowed = !fullscreen || fullscreen->Windowed;
-	HWND standInWindow = windowed && isChildWindow (window) ? makeStandIn (window) : nullptr;
+	HWND standInWindow = windowed && isChildWindow (window) ? makeStandIn (window, kStandInClass) : nullptr;
 	if (!standInWindow)
 		return g_createForHwnd (factory, device, window, desc, fullscreen, output, swapChain);
 	const HRESULT result = g_createForHwnd (factory, device, standInWindow, desc, fullscreen, output, swapChain);
