@@ -3,7 +3,45 @@
 #include "log/log.h"
 #include "protocol/event_data.h"
 
+using namespace Steinberg;
+using namespace Steinberg::Vst;
+
 namespace Tandem {
+
+namespace {
+
+tresult setBusArrangements (PluginInstance& plugin, const BusRequest& request)
+{
+	IAudioProcessor* processor = plugin.processor ();
+	if (!processor)
+		return kResultFalse;
+	const int32 inputs = clampCount (request.inputCount, kMaxAudioBuses);
+	const int32 outputs = clampCount (request.outputCount, kMaxAudioBuses);
+	SpeakerArrangement in[kMaxAudioBuses], out[kMaxAudioBuses];
+	for (int32 i = 0; i < inputs; ++i)
+		in[i] = request.inputs[i];
+	for (int32 i = 0; i < outputs; ++i)
+		out[i] = request.outputs[i];
+	const tresult result = processor->setBusArrangements (in, inputs, out, outputs);
+	logInfo () << "[PluginInstance] setBusArrangements(" << inputs << " in, " << outputs << " out): " << result;
+	return result;
+}
+
+tresult routingInfo (PluginInstance& plugin, BusRequest& request)
+{
+	IComponent* component = plugin.component ();
+	if (!component)
+		return kResultFalse;
+	RoutingInfo in {request.routing[0], request.routing[1], request.routing[2]};
+	RoutingInfo out {};
+	const tresult result = component->getRoutingInfo (in, out);
+	request.routing[3] = out.mediaType;
+	request.routing[4] = out.busIndex;
+	request.routing[5] = out.channel;
+	return result;
+}
+
+} // namespace
 
 void BusService::start ()
 {
@@ -25,16 +63,16 @@ void BusService::handle (std::int32_t code)
 	switch (code)
 	{
 	case kSetBusArrangementsCommand:
-		request.result = plugin->setBusArrangements (request);
+		request.result = setBusArrangements (*plugin, request);
 		break;
 	case kActivateBusCommand:
 		request.result = plugin->activateBus (request);
 		break;
 	case kSetIoModeCommand:
-		request.result = plugin->setIoMode (request.ioMode);
+		request.result = plugin->component () ? plugin->component ()->setIoMode (request.ioMode) : kResultFalse;
 		break;
 	case kGetRoutingInfoCommand:
-		request.result = plugin->routingInfo (request);
+		request.result = routingInfo (*plugin, request);
 		return;
 	default:
 		return;

@@ -370,12 +370,8 @@ int replaceImports (HMODULE module)
 			           : replacementOf (opengl, function);
 			if (!hook)
 				continue;
-			DWORD protection = 0;
-			if (!VirtualProtect (&slots->u1.Function, sizeof slots->u1.Function, PAGE_READWRITE, &protection))
-				continue;
-			slots->u1.Function = reinterpret_cast<ULONG_PTR> (hook);
-			VirtualProtect (&slots->u1.Function, sizeof slots->u1.Function, protection, &protection);
-			++replaced;
+			if (replaceEntry (reinterpret_cast<void**> (&slots->u1.Function), hook))
+				++replaced;
 		}
 	}
 	return replaced;

@@ -354,28 +354,6 @@ HRESULT STDMETHODCALLTYPE resizeBuffers (IDXGISwapChain* swapChain, UINT count, 
 	return g_resizeBuffers (swapChain, count, width, height, format, flags);
 }
 
-bool insideModule (void* address, HMODULE module)
-{
-	HMODULE owner = nullptr;
-	return GetModuleHandleExW (GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-	                           static_cast<LPCWSTR> (address), &owner) &&
-	       owner == module;
-}
-
-// Replaces table entries in place; `entries` are (slot, replacement) pairs.
-bool replaceEntries (void** table, int first, int last, const std::pair<int, void*>* entries, int count)
-{
-	const SIZE_T span = static_cast<SIZE_T> (last - first + 1) * sizeof (void*);
-	DWORD old = 0;
-	if (!VirtualProtect (table + first, span, PAGE_READWRITE, &old))
-		return false;
-	for (int i = 0; i < count; ++i)
-		InterlockedExchangePointer (table + entries[i].first, entries[i].second);
-	DWORD ignored = 0;
-	VirtualProtect (table + first, span, old, &ignored);
-	return true;
-}
-
 // The swap chains' table, patched when the first swap chain is moved to a
 // stand-in (no Direct3D device is made for it before a plug-in makes one).
 void patchSwapChainTable (IDXGISwapChain1* swapChain)

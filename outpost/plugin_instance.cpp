@@ -1,6 +1,6 @@
 // PluginInstance: construction, creation of the plug-in's objects, teardown,
 // and the served component's buses, published for the host, with the host's
-// calls about them.
+// activation of them.
 #include "plugin_instance.h"
 #include "log/log.h"
 
@@ -259,10 +259,6 @@ bool PluginInstance::createInstance ()
 	return true;
 }
 
-} // namespace Tandem
-
-namespace Tandem {
-
 void PluginInstance::disconnectComponents ()
 {
 	if (!component_ || !controller_ || singleObject_)
@@ -480,22 +476,6 @@ void PluginInstance::publishBuses (BusList& list)
 	           << " out";
 }
 
-tresult PluginInstance::setBusArrangements (const BusRequest& request)
-{
-	if (!processor ())
-		return kResultFalse;
-	const int32 inputs = clampCount (request.inputCount, kMaxAudioBuses);
-	const int32 outputs = clampCount (request.outputCount, kMaxAudioBuses);
-	SpeakerArrangement in[kMaxAudioBuses], out[kMaxAudioBuses];
-	for (int32 i = 0; i < inputs; ++i)
-		in[i] = request.inputs[i];
-	for (int32 i = 0; i < outputs; ++i)
-		out[i] = request.outputs[i];
-	const tresult result = audioProcessor_->setBusArrangements (in, inputs, out, outputs);
-	logInfo () << "[PluginInstance] setBusArrangements(" << inputs << " in, " << outputs << " out): " << result;
-	return result;
-}
-
 tresult PluginInstance::activateBus (const BusRequest& request)
 {
 	if (!component_)
@@ -511,26 +491,6 @@ tresult PluginInstance::activateBus (const BusRequest& request)
 	logInfo () << "[PluginInstance] activateBus(" << (type == kEvent ? "event" : "audio") << ", "
 	           << (dir == kOutput ? "output" : "input") << ", " << request.index << ", " << request.state
 	           << "): " << result;
-	return result;
-}
-
-tresult PluginInstance::setIoMode (std::int32_t mode)
-{
-	if (!component_)
-		return kResultFalse;
-	return component_->setIoMode (mode);
-}
-
-tresult PluginInstance::routingInfo (BusRequest& request)
-{
-	if (!component_)
-		return kResultFalse;
-	RoutingInfo in {request.routing[0], request.routing[1], request.routing[2]};
-	RoutingInfo out {};
-	const tresult result = component_->getRoutingInfo (in, out);
-	request.routing[3] = out.mediaType;
-	request.routing[4] = out.busIndex;
-	request.routing[5] = out.channel;
 	return result;
 }
 

@@ -123,11 +123,10 @@ public:
 	// processor takes, into `list`; the audio thread builds its blocks from
 	// them from now on.
 	void publishBuses (BusList& list);
-	// The host's calls, passed to the served component or processor.
-	Steinberg::tresult setBusArrangements (const BusRequest& request);
+	// The host's activation of a bus, passed to the served component and
+	// kept for the bus list (the host's other bus calls go straight to the
+	// component or processor: see BusService).
 	Steinberg::tresult activateBus (const BusRequest& request);
-	Steinberg::tresult setIoMode (std::int32_t mode);
-	Steinberg::tresult routingInfo (BusRequest& request);
 	// Audio thread: hands every edit waiting in the queue to the processor
 	// in a process() call of 0 samples, the way VST 3 delivers parameters
 	// without audio. False when the processor is not set up to process.
@@ -168,6 +167,8 @@ public:
 	bool hasEditor () const { return editor_ && editor_->hasView (); }
 
 	Steinberg::Vst::IComponent* component () const { return component_; }
+	// The processor interface of the component (null when it has none).
+	Steinberg::Vst::IAudioProcessor* processor ();
 	Steinberg::Vst::IEditController* controller () const { return controller_; }
 	bool isAudioSetup () const { return audioSetup_; }
 	bool isProcessing () const { return processing_; }
@@ -187,8 +188,6 @@ private:
 	// Reads the served buses into the audio thread's layout, and into
 	// `list` when given (main thread).
 	void readLayout (BusList* list = nullptr);
-	// The processor interface of the component (null when it has none).
-	Steinberg::Vst::IAudioProcessor* processor ();
 	// Audio thread: the block as it came, each output bus from the input
 	// bus of its index (silence where there is none).
 	static void passThrough (std::int32_t numSamples, std::size_t sampleBytes, const BlockAudio& input,

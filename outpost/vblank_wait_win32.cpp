@@ -6,6 +6,7 @@
 #include <string>
 
 #include "log/log.h"
+#include "wine_windows.h"
 
 namespace Tandem {
 
@@ -89,27 +90,6 @@ unsigned reportedHertz (IDXGIOutput* output)
 			return hertz;
 	}
 	return mode.dmDisplayFrequency;
-}
-
-// The entry must still be Wine's own, inside dxgi.dll, before we touch it.
-bool insideModule (void* address, HMODULE module)
-{
-	HMODULE owner = nullptr;
-	return GetModuleHandleExW (GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-	                           static_cast<LPCWSTR> (address), &owner) &&
-	       owner == module;
-}
-
-bool replaceEntry (void** slot, void* replacement)
-{
-	DWORD old = 0;
-	if (!VirtualProtect (slot, sizeof *slot, PAGE_READWRITE, &old))
-		return false;
-	InterlockedExchangePointer (slot, replacement);
-	DWORD ignored = 0;
-	VirtualProtect (slot, sizeof *slot, old, &ignored);
-	FlushInstructionCache (GetCurrentProcess (), slot, sizeof *slot);
-	return true;
 }
 
 const char* const kTag = "[Outpost] WaitForVBlank: ";
