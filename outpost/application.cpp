@@ -11,8 +11,7 @@
 namespace Tandem {
 
 OutpostApplication::OutpostApplication (std::string sharedMemoryName, std::string vst3Path, std::string classId)
-: sharedMemoryName_ (std::move (sharedMemoryName)), vst3Path_ (std::move (vst3Path)), classId_ (std::move (classId)),
-  session_ (instance_, latency_, [this] { audio_.wake (); }), state_ (instance_, audio_, parameters_)
+: sharedMemoryName_ (std::move (sharedMemoryName)), vst3Path_ (std::move (vst3Path)), classId_ (std::move (classId))
 {
 }
 

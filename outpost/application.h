@@ -74,8 +74,8 @@ private:
 	BusService buses_ {instance_};
 	ParameterService parameters_ {instance_};
 	AudioThread audio_ {instance_, buses_};
-	SessionService session_;
-	StateService state_;
+	SessionService session_ {instance_, latency_, audio_};
+	StateService state_ {instance_, audio_, parameters_};
 };
 
 // Entry point behind main(): banner, usage, initialise, run; returns the exit code.

@@ -67,7 +67,7 @@ void SessionService::activate ()
 	session.latencySamples = latency_.latency ();
 	session.tailSamples = latency_.tail ();
 	// The processing state the host asked for meanwhile takes effect now.
-	wakeAudio_ ();
+	audio_.wake ();
 }
 
 void SessionService::deactivate ()

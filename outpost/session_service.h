@@ -4,8 +4,7 @@
 // thread (audio_thread.h).
 #pragma once
 
-#include <functional>
-
+#include "audio_thread.h"
 #include "latency_service.h"
 #include "served_instance.h"
 
@@ -14,9 +13,8 @@ namespace Tandem {
 class SessionService
 {
 public:
-	// `wakeAudio` wakes the audio thread to take up a new processing state.
-	SessionService (ServedInstance& instance, LatencyService& latency, std::function<void ()> wakeAudio)
-	: instance_ (instance), latency_ (latency), wakeAudio_ (std::move (wakeAudio))
+	SessionService (ServedInstance& instance, LatencyService& latency, AudioThread& audio)
+	: instance_ (instance), latency_ (latency), audio_ (audio)
 	{
 	}
 
@@ -30,7 +28,8 @@ public:
 private:
 	ServedInstance& instance_;
 	LatencyService& latency_;
-	std::function<void ()> wakeAudio_;
+	// Woken after an activation to take up the processing state asked for.
+	AudioThread& audio_;
 };
 
 } // namespace Tandem
