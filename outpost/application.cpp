@@ -1,106 +1,85 @@
 #include "application.h"
 
-#include "chain_file.h"
 #include "linux_calls.h"
-#include "protocol/command_post.h"
-#include "protocol/file_regions.h"
-#include "protocol/handshake.h"
 
 #include <chrono>
+#include <cstdlib>
 
 namespace Tandem {
 
-OutpostApplication::OutpostApplication (std::string sharedMemoryName, std::string vst3Path, std::string classId)
-: sharedMemoryName_ (std::move (sharedMemoryName)), vst3Path_ (std::move (vst3Path)), classId_ (std::move (classId))
+OutpostApplication::OutpostApplication (std::string sharedMemoryName, std::string vst3Path, std::string classId,
+                                        std::string groupFile)
+: sharedMemoryName_ (std::move (sharedMemoryName)), vst3Path_ (std::move (vst3Path)), classId_ (std::move (classId)),
+  groupFile_ (std::move (groupFile))
 {
 }
 
 OutpostApplication::~OutpostApplication ()
 {
-	audio_.stop ();
-	parameters_.stop ();
-	instance_.plugin.reset ();
+	// Every instance goes before the modules it was made from.
+	instances_.clear ();
 	running_ = false;
-	instance_.regions = {};
-	file_.close ();
+	group_.close ();
+	loaders_.clear ();
 }
 
 bool OutpostApplication::initialize ()
 {
 	logInfo () << "[Outpost] Initializing...";
-	logInfo () << "[Outpost] Shared memory: " << sharedMemoryName_;
 	logInfo () << "[Outpost] VST3 path: " << vst3Path_;
-
-	// Held while this application lives: while it is, a starting instance's
-	// clean-up of /tmp leaves the file alone (protocol/file_hold.h).
-	if (linuxCallsUsable ())
-	{
-		const std::int64_t held = sharedHold_.take (sharedMemoryName_.c_str ());
-		if (held < 0)
-			logError () << "[Outpost] Could not hold " << sharedMemoryName_ << " (" << held << ")";
-	}
-	if (!file_.open (sharedMemoryName_))
-	{
-		logError () << "[Outpost] Failed to open shared memory";
-		return false;
-	}
-	instance_.regions = regionsAt (file_.base ());
-	UICommand* uiCommand = instance_.regions.uiCommand;
-	logInfo () << "[Outpost] Memory-mapped file opened successfully";
-	if (!session_.acceptRegion ())
-		return false;
-	// Locked (and so read in) now, the file costs the audio thread no page
-	// fault; without the lock it still works, with a fault now and then.
-	std::int64_t locked = lockInMemory (uiCommand, kAudioPartSize);
-	for (const LockedRange& range : kLockedBusRanges)
-		if (locked == 0)
-			locked = lockInMemory (reinterpret_cast<unsigned char*> (uiCommand) + range.offset, range.size);
-	if (locked != 0)
-		logError () << "[Outpost] Could not lock the shared file in memory (" << locked << "); audio may page-fault";
-
 	linuxCalls_ = linuxCallsUsable ();
 	hostPid_ = linuxParentPid ();
-	if (linuxCalls_)
-		chain_ = openChainPlace (*instance_.regions.session);
 	if (!linuxCalls_)
 		logInfo () << "[Outpost] Linux system calls unavailable: the audio thread spins between blocks and the "
 		              "host's exit is not watched";
-
 	// A Windows host's user-interface thread is ready before any plug-in loads.
 	hostThread_.enter ();
-
-	logInfo () << "[Outpost] Loading VST3 plugin: " << vst3Path_;
-	if (!loader_.load (vst3Path_))
-	{
-		logError () << "[Outpost] Failed to load VST3 plugin";
-		logError () << "[Outpost] Failed to load VST3 plugin";
+	if (!serve (sharedMemoryName_, vst3Path_, classId_))
 		return false;
-	}
-	logInfo () << "[Outpost] VST3 plugin loaded successfully!";
-	logInfo () << "[Outpost] Factory: " << static_cast<void*> (loader_.factory ());
-
-	instance_.plugin = std::make_unique<PluginInstance> (loader_.factory (), classId_);
-	if (!instance_.plugin->createInstance ())
-	{
-		logError () << "[Outpost] Failed to create plugin instance";
-		logError () << "[Outpost] Failed to load VST3 plugin";
-		return false;
-	}
-	logInfo () << "[Outpost] Plugin instance created successfully!";
-	logInfo () << "[Outpost] Window will be created on ShowEditor command";
-	// The host lists the buses and parameters long before it activates anything.
-	buses_.start ();
-	parameters_.start ();
-
 	running_ = true;
-	if (linuxCalls_)
-		parameters_.startWaker (hostThread_);
-	// The served processor is set up and activated when the host activates
-	// its instance (the Activate command), with the host's setup.
-
-	audio_.start (linuxCalls_, chain_);
+	// The first instance is served: the others of its group may join.
+	if (!groupFile_.empty () && group_.open (groupFile_, linuxCalls_, hostThread_))
+		group_.accept (static_cast<int> (instances_.size ()));
 	logInfo () << "[Outpost] Initialized successfully";
 	return true;
+}
+
+bool OutpostApplication::serve (const std::string& sharedMemoryName, const std::string& vst3Path,
+                                const std::string& classId)
+{
+	auto host = std::make_unique<InstanceHost> (sharedMemoryName);
+	if (!host->open (linuxCalls_))
+		return false;
+	// Kept while it has no plug-in: the first instance's commands are still
+	// answered (with nothing) until the Linux side sees us end.
+	instances_.push_back (std::move (host));
+	VST3Loader* loader = loaderFor (vst3Path);
+	if (loader && instances_.back ()->start (loader->factory (), classId, hostThread_))
+		return true;
+	if (loader)
+		logError () << "[Outpost] Failed to load VST3 plugin";
+	if (instances_.size () > 1)
+		instances_.pop_back ();
+	return false;
+}
+
+VST3Loader* OutpostApplication::loaderFor (const std::string& vst3Path)
+{
+	for (auto& loaded : loaders_)
+		if (loaded.first == vst3Path)
+			return loaded.second.get ();
+	logInfo () << "[Outpost] Loading VST3 plugin: " << vst3Path;
+	auto loader = std::make_unique<VST3Loader> ();
+	if (!loader->load (vst3Path))
+	{
+		logError () << "[Outpost] Failed to load VST3 plugin";
+		logError () << "[Outpost] Failed to load VST3 plugin";
+		return nullptr;
+	}
+	logInfo () << "[Outpost] VST3 plugin loaded successfully!";
+	logInfo () << "[Outpost] Factory: " << static_cast<void*> (loader->factory ());
+	loaders_.emplace_back (vst3Path, std::move (loader));
+	return loaders_.back ().second.get ();
 }
 
 void OutpostApplication::run ()
@@ -115,68 +94,61 @@ void OutpostApplication::run ()
 			leaveForGoneHost ();
 			break;
 		}
-		UICommand* ui = instance_.regions.uiCommand;
-		if (PluginInstance* plugin = instance_.plugin.get ())
+		bool editorShown = false;
+		for (std::size_t i = 0; i < instances_.size ();)
 		{
-			plugin->editor ().processMessages ();
-			plugin->serviceParameters ();
-			parameters_.service (linuxCalls_);
-			// Tells the Linux side that the project changed.
-			if (ui)
-				ui->editCount.store (static_cast<std::int32_t> (plugin->changeCount ()), std::memory_order_relaxed);
+			InstanceHost& host = *instances_[i];
+			// The group hears of a leaving instance before its Shutdown is
+			// acknowledged: the last one's closes the group to joins.
+			if (host.shutdownWaiting ())
+				group_.leaving (static_cast<int> (instances_.size ()) - 1);
+			if (host.turn ())
+			{
+				leave (i);
+				continue;
+			}
+			editorShown = editorShown || host.editorShown ();
+			++i;
 		}
-		// The served editor may have asked its frame for another size.
-		editor_.publishSize ();
-		buses_.relayOtherRestarts ();
-		latency_.publish (false);
-		if (ui && commandWaiting (*ui))
-		{
-			logInfo () << "[Outpost] *** COMMAND RECEIVED: " << ui->command << " ***";
-			processUICommand ();
-		}
+		serveJoin ();
 		// An open editor needs its messages every 10 ms; without one, a
 		// slower turn keeps an idle outpost cheap (each turn asks Wine's
 		// server for messages) and commands still start within 50 ms. A
 		// message that comes wakes the wait at once.
-		hostThread_.waitForMessages (std::chrono::milliseconds (editor_.shown () ? 10 : 50));
+		if (running_)
+			hostThread_.waitForMessages (std::chrono::milliseconds (editorShown ? 10 : 50));
 	}
-	audio_.stop ();
-	parameters_.stop ();
+	instances_.clear ();
 	logInfo () << "[Outpost] Main loop ended";
 }
 
 void OutpostApplication::processUICommand ()
 {
-	UICommand* ui = instance_.regions.uiCommand;
-	const auto code = static_cast<CommandCode> (ui->command);
-	switch (code)
-	{
-	case CommandCode::Shutdown:
-		logInfo () << "[Outpost] Received Shutdown command - stopping";
+	if (instances_.empty ())
+		return;
+	if (instances_.front ()->processUICommand ())
 		running_ = false;
-		audio_.stop ();
-		break;
-	case CommandCode::GetLatency:
-		latency_.answer ();
-		break;
-	case CommandCode::Activate:
-		session_.activate ();
-		break;
-	case CommandCode::Deactivate:
-		session_.deactivate ();
-		break;
-	case CommandCode::GetState:
-	case CommandCode::SetState:
-	case CommandCode::GetControllerState:
-	case CommandCode::SetControllerState:
-		state_.handle (code);
-		break;
-	default:
-		if (!editor_.handle (code))
-			buses_.handle (ui->command);
-		break;
-	}
-	acknowledgeCommand (*ui);
+}
+
+void OutpostApplication::serveJoin ()
+{
+	const GroupJoin join = group_.waiting ();
+	if (join.number == 0)
+		return;
+	logInfo () << "[Outpost] An instance joins the group: " << join.sharedFile;
+	const bool served = serve (join.sharedFile, join.vst3Path, join.classId);
+	if (!served)
+		logError () << "[Outpost] Could not serve the instance that joined: " << join.sharedFile;
+	group_.answer (join, served, static_cast<int> (instances_.size ()));
+}
+
+void OutpostApplication::leave (std::size_t index)
+{
+	instances_.erase (instances_.begin () + static_cast<std::ptrdiff_t> (index));
+	if (instances_.empty ())
+		running_ = false;
+	else
+		logInfo () << "[Outpost] An instance left the group; " << instances_.size () << " still served";
 }
 
 bool OutpostApplication::hostGone () const
@@ -185,16 +157,16 @@ bool OutpostApplication::hostGone () const
 }
 
 // The host died without stopping us (a crash, SIGKILL): nobody else will
-// remove the shared file, and nobody needs us any more.
+// remove the shared files, and nobody needs us any more.
 void OutpostApplication::leaveForGoneHost ()
 {
-	logError () << "[Outpost] Host process " << hostPid_ << " is gone: removing " << sharedMemoryName_
-	            << " and exiting";
-	if (!removeLinuxFile (sharedMemoryName_))
-		logError () << "[Outpost] Failed to remove " << sharedMemoryName_;
-	// So is the host's chain file (each of its outposts tries; one succeeds).
-	if (chain_.linked ())
-		removeLinuxFile (chainFilePath (instance_.regions.session->chainOwner));
+	for (auto& host : instances_)
+	{
+		logError () << "[Outpost] Host process " << hostPid_ << " is gone: removing " << host->name ()
+		            << " and exiting";
+		host->removeFiles ();
+	}
+	group_.remove ();
 	running_ = false;
 }
 
@@ -211,7 +183,10 @@ int outpostMain (int argc, char** argv)
 		logError () << "Example: " << argv[0] << " /tandem_12345 \"C:\\\\Program Files\\\\VST3\\\\Quill.vst3\"";
 		return 1;
 	}
-	OutpostApplication app (argv[1], argc >= 5 ? argv[3] : argv[2], argc >= 5 ? argv[4] : "");
+	// The Linux side names the group file of a grouped instance here.
+	const char* groupFile = std::getenv ("QUILLMARLOW_GROUP_FILE");
+	OutpostApplication app (argv[1], argc >= 5 ? argv[3] : argv[2], argc >= 5 ? argv[4] : "",
+	                        groupFile ? groupFile : "");
 	if (!app.initialize ())
 	{
 		logError () << "[Outpost] Initialization failed";

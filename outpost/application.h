@@ -1,25 +1,20 @@
-// outpost's application: maps the shared file, loads the served plug-in,
-// runs its audio on a thread that spins while blocks flow and sleeps when
-// none come, serves the commands the Linux plug-in posts, and ends when the
-// host process that started it is gone.
+// outpost's application: loads the served plug-in's module, serves an
+// instance of it on each shared file it is given (the first on its command
+// line, the others when they join its group), runs the main loop that serves
+// their commands and editors, and ends when the last instance has left or
+// the host process that started it is gone.
 #pragma once
 
-#include "audio_thread.h"
-#include "bus_service.h"
-#include "editor_service.h"
+#include "instance_group.h"
 #include "host_thread.h"
-#include "latency_service.h"
+#include "instance_host.h"
 #include "log/log.h"
-#include "parameter_service.h"
-#include "protocol/chain_wake.h"
-#include "protocol/file_hold.h"
-#include "served_instance.h"
-#include "session_service.h"
-#include "shared_file_view.h"
-#include "state_service.h"
 #include "vst3_loader.h"
 
+#include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace Tandem {
 
@@ -27,8 +22,10 @@ class OutpostApplication
 {
 public:
 	// `classId` (32 hex digits) names the audio class to serve; empty: the
-	// module's last audio class.
-	OutpostApplication (std::string sharedMemoryName, std::string vst3Path, std::string classId = {});
+	// module's last audio class. `groupFile`, when given, is the group file
+	// (protocol/instance_group.h) through which more instances join.
+	OutpostApplication (std::string sharedMemoryName, std::string vst3Path, std::string classId = {},
+	                    std::string groupFile = {});
 	~OutpostApplication ();
 	OutpostApplication (const OutpostApplication&) = delete;
 	OutpostApplication& operator= (const OutpostApplication&) = delete;
@@ -36,13 +33,24 @@ public:
 	bool initialize ();
 	void run ();
 
-	// Handles the command in the command slot; always ends by acknowledging it.
+	// Handles the command in the first instance's command slot; always ends
+	// by acknowledging it.
 	void processUICommand ();
 
 private:
 	// Native tests and fuzz targets drive the services on a file and an
 	// instance of their own.
 	friend struct OutpostApplicationTestAccess;
+
+	// Loads `vst3Path` once (a group's instances of one plug-in share its
+	// module, as in a Windows host) and serves `classId` of it on the file.
+	bool serve (const std::string& sharedMemoryName, const std::string& vst3Path, const std::string& classId);
+	// The module at `vst3Path`, loaded at its first use; null when it fails.
+	VST3Loader* loaderFor (const std::string& vst3Path);
+	// Serves the join waiting in the group file, if any.
+	void serveJoin ();
+	// An instance was shut down: let it go; the last one ends the process.
+	void leave (std::size_t index);
 
 	// True when the Linux process that started us has gone away.
 	bool hostGone () const;
@@ -52,30 +60,20 @@ private:
 	std::string sharedMemoryName_;
 	std::string vst3Path_;
 	std::string classId_;
+	std::string groupFile_;
 	// Direct Linux system calls work: the audio thread may sleep between
 	// blocks, and the host's exit is watched through our parent's id.
 	bool linuxCalls_ = false;
 	std::int64_t hostPid_ = 0;
 	bool running_ = false;
-	SharedFileView file_;
-	// Our slot among the outposts of the host's chains (chain_file.h).
-	ChainPlace chain_;
-	// Our hold on the shared file, which tells that it is in use
-	// (protocol/file_hold.h).
-	SharedFileHold sharedHold_;
-	// Before the loader: COM is left only after the module is freed.
+	// Before the loaders: COM is left only after the modules are freed.
 	HostThread hostThread_;
-	VST3Loader loader_;
-	// The instance served, and what serves it (each service keeps a
-	// reference to the instance and to the services it calls on).
-	ServedInstance instance_;
-	EditorService editor_ {instance_};
-	LatencyService latency_ {instance_};
-	BusService buses_ {instance_};
-	ParameterService parameters_ {instance_};
-	AudioThread audio_ {instance_, buses_};
-	SessionService session_ {instance_, latency_, audio_};
-	StateService state_ {instance_, audio_, parameters_};
+	std::vector<std::pair<std::string, std::unique_ptr<VST3Loader>>> loaders_;
+	// Before the instances, which may join through it.
+	GroupDoor group_;
+	// The instances served, in the order they came; released before the
+	// modules they were made from.
+	std::vector<std::unique_ptr<InstanceHost>> instances_;
 };
 
 // Entry point behind main(): banner, usage, initialise, run; returns the exit code.

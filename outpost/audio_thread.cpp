@@ -1,5 +1,6 @@
 #include "audio_thread.h"
 
+#include "crash_report.h"
 #include "linux_calls.h"
 #include "log/log.h"
 #include "next_to_host.h"
@@ -10,10 +11,11 @@
 
 namespace Tandem {
 
-void AudioThread::start (bool linuxCalls, const ChainPlace& chain)
+void AudioThread::start (bool linuxCalls, const ChainPlace& chain, const char* name)
 {
 	if (running_)
 		return;
+	name_ = name;
 	linuxCalls_ = linuxCalls;
 	chain_ = chain;
 	running_ = true;
@@ -89,6 +91,7 @@ void AudioThread::wake ()
 void AudioThread::run ()
 {
 	logFromAudio ("[Outpost] Audio thread started");
+	nameCrashInstance (name_);
 	if (!instance_.regions.audioData)
 		return;
 	AudioData& audio = *instance_.regions.audioData;

@@ -23,8 +23,9 @@ public:
 	AudioThread& operator= (const AudioThread&) = delete;
 
 	// `linuxCalls`: it may sleep between blocks on a futex. `chain`: its
-	// slot among the outposts of the host's chains.
-	void start (bool linuxCalls, const ChainPlace& chain);
+	// slot among the outposts of the host's chains. `name`: the instance's,
+	// for the line of a crash on the thread (it outlives the thread).
+	void start (bool linuxCalls, const ChainPlace& chain, const char* name = "");
 	void stop ();
 	bool running () const { return running_.load (std::memory_order_relaxed); }
 	// Wakes it to look at its flags (it may sleep on inputReady or on its
@@ -46,6 +47,7 @@ private:
 	BusService& buses_;
 	bool linuxCalls_ = false;
 	ChainPlace chain_;
+	const char* name_ = "";
 	std::atomic<bool> running_ {false};
 	// Set by the main thread to ask for flushEdits' 0-sample process()
 	// call; the audio thread clears it when the call is done.

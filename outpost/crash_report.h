@@ -10,4 +10,9 @@ namespace Tandem {
 // `pluginPath` names the served plug-in in the line; the text is copied.
 void installCrashReport (const char* pluginPath);
 
+// Names the instance the calling thread works for (its shared file), for
+// the line of a crash on this thread: in a group's outpost it tells whose
+// plug-in crashed. `name` must outlive the thread's work for it.
+void nameCrashInstance (const char* name);
+
 } // namespace Tandem

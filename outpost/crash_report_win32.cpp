@@ -12,6 +12,9 @@ namespace {
 // may have happened anywhere, even inside the log module while it held its
 // lock, or inside the allocator, so nothing here locks or allocates.
 char g_pluginName[MAX_PATH];
+// The instance each thread works for (a TLS slot: reading it allocates
+// nothing, unlike the compiler's emulated thread_local).
+DWORD g_instanceSlot = TLS_OUT_OF_INDEXES;
 
 struct Line
 {
@@ -111,6 +114,12 @@ LONG WINAPI reportAndEnd (EXCEPTION_POINTERS* info)
 	}
 	line.add (", serving ");
 	line.add (g_pluginName);
+	if (g_instanceSlot != TLS_OUT_OF_INDEXES)
+		if (const auto* instance = static_cast<const char*> (TlsGetValue (g_instanceSlot)))
+		{
+			line.add (" for the instance of ");
+			line.add (instance);
+		}
 	line.add (": outpost ends now\n");
 
 	DWORD written = 0;
@@ -130,6 +139,13 @@ void installCrashReport (const char* pluginPath)
 	// No Windows error boxes either: nobody is there to click them.
 	SetErrorMode (SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
 	SetUnhandledExceptionFilter (reportAndEnd);
+	g_instanceSlot = TlsAlloc ();
+}
+
+void nameCrashInstance (const char* name)
+{
+	if (g_instanceSlot != TLS_OUT_OF_INDEXES)
+		TlsSetValue (g_instanceSlot, const_cast<char*> (name));
 }
 
 } // namespace Tandem

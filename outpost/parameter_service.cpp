@@ -60,40 +60,13 @@ void ParameterService::publishAfterState ()
 
 void ParameterService::startWaker (HostThread& mainThread)
 {
-	ParameterData* region = instance_.regions.parameters;
-	if (!region || wakerRunning_)
-		return;
-	wakerRunning_ = true;
-	waker_ = std::thread ([this, region, &mainThread] {
-		std::atomic<std::int32_t>& word = region->request.wake;
-		std::int32_t seen = word.load (std::memory_order_acquire);
-		// stopWaker wakes it at the end; the time-out is a safety net.
-		while (wakerRunning_.load (std::memory_order_relaxed))
-		{
-			futexWait (&word, seen, std::chrono::nanoseconds (std::chrono::seconds (1)).count ());
-			const std::int32_t now = word.load (std::memory_order_acquire);
-			if (now == seen)
-				continue;
-			seen = now;
-			mainThread.wake ();
-		}
-	});
-}
-
-void ParameterService::stopWaker ()
-{
-	if (!wakerRunning_)
-		return;
-	wakerRunning_ = false;
-	if (instance_.regions.parameters)
-		futexWake (&instance_.regions.parameters->request.wake);
-	if (waker_.joinable ())
-		waker_.join ();
+	if (ParameterData* region = instance_.regions.parameters)
+		waker_.start (region->request.wake, mainThread);
 }
 
 void ParameterService::stop ()
 {
-	stopWaker ();
+	waker_.stop ();
 	midi_.reset ();
 	list_.reset ();
 }

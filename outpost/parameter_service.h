@@ -3,14 +3,13 @@
 // wake-up of the main thread when the Linux side asks something.
 #pragma once
 
-#include <atomic>
 #include <memory>
-#include <thread>
 
 #include "host_thread.h"
 #include "midi_mapping_writer.h"
 #include "parameter_list_writer.h"
 #include "served_instance.h"
+#include "word_waker.h"
 
 namespace Tandem {
 
@@ -37,13 +36,10 @@ public:
 	void stop ();
 
 private:
-	void stopWaker ();
-
 	ServedInstance& instance_;
 	std::unique_ptr<ParameterListWriter> list_;
 	std::unique_ptr<MidiMappingWriter> midi_;
-	std::thread waker_;
-	std::atomic<bool> wakerRunning_ {false};
+	WordWaker waker_;
 };
 
 } // namespace Tandem

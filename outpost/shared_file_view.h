@@ -7,6 +7,7 @@
 // calls, as Wine does it, for native builds of the application logic).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -28,12 +29,16 @@ public:
 	// False, with the reason logged, when the file cannot be opened or
 	// mapped, or is shorter than this build's.
 	bool open (const std::string& path);
+	// Another file of ours (a group file): mapped over its first `size`
+	// bytes; false when it is shorter.
+	bool open (const std::string& path, std::size_t size);
 	void close ();
 	// The start of the mapped file; null while none is.
 	void* base () const { return base_; }
 
 private:
 	void* base_ = nullptr;
+	std::size_t size_ = 0;
 	std::intptr_t handle_ = -1;
 };
 

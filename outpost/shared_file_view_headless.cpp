@@ -13,6 +13,11 @@ namespace Tandem {
 
 bool SharedFileView::open (const std::string& path)
 {
+	return open (path, kFileSize);
+}
+
+bool SharedFileView::open (const std::string& path, std::size_t mapped)
+{
 	close ();
 	const int fd = ::open (path.c_str (), O_RDWR | O_CLOEXEC);
 	if (fd < 0)
@@ -23,12 +28,13 @@ bool SharedFileView::open (const std::string& path)
 	// A shorter file would fault when a region beyond its end is touched.
 	struct stat st
 	{};
-	if (::fstat (fd, &st) != 0 || !sharedFileSizeFits (st.st_size))
+	const bool known = ::fstat (fd, &st) == 0;
+	if (!known || !(mapped == kFileSize ? sharedFileSizeFits (st.st_size) : st.st_size >= off_t (mapped)))
 	{
 		::close (fd);
 		return false;
 	}
-	void* view = ::mmap (nullptr, kFileSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+	void* view = ::mmap (nullptr, mapped, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
 	if (view == MAP_FAILED)
 	{
 		logError () << "[Outpost] Failed to map view of file";
@@ -36,6 +42,7 @@ bool SharedFileView::open (const std::string& path)
 		return false;
 	}
 	base_ = view;
+	size_ = mapped;
 	handle_ = fd;
 	return true;
 }
@@ -44,7 +51,7 @@ void SharedFileView::close ()
 {
 	if (base_)
 	{
-		::munmap (base_, kFileSize);
+		::munmap (base_, size_);
 		base_ = nullptr;
 	}
 	if (handle_ != -1)

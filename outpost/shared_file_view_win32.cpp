@@ -8,6 +8,11 @@ namespace Tandem {
 
 bool SharedFileView::open (const std::string& path)
 {
+	return open (path, kFileSize);
+}
+
+bool SharedFileView::open (const std::string& path, std::size_t mapped)
+{
 	close ();
 	HANDLE file = CreateFileA (path.c_str (), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
 	                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -22,12 +27,14 @@ bool SharedFileView::open (const std::string& path)
 	// A mapping longer than the file would grow it: a shorter file is
 	// refused before.
 	LARGE_INTEGER size {};
-	if (!GetFileSizeEx (file, &size) || !sharedFileSizeFits (size.QuadPart))
+	const bool fits = mapped == kFileSize ? GetFileSizeEx (file, &size) && sharedFileSizeFits (size.QuadPart)
+	                                      : GetFileSizeEx (file, &size) && size.QuadPart >= std::int64_t (mapped);
+	if (!fits)
 	{
 		CloseHandle (file);
 		return false;
 	}
-	HANDLE mapping = CreateFileMappingA (file, nullptr, PAGE_READWRITE, 0, kFileSize, nullptr);
+	HANDLE mapping = CreateFileMappingA (file, nullptr, PAGE_READWRITE, 0, static_cast<DWORD> (mapped), nullptr);
 	if (!mapping)
 	{
 		const DWORD error = GetLastError ();
@@ -36,7 +43,7 @@ bool SharedFileView::open (const std::string& path)
 		CloseHandle (file);
 		return false;
 	}
-	void* view = MapViewOfFile (mapping, FILE_MAP_ALL_ACCESS, 0, 0, kFileSize);
+	void* view = MapViewOfFile (mapping, FILE_MAP_ALL_ACCESS, 0, 0, mapped);
 	CloseHandle (mapping); // the view keeps the mapping alive
 	if (!view)
 	{
@@ -47,6 +54,7 @@ bool SharedFileView::open (const std::string& path)
 		return false;
 	}
 	base_ = view;
+	size_ = mapped;
 	handle_ = reinterpret_cast<std::intptr_t> (file);
 	return true;
 }

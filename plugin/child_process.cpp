@@ -18,7 +18,7 @@ namespace {
 // Everything the child needs is built before fork: after fork in a
 // multi-threaded host only async-signal-safe calls are allowed, which rules
 // out getenv/setenv/unsetenv and any allocation.
-std::vector<std::string> childEnvironment (const std::string& winePrefix)
+std::vector<std::string> childEnvironment (const std::string& winePrefix, const std::string& groupFile)
 {
 	std::vector<std::string> env;
 	bool hasDisplay = false;
@@ -29,7 +29,8 @@ std::vector<std::string> childEnvironment (const std::string& winePrefix)
 		{
 			continue;
 		}
-		if (!winePrefix.empty () && std::strncmp (e, "WINEPREFIX=", 11) == 0)
+		if ((!winePrefix.empty () && std::strncmp (e, "WINEPREFIX=", 11) == 0) ||
+		    std::strncmp (e, "QUILLMARLOW_GROUP_FILE=", 23) == 0)
 		{
 			continue;
 		}
@@ -46,6 +47,10 @@ std::vector<std::string> childEnvironment (const std::string& winePrefix)
 	if (!winePrefix.empty ())
 	{
 		env.push_back ("WINEPREFIX=" + winePrefix);
+	}
+	if (!groupFile.empty ())
+	{
+		env.push_back ("QUILLMARLOW_GROUP_FILE=" + groupFile);
 	}
 	return env;
 }
@@ -71,7 +76,7 @@ ChildProcess::~ChildProcess ()
 
 ProcessResult ChildProcess::launchOutpost (const OutpostConfig& config)
 {
-	std::vector<std::string> env = childEnvironment (config.winePrefix);
+	std::vector<std::string> env = childEnvironment (config.winePrefix, config.groupFile);
 	std::vector<std::string> args {config.winePath, config.hostPath, config.sharedMemoryName, config.vst3Path};
 	if (!config.modulePath.empty ())
 	{

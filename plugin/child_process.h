@@ -21,6 +21,11 @@ struct OutpostConfig
 	std::string modulePath;
 	std::string classId;
 	std::string winePrefix;
+	// The group the instance is served in (empty: an outpost of its own),
+	// and the group file a group's new outpost is told of
+	// (QUILLMARLOW_GROUP_FILE in its environment).
+	std::string group;
+	std::string groupFile;
 	// Runs in the child between fork and exec, after the environment has
 	// been prepared. The host may be multi-threaded, so it must only make
 	// async-signal-safe calls (no allocation, no locks, no stdio).
@@ -53,6 +58,14 @@ public:
 
 	// The child's process id; 0 or below means none.
 	pid_t pid () const { return pid_; }
+	// Lets the child go on without us (a group's outpost, which outlives the
+	// instance that started it); its id.
+	pid_t release ()
+	{
+		const pid_t pid = pid_;
+		pid_ = -1;
+		return pid;
+	}
 
 private:
 	pid_t pid_ = -1;

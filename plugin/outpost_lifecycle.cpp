@@ -1,6 +1,7 @@
 #include "plugin/outpost_lifecycle.h"
 
 #include "plugin/command_slot.h"
+#include "plugin/instance_group.h"
 #include "plugin/sleep_fully.h"
 
 #include "log/log.h"
@@ -36,6 +37,14 @@ std::string howProcessEnded (pid_t pid)
 		return "it exited with status " + std::to_string (info.si_status);
 	const char* name = ::strsignal (info.si_status);
 	return "it was killed by signal " + std::to_string (info.si_status) + (name ? std::string (" (") + name + ")" : "");
+}
+
+// Collects a child that has ended (any instance of the host may, for a
+// group's outpost), so that none is left a zombie.
+void reapIfGone (pid_t pid)
+{
+	if (pid > 0 && processGone (pid))
+		::waitpid (pid, nullptr, WNOHANG);
 }
 
 } // namespace
@@ -76,13 +85,13 @@ OutpostLifecycle::~OutpostLifecycle ()
 pid_t OutpostLifecycle::pid () const
 {
 	std::lock_guard<std::mutex> lock (childLock_);
-	return child_.pid ();
+	return outpostPid ();
 }
 
 bool OutpostLifecycle::alive () const
 {
 	std::lock_guard<std::mutex> lock (childLock_);
-	const pid_t pid = child_.pid ();
+	const pid_t pid = outpostPid ();
 	if (pid <= 0)
 		return false;
 	if (!processGone (pid))
@@ -166,16 +175,31 @@ bool OutpostLifecycle::startChild (const Tandem::OutpostConfig& config)
 		                   << " samples";
 	}
 
-	Tandem::ProcessResult result {false, {}, -1};
-	{
+	auto launch = [this] (const Tandem::OutpostConfig& launched) {
 		std::lock_guard<std::mutex> lock (childLock_);
-		result = child_.launchOutpost (config);
-	}
-	if (!result.success)
+		const Tandem::ProcessResult result = child_.launchOutpost (launched);
+		if (!result.success)
+			Tandem::logError () << "[QuillMarlow] Erreur launch: " << result.error;
+		return result.success ? child_.pid () : pid_t (-1);
+	};
+	if (!config.group.empty ())
 	{
-		Tandem::logError () << "[QuillMarlow] Erreur launch: " << result.error;
-		return false;
+		// Joining costs one command; only the group's first instance (or the
+		// first to find its outpost gone) starts one.
+		Tandem::OutpostConfig grouped = config;
+		const pid_t served = GroupMembership::enter (grouped, [&] (const Tandem::OutpostConfig& c) {
+			const pid_t started = launch (c);
+			std::lock_guard<std::mutex> lock (childLock_);
+			child_.release ();
+			return started;
+		});
+		std::lock_guard<std::mutex> lock (childLock_);
+		groupPid_ = served;
+		if (served <= 0)
+			return false;
 	}
+	else if (launch (config) <= 0)
+		return false;
 	Tandem::logInfo () << "[QuillMarlow] Waiting for outpost to initialize audio...";
 	return true;
 }
@@ -190,13 +214,16 @@ bool OutpostLifecycle::waitForAudioReady (const std::function<bool ()>& stopping
 		const bool ready = audio && audio->audioReady.load (std::memory_order_relaxed) == 1;
 		{
 			std::lock_guard<std::mutex> lock (childLock_);
-			const pid_t pid = child_.pid ();
+			const pid_t pid = outpostPid ();
 			// Asked before whether it ended: one that refuses our file says
 			// so and exits at once.
 			if (speaksAnotherVersion (ready))
 			{
 				endReported_ = pid;
-				child_.terminate (500);
+				if (grouped ())
+					leaveGroup ();
+				else
+					child_.terminate (500);
 				return false;
 			}
 			if (ready)
@@ -242,13 +269,20 @@ bool OutpostLifecycle::speaksAnotherVersion (bool ready) const
 void OutpostLifecycle::terminate ()
 {
 	std::lock_guard<std::mutex> lock (childLock_);
-	const pid_t pid = child_.pid ();
+	const pid_t pid = outpostPid ();
 	if (pid <= 0)
 		return;
 	if (processGone (pid))
 	{
 		reportEnd (pid);
 		child_.terminate (500); // only reaps what is left of it
+		reapIfGone (groupPid_);
+		groupPid_ = -1;
+		return;
+	}
+	if (grouped ())
+	{
+		leaveGroup ();
 		return;
 	}
 	Tandem::logInfo () << "[QuillMarlow] Terminaison du outpost...";
@@ -265,6 +299,35 @@ void OutpostLifecycle::terminate ()
 		           std::chrono::steady_clock::now () + std::chrono::milliseconds (500));
 	}
 	child_.terminate (500);
+}
+
+void OutpostLifecycle::leaveGroup ()
+{
+	const pid_t pid = groupPid_;
+	Tandem::logInfo () << "[QuillMarlow #" << instanceId_ << "] Leaving the group " << config_.group << " (outpost PID "
+	                   << pid << ")";
+	Tandem::UICommand* ui = file_.uiCommand ();
+	const bool last = GroupMembership::leave (config_, [&] {
+		if (!ui)
+			return;
+		{
+			std::lock_guard<std::mutex> slot (slotLock_);
+			Tandem::postCommand (*ui, Tandem::CommandCode::Shutdown);
+		}
+		pollUntil ([ui, pid] { return !Tandem::commandWaiting (*ui) || processGone (pid); },
+		           std::chrono::steady_clock::now () + std::chrono::milliseconds (500));
+	});
+	// The last instance's outpost ends by itself, within tens of
+	// milliseconds; one that does not is ended.
+	if (last && !pollUntil ([pid] { return processGone (pid); },
+	                        std::chrono::steady_clock::now () + std::chrono::milliseconds (500)))
+	{
+		::kill (pid, SIGKILL);
+		pollUntil ([pid] { return processGone (pid); },
+		           std::chrono::steady_clock::now () + std::chrono::milliseconds (500));
+	}
+	reapIfGone (pid);
+	groupPid_ = -1;
 }
 
 OutpostLifecycle::AudioTurn OutpostLifecycle::beginAudioBlock ()
@@ -401,6 +464,17 @@ void OutpostLifecycle::handleEnd ()
 	{
 		std::lock_guard<std::mutex> lock (childLock_);
 		child_.terminate (500); // reaps it
+		// A group's outpost that still runs but lost us is stuck: it is
+		// ended, and its instances are served anew with their states.
+		if (groupPid_ > 0 && !processGone (groupPid_))
+		{
+			Tandem::logError () << "[QuillMarlow #" << instanceId_ << "] The outpost of the group " << config_.group
+			                    << " (PID " << groupPid_ << ") no longer serves us: ending it";
+			::kill (groupPid_, SIGKILL);
+			pollUntil ([pid = groupPid_] { return processGone (pid); },
+			           std::chrono::steady_clock::now () + std::chrono::milliseconds (500));
+		}
+		reapIfGone (groupPid_);
 	}
 	const auto now = std::chrono::steady_clock::now ();
 	ends_.push_back (now);

@@ -120,6 +120,8 @@ public:
 	int32 relaunchCount () const { return relaunches_.load (); }
 
 	pid_t pid () const;
+	// Whether the last launch was of a grouped instance.
+	bool grouped () const { return !config_.group.empty (); }
 
 private:
 	enum : int32
@@ -138,6 +140,12 @@ private:
 	// it may still come).
 	bool waitForAudioReady (const std::function<bool ()>& stopping, const char* endedLine);
 	bool startChild (const Tandem::OutpostConfig& config);
+	// The outpost serving us: our child, or our group's; the caller holds
+	// childLock_.
+	pid_t outpostPid () const { return grouped () ? groupPid_ : child_.pid (); }
+	// Leaves the group's outpost (which ends when we were its last
+	// instance); the caller holds childLock_.
+	void leaveGroup ();
 
 	void watch ();
 	// Watcher: outpost ended while active; restarts it unless it ended too
@@ -158,6 +166,9 @@ private:
 	// ask after it.
 	mutable std::mutex childLock_;
 	Tandem::ChildProcess child_;
+	// A grouped instance's outpost, which no instance owns: whoever started
+	// it lets it go (ChildProcess::release), whoever finds it ended reaps it.
+	pid_t groupPid_ = -1;
 	// What the last launch started, for the restarts.
 	Tandem::OutpostConfig config_;
 	double sampleRate_ = 44100.0;

@@ -2,6 +2,7 @@
 
 #include "plugin/connection_messages.h"
 #include "plugin/file_claim.h"
+#include "plugin/instance_group.h"
 #include "plugin/own_message.h"
 #include "plugin/plugids.h"
 
@@ -34,6 +35,7 @@ QuillMarlowProcessor::~QuillMarlowProcessor ()
 {
 	stopBackgroundStart ();
 	InstanceRegistry::remove (*this);
+	leaveGroup ();
 	cleanupSharedMemory ();
 	terminateOutpost ();
 }
@@ -109,6 +111,7 @@ tresult PLUGIN_API QuillMarlowProcessor::terminate ()
 		startTried_ = true;
 		launchPending_ = false;
 	}
+	leaveGroup ();
 	cleanupSharedMemory ();
 	terminateOutpost ();
 	return AudioEffect::terminate ();
@@ -177,6 +180,15 @@ OutpostStatus QuillMarlowProcessor::outpostStatus () const
 void QuillMarlowProcessor::terminateOutpost ()
 {
 	outpost_.terminate ();
+}
+
+// A group's outpost serves others too: it is asked through the file, while
+// the file is still there, to let this instance go.
+void QuillMarlowProcessor::leaveGroup ()
+{
+	outpost_.stopWatch ();
+	if (outpost_.grouped ())
+		outpost_.terminate ();
 }
 
 // Starting outpost: before activation (the host's controller and editor need
@@ -249,6 +261,7 @@ bool QuillMarlowProcessor::launchOutpost (const std::function<bool ()>& stopping
 			    config.classId = served_.classId;
 			    config.winePrefix = served_.prefix;
 		    }
+		    config.group = GroupMembership::choose (served_.group);
 		    adjustOutpostConfig (config);
 	    },
 	    sampleRate_, maxSamplesPerBlock_, cameUp, stopping);

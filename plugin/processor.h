@@ -145,6 +145,7 @@ protected:
 	// Starts outpost and waits until it is ready, or until `stopping`.
 	bool launchOutpost (const std::function<bool ()>& stopping = [] { return false; });
 	void terminateOutpost ();
+	void leaveGroup ();
 
 	const Tandem::SharedMemoryCreator& sharedMemory () const { return sharedMemory_; }
 	// The running outpost's pid (-1 when none); the watcher may change it.

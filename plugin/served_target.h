@@ -18,6 +18,7 @@ struct ServedTarget
 	std::string module;        // Linux path of the module file
 	std::string windowsModule; // the same, as outpost loads it
 	std::string classId;       // the audio class, 32 hex digits
+	std::string group;         // the group it is served in; empty: none
 	FUID controller;           // the Linux controller class the processor names
 	std::vector<Tandem::ServedBus> buses;
 	bool sample64 = false;

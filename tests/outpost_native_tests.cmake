@@ -4,6 +4,9 @@
 set(_outpost_dir "${CMAKE_SOURCE_DIR}/outpost")
 add_library(outpost_native STATIC
     "${_outpost_dir}/application.cpp"
+    "${_outpost_dir}/instance_host.cpp"
+    "${_outpost_dir}/instance_group.cpp"
+    "${_outpost_dir}/crash_report_headless.cpp"
     "${_outpost_dir}/audio_thread.cpp"
     "${_outpost_dir}/bus_service.cpp"
     "${_outpost_dir}/editor_service.cpp"

@@ -17,24 +17,28 @@ namespace Tandem {
 
 struct OutpostApplicationTestAccess
 {
+	// An instance of the application on the fuzzer's file, serving `plugin`.
 	static void attach (OutpostApplication& app, unsigned char* base, std::unique_ptr<PluginInstance> plugin)
 	{
-		app.instance_.regions = regionsAt (base);
-		app.instance_.plugin = std::move (plugin);
+		app.instances_.push_back (std::make_unique<InstanceHost> ("fuzz"));
+		host (app).instance_.regions = regionsAt (base);
+		host (app).instance_.plugin = std::move (plugin);
 	}
-	static void audio (OutpostApplication& app) { app.audio_.processBlock (); }
+	static void audio (OutpostApplication& app) { host (app).audio_.processBlock (); }
 	// Publishes the list, then one main-loop turn of the parameter region.
 	static void parameters (OutpostApplication& app)
 	{
-		app.parameters_.start ();
-		app.parameters_.service (app.linuxCalls_);
+		host (app).parameters_.start ();
+		host (app).parameters_.service (host (app).linuxCalls_);
 	}
 	static void detach (OutpostApplication& app)
 	{
-		app.parameters_.stop ();
-		app.instance_.plugin.reset ();
-		app.instance_.regions = {};
+		host (app).parameters_.stop ();
+		host (app).instance_.plugin.reset ();
+		host (app).instance_.regions = {};
+		app.instances_.clear ();
 	}
+	static InstanceHost& host (OutpostApplication& app) { return *app.instances_.front (); }
 };
 
 } // namespace Tandem

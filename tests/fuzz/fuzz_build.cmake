@@ -24,6 +24,7 @@ add_library(fuzz_plugin STATIC
     plugin/latency_cache.cpp
     plugin/command_region_link.cpp
     plugin/outpost_lifecycle.cpp
+    plugin/instance_group.cpp
     plugin/chain_links.cpp
     plugin/chain_file.cpp
     plugin/shared_memory.cpp
@@ -36,6 +37,9 @@ target_link_libraries(fuzz_plugin PUBLIC vst3sdk Threads::Threads)
 # outpost's application and instance logic, natively.
 add_library(fuzz_outpost STATIC
     outpost/application.cpp
+    outpost/instance_host.cpp
+    outpost/instance_group.cpp
+    outpost/crash_report_headless.cpp
     outpost/audio_thread.cpp
     outpost/bus_service.cpp
     outpost/editor_service.cpp

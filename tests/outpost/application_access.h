@@ -22,10 +22,10 @@ struct OutpostApplicationTestAccess
 	// The served plug-in, in place of the one the application did not load.
 	static void serve (OutpostApplication& app, std::unique_ptr<PluginInstance> plugin)
 	{
-		app.instance_.plugin = std::move (plugin);
+		app.instances_.front ()->instance_.plugin = std::move (plugin);
 	}
 	// What each turn of the main loop does for latency and tail.
-	static void publishLatency (OutpostApplication& app) { app.latency_.publish (false); }
+	static void publishLatency (OutpostApplication& app) { app.instances_.front ()->latency_.publish (false); }
 };
 
 // A file of the given size in the test's temporary folder, and our own

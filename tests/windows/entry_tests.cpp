@@ -22,7 +22,8 @@ struct OutpostApplicationTestAccess
 	static void command (OutpostApplication& app) { app.processUICommand (); }
 	static bool hasEditor (const OutpostApplication& app)
 	{
-		return app.instance_.plugin && app.instance_.plugin->hasEditor ();
+		const ServedInstance& served = app.instances_.front ()->instance_;
+		return served.plugin && served.plugin->hasEditor ();
 	}
 };
 

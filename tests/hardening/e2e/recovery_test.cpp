@@ -208,5 +208,75 @@ TEST (Recovery, PluginThatCrashesAtEveryStartCostsThreeRestartsThenPassesThrough
 	EXPECT_LT (cpuTicks ("/proc/self/stat") - before, 10) << "the host process keeps busy after giving up";
 }
 
+// Two instances grouped in one outpost and one of its own: the grouped
+// plug-in that crashes takes its group down; both grouped instances come
+// back with their states in one new outpost, the log names the instance
+// whose plug-in crashed, and the instance outside the group plays on.
+TEST (Recovery, ACrashInAGroupBringsEveryInstanceOfItBackAndLeavesOthersAlone)
+{
+	CrashTrigger trigger;
+	testing::internal::CaptureStderr ();
+	::setenv ("QUILLMARLOW_GROUP", "crash", 1);
+	Hosted a, b;
+	::unsetenv ("QUILLMARLOW_GROUP");
+	Hosted alone;
+	std::vector<Hosted*> all {&a, &b, &alone};
+	const std::vector<std::vector<uint8>> states {quillStateStream (0.25, 0.5), quillStateStream (0.75, 0.125)};
+	for (int i = 0; i < 3; ++i)
+	{
+		ASSERT_EQ ((*all[i])->setActive (true), kResultOk);
+		if (i == 2)
+			break;
+		MemoryStream in;
+		in.write (const_cast<uint8*> (states[i].data ()), static_cast<int32> (states[i].size ()), nullptr);
+		in.seek (0, IBStream::kIBSeekSet, nullptr);
+		ASSERT_EQ ((*all[i])->setState (&in), kResultOk);
+	}
+	const pid_t group = a->outpostPid (), own = alone->outpostPid ();
+	ASSERT_GT (group, 0);
+	EXPECT_EQ (b->outpostPid (), group) << "grouped instances share one outpost";
+	EXPECT_NE (own, group);
+
+	// The three as a host's chain: one after another on one thread.
+	StereoBlock block (256);
+	long sample = 0;
+	auto chain = [&] (const std::vector<Hosted*>& which, double seconds, const std::function<bool ()>& done) {
+		const auto end = Clock::now () + std::chrono::duration<double> (seconds);
+		while (Clock::now () < end)
+		{
+			for (Hosted* h : which)
+				paced (*h, block, sample);
+			if (done ())
+				return true;
+		}
+		return false;
+	};
+	ASSERT_TRUE (chain (all, 10, [&] { return b->audioOkCount () > 20 && alone->audioOkCount () > 20; }));
+	trigger.arm ("process");
+	ASSERT_TRUE (chain ({&a}, 10, [&] { return !trigger.armed (); })) << "Quill never crashed";
+	const auto crashed = Clock::now ();
+	const int32 aloneBefore = alone->audioOkCount (), aBefore = a->audioOkCount (), bBefore = b->audioOkCount ();
+	ASSERT_TRUE (chain (all, 15, [&] {
+		return a->outpostPid () > 0 && a->outpostPid () != group && b->outpostPid () == a->outpostPid () &&
+		       a->audioOkCount () > aBefore && b->audioOkCount () > bBefore;
+	})) << "the group did not come back";
+	const double backMs = msSince (crashed);
+	ASSERT_TRUE (chain (all, 5, [&] { return alone->audioOkCount () > aloneBefore + 20; }));
+	EXPECT_EQ (alone->outpostPid (), own) << "the instance outside the group kept its outpost";
+	EXPECT_FALSE (gone (own));
+	for (int i = 0; i < 2; ++i)
+	{
+		MemoryStream out;
+		ASSERT_EQ ((*all[i])->getState (&out), kResultOk);
+		const auto* saved = reinterpret_cast<const uint8*> (out.getData ());
+		EXPECT_EQ (std::vector<uint8> (saved, saved + out.getSize ()), states[i]) << "instance " << i << "'s state";
+	}
+	const std::string err = testing::internal::GetCapturedStderr ();
+	EXPECT_THAT (err, testing::HasSubstr (std::string (": outpost ends now")));
+	EXPECT_THAT (err, testing::HasSubstr (std::string ("for the instance of ") + a->sharedMemory ().path ()));
+	figures::report ("faults", "a grouped plug-in crashes in process(), two grouped instances and one alone",
+	                 "both grouped instances back after " + std::to_string (static_cast<int> (backMs)) + " ms");
+}
+
 } // namespace
 } // namespace e2e
