@@ -12,11 +12,14 @@
 // makes the test build that crashes when asked (quill_crash.h);
 // QUILL_BLOCK_STATE=1 the one that reads its states as plug-ins made with
 // JUCE do (quill_block_state.h), QUILL_MESSAGE_THREAD=1 the one that takes
-// its gain on the thread that created it (quill_message_thread.h).
+// its gain on the thread that created it (quill_message_thread.h);
+// QUILL_CENSUS=1 adds Quill Census, which counts its instances
+// (quill_census.h), to the two classes.
 #include <cstring>
 
 #include "pluginterfaces/base/ipluginbase.h"
 #include "quill_bus_shapes.h"
+#include "quill_census.h"
 #include "quill_controller.h"
 #include "quill_flood.h"
 #include "quill_ids.h"
@@ -66,6 +69,9 @@
 #endif
 #ifndef QUILL_EDITOR
 #define QUILL_EDITOR 0
+#endif
+#ifndef QUILL_CENSUS
+#define QUILL_CENSUS 0
 #endif
 #if QUILL_EDITOR == 4
 #include "quill_opengl_editor.h"
@@ -132,6 +138,13 @@ const ClassEntry kClasses[] = {
 };
 #else
 const ClassEntry kClasses[] = {
+#if QUILL_CENSUS
+    // Before Quill: without a class id, outpost serves the last audio class.
+    {&kCensusUID, kAudioModuleCategory, "Quill Census",
+     [] { return static_cast<FUnknown*> (static_cast<Vst::IComponent*> (new QuillCensus)); }},
+    {&kCensusControllerUID, kControllerCategory, "Quill Census Controller",
+     [] { return static_cast<FUnknown*> (static_cast<Vst::IEditController*> (new QuillCensusController)); }},
+#endif
     {&kProcessorUID, kAudioModuleCategory, "Quill",
      [] { return static_cast<FUnknown*> (static_cast<Vst::IComponent*> (new QUILL_PROCESSOR_CLASS)); }},
     {&kControllerUID, kControllerCategory, "Quill Controller",

@@ -30,6 +30,7 @@ target_compile_definitions(e2e_tests PRIVATE
     QUILLMARLOW="$<TARGET_FILE:quillmarlow>"
     QUILL_BLOCKSTATE_BUNDLE="${CMAKE_BINARY_DIR}/windows/served/blockstate/Quill.vst3"
     QUILL_MESSAGETHREAD_BUNDLE="${CMAKE_BINARY_DIR}/windows/served/messagethread/Quill.vst3"
+    QUILL_CENSUS_BUNDLE="${CMAKE_BINARY_DIR}/windows/served/census/Quill.vst3"
     QUILL_SHAPES_DIR="${CMAKE_BINARY_DIR}/windows/served"
     WINE_TEST_DISPLAY="${WINE_TEST_DISPLAY}"
     QM_TEST_PICTURES="${CMAKE_BINARY_DIR}/test-pictures"

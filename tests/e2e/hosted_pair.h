@@ -60,7 +60,9 @@ inline std::string text (const Vst::TChar* s)
 // the controller with the host's handler; not set up, not active.
 struct Hosted
 {
-	explicit Hosted (const char* bundle) : p (new ServedProcessor (bundle))
+	// `classId`: the bundle's audio class to serve, its last one when empty.
+	explicit Hosted (const char* bundle, const std::string& classId = {})
+	: p (new ServedProcessor (bundle, OUTPOST_EXE, classId))
 	{
 		p->initialize (nullptr);
 		auto* edit = static_cast<Vst::IEditController*> (QuillMarlowController::createInstance (nullptr));
@@ -81,9 +83,11 @@ struct Hosted
 		p->terminate ();
 		p->release ();
 	}
-	void start ()
+	// Offline, every block waits for outpost's answer: none is passed
+	// through because it came late.
+	void start (Vst::ProcessModes mode = Vst::kRealtime)
 	{
-		Vst::ProcessSetup setup {Vst::kRealtime, Vst::kSample32, kBlock, 48000.0};
+		Vst::ProcessSetup setup {mode, Vst::kSample32, kBlock, 48000.0};
 		ASSERT_EQ (p->setupProcessing (setup), kResultOk);
 		ASSERT_EQ (p->setActive (true), kResultOk);
 		p->setProcessing (true);
