@@ -29,6 +29,9 @@ QuillMarlowProcessor::QuillMarlowProcessor ()
 	Tandem::logInfo () << "[QuillMarlow] New instance created with ID: " << instanceId_;
 	InstanceRegistry::add (*this);
 	setControllerClass (kControllerUID);
+	// The host's environment as the instance is made decides, for the
+	// instance's whole life (its restarts too).
+	group_ = GroupMembership::choose ({});
 }
 
 QuillMarlowProcessor::~QuillMarlowProcessor ()
@@ -44,6 +47,7 @@ QuillMarlowProcessor::QuillMarlowProcessor (const ServedTarget& target) : QuillM
 {
 	served_ = target;
 	setControllerClass (target.controller);
+	group_ = GroupMembership::choose (served_.group);
 }
 
 FUnknown* QuillMarlowProcessor::createInstance (void*)
@@ -261,7 +265,7 @@ bool QuillMarlowProcessor::launchOutpost (const std::function<bool ()>& stopping
 			    config.classId = served_.classId;
 			    config.winePrefix = served_.prefix;
 		    }
-		    config.group = GroupMembership::choose (served_.group);
+		    config.group = group_;
 		    adjustOutpostConfig (config);
 	    },
 	    sampleRate_, maxSamplesPerBlock_, cameUp, stopping);

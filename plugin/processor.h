@@ -189,6 +189,8 @@ private:
 	int32 instanceId_;
 	LatencyCache latency_ {instanceId_};
 	Tandem::SharedMemoryCreator sharedMemory_;
+	// The group the instance is served in; empty: an outpost of its own.
+	std::string group_;
 	// Taken by every poster into the command slot: views, the host's thread,
 	// the watcher.
 	std::mutex slotLock_;
