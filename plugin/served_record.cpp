@@ -137,6 +137,17 @@ bool normaliseClassId (const std::string& text, std::string& cid)
 	return true;
 }
 
+bool validGroupName (const std::string& name)
+{
+	if (name.empty () || name.size () > 64)
+		return false;
+	for (const char c : name)
+		if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' || c == '_' ||
+		      c == '-'))
+			return false;
+	return true;
+}
+
 bool classIdWords (const std::string& cid, std::uint32_t words[4])
 {
 	std::string checked;
@@ -186,6 +197,12 @@ bool parseServedRecord (const std::string& text, ServedRecord& record, std::stri
 	record.moduleSize = field<std::int64_t> (root, "moduleSize", 0);
 	record.moduleTime = field<std::int64_t> (root, "moduleTime", 0);
 	record.bridge = field<std::string> (root, "bridge", {});
+	record.group = field<std::string> (root, "group", {});
+	if (root.contains ("group") && !validGroupName (record.group))
+	{
+		error = "the group name is not 1 to 64 of A-Z, a-z, 0-9, '.', '_' and '-'";
+		return false;
+	}
 	const json factory = root.value ("factory", json::object ());
 	if (factory.is_object ())
 	{
@@ -208,21 +225,23 @@ std::string servedRecordJson (const ServedRecord& record)
 	json classes = json::array ();
 	for (const ServedClass& c : record.classes)
 		classes.push_back (classJson (c));
-	const json root = {{"madeBy", record.madeBy},
-	                   {"version", record.version},
-	                   {"prefix", record.prefix},
-	                   {"source", record.source},
-	                   {"module", record.module},
-	                   {"windowsModule", record.windowsModule},
-	                   {"moduleSize", record.moduleSize},
-	                   {"moduleTime", record.moduleTime},
-	                   {"bridge", record.bridge},
-	                   {"factory",
-	                    {{"vendor", record.factory.vendor},
-	                     {"url", record.factory.url},
-	                     {"email", record.factory.email},
-	                     {"flags", record.factory.flags}}},
-	                   {"classes", classes}};
+	json root = {{"madeBy", record.madeBy},
+	             {"version", record.version},
+	             {"prefix", record.prefix},
+	             {"source", record.source},
+	             {"module", record.module},
+	             {"windowsModule", record.windowsModule},
+	             {"moduleSize", record.moduleSize},
+	             {"moduleTime", record.moduleTime},
+	             {"bridge", record.bridge},
+	             {"factory",
+	              {{"vendor", record.factory.vendor},
+	               {"url", record.factory.url},
+	               {"email", record.factory.email},
+	               {"flags", record.factory.flags}}},
+	             {"classes", classes}};
+	if (!record.group.empty ())
+		root["group"] = record.group;
 	// Texts from a module may hold any bytes: invalid UTF-8 is replaced,
 	// never a reason to fail.
 	return root.dump (2, ' ', false, json::error_handler_t::replace) + "\n";

@@ -71,14 +71,20 @@ struct ServedRecord
 	std::int64_t moduleTime = 0;
 	// The bridge's library the bundle was made with (size and time).
 	std::string bridge;
+	// The instance group the user chose for the bundle (`quillmarlow
+	// group`): empty for none. Kept when sync refreshes the bundle.
+	std::string group;
 	ServedFactoryInfo factory;
 	std::vector<ServedClass> classes;
 
 	bool isAudio (const ServedClass& c) const { return c.category == kAudioModuleClass; }
 };
 
+// A group name: 1 to 64 of A-Z, a-z, 0-9, '.', '_' and '-'.
+bool validGroupName (const std::string& name);
+
 // JSON text <-> record. Parsing accepts any bytes; false (with the reason)
-// for text that is not a record of this version.
+// for text that is not a record of this version, or names no valid group.
 bool parseServedRecord (const std::string& text, ServedRecord& record, std::string& error);
 std::string servedRecordJson (const ServedRecord& record);
 // Reads `<bundle>/Contents/Resources/served.json`; false when there is

@@ -249,6 +249,37 @@ TEST_F (Sync, InstancesOfTwoMadeBundlesServeSideBySideInOneProcess)
 	EXPECT_EQ (files.size (), 3u);
 }
 
+// The group is the user's choice: set on made bundles only, all or none of
+// those named, shown by list, kept when sync remakes the bundle.
+TEST_F (Sync, AGroupIsSetOnMadeBundlesOnlyAndKeptWhenSyncRefreshes)
+{
+	const std::string group = std::string (QUILLMARLOW) + " group --vst3-dir '" + dir ().string () + "' ";
+	auto groupOf = [] {
+		Tandem::ServedRecord record;
+		std::string error;
+		Tandem::readServedRecord ((dir () / "Quill Suite.vst3").string (), record, error);
+		return record.group + error;
+	};
+	EXPECT_TRUE (has (run (group + "'a b' 'Quill Suite'"), "'a b' is not a group name"));
+	EXPECT_TRUE (has (run (group + "mix 'Quill Suite' Named.vst3"), "no bundle changed"));
+	EXPECT_EQ (groupOf (), "");
+
+	EXPECT_TRUE (has (run (group + "mix 'Quill Suite.vst3'"), "grouped  Quill Suite.vst3 in \"mix\""));
+	const std::string list = run (std::string (QUILLMARLOW) + " list --vst3-dir '" + dir ().string () + "'");
+	const size_t line = list.find ("Quill Suite.vst3: ");
+	ASSERT_NE (line, std::string::npos) << list;
+	EXPECT_EQ (list.substr (list.find ('\n', line) - 12, 12), " [group mix]") << list;
+	const fs::path module = kOurs / "Plume/Quill Suite.vst3/Contents/x86_64-win/Quill Suite.vst3";
+	fs::last_write_time (module, fs::last_write_time (module) + std::chrono::seconds (10));
+	const std::string refreshed = sync ();
+	EXPECT_TRUE (has (refreshed, "refreshed QMSync/Plume/Quill Suite.vst3")) << refreshed;
+	EXPECT_EQ (groupOf (), "mix");
+
+	EXPECT_TRUE (
+	    has (run (group + "--none '" + (dir () / "Quill Suite.vst3").string () + "'"), "ungrouped Quill Suite.vst3"));
+	EXPECT_EQ (groupOf (), "");
+}
+
 TEST_F (Sync, AddsRefreshesRemovesAndLeavesWhatItDidNotMakeAlone)
 {
 	EXPECT_TRUE (has (first (), "skipped  QMSync/Named.vst3: " + (dir () / "Named.vst3").string () +

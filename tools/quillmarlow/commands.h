@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace quillmarlow {
 
@@ -14,5 +15,7 @@ struct Options
 int syncCommand (const Options& options);
 int listCommand (const Options& options);
 int doctorCommand (const Options& options);
+// Sets `group` (empty: clears it) in the records of `bundles`.
+int groupCommand (const Options& options, const std::string& group, const std::vector<std::string>& bundles);
 
 } // namespace quillmarlow

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <string>
 
 namespace quillmarlow {
 
@@ -25,8 +26,9 @@ int listCommand (const Options& options)
 	{
 		const Tandem::ServedRecord& r = made.record;
 		const bool present = std::filesystem::exists (r.module);
-		std::printf ("%s.vst3: %s (prefix %s)%s\n", made.name.c_str (), r.windowsModule.c_str (), r.prefix.c_str (),
-		             present ? "" : " -- the module is gone: run quillmarlow sync");
+		const std::string group = r.group.empty () ? "" : " [group " + r.group + "]";
+		std::printf ("%s.vst3: %s (prefix %s)%s%s\n", made.name.c_str (), r.windowsModule.c_str (), r.prefix.c_str (),
+		             group.c_str (), present ? "" : " -- the module is gone: run quillmarlow sync");
 		for (const Tandem::ServedClass& c : r.classes)
 		{
 			const bool audio = c.category == Tandem::kAudioModuleClass;

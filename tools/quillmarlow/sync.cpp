@@ -262,6 +262,9 @@ int syncCommand (const Options& options)
 		record.moduleTime = work.time;
 		record.bridge = bridge.id;
 		record.factory = answer.factory;
+		// The user's choice, not the module's: a refreshed bundle keeps it.
+		if (work.made)
+			record.group = work.made->record.group;
 		int audio = 0;
 		for (const Tandem::ServedClass& c : answer.classes)
 		{
