@@ -114,13 +114,16 @@ LONG WINAPI reportAndEnd (EXCEPTION_POINTERS* info)
 	}
 	line.add (", serving ");
 	line.add (g_pluginName);
+	line.add (": outpost ends now\n");
+	// Which instance it was: in a group's outpost, the one whose plug-in
+	// crashed (the others are only brought back).
 	if (g_instanceSlot != TLS_OUT_OF_INDEXES)
 		if (const auto* instance = static_cast<const char*> (TlsGetValue (g_instanceSlot)))
 		{
-			line.add (" for the instance of ");
+			line.add ("[Outpost] The crash was in the plug-in serving the instance of ");
 			line.add (instance);
+			line.add ("\n");
 		}
-	line.add (": outpost ends now\n");
 
 	DWORD written = 0;
 	WriteFile (GetStdHandle (STD_ERROR_HANDLE), line.text, static_cast<DWORD> (line.length), &written, nullptr);

@@ -7,7 +7,6 @@
 #include "log/log.h"
 #include "protocol/instance_group.h"
 
-#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
@@ -71,18 +70,6 @@ private:
 	Tandem::GroupRegion* region_ = nullptr;
 };
 
-// 1 to 64 letters, digits, '.', '_' or '-': a name that goes into a file
-// name as it is.
-bool validGroupName (const std::string& name)
-{
-	if (name.empty () || name.size () > 64)
-		return false;
-	for (const char c : name)
-		if (!std::isalnum (static_cast<unsigned char> (c)) && c != '.' && c != '_' && c != '-')
-			return false;
-	return true;
-}
-
 // Until `done` or the outpost `pid` ends or the join's time is up.
 bool waitWhileRunning (pid_t pid, const std::function<bool ()>& done)
 {
@@ -102,7 +89,7 @@ std::string GroupMembership::choose (const std::string& bundleGroup)
 {
 	const char* host = std::getenv ("QUILLMARLOW_GROUP");
 	const std::string group = host && *host ? host : bundleGroup;
-	if (group.empty () || validGroupName (group))
+	if (group.empty () || Tandem::validGroupName (group))
 		return group;
 	Tandem::logError () << "[QuillMarlow] \"" << group
 	                    << "\" is not a group name (1 to 64 letters, digits, '.', '_' or '-'): the instance is "

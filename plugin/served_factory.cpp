@@ -88,6 +88,7 @@ public:
 				target->prefix = record.prefix;
 				target->module = record.module;
 				target->windowsModule = record.windowsModule;
+				target->group = record.group;
 				target->classId = c.cid;
 				target->controller = c.controller.empty () ? kControllerUID : servedClassId (c.controller);
 				target->buses = c.buses;

@@ -197,12 +197,10 @@ bool parseServedRecord (const std::string& text, ServedRecord& record, std::stri
 	record.moduleSize = field<std::int64_t> (root, "moduleSize", 0);
 	record.moduleTime = field<std::int64_t> (root, "moduleTime", 0);
 	record.bridge = field<std::string> (root, "bridge", {});
+	// A name edited by hand into one that is not is kept as it is: the
+	// bundle still loads (its instances are served alone, with a line in
+	// the log), and `quillmarlow group` can set it right.
 	record.group = field<std::string> (root, "group", {});
-	if (root.contains ("group") && !validGroupName (record.group))
-	{
-		error = "the group name is not 1 to 64 of A-Z, a-z, 0-9, '.', '_' and '-'";
-		return false;
-	}
 	const json factory = root.value ("factory", json::object ());
 	if (factory.is_object ())
 	{

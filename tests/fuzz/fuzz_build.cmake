@@ -25,6 +25,7 @@ add_library(fuzz_plugin STATIC
     plugin/command_region_link.cpp
     plugin/outpost_lifecycle.cpp
     plugin/instance_group.cpp
+    plugin/served_record.cpp
     plugin/chain_links.cpp
     plugin/chain_file.cpp
     plugin/shared_memory.cpp
@@ -32,7 +33,8 @@ add_library(fuzz_plugin STATIC
     plugin/child_process.cpp
     log/log.cpp)
 target_include_directories(fuzz_plugin PUBLIC "${CMAKE_SOURCE_DIR}")
-target_link_libraries(fuzz_plugin PUBLIC vst3sdk Threads::Threads)
+find_package(nlohmann_json REQUIRED)
+target_link_libraries(fuzz_plugin PUBLIC vst3sdk Threads::Threads nlohmann_json::nlohmann_json)
 
 # outpost's application and instance logic, natively.
 add_library(fuzz_outpost STATIC

@@ -273,7 +273,8 @@ TEST (Recovery, ACrashInAGroupBringsEveryInstanceOfItBackAndLeavesOthersAlone)
 	}
 	const std::string err = testing::internal::GetCapturedStderr ();
 	EXPECT_THAT (err, testing::HasSubstr (std::string (": outpost ends now")));
-	EXPECT_THAT (err, testing::HasSubstr (std::string ("for the instance of ") + a->sharedMemory ().path ()));
+	EXPECT_THAT (
+	    err, testing::HasSubstr (std::string ("the plug-in serving the instance of ") + a->sharedMemory ().path ()));
 	figures::report ("faults", "a grouped plug-in crashes in process(), two grouped instances and one alone",
 	                 "both grouped instances back after " + std::to_string (static_cast<int> (backMs)) + " ms");
 }
