@@ -27,6 +27,7 @@ struct ChainFigures
 	bool spinOnly = false;
 	int hostPriority = 0; // SCHED_FIFO priority of the host thread; 0: as it was
 	bool refused = false; // the system refused that priority: nothing was measured
+	bool grouped = false; // served by one outpost
 	long cycles = 0, overBudget = 0, dry = 0;
 	double budgetUs = 0;
 	Stats chain {}, block {};
@@ -72,21 +73,26 @@ private:
 // `count` instances at `samples` per block, processed in turn on this thread
 // for `seconds`, each cycle starting one block period after the last; with
 // a `hostPriority`, this thread runs the cycles at that SCHED_FIFO priority.
+// `grouped`: the instances are served by one outpost (QUILLMARLOW_GROUP).
 inline ChainFigures runChain (Steinberg::IPluginFactory* factory, int count, int samples, double seconds, bool spinOnly,
-                              int hostPriority = 0)
+                              int hostPriority = 0, bool grouped = false)
 {
 	ChainFigures f;
 	f.instances = count;
 	f.samples = samples;
 	f.spinOnly = spinOnly;
 	f.hostPriority = hostPriority;
+	f.grouped = grouped;
 	const auto before = e2e::ownOutposts ();
 	std::vector<std::unique_ptr<e2e::Processor>> chain;
+	if (grouped)
+		::setenv ("QUILLMARLOW_GROUP", "bench", 1);
 	for (int i = 0; i < count; ++i)
 	{
 		chain.push_back (std::make_unique<e2e::Processor> (factory, samples));
 		chain.back ()->activate (true);
 	}
+	::unsetenv ("QUILLMARLOW_GROUP");
 	std::vector<e2e::OutpostProcess> outposts;
 	for (const auto& o : e2e::ownOutposts ())
 		if (std::none_of (before.begin (), before.end (), [&] (const auto& b) { return b.pid == o.pid; }))
@@ -185,6 +191,7 @@ inline Json chainJson (const ChainFigures& f, const std::string& design)
 	        {"instances", f.instances},
 	        {"samples", f.samples},
 	        {"spin_only", f.spinOnly},
+	        {"grouped", f.grouped},
 	        {"host_fifo_priority", f.hostPriority},
 	        {"budget_us", rounded (f.budgetUs, 1)},
 	        {"cycles", f.cycles},

@@ -131,17 +131,22 @@ inline Json measureChains (FILE* out, Steinberg::IPluginFactory* factory, const 
 		enum class Run
 		{
 			AsBuilt,
+			Grouped,
 			SpinOnly,
 			FifoHost
 		};
-		for (Run run : {Run::AsBuilt, Run::SpinOnly, Run::FifoHost})
+		for (Run run : {Run::AsBuilt, Run::Grouped, Run::SpinOnly, Run::FifoHost})
 		{
 			const bool spinOnly = run == Run::SpinOnly;
 			if (spinOnly && !withSpinOnly)
 				continue;
 			if (run == Run::FifoHost && hostPriority <= 0)
 				continue;
-			const std::string name = spinOnly ? "spin-only" : run == Run::FifoHost ? "FIFO host" : "bridge";
+			const bool grouped = run == Run::Grouped;
+			const std::string name = spinOnly               ? "spin-only"
+			                         : run == Run::FifoHost ? "FIFO host"
+			                         : grouped              ? "grouped"
+			                                                : "bridge";
 			if (spinOnly && count > cores)
 			{
 				std::fprintf (out,
@@ -151,8 +156,8 @@ inline Json measureChains (FILE* out, Steinberg::IPluginFactory* factory, const 
 			}
 			ChainFigures kept;
 			measureUntilQuiet ([&] (int attempt) {
-				ChainFigures f =
-				    runChain (factory, count, samples, seconds, spinOnly, run == Run::FifoHost ? hostPriority : 0);
+				ChainFigures f = runChain (factory, count, samples, seconds, spinOnly,
+				                           run == Run::FifoHost ? hostPriority : 0, grouped);
 				if (f.refused)
 				{
 					std::fprintf (out, "%5d %7d %9.0f %-12s | skipped: SCHED_FIFO %d refused to this process\n", count,
@@ -161,7 +166,7 @@ inline Json measureChains (FILE* out, Steinberg::IPluginFactory* factory, const 
 				}
 				f.attempt = attempt;
 				printChainRow (out, f, (attempt > 1 ? name + " #" + std::to_string (attempt) : name).c_str ());
-				json["chains"].push_back (chainJson (f, spinOnly ? "spin-only" : design));
+				json["chains"].push_back (chainJson (f, spinOnly ? "spin-only" : grouped ? "grouped" : design));
 				if (attempt == 1 || f.stolenMs < kept.stolenMs)
 					kept = f;
 				return f.stolenMs;

@@ -39,7 +39,7 @@ inline std::map<std::tuple<int, int, int>, nlohmann::json> chainsOf (const std::
 		return kept;
 	for (const auto& c : all["chains"])
 	{
-		if (c.value ("spin_only", false))
+		if (c.value ("spin_only", false) || c.value ("grouped", false))
 			continue;
 		const auto key =
 		    std::make_tuple (c.value ("instances", 0), c.value ("samples", 0), c.value ("host_fifo_priority", 0));
@@ -60,7 +60,9 @@ inline void printChainTargets (FILE* out, const std::vector<ChainFigures>& kept,
 	const auto before = beforePath.empty () ? decltype (chainsOf ("")) {} : chainsOf (beforePath);
 	std::fprintf (out,
 	              "\ntargets: median <= N x (one instance's median + 2 us); cycles over budget <= the floor's wake-ups "
-	              "summed N at a time (share of cycles); outposts' CPU <= 1.5 x the build before's%s\n",
+	              "summed N at a time (share of cycles); outposts' CPU <= 1.5 x the build before's%s\n"
+	              "grouped (one outpost): median <= N x (one instance's median + 1 us); cycles over budget <= the "
+	              "same chain's with an outpost each (in the floor's column)\n",
 	              before.empty () ? " (no build before measured)" : "");
 	std::fprintf (out, "%-5s %-7s %-9s | %9s %9s %-7s | %8s %8s %-7s | %7s %7s %6s %-7s | %s\n", "chain", "samples",
 	              "host", "median us", "target", "", "over", "floor", "", "CPU %", "before", "ratio", "",
@@ -70,23 +72,29 @@ inline void printChainTargets (FILE* out, const std::vector<ChainFigures>& kept,
 	{
 		if (f.instances < 2 || f.spinOnly)
 			continue;
-		const char* host = f.hostPriority > 0 ? "FIFO host" : "bridge";
+		const char* host = f.grouped ? "grouped" : f.hostPriority > 0 ? "FIFO host" : "bridge";
 		char median[64] = "        -         -        ";
 		for (const ChainFigures& one : kept)
-			if (one.instances == 1 && one.samples == f.samples && one.hostPriority == f.hostPriority && !one.spinOnly)
+			if (one.instances == 1 && one.samples == f.samples && one.hostPriority == f.hostPriority && !one.spinOnly &&
+			    !one.grouped)
 			{
-				const double target = f.instances * (one.chain.median + 2.0);
+				const double target = f.instances * (one.chain.median + (f.grouped ? 1.0 : 2.0));
 				std::snprintf (median, sizeof median, "%9.1f %9.1f %-7s", f.chain.median, target,
 				               verdict (f.chain.median <= target));
 			}
 		const auto floor = floors.find ({f.instances, f.samples});
 		const double share = f.cycles > 0 ? 100.0 * f.overBudget / f.cycles : 0.0;
-		const double floorShare = floor != floors.end () && floor->second.groups > 0
-		                              ? 100.0 * floor->second.over / floor->second.groups
-		                              : 0.0;
+		double floorShare = floor != floors.end () && floor->second.groups > 0
+		                        ? 100.0 * floor->second.over / floor->second.groups
+		                        : 0.0;
+		for (const ChainFigures& alone : kept)
+			if (f.grouped && !alone.grouped && !alone.spinOnly && alone.hostPriority == 0 &&
+			    alone.instances == f.instances && alone.samples == f.samples && alone.cycles > 0)
+				floorShare = 100.0 * alone.overBudget / alone.cycles;
 		char cpu[64] = "      -       -      -        ";
 		char beforeMedian[64] = "-";
-		const auto b = before.find (std::make_tuple (f.instances, f.samples, f.hostPriority));
+		const auto b =
+		    f.grouped ? before.end () : before.find (std::make_tuple (f.instances, f.samples, f.hostPriority));
 		if (b != before.end ())
 		{
 			const double was = b->second.value ("outposts_cpu_percent", 0.0);

@@ -2,6 +2,8 @@
 
 #include <cerrno>
 #include <cstring>
+#include <csignal>
+#include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -85,6 +87,27 @@ FileClaim claimFile (const std::string& path)
 	return claim;
 }
 
+namespace {
+
+// A group file names its host's process (instance_group.h): once that is
+// gone, nobody joins through it again.
+bool groupFileOfGoneHost (const std::string& directory, const std::string& name)
+{
+	constexpr char kStem[] = "quillmarlow_group_";
+	constexpr std::size_t kStemLength = sizeof kStem - 1;
+	if (name.compare (0, kStemLength, kStem) != 0)
+		return false;
+	const long host = std::strtol (name.c_str () + kStemLength, nullptr, 10);
+	if (host <= 0 || ::kill (static_cast<pid_t> (host), 0) == 0 || errno != ESRCH)
+		return false;
+	const std::string path = directory + "/" + name;
+	struct stat st
+	{};
+	return ::lstat (path.c_str (), &st) == 0 && ownRegularFile (st) && ::unlink (path.c_str ()) == 0;
+}
+
+} // namespace
+
 int removeLeftoverFiles (const std::string& directory)
 {
 	DIR* dir = ::opendir (directory.c_str ());
@@ -94,6 +117,11 @@ int removeLeftoverFiles (const std::string& directory)
 	while (const dirent* entry = ::readdir (dir))
 	{
 		const std::string name = entry->d_name;
+		if (groupFileOfGoneHost (directory, name))
+		{
+			++removed;
+			continue;
+		}
 		if (name.size () <= 11 || name.compare (0, 7, "tandem_") != 0 ||
 		    name.compare (name.size () - 4, 4, ".shm") != 0)
 			continue;

@@ -9,10 +9,12 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <csignal>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace Steinberg {
@@ -85,6 +87,16 @@ bool waitWhileRunning (pid_t pid, const std::function<bool ()>& done)
 
 } // namespace
 
+void GroupMembership::endStuckOutpost (pid_t pid)
+{
+	::kill (pid, SIGKILL);
+	const auto deadline = std::chrono::steady_clock::now () + std::chrono::seconds (1);
+	while (!processGone (pid) && std::chrono::steady_clock::now () < deadline)
+		Tandem::sleepFully (1);
+	if (processGone (pid))
+		::waitpid (pid, nullptr, WNOHANG);
+}
+
 std::string GroupMembership::choose (const std::string& bundleGroup)
 {
 	const char* host = std::getenv ("QUILLMARLOW_GROUP");
@@ -127,32 +139,33 @@ pid_t GroupMembership::enter (Tandem::OutpostConfig& config,
 	{
 		// One that is still starting takes joins once its first instance is
 		// served.
+		std::int32_t join = 0;
 		if (waitWhileRunning (running, [region] { return region->accepting.load () == 1; }))
 		{
-			const std::int32_t join =
-			    Tandem::postJoin (*region, config.sharedMemoryName,
-			                      config.modulePath.empty () ? config.vst3Path : config.modulePath, config.classId);
-			if (!waitWhileRunning (running, [region, join] { return Tandem::joinAnswered (*region, join); }))
+			join = Tandem::postJoin (*region, config.sharedMemoryName,
+			                         config.modulePath.empty () ? config.vst3Path : config.modulePath, config.classId);
+			if (waitWhileRunning (running, [region, join] { return Tandem::joinAnswered (*region, join); }))
 			{
-				Tandem::logError () << "[QuillMarlow] The outpost of the group " << config.group << " (PID " << running
-				                    << ") did not answer";
-				return -1;
+				if (region->served.load () != 1)
+				{
+					Tandem::logError () << "[QuillMarlow] The outpost of the group " << config.group
+					                    << " could not serve this instance";
+					return -1;
+				}
+				Tandem::logInfo () << "[QuillMarlow] Joined the group " << config.group << " (outpost PID " << running
+				                   << ", " << region->members.load () << " instances)";
+				return running;
 			}
-			if (region->served.load () != 1)
-			{
-				Tandem::logError () << "[QuillMarlow] The outpost of the group " << config.group
-				                    << " could not serve this instance";
-				return -1;
-			}
-			Tandem::logInfo () << "[QuillMarlow] Joined the group " << config.group << " (outpost PID " << running
-			                   << ", " << region->members.load () << " instances)";
-			return running;
 		}
+		// An outpost that takes no join for this long is stuck (its plug-in
+		// holds its main thread): it is ended, and every instance of the
+		// group is served anew, each with its state, as after a crash.
 		if (!processGone (running))
 		{
 			Tandem::logError () << "[QuillMarlow] The outpost of the group " << config.group << " (PID " << running
-			                    << ") takes no instances";
-			return -1;
+			                    << ") did not take this instance within " << Tandem::kJoinTimeout.count ()
+			                    << " s: ending it; its instances are served by a new one";
+			endStuckOutpost (running);
 		}
 	}
 	Tandem::resetGroupRegion (*region, 0);

@@ -32,6 +32,9 @@ public:
 	// `shutdown` posts the instance's Shutdown and waits for its answer.
 	// True when the group's outpost serves no instance any more (it ends).
 	static bool leave (const Tandem::OutpostConfig& config, const std::function<void ()>& shutdown);
+	// Ends a group's outpost that no longer answers (SIGKILL) and collects
+	// it; its other instances find it gone and are served anew.
+	static void endStuckOutpost (pid_t pid);
 };
 
 } // namespace QuillMarlow

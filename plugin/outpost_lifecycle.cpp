@@ -303,10 +303,14 @@ void OutpostLifecycle::terminate ()
 
 void OutpostLifecycle::leaveGroup ()
 {
+	// A command of another instance may be in hand (an editor opening, a
+	// large state): the Shutdown gets longer than an outpost of our own.
+	constexpr auto kAnswer = std::chrono::seconds (2);
 	const pid_t pid = groupPid_;
 	Tandem::logInfo () << "[QuillMarlow #" << instanceId_ << "] Leaving the group " << config_.group << " (outpost PID "
 	                   << pid << ")";
 	Tandem::UICommand* ui = file_.uiCommand ();
+	bool answered = false;
 	const bool last = GroupMembership::leave (config_, [&] {
 		if (!ui)
 			return;
@@ -314,17 +318,20 @@ void OutpostLifecycle::leaveGroup ()
 			std::lock_guard<std::mutex> slot (slotLock_);
 			Tandem::postCommand (*ui, Tandem::CommandCode::Shutdown);
 		}
-		pollUntil ([ui, pid] { return !Tandem::commandWaiting (*ui) || processGone (pid); },
-		           std::chrono::steady_clock::now () + std::chrono::milliseconds (500));
+		answered = pollUntil ([ui, pid] { return !Tandem::commandWaiting (*ui) || processGone (pid); },
+		                      std::chrono::steady_clock::now () + kAnswer) &&
+		           !Tandem::commandWaiting (*ui);
 	});
 	// The last instance's outpost ends by itself, within tens of
-	// milliseconds; one that does not is ended.
-	if (last && !pollUntil ([pid] { return processGone (pid); },
-	                        std::chrono::steady_clock::now () + std::chrono::milliseconds (500)))
+	// milliseconds; one that does not, or that could not let us go, is
+	// stuck: it is ended, and its other instances are served anew.
+	const bool ends = last && pollUntil ([pid] { return processGone (pid); },
+	                                     std::chrono::steady_clock::now () + std::chrono::milliseconds (500));
+	if (!processGone (pid) && ((last && !ends) || !answered))
 	{
-		::kill (pid, SIGKILL);
-		pollUntil ([pid] { return processGone (pid); },
-		           std::chrono::steady_clock::now () + std::chrono::milliseconds (500));
+		Tandem::logError () << "[QuillMarlow #" << instanceId_ << "] The outpost of the group " << config_.group
+		                    << " (PID " << pid << ") did not let this instance go: ending it";
+		GroupMembership::endStuckOutpost (pid);
 	}
 	reapIfGone (pid);
 	groupPid_ = -1;

@@ -42,6 +42,14 @@ gtest_discover_tests(e2e_tests DISCOVERY_TIMEOUT 30 PROPERTIES
     LABELS e2e
     TIMEOUT 180)
 
+# The tests of state, parameters, events, buses, the session and editors once
+# more with every instance of the test process in one group, served by one
+# outpost (two instances with outposts of their own are not what it checks).
+add_test(NAME grouped.e2eTestsWithEveryInstanceInOneGroup
+    COMMAND e2e_tests "--gtest_filter=Bridge.*:State.*:Parameters.*:Events.*:Session.*:Buses.*:MidiMapping.*:MadeEditors.EachOpensDrawsAndRepaintsAfterADrag-Bridge.TwoProcessorsEachHaveTheirOwnOutpost")
+set_tests_properties(grouped.e2eTestsWithEveryInstanceInOneGroup PROPERTIES
+    ENVIRONMENT QUILLMARLOW_GROUP=session FIXTURES_REQUIRED wineprefix RUN_SERIAL TRUE LABELS e2e TIMEOUT 600)
+
 # `make demo` as a new user runs it, on a scratch copy of the built products.
 add_test(NAME demo.announcedFilesExist
     COMMAND bash "${CMAKE_SOURCE_DIR}/scripts/run-logged.sh"

@@ -411,5 +411,39 @@ TEST_P (RealEditorTraced, AStateCallRightAfterClosingTheEditorDoesNotWaitForWine
 
 INSTANTIATE_TEST_SUITE_P (, RealEditorTraced, testing::Values (Manager::None), managerName);
 
+// Every instance of the test in one group: one instance's editor is open
+// while another instance of its outpost has its state set and saved.
+class GroupedEditor : public RealEditor
+{
+protected:
+	void SetUp () override
+	{
+		::setenv ("QUILLMARLOW_GROUP", "editor", 1);
+		RealEditor::SetUp ();
+	}
+	void TearDown () override
+	{
+		RealEditor::TearDown ();
+		::unsetenv ("QUILLMARLOW_GROUP");
+	}
+};
+
+TEST_P (GroupedEditor, AnotherInstanceOfTheOutpostSavesItsStateWhileTheEditorIsOpen)
+{
+	attach ();
+	expectQuillOnScreen ();
+	Processor other (module->factory (), 512);
+	ASSERT_TRUE (other.valid ());
+	ASSERT_EQ (other.activate (true), kResultOk);
+	EXPECT_EQ (runningOutposts ().size (), 1u) << "both instances in one outpost";
+	const std::vector<uint8> state = quillStateStream (0.9, 0.5);
+	ASSERT_EQ (other.restoreState (state), kResultOk);
+	EXPECT_EQ (other.saveState (), state);
+	expectQuillOnScreen ();
+	EXPECT_THAT (tap->out () + tap->err (), Not (HasSubstr ("timed out")));
+}
+
+INSTANTIATE_TEST_SUITE_P (, GroupedEditor, testing::Values (Manager::None), managerName);
+
 } // namespace
 } // namespace e2e
