@@ -55,6 +55,9 @@ if command -v Xvfb >/dev/null; then
     kill $xvfb 2>/dev/null || true
     echo
 fi
+# A session of instances alone and grouped; their log lines go with the bridge bench's.
+"$out/group_bench" 2>>"$out/bridge_bench.log" | grep -v -e '^\[' -e '^=== Tandem Host' -e '^Version: ' | tee "$out/group.txt"
+echo
 # The instances' log lines go with the bridge bench's; the figures to the terminal.
 "$out/parameters_bench" 2>>"$out/bridge_bench.log" | grep -v -e '^\[' -e '^=== Tandem Host' -e '^Version: ' | tee "$out/parameters.txt"
 echo
