@@ -54,7 +54,8 @@ bool OutpostApplication::serve (const std::string& sharedMemoryName, const std::
 	// answered (with nothing) until the Linux side sees us end.
 	instances_.push_back (std::move (host));
 	VST3Loader* loader = loaderFor (vst3Path);
-	if (loader && instances_.back ()->start (loader->factory (), classId, hostThread_))
+	ChainRelay* relay = groupFile_.empty () ? nullptr : &relay_;
+	if (loader && instances_.back ()->start (loader->factory (), classId, hostThread_, relay))
 		return true;
 	if (loader)
 		logError () << "[Outpost] Failed to load VST3 plugin";

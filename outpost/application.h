@@ -6,6 +6,7 @@
 #pragma once
 
 #include "instance_group.h"
+#include "chain_relay.h"
 #include "host_thread.h"
 #include "instance_host.h"
 #include "log/log.h"
@@ -69,8 +70,10 @@ private:
 	// Before the loaders: COM is left only after the modules are freed.
 	HostThread hostThread_;
 	std::vector<std::pair<std::string, std::unique_ptr<VST3Loader>>> loaders_;
-	// Before the instances, which may join through it.
+	// Before the instances, which may join through it and hand each other
+	// the blocks of a chain.
 	GroupDoor group_;
+	ChainRelay relay_;
 	// The instances served, in the order they came; released before the
 	// modules they were made from.
 	std::vector<std::unique_ptr<InstanceHost>> instances_;

@@ -11,13 +11,17 @@
 
 namespace Tandem {
 
-void AudioThread::start (bool linuxCalls, const ChainPlace& chain, const char* name)
+void AudioThread::start (bool linuxCalls, const ChainPlace& chain, const char* name, ChainRelay* relay)
 {
 	if (running_)
 		return;
 	name_ = name;
 	linuxCalls_ = linuxCalls;
 	chain_ = chain;
+	relay_ = linuxCalls && chain.linked () ? relay : nullptr;
+	chain_.handsOn = relay_ != nullptr;
+	if (relay_)
+		relay_->enter (*this, chain_);
 	running_ = true;
 	thread_ = std::thread (&AudioThread::run, this);
 	logInfo () << "[Outpost] Audio thread launched";
@@ -36,6 +40,8 @@ void AudioThread::stop ()
 	if (!running_)
 		return;
 	running_ = false;
+	if (relay_)
+		relay_->leave (*this);
 	wake ();
 	if (thread_.joinable ())
 		thread_.join ();
@@ -86,6 +92,83 @@ void AudioThread::wake ()
 		futexWake (&instance_.regions.audioData->inputReady);
 	if (chain_.linked ())
 		nudge (chain_.own ());
+	if (relay_)
+	{
+		napWord_.fetch_add (1);
+		futexWake (&napWord_);
+	}
+}
+
+bool AudioThread::blockPosted () const
+{
+	return instance_.regions.audioData && instance_.regions.audioData->inputReady.load (std::memory_order_relaxed) == 1;
+}
+
+bool AudioThread::takeBlockHandedOn ()
+{
+	// Its own thread may be following the processing state: a moment.
+	const auto now = HandshakeClock::now ();
+	if (!running_.load (std::memory_order_relaxed) ||
+	    !spinUntil ([this] { return claim (); }, now + std::chrono::microseconds (50)))
+		return false;
+	const bool posted = blockPosted ();
+	if (posted)
+	{
+		handedOn_.store (true, std::memory_order_relaxed);
+		// A crash now is this instance's plug-in's.
+		nameCrashInstance (name_);
+		serveBlock ();
+	}
+	release ();
+	return posted;
+}
+
+void AudioThread::stopTakingHandedOn ()
+{
+	if (!handedOn_.exchange (false))
+		return;
+	napWord_.fetch_add (1);
+	futexWake (&napWord_);
+}
+
+void AudioThread::serveBlock ()
+{
+	if (flushRequested_.load (std::memory_order_acquire))
+	{
+		if (instance_.plugin)
+			instance_.plugin->flushParameterChanges ();
+		flushRequested_.store (false, std::memory_order_release);
+	}
+	processBlock ();
+}
+
+void AudioThread::napWhileHandedOn ()
+{
+	const std::int32_t seen = napWord_.load (std::memory_order_acquire);
+	if (handedOn_.load (std::memory_order_acquire) && running_.load (std::memory_order_relaxed) && !blockPosted ())
+		futexWait (&napWord_, seen, std::chrono::nanoseconds (std::chrono::milliseconds (20)).count ());
+	// A block that nobody handed on is taken as any other.
+	if (blockPosted () && claim ())
+	{
+		const bool stillPosted = blockPosted ();
+		release ();
+		if (stillPosted)
+		{
+			handedOn_.store (false, std::memory_order_relaxed);
+			return;
+		}
+	}
+	if (claim ())
+	{
+		followProcessing ();
+		if (flushRequested_.load (std::memory_order_acquire))
+		{
+			if (instance_.plugin)
+				instance_.plugin->flushParameterChanges ();
+			flushRequested_.store (false, std::memory_order_release);
+		}
+		release ();
+	}
 }
 
 void AudioThread::run ()
@@ -114,21 +197,25 @@ void AudioThread::run ()
 	std::int32_t blocks = 0;
 	bool warned = false;
 	BlockRhythm rhythm;
-	// The main thread asks for a 0-sample process() to deliver edits while
-	// no blocks come.
-	auto serviceFlush = [this] {
-		if (!flushRequested_.load (std::memory_order_acquire))
-			return;
-		if (instance_.plugin)
-			instance_.plugin->flushParameterChanges ();
-		flushRequested_.store (false, std::memory_order_release);
-	};
-	// Asked each time a spin window passes without a block.
+	// Asked each time a spin window passes without a block. The main thread
+	// asks for a 0-sample process() to deliver edits while no blocks come.
 	auto idle = [&] {
 		if (!running_.load (std::memory_order_relaxed))
 			return false;
-		followProcessing ();
-		serviceFlush ();
+		if (claim ())
+		{
+			followProcessing ();
+			if (flushRequested_.load (std::memory_order_acquire))
+			{
+				if (instance_.plugin)
+					instance_.plugin->flushParameterChanges ();
+				flushRequested_.store (false, std::memory_order_release);
+			}
+			release ();
+		}
+		// Blocks handed on to it: the thread naps instead.
+		if (handedOn_.load (std::memory_order_relaxed))
+			return false;
 		if (blocks == 0 && !warned)
 		{
 			logFromAudio ("[Outpost-Audio] Still waiting for first audio block...");
@@ -164,15 +251,37 @@ void AudioThread::run ()
 		else
 			realTime = false;
 	};
-	for (fitPriority (); running_.load (std::memory_order_relaxed) &&
-	                     waitForBlock (audio, linuxCalls_, idle, kIdleSlice, &rhythm, &place);
-	     fitPriority ())
+	fitPriority ();
+	while (running_.load (std::memory_order_relaxed))
 	{
-		serviceFlush ();
+		if (handedOn_.load (std::memory_order_acquire))
+		{
+			napWhileHandedOn ();
+			continue;
+		}
+		// False when stopped, or when blocks came to be handed on to it.
+		if (!waitForBlock (audio, linuxCalls_, idle, kIdleSlice, &rhythm, &place))
+			continue;
+		if (relay_)
+			relay_->holdFollower (place);
+		// The thread ahead may be processing this block: it is done soon.
+		if (!claim ())
+		{
+			const auto now = HandshakeClock::now ();
+			spinUntil ([this] { return !blockPosted (); }, now + std::chrono::milliseconds (2));
+			continue;
+		}
+		if (!blockPosted ())
+		{
+			release ();
+			continue;
+		}
 		++blocks;
 		if (blocks <= 10 || blocks % 10000 == 0)
 			logFromAudio ("[Outpost-Audio] Processing block %d (samples=%d)", blocks, audio.numSamples);
-		processBlock ();
+		nameCrashInstance (name_);
+		serveBlock ();
+		release ();
 		const int hostCpu = instance_.regions.uiCommand
 		                        ? instance_.regions.uiCommand->hostCpu.load (std::memory_order_relaxed) - 1
 		                        : -1;
@@ -190,6 +299,9 @@ void AudioThread::run ()
 			if (nextToHost.shouldMove (hostCpu, currentCpu ()))
 				moveOntoCpu (hostCpu);
 		}
+		if (relay_)
+			relay_->passOn (place);
+		fitPriority ();
 	}
 	logFromAudio ("[Outpost] Audio thread stopped (processed %d blocks)", blocks);
 }
@@ -198,9 +310,8 @@ void AudioThread::processBlock ()
 {
 	if (!instance_.plugin || !instance_.regions.audioData)
 		return;
-	static std::int32_t audioBlockCount = 0;
-	if (++audioBlockCount % 50000 == 0)
-		logFromAudio ("[Outpost] Audio block %d", audioBlockCount);
+	if (++blockCount_ % 50000 == 0)
+		logFromAudio ("[Outpost] Audio block %d", blockCount_);
 
 	// The counts come from the other process: never trust them as bounds.
 	const std::int32_t samples = clampCount (instance_.regions.audioData->numSamples, kMaxBlockSize);

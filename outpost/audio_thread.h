@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "bus_service.h"
+#include "chain_relay.h"
 #include "pluginterfaces/vst/ivstprocesscontext.h"
 #include "protocol/chain_wake.h"
 #include "served_instance.h"
@@ -25,7 +26,9 @@ public:
 	// `linuxCalls`: it may sleep between blocks on a futex. `chain`: its
 	// slot among the outposts of the host's chains. `name`: the instance's,
 	// for the line of a crash on the thread (it outlives the thread).
-	void start (bool linuxCalls, const ChainPlace& chain, const char* name = "");
+	// `relay`: the outpost's other instances of the chain hand blocks on to
+	// this one, and it to them (a group's outpost, with `linuxCalls`).
+	void start (bool linuxCalls, const ChainPlace& chain, const char* name = "", ChainRelay* relay = nullptr);
 	void stop ();
 	bool running () const { return running_.load (std::memory_order_relaxed); }
 	// Wakes it to look at its flags (it may sleep on inputReady or on its
@@ -38,16 +41,40 @@ public:
 	// One block of the file (the fuzz target calls it too).
 	void processBlock ();
 
+	// The audio thread of the instance ahead in a chain (chain_relay.h):
+	// whether a block is posted; the posted block processed on the calling
+	// thread (false when there was none to take); and, when it did not
+	// come in time, this thread woken to take its blocks itself again.
+	bool blockPosted () const;
+	bool takeBlockHandedOn ();
+	void stopTakingHandedOn ();
+
 private:
 	void run ();
 	// The served processor follows the host's setProcessing.
 	void followProcessing ();
+	// A flush asked for by the main thread, then the block.
+	void serveBlock ();
+	// Only one thread at a time works on the instance: its own, or the one
+	// that hands a block on to it.
+	bool claim () { return !claimed_.exchange (true, std::memory_order_acquire); }
+	void release () { claimed_.store (false, std::memory_order_release); }
+	// While blocks are handed on to it: sleeps, waking now and then to
+	// follow the processing state and flushes.
+	void napWhileHandedOn ();
 
 	ServedInstance& instance_;
 	BusService& buses_;
 	bool linuxCalls_ = false;
 	ChainPlace chain_;
 	const char* name_ = "";
+	ChainRelay* relay_ = nullptr;
+	std::atomic<bool> claimed_ {false};
+	// Set while the thread ahead processes this instance's blocks; the word
+	// its nap sleeps on.
+	std::atomic<bool> handedOn_ {false};
+	std::atomic<std::int32_t> napWord_ {0};
+	std::int32_t blockCount_ = 0;
 	std::atomic<bool> running_ {false};
 	// Set by the main thread to ask for flushEdits' 0-sample process()
 	// call; the audio thread clears it when the call is done.

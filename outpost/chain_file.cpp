@@ -21,6 +21,7 @@ ChainPlace openChainPlace (const SessionData& session)
 		return place;
 	}
 	place.chain = chain;
+	place.owner = session.chainOwner;
 	place.slot = session.chainSlot - 1;
 	logInfo () << "[Outpost] Chain slot " << place.slot << " in " << path;
 	return place;

@@ -53,7 +53,8 @@ bool InstanceHost::open (bool linuxCalls)
 	return true;
 }
 
-bool InstanceHost::start (Steinberg::IPluginFactory* factory, const std::string& classId, HostThread& mainThread)
+bool InstanceHost::start (Steinberg::IPluginFactory* factory, const std::string& classId, HostThread& mainThread,
+                          ChainRelay* relay)
 {
 	instance_.plugin = std::make_unique<PluginInstance> (factory, classId);
 	if (!instance_.plugin->createInstance ())
@@ -71,7 +72,7 @@ bool InstanceHost::start (Steinberg::IPluginFactory* factory, const std::string&
 		parameters_.startWaker (mainThread);
 	// The served processor is set up and activated when the host activates
 	// its instance (the Activate command), with the host's setup.
-	audio_.start (linuxCalls_, chain_, sharedMemoryName_.c_str ());
+	audio_.start (linuxCalls_, chain_, sharedMemoryName_.c_str (), relay);
 	return true;
 }
 

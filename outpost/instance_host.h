@@ -34,8 +34,11 @@ public:
 	// file is held and locked in memory, and the host's chains are joined.
 	bool open (bool linuxCalls);
 	// Creates the served instance of `classId` (empty: the module's last
-	// audio class) and starts serving it. False when it cannot be created.
-	bool start (Steinberg::IPluginFactory* factory, const std::string& classId, HostThread& mainThread);
+	// audio class) and starts serving it; `relay`: a group's outpost hands
+	// the blocks of a chain on between its instances. False when it cannot
+	// be created.
+	bool start (Steinberg::IPluginFactory* factory, const std::string& classId, HostThread& mainThread,
+	            ChainRelay* relay = nullptr);
 	// One turn of the main loop: messages, parameters, sizes, latency; then
 	// the command waiting in the slot, if any. True when that was Shutdown.
 	bool turn ();

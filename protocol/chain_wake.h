@@ -210,8 +210,14 @@ struct ChainPlace
 {
 	const std::atomic<std::uint8_t>* follows = nullptr;
 	ChainRegion* chain = nullptr;
+	// Whose chain file it is (chainFilePath): the instances of a group's
+	// outpost map it each for itself.
+	std::uint32_t owner = 0;
 	std::int32_t slot = kNoChainSlot;
 	FollowerSpin spin;
+	// The outpost hands blocks on to the instances behind it itself
+	// (outpost/chain_relay.h), and wakes or holds them there.
+	bool handsOn = false;
 
 	bool following () const { return follows && follows->load (std::memory_order_relaxed) != 0; }
 	bool linked () const { return chain && validChainSlot (slot); }
@@ -220,7 +226,7 @@ struct ChainPlace
 	bool inChain () const { return following () || (chain && followerOf (*chain, slot) != kNoChainSlot); }
 	void wakeFollowers () const
 	{
-		if (linked ())
+		if (linked () && !handsOn)
 			nudgeFollowers (*chain, slot);
 	}
 };

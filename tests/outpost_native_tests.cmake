@@ -6,6 +6,7 @@ add_library(outpost_native STATIC
     "${_outpost_dir}/application.cpp"
     "${_outpost_dir}/instance_host.cpp"
     "${_outpost_dir}/instance_group.cpp"
+    "${_outpost_dir}/chain_relay.cpp"
     "${_outpost_dir}/crash_report_headless.cpp"
     "${_outpost_dir}/audio_thread.cpp"
     "${_outpost_dir}/bus_service.cpp"

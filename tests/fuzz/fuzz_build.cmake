@@ -41,6 +41,7 @@ add_library(fuzz_outpost STATIC
     outpost/application.cpp
     outpost/instance_host.cpp
     outpost/instance_group.cpp
+    outpost/chain_relay.cpp
     outpost/crash_report_headless.cpp
     outpost/audio_thread.cpp
     outpost/bus_service.cpp
