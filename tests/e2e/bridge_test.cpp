@@ -17,46 +17,63 @@ namespace {
 // (1024 samples) before it compares again; the model then agrees exactly.
 // Without the pacing, two outposts and the host would keep three threads
 // spinning on a two-core machine, and many blocks would miss the bound.
-int streamAndCheck (Processor& p, QuillModel& model, long& sample, int blocks)
+// The instances of `chain` process a block each in turn, as a host runs the
+// inserts of a track, one cycle per block time; every block that went
+// through the served plug-in is checked against its instance's model.
+// Returns how many blocks passed through.
+int streamChainAndCheck (const std::vector<Processor*>& chain, std::vector<QuillModel>& models, long& sample,
+                         int cycles)
 {
-	const auto blockTime = std::chrono::duration<double> (p.blockSize () / p.rate ());
+	const int size = chain.front ()->blockSize ();
+	const auto blockTime = std::chrono::duration<double> (size / chain.front ()->rate ());
 	auto next = std::chrono::steady_clock::now ();
-	StereoBlock block (p.blockSize ());
-	std::vector<float> expected[2] = {std::vector<float> (p.blockSize ()), std::vector<float> (p.blockSize ())};
+	StereoBlock block (size);
+	std::vector<float> expected[2] = {std::vector<float> (size), std::vector<float> (size)};
 	float* expectedPtrs[2] = {expected[0].data (), expected[1].data ()};
 	int passed = 0;
-	int unverified = 0;
-	for (int b = 0; b < blocks; ++b, sample += p.blockSize ())
+	std::vector<int> unverified (chain.size (), 0);
+	for (int cycle = 0; cycle < cycles; ++cycle, sample += size)
 	{
 		next += std::chrono::duration_cast<std::chrono::steady_clock::duration> (blockTime);
 		std::this_thread::sleep_until (next);
-		block.fill (sample);
-		EXPECT_EQ (p.process (block), kResultOk);
-		if (block.passedThrough ())
+		for (size_t n = 0; n < chain.size (); ++n)
 		{
-			++passed;
-			unverified = 1024;
-			continue;
-		}
-		model.dsp.process (block.inPtrs, expectedPtrs, 2, p.blockSize ());
-		if (unverified > 0)
-		{
-			unverified -= p.blockSize ();
-			continue;
-		}
-		for (int c = 0; c < 2; ++c)
-			for (int i = 0; i < p.blockSize (); ++i)
+			block.fill (sample);
+			EXPECT_EQ (chain[n]->process (block), kResultOk);
+			if (block.passedThrough ())
 			{
-				// Same code, two compilers and C libraries: allow the last bit.
-				const float tolerance = 2e-6f * std::max (1.0f, std::fabs (expected[c][i]));
-				if (std::fabs (block.out[c][i] - expected[c][i]) > tolerance)
-				{
-					ADD_FAILURE () << "block " << b << " channel " << c << " sample " << i << ": got "
-					               << block.out[c][i] << ", Quill computes " << expected[c][i];
-					return passed;
-				}
+				++passed;
+				unverified[n] = 1024;
+				continue;
 			}
+			models[n].dsp.process (block.inPtrs, expectedPtrs, 2, size);
+			if (unverified[n] > 0)
+			{
+				unverified[n] -= size;
+				continue;
+			}
+			for (int c = 0; c < 2; ++c)
+				for (int i = 0; i < size; ++i)
+				{
+					// Same code, two compilers and C libraries: allow the last bit.
+					const float tolerance = 2e-6f * std::max (1.0f, std::fabs (expected[c][i]));
+					if (std::fabs (block.out[c][i] - expected[c][i]) > tolerance)
+					{
+						ADD_FAILURE () << "instance " << n << ", cycle " << cycle << " channel " << c << " sample " << i
+						               << ": got " << block.out[c][i] << ", Quill computes " << expected[c][i];
+						return passed;
+					}
+				}
+		}
 	}
+	return passed;
+}
+
+int streamAndCheck (Processor& p, QuillModel& model, long& sample, int blocks)
+{
+	std::vector<QuillModel> models {model};
+	const int passed = streamChainAndCheck ({&p}, models, sample, blocks);
+	model = models.front ();
 	return passed;
 }
 
@@ -235,6 +252,37 @@ TEST_F (Bridge, OutpostKilledWhileStreamingIsReplacedOnTheNextActivation)
 	EXPECT_EQ (p.saveState (), state) << "re-applied to the new outpost";
 	QuillModel fresh (48000.0, {0.6, 0.4});
 	expectMostlyProcessed (streamAndCheck (p, fresh, sample, 50), 50);
+}
+
+// Grouped, the instances of a chain are served by one outpost, whose audio
+// thread hands each block on to the instance behind it: every instance
+// still gets its own blocks, with its own settings, and none is left
+// behind when the chain changes shape.
+TEST_F (Bridge, AChainOfGroupedInstancesEachProcessesItsOwnBlocksInOneOutpost)
+{
+	::setenv ("QUILLMARLOW_GROUP", "chain", 1);
+	std::vector<std::unique_ptr<Processor>> owned;
+	for (int n = 0; n < 3; ++n)
+		owned.push_back (std::make_unique<Processor> (module.factory (), 64));
+	::unsetenv ("QUILLMARLOW_GROUP");
+	std::vector<Processor*> chain;
+	std::vector<QuillModel> models;
+	for (int n = 0; n < 3; ++n)
+	{
+		const Quill::QuillParams params {0.2 + 0.3 * n, 0.5};
+		ASSERT_EQ (owned[n]->activate (true), kResultOk);
+		ASSERT_EQ (owned[n]->restoreState (quillStateStream (params.gain, params.tone)), kResultOk);
+		chain.push_back (owned[n].get ());
+		models.emplace_back (48000.0, params);
+	}
+	EXPECT_EQ (runningOutposts ().size (), 1u);
+	long sample = 0;
+	expectMostlyProcessed (streamChainAndCheck (chain, models, sample, 600), 1800);
+	// The middle one bypassed for a while, then back: a new shape.
+	std::swap (chain[1], chain[2]);
+	std::swap (models[1], models[2]);
+	expectMostlyProcessed (streamChainAndCheck ({chain[0], chain[1]}, models, sample, 300), 600);
+	expectMostlyProcessed (streamChainAndCheck (chain, models, sample, 600), 1800);
 }
 
 } // namespace
