@@ -247,7 +247,9 @@ bool OutpostLifecycle::waitForAudioReady (const std::function<bool ()>& stopping
 			// It may still come up and answer later blocks.
 			return true;
 		}
-		std::this_thread::sleep_for (std::chrono::milliseconds (10));
+		// An instance joining a running group's outpost is ready within a
+		// few milliseconds: the poll must not add ten to each.
+		std::this_thread::sleep_for (std::chrono::milliseconds (1));
 	}
 }
 
