@@ -131,15 +131,28 @@ void AudioThread::stopTakingHandedOn ()
 	futexWake (&napWord_);
 }
 
+void AudioThread::serviceFlush ()
+{
+	if (!flushRequested_.load (std::memory_order_acquire))
+		return;
+	if (instance_.plugin)
+		instance_.plugin->flushParameterChanges ();
+	flushRequested_.store (false, std::memory_order_release);
+}
+
 void AudioThread::serveBlock ()
 {
-	if (flushRequested_.load (std::memory_order_acquire))
-	{
-		if (instance_.plugin)
-			instance_.plugin->flushParameterChanges ();
-		flushRequested_.store (false, std::memory_order_release);
-	}
+	serviceFlush ();
 	processBlock ();
+}
+
+void AudioThread::idleWork ()
+{
+	if (!claim ())
+		return;
+	followProcessing ();
+	serviceFlush ();
+	release ();
 }
 
 void AudioThread::napWhileHandedOn ()
@@ -158,17 +171,7 @@ void AudioThread::napWhileHandedOn ()
 			return;
 		}
 	}
-	if (claim ())
-	{
-		followProcessing ();
-		if (flushRequested_.load (std::memory_order_acquire))
-		{
-			if (instance_.plugin)
-				instance_.plugin->flushParameterChanges ();
-			flushRequested_.store (false, std::memory_order_release);
-		}
-		release ();
-	}
+	idleWork ();
 }
 
 void AudioThread::run ()
@@ -202,17 +205,7 @@ void AudioThread::run ()
 	auto idle = [&] {
 		if (!running_.load (std::memory_order_relaxed))
 			return false;
-		if (claim ())
-		{
-			followProcessing ();
-			if (flushRequested_.load (std::memory_order_acquire))
-			{
-				if (instance_.plugin)
-					instance_.plugin->flushParameterChanges ();
-				flushRequested_.store (false, std::memory_order_release);
-			}
-			release ();
-		}
+		idleWork ();
 		// Blocks handed on to it: the thread naps instead.
 		if (handedOn_.load (std::memory_order_relaxed))
 			return false;

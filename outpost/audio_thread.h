@@ -53,8 +53,13 @@ private:
 	void run ();
 	// The served processor follows the host's setProcessing.
 	void followProcessing ();
+	// The 0-sample process() the main thread asked for, if it did.
+	void serviceFlush ();
 	// A flush asked for by the main thread, then the block.
 	void serveBlock ();
+	// Between blocks, unless another thread works on the instance: the
+	// processing state and a flush.
+	void idleWork ();
 	// Only one thread at a time works on the instance: its own, or the one
 	// that hands a block on to it.
 	bool claim () { return !claimed_.exchange (true, std::memory_order_acquire); }
