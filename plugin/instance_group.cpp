@@ -139,11 +139,11 @@ pid_t GroupMembership::enter (Tandem::OutpostConfig& config,
 	{
 		// One that is still starting takes joins once its first instance is
 		// served.
-		std::int32_t join = 0;
 		if (waitWhileRunning (running, [region] { return region->accepting.load () == 1; }))
 		{
-			join = Tandem::postJoin (*region, config.sharedMemoryName,
-			                         config.modulePath.empty () ? config.vst3Path : config.modulePath, config.classId);
+			const std::int32_t join =
+			    Tandem::postJoin (*region, config.sharedMemoryName,
+			                      config.modulePath.empty () ? config.vst3Path : config.modulePath, config.classId);
 			if (waitWhileRunning (running, [region, join] { return Tandem::joinAnswered (*region, join); }))
 			{
 				if (region->served.load () != 1)
