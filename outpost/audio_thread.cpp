@@ -92,11 +92,16 @@ void AudioThread::wake ()
 		futexWake (&instance_.regions.audioData->inputReady);
 	if (chain_.linked ())
 		nudge (chain_.own ());
+	// The thread ahead may have taken its `asleep` flag while it naps.
 	if (relay_)
-	{
-		napWord_.fetch_add (1);
-		futexWake (&napWord_);
-	}
+		wakeFromNap ();
+}
+
+void AudioThread::wakeFromNap ()
+{
+	ChainSlot& own = chain_.own ();
+	own.nudge.fetch_add (1);
+	futexWake (&own.nudge);
 }
 
 bool AudioThread::blockPosted () const
@@ -125,10 +130,8 @@ bool AudioThread::takeBlockHandedOn ()
 
 void AudioThread::stopTakingHandedOn ()
 {
-	if (!handedOn_.exchange (false))
-		return;
-	napWord_.fetch_add (1);
-	futexWake (&napWord_);
+	handedOn_.store (false, std::memory_order_relaxed);
+	wakeFromNap ();
 }
 
 void AudioThread::serviceFlush ()
@@ -157,9 +160,17 @@ void AudioThread::idleWork ()
 
 void AudioThread::napWhileHandedOn ()
 {
-	const std::int32_t seen = napWord_.load (std::memory_order_acquire);
+	// On its chain slot, as a follower sleeps: the host wakes it for a block
+	// that the thread ahead will not hand on (it holds the slot when it
+	// will), and so does the thread ahead when it gives up.
+	ChainSlot& own = chain_.own ();
+	const std::int32_t before = own.nudge.load (std::memory_order_relaxed);
+	own.asleep.store (1, std::memory_order_relaxed);
+	fullFence ();
 	if (handedOn_.load (std::memory_order_acquire) && running_.load (std::memory_order_relaxed) && !blockPosted ())
-		futexWait (&napWord_, seen, std::chrono::nanoseconds (std::chrono::milliseconds (20)).count ());
+		futexWait (&own.nudge, before, std::chrono::nanoseconds (std::chrono::milliseconds (20)).count ());
+	own.asleep.store (0, std::memory_order_relaxed);
+	fullFence ();
 	// A block that nobody handed on is taken as any other.
 	if (blockPosted () && claim ())
 	{

@@ -67,6 +67,8 @@ private:
 	// While blocks are handed on to it: sleeps, waking now and then to
 	// follow the processing state and flushes.
 	void napWhileHandedOn ();
+	// Ends its nap, whoever holds its `asleep` flag.
+	void wakeFromNap ();
 
 	ServedInstance& instance_;
 	BusService& buses_;
@@ -75,10 +77,8 @@ private:
 	const char* name_ = "";
 	ChainRelay* relay_ = nullptr;
 	std::atomic<bool> claimed_ {false};
-	// Set while the thread ahead processes this instance's blocks; the word
-	// its nap sleeps on.
+	// Set while the thread ahead processes this instance's blocks.
 	std::atomic<bool> handedOn_ {false};
-	std::atomic<std::int32_t> napWord_ {0};
 	std::int32_t blockCount_ = 0;
 	std::atomic<bool> running_ {false};
 	// Set by the main thread to ask for flushEdits' 0-sample process()

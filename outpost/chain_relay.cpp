@@ -90,9 +90,6 @@ void ChainRelay::passOn (ChainPlace& place)
 		{
 			// It takes its blocks itself again, this one first.
 			follower->stopTakingHandedOn ();
-			ChainSlot& own = place.chain->slots[next];
-			own.nudge.fetch_add (1);
-			futexWake (&own.nudge);
 			break;
 		}
 		slot = next;

@@ -263,7 +263,7 @@ TEST_F (Bridge, AChainOfGroupedInstancesEachProcessesItsOwnBlocksInOneOutpost)
 	::setenv ("QUILLMARLOW_GROUP", "chain", 1);
 	std::vector<std::unique_ptr<Processor>> owned;
 	for (int n = 0; n < 3; ++n)
-		owned.push_back (std::make_unique<Processor> (module.factory (), 64));
+		owned.push_back (std::make_unique<Processor> (module.factory (), 256));
 	::unsetenv ("QUILLMARLOW_GROUP");
 	std::vector<Processor*> chain;
 	std::vector<QuillModel> models;
@@ -277,12 +277,12 @@ TEST_F (Bridge, AChainOfGroupedInstancesEachProcessesItsOwnBlocksInOneOutpost)
 	}
 	EXPECT_EQ (runningOutposts ().size (), 1u);
 	long sample = 0;
-	expectMostlyProcessed (streamChainAndCheck (chain, models, sample, 600), 1800);
+	expectMostlyProcessed (streamChainAndCheck (chain, models, sample, 200), 600);
 	// The middle one bypassed for a while, then back: a new shape.
 	std::swap (chain[1], chain[2]);
 	std::swap (models[1], models[2]);
-	expectMostlyProcessed (streamChainAndCheck ({chain[0], chain[1]}, models, sample, 300), 600);
-	expectMostlyProcessed (streamChainAndCheck (chain, models, sample, 600), 1800);
+	expectMostlyProcessed (streamChainAndCheck ({chain[0], chain[1]}, models, sample, 100), 200);
+	expectMostlyProcessed (streamChainAndCheck (chain, models, sample, 200), 600);
 }
 
 } // namespace
