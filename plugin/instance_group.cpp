@@ -1,5 +1,6 @@
 #include "plugin/instance_group.h"
 
+#include "plugin/command_slot.h"
 #include "plugin/outpost_lifecycle.h"
 #include "plugin/served_record.h"
 #include "plugin/sleep_fully.h"
@@ -14,7 +15,6 @@
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace Steinberg {
@@ -90,11 +90,8 @@ bool waitWhileRunning (pid_t pid, const std::function<bool ()>& done)
 void GroupMembership::endStuckOutpost (pid_t pid)
 {
 	::kill (pid, SIGKILL);
-	const auto deadline = std::chrono::steady_clock::now () + std::chrono::seconds (1);
-	while (!processGone (pid) && std::chrono::steady_clock::now () < deadline)
-		Tandem::sleepFully (1);
-	if (processGone (pid))
-		::waitpid (pid, nullptr, WNOHANG);
+	pollUntil ([pid] { return processGone (pid); }, std::chrono::steady_clock::now () + std::chrono::seconds (1));
+	reapIfGone (pid);
 }
 
 std::string GroupMembership::choose (const std::string& bundleGroup)
@@ -189,6 +186,43 @@ bool GroupMembership::leave (const Tandem::OutpostConfig& config, const std::fun
 	if (last)
 		::unlink (path.c_str ());
 	return last;
+}
+
+// The lifecycle's side of a group: its instance leaves the group's outpost.
+void OutpostLifecycle::leaveGroup ()
+{
+	// A command of another instance may be in hand (an editor opening, a
+	// large state): the Shutdown gets longer than an outpost of our own.
+	constexpr auto kAnswer = std::chrono::seconds (2);
+	const pid_t pid = groupPid_;
+	Tandem::logInfo () << "[QuillMarlow #" << instanceId_ << "] Leaving the group " << config_.group << " (outpost PID "
+	                   << pid << ")";
+	Tandem::UICommand* ui = file_.uiCommand ();
+	bool answered = false;
+	const bool last = GroupMembership::leave (config_, [&] {
+		if (!ui)
+			return;
+		{
+			std::lock_guard<std::mutex> slot (slotLock_);
+			Tandem::postCommand (*ui, Tandem::CommandCode::Shutdown);
+		}
+		answered = pollUntil ([ui, pid] { return !Tandem::commandWaiting (*ui) || processGone (pid); },
+		                      std::chrono::steady_clock::now () + kAnswer) &&
+		           !Tandem::commandWaiting (*ui);
+	});
+	// The last instance's outpost ends by itself, within tens of
+	// milliseconds; one that does not, or that could not let us go, is
+	// stuck: it is ended, and its other instances are served anew.
+	const bool ends = last && pollUntil ([pid] { return processGone (pid); },
+	                                     std::chrono::steady_clock::now () + std::chrono::milliseconds (500));
+	if (!processGone (pid) && ((last && !ends) || !answered))
+	{
+		Tandem::logError () << "[QuillMarlow #" << instanceId_ << "] The outpost of the group " << config_.group
+		                    << " (PID " << pid << ") did not let this instance go: ending it";
+		GroupMembership::endStuckOutpost (pid);
+	}
+	reapIfGone (pid);
+	groupPid_ = -1;
 }
 
 } // namespace QuillMarlow

@@ -39,15 +39,13 @@ std::string howProcessEnded (pid_t pid)
 	return "it was killed by signal " + std::to_string (info.si_status) + (name ? std::string (" (") + name + ")" : "");
 }
 
-// Collects a child that has ended (any instance of the host may, for a
-// group's outpost), so that none is left a zombie.
+} // namespace
+
 void reapIfGone (pid_t pid)
 {
 	if (pid > 0 && processGone (pid))
 		::waitpid (pid, nullptr, WNOHANG);
 }
-
-} // namespace
 
 std::string getBundlePath ()
 {
@@ -303,42 +301,6 @@ void OutpostLifecycle::terminate ()
 	child_.terminate (500);
 }
 
-void OutpostLifecycle::leaveGroup ()
-{
-	// A command of another instance may be in hand (an editor opening, a
-	// large state): the Shutdown gets longer than an outpost of our own.
-	constexpr auto kAnswer = std::chrono::seconds (2);
-	const pid_t pid = groupPid_;
-	Tandem::logInfo () << "[QuillMarlow #" << instanceId_ << "] Leaving the group " << config_.group << " (outpost PID "
-	                   << pid << ")";
-	Tandem::UICommand* ui = file_.uiCommand ();
-	bool answered = false;
-	const bool last = GroupMembership::leave (config_, [&] {
-		if (!ui)
-			return;
-		{
-			std::lock_guard<std::mutex> slot (slotLock_);
-			Tandem::postCommand (*ui, Tandem::CommandCode::Shutdown);
-		}
-		answered = pollUntil ([ui, pid] { return !Tandem::commandWaiting (*ui) || processGone (pid); },
-		                      std::chrono::steady_clock::now () + kAnswer) &&
-		           !Tandem::commandWaiting (*ui);
-	});
-	// The last instance's outpost ends by itself, within tens of
-	// milliseconds; one that does not, or that could not let us go, is
-	// stuck: it is ended, and its other instances are served anew.
-	const bool ends = last && pollUntil ([pid] { return processGone (pid); },
-	                                     std::chrono::steady_clock::now () + std::chrono::milliseconds (500));
-	if (!processGone (pid) && ((last && !ends) || !answered))
-	{
-		Tandem::logError () << "[QuillMarlow #" << instanceId_ << "] The outpost of the group " << config_.group
-		                    << " (PID " << pid << ") did not let this instance go: ending it";
-		GroupMembership::endStuckOutpost (pid);
-	}
-	reapIfGone (pid);
-	groupPid_ = -1;
-}
-
 OutpostLifecycle::AudioTurn OutpostLifecycle::beginAudioBlock ()
 {
 	// Sequentially consistent both ways: either the watcher sees us inside,
@@ -479,9 +441,7 @@ void OutpostLifecycle::handleEnd ()
 		{
 			Tandem::logError () << "[QuillMarlow #" << instanceId_ << "] The outpost of the group " << config_.group
 			                    << " (PID " << groupPid_ << ") no longer serves us: ending it";
-			::kill (groupPid_, SIGKILL);
-			pollUntil ([pid = groupPid_] { return processGone (pid); },
-			           std::chrono::steady_clock::now () + std::chrono::milliseconds (500));
+			GroupMembership::endStuckOutpost (groupPid_);
 		}
 		reapIfGone (groupPid_);
 	}

@@ -42,6 +42,9 @@ std::string getBundlePath ();
 // Liveness probe, one system call in the usual case (safe on the audio
 // thread, which already makes it).
 bool processGone (pid_t pid);
+// Collects a child that has ended (any instance of the host may, for a
+// group's outpost), so that none is left a zombie.
+void reapIfGone (pid_t pid);
 
 class OutpostLifecycle
 {
@@ -144,7 +147,8 @@ private:
 	// childLock_.
 	pid_t outpostPid () const { return grouped () ? groupPid_ : child_.pid (); }
 	// Leaves the group's outpost (which ends when we were its last
-	// instance); the caller holds childLock_.
+	// instance); the caller holds childLock_. In instance_group.cpp, with
+	// the rest of a group's steps.
 	void leaveGroup ();
 
 	void watch ();
