@@ -101,9 +101,7 @@ void OutpostApplication::run ()
 			InstanceHost& host = *instances_[i];
 			// The group hears of a leaving instance before its Shutdown is
 			// acknowledged: the last one's closes the group to joins.
-			if (host.shutdownWaiting ())
-				group_.leaving (static_cast<int> (instances_.size ()) - 1);
-			if (host.turn ())
+			if (host.turn ([this] { group_.leaving (static_cast<int> (instances_.size ()) - 1); }))
 			{
 				leave (i);
 				continue;

@@ -76,7 +76,7 @@ bool InstanceHost::start (Steinberg::IPluginFactory* factory, const std::string&
 	return true;
 }
 
-bool InstanceHost::turn ()
+bool InstanceHost::turn (const std::function<void ()>& leaving)
 {
 	nameCrashInstance (sharedMemoryName_.c_str ());
 	UICommand* ui = instance_.regions.uiCommand;
@@ -96,10 +96,10 @@ bool InstanceHost::turn ()
 	if (!ui || !commandWaiting (*ui))
 		return false;
 	logInfo () << "[Outpost] *** COMMAND RECEIVED: " << ui->command << " ***";
-	return processUICommand ();
+	return processUICommand (leaving);
 }
 
-bool InstanceHost::processUICommand ()
+bool InstanceHost::processUICommand (const std::function<void ()>& leaving)
 {
 	UICommand* ui = instance_.regions.uiCommand;
 	const auto code = static_cast<CommandCode> (ui->command);
@@ -110,6 +110,8 @@ bool InstanceHost::processUICommand ()
 		logInfo () << "[Outpost] Received Shutdown command - stopping";
 		shutdown = true;
 		audio_.stop ();
+		if (leaving)
+			leaving ();
 		break;
 	case CommandCode::GetLatency:
 		latency_.answer ();
@@ -133,12 +135,6 @@ bool InstanceHost::processUICommand ()
 	}
 	acknowledgeCommand (*ui);
 	return shutdown;
-}
-
-bool InstanceHost::shutdownWaiting () const
-{
-	const UICommand* ui = instance_.regions.uiCommand;
-	return ui && commandWaiting (*ui) && ui->command == static_cast<std::int32_t> (CommandCode::Shutdown);
 }
 
 void InstanceHost::stop ()

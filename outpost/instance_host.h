@@ -18,6 +18,7 @@
 #include "shared_file_view.h"
 #include "state_service.h"
 
+#include <functional>
 #include <string>
 
 namespace Tandem {
@@ -41,17 +42,16 @@ public:
 	            ChainRelay* relay = nullptr);
 	// One turn of the main loop: messages, parameters, sizes, latency; then
 	// the command waiting in the slot, if any. True when that was Shutdown.
-	bool turn ();
+	bool turn (const std::function<void ()>& leaving = {});
 	// Handles the command in the command slot; always ends by acknowledging
-	// it. True when it was Shutdown.
-	bool processUICommand ();
+	// it. True when it was Shutdown, after `leaving` was called (before the
+	// acknowledgement, which the Linux side waits for).
+	bool processUICommand (const std::function<void ()>& leaving = {});
 	// Stops the audio thread and the waker, and releases the plug-in.
 	void stop ();
 	// The host is gone: removes the shared file (and its chain file).
 	void removeFiles ();
 
-	// Whether the command waiting in the slot is Shutdown.
-	bool shutdownWaiting () const;
 	bool editorShown () const { return editor_.shown (); }
 	const std::string& name () const { return sharedMemoryName_; }
 
