@@ -189,6 +189,7 @@ void AudioThread::run ()
 {
 	logFromAudio ("[Outpost] Audio thread started");
 	nameCrashInstance (name_);
+	releaseUnusedStack ();
 	if (!instance_.regions.audioData)
 		return;
 	AudioData& audio = *instance_.regions.audioData;

@@ -39,8 +39,9 @@ bool InstanceHost::open (bool linuxCalls)
 	logInfo () << "[Outpost] Memory-mapped file opened successfully";
 	if (!session_.acceptRegion ())
 		return false;
-	// Locked (and so read in) now, the file costs the audio thread no page
-	// fault; without the lock it still works, with a fault now and then.
+	// Locked, the file costs the audio thread no page fault once a page is
+	// in (the channel slots are touched at activation); without the lock it
+	// still works, with a fault now and then.
 	auto* start = reinterpret_cast<unsigned char*> (instance_.regions.uiCommand);
 	std::int64_t locked = lockInMemory (start, kAudioPartSize);
 	for (const LockedRange& range : kLockedBusRanges)

@@ -84,8 +84,13 @@ std::int64_t lockInMemory (void* address, std::size_t size)
 {
 	if (!linuxCallsUsable ())
 		return -38;
-	return linuxSyscall (LinuxCall::kMlock, reinterpret_cast<std::intptr_t> (address),
-	                     static_cast<std::int64_t> (size));
+	const auto start = reinterpret_cast<std::intptr_t> (address);
+	const std::int64_t locked =
+	    linuxSyscall (LinuxCall::kMlock2, start, static_cast<std::int64_t> (size), LinuxCall::kMlockOnFault);
+	// Kernels before 4.4 lock every page, touched or not.
+	if (locked == -38 || locked == -22)
+		return linuxSyscall (LinuxCall::kMlock, start, static_cast<std::int64_t> (size));
+	return locked;
 }
 
 int cpuFromSegmentLimit ()

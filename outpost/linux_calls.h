@@ -29,9 +29,19 @@ std::int64_t preferPromptWakeUps ();
 // Puts the calling thread back under the normal policy; the kernel's result.
 std::int64_t leaveRealTime ();
 
-// Keeps `size` bytes at `address` in memory (no page faults on access);
-// the kernel's result (0 or a negative errno).
+// Keeps the pages of `size` bytes at `address` in memory once they are
+// touched: each faults in once, then never again, and a page that is never
+// touched (a channel or a block size the session does not use) costs no
+// memory. The kernel's result (0 or a negative errno).
 std::int64_t lockInMemory (void* address, std::size_t size);
+
+// Gives back to Linux the pages of the calling thread's stack below the
+// part it is using: Wine commits a new thread's whole stack and leaves
+// about a megabyte of it resident, which a thread that only waits or
+// processes blocks never uses again. Below the stack pointer nothing is
+// alive, and the pages read as zeros when touched again. Called once, as a
+// thread of ours starts; natively it does nothing.
+void releaseUnusedStack ();
 
 // The CPU the calling thread runs on, read without a system call; -1 when
 // this processor cannot tell it that way.

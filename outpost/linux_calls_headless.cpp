@@ -8,4 +8,6 @@ bool linuxCallsUsable ()
 	return true;
 }
 
+void releaseUnusedStack () {}
+
 } // namespace Tandem

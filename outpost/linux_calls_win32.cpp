@@ -51,4 +51,22 @@ bool linuxCallsUsable ()
 	return usable;
 }
 
+void releaseUnusedStack ()
+{
+	if (!linuxCallsUsable ())
+		return;
+	// What the thread is about to use stays, so that it does not fault it in
+	// again at once.
+	constexpr std::uintptr_t kKept = 64 * 1024;
+	constexpr std::uintptr_t kPage = 4096;
+	std::uintptr_t stackLimit; // NT_TIB::StackLimit of the thread's TEB
+	asm volatile("movq %%gs:0x10, %0" : "=r"(stackLimit));
+	const auto here = reinterpret_cast<std::uintptr_t> (__builtin_frame_address (0));
+	const std::uintptr_t low = (stackLimit + kPage - 1) & ~(kPage - 1);
+	const std::uintptr_t high = here > kKept ? (here - kKept) & ~(kPage - 1) : 0;
+	if (high > low)
+		linuxSyscall (LinuxCall::kMadvise, static_cast<std::int64_t> (low), static_cast<std::int64_t> (high - low),
+		              LinuxCall::kMadviseDontNeed);
+}
+
 } // namespace Tandem

@@ -58,7 +58,11 @@ void SessionService::activate ()
 	else if (setup.sampleRate > 0.0 && setup.maxSamplesPerBlock >= 1 && setup.maxSamplesPerBlock <= kMaxBlockSize &&
 	         (setup.symbolicSampleSize == Steinberg::Vst::kSample32 ||
 	          setup.symbolicSampleSize == Steinberg::Vst::kSample64))
+	{
+		if (instance_.regions.audioData)
+			touchChannelSlots (*instance_.regions.audioData, setup.maxSamplesPerBlock);
 		result = plugin->activate (setup);
+	}
 	else
 		logError () << "[Outpost] Refusing an activation outside what the file carries";
 	session.activateResult = result;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "host_thread.h"
+#include "linux_calls.h"
 #include "protocol/futex.h"
 
 #include <atomic>
@@ -28,6 +29,7 @@ public:
 		word_ = &word;
 		running_ = true;
 		thread_ = std::thread ([this, &mainThread] {
+			releaseUnusedStack ();
 			std::int32_t seen = word_->load (std::memory_order_acquire);
 			// stop() wakes it at the end; the time-out is a safety net.
 			while (running_.load (std::memory_order_relaxed))

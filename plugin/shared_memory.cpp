@@ -15,6 +15,19 @@
 
 namespace Tandem {
 
+namespace {
+
+// Locks each page of the range once it is touched (kernels before 4.4:
+// every page at once).
+bool lockAsTouched (void* start, std::size_t size)
+{
+	if (::mlock2 (start, size, MLOCK_ONFAULT) == 0)
+		return true;
+	return (errno == ENOSYS || errno == EINVAL) && ::mlock (start, size) == 0;
+}
+
+} // namespace
+
 SharedMemoryCreator::~SharedMemoryCreator ()
 {
 	unmapAndClose ();
@@ -60,10 +73,13 @@ CreateResult SharedMemoryCreator::create (const std::string& path)
 		return {false, error};
 	}
 
-	// The part the audio path touches is read in now and locked: /tmp is on
-	// disk here, and the audio path must not wait for a page. Hosts limit
-	// locked memory; without the lock the bridge still works, with a page
-	// fault now and then. The parameter list beyond is read as it is used.
+	// The part the audio path touches is locked as it is touched: /tmp is on
+	// disk here, and the audio path must not wait for a page read back. Only
+	// the pages a session uses cost memory (a stereo effect at 256 samples
+	// uses a few dozen of the part's 2 MB); the channel slots are touched at
+	// activation. Hosts limit locked memory; without the lock the bridge
+	// still works, with a page fault now and then. The parameter list beyond
+	// is read as it is used.
 	data_ = ::mmap (nullptr, size_, PROT_READ | PROT_WRITE, MAP_SHARED, fd_, 0);
 	if (data_ == MAP_FAILED)
 	{
@@ -75,13 +91,9 @@ CreateResult SharedMemoryCreator::create (const std::string& path)
 		return {false, error};
 	}
 
-	::madvise (data_, kAudioPartSize, MADV_WILLNEED);
-	bool locked = ::mlock (data_, kAudioPartSize) == 0;
+	bool locked = lockAsTouched (data_, kAudioPartSize);
 	for (const LockedRange& range : kLockedBusRanges)
-	{
-		::madvise (static_cast<unsigned char*> (data_) + range.offset, range.size, MADV_WILLNEED);
-		locked = locked && ::mlock (static_cast<unsigned char*> (data_) + range.offset, range.size) == 0;
-	}
+		locked = locked && lockAsTouched (static_cast<unsigned char*> (data_) + range.offset, range.size);
 	if (!locked)
 	{
 		static std::atomic<bool> reported {false};

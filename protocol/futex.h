@@ -21,8 +21,12 @@ namespace Tandem {
 
 namespace LinuxCall {
 constexpr std::int64_t kSchedYield = 24;
+constexpr std::int64_t kMadvise = 28;
+constexpr std::int64_t kMadviseDontNeed = 4;
 constexpr std::int64_t kUnlink = 87;
 constexpr std::int64_t kMlock = 149;
+constexpr std::int64_t kMlock2 = 325;
+constexpr std::int64_t kMlockOnFault = 1;
 constexpr std::int64_t kPrctl = 157;
 constexpr std::int64_t kSchedSetscheduler = 144;
 constexpr std::int64_t kSchedSetaffinity = 203;
