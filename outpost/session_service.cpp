@@ -59,8 +59,7 @@ void SessionService::activate ()
 	         (setup.symbolicSampleSize == Steinberg::Vst::kSample32 ||
 	          setup.symbolicSampleSize == Steinberg::Vst::kSample64))
 	{
-		if (instance_.regions.audioData)
-			touchChannelSlots (*instance_.regions.audioData, setup.maxSamplesPerBlock);
+		touchBlockPages (instance_.regions, setup.maxSamplesPerBlock);
 		result = plugin->activate (setup);
 	}
 	else

@@ -125,8 +125,7 @@ QuillMarlowProcessor::ServedActivation QuillMarlowProcessor::activateServed (con
 	session->maxSamplesPerBlock = maxSamplesPerBlock_;
 	session->processMode = processSetup.processMode;
 	session->symbolicSampleSize = processSetup.symbolicSampleSize;
-	if (Tandem::AudioData* audio = sharedMemory_.audioData ())
-		Tandem::touchChannelSlots (*audio, maxSamplesPerBlock_);
+	Tandem::touchBlockPages (sharedMemory_.regions (), maxSamplesPerBlock_);
 	session->processing.store (processing_.load () ? 1 : 0, std::memory_order_relaxed);
 	const Deadline deadline = std::chrono::steady_clock::now () + kActivationTimeout;
 	postWhenFree (*ui, slotLock_, Tandem::CommandCode::Activate, deadline, stopping, true);

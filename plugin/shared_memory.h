@@ -43,6 +43,10 @@ public:
 	ParameterData* parameterData () const { return parameterData_; }
 	BusData* busData () const { return busData_; }
 	EventData* eventData () const { return eventData_; }
+	Regions regions () const
+	{
+		return {uiCommand_, audioData_, stateData_, sessionData_, parameterData_, busData_, eventData_};
+	}
 
 private:
 	void unmapAndClose ();

@@ -174,26 +174,6 @@ static_assert (offsetof (AudioData, inputBuffers) == 32, "AudioData layout");
 static_assert (offsetof (AudioData, outputBuffers) == 262176, "AudioData layout");
 static_assert (sizeof (AudioData) == 524320, "AudioData layout");
 
-// Both sides lock the file page by page, as its pages are touched. Before
-// an activation's first block each side touches the channel slots that
-// blocks of up to `maxSamples` use (a byte in every page, rewritten as it
-// is with one atomic step, so that a block being written meanwhile is left
-// whole), and no block faults a page in.
-inline void touchChannelSlots (AudioData& audio, std::int32_t maxSamples)
-{
-	const std::int32_t samples = maxSamples < 1 ? 1 : maxSamples > kMaxBlockSize ? kMaxBlockSize : maxSamples;
-	constexpr std::int32_t kPerPage = 4096 / sizeof (float);
-	const auto touch = [] (float& sample) {
-		__atomic_fetch_or (reinterpret_cast<unsigned char*> (&sample), 0, __ATOMIC_RELAXED);
-	};
-	for (std::int32_t c = 0; c < kMaxChannels; ++c)
-		for (std::int32_t i = 0; i < samples + kPerPage; i += kPerPage)
-		{
-			touch (audio.inputBuffers[c][i < samples ? i : samples - 1]);
-			touch (audio.outputBuffers[c][i < samples ? i : samples - 1]);
-		}
-}
-
 static_assert (offsetof (StateData, stateReady) == 0, "StateData layout");
 static_assert (offsetof (StateData, stateSize) == 4, "StateData layout");
 static_assert (offsetof (StateData, stateBuffer) == 8, "StateData layout");
