@@ -74,12 +74,12 @@ CreateResult SharedMemoryCreator::create (const std::string& path)
 	}
 
 	// The part the audio path touches is locked as it is touched: /tmp is on
-	// disk here, and the audio path must not wait for a page read back. Only
-	// the pages a session uses cost memory (a stereo effect at 256 samples
-	// uses a few dozen of the part's 2 MB); the channel slots are touched at
-	// activation. Hosts limit locked memory; without the lock the bridge
-	// still works, with a page fault now and then. The parameter list beyond
-	// is read as it is used.
+	// disk here, and the audio path must not wait for a page read back.
+	// Beyond the channel slots, which are cleared below, only the pages a
+	// session uses cost memory; the others are touched at activation. Hosts
+	// limit locked memory; without the lock the bridge still works, with a
+	// page fault now and then. The parameter list beyond is read as it is
+	// used.
 	data_ = ::mmap (nullptr, size_, PROT_READ | PROT_WRITE, MAP_SHARED, fd_, 0);
 	if (data_ == MAP_FAILED)
 	{
