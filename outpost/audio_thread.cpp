@@ -8,10 +8,24 @@
 #include "protocol/host_context.h"
 
 #include <chrono>
+#include <thread>
 
 namespace Tandem {
 
-void AudioThread::start (bool linuxCalls, const ChainPlace& chain, const char* name, ChainRelay* relay)
+namespace {
+
+// Shared by every audio thread of the process (a group's outpost runs one
+// per instance): one core is always left to the threads that post blocks.
+SpinSeats& spinSeats ()
+{
+	static SpinSeats seats (static_cast<int> (std::thread::hardware_concurrency ()) - 1);
+	return seats;
+}
+
+} // namespace
+
+void AudioThread::start (bool linuxCalls, const ChainPlace& chain, const char* name, ChainRelay* relay,
+                         SpareThreads* spares)
 {
 	if (running_)
 		return;
@@ -22,8 +36,9 @@ void AudioThread::start (bool linuxCalls, const ChainPlace& chain, const char* n
 	chain_.handsOn = relay_ != nullptr;
 	if (relay_)
 		relay_->enter (*this, chain_);
+	spinSeats (); // made here, not on the audio thread
 	running_ = true;
-	thread_ = std::thread (&AudioThread::run, this);
+	thread_ = spares ? spares->launch ([this] { run (); }) : std::thread (&AudioThread::run, this);
 	logInfo () << "[Outpost] Audio thread launched";
 }
 
@@ -265,7 +280,7 @@ void AudioThread::run ()
 			continue;
 		}
 		// False when stopped, or when blocks came to be handed on to it.
-		if (!waitForBlock (audio, linuxCalls_, idle, kIdleSlice, &rhythm, &place))
+		if (!waitForBlock (audio, linuxCalls_, idle, kIdleSlice, &rhythm, &place, &spinSeats ()))
 			continue;
 		if (relay_)
 			relay_->holdFollower (place);

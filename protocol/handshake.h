@@ -39,6 +39,7 @@
 #include "protocol/tandem_protocol.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 
@@ -83,6 +84,57 @@ bool spinUntil (Ready ready, HandshakeClock::time_point until, bool mayYield = f
 		}
 	}
 }
+
+// The spins of one outpost's audio threads that wait for their blocks: no
+// more at once than there are seats. Instances the host runs on threads of
+// their own have their blocks posted at about the same time, and each of
+// their audio threads would spin for its block at real-time priority: with
+// more of them than cores, they keep the cores from the very threads that
+// post the blocks (and from outpost's main thread) until their spins run
+// out. A thread that finds no seat sleeps until its block wakes it.
+class SpinSeats
+{
+public:
+	explicit SpinSeats (int seats) : free_ (seats < 1 ? 1 : seats) {}
+	SpinSeats (const SpinSeats&) = delete;
+	SpinSeats& operator= (const SpinSeats&) = delete;
+
+	bool take ()
+	{
+		int free = free_.load (std::memory_order_relaxed);
+		while (free > 0)
+			if (free_.compare_exchange_weak (free, free - 1, std::memory_order_acquire, std::memory_order_relaxed))
+				return true;
+		return false;
+	}
+	void give () { free_.fetch_add (1, std::memory_order_release); }
+
+private:
+	std::atomic<int> free_;
+};
+
+// One spin's seat, given back as the spin ends; always held where there
+// are no seats to share.
+class SpinSeat
+{
+public:
+	explicit SpinSeat (SpinSeats* seats) : taken_ (seats && seats->take () ? seats : nullptr), held_ (!seats || taken_)
+	{
+	}
+	~SpinSeat ()
+	{
+		if (taken_)
+			taken_->give ();
+	}
+	SpinSeat (const SpinSeat&) = delete;
+	SpinSeat& operator= (const SpinSeat&) = delete;
+
+	explicit operator bool () const { return held_; }
+
+private:
+	SpinSeats* taken_;
+	bool held_;
+};
 
 // Sleeps on `word` while it holds 0, with `waiting` raised so that the
 // other side wakes us, until `until` at the latest. The caller looks at its
@@ -190,7 +242,8 @@ private:
 // then spins for its block for as long as `place.spin` allows; true once
 // the block is posted, false when `idle()` says to stop.
 template <typename Posted, typename Idle>
-bool awaitTurnInChain (ChainPlace& place, Posted posted, Idle idle, HandshakeClock::duration slice)
+bool awaitTurnInChain (ChainPlace& place, Posted posted, Idle idle, HandshakeClock::duration slice,
+                       SpinSeats* seats = nullptr)
 {
 	ChainSlot& own = place.own ();
 	for (;;)
@@ -208,14 +261,16 @@ bool awaitTurnInChain (ChainPlace& place, Posted posted, Idle idle, HandshakeClo
 		fullFence ();
 		if (posted ())
 			return true;
+		// Woken ahead: the one that woke it works on this core, or on
+		// another, and the host posts as soon as it has answered.
 		if (own.nudge.load (std::memory_order_relaxed) != before)
 		{
-			// Woken ahead: the one that woke it works on this core, or on
-			// another, and the host posts as soon as it has answered.
+			const SpinSeat seat (seats);
 			const auto woken = HandshakeClock::now ();
 			const auto bound = place.spin.bound ();
-			const bool came = spinUntil (posted, woken + bound, true, woken + kTightSpin);
-			place.spin.waited (came ? HandshakeClock::now () - woken : bound);
+			const bool came = seat && spinUntil (posted, woken + bound, true, woken + kTightSpin);
+			if (seat)
+				place.spin.waited (came ? HandshakeClock::now () - woken : bound);
 			if (came)
 				return true;
 		}
@@ -230,13 +285,17 @@ bool awaitTurnInChain (ChainPlace& place, Posted posted, Idle idle, HandshakeClo
 // with a `rhythm`, sleeps at once until shortly before a paced block is due,
 // or, when its instance follows another, until the outpost ahead of it in
 // its chain (`place`) wakes it. Each block that comes wakes the outpost
-// behind it.
+// behind it. With `seats`, it spins only in a seat; without one it sleeps
+// until its block wakes it.
 template <typename Idle>
 bool waitForBlock (AudioData& audio, bool maySleep, Idle idle, HandshakeClock::duration slice = kIdleSlice,
-                   BlockRhythm* rhythm = nullptr, ChainPlace* place = nullptr)
+                   BlockRhythm* rhythm = nullptr, ChainPlace* place = nullptr, SpinSeats* seats = nullptr)
 {
 	auto posted = [&audio] { return audio.inputReady.load (std::memory_order_relaxed) == 1; };
 	const bool mayRest = maySleep && audio.spinOnly.load (std::memory_order_relaxed) == 0;
+	// A thread that may not sleep spins whatever the others do.
+	if (!mayRest)
+		seats = nullptr;
 	auto seen = [&] (bool spinning) {
 		if (rhythm)
 			rhythm->arrived (HandshakeClock::now (), spinning);
@@ -251,7 +310,7 @@ bool waitForBlock (AudioData& audio, bool maySleep, Idle idle, HandshakeClock::d
 		if (place && place->following ())
 		{
 			if (place->linked ())
-				return awaitTurnInChain (*place, posted, idle, slice) && seen (false);
+				return awaitTurnInChain (*place, posted, idle, slice, seats) && seen (false);
 			for (;;)
 			{
 				sleepOn (audio.inputReady, audio.outpostWaiting, HandshakeClock::now () + slice);
@@ -275,14 +334,19 @@ bool waitForBlock (AudioData& audio, bool maySleep, Idle idle, HandshakeClock::d
 			return seen (false);
 		// Spin until a spin window past the time it is due.
 		const auto now = HandshakeClock::now ();
-		if (spinUntil (posted, std::max (due, now) + kSpinWindow, true, now + kTightSpin))
+		SpinSeat seat (seats);
+		if (seat && spinUntil (posted, std::max (due, now) + kSpinWindow, true, now + kTightSpin))
 			return seen (true);
 	}
 	for (bool slept = false;; slept = true)
 	{
 		const auto now = HandshakeClock::now ();
-		if (spinUntil (posted, now + kSpinWindow, mayRest, now + kTightSpin))
-			return seen (!slept);
+		{
+			SpinSeat seat (seats);
+			fullFence ();
+			if (seat ? spinUntil (posted, now + kSpinWindow, mayRest, now + kTightSpin) : posted ())
+				return seen (seat && !slept);
+		}
 		if (!idle ())
 			return false;
 		if (mayRest)
