@@ -26,6 +26,9 @@ public:
 	// module is loaded. True when COM is ready on this thread.
 	bool enter ();
 
+	// Dispatches the messages waiting for the thread's windows (a bounded
+	// number): every editor's, whichever instance it serves.
+	void dispatchMessages ();
 	// Waits up to `timeout`, returning early when a message arrives for the
 	// calling thread (without removing it) or wake() is called.
 	void waitForMessages (std::chrono::milliseconds timeout);

@@ -13,6 +13,8 @@ bool HostThread::enter ()
 	return true;
 }
 
+void HostThread::dispatchMessages () {}
+
 void HostThread::waitForMessages (std::chrono::milliseconds timeout)
 {
 	std::unique_lock<std::mutex> lock (wakeLock_);

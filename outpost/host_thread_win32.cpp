@@ -61,6 +61,16 @@ bool HostThread::enter ()
 	return oleInitialized_;
 }
 
+void HostThread::dispatchMessages ()
+{
+	MSG msg;
+	for (int i = 0; i < 200 && PeekMessageW (&msg, nullptr, 0, 0, PM_REMOVE); ++i)
+	{
+		TranslateMessage (&msg);
+		DispatchMessageW (&msg);
+	}
+}
+
 void HostThread::waitForMessages (std::chrono::milliseconds timeout)
 {
 	// MWMO_INPUTAVAILABLE: also returns at once for messages already queued

@@ -39,8 +39,6 @@ public:
 	virtual bool create () = 0;
 	virtual bool show () = 0;
 	virtual void hide () = 0;
-	// Dispatches the window messages that are waiting (a bounded number).
-	virtual void processMessages () = 0;
 
 	virtual bool hasWindow () const = 0;
 	virtual bool hasView () const = 0;

@@ -15,7 +15,6 @@ public:
 	bool create () override { return false; }
 	bool show () override { return false; }
 	void hide () override {}
-	void processMessages () override {}
 	bool hasWindow () const override { return false; }
 	bool hasView () const override { return false; }
 	bool resizable () const override { return false; }

@@ -30,7 +30,6 @@ public:
 	bool create () override;
 	bool show () override;
 	void hide () override;
-	void processMessages () override;
 	bool hasWindow () const override { return hwnd_ != nullptr; }
 	bool hasView () const override { return view_ != nullptr; }
 	bool resizable () const override { return editorResizable_; }

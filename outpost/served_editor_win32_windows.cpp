@@ -150,16 +150,6 @@ HWND Win32Editor::focusTarget () const
 	return editor ? editor : hwnd_;
 }
 
-void Win32Editor::processMessages ()
-{
-	MSG msg;
-	for (int i = 0; i < 50 && PeekMessageW (&msg, nullptr, 0, 0, PM_REMOVE); ++i)
-	{
-		TranslateMessage (&msg);
-		DispatchMessageW (&msg);
-	}
-}
-
 LRESULT CALLBACK Win32Editor::windowProc (HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
 	static std::int32_t moveCount = 0;
