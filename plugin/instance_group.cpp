@@ -72,15 +72,17 @@ private:
 	Tandem::GroupRegion* region_ = nullptr;
 };
 
-// Until `done` or the outpost `pid` ends or the join's time is up.
-bool waitWhileRunning (pid_t pid, const std::function<bool ()>& done)
+// Until `done` or the outpost `pid` ends or the join's time is up; `pause`
+// waits a moment between two looks.
+bool waitWhileRunning (
+    pid_t pid, const std::function<bool ()>& done, const std::function<void ()>& pause = [] { Tandem::sleepFully (1); })
 {
 	const auto deadline = std::chrono::steady_clock::now () + Tandem::kJoinTimeout;
 	while (!done ())
 	{
 		if (processGone (pid) || std::chrono::steady_clock::now () >= deadline)
 			return false;
-		Tandem::sleepFully (1);
+		pause ();
 	}
 	return true;
 }
@@ -141,7 +143,10 @@ pid_t GroupMembership::enter (Tandem::OutpostConfig& config,
 			const std::int32_t join =
 			    Tandem::postJoin (*region, config.sharedMemoryName,
 			                      config.modulePath.empty () ? config.vst3Path : config.modulePath, config.classId);
-			if (waitWhileRunning (running, [region, join] { return Tandem::joinAnswered (*region, join); }))
+			// Asleep until answered; the process is looked at every 10 ms.
+			auto answered = [region, join] { return Tandem::joinAnswered (*region, join); };
+			auto pause = [region, join] { Tandem::awaitJoinAnswer (*region, join, std::chrono::milliseconds (10)); };
+			if (waitWhileRunning (running, answered, pause))
 			{
 				if (region->served.load () != 1)
 				{

@@ -12,8 +12,8 @@
 //    instance's own file first and then raises `accepting`;
 //  - joining: while `accepting` is 1 and the outpost lives, the instance
 //    writes its file and module into the request, bumps `request`
-//    (a futex word outpost's group thread sleeps on), and waits until
-//    `answered` equals it; `served` then says whether outpost serves the
+//    (a futex word outpost's group thread sleeps on), and sleeps on
+//    `answered` until it equals it; `served` then says whether outpost serves the
 //    instance (its audio thread reports ready in the instance's own file,
 //    as with an outpost of its own);
 //  - leaving: the instance posts Shutdown in its own file, as always;
@@ -113,6 +113,17 @@ inline bool joinAnswered (const GroupRegion& region, std::int32_t number)
 	return region.answered.load (std::memory_order_acquire) == number;
 }
 
+// Linux side: sleeps until outpost answers join `number`, or `timeout`
+// passes; whether it was answered.
+inline bool awaitJoinAnswer (GroupRegion& region, std::int32_t number, std::chrono::nanoseconds timeout)
+{
+	const std::int32_t seen = region.answered.load (std::memory_order_acquire);
+	if (seen == number)
+		return true;
+	futexWait (&region.answered, seen, timeout.count ());
+	return joinAnswered (region, number);
+}
+
 // Outpost: the number of a join waiting for its answer, or 0.
 inline std::int32_t joinWaiting (const GroupRegion& region)
 {
@@ -125,6 +136,7 @@ inline void answerJoin (GroupRegion& region, std::int32_t number, bool served)
 {
 	region.served.store (served ? 1 : 0, std::memory_order_relaxed);
 	region.answered.store (number, std::memory_order_release);
+	futexWake (&region.answered);
 }
 
 } // namespace Tandem
