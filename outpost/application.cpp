@@ -38,7 +38,7 @@ bool OutpostApplication::initialize ()
 		return false;
 	running_ = true;
 	// The first instance is served: the others of its group may join.
-	if (!groupFile_.empty () && group_.open (groupFile_, linuxCalls_, hostThread_))
+	if (!groupFile_.empty () && group_.open (groupFile_, linuxCalls_, waker_))
 		group_.accept (static_cast<int> (instances_.size ()));
 	logInfo () << "[Outpost] Initialized successfully";
 	return true;
@@ -54,8 +54,9 @@ bool OutpostApplication::serve (const std::string& sharedMemoryName, const std::
 	// answered (with nothing) until the Linux side sees us end.
 	instances_.push_back (std::move (host));
 	VST3Loader* loader = loaderFor (vst3Path);
-	ChainRelay* relay = groupFile_.empty () ? nullptr : &relay_;
-	if (loader && instances_.back ()->start (loader->factory (), classId, hostThread_, relay))
+	const bool grouped = !groupFile_.empty ();
+	if (loader && instances_.back ()->start (loader->factory (), classId, waker_, grouped ? &relay_ : nullptr,
+	                                         grouped ? &spares_ : nullptr))
 		return true;
 	if (loader)
 		logError () << "[Outpost] Failed to load VST3 plugin";
@@ -95,6 +96,12 @@ void OutpostApplication::run ()
 			leaveForGoneHost ();
 			break;
 		}
+		// A join first: the next instance posts its own only once this one
+		// is answered, and the turns below take the commands of those that
+		// joined meanwhile.
+		serveJoin ();
+		// Every editor's messages, once for all instances.
+		hostThread_.dispatchMessages ();
 		bool editorShown = false;
 		for (std::size_t i = 0; i < instances_.size ();)
 		{
@@ -109,7 +116,6 @@ void OutpostApplication::run ()
 			editorShown = editorShown || host.editorShown ();
 			++i;
 		}
-		serveJoin ();
 		// An open editor needs its messages every 10 ms; without one, a
 		// slower turn keeps an idle outpost cheap (each turn asks Wine's
 		// server for messages) and commands still start within 50 ms. A

@@ -11,6 +11,7 @@
 #include "instance_host.h"
 #include "log/log.h"
 #include "vst3_loader.h"
+#include "word_waker.h"
 
 #include <memory>
 #include <string>
@@ -70,10 +71,14 @@ private:
 	// Before the loaders: COM is left only after the modules are freed.
 	HostThread hostThread_;
 	std::vector<std::pair<std::string, std::unique_ptr<VST3Loader>>> loaders_;
+	// Wakes the main loop for every instance's commands and the group's
+	// joins; it outlives all of them.
+	WordWaker waker_ {hostThread_};
 	// Before the instances, which may join through it and hand each other
 	// the blocks of a chain.
 	GroupDoor group_;
 	ChainRelay relay_;
+	SpareThreads spares_;
 	// The instances served, in the order they came; released before the
 	// modules they were made from.
 	std::vector<std::unique_ptr<InstanceHost>> instances_;

@@ -9,6 +9,7 @@
 
 #include "bus_service.h"
 #include "chain_relay.h"
+#include "spare_threads.h"
 #include "pluginterfaces/vst/ivstprocesscontext.h"
 #include "protocol/chain_wake.h"
 #include "served_instance.h"
@@ -28,7 +29,9 @@ public:
 	// for the line of a crash on the thread (it outlives the thread).
 	// `relay`: the outpost's other instances of the chain hand blocks on to
 	// this one, and it to them (a group's outpost, with `linuxCalls`).
-	void start (bool linuxCalls, const ChainPlace& chain, const char* name = "", ChainRelay* relay = nullptr);
+	// `spares`: the thread is taken from there.
+	void start (bool linuxCalls, const ChainPlace& chain, const char* name = "", ChainRelay* relay = nullptr,
+	            SpareThreads* spares = nullptr);
 	void stop ();
 	bool running () const { return running_.load (std::memory_order_relaxed); }
 	// Wakes it to look at its flags (it may sleep on inputReady or on its

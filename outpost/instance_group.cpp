@@ -17,7 +17,7 @@ std::string textOf (const char (&field)[N])
 
 } // namespace
 
-bool GroupDoor::open (const std::string& path, bool linuxCalls, HostThread& mainThread)
+bool GroupDoor::open (const std::string& path, bool linuxCalls, WordWaker& waker)
 {
 	path_ = path;
 	if (!view_.open (path, kGroupFileSize))
@@ -33,7 +33,10 @@ bool GroupDoor::open (const std::string& path, bool linuxCalls, HostThread& main
 		return false;
 	}
 	if (linuxCalls)
-		waker_.start (region_->request, mainThread);
+	{
+		waker_ = &waker;
+		waker.watch (region_->request);
+	}
 	logInfo () << "[Outpost] Serving a group through " << path;
 	return true;
 }
@@ -85,7 +88,9 @@ void GroupDoor::remove ()
 
 void GroupDoor::close ()
 {
-	waker_.stop ();
+	if (waker_ && region_)
+		waker_->unwatch (region_->request);
+	waker_ = nullptr;
 	region_ = nullptr;
 	view_.close ();
 }

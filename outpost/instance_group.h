@@ -1,6 +1,6 @@
 // outpost's door for the instances of its group (protocol/instance_group.h):
-// the group file mapped, a waker that ends the main loop's wait when a join
-// is posted, the join taken on the main thread and answered there.
+// the group file mapped, its join word watched so that a posted join ends
+// the main loop's wait, the join taken on the main thread and answered there.
 #pragma once
 
 #include "host_thread.h"
@@ -29,8 +29,9 @@ public:
 	GroupDoor& operator= (const GroupDoor&) = delete;
 
 	// Maps the group file; false (logged) when it cannot. `linuxCalls`: a
-	// posted join wakes `mainThread` at once, else the next turn finds it.
-	bool open (const std::string& path, bool linuxCalls, HostThread& mainThread);
+	// posted join has `waker` wake the main thread at once, else the next
+	// turn finds it.
+	bool open (const std::string& path, bool linuxCalls, WordWaker& waker);
 	bool opened () const { return region_ != nullptr; }
 	// Takes joins from now on; `members`: the instances served.
 	void accept (int members);
@@ -49,7 +50,7 @@ private:
 	std::string path_;
 	SharedFileView view_;
 	GroupRegion* region_ = nullptr;
-	WordWaker waker_;
+	WordWaker* waker_ = nullptr;
 };
 
 } // namespace Tandem

@@ -54,8 +54,8 @@ bool InstanceHost::open (bool linuxCalls)
 	return true;
 }
 
-bool InstanceHost::start (Steinberg::IPluginFactory* factory, const std::string& classId, HostThread& mainThread,
-                          ChainRelay* relay)
+bool InstanceHost::start (Steinberg::IPluginFactory* factory, const std::string& classId, WordWaker& waker,
+                          ChainRelay* relay, SpareThreads* spares)
 {
 	instance_.plugin = std::make_unique<PluginInstance> (factory, classId);
 	if (!instance_.plugin->createInstance ())
@@ -70,10 +70,10 @@ bool InstanceHost::start (Steinberg::IPluginFactory* factory, const std::string&
 	buses_.start ();
 	parameters_.start ();
 	if (linuxCalls_)
-		parameters_.startWaker (mainThread);
+		parameters_.startWaker (waker);
 	// The served processor is set up and activated when the host activates
 	// its instance (the Activate command), with the host's setup.
-	audio_.start (linuxCalls_, chain_, sharedMemoryName_.c_str (), relay);
+	audio_.start (linuxCalls_, chain_, sharedMemoryName_.c_str (), relay, spares);
 	return true;
 }
 
@@ -83,7 +83,6 @@ bool InstanceHost::turn (const std::function<void ()>& leaving)
 	UICommand* ui = instance_.regions.uiCommand;
 	if (PluginInstance* plugin = instance_.plugin.get ())
 	{
-		plugin->editor ().processMessages ();
 		plugin->serviceParameters ();
 		parameters_.service (linuxCalls_);
 		// Tells the Linux side that the project changed.

@@ -17,6 +17,7 @@
 #include "session_service.h"
 #include "shared_file_view.h"
 #include "state_service.h"
+#include "word_waker.h"
 
 #include <functional>
 #include <string>
@@ -35,13 +36,14 @@ public:
 	// file is held and locked in memory, and the host's chains are joined.
 	bool open (bool linuxCalls);
 	// Creates the served instance of `classId` (empty: the module's last
-	// audio class) and starts serving it; `relay`: a group's outpost hands
-	// the blocks of a chain on between its instances. False when it cannot
-	// be created.
-	bool start (Steinberg::IPluginFactory* factory, const std::string& classId, HostThread& mainThread,
-	            ChainRelay* relay = nullptr);
-	// One turn of the main loop: messages, parameters, sizes, latency; then
-	// the command waiting in the slot, if any. True when that was Shutdown.
+	// audio class) and starts serving it; `waker` wakes the main thread for
+	// its commands. A group's outpost hands the blocks of a chain on between
+	// its instances (`relay`) and starts their audio threads ahead
+	// (`spares`). False when it cannot be created.
+	bool start (Steinberg::IPluginFactory* factory, const std::string& classId, WordWaker& waker,
+	            ChainRelay* relay = nullptr, SpareThreads* spares = nullptr);
+	// One turn of the main loop: parameters, sizes, latency; then the
+	// command waiting in the slot, if any. True when that was Shutdown.
 	bool turn (const std::function<void ()>& leaving = {});
 	// Handles the command in the command slot; always ends by acknowledging
 	// it. True when it was Shutdown, after `leaving` was called (before the

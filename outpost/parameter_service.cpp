@@ -58,15 +58,20 @@ void ParameterService::publishAfterState ()
 		plugin.relayRestart (flags);
 }
 
-void ParameterService::startWaker (HostThread& mainThread)
+void ParameterService::startWaker (WordWaker& waker)
 {
-	if (ParameterData* region = instance_.regions.parameters)
-		waker_.start (region->request.wake, mainThread);
+	ParameterData* region = instance_.regions.parameters;
+	if (!region || waker_)
+		return;
+	waker_ = &waker;
+	waker.watch (region->request.wake);
 }
 
 void ParameterService::stop ()
 {
-	waker_.stop ();
+	if (waker_)
+		waker_->unwatch (instance_.regions.parameters->request.wake);
+	waker_ = nullptr;
 	midi_.reset ();
 	list_.reset ();
 }

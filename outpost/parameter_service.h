@@ -29,17 +29,17 @@ public:
 	void service (bool linuxCalls);
 	// After a state was set.
 	void publishAfterState ();
-	// A thread that sleeps on the region's `wake` word and ends `mainThread`'s
-	// wait when the Linux side asks something of it.
-	void startWaker (HostThread& mainThread);
-	// Stops the waker and lets the writers go (before the plug-in goes).
+	// Has `waker` end the main thread's wait when the Linux side asks
+	// something of it (it bumps the region's `wake` word).
+	void startWaker (WordWaker& waker);
+	// Stops the waking and lets the writers go (before the plug-in goes).
 	void stop ();
 
 private:
 	ServedInstance& instance_;
 	std::unique_ptr<ParameterListWriter> list_;
 	std::unique_ptr<MidiMappingWriter> midi_;
-	WordWaker waker_;
+	WordWaker* waker_ = nullptr;
 };
 
 } // namespace Tandem

@@ -35,7 +35,13 @@ constexpr std::int64_t kGetppid = 110;
 constexpr std::int64_t kFutex = 202;
 constexpr std::int64_t kFutexWait = 0;
 constexpr std::int64_t kFutexWake = 1;
-constexpr std::int64_t kTimedOut = -110; // -ETIMEDOUT
+constexpr std::int64_t kTimedOut = -110;  // -ETIMEDOUT
+constexpr std::int64_t kNoSuchCall = -38; // -ENOSYS
+constexpr std::int64_t kClockGettime = 228;
+constexpr std::int64_t kClockMonotonic = 1;
+constexpr std::int64_t kFutexWaitv = 449;
+constexpr std::uint32_t kFutexWaitvMax = 128;
+constexpr std::uint32_t kFutex2Size32 = 0x02;
 } // namespace LinuxCall
 
 // Raw Linux system call; returns the kernel's result (negative errno on
@@ -72,6 +78,41 @@ inline std::int64_t futexWait (std::atomic<std::int32_t>* word, std::int32_t exp
 	} timeout {timeoutNs / 1000000000, timeoutNs % 1000000000};
 	return linuxSyscall (LinuxCall::kFutex, reinterpret_cast<std::intptr_t> (word), LinuxCall::kFutexWait, expected,
 	                     reinterpret_cast<std::intptr_t> (&timeout));
+}
+
+// One word of a futexWaitv call (the kernel's struct futex_waitv).
+struct FutexWaiter
+{
+	std::uint64_t value;
+	std::uint64_t address;
+	std::uint32_t flags;
+	std::uint32_t reserved;
+};
+static_assert (sizeof (FutexWaiter) == 24, "struct futex_waitv of Linux");
+
+inline FutexWaiter futexWaiterOn (std::atomic<std::int32_t>& word, std::int32_t expected)
+{
+	return {static_cast<std::uint32_t> (expected), reinterpret_cast<std::uintptr_t> (&word), LinuxCall::kFutex2Size32,
+	        0};
+}
+
+// Sleeps while each of `count` words (at most kFutexWaitvMax) equals its
+// value, for at most `timeoutNs` nanoseconds (Linux 5.16 and later). The
+// kernel's result: the index of a word woken, -EAGAIN when one already
+// differed, kTimedOut, or kNoSuchCall on an older kernel.
+inline std::int64_t futexWaitv (FutexWaiter* waiters, std::uint32_t count, std::int64_t timeoutNs)
+{
+	struct
+	{
+		std::int64_t seconds;
+		std::int64_t nanoseconds;
+	} until {};
+	linuxSyscall (LinuxCall::kClockGettime, LinuxCall::kClockMonotonic, reinterpret_cast<std::intptr_t> (&until));
+	until.nanoseconds += timeoutNs % 1000000000;
+	until.seconds += timeoutNs / 1000000000 + until.nanoseconds / 1000000000;
+	until.nanoseconds %= 1000000000;
+	return linuxSyscall (LinuxCall::kFutexWaitv, reinterpret_cast<std::intptr_t> (waiters), count, 0,
+	                     reinterpret_cast<std::intptr_t> (&until), LinuxCall::kClockMonotonic);
 }
 
 // Wakes every thread asleep on `*word`, in this process or the other.

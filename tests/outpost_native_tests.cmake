@@ -13,6 +13,8 @@ add_library(outpost_native STATIC
     "${_outpost_dir}/editor_service.cpp"
     "${_outpost_dir}/latency_service.cpp"
     "${_outpost_dir}/parameter_service.cpp"
+    "${_outpost_dir}/word_waker.cpp"
+    "${_outpost_dir}/spare_threads.cpp"
     "${_outpost_dir}/session_service.cpp"
     "${_outpost_dir}/state_service.cpp"
     "${_outpost_dir}/shared_file_view_headless.cpp"

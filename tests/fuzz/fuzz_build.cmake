@@ -48,6 +48,8 @@ add_library(fuzz_outpost STATIC
     outpost/editor_service.cpp
     outpost/latency_service.cpp
     outpost/parameter_service.cpp
+    outpost/word_waker.cpp
+    outpost/spare_threads.cpp
     outpost/session_service.cpp
     outpost/state_service.cpp
     outpost/shared_file_view_headless.cpp
