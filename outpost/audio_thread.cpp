@@ -36,7 +36,6 @@ void AudioThread::start (bool linuxCalls, const ChainPlace& chain, const char* n
 	chain_.handsOn = relay_ != nullptr;
 	if (relay_)
 		relay_->enter (*this, chain_);
-	spinSeats (); // made here, not on the audio thread
 	running_ = true;
 	thread_ = spares ? spares->launch ([this] { run (); }) : std::thread (&AudioThread::run, this);
 	logInfo () << "[Outpost] Audio thread launched";
@@ -246,6 +245,8 @@ void AudioThread::run ()
 	// Set by the Linux side when its instance runs right behind another.
 	const std::atomic<std::uint8_t>* follows =
 	    instance_.regions.uiCommand ? &instance_.regions.uiCommand->followsAnother : nullptr;
+	// Looked up once, not per block.
+	SpinSeats* seats = &spinSeats ();
 	ChainPlace place = chain_;
 	place.follows = follows;
 	NextToHost nextToHost;
@@ -280,7 +281,7 @@ void AudioThread::run ()
 			continue;
 		}
 		// False when stopped, or when blocks came to be handed on to it.
-		if (!waitForBlock (audio, linuxCalls_, idle, kIdleSlice, &rhythm, &place, &spinSeats ()))
+		if (!waitForBlock (audio, linuxCalls_, idle, kIdleSlice, &rhythm, &place, seats))
 			continue;
 		if (relay_)
 			relay_->holdFollower (place);
