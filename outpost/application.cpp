@@ -1,5 +1,6 @@
 #include "application.h"
 
+#include "audio_thread.h"
 #include "linux_calls.h"
 
 #include <chrono>
@@ -19,6 +20,8 @@ OutpostApplication::~OutpostApplication ()
 	// Every instance goes before the modules it was made from.
 	instances_.clear ();
 	running_ = false;
+	if (seatWithheld_)
+		spinSeats ().give ();
 	group_.close ();
 	loaders_.clear ();
 }
@@ -99,7 +102,7 @@ void OutpostApplication::run ()
 		// A join first: the next instance posts its own only once this one
 		// is answered, and the turns below take the commands of those that
 		// joined meanwhile.
-		serveJoin ();
+		withholdSeatWhileJoining (serveJoin ());
 		// Every editor's messages, once for all instances.
 		hostThread_.dispatchMessages ();
 		bool editorShown = false;
@@ -135,16 +138,38 @@ void OutpostApplication::processUICommand ()
 		running_ = false;
 }
 
-void OutpostApplication::serveJoin ()
+bool OutpostApplication::serveJoin ()
 {
 	const GroupJoin join = group_.waiting ();
 	if (join.number == 0)
-		return;
+		return false;
 	logInfo () << "[Outpost] An instance joins the group: " << join.sharedFile;
 	const bool served = serve (join.sharedFile, join.vst3Path, join.classId);
 	if (!served)
 		logError () << "[Outpost] Could not serve the instance that joined: " << join.sharedFile;
 	group_.answer (join, served, static_cast<int> (instances_.size ()));
+	return true;
+}
+
+// Instances join one after another when a project opens or a group's
+// outpost is started anew after a crash: the main thread makes each plug-in
+// and restores it, and its page faults and plug-in calls are most of the
+// time until the last one plays again. The audio threads' spins would take
+// the other core meanwhile; from the first join until 100 ms after the last
+// one they have a seat less (none on two cores) and sleep until their
+// blocks wake them.
+void OutpostApplication::withholdSeatWhileJoining (bool joined)
+{
+	const auto now = std::chrono::steady_clock::now ();
+	if (joined)
+		lastJoin_ = now;
+	if (joined && !seatWithheld_)
+		spinSeats ().withhold ();
+	else if (!joined && seatWithheld_ && now - lastJoin_ > std::chrono::milliseconds (100))
+		spinSeats ().give ();
+	else
+		return;
+	seatWithheld_ = joined;
 }
 
 void OutpostApplication::leave (std::size_t index)

@@ -13,6 +13,7 @@
 #include "vst3_loader.h"
 #include "word_waker.h"
 
+#include <chrono>
 #include <memory>
 #include <string>
 #include <utility>
@@ -49,8 +50,10 @@ private:
 	bool serve (const std::string& sharedMemoryName, const std::string& vst3Path, const std::string& classId);
 	// The module at `vst3Path`, loaded at its first use; null when it fails.
 	VST3Loader* loaderFor (const std::string& vst3Path);
-	// Serves the join waiting in the group file, if any.
-	void serveJoin ();
+	// Serves the join waiting in the group file, if any; true if one was.
+	bool serveJoin ();
+	// Keeps a seat from the audio threads' spins while instances join.
+	void withholdSeatWhileJoining (bool joined);
 	// An instance was shut down: let it go; the last one ends the process.
 	void leave (std::size_t index);
 
@@ -79,6 +82,8 @@ private:
 	GroupDoor group_;
 	ChainRelay relay_;
 	SpareThreads spares_;
+	bool seatWithheld_ = false;
+	std::chrono::steady_clock::time_point lastJoin_;
 	// The instances served, in the order they came; released before the
 	// modules they were made from.
 	std::vector<std::unique_ptr<InstanceHost>> instances_;

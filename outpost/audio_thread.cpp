@@ -12,17 +12,12 @@
 
 namespace Tandem {
 
-namespace {
-
-// Shared by every audio thread of the process (a group's outpost runs one
-// per instance): one core is always left to the threads that post blocks.
+// One core is always left to the threads that post blocks.
 SpinSeats& spinSeats ()
 {
 	static SpinSeats seats (static_cast<int> (std::thread::hardware_concurrency ()) - 1);
 	return seats;
 }
-
-} // namespace
 
 void AudioThread::start (bool linuxCalls, const ChainPlace& chain, const char* name, ChainRelay* relay,
                          SpareThreads* spares)

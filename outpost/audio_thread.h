@@ -12,9 +12,14 @@
 #include "spare_threads.h"
 #include "pluginterfaces/vst/ivstprocesscontext.h"
 #include "protocol/chain_wake.h"
+#include "protocol/handshake.h"
 #include "served_instance.h"
 
 namespace Tandem {
+
+// The seats of the spins of every audio thread of the process (a group's
+// outpost runs one per instance).
+SpinSeats& spinSeats ();
 
 class AudioThread
 {

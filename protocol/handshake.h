@@ -108,6 +108,10 @@ public:
 		return false;
 	}
 	void give () { free_.fetch_add (1, std::memory_order_release); }
+	// Another thread keeps a seat from the spins until it gives it back: a
+	// spin that holds one ends as its block comes, and no new one starts
+	// while none is free.
+	void withhold () { free_.fetch_sub (1, std::memory_order_relaxed); }
 
 private:
 	std::atomic<int> free_;
