@@ -41,7 +41,7 @@ install -m 644 "$here/README.md" "$root/usr/share/doc/quillmarlow/README.md"
 # Binaries as Debian ships them: without their debugging information.
 strip --strip-unneeded --remove-section=.comment --remove-section=.note \
   "$root/usr/lib/vst3/QuillMarlow.vst3/Contents/x86_64-linux/QuillMarlow.so" "$root/usr/bin/quillmarlow"
-x86_64-w64-mingw32-strip --strip-unneeded "$root/usr/lib/vst3/QuillMarlow.vst3/Contents/Resources/outpost.exe" \
+x86_64-w64-mingw32-strip --strip-unneeded --remove-section=.gnu_debuglink "$root/usr/lib/vst3/QuillMarlow.vst3/Contents/Resources/outpost.exe" \
   "$root/usr/lib/quillmarlow/Quill.vst3/Contents/x86_64-win/Quill.vst3"
 find "$root/usr" -type d -exec chmod 755 {} +
 find "$root/usr" -type f -exec chmod go-w {} +
