@@ -162,14 +162,17 @@ void OutpostApplication::withholdSeatWhileJoining (bool joined)
 {
 	const auto now = std::chrono::steady_clock::now ();
 	if (joined)
+	{
 		lastJoin_ = now;
-	if (joined && !seatWithheld_)
-		spinSeats ().withhold ();
-	else if (!joined && seatWithheld_ && now - lastJoin_ > std::chrono::milliseconds (100))
+		if (!seatWithheld_)
+			spinSeats ().withhold ();
+		seatWithheld_ = true;
+	}
+	else if (seatWithheld_ && now - lastJoin_ > std::chrono::milliseconds (100))
+	{
 		spinSeats ().give ();
-	else
-		return;
-	seatWithheld_ = joined;
+		seatWithheld_ = false;
+	}
 }
 
 void OutpostApplication::leave (std::size_t index)
