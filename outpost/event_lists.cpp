@@ -29,6 +29,18 @@ void InputEventList::read (const EventBlock& block, std::int32_t numSamples, std
 	count_ = readEvents (block, numSamples, busCount, bytes_, events_, cuts);
 }
 
+void InputEventList::touchHead ()
+{
+	std::memset (events_, 0, sizeof events_[0] * kTouchedEvents);
+	std::memset (bytes_, 0, kTouchedEventBytes);
+}
+
+void OutputEventList::touchHead ()
+{
+	std::memset (staged_.records, 0, kEventRecordSize * kTouchedEvents);
+	std::memset (staged_.bytes, 0, kTouchedEventBytes);
+}
+
 tresult PLUGIN_API OutputEventList::getEvent (int32 index, Event& e)
 {
 	if (index < 0 || index >= writer_.count ())

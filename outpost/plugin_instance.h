@@ -188,6 +188,9 @@ private:
 	// Reads the served buses into the audio thread's layout, and into
 	// `list` when given (main thread).
 	void readLayout (BusList* list = nullptr);
+	// Brings in the pages that blocks of up to `maxSamples` use in the
+	// instance's own storage (see event_lists.h), before audio runs.
+	void touchAudioPages (std::int32_t maxSamples);
 	// Audio thread: the block as it came, each output bus from the input
 	// bus of its index (silence where there is none).
 	static void passThrough (std::int32_t numSamples, std::size_t sampleBytes, const BlockAudio& input,
@@ -252,10 +255,11 @@ private:
 	static constexpr std::int32_t kMaxServedChannels = 256;
 	void* channelPointers_[2][kMaxServedChannels] = {};
 	Steinberg::Vst::AudioBusBuffers busBuffers_[2][kMaxAudioBuses] = {};
-	// What served channels read where the host gave none, and write where
-	// the host takes none.
-	alignas (64) double silence_[kMaxBlockSize] = {};
-	alignas (64) double sink_[kMaxBlockSize] = {};
+	// What served channels read where the host gave none (cleared for each
+	// block that reads it), and write where the host takes none; left as
+	// the allocation gives them, as the event lists are.
+	alignas (64) double silence_[kMaxBlockSize];
+	alignas (64) double sink_[kMaxBlockSize];
 	std::atomic<std::uint32_t> droppedOutputs_ {0};
 };
 

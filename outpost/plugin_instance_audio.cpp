@@ -9,6 +9,7 @@
 #include "protocol/block_parameters.h"
 #include "protocol/tandem_protocol.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <thread>
@@ -54,6 +55,15 @@ void PluginInstance::suspendAudio ()
 	}
 }
 
+void PluginInstance::touchAudioPages (std::int32_t maxSamples)
+{
+	const std::size_t samples = static_cast<std::size_t> (std::clamp (maxSamples, 1, kMaxBlockSize));
+	std::memset (silence_, 0, samples * sizeof silence_[0]);
+	std::memset (sink_, 0, samples * sizeof sink_[0]);
+	inputEvents_.touchHead ();
+	outputEvents_.touchHead ();
+}
+
 tresult PluginInstance::activate (const ProcessSetup& wanted)
 {
 	if (!component_)
@@ -83,6 +93,7 @@ tresult PluginInstance::activate (const ProcessSetup& wanted)
 	logInfo () << "[PluginInstance] Audio setup: " << setup.sampleRate << " Hz, " << setup.maxSamplesPerBlock
 	           << " samples" << (setup.processMode == kOffline ? ", offline" : "")
 	           << (setup.processMode == kPrefetch ? ", prefetch" : "");
+	touchAudioPages (setup.maxSamplesPerBlock);
 
 	result = component_->setActive (true);
 	if (result != kResultOk)

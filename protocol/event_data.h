@@ -21,6 +21,10 @@ namespace Tandem {
 constexpr std::int32_t kMaxEvents = 1024;
 constexpr std::int32_t kMaxEventBytes = 65536;
 constexpr std::size_t kEventRecordSize = 48;
+// The head of an event list that is touched before audio runs: a block with
+// more events faults the rest of its pages in once.
+constexpr std::int32_t kTouchedEvents = 128;
+constexpr std::size_t kTouchedEventBytes = 4096;
 
 struct EventBlock
 {

@@ -64,11 +64,10 @@ inline void touchBlockPages (const Regions& regions, std::int32_t maxSamples)
 	const std::size_t pool = kMaxChannels * channelStride (samples, 1);
 	touch (regions.buses->inputPool, pool);
 	touch (regions.buses->outputPool, pool);
-	constexpr std::size_t kTouchedEvents = 128;
 	for (EventBlock* block : {&regions.events->input, &regions.events->output})
 	{
 		touch (block, offsetof (EventBlock, records) + kTouchedEvents * kEventRecordSize);
-		touch (block->bytes, 4096);
+		touch (block->bytes, kTouchedEventBytes);
 	}
 }
 
