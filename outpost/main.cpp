@@ -7,39 +7,33 @@
 #include <cstring>
 #include <fcntl.h>
 #include <io.h>
-#include <shellapi.h>
 #include <string>
 #include <vector>
 
 namespace {
 
 // The command line as UTF-8: paths of plug-ins come in every language, and
-// the C runtime's argv is in the ANSI code page.
-std::vector<std::string> utf8Arguments (int argc, char** argv)
+// a narrow argv would be in the ANSI code page. The wide one comes from the
+// C runtime (wmain, linked with -municode): shell32's parser would load
+// shell32 and the libraries it needs at every start of outpost.
+std::vector<std::string> utf8Arguments (int argc, wchar_t** wide)
 {
 	std::vector<std::string> args;
-	int count = 0;
-	if (LPWSTR* wide = CommandLineToArgvW (GetCommandLineW (), &count))
+	for (int i = 0; i < argc; ++i)
 	{
-		for (int i = 0; i < count; ++i)
-		{
-			const int size = WideCharToMultiByte (CP_UTF8, 0, wide[i], -1, nullptr, 0, nullptr, nullptr);
-			std::string arg (static_cast<size_t> (size > 0 ? size : 1), '\0');
-			if (size > 0)
-				WideCharToMultiByte (CP_UTF8, 0, wide[i], -1, &arg[0], size, nullptr, nullptr);
-			arg.resize (std::strlen (arg.c_str ()));
-			args.push_back (arg);
-		}
-		LocalFree (wide);
+		const int size = WideCharToMultiByte (CP_UTF8, 0, wide[i], -1, nullptr, 0, nullptr, nullptr);
+		std::string arg (static_cast<size_t> (size > 0 ? size : 1), '\0');
+		if (size > 0)
+			WideCharToMultiByte (CP_UTF8, 0, wide[i], -1, &arg[0], size, nullptr, nullptr);
+		arg.resize (std::strlen (arg.c_str ()));
+		args.push_back (arg);
 	}
-	if (args.size () != static_cast<size_t> (argc))
-		args.assign (argv, argv + argc);
 	return args;
 }
 
 } // namespace
 
-int main (int argc, char** argv)
+int wmain (int argc, wchar_t** argv)
 {
 	// Lines end in a plain newline: the Linux side reads them, not a console.
 	_setmode (_fileno (stdout), _O_BINARY);
