@@ -206,12 +206,6 @@ void AudioThread::run ()
 	audio.audioReady.store (1, std::memory_order_relaxed);
 	fullFence ();
 	logFromAudio ("[Outpost] Audio ready signaled to Linux plugin");
-	// A session set up before (an outpost started anew after a crash, an
-	// instance joining a running project) has its block pages touched here,
-	// beside the main thread, which restores the instance meanwhile: its
-	// activation finds them in.
-	if (const SessionData* session = instance_.regions.session)
-		touchBlockPages (instance_.regions, session->maxSamplesPerBlock);
 
 	bool realTime = false;
 	if (linuxCalls_)
