@@ -20,7 +20,7 @@ Win32Editor* instanceOf (HWND hwnd)
 
 void storeInstance (HWND hwnd, LPARAM lParam)
 {
-	auto* create = reinterpret_cast<CREATESTRUCTA*> (lParam);
+	auto* create = reinterpret_cast<CREATESTRUCTW*> (lParam);
 	SetWindowLongPtrW (hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR> (create->lpCreateParams));
 }
 
@@ -33,9 +33,12 @@ unsigned highWord (LPARAM lParam)
 	return static_cast<unsigned> (HIWORD (lParam));
 }
 
-ATOM registerClass (const char* name, WNDPROC proc, HINSTANCE instance, HBRUSH background)
+// The classes are Unicode, as their procedures, which end in DefWindowProcW:
+// an ANSI window's creation hands DefWindowProcW its title in ANSI, read as
+// UTF-16 past its end into the window's name.
+ATOM registerClass (const wchar_t* name, WNDPROC proc, HINSTANCE instance, HBRUSH background)
 {
-	WNDCLASSEXA wc {};
+	WNDCLASSEXW wc {};
 	wc.cbSize = sizeof wc;
 	wc.style = CS_HREDRAW | CS_VREDRAW;
 	wc.lpfnWndProc = proc;
@@ -43,14 +46,14 @@ ATOM registerClass (const char* name, WNDPROC proc, HINSTANCE instance, HBRUSH b
 	wc.hCursor = LoadCursorW (nullptr, reinterpret_cast<LPCWSTR> (IDC_ARROW));
 	wc.hbrBackground = background;
 	wc.lpszClassName = name;
-	return RegisterClassExA (&wc);
+	return RegisterClassExW (&wc);
 }
 
 // Window class names of this process alone: a served module may register
 // classes of any name, and another outpost's classes are not ours either.
-std::string classNameOf (const char* role)
+std::wstring classNameOf (const wchar_t* role)
 {
-	return std::string ("QuillMarlow") + role + "." + std::to_string (GetCurrentProcessId ());
+	return std::wstring (L"QuillMarlow") + role + L"." + std::to_wstring (GetCurrentProcessId ());
 }
 
 // Why a window could not be made, in words: error 0 is what Wine answers when
@@ -71,11 +74,11 @@ bool Win32Editor::createWindow (bool embedding)
 	logInfo () << "[PluginInstance] Creating window (embedding=" << embedding << ")...";
 	embedded_ = embedding;
 
-	const std::string containerClass = classNameOf ("Container");
-	const std::string windowClass = classNameOf ("Window");
+	const std::wstring containerClass = classNameOf (L"Container");
+	const std::wstring windowClass = classNameOf (L"Window");
 	const struct
 	{
-		const std::string& name;
+		const std::wstring& name;
 		WNDPROC proc;
 		HBRUSH background;
 	} classes[] = {
@@ -89,7 +92,8 @@ bool Win32Editor::createWindow (bool embedding)
 			const DWORD error = GetLastError ();
 			if (error != ERROR_CLASS_ALREADY_EXISTS)
 			{
-				logError () << "[PluginInstance] Failed to register window class " << c.name << ": " << error;
+				logError () << "[PluginInstance] Failed to register window class "
+				            << std::string (c.name.begin (), c.name.end ()) << ": " << error;
 				return false;
 			}
 		}
@@ -98,7 +102,7 @@ bool Win32Editor::createWindow (bool embedding)
 	if (embedding)
 	{
 		logInfo () << "[PluginInstance] Creating container window for embedding...";
-		containerHwnd_ = CreateWindowExA (0, containerClass.c_str (), "", WS_POPUP | WS_CLIPCHILDREN, 0, 0, width_,
+		containerHwnd_ = CreateWindowExW (0, containerClass.c_str (), L"", WS_POPUP | WS_CLIPCHILDREN, 0, 0, width_,
 		                                  height_, nullptr, nullptr, hInstance_, this);
 		if (!containerHwnd_)
 		{
@@ -106,8 +110,9 @@ bool Win32Editor::createWindow (bool embedding)
 			return false;
 		}
 		logInfo () << "[PluginInstance] Container created: HWND=" << containerHwnd_;
-		hwnd_ = CreateWindowExA (0, windowClass.c_str (), "", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN,
-		                         0, 0, width_, height_, containerHwnd_, nullptr, hInstance_, this);
+		hwnd_ =
+		    CreateWindowExW (0, windowClass.c_str (), L"", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN, 0,
+		                     0, width_, height_, containerHwnd_, nullptr, hInstance_, this);
 		if (!hwnd_)
 		{
 			logWindowFailure ("window", GetLastError ());
@@ -119,8 +124,8 @@ bool Win32Editor::createWindow (bool embedding)
 	}
 	else
 	{
-		hwnd_ = CreateWindowExA (0, windowClass.c_str (), "Quill Larkspur - Tandem", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
-		                         CW_USEDEFAULT, width_, height_, nullptr, nullptr, hInstance_, this);
+		hwnd_ = CreateWindowExW (0, windowClass.c_str (), L"Quill Larkspur - Tandem", WS_OVERLAPPEDWINDOW,
+		                         CW_USEDEFAULT, CW_USEDEFAULT, width_, height_, nullptr, nullptr, hInstance_, this);
 		if (!hwnd_)
 		{
 			logWindowFailure ("window", GetLastError ());
