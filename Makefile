@@ -26,7 +26,7 @@ build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
 test: build
-	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) || { bash $(CURDIR)/scripts/test-failures.sh .; exit 1; }
 
 # What the demo and the package use, and nothing else (no tests, fuzzers or
 # benches): the bridge's bundle with outpost.exe, quillmarlow, vst3host, the

@@ -15,6 +15,15 @@ cd "$(dirname "$0")/.."
 build=${1:-build}
 jobs=${2:-2}
 skip='^(wineprefix|windows|hardening|fuzz|demo|HostLoadsBundle)|_NOT_BUILT$'
+here=$PWD
+
+# ctest in <dir> with the given arguments; on a failure the failure
+# messages come again at the end.
+run_ctest() {
+    local dir=$1
+    shift
+    (cd "$dir" && "$@") || { bash "$here/scripts/test-failures.sh" "$dir"; exit 1; }
+}
 
 run_variant() {
     local dir=$1 flags=$2 targets=$3
@@ -25,11 +34,11 @@ run_variant() {
         -DCMAKE_MODULE_LINKER_FLAGS="$flags" >/dev/null
     # shellcheck disable=SC2086
     cmake --build "$dir" -j "$jobs" --target $targets
-    (cd "$dir" && ctest --output-on-failure -j "$jobs" -E "$skip" -LE "e2e|editor")
+    run_ctest "$dir" ctest --output-on-failure -j "$jobs" -E "$skip" -LE "e2e|editor"
     # The editor tests wait on a window manager and an X server in real time;
     # slowed down by the sanitizers, one may miss a wait: a second run decides
     # (a sanitizer report fails every run).
-    (cd "$dir" && ctest --output-on-failure -j "$jobs" -E "$skip" -L editor --repeat until-pass:2)
+    run_ctest "$dir" ctest --output-on-failure -j "$jobs" -E "$skip" -L editor --repeat until-pass:2
 }
 
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=0:strict_string_checks=1:detect_stack_use_after_return=1"
@@ -52,4 +61,4 @@ cmake -S . -B "$tsan_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=thread" -DCMAKE_SHARED_LINKER_FLAGS="-fsanitize=thread" \
     -DCMAKE_MODULE_LINKER_FLAGS="-fsanitize=thread" >/dev/null
 cmake --build "$tsan_dir" -j "$jobs" --target fake_outpost QuillMarlow plugin_tests outpost_native_tests
-(cd "$tsan_dir" && setarch "$(uname -m)" -R ctest --output-on-failure -j "$jobs" -E "$skip" -LE "e2e|editor|tools")
+run_ctest "$tsan_dir" setarch "$(uname -m)" -R ctest --output-on-failure -j "$jobs" -E "$skip" -LE "e2e|editor|tools"

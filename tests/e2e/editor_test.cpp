@@ -174,10 +174,22 @@ protected:
 		ASSERT_FALSE (image.empty ());
 		EXPECT_TRUE (band) << "band rows hold "
 		                   << share (image, 0, kQuillHeight - kBandHeight, kQuillWidth, kQuillHeight, kBand)
-		                   << " band colour";
+		                   << " band colour; " << scene ();
 		EXPECT_EQ (share (image, 0, 0, kQuillWidth, kQuillHeight - kBandHeight, kBand), 0.0);
 		EXPECT_EQ (share (image, kQuillWidth + 10, 0, image.width, image.height, kHostWhite), 1.0);
 		EXPECT_EQ (share (image, 0, kQuillHeight + 10, kQuillWidth, image.height, kHostWhite), 1.0);
+	}
+
+	// Where pointer, focus and windows are, for a failure's message.
+	std::string scene ()
+	{
+		const auto pointer = host->pointer ();
+		const auto hostAt = host->rootPosition (hostWindow), wineAt = host->rootPosition (wine);
+		return "pointer at " + std::to_string (pointer.x) + "," + std::to_string (pointer.y) + " over " +
+		       hex (pointer.under) + ", focus " + hex (host->focus ()) + ", host " + hex (hostWindow) + " at " +
+		       std::to_string (hostAt.first) + "," + std::to_string (hostAt.second) + ", wrapper " + hex (wrapper) +
+		       ", Wine's " + hex (wine) + " at " + std::to_string (wineAt.first) + "," +
+		       std::to_string (wineAt.second) + " in " + hex (host->parentOf (wine));
 	}
 
 	std::string noticeTo (std::pair<int, int> pos, int w = kQuillWidth, int h = kQuillHeight) const
@@ -212,7 +224,8 @@ TEST_P (RealEditor, EmbedsQuillAndPassesPositionFocusClicksAndSize)
 	ASSERT_TRUE (QuillMarlowTest::xdotool (WINE_TEST_DISPLAY, "mousemove 1270 1015"));
 	const auto before = host->rootPosition (hostWindow);
 	ASSERT_TRUE (tap->waitForOut ("[QuillMarlowView] Initial position: (" + std::to_string (before.first) + "," +
-	                              std::to_string (before.second) + ")\n"));
+	                              std::to_string (before.second) + ")\n"))
+	    << scene ();
 	std::this_thread::sleep_for (std::chrono::milliseconds (100)); // let the thread see the early events
 	xcb_set_input_focus (host->c, XCB_INPUT_FOCUS_PARENT, hostWindow, XCB_CURRENT_TIME);
 	xcb_flush (host->c);
@@ -227,11 +240,11 @@ TEST_P (RealEditor, EmbedsQuillAndPassesPositionFocusClicksAndSize)
 	const int clickX = 50, clickY = kQuillHeight - 20; // on the band
 	ASSERT_TRUE (QuillMarlowTest::xdotool (WINE_TEST_DISPLAY, "mousemove " + std::to_string (after.first + clickX) +
 	                                                              " " + std::to_string (after.second + clickY)));
-	EXPECT_TRUE (QuillMarlowTest::waitFor ([&] { return host->focus () == wine; })) << hex (host->focus ());
+	EXPECT_TRUE (QuillMarlowTest::waitFor ([&] { return host->focus () == wine; })) << scene ();
 	EXPECT_TRUE (QuillMarlowTest::waitFor ([&] {
 		return tap->out ().find ("[QuillMarlowView] Setting focus to Wine window on enter\n", beforeMove) !=
 		       std::string::npos;
-	}));
+	})) << scene ();
 	std::this_thread::sleep_for (std::chrono::milliseconds (100));
 	std::string out = tap->out ().substr (beforeMove);
 	EXPECT_EQ (countOf (out, "[QuillMarlowView] Position changed"), 1u) << out;
@@ -245,7 +258,7 @@ TEST_P (RealEditor, EmbedsQuillAndPassesPositionFocusClicksAndSize)
 	ASSERT_TRUE (QuillMarlowTest::xdotool (WINE_TEST_DISPLAY, "click 1"));
 	const std::string click =
 	    "[Quill] Editor click at " + std::to_string (clickX) + "," + std::to_string (clickY) + "\n";
-	EXPECT_TRUE (tap->waitForOut (click)) << tap->out ().substr (beforeMove);
+	EXPECT_TRUE (tap->waitForOut (click)) << scene () << "\n" << tap->out ().substr (beforeMove);
 	expectEmbedded ();
 
 	// The host resizes the view: Wine's window follows.
@@ -254,7 +267,7 @@ TEST_P (RealEditor, EmbedsQuillAndPassesPositionFocusClicksAndSize)
 	EXPECT_TRUE (QuillMarlowTest::waitFor ([&] {
 		return host->geometry (wine) == HostDisplay::Rect {0, 0, 1024, 768};
 	})) << host->geometry (wine).width
-	    << "x" << host->geometry (wine).height;
+	    << "x" << host->geometry (wine).height << ", " << scene ();
 	view->getSize (&size);
 	EXPECT_EQ (size.getWidth (), 1024);
 	EXPECT_EQ (size.getHeight (), 768);

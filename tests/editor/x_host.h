@@ -244,6 +244,28 @@ public:
 		free (r);
 		return p;
 	}
+	// The pointer's place on the screen and the innermost window under it.
+	struct Pointer
+	{
+		int x = -1, y = -1;
+		xcb_window_t under = XCB_NONE;
+	};
+	Pointer pointer ()
+	{
+		Pointer p;
+		for (xcb_window_t w = screen->root; w != XCB_NONE;)
+		{
+			auto* r = xcb_query_pointer_reply (c, xcb_query_pointer (c, w), nullptr);
+			if (!r)
+				break;
+			if (w == screen->root)
+				p.x = r->root_x, p.y = r->root_y;
+			p.under = w;
+			w = r->child;
+			free (r);
+		}
+		return p;
+	}
 	xcb_window_t focus ()
 	{
 		auto* r = xcb_get_input_focus_reply (c, xcb_get_input_focus (c), nullptr);
