@@ -118,14 +118,7 @@ public:
 	{
 		if (managed)
 		{
-			openbox_ = QuillMarlowTest::spawn ({OPENBOX_PATH, "--sm-disable"}, WINE_TEST_DISPLAY);
-			const xcb_atom_t wmS0 = host.atom ("WM_S0");
-			QuillMarlowTest::waitFor ([&] {
-				auto* owner = xcb_get_selection_owner_reply (host.c, xcb_get_selection_owner (host.c, wmS0), nullptr);
-				const bool owned = owner && owner->owner != XCB_NONE;
-				free (owner);
-				return owned;
-			});
+			openbox_ = QuillMarlowTest::startOpenbox (WINE_TEST_DISPLAY);
 		}
 		IPluginFactory* factory = module_.factory ();
 		if (!factory || !host.ok ())

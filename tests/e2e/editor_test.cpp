@@ -48,17 +48,8 @@ class Openbox
 public:
 	bool start ()
 	{
-		pid_ = QuillMarlowTest::spawn ({OPENBOX_PATH, "--sm-disable"}, WINE_TEST_DISPLAY);
-		HostDisplay d (WINE_TEST_DISPLAY);
-		const xcb_atom_t wmS0 = d.atom ("WM_S0");
-		return QuillMarlowTest::waitFor (
-		    [&] {
-			    auto* owner = xcb_get_selection_owner_reply (d.c, xcb_get_selection_owner (d.c, wmS0), nullptr);
-			    const bool owned = owner && owner->owner != XCB_NONE;
-			    free (owner);
-			    return owned;
-		    },
-		    10000);
+		pid_ = QuillMarlowTest::startOpenbox (WINE_TEST_DISPLAY);
+		return pid_ > 0;
 	}
 	~Openbox () { QuillMarlowTest::stopChild (pid_); }
 

@@ -359,6 +359,36 @@ public:
 	xcb_screen_t* screen = nullptr;
 };
 
+// Starts openbox on `display`; its pid once it manages the screen, else -1
+// (stopped). It takes WM_S0 early in its start-up and serves map requests
+// only at its end: a window mapped in between may stay unmapped for good.
+// So it is ready when a window mapped afterwards is framed and viewable.
+inline pid_t startOpenbox (const std::string& display)
+{
+	pid_t pid = spawn ({OPENBOX_PATH, "--sm-disable"}, display);
+	HostDisplay d (display);
+	const xcb_atom_t wmS0 = d.atom ("WM_S0");
+	const bool owned = d.ok () && waitFor (
+	                                  [&] {
+		                                  auto* owner = xcb_get_selection_owner_reply (
+		                                      d.c, xcb_get_selection_owner (d.c, wmS0), nullptr);
+		                                  const bool taken = owner && owner->owner != XCB_NONE;
+		                                  free (owner);
+		                                  return taken;
+	                                  },
+	                                  10000);
+	const xcb_window_t probe = owned ? d.createHostWindow (0, 0, 10, 10) : 0;
+	const bool framed = probe && waitFor ([&] { return d.parentOf (probe) != d.screen->root; }, 10000);
+	if (probe)
+	{
+		xcb_destroy_window (d.c, probe);
+		xcb_flush (d.c);
+	}
+	if (!framed)
+		stopChild (pid);
+	return pid;
+}
+
 // The window tree host > wrapper > Wine's window, both viewable, Wine's
 // window at the wrapper's origin with the given size and marked normal.
 inline void expectEmbeddedTree (HostDisplay& host, xcb_window_t hostWindow, xcb_window_t wrapper, xcb_window_t wine,

@@ -55,8 +55,8 @@ public:
 			return false;
 		if (withWindowManager)
 		{
-			wm_ = spawn ({OPENBOX_PATH, "--sm-disable"}, name_);
-			if (!windowManagerRunning ())
+			wm_ = startOpenbox (name_);
+			if (wm_ < 0)
 				return false;
 		}
 		return true;
@@ -95,25 +95,6 @@ private:
 		           },
 		           10000) &&
 		       xvfb_ > 0;
-	}
-
-	// openbox owns the selection WM_S0 once it manages the screen.
-	bool windowManagerRunning ()
-	{
-		xcb_connection_t* c = xcb_connect (name_.c_str (), nullptr);
-		auto* atom = xcb_intern_atom_reply (c, xcb_intern_atom (c, 0, 5, "WM_S0"), nullptr);
-		const xcb_atom_t wmS0 = atom ? atom->atom : 0;
-		free (atom);
-		const bool ok = waitFor (
-		    [&] {
-			    auto* owner = xcb_get_selection_owner_reply (c, xcb_get_selection_owner (c, wmS0), nullptr);
-			    const bool owned = owner && owner->owner != XCB_NONE;
-			    free (owner);
-			    return owned;
-		    },
-		    10000);
-		xcb_disconnect (c);
-		return ok;
 	}
 
 	std::string name_;
