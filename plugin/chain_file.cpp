@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <mutex>
 #include <sys/mman.h>
+#include <thread>
 #include <unistd.h>
 
 namespace Steinberg {
@@ -64,7 +65,8 @@ Tandem::ChainRegion* create ()
 		owner = key;
 		::mlock (view, sizeof (Tandem::ChainRegion));
 		auto* chain = static_cast<Tandem::ChainRegion*> (view);
-		Tandem::initialiseChain (*chain);
+		// One core is left to the threads that post blocks.
+		Tandem::initialiseChain (*chain, std::thread::hardware_concurrency () - 1);
 		return chain;
 	}
 	Tandem::logError () << "[QuillMarlow] Every chain file name of process " << pid
@@ -97,6 +99,7 @@ void giveBack (Place& place)
 	Tandem::ChainSlot& own = *place.own ();
 	own.after.store (Tandem::kNoChainSlot, std::memory_order_relaxed);
 	own.next.store (Tandem::kNoChainSlot, std::memory_order_relaxed);
+	Tandem::freeChainSeatsOf (*place.chain, place.slot);
 	taken[place.slot] = false;
 	place = {};
 	if (--takenCount > 0)
@@ -106,6 +109,13 @@ void giveBack (Place& place)
 	::close (lockFd);
 	lockFd = -1;
 	mapped = nullptr;
+}
+
+void freeSeatsOf (std::int32_t slot)
+{
+	std::lock_guard<std::mutex> guard (lock);
+	if (mapped && Tandem::validChainSlot (slot) && taken[slot])
+		Tandem::freeChainSeatsOf (*mapped, slot);
 }
 
 } // namespace ChainFile

@@ -24,8 +24,12 @@ struct Place
 // made or every slot is taken (the instance's outpost is then woken by its
 // blocks, as without chains).
 Place take ();
-// Gives the slot back (its links cut); the last one removes the file.
+// Gives the slot back (its links cut, its spin seats freed); the last one
+// removes the file.
 void giveBack (Place& place);
+// Frees the spin seats held for the slot: its outpost is gone, and a new
+// one is about to serve it.
+void freeSeatsOf (std::int32_t slot);
 
 } // namespace ChainFile
 } // namespace QuillMarlow

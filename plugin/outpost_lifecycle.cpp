@@ -1,5 +1,6 @@
 #include "plugin/outpost_lifecycle.h"
 
+#include "plugin/chain_file.h"
 #include "plugin/command_slot.h"
 #include "plugin/instance_group.h"
 #include "plugin/sleep_fully.h"
@@ -165,7 +166,12 @@ bool OutpostLifecycle::startChild (const Tandem::OutpostConfig& config)
 		audio->outpostWaiting.store (0, std::memory_order_relaxed);
 		audio->hostWaiting.store (0, std::memory_order_relaxed);
 		if (Tandem::SessionData* session = file_.sessionData ())
+		{
 			session->outpostVersion.store (0, std::memory_order_relaxed);
+			// An outpost before this one may have died spinning in a seat.
+			if (session->chainSlot != 0)
+				ChainFile::freeSeatsOf (session->chainSlot - 1);
+		}
 		audio->numSamples = maxSamplesPerBlock_;
 		audio->sampleRate = sampleRate_;
 		fullFence ();

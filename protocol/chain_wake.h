@@ -33,6 +33,17 @@
 //    the Linux side posting its block, first takes `asleep` back with an
 //    exchange: only the one that took it advances `nudge` and makes the
 //    call, so the host makes none for an outpost woken ahead.
+// The file's spin seats, for the outposts of its instances that each serve
+// one alone (the process-wide seats of handshake.h bound only a group's):
+// a thread waiting for a block spins only while it holds a seat of its
+// process and one of the file; without them it sleeps until its block wakes
+// it, so thirty outposts of one plug-in do not keep every core busy.
+//  - seatCount (the Linux side, at creation): how many of `seats` are in
+//    use, its machine's cores but one (at least 1, at most kChainSeats);
+//  - seats: 0 when free, else the slot + 1 of the instance whose outpost
+//    holds it. The outpost takes one with an exchange and gives it back as
+//    its spin ends; the Linux side frees those of its slot when the outpost
+//    died holding one, and when it gives its slot back.
 // Waking the one behind as a block comes is what the host relies on: its
 // block can only come after this one is answered, so the host finds it
 // woken (even when it was late for its cycle). A woken outpost spins for
@@ -54,7 +65,7 @@
 namespace Tandem {
 
 constexpr std::uint32_t kChainMagic = 0x51434831; // "QCH1"
-constexpr std::uint32_t kChainVersion = 1;
+constexpr std::uint32_t kChainVersion = 2;
 // Slots are numbered 0..kChainSlots-1; the session region holds number + 1.
 constexpr std::int32_t kChainSlots = 254;
 constexpr std::int32_t kNoChainSlot = -1;
@@ -63,6 +74,9 @@ constexpr std::chrono::microseconds kMinFollowerSpin {20};
 constexpr std::chrono::microseconds kFollowerSpin {200};
 // How many outposts behind its own an outpost wakes.
 constexpr std::int32_t kWakeAhead = 1;
+// Spin seat words in a chain file; a machine of more cores uses them all.
+constexpr std::uint32_t kChainSeats = 8;
+constexpr std::int32_t kNoChainSeat = -1;
 
 struct alignas (64) ChainSlot
 {
@@ -77,7 +91,9 @@ struct ChainRegion
 	std::uint32_t magic;
 	std::uint32_t version;
 	std::uint32_t slotCount;
-	std::uint32_t reserved;
+	std::uint32_t seatCount;
+	std::atomic<std::int32_t> seats[kChainSeats];
+	std::uint8_t padding[16];
 	ChainSlot slots[kChainSlots];
 };
 
@@ -86,6 +102,8 @@ static_assert (offsetof (ChainSlot, nudge) == 0, "ChainSlot layout");
 static_assert (offsetof (ChainSlot, next) == 4, "ChainSlot layout");
 static_assert (offsetof (ChainSlot, after) == 8, "ChainSlot layout");
 static_assert (offsetof (ChainSlot, asleep) == 12, "ChainSlot layout");
+static_assert (offsetof (ChainRegion, seatCount) == 12, "ChainRegion layout");
+static_assert (offsetof (ChainRegion, seats) == 16, "ChainRegion layout");
 static_assert (offsetof (ChainRegion, slots) == 64, "ChainRegion layout");
 static_assert (sizeof (ChainRegion) == 64 + 64 * kChainSlots, "ChainRegion layout");
 
@@ -107,13 +125,16 @@ inline bool validChainSlot (std::int32_t slot)
 	return slot >= 0 && slot < kChainSlots;
 }
 
-// Linux side, at creation: the header and every slot unlinked and awake.
-inline void initialiseChain (ChainRegion& chain)
+// Linux side, at creation: the header, `seatCount` spin seats free (see
+// above; bounded to 1..kChainSeats) and every slot unlinked and awake.
+inline void initialiseChain (ChainRegion& chain, std::uint32_t seatCount = 1)
 {
 	chain.magic = kChainMagic;
 	chain.version = kChainVersion;
 	chain.slotCount = kChainSlots;
-	chain.reserved = 0;
+	chain.seatCount = std::clamp<std::uint32_t> (seatCount, 1, kChainSeats);
+	for (auto& seat : chain.seats)
+		seat.store (0, std::memory_order_relaxed);
 	for (ChainSlot& slot : chain.slots)
 	{
 		slot.nudge.store (0, std::memory_order_relaxed);
@@ -127,6 +148,40 @@ inline void initialiseChain (ChainRegion& chain)
 inline bool chainHeaderMatches (const ChainRegion& chain)
 {
 	return chain.magic == kChainMagic && chain.version == kChainVersion && chain.slotCount == kChainSlots;
+}
+
+// outpost, before a spin for the instance in `slot`: a free seat of the
+// file taken, its index; kNoChainSeat when every seat is held.
+inline std::int32_t takeChainSeat (ChainRegion& chain, std::int32_t slot)
+{
+	const std::uint32_t count = std::min (chain.seatCount, kChainSeats);
+	for (std::uint32_t i = 0; i < count; ++i)
+	{
+		std::int32_t free = 0;
+		if (chain.seats[i].load (std::memory_order_relaxed) == 0 &&
+		    chain.seats[i].compare_exchange_strong (free, slot + 1, std::memory_order_acquire))
+			return static_cast<std::int32_t> (i);
+	}
+	return kNoChainSeat;
+}
+
+// outpost, as that spin ends: the seat given back, unless the Linux side
+// freed it meanwhile (and somebody else may hold it now).
+inline void giveChainSeat (ChainRegion& chain, std::int32_t seat, std::int32_t slot)
+{
+	std::int32_t held = slot + 1;
+	chain.seats[seat].compare_exchange_strong (held, 0, std::memory_order_release);
+}
+
+// Linux side: the seats the outpost of the instance in `slot` still holds
+// are freed (it died spinning, or the slot is given back).
+inline void freeChainSeatsOf (ChainRegion& chain, std::int32_t slot)
+{
+	for (auto& seat : chain.seats)
+	{
+		std::int32_t held = slot + 1;
+		seat.compare_exchange_strong (held, 0);
+	}
 }
 
 // Wakes the outpost asleep on `slot`, if it sleeps there and nobody else

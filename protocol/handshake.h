@@ -91,7 +91,9 @@ bool spinUntil (Ready ready, HandshakeClock::time_point until, bool mayYield = f
 // their audio threads would spin for its block at real-time priority: with
 // more of them than cores, they keep the cores from the very threads that
 // post the blocks (and from outpost's main thread) until their spins run
-// out. A thread that finds no seat sleeps until its block wakes it.
+// out. A thread that finds no seat sleeps until its block wakes it. With a
+// chain file (`place`), the thread also needs one of its seats, shared by
+// the outposts of its host (chain_wake.h).
 class SpinSeats
 {
 public:
@@ -117,16 +119,32 @@ private:
 	std::atomic<int> free_;
 };
 
-// One spin's seat, given back as the spin ends; always held where there
-// are no seats to share.
+// One spin's seats, of the process and of the chain file of `place` when
+// it has one, given back as the spin ends; always held where there are no
+// seats to share.
 class SpinSeat
 {
 public:
-	explicit SpinSeat (SpinSeats* seats) : taken_ (seats && seats->take () ? seats : nullptr), held_ (!seats || taken_)
+	explicit SpinSeat (SpinSeats* seats, const ChainPlace* place = nullptr)
+	: taken_ (seats && seats->take () ? seats : nullptr), held_ (!seats || taken_)
 	{
+		if (!taken_ || !place || !place->linked ())
+			return;
+		seat_ = takeChainSeat (*place->chain, place->slot);
+		if (seat_ == kNoChainSeat)
+		{
+			taken_->give ();
+			taken_ = nullptr;
+			held_ = false;
+			return;
+		}
+		chain_ = place->chain;
+		slot_ = place->slot;
 	}
 	~SpinSeat ()
 	{
+		if (chain_)
+			giveChainSeat (*chain_, seat_, slot_);
 		if (taken_)
 			taken_->give ();
 	}
@@ -138,6 +156,9 @@ public:
 private:
 	SpinSeats* taken_;
 	bool held_;
+	ChainRegion* chain_ = nullptr;
+	std::int32_t seat_ = kNoChainSeat;
+	std::int32_t slot_ = kNoChainSlot;
 };
 
 // Sleeps on `word` while it holds 0, with `waiting` raised so that the
@@ -269,7 +290,7 @@ bool awaitTurnInChain (ChainPlace& place, Posted posted, Idle idle, HandshakeClo
 		// another, and the host posts as soon as it has answered.
 		if (own.nudge.load (std::memory_order_relaxed) != before)
 		{
-			const SpinSeat seat (seats);
+			const SpinSeat seat (seats, &place);
 			const auto woken = HandshakeClock::now ();
 			const auto bound = place.spin.bound ();
 			const bool came = seat && spinUntil (posted, woken + bound, true, woken + kTightSpin);
@@ -300,6 +321,16 @@ bool waitForBlock (AudioData& audio, bool maySleep, Idle idle, HandshakeClock::d
 	// A thread that may not sleep spins whatever the others do.
 	if (!mayRest)
 		seats = nullptr;
+	// Spins for the block while it holds a seat (`seated`), else only looks;
+	// the seat is given back before `seen` wakes the outposts behind, so
+	// that the one woken finds it free.
+	auto spinInSeat = [&] (HandshakeClock::time_point until, bool mayYield, HandshakeClock::time_point yieldFrom,
+	                       bool& seated) {
+		const SpinSeat seat (seats, place);
+		seated = static_cast<bool> (seat);
+		fullFence ();
+		return seated ? spinUntil (posted, until, mayYield, yieldFrom) : posted ();
+	};
 	auto seen = [&] (bool spinning) {
 		if (rhythm)
 			rhythm->arrived (HandshakeClock::now (), spinning);
@@ -338,19 +369,16 @@ bool waitForBlock (AudioData& audio, bool maySleep, Idle idle, HandshakeClock::d
 			return seen (false);
 		// Spin until a spin window past the time it is due.
 		const auto now = HandshakeClock::now ();
-		SpinSeat seat (seats);
-		if (seat && spinUntil (posted, std::max (due, now) + kSpinWindow, true, now + kTightSpin))
-			return seen (true);
+		bool seated = false;
+		if (spinInSeat (std::max (due, now) + kSpinWindow, true, now + kTightSpin, seated))
+			return seen (seated);
 	}
 	for (bool slept = false;; slept = true)
 	{
 		const auto now = HandshakeClock::now ();
-		{
-			SpinSeat seat (seats);
-			fullFence ();
-			if (seat ? spinUntil (posted, now + kSpinWindow, mayRest, now + kTightSpin) : posted ())
-				return seen (seat && !slept);
-		}
+		bool seated = false;
+		if (spinInSeat (now + kSpinWindow, mayRest, now + kTightSpin, seated))
+			return seen (seated && !slept);
 		if (!idle ())
 			return false;
 		if (mayRest)

@@ -183,5 +183,37 @@ TEST (ChainWake, AWokenFollowersSpinFollowsItsBlocksWithinItsBounds)
 	EXPECT_LT (spin.bound (), microseconds (30));
 }
 
+// The outposts of one host share the chain file's spin seats: with one
+// seat, a second outpost's thread does not spin (and keeps no seat of its
+// own process either); the seat of an outpost that died holding it is freed
+// by the Linux side, and the dead holder's late give never frees the seat
+// somebody else took since.
+TEST (ChainWake, OutpostsShareTheChainFilesSpinSeatsAndADeadHoldersSeatIsFreed)
+{
+	auto chain = std::make_unique<Tandem::ChainRegion> ();
+	Tandem::initialiseChain (*chain, 1);
+	Tandem::SpinSeats first (1), second (1);
+	Tandem::ChainPlace a, b;
+	a.chain = b.chain = chain.get ();
+	a.slot = 0;
+	b.slot = 1;
+	{
+		const Tandem::SpinSeat spinning (&first, &a);
+		ASSERT_TRUE (spinning);
+		EXPECT_FALSE (Tandem::SpinSeat (&second, &b));
+		EXPECT_TRUE (Tandem::SpinSeat (&second)) << "its process's seat given back";
+	}
+	EXPECT_TRUE (Tandem::SpinSeat (&second, &b)) << "given back as the spin ended";
+
+	const std::int32_t died = Tandem::takeChainSeat (*chain, a.slot);
+	ASSERT_NE (died, Tandem::kNoChainSeat);
+	EXPECT_FALSE (Tandem::SpinSeat (&second, &b));
+	Tandem::freeChainSeatsOf (*chain, a.slot);
+	const Tandem::SpinSeat taken (&second, &b);
+	EXPECT_TRUE (taken);
+	Tandem::giveChainSeat (*chain, died, a.slot);
+	EXPECT_EQ (Tandem::takeChainSeat (*chain, a.slot), Tandem::kNoChainSeat) << "b's seat still held";
+}
+
 } // namespace
 } // namespace QuillMarlowTest
