@@ -4,7 +4,8 @@
 //    thread, from the first connect to the last one ready;
 //  - one more instance joining the running instances: its activation;
 //  - every instance on a host thread of its own at a real-time pace: blocks
-//    that came back dry, outpost processes and their memory (PSS);
+//    that came back dry, outpost processes and their memory (PSS), and the
+//    processor time of the outposts and of the host (percent of one core);
 //  - the outpost of the first instance killed while they stream: the time
 //    until every instance is processed again.
 //
@@ -17,8 +18,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -38,9 +41,28 @@ long pssKb (pid_t pid)
 	return at == std::string::npos ? 0 : std::atol (rollup.c_str () + at + 5);
 }
 
+// Processor time a process has used so far (user and system), in seconds.
+double cpuSeconds (pid_t pid)
+{
+	const std::string stat = e2e::readText ("/proc/" + std::to_string (pid) + "/stat");
+	const size_t end = stat.rfind (')');
+	if (end == std::string::npos)
+		return 0;
+	std::istringstream fields (stat.substr (end + 2));
+	std::string field;
+	double ticks = 0;
+	for (int i = 3; i <= 15 && fields >> field; ++i)
+		if (i >= 14)
+			ticks += std::atof (field.c_str ());
+	return ticks / static_cast<double> (::sysconf (_SC_CLK_TCK));
+}
+
 struct Figures
 {
 	double openMs = 0, joinMs = 0, backMs = -1;
+	// Cores kept busy while streaming, in percent of one: the outposts, and
+	// this process (the host's threads).
+	double outpostCpu = 0, hostCpu = 0;
 	long dry = 0, blocks = 0, pss = 0;
 	size_t outposts = 0;
 };
@@ -80,6 +102,14 @@ void stream (std::vector<std::unique_ptr<e2e::Processor>>& instances, double sec
 	f.outposts = outposts.size ();
 	for (const auto& o : outposts)
 		f.pss += pssKb (o.pid);
+	auto outpostSeconds = [&] {
+		double sum = 0;
+		for (const auto& o : outposts)
+			sum += cpuSeconds (o.pid);
+		return sum;
+	};
+	const double outpostsBefore = outpostSeconds (), hostBefore = cpuSeconds (::getpid ());
+	const auto measured = Clock::now ();
 	Clock::time_point killTime {};
 	if (killAtMs >= 0 && !outposts.empty ())
 	{
@@ -90,6 +120,9 @@ void stream (std::vector<std::unique_ptr<e2e::Processor>>& instances, double sec
 	}
 	for (auto& t : threads)
 		t.join ();
+	const double wall = msBetween (measured, Clock::now ()) / 1000.0;
+	f.outpostCpu = 100.0 * (outpostSeconds () - outpostsBefore) / wall;
+	f.hostCpu = 100.0 * (cpuSeconds (::getpid ()) - hostBefore) / wall;
 	f.dry = dry.load ();
 	f.blocks = blocks.load ();
 	if (killAtMs >= 0 && lastDryAfterKill.load () != 0)
@@ -126,8 +159,8 @@ Figures measure (Steinberg::IPluginFactory* factory, int count, double seconds, 
 
 void print (const char* name, const Figures& f)
 {
-	std::printf ("%-8s | %9.0f %9.1f | %8zu %9.1f | %6ld of %-7ld | %9.0f\n", name, f.openMs, f.joinMs, f.outposts,
-	             f.pss / 1024.0, f.dry, f.blocks, f.backMs);
+	std::printf ("%-8s | %9.0f %9.1f | %8zu %9.1f | %6ld of %-7ld | %9.0f %9.0f | %9.0f\n", name, f.openMs, f.joinMs,
+	             f.outposts, f.pss / 1024.0, f.dry, f.blocks, f.outpostCpu, f.hostCpu, f.backMs);
 }
 
 } // namespace
@@ -154,8 +187,8 @@ int main (int argc, char** argv)
 	             "then each on a host thread of its own for %.0f s; then the first outpost killed while they "
 	             "stream\n",
 	             count, kSamples, seconds);
-	std::printf ("%-8s | %9s %9s | %8s %9s | %-16s | %9s\n", "served", "open ms", "join ms", "outposts", "PSS MB",
-	             "dry blocks", "back ms");
+	std::printf ("%-8s | %9s %9s | %8s %9s | %-16s | %9s %9s | %9s\n", "served", "open ms", "join ms", "outposts",
+	             "PSS MB", "dry blocks", "outpost %", "host %", "back ms");
 	const Figures alone = measure (module.factory (), count, seconds, false);
 	print ("alone", alone);
 	const Figures grouped = measure (module.factory (), count, seconds, true);
