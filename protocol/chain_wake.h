@@ -33,17 +33,18 @@
 //    the Linux side posting its block, first takes `asleep` back with an
 //    exchange: only the one that took it advances `nudge` and makes the
 //    call, so the host makes none for an outpost woken ahead.
-// The file's spin seats, for the outposts of its instances that each serve
-// one alone (the process-wide seats of handshake.h bound only a group's):
-// a thread waiting for a block spins only while it holds a seat of its
-// process and one of the file; without them it sleeps until its block wakes
-// it, so thirty outposts of one plug-in do not keep every core busy.
+// The file's spin seats, shared by all its outposts (the seats of
+// handshake.h bound the spins of one outpost's threads only): a thread
+// waiting for a block spins only while it holds a seat of its process and
+// one of the file; without them it sleeps until its block wakes it, so
+// thirty outposts of one plug-in do not keep every core busy.
 //  - seatCount (the Linux side, at creation): how many of `seats` are in
 //    use, its machine's cores but one (at least 1, at most kChainSeats);
 //  - seats: 0 when free, else the slot + 1 of the instance whose outpost
 //    holds it. The outpost takes one with an exchange and gives it back as
-//    its spin ends; the Linux side frees those of its slot when the outpost
-//    died holding one, and when it gives its slot back.
+//    its spin ends; the Linux side frees those of its slot as it starts an
+//    outpost (the one before may have died holding one) and as it gives
+//    its slot back.
 // Waking the one behind as a block comes is what the host relies on: its
 // block can only come after this one is answered, so the host finds it
 // woken (even when it was late for its cycle). A woken outpost spins for
