@@ -65,8 +65,9 @@ Tandem::ChainRegion* create ()
 		owner = key;
 		::mlock (view, sizeof (Tandem::ChainRegion));
 		auto* chain = static_cast<Tandem::ChainRegion*> (view);
-		// One core is left to the threads that post blocks.
-		Tandem::initialiseChain (*chain, std::thread::hardware_concurrency () - 1);
+		// One core is left to the threads that post blocks (as outpost
+		// counts its own seats; an unknown count gives one).
+		Tandem::initialiseChain (*chain, static_cast<std::int32_t> (std::thread::hardware_concurrency ()) - 1);
 		return chain;
 	}
 	Tandem::logError () << "[QuillMarlow] Every chain file name of process " << pid

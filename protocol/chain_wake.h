@@ -76,7 +76,7 @@ constexpr std::chrono::microseconds kFollowerSpin {200};
 // How many outposts behind its own an outpost wakes.
 constexpr std::int32_t kWakeAhead = 1;
 // Spin seat words in a chain file; a machine of more cores uses them all.
-constexpr std::uint32_t kChainSeats = 8;
+constexpr std::int32_t kChainSeats = 8;
 constexpr std::int32_t kNoChainSeat = -1;
 
 struct alignas (64) ChainSlot
@@ -128,12 +128,12 @@ inline bool validChainSlot (std::int32_t slot)
 
 // Linux side, at creation: the header, `seatCount` spin seats free (see
 // above; bounded to 1..kChainSeats) and every slot unlinked and awake.
-inline void initialiseChain (ChainRegion& chain, std::uint32_t seatCount = 1)
+inline void initialiseChain (ChainRegion& chain, std::int32_t seatCount = 1)
 {
 	chain.magic = kChainMagic;
 	chain.version = kChainVersion;
 	chain.slotCount = kChainSlots;
-	chain.seatCount = std::clamp<std::uint32_t> (seatCount, 1, kChainSeats);
+	chain.seatCount = static_cast<std::uint32_t> (std::clamp<std::int32_t> (seatCount, 1, kChainSeats));
 	for (auto& seat : chain.seats)
 		seat.store (0, std::memory_order_relaxed);
 	for (ChainSlot& slot : chain.slots)
@@ -155,7 +155,7 @@ inline bool chainHeaderMatches (const ChainRegion& chain)
 // file taken, its index; kNoChainSeat when every seat is held.
 inline std::int32_t takeChainSeat (ChainRegion& chain, std::int32_t slot)
 {
-	const std::uint32_t count = std::min (chain.seatCount, kChainSeats);
+	const std::uint32_t count = std::min (chain.seatCount, static_cast<std::uint32_t> (kChainSeats));
 	for (std::uint32_t i = 0; i < count; ++i)
 	{
 		std::int32_t free = 0;
